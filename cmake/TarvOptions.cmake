@@ -1,0 +1,31 @@
+# Compiler flags shared by every target of the project.
+
+# __FILE__ is written relative to the repository root, so log lines carry
+# "(path/relative/to/repo/file.cpp:LINE) " without any run-time string work.
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(TARV_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(TARV_SANITIZE)
+  string(REPLACE ";" "," _tarv_san "${TARV_SANITIZE}")
+  add_compile_options(-fsanitize=${_tarv_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_tarv_san})
+endif()
+
+# Adds a GoogleTest executable and registers its cases with CTest.
+# tarv_add_test(NAME <name> SOURCES <files...> LIBS <libs...> [LABELS <labels...>])
+# The label "concurrency" puts the test into the ThreadSanitizer run;
+# the label "kernel" marks tests that need root and network namespaces.
+function(tarv_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tarv_testsupport GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
+                       PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120)
+  if("concurrency" IN_LIST T_LABELS)
+    set_property(GLOBAL APPEND PROPERTY TARV_CONCURRENCY_TESTS ${T_NAME})
+  endif()
+endfunction()

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and `make run` need.
+# Runs `apt-get update` once, and only when something is missing; quiet when all is present.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config ccache
+  libspdlog-dev libfmt-dev libjsoncpp-dev
+  libprotobuf-dev protobuf-compiler libgrpc++-dev protobuf-compiler-grpc
+  libnl-3-dev libnl-route-3-dev libnl-genl-3-dev libwolfssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  iproute2 util-linux procps
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "bootstrap: missing packages: ${missing[*]}" >&2
+  echo "bootstrap: run as root (or install them) and try again" >&2
+  exit 1
+fi
+
+echo "bootstrap: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "bootstrap: package installation failed" >&2
+  exit 1
+fi
+echo "bootstrap: done"

@@ -1,0 +1,112 @@
+#include "tests/support/logcapture.h"
+
+#include <algorithm>
+
+namespace TestSupport {
+
+class CLogCapture::CSink : public spdlog::sinks::base_sink<std::mutex> {
+public:
+    std::vector<SLogLine> Snapshot()
+    {
+        std::lock_guard lock(mutex_);
+        return mLines;
+    }
+    void Clear()
+    {
+        std::lock_guard lock(mutex_);
+        mLines.clear();
+    }
+
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override
+    {
+        std::string raw(msg.payload.data(), msg.payload.size());
+        mLines.push_back({static_cast<Log::ELogLevel>(msg.level), StripPosition(raw), raw});
+    }
+    void flush_() override {}
+
+private:
+    std::vector<SLogLine> mLines; // guarded by the base sink's mutex_
+};
+
+std::string StripPosition(const std::string& message)
+{
+    if (message.empty() || message.front() != '(') {
+        return message;
+    }
+    const auto close = message.find(") ");
+    if (close == std::string::npos) {
+        return message;
+    }
+    return message.substr(close + 2);
+}
+
+CLogCapture::CLogCapture(Log::ELogLevel level) : mSink(std::make_shared<CSink>()), mPreviousLevel(Log::GetLogLevel())
+{
+    Log::SetLogLevel(level);
+    Log::AddSink(mSink);
+}
+
+CLogCapture::~CLogCapture()
+{
+    Log::RemoveSink(mSink);
+    Log::SetLogLevel(mPreviousLevel);
+}
+
+std::vector<SLogLine> CLogCapture::Lines() const
+{
+    return mSink->Snapshot();
+}
+
+std::vector<std::string> CLogCapture::Texts() const
+{
+    std::vector<std::string> out;
+    for (const auto& l : Lines()) {
+        out.push_back(l.text);
+    }
+    return out;
+}
+
+std::vector<std::string> CLogCapture::Texts(Log::ELogLevel level) const
+{
+    std::vector<std::string> out;
+    for (const auto& l : Lines()) {
+        if (l.level == level) {
+            out.push_back(l.text);
+        }
+    }
+    return out;
+}
+
+bool CLogCapture::Contains(const std::string& text) const
+{
+    return Count(text) > 0;
+}
+
+bool CLogCapture::Contains(Log::ELogLevel level, const std::string& text) const
+{
+    const auto lines = Lines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const SLogLine& l) { return l.level == level && l.text == text; });
+}
+
+bool CLogCapture::ContainsSubstring(const std::string& part) const
+{
+    const auto lines = Lines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const SLogLine& l) { return l.raw.find(part) != std::string::npos; });
+}
+
+std::size_t CLogCapture::Count(const std::string& text) const
+{
+    const auto lines = Lines();
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const SLogLine& l) { return l.text == text; }));
+}
+
+void CLogCapture::Clear()
+{
+    mSink->Clear();
+}
+
+} // namespace TestSupport

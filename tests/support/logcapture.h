@@ -1,0 +1,49 @@
+#pragma once
+// Collects the log lines written while it lives, at trace level, so tests
+// can check exact texts. Lines are stored without the "(file:line) " prefix;
+// RawLines() keeps it.
+
+#include "platform/log/log.h"
+
+#include <spdlog/sinks/base_sink.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+struct SLogLine {
+    Log::ELogLevel level;
+    std::string text;    // message without the position prefix
+    std::string raw;     // message as written
+};
+
+class CLogCapture {
+public:
+    explicit CLogCapture(Log::ELogLevel level = Log::trace);
+    ~CLogCapture();
+    CLogCapture(const CLogCapture&) = delete;
+    CLogCapture& operator=(const CLogCapture&) = delete;
+
+    std::vector<SLogLine> Lines() const;
+    // Message texts only, in order.
+    std::vector<std::string> Texts() const;
+    std::vector<std::string> Texts(Log::ELogLevel level) const;
+    bool Contains(const std::string& text) const;                      // exact text
+    bool Contains(Log::ELogLevel level, const std::string& text) const; // exact text at level
+    bool ContainsSubstring(const std::string& part) const;
+    std::size_t Count(const std::string& text) const;
+    void Clear();
+
+private:
+    class CSink;
+    std::shared_ptr<CSink> mSink;
+    Log::ELogLevel mPreviousLevel;
+};
+
+// Removes a leading "(path:line) " from a message.
+std::string StripPosition(const std::string& message);
+
+} // namespace TestSupport
