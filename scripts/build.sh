@@ -2,6 +2,8 @@
 # Configures (once) and builds one build tree.
 # usage: scripts/build.sh BUILD_DIR [extra cmake -D options...] [-- ninja targets...]
 set -euo pipefail
+# Lets ccache share results between clones of the repository in other folders.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$(dirname "$0")/.."
 
 dir=${1:-build}
