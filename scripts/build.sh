@@ -2,8 +2,10 @@
 # Configures (once) and builds one build tree.
 # usage: scripts/build.sh BUILD_DIR [extra cmake -D options...] [-- ninja targets...]
 set -euo pipefail
-# Lets ccache share results between clones of the repository in other folders.
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd "$(dirname "$0")/.." && pwd)}
+# ccache must see absolute paths: with a base directory it would rewrite them
+# to relative ones and defeat the -ffile-prefix-map that makes log positions
+# repository-relative.
+unset CCACHE_BASEDIR
 cd "$(dirname "$0")/.."
 
 dir=${1:-build}
