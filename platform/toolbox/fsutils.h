@@ -1,0 +1,22 @@
+#pragma once
+// Runs a shell command line and collects what it prints.
+
+#include <string>
+
+class CFsUtils {
+public:
+    CFsUtils() = delete;
+
+    // Runs the command line with /bin/sh -c. Standard output and standard
+    // error both go into output (in the order written; one trailing newline
+    // removed); standard input is /dev/null. Returns 0 when the command
+    // exited with status 0, its exit status when it exited otherwise, and
+    // -1 when it could not be started or was ended by a signal.
+    // Background processes the command leaves behind may keep the output
+    // pipe open: once the shell itself has exited, whatever is already in
+    // the pipe is collected and the call returns without waiting for them.
+    static int RunSystemCmd(const std::string& command, std::string& output);
+
+    // Output beyond this many bytes is read and dropped.
+    static constexpr std::size_t kMaxOutputBytes = 1024 * 1024;
+};
