@@ -1,0 +1,86 @@
+#include "src/components/runcommand.h"
+
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using TestSupport::CTempDir;
+
+namespace {
+
+// Each run of the command appends one line to a counter file.
+class RunCommandTest : public ::testing::Test {
+protected:
+    std::string Counted(const std::string& command) const
+    {
+        return "echo run >> " + mTmp.Path() + "/count; " + command;
+    }
+    long Runs() const
+    {
+        const std::string text = mTmp.ReadFile("count");
+        return std::count(text.begin(), text.end(), '\n');
+    }
+
+    CTempDir mTmp;
+    CRunCommand mRunner;
+};
+
+} // namespace
+
+TEST_F(RunCommandTest, FailingCommandIsStartedRetriesPlusOneTimes)
+{
+    const SCommandResult result = mRunner.Run(Counted("echo failed; exit 1"), 2);
+    EXPECT_EQ(Runs(), 3);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.output, "failed");
+}
+
+TEST_F(RunCommandTest, SuccessfulCommandIsStartedOnce)
+{
+    const SCommandResult result = mRunner.Run(Counted("exit 0"), 5);
+    EXPECT_EQ(Runs(), 1);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "");
+}
+
+TEST_F(RunCommandTest, StopsAtTheFirstSuccessAndReportsOnlyThatRunsOutput)
+{
+    // Fails on the first run, succeeds from the second on.
+    const std::string command =
+        Counted("if [ $(wc -l < " + mTmp.Path() + "/count) -lt 2 ]; then echo first; exit 7; fi; echo second");
+    const SCommandResult result = mRunner.Run(command, 4);
+    EXPECT_EQ(Runs(), 2);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, "second");
+}
+
+TEST_F(RunCommandTest, ZeroRetriesRunsOnceAndKeepsTheExitStatus)
+{
+    const SCommandResult result = mRunner.Run(Counted("exit 3"), 0);
+    EXPECT_EQ(Runs(), 1);
+    EXPECT_EQ(result.exitCode, 3);
+}
+
+TEST_F(RunCommandTest, OnlyOneTrailingNewlineIsRemoved)
+{
+    EXPECT_EQ(mRunner.Run("printf 'line\\n\\n'", 0).output, "line\n");
+    EXPECT_EQ(mRunner.Run("printf 'a\\nb'", 0).output, "a\nb");
+    EXPECT_EQ(mRunner.Run("true", 0).output, "");
+}
+
+TEST_F(RunCommandTest, LongOutputIsCollectedWhole)
+{
+    const SCommandResult result = mRunner.Run("head -c 100000 /dev/zero | tr '\\0' 'x'", 0);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output, std::string(100000, 'x'));
+}
+
+TEST_F(RunCommandTest, CommandKilledBySignalLeavesMinusOne)
+{
+    const SCommandResult result = mRunner.Run(Counted("echo partial; kill -9 $$"), 1);
+    EXPECT_EQ(Runs(), 2);
+    EXPECT_EQ(result.exitCode, -1);
+    EXPECT_EQ(result.output, "partial");
+}
