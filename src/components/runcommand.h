@@ -1,13 +1,24 @@
 #pragma once
-// Runs shell command lines through popen and collects their standard output.
+// Runs shell command lines and collects their standard output.
 
 #include "src/components/iruncommand.h"
 
 class CRunCommand : public IRunCommand {
 public:
-    // Starts the command at most retries + 1 times, without pause, and stops
-    // at the first run that exits with status 0. The result holds the output
-    // and exit status of the last run; exitCode stays -1 while no run exited
-    // normally (popen failed or the command was killed by a signal).
+    // Starts the command line with /bin/sh -c at most retries + 1 times,
+    // without pause, and stops at the first run that exits with status 0.
+    // Standard output is captured (one trailing newline removed); standard
+    // error and standard input are the daemon's own, as with popen. The
+    // result holds the output and exit status of the last run; exitCode stays
+    // -1 while no run exited normally (not started, or ended by a signal).
+    //
+    // A run ends when the shell has exited: a process the command leaves in
+    // the background (a DHCP client started by ifup, say) may keep the output
+    // pipe open for good, so once the shell is gone only the output already
+    // written is collected.
     SCommandResult Run(const std::string& commandLine, unsigned retries) override;
+
+    // How often the reader checks whether the shell has exited while the pipe
+    // stays silent.
+    static constexpr int kExitCheckIntervalMs = 20;
 };

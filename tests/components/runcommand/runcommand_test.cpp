@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 
 using TestSupport::CTempDir;
 
@@ -83,4 +84,13 @@ TEST_F(RunCommandTest, CommandKilledBySignalLeavesMinusOne)
     EXPECT_EQ(Runs(), 2);
     EXPECT_EQ(result.exitCode, -1);
     EXPECT_EQ(result.output, "partial");
+}
+
+TEST_F(RunCommandTest, BackgroundProcessHoldingTheOutputDoesNotBlockTheRun)
+{
+    // The background child keeps standard output open long after the shell exits.
+    const SCommandResult result = mRunner.Run("sleep 30 & echo $!", 0);
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_FALSE(result.output.empty());
+    ::kill(std::stoi(result.output), SIGKILL);
 }
