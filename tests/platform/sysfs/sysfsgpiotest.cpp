@@ -1,0 +1,164 @@
+#include "platform/sysfs/sysfsaccess.h"
+#include "platform/sysfs/sysfsgpio.h"
+
+#include "platform/rootdir/rootdir.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using TestSupport::CLogCapture;
+using TestSupport::CTempDir;
+
+class SysfsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CRootDir::Set(mRoot.Root());
+        mRoot.WriteFile("sys/class/gpio/export", "");
+    }
+    void TearDown() override { CRootDir::Set("/"); }
+
+    // An exported line as the kernel shows it.
+    void CreateLine(int gpio) const
+    {
+        const std::string dir = "sys/class/gpio/gpio" + std::to_string(gpio) + "/";
+        mRoot.WriteFile(dir + "direction", "in\n");
+        mRoot.WriteFile(dir + "value", "0\n");
+    }
+    std::string File(const std::string& relative) const { return mRoot.ReadFile(relative); }
+    std::string Path(const std::string& relative) const { return mRoot.Path() + "/" + relative; }
+
+    CTempDir mRoot;
+    std::shared_ptr<CSysfsAccess> mAccess = std::make_shared<CSysfsAccess>();
+};
+
+TEST_F(SysfsTest, AccessReadsAndWritesUnderTheRoot)
+{
+    mRoot.WriteFile("sys/class/net/eth0/address", "00:11:22:33:44:55\n");
+    EXPECT_EQ(mAccess->Read("/sys/class/net/eth0/address"), "00:11:22:33:44:55");
+    EXPECT_TRUE(mAccess->Exists("/sys/class/net/eth0"));
+    EXPECT_FALSE(mAccess->Exists("/sys/class/net/wlan0"));
+
+    mRoot.WriteFile("sys/attr", "longer old value\n");
+    ASSERT_TRUE(mAccess->Write("/sys/attr", "new"));
+    EXPECT_EQ(File("sys/attr"), "new");
+    mRoot.WriteFile("sys/empty", "\n");
+    EXPECT_EQ(mAccess->Read("/sys/empty"), "");
+}
+
+TEST_F(SysfsTest, AccessFailuresAreLoggedWithPathAndReason)
+{
+    CLogCapture log;
+    // A missing attribute is never created.
+    EXPECT_FALSE(mAccess->Write("/sys/class/gpio/unexport", "74"));
+    EXPECT_FALSE(std::filesystem::exists(Path("sys/class/gpio/unexport")));
+    EXPECT_TRUE(log.Contains(Log::error, "Cannot open " + Path("sys/class/gpio/unexport") +
+                                             " for writing: No such file or directory"));
+
+    EXPECT_EQ(mAccess->Read("/sys/missing"), std::nullopt);
+    EXPECT_TRUE(log.Contains(Log::error, "Cannot open " + Path("sys/missing") +
+                                             " for reading: No such file or directory"));
+
+    // A directory where a file belongs cannot be read or written (unlike
+    // permissions, this holds for root too).
+    std::filesystem::create_directories(Path("sys/dir"));
+    EXPECT_EQ(mAccess->Read("/sys/dir"), std::nullopt);
+    EXPECT_TRUE(log.Contains(Log::error, "Cannot read " + Path("sys/dir") + ": Is a directory"));
+    EXPECT_FALSE(mAccess->Write("/sys/dir", "1"));
+
+    // The device refuses the value.
+    std::filesystem::create_symlink("/dev/full", Path("sys/full"));
+    EXPECT_FALSE(mAccess->Write("/sys/full", "1"));
+    EXPECT_TRUE(log.Contains(Log::error, "Cannot write '1' to " + Path("sys/full") + ": No space left on device"));
+
+    // Runaway content is refused rather than read without end.
+    std::filesystem::create_symlink("/dev/zero", Path("sys/zero"));
+    EXPECT_EQ(mAccess->Read("/sys/zero"), std::nullopt);
+}
+
+TEST_F(SysfsTest, ExportWritesTheNumberOnlyWhenTheLineIsMissing)
+{
+    CSysfsGpio powerKey(74, mAccess);
+    ASSERT_TRUE(powerKey.Export());
+    EXPECT_EQ(File("sys/class/gpio/export"), "74");
+
+    mRoot.WriteFile("sys/class/gpio/export", "untouched");
+    CreateLine(75);
+    CSysfsGpio shutdown(75, mAccess);
+    ASSERT_TRUE(shutdown.Export());
+    EXPECT_EQ(File("sys/class/gpio/export"), "untouched");
+
+    std::filesystem::remove(Path("sys/class/gpio/export"));
+    CLogCapture log;
+    CSysfsGpio other(12, mAccess);
+    EXPECT_FALSE(other.Export());
+    EXPECT_TRUE(log.Contains(Log::error, "GPIO 12: export failed"));
+}
+
+TEST_F(SysfsTest, DirectionAndValueOfAnExportedLine)
+{
+    CreateLine(74);
+    CSysfsGpio line(74, mAccess);
+
+    ASSERT_TRUE(line.SetDirection(1));
+    EXPECT_EQ(File("sys/class/gpio/gpio74/direction"), "out");
+    ASSERT_TRUE(line.SetValue(1));
+    EXPECT_EQ(File("sys/class/gpio/gpio74/value"), "1");
+    EXPECT_EQ(line.GetValue(), 1);
+    ASSERT_TRUE(line.SetValue(0));
+    EXPECT_EQ(File("sys/class/gpio/gpio74/value"), "0");
+    EXPECT_EQ(line.GetValue(), 0);
+    ASSERT_TRUE(line.SetDirection(0));
+    EXPECT_EQ(File("sys/class/gpio/gpio74/direction"), "in");
+    EXPECT_EQ(File("sys/class/gpio/export"), ""); // already exported
+
+    mRoot.WriteFile("sys/class/gpio/gpio74/value", "1\n"); // as the kernel writes it
+    EXPECT_EQ(line.GetValue(), 1);
+}
+
+TEST_F(SysfsTest, InvalidArgumentsAndBrokenFilesFailCleanly)
+{
+    CreateLine(74);
+    CSysfsGpio line(74, mAccess);
+    CLogCapture log;
+
+    EXPECT_FALSE(line.SetDirection(2));
+    EXPECT_FALSE(line.SetDirection(-1));
+    EXPECT_EQ(File("sys/class/gpio/gpio74/direction"), "in\n");
+    EXPECT_FALSE(line.SetValue(2));
+    EXPECT_EQ(File("sys/class/gpio/gpio74/value"), "0\n");
+    EXPECT_TRUE(log.Contains(Log::error, "GPIO 74: invalid direction 2"));
+    EXPECT_TRUE(log.Contains(Log::error, "GPIO 74: invalid value 2"));
+
+    mRoot.WriteFile("sys/class/gpio/gpio74/value", "high\n");
+    EXPECT_EQ(line.GetValue(), std::nullopt);
+    EXPECT_TRUE(log.Contains(Log::error, "GPIO 74: unexpected value 'high' in " + Path("sys/class/gpio/gpio74/value")));
+
+    std::filesystem::remove(Path("sys/class/gpio/gpio74/value"));
+    EXPECT_EQ(line.GetValue(), std::nullopt);
+    EXPECT_FALSE(line.SetValue(1));
+    EXPECT_TRUE(log.ContainsSubstring(Path("sys/class/gpio/gpio74/value") + " for writing: No such file"));
+
+    EXPECT_THROW(CSysfsGpio(75, nullptr), std::invalid_argument);
+}
+
+TEST_F(SysfsTest, SetDirectionExportsAMissingLineFirst)
+{
+    // Without a kernel behind the files the line does not appear after the
+    // export, so the direction write fails: the export must have been tried.
+    CLogCapture log;
+    CSysfsGpio line(75, mAccess);
+    EXPECT_FALSE(line.SetDirection(1));
+    EXPECT_EQ(File("sys/class/gpio/export"), "75");
+    EXPECT_TRUE(log.ContainsSubstring(Path("sys/class/gpio/gpio75/direction") + " for writing"));
+}
+
+} // namespace
