@@ -42,43 +42,35 @@ public:
     virtual CallHandle NonBlockingCall(Fn fn);
     // Runs fn on the worker thread and returns after it has run; inline when
     // called from the worker's own thread or when the worker is not running.
-    // An exception thrown by fn reaches the caller.
+    // An exception thrown by fn reaches the caller. When a Stop drops the
+    // call before it ran, a warning is logged and BlockingCall returns.
     virtual void BlockingCall(Fn fn);
 
-    // Runs fn at the time point and, for a non-zero period, again every period.
+    // Runs fn at the time point and, for a non-zero period, again every period
+    // (next due = previous due + period; a worker that fell behind, or a
+    // manual clock that jumped, continues at now + period instead of running
+    // the missed calls in a burst). Calls queued before Start wait for it;
+    // calls queued while a Stop is in progress are dropped (finished).
+    // An exception escaping fn on the worker thread ends the process.
     CallHandle AddCall(Fn fn, IClock::time_point due, IClock::duration period = IClock::duration::zero());
 
     IClock& Clock() const { return *mClock; }
     const std::shared_ptr<IClock>& ClockPtr() const { return mClock; }
 
 private:
-    struct SEntry {
-        IClock::time_point due;
-        std::uint64_t seq;
-        IClock::duration period;
-        Fn fn;
-        CallHandle handle;
-    };
-    struct SLater {
-        bool operator()(const SEntry& a, const SEntry& b) const
-        {
-            return a.due != b.due ? a.due > b.due : a.seq > b.seq;
-        }
-    };
+    // Everything the thread touches lives in a shared state that the thread
+    // keeps alive: a worker may be destroyed by its own thread (a call that
+    // holds the last reference to its owner), and the loop must then finish
+    // without touching the destroyed object.
+    struct SState;
 
-    void Loop();
-    void DropPendingLocked();
+    static void Loop(const std::shared_ptr<SState>& state);
 
     std::string mName;
     std::shared_ptr<IClock> mClock;
+    std::shared_ptr<SState> mState;
     int mClockListener = 0;
 
-    mutable std::mutex mMutex;          // guards everything below
-    std::condition_variable mCv;
-    std::vector<SEntry> mQueue;         // heap ordered by SLater
-    std::uint64_t mNextSeq = 0;
-    bool mStopRequested = false;
-    bool mRunning = false;
+    std::mutex mControlMutex;           // serialises Start/Stop joins; guards mThread
     std::thread mThread;
-    std::thread::id mThreadId;
 };

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class CWorkerCall {
 public:
@@ -18,6 +19,17 @@ public:
     void MarkFinished();
 
 private:
+    friend class CWorker;
+
+    // Called by the worker before a run: false (and the call is finished)
+    // when the call was cancelled in the meantime.
+    bool BeginRun();
+    // Called by the worker after a run; returns whether the call runs again
+    // (a periodic call that was not cancelled during the run).
+    bool EndRun(bool periodic);
+
+    std::mutex mMutex;                  // orders Cancel against BeginRun/EndRun
+    bool mRunning = false;              // guarded by mMutex
     std::atomic<bool> mCancelled{false};
     std::atomic<bool> mFinished{false};
 };

@@ -1,0 +1,379 @@
+#include "platform/worker/manualclock.h"
+#include "platform/worker/worker.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <latch>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kWait = 5s; // bound for waits that normally end in microseconds
+
+class WorkerTest : public ::testing::Test {
+protected:
+    std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
+};
+
+TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrder)
+{
+    CWorker worker("order", mClock);
+    std::vector<std::string> order; // touched on the worker thread only until Sync
+    const auto t0 = mClock->Now();
+    worker.AddCall([&] { order.push_back("late1"); }, t0 + 2s);
+    worker.AddCall([&] { order.push_back("mid1"); }, t0 + 1s);
+    worker.NonBlockingCall([&] { order.push_back("now1"); });
+    worker.AddCall([&] { order.push_back("late2"); }, t0 + 2s);
+    worker.AddCall([&] { order.push_back("mid2"); }, t0 + 1s);
+    worker.NonBlockingCall([&] { order.push_back("now2"); });
+    worker.Start();
+    worker.Sync();
+    EXPECT_EQ(order, (std::vector<std::string>{"now1", "now2"}));
+    mClock->Advance(2s);
+    worker.Sync();
+    EXPECT_EQ(order, (std::vector<std::string>{"now1", "now2", "mid1", "mid2", "late1", "late2"}));
+}
+
+TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimers)
+{
+    CWorker worker("periodic", mClock);
+    worker.Start();
+    int ticks = 0;
+    bool timerFired = false;
+    const auto t0 = mClock->Now();
+    auto periodic = worker.AddCall([&] { ++ticks; }, t0 + 1s, 1s);
+    auto timer = worker.AddCall([&] { timerFired = true; }, t0 + 15min);
+
+    for (int second = 1; second < 15 * 60; ++second) {
+        mClock->Advance(1s);
+        worker.Sync();
+    }
+    EXPECT_EQ(ticks, 15 * 60 - 1);
+    EXPECT_FALSE(timerFired);
+    EXPECT_FALSE(timer->IsFinished());
+    mClock->Advance(1s);
+    worker.Sync();
+    EXPECT_TRUE(timerFired);
+    EXPECT_TRUE(timer->IsFinished());
+
+    for (int second = 15 * 60; second < 3600; ++second) {
+        mClock->Advance(1s);
+        worker.Sync();
+    }
+    EXPECT_EQ(ticks, 3600);
+    EXPECT_FALSE(periodic->IsFinished());
+}
+
+TEST_F(WorkerTest, PeriodicCallDoesNotBurstAfterClockJump)
+{
+    CWorker worker("jump", mClock);
+    worker.Start();
+    int ticks = 0;
+    worker.AddCall([&] { ++ticks; }, mClock->Now() + 1s, 1s);
+    mClock->Advance(1h);
+    worker.Sync();
+    EXPECT_EQ(ticks, 1);
+    mClock->Advance(999ms);
+    worker.Sync();
+    EXPECT_EQ(ticks, 1);
+    mClock->Advance(1ms);
+    worker.Sync();
+    EXPECT_EQ(ticks, 2);
+}
+
+// The worker sleeps until the clock's listener wakes it; an Advance from
+// another thread must never be lost, without Sync waking the loop.
+TEST_F(WorkerTest, ClockAdvanceWakesWaitingWorker)
+{
+    CWorker worker("wake", mClock);
+    worker.Start();
+    for (int i = 0; i < 200; ++i) {
+        std::promise<void> fired;
+        worker.AddCall([&] { fired.set_value(); }, mClock->Now() + 1ms);
+        mClock->Advance(1ms);
+        ASSERT_EQ(fired.get_future().wait_for(kWait), std::future_status::ready) << "iteration " << i;
+    }
+}
+
+TEST_F(WorkerTest, SleepForAdvancesManualClock)
+{
+    const auto t0 = mClock->Now();
+    mClock->SleepFor(10min);
+    EXPECT_EQ(mClock->Now() - t0, 10min);
+}
+
+TEST_F(WorkerTest, CancelFromInsideAndOutside)
+{
+    CWorker worker("cancel", mClock);
+    worker.Start();
+
+    // A periodic call cancelling itself on its third run.
+    int insideRuns = 0;
+    bool finishedDuringRun = true;
+    CWorker::CallHandle self;
+    std::mutex selfMutex;
+    {
+        std::lock_guard lock(selfMutex);
+        self = worker.AddCall(
+            [&] {
+                std::lock_guard lock2(selfMutex);
+                if (++insideRuns == 3) {
+                    self->Cancel();
+                    finishedDuringRun = self->IsFinished();
+                }
+            },
+            mClock->Now() + 1s, 1s);
+    }
+
+    // A periodic call cancelled from the test thread after two runs.
+    int outsideRuns = 0;
+    auto outside = worker.AddCall([&] { ++outsideRuns; }, mClock->Now() + 1s, 1s);
+    // A one-shot call cancelled before it is due.
+    bool oneShotRan = false;
+    auto oneShot = worker.AddCall([&] { oneShotRan = true; }, mClock->Now() + 5s);
+    oneShot->Cancel();
+    EXPECT_TRUE(oneShot->IsFinished());
+    EXPECT_TRUE(oneShot->IsCancelled());
+
+    for (int i = 0; i < 10; ++i) {
+        mClock->Advance(1s);
+        worker.Sync();
+        if (i == 1) {
+            outside->Cancel();
+            EXPECT_TRUE(outside->IsFinished());
+        }
+    }
+    EXPECT_EQ(insideRuns, 3);
+    EXPECT_FALSE(finishedDuringRun);
+    EXPECT_TRUE(self->IsFinished());
+    EXPECT_EQ(outsideRuns, 2);
+    EXPECT_FALSE(oneShotRan);
+}
+
+TEST_F(WorkerTest, CancelDuringRunFinishesAfterRun)
+{
+    CWorker worker("cancelrun");
+    worker.Start();
+    std::latch started(1);
+    std::promise<void> release;
+    auto releaseFuture = release.get_future().share();
+    std::atomic<int> runs{0};
+    auto handle = worker.AddCall(
+        [&] {
+            ++runs;
+            started.count_down();
+            releaseFuture.wait();
+        },
+        worker.Clock().Now(), 1ms);
+    started.wait();
+    handle->Cancel();
+    EXPECT_FALSE(handle->IsFinished()); // its run is still in progress
+    release.set_value();
+    worker.Sync();
+    EXPECT_TRUE(handle->IsFinished());
+    EXPECT_EQ(runs, 1);
+}
+
+TEST_F(WorkerTest, SyncWaitsForQueuedCallsAndIsHarmlessOnOwnThread)
+{
+    CWorker worker("sync");
+    worker.Sync(); // not started: returns at once
+    worker.Start();
+    std::atomic<int> count{0};
+    for (int i = 0; i < 100; ++i) {
+        worker.NonBlockingCall([&] { ++count; });
+    }
+    worker.Sync();
+    EXPECT_EQ(count, 100);
+
+    bool returned = false;
+    worker.NonBlockingCall([&] {
+        worker.Sync();
+        returned = true;
+    });
+    worker.Sync();
+    EXPECT_TRUE(returned);
+}
+
+TEST_F(WorkerTest, BlockingCallRunsOnWorkerInlineOnItsOwnThreadAndRethrows)
+{
+    CWorker worker("blocking");
+
+    // Not running: inline on the caller's thread.
+    std::thread::id ranOn;
+    worker.BlockingCall([&] { ranOn = std::this_thread::get_id(); });
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+
+    worker.Start();
+    bool onWorker = false;
+    worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
+    EXPECT_TRUE(onWorker);
+    EXPECT_FALSE(worker.IsThisThread());
+
+    // Nested on the worker's own thread: runs inline, no deadlock.
+    std::vector<int> steps;
+    worker.BlockingCall([&] {
+        steps.push_back(1);
+        worker.BlockingCall([&] { steps.push_back(2); });
+        steps.push_back(3);
+    });
+    EXPECT_EQ(steps, (std::vector<int>{1, 2, 3}));
+
+    try {
+        worker.BlockingCall([] { throw std::runtime_error("boom"); });
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "boom");
+    }
+    // The worker survives the exception.
+    EXPECT_TRUE(worker.IsRunning());
+    worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
+    EXPECT_TRUE(onWorker);
+}
+
+TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
+{
+    std::atomic<bool> pendingRan{false};
+    std::atomic<bool> runningFinished{false};
+    CWorker::CallHandle running;
+    CWorker::CallHandle pending;
+    CWorker::CallHandle future;
+    {
+        CWorker worker("stop");
+        worker.Start();
+        std::latch started(1);
+        std::promise<void> release;
+        running = worker.NonBlockingCall([&] {
+            started.count_down();
+            release.get_future().wait();
+            runningFinished = true;
+        });
+        pending = worker.NonBlockingCall([&] { pendingRan = true; });
+        future = worker.AddCall([&] { pendingRan = true; }, worker.Clock().Now() + 1h, 1s);
+        started.wait();
+        std::thread releaser([&] {
+            // Releases the running call once Stop has dropped the rest.
+            while (!pending->IsFinished()) {
+                std::this_thread::yield();
+            }
+            release.set_value();
+        });
+        worker.Stop();
+        releaser.join();
+        EXPECT_FALSE(worker.IsRunning());
+        // Queued after the stop completed: waits for a new Start, dropped by the destructor.
+        future = worker.NonBlockingCall([&] { pendingRan = true; });
+    }
+    EXPECT_TRUE(runningFinished);
+    EXPECT_TRUE(running->IsFinished());
+    EXPECT_FALSE(pendingRan);
+    EXPECT_TRUE(pending->IsFinished());
+    EXPECT_TRUE(future->IsFinished());
+}
+
+TEST_F(WorkerTest, DestructorDropsPendingCalls)
+{
+    bool ran = false;
+    std::vector<CWorker::CallHandle> handles;
+    {
+        CWorker worker("dtor", mClock);
+        worker.Start();
+        handles.push_back(worker.AddCall([&] { ran = true; }, mClock->Now() + 1s));
+        handles.push_back(worker.AddCall([&] { ran = true; }, mClock->Now() + 1min, 1s));
+    }
+    EXPECT_FALSE(ran);
+    for (const auto& handle : handles) {
+        EXPECT_TRUE(handle->IsFinished());
+    }
+}
+
+TEST_F(WorkerTest, StopFromInsideACallAndRestart)
+{
+    CWorker worker("selfstop", mClock);
+    worker.Start();
+    bool laterRan = false;
+    bool stillRunningInside = true;
+    worker.BlockingCall([&] {
+        worker.NonBlockingCall([&] { laterRan = true; });
+        worker.Stop();
+        stillRunningInside = worker.IsRunning();
+    });
+    EXPECT_FALSE(stillRunningInside);
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_FALSE(laterRan);
+
+    worker.Start();
+    bool onWorker = false;
+    worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
+    EXPECT_TRUE(onWorker);
+    EXPECT_FALSE(laterRan);
+}
+
+// A worker owned by its own queued call is destroyed on its own thread when
+// that call is released; the loop must end cleanly without deadlock.
+TEST_F(WorkerTest, DestroyedByItsOwnThread)
+{
+    struct CProbe : CWorker {
+        explicit CProbe(std::promise<void>& destroyed)
+            : CWorker("probe")
+            , mDestroyed(destroyed)
+        {
+        }
+        ~CProbe() override { mDestroyed.set_value(); }
+        std::promise<void>& mDestroyed;
+    };
+    std::promise<void> destroyed;
+    auto future = destroyed.get_future();
+    {
+        auto worker = std::make_shared<CProbe>(destroyed);
+        worker->Start();
+        worker->AddCall([keep = worker] {}, worker->Clock().Now() + 1ms);
+    }
+    ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+}
+
+TEST_F(WorkerTest, SteadyClockPeriodicCallRuns)
+{
+    CWorker worker("steady");
+    worker.Start();
+    std::atomic<int> runs{0};
+    std::promise<void> fifth;
+    auto handle = worker.AddCall(
+        [&] {
+            if (++runs == 5) {
+                fifth.set_value();
+            }
+        },
+        worker.Clock().Now(), 1ms);
+    ASSERT_EQ(fifth.get_future().wait_for(kWait), std::future_status::ready);
+    handle->Cancel();
+    worker.Sync();
+    const int after = runs;
+    worker.Sync();
+    EXPECT_EQ(runs, after);
+    EXPECT_TRUE(handle->IsFinished());
+}
+
+TEST(WorkerDeathTest, ExceptionFromQueuedCallEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            CWorker worker("throws");
+            worker.Start();
+            worker.NonBlockingCall([] { throw std::runtime_error("escaped"); });
+            worker.Sync();
+            std::this_thread::sleep_for(kWait);
+        },
+        "");
+}
+
+} // namespace
