@@ -128,3 +128,21 @@ bool CTarvValidation::IsHostname(std::string_view text)
         labelStart = dot + 1;
     }
 }
+
+std::string CTarvValidation::Printable(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string printable;
+    printable.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7e || c == '\\') {
+            printable += "\\x";
+            printable += kHex[byte >> 4];
+            printable += kHex[byte & 0xf];
+        } else {
+            printable += c;
+        }
+    }
+    return printable;
+}

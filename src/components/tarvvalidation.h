@@ -3,6 +3,7 @@
 // command line. Each check accepts only the plain textual form of its kind:
 // no surrounding or embedded white space, no control characters, no line ends.
 
+#include <string>
 #include <string_view>
 
 class CTarvValidation {
@@ -24,4 +25,9 @@ public:
     // qualified name is accepted; callers with a tighter limit (the kernel's
     // host name length) check it themselves.
     static bool IsHostname(std::string_view text);
+
+    // The text with control characters, backslashes and bytes above 0x7e
+    // written as \xNN, so that a refused value can be quoted in a log line
+    // without breaking it. Never use it on secrets.
+    static std::string Printable(std::string_view text);
 };

@@ -96,3 +96,11 @@ TEST(Validation, HostnameFollowsRfc1123)
     EXPECT_FALSE(CTarvValidation::IsHostname(tooLong));
     EXPECT_TRUE(CTarvValidation::IsHostname(tooLong.substr(0, 253)));
 }
+
+TEST(Validation, PrintableEscapesWhatWouldBreakALogLine)
+{
+    EXPECT_EQ(CTarvValidation::Printable("10.0.0.1\npre-up x"), "10.0.0.1\\x0apre-up x");
+    EXPECT_EQ(CTarvValidation::Printable("a\\b\t\x7f"), "a\\x5cb\\x09\\x7f");
+    EXPECT_EQ(CTarvValidation::Printable(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(CTarvValidation::Printable("charger-1"), "charger-1");
+}
