@@ -12,6 +12,10 @@
 #include <variant>
 #include <vector>
 
+class GrpcBackend;
+template <typename Backend>
+class AppCommunicationHost;
+
 class CDiagnosticsCommClient {
 public:
     using Value = std::variant<bool, std::int32_t, std::uint32_t, std::int64_t, float, std::string,
@@ -30,6 +34,11 @@ public:
     static void SetSink(Sink sink);
     static bool Send(const SSample& sample);
     static bool IsInitialized();
+
+    // Connects sending to the host's "Diagnostics" client: samples are
+    // queued and delivered by a thread of their own, so a send never blocks;
+    // an absent collector is retried with back-off. Replaces any earlier sink.
+    static void Initialize(const std::shared_ptr<AppCommunicationHost<GrpcBackend>>& host);
 
     // Stops delivery: later sends are dropped.
     static void Terminate();

@@ -1,0 +1,90 @@
+#pragma once
+// The gRPC transport behind the IPC host. This header is free of gRPC: the
+// transport lives in the implementation files of this directory.
+//
+// Threads: StartServices binds the served sockets; RunServer and
+// HandleClientNotifications each block their calling thread until Stop.
+// RunServer serves requests (on gRPC's own request threads) and notification
+// subscriptions; HandleClientNotifications keeps this process's client
+// subscriptions established (retrying absent peers with back-off) and
+// delivers the notifications they receive to the client listeners.
+
+#include "platform/ipc/iboardcontrol.h"
+#include "platform/ipc/iclient.h"
+#include "platform/ipc/idiagnostics.h"
+#include "platform/ipc/igenericcontrol.h"
+#include "platform/ipc/ilogconfig.h"
+#include "platform/ipc/ilogger.h"
+#include "platform/ipc/iprocesscontrol.h"
+#include "platform/ipc/iserver.h"
+#include "platform/ipc/itarv.h"
+#include "platform/ipc/itarvclient.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+class GrpcBackend {
+public:
+    // The logger every message of the IPC layer goes through; set once,
+    // before any host exists. Without a logger the IPC layer is silent.
+    static void SetLogger(std::shared_ptr<Rpc::ILogger> logger);
+    static std::shared_ptr<Rpc::ILogger> GetLogger();
+
+    // Reads the IPC configuration file; throws std::runtime_error naming the
+    // file and the problem when it is missing or malformed.
+    explicit GrpcBackend(const std::string& configurationPath);
+    virtual ~GrpcBackend();
+    GrpcBackend(const GrpcBackend&) = delete;
+    GrpcBackend& operator=(const GrpcBackend&) = delete;
+
+    // Binds the sockets of the added services (stale socket files are
+    // removed first; a socket another process still serves is refused).
+    // Throws std::runtime_error when a socket cannot be bound.
+    void StartServices();
+    // Both block until Stop.
+    void RunServer();
+    void HandleClientNotifications();
+    // Ends subscriptions, stops serving, removes the socket files and makes
+    // RunServer and HandleClientNotifications return. Idempotent.
+    void Stop();
+
+    // Number of clients currently subscribed to the named service's notifications.
+    std::size_t SubscriberCount(const std::string& name) const;
+    // Waits until the named service has at least count subscribers.
+    bool WaitForSubscribers(const std::string& name, std::size_t count, std::chrono::milliseconds timeout) const;
+
+    class CImpl;
+
+protected:
+    struct SProcessControlSenders {
+        std::function<void(const ipc::MState&)> state;
+        std::function<void()> alive;
+    };
+    struct STarvSenders {
+        std::function<void(const ipc::MNetStatus&)> status;
+        std::function<void(float)> value;
+    };
+
+    std::shared_ptr<IServer> AddProcessControlService(const std::string& name,
+                                                      std::shared_ptr<IGenericControl> service,
+                                                      SProcessControlSenders& senders);
+    std::shared_ptr<IServer> AddTarvService(const std::string& name, std::shared_ptr<ITarv> service,
+                                            STarvSenders& senders);
+    std::shared_ptr<IServer> AddLogConfigService(const std::string& name, std::shared_ptr<Rpc::ILogConfig> service);
+    std::shared_ptr<IServer> AddBoardControlService(const std::string& name, std::shared_ptr<IBoardControl> service,
+                                                    std::function<void()>& mainsLostSender);
+    std::shared_ptr<IServer> AddDiagnosticsService(const std::string& name, std::shared_ptr<IDiagnostics> service);
+
+    std::shared_ptr<IClient<IGenericControl>> CreateProcessControlClient(const std::string& name,
+                                                                        std::shared_ptr<IProcessControl> listener);
+    std::shared_ptr<IClient<ITarv>> CreateTarvClient(const std::string& name, std::shared_ptr<ITarvClient> listener);
+    std::shared_ptr<IClient<Rpc::ILogConfig>> CreateLogConfigClient(const std::string& name);
+    std::shared_ptr<IClient<IBoardControl>> CreateBoardControlClient(const std::string& name);
+    std::shared_ptr<IClient<IDiagnostics>> CreateDiagnosticsClient(const std::string& name);
+
+private:
+    std::shared_ptr<CImpl> mImpl;
+};

@@ -1,0 +1,85 @@
+#include "platform/ipc/ipcconfiguration.h"
+
+#include "platform/rootdir/rootdir.h"
+
+#include <json/json.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+constexpr const char* kUnixPrefix = "unix:";
+constexpr const char* kExample = "\"unix:/run/iipc/tarv.sock\"";
+} // namespace
+
+CIpcConfiguration::CIpcConfiguration(const std::string& path) : mPath(path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        Fail(std::string("cannot be read: ") + std::strerror(errno));
+    }
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+        while (!errors.empty() && (errors.back() == '\n' || errors.back() == ' ')) {
+            errors.pop_back();
+        }
+        Fail("is not valid JSON: " + errors);
+    }
+    if (!root.isObject()) {
+        Fail("must hold a JSON object that maps names to endpoints such as " + std::string(kExample));
+    }
+    const std::size_t maxPath = sizeof(sockaddr_un::sun_path) - 1;
+    for (const std::string& name : root.getMemberNames()) {
+        const Json::Value& value = root[name];
+        if (!value.isString()) {
+            Fail("entry '" + name + "' must be a string such as " + kExample);
+        }
+        const std::string endpoint = value.asString();
+        if (endpoint.rfind(kUnixPrefix, 0) != 0 || endpoint.size() <= std::strlen(kUnixPrefix) ||
+            endpoint[std::strlen(kUnixPrefix)] != '/') {
+            Fail("entry '" + name + "' is '" + endpoint + "', but only Unix socket endpoints with an absolute path " +
+                 "are allowed, such as " + kExample);
+        }
+        SIpcEndpoint entry;
+        entry.name = name;
+        entry.socketPath = CRootDir::Resolve(endpoint.substr(std::strlen(kUnixPrefix)));
+        if (entry.socketPath.size() > maxPath) {
+            Fail("entry '" + name + "': the socket path '" + entry.socketPath + "' is longer than " +
+                 std::to_string(maxPath) + " characters");
+        }
+        entry.address = kUnixPrefix + entry.socketPath;
+        mEndpoints.emplace(name, std::move(entry));
+    }
+}
+
+bool CIpcConfiguration::HasEndpoint(const std::string& name) const
+{
+    return mEndpoints.count(name) != 0;
+}
+
+const SIpcEndpoint& CIpcConfiguration::GetEndpoint(const std::string& name) const
+{
+    const auto it = mEndpoints.find(name);
+    if (it == mEndpoints.end()) {
+        Fail("has no entry for '" + name + "'");
+    }
+    return it->second;
+}
+
+void CIpcConfiguration::Fail(const std::string& problem) const
+{
+    throw std::runtime_error("IPC configuration file '" + mPath + "' " + problem);
+}
