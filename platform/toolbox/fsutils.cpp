@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,10 +111,27 @@ int CFsUtils::RunSystemCmd(const std::string& command, std::string& output)
     ::posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, STDERR_FILENO);
 
+    // The command starts with no blocked signals and default dispositions,
+    // whatever this process's threads block or ignore; otherwise daemons
+    // started through it could not be stopped with SIGTERM.
+    posix_spawnattr_t attributes;
+    if (::posix_spawnattr_init(&attributes) != 0) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        TLOG_ERROR("Cannot run '{}': spawn set-up failed", command);
+        return -1;
+    }
+    sigset_t signals;
+    ::sigemptyset(&signals);
+    ::posix_spawnattr_setsigmask(&attributes, &signals);
+    ::sigfillset(&signals);
+    ::posix_spawnattr_setsigdefault(&attributes, &signals);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
     const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t pid = -1;
     const int spawnError =
-        ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ);
+        ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char* const*>(argv), environ);
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (spawnError != 0) {
         TLOG_ERROR("Cannot run '{}': {}", command, ErrorText(spawnError));

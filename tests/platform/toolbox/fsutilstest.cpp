@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -43,6 +44,29 @@ TEST(FsUtilsRunSystemCmd, KilledBySignalIsMinusOne)
     EXPECT_EQ(CFsUtils::RunSystemCmd("echo before; kill -KILL $$", output), -1);
     EXPECT_EQ(output, "before");
     EXPECT_TRUE(log.ContainsSubstring("was ended by signal 9"));
+}
+
+TEST(FsUtilsRunSystemCmd, CommandStartsWithDefaultSignalHandling)
+{
+    // Block SIGTERM and ignore SIGUSR1 here, as a daemon's threads may do.
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    sigset_t previousMask;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previousMask), 0);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousAction {};
+    ASSERT_EQ(sigaction(SIGUSR1, &ignore, &previousAction), 0);
+
+    std::string output;
+    const int term = CFsUtils::RunSystemCmd("kill -TERM $$; echo survived", output);
+    const int usr1 = CFsUtils::RunSystemCmd("kill -USR1 $$; echo survived", output);
+
+    sigaction(SIGUSR1, &previousAction, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    EXPECT_EQ(term, -1);
+    EXPECT_EQ(usr1, -1);
 }
 
 TEST(FsUtilsRunSystemCmd, StdinIsNotInheritedAndDescriptorsDoNotLeak)
