@@ -1,0 +1,103 @@
+#include "statemachines/tarvhsmplaceholderactionhandler.h"
+
+#include "statemachines/tarvhsmevents.h"
+#include "platform/log/log.h"
+
+#include <stdexcept>
+
+CTarvHsmPlaceholderActionHandler::CTarvHsmPlaceholderActionHandler(std::shared_ptr<IClock> clock)
+    : CWorker("tarvhsm", std::move(clock))
+{
+    Start();
+}
+
+CTarvHsmPlaceholderActionHandler::~CTarvHsmPlaceholderActionHandler()
+{
+    Stop();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntDisableAll()
+{
+    TLOG_FUNCTION();
+    Post<TarvHsm::IntDisablingDone>();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntEnableNetworks()
+{
+    TLOG_FUNCTION();
+    Post<TarvHsm::IntEnablingDone>();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntHandleError()
+{
+    TLOG_FUNCTION();
+    ArmRecovery();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntInitializeNetwork()
+{
+    TLOG_FUNCTION();
+    Post<TarvHsm::IntInitializingDone>();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntInitializeNtp()
+{
+    TLOG_FUNCTION();
+    Post<TarvHsm::IntNtpInitialized>();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntReinitialize()
+{
+    TLOG_FUNCTION();
+    // No further retries while this one runs; a failure here posts IntError,
+    // and entering Error arms the next retry with a longer delay.
+    CancelRecovery();
+    RecoverySucceeded();
+    Post<TarvHsm::IntRecoveringDone>();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntSetTarvEnabled()
+{
+    TLOG_FUNCTION();
+    Post<TarvHsm::IntTarvIfInit>();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntSetTarvNotEnabled()
+{
+    TLOG_FUNCTION();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntStartNtpd()
+{
+    TLOG_FUNCTION();
+}
+
+void CTarvHsmPlaceholderActionHandler::IntStopWorkerThread()
+{
+    TLOG_FUNCTION();
+    CancelAliveTimer();
+    mRecovery.Cancel();
+    Sync();
+    Post<TarvHsm::IntStopWorkerThreadDone>();
+}
+
+void CTarvHsmPlaceholderActionHandler::ArmRecovery()
+{
+    mRecovery.Arm(*this, [this] {
+        try {
+            Post<TarvHsm::IntRecoveryDone>();
+        } catch (const std::logic_error&) {
+            TLOG_WARN("Recovery retry dropped: no state machine");
+        }
+    });
+}
+
+void CTarvHsmPlaceholderActionHandler::CancelRecovery()
+{
+    mRecovery.Cancel();
+}
+
+void CTarvHsmPlaceholderActionHandler::RecoverySucceeded()
+{
+    mRecovery.Reset();
+}

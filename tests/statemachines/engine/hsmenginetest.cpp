@@ -1,0 +1,176 @@
+#include "tests/statemachines/engine/testmachine.h"
+#include "tests/support/logcapture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <future>
+#include <algorithm>
+#include <memory>
+
+using ::testing::ElementsAre;
+
+namespace {
+
+struct HsmEngine : ::testing::Test {
+    std::shared_ptr<CTestHandler> handler = std::make_shared<CTestHandler>();
+    std::shared_ptr<CTestHsm> hsm = std::make_shared<CTestHsm>(handler);
+    TestSupport::CLogCapture log;
+
+    template <typename Event>
+    std::future<bool> Post()
+    {
+        auto event = std::make_shared<Event>();
+        auto future = event->GetFuture();
+        hsm->PostEvent(event);
+        return future;
+    }
+
+    unsigned StateId() const { return hsm->GetCurrentState()->GetId(); }
+};
+
+TEST_F(HsmEngine, EventsPostedBeforeRunFollowTheInitialEntryInPostingOrder)
+{
+    auto go1 = Post<EvGo>();
+    auto go2 = Post<EvGo>();
+    auto nobody = Post<EvNobody>();
+    EXPECT_EQ(hsm->GetCurrentState(), nullptr);
+
+    EXPECT_EQ(hsm->RunUntilIdle(), 3U);
+
+    EXPECT_THAT(log.Texts(), ElementsAre("State Machine: init", "State First: entry",
+                                         "State First: event recv EvGo", "State First: event hndl EvGo",
+                                         "State First: exit", "State Second: entry",
+                                         "State Second: event recv EvGo", "State Second: event hndl EvGo",
+                                         "State Second: event recv EvNobody", "State Machine: event unhn EvNobody"));
+    EXPECT_THAT(handler->mCalls, ElementsAre("EnterFirst", "ExitFirst", "EnterSecond", "SecondGo"));
+    EXPECT_TRUE(go1.get());
+    EXPECT_TRUE(go2.get());
+    // Unhandled: completed with false, state unchanged.
+    EXPECT_FALSE(nobody.get());
+    EXPECT_EQ(StateId(), 2U);
+    EXPECT_EQ(hsm->GetCurrentState()->GetName(), "Second");
+    EXPECT_FALSE(hsm->IsRunning());
+}
+
+TEST_F(HsmEngine, LeafReactionTakesPrecedenceOverTheComposite)
+{
+    auto inFirst = Post<EvBoth>();
+    auto go = Post<EvGo>();
+    auto inSecond = Post<EvBoth>();
+    hsm->RunUntilIdle();
+
+    EXPECT_TRUE(inFirst.get());
+    EXPECT_TRUE(inSecond.get());
+    EXPECT_THAT(handler->mCalls, ElementsAre("EnterFirst", "LeafBoth", "ExitFirst", "EnterSecond", "CompositeBoth"));
+    EXPECT_TRUE(log.Contains("State First: event hndl EvBoth"));
+    EXPECT_TRUE(log.Contains("State Machine: event hndl EvBoth"));
+    EXPECT_EQ(log.Count("State Machine: event hndl EvBoth"), 1U);
+}
+
+TEST_F(HsmEngine, CompositeTransitionIntoTheCurrentLeafRunsExitAndEntryAgain)
+{
+    hsm->RunUntilIdle();
+    log.Clear();
+    handler->mCalls.clear();
+
+    Post<EvReset>();
+    hsm->RunUntilIdle();
+    EXPECT_THAT(log.Texts(), ElementsAre("State First: event recv EvReset", "State Machine: event hndl EvReset",
+                                         "State First: exit", "State First: entry"));
+    EXPECT_THAT(handler->mCalls, ElementsAre("ExitFirst", "EnterFirst"));
+    EXPECT_EQ(StateId(), 1U);
+
+    // From the other leaf it is an ordinary transition.
+    Post<EvGo>();
+    Post<EvReset>();
+    hsm->RunUntilIdle();
+    EXPECT_TRUE(log.Contains("State Second: exit"));
+    EXPECT_EQ(StateId(), 1U);
+}
+
+TEST_F(HsmEngine, StopLeavesQueuedEventsUndispatchedUntilTheNextRun)
+{
+    auto burst = Post<EvBurst>();
+    auto a = Post<EvGo>();
+    auto b = Post<EvGo>();
+    auto c = Post<EvGo>();
+
+    hsm->Run(); // Burst posts three more and stops the machine
+    EXPECT_FALSE(hsm->IsRunning());
+    EXPECT_TRUE(burst.get());
+    EXPECT_THAT(handler->mCalls, ElementsAre("EnterFirst", "Burst"));
+    EXPECT_EQ(a.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_EQ(StateId(), 1U);
+
+    // A second run resumes without a second initial entry.
+    EXPECT_EQ(hsm->RunUntilIdle(), 6U);
+    EXPECT_TRUE(a.get());
+    EXPECT_TRUE(b.get());
+    EXPECT_TRUE(c.get());
+    EXPECT_EQ(std::count(handler->mCalls.begin(), handler->mCalls.end(), "EnterFirst"), 1);
+    EXPECT_EQ(std::count(handler->mCalls.begin(), handler->mCalls.end(), "SecondGo"), 5);
+    EXPECT_EQ(log.Count("State Machine: init"), 1U);
+}
+
+TEST_F(HsmEngine, DestroyingTheMachineBreaksTheCompletionOfQueuedEvents)
+{
+    auto queued = Post<EvGo>();
+    hsm.reset();
+    EXPECT_THROW(queued.get(), std::future_error);
+    // The handler outlives the machine and no longer reaches it.
+    EXPECT_EQ(handler->GetHsmInterface(), nullptr);
+    EXPECT_THROW(handler->Post<EvGo>(), std::logic_error);
+}
+
+TEST_F(HsmEngine, AnExceptionFromAnActionLeavesRunAndTheQueueSurvives)
+{
+    Post<EvGo>();
+    auto thrown = Post<EvThrow>();
+    auto after = Post<EvGo>();
+    EXPECT_THROW(hsm->Run(), std::runtime_error);
+    EXPECT_FALSE(hsm->IsRunning());
+    EXPECT_TRUE(thrown.get()); // accepted before the action ran
+    EXPECT_EQ(hsm->RunUntilIdle(), 1U);
+    EXPECT_TRUE(after.get());
+}
+
+TEST_F(HsmEngine, PostingRejectsEmptyEventsAndUnsetMachines)
+{
+    EXPECT_THROW(hsm->PostEvent(nullptr), std::invalid_argument);
+
+    CTestHandler alone;
+    try {
+        alone.Post<EvGo>();
+        FAIL() << "no exception";
+    } catch (const std::logic_error& e) {
+        EXPECT_STREQ(e.what(), "CHsmActionHandlerBase: IHsmInterface not set");
+    }
+}
+
+TEST_F(HsmEngine, EventsAreNamedByTheirTag)
+{
+    std::shared_ptr<IHsmEvent> event = std::make_shared<EvThrow>();
+    EXPECT_EQ(event->GetName(), "EvThrow");
+    EXPECT_EQ(&event->GetName(), &EvThrow::Name());
+    // Completing twice (an event posted twice) keeps the first answer.
+    auto future = event->GetFuture();
+    event->Complete(true);
+    event->Complete(false);
+    EXPECT_TRUE(future.get());
+}
+
+TEST(HsmEngineDeathTest, AFailingInitialEntryEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto handler = std::make_shared<CTestHandler>();
+            handler->mThrowOnEnterFirst = true;
+            auto hsm = std::make_shared<CTestHsm>(handler);
+            hsm->RunUntilIdle();
+        },
+        "");
+}
+
+} // namespace
