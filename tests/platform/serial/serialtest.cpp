@@ -304,23 +304,4 @@ TEST_F(SerialTest, ReopensWhenTheDeviceComesBack)
     EXPECT_EQ(line, "APP RDY"); // no partial line carried over
 }
 
-TEST_F(SerialTest, ConcurrentCallersAreSerialised)
-{
-    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
-    ASSERT_TRUE(port.Open());
-    std::thread watcher([&port] {
-        for (int i = 0; i < 200; ++i) {
-            port.IsOpen();
-            port.IsDevicePresent();
-        }
-    });
-    std::string line;
-    for (int i = 0; i < 20; ++i) {
-        mPeer.Send("line " + std::to_string(i) + "\r\n");
-        ASSERT_TRUE(port.Read(line));
-        EXPECT_EQ(line, "line " + std::to_string(i));
-    }
-    watcher.join();
-}
-
 } // namespace

@@ -108,14 +108,4 @@ TEST(ToolboxResolveHost, LiteralsAndFailures)
     EXPECT_TRUE(log.Texts(Log::error).empty());
 }
 
-TEST(ToolboxGetNtpSyncStatus, ReportsABooleanState)
-{
-    // The host's clock state is unknown here; the call must only answer
-    // with one of the two documented values and log nothing.
-    CLogCapture log;
-    const int status = Toolbox::GetNtpSyncStatus();
-    EXPECT_TRUE(status == 0 || status == 1);
-    EXPECT_TRUE(log.Texts(Log::error).empty());
-}
-
 } // namespace
