@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,10 +89,27 @@ std::optional<int> RunOnce(const std::string& commandLine, std::string& output, 
         return std::nullopt;
     }
     ::posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), STDOUT_FILENO);
+
+    // The command starts with no blocked signals and default dispositions,
+    // whatever the calling thread blocks or the process ignores: daemons
+    // started through it must stay stoppable with SIGTERM.
+    posix_spawnattr_t attributes;
+    if (::posix_spawnattr_init(&attributes) != 0) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        return std::nullopt;
+    }
+    sigset_t signals;
+    ::sigemptyset(&signals);
+    ::posix_spawnattr_setsigmask(&attributes, &signals);
+    ::sigfillset(&signals);
+    ::posix_spawnattr_setsigdefault(&attributes, &signals);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
     const char* argv[] = {"sh", "-c", commandLine.c_str(), nullptr};
     pid_t pid = -1;
     const int spawnError =
-        ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char* const*>(argv), environ);
+        ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char* const*>(argv), environ);
+    ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (spawnError != 0) {
         return std::nullopt;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <thread>
 
 using TestSupport::CTempDir;
 
@@ -93,4 +94,29 @@ TEST_F(RunCommandTest, BackgroundProcessHoldingTheOutputDoesNotBlockTheRun)
     EXPECT_EQ(result.exitCode, 0);
     ASSERT_FALSE(result.output.empty());
     ::kill(std::stoi(result.output), SIGKILL);
+}
+
+TEST_F(RunCommandTest, CommandStartsWithNoBlockedOrIgnoredSignals)
+{
+    SCommandResult result;
+    // A thread that blocks SIGTERM, in a process that ignores SIGPIPE.
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    std::thread runner([&] {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+        // Shell builtins only: the shell reads its own status without forking.
+        result = mRunner.Run("while read k v; do case $k in SigBlk:|SigIgn:) echo \"$k\t$v\";; esac; done "
+                             "< /proc/$$/status",
+                             0);
+    });
+    runner.join();
+    std::signal(SIGPIPE, previous);
+    // Masks in hexadecimal, bit n-1 for signal n.
+    const std::size_t ignored = result.output.find("SigIgn:\t");
+    ASSERT_NE(ignored, std::string::npos);
+    EXPECT_EQ(result.output.substr(0, ignored), "SigBlk:\t0000000000000000\n");
+    const unsigned long long ignoredMask = std::stoull(result.output.substr(ignored + 8), nullptr, 16);
+    EXPECT_EQ(ignoredMask & (1ULL << (SIGPIPE - 1)), 0u);
 }
