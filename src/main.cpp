@@ -1,3 +1,4 @@
+#include "platform/ipc/grpcbackend.h"
 #include "platform/log/log.h"
 #include "src/commandline.h"
 #include "src/qelogger.h"
@@ -19,7 +20,8 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    [[maybe_unused]] auto rpcLogger = std::make_shared<Rpc::QeLogger>();
+    auto rpcLogger = std::make_shared<Rpc::QeLogger>();
+    GrpcBackend::SetLogger(rpcLogger);
 
     {
         CTarv tarv(options.root);

@@ -34,7 +34,7 @@ bool CDiagnosticsForwarder::Enqueue(const CDiagnosticsCommClient::SSample& sampl
         mQueue.pop_front();
         ++mDropped;
     }
-    mQueue.push_back({mNextSequence++, sample});
+    mQueue.push_back({sample});
     mWake.notify_one();
     return true;
 }
@@ -77,15 +77,12 @@ void CDiagnosticsForwarder::Run()
         if (mStopped) {
             return;
         }
-        const SEntry entry = mQueue.front();
+        SEntry entry = std::move(mQueue.front());
+        mQueue.pop_front();
         lock.unlock();
         const bool delivered = mTransmit(entry.sample);
         lock.lock();
         if (delivered) {
-            // The sample may have been dropped meanwhile to make room.
-            if (!mQueue.empty() && mQueue.front().sequence == entry.sequence) {
-                mQueue.pop_front();
-            }
             if (unreachable) {
                 unreachable = false;
                 const std::size_t dropped = mDropped;
@@ -96,6 +93,16 @@ void CDiagnosticsForwarder::Run()
             }
             backoff = mSettings.minBackoff;
             continue;
+        }
+        // Back to the head of the queue for the retry, unless newer samples
+        // filled the queue meanwhile: then it is the oldest, and dropped.
+        if (mStopped) {
+            return;
+        }
+        if (mQueue.size() < std::max<std::size_t>(mSettings.capacity, 1)) {
+            mQueue.push_front(std::move(entry));
+        } else {
+            ++mDropped;
         }
         if (!unreachable) {
             unreachable = true;

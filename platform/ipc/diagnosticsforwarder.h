@@ -41,7 +41,6 @@ public:
 
 private:
     struct SEntry {
-        std::uint64_t sequence;
         CDiagnosticsCommClient::SSample sample;
     };
 
@@ -51,8 +50,7 @@ private:
     const SSettings mSettings;
     mutable std::mutex mMutex; // guards the fields below
     std::condition_variable mWake;
-    std::deque<SEntry> mQueue;
-    std::uint64_t mNextSequence = 0;
+    std::deque<SEntry> mQueue; // samples waiting; the one being delivered is not in it
     std::size_t mDropped = 0;
     bool mStopped = false;
     std::thread mThread; // started last, after every field it uses

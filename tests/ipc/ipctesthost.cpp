@@ -1,0 +1,47 @@
+#include "tests/ipc/ipctesthost.h"
+
+#include "platform/rootdir/rootdir.h"
+
+namespace IpcTest {
+
+void WriteConfiguration(const TestSupport::CTempDir& root)
+{
+    root.WriteFile("etc/iipc.json", R"({
+  "TarvGenCtrl": "unix:/run/iipc/tarvgenctrl.sock",
+  "Tarv": "unix:/run/iipc/tarv.sock",
+  "TarvLog": "unix:/run/iipc/tarvlog.sock",
+  "BoardControl": "unix:/run/iipc/boardcontrol.sock",
+  "Diagnostics": "unix:/run/iipc/diagnostics.sock"
+})");
+}
+
+CRunningHost::CRunningHost(const TestSupport::CTempDir& root)
+{
+    CRootDir::Set(root.Root());
+    mHost = std::make_shared<Host>(root.Root() + "etc/iipc.json");
+}
+
+CRunningHost::~CRunningHost()
+{
+    Stop();
+}
+
+void CRunningHost::Start()
+{
+    mHost->StartServices();
+    mServer = std::thread([host = mHost] { host->RunServer(); });
+    mClients = std::thread([host = mHost] { host->HandleClientNotifications(); });
+}
+
+void CRunningHost::Stop()
+{
+    mHost->Stop();
+    if (mServer.joinable()) {
+        mServer.join();
+    }
+    if (mClients.joinable()) {
+        mClients.join();
+    }
+}
+
+} // namespace IpcTest
