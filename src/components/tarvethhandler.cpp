@@ -102,7 +102,8 @@ std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)
     // it cannot read must not end the daemon, and more than 32 bits (or a
     // negative number, which stoul wraps) is no IPv4 address either.
     if (value > 0xFFFFFFFFUL) {
-        TLOG_ERROR("Gateway '{}' in the route table is not a hexadecimal IPv4 address", hexText);
+        TLOG_ERROR("Gateway '{}' in the route table is not a hexadecimal IPv4 address",
+                   CTarvValidation::Printable(hexText));
         return "0.0.0.0";
     }
     const auto address = static_cast<std::uint32_t>(value);
@@ -132,16 +133,19 @@ bool CTarvEthHandler::AreStaticPropertiesValid(const std::string& address, const
 {
     bool valid = true;
     if (!CTarvValidation::IsIpv4Address(address)) {
-        TLOG_ERROR("Static IP address '{}' for {} is not a valid IPv4 address", address, mInterfaceName);
+        TLOG_ERROR("Static IP address '{}' for {} is not a valid IPv4 address", CTarvValidation::Printable(address),
+                   mInterfaceName);
         valid = false;
     }
     if (!CTarvValidation::IsIpv4Netmask(netmask)) {
-        TLOG_ERROR("Static netmask '{}' for {} is not a valid IPv4 netmask", netmask, mInterfaceName);
+        TLOG_ERROR("Static netmask '{}' for {} is not a valid IPv4 netmask", CTarvValidation::Printable(netmask),
+                   mInterfaceName);
         valid = false;
     }
     // An empty gateway means none.
     if (!gateway.empty() && !CTarvValidation::IsIpv4Address(gateway)) {
-        TLOG_ERROR("Static gateway '{}' for {} is not a valid IPv4 address", gateway, mInterfaceName);
+        TLOG_ERROR("Static gateway '{}' for {} is not a valid IPv4 address", CTarvValidation::Printable(gateway),
+                   mInterfaceName);
         valid = false;
     }
     return valid;
@@ -196,18 +200,6 @@ void CTarvEthHandler::SetIfProperties(bool& ok)
     }
 }
 
-bool CTarvEthHandler::AreDnsServersValid(const std::vector<std::string>& servers) const
-{
-    bool valid = true;
-    for (const std::string& server : servers) {
-        if (!CTarvValidation::IsIpv4Address(server) && !CTarvValidation::IsIpv6Address(server)) {
-            TLOG_ERROR("Static DNS server '{}' for {} is not a valid IP address", server, mInterfaceName);
-            valid = false;
-        }
-    }
-    return valid;
-}
-
 void CTarvEthHandler::SetDns(bool& ok)
 {
     TLOG_FUNCTION();
@@ -215,14 +207,9 @@ void CTarvEthHandler::SetDns(bool& ok)
         TLOG_WARN("{} not suported", mInterfaceName);
         return;
     }
-    // An unset server is left out rather than written as an empty line.
-    std::vector<std::string> servers;
-    for (const EConfigKey key : {TarvPreferredDnsServerAddr, TarvAlternativeDnsServerAddr}) {
-        std::string server = mConfig->GetString(key);
-        if (!server.empty()) {
-            servers.push_back(std::move(server));
-        }
-    }
+    // The DNS manager leaves out unset entries and refuses malformed ones.
+    const std::vector<std::string> servers{mConfig->GetString(TarvPreferredDnsServerAddr),
+                                           mConfig->GetString(TarvAlternativeDnsServerAddr)};
 
     const bool dnsAuto = mConfig->GetBool(TarvDnsAuto);
     if (dnsAuto && mConfig->GetBool(TarvEthDhcpEnable)) {
@@ -248,7 +235,7 @@ void CTarvEthHandler::SetDns(bool& ok)
             }
         }
     } else if (!dnsAuto) {
-        if (!AreDnsServersValid(servers) || !mDnsManager->SetDnsServers(servers)) {
+        if (!mDnsManager->SetDnsServers(servers)) {
             TLOG_ERROR("Could not set static DNS");
             ok = false;
             TLOG_ERROR("Failed to set DNS addresses");

@@ -37,8 +37,6 @@ private:
     // Checks the static address, netmask and gateway; logs what is wrong.
     bool AreStaticPropertiesValid(const std::string& address, const std::string& netmask,
                                   const std::string& gateway) const;
-    // Checks the static DNS servers; logs what is wrong.
-    bool AreDnsServersValid(const std::vector<std::string>& servers) const;
 
     // Set once at construction.
     const std::shared_ptr<ITarvInterfacesFileEditor> mInterfacesFileEditor;
