@@ -33,8 +33,9 @@ class IReadOnlyConfig {
 public:
     virtual ~IReadOnlyConfig() = default;
     // The stored value, or defaultValue when the source does not hold the key
-    // (a missing file is an empty source). Throws CTypeError for a value of
-    // another type and CInvalidConfig for an unreadable file.
+    // (a missing file is an empty source; a stored null counts as absent).
+    // Throws CTypeError for a value of another type and CInvalidConfig for
+    // an unreadable file.
     virtual bool GetBool(const std::string& key, bool defaultValue) const = 0;
     virtual std::string GetString(const std::string& key, const std::string& defaultValue) const = 0;
     virtual const std::string& GetSource() const = 0;
@@ -42,18 +43,23 @@ public:
 
 class IConfig : public IReadOnlyConfig {
 public:
-    // Replaces the file atomically with the key set to value; listeners of
-    // this process are called as for any other change.
+    // Replaces the file atomically with the key set to value (a null value
+    // removes the key); listeners of this process are called as for any
+    // other change.
     virtual void SetValue(const std::string& key, const Json::Value& value) = 0;
     // Calls callback (key, new value) once per changed key whenever the file
-    // changes. A second registration under the same name replaces the first.
+    // changes; a removed key is reported with a null value. filter limits
+    // the calls to keys starting with it (empty: every key). A second
+    // registration under the same name replaces the first.
     virtual void RegisterListener(const std::string& listenerName, const std::string& filter,
                                   ChangeCallback callback) = 0;
     virtual void UnregisterListener(const std::string& listenerName) = 0;
 };
 
 // Opens a writable source. errorCallback receives a message whenever the
-// file cannot be read; changeCallback, when given, is registered as a listener.
+// file cannot be read (once per distinct bad content, possibly during Create
+// and on the watcher thread); changeCallback, when given, is registered as
+// the listener named "".
 std::shared_ptr<IConfig> Create(const std::string& source, ErrorCallback errorCallback = {},
                                 ChangeCallback changeCallback = {});
 // Opens a read-only source (the flag is accepted for compatibility and must be true).

@@ -1,0 +1,21 @@
+#pragma once
+// Replaces a configuration file atomically: the new content goes to a
+// temporary file in the same directory, is flushed to disk and renamed over
+// the target, and the directory entry is flushed too. A reader (or a power
+// cut) sees either the old file or the new one, never a partial file.
+
+#include <json/value.h>
+
+#include <string>
+#include <sys/types.h>
+
+class CConfigFileWriter {
+public:
+    // Writes object (a JSON object) to path. The file keeps the permission
+    // bits of the file it replaces; a new file gets kNewFileMode. Returns
+    // false (and logs the reason, never the content) when the value is not
+    // an object or any step fails; the old file is then left untouched.
+    static bool Write(const std::string& path, const Json::Value& object);
+
+    static constexpr mode_t kNewFileMode = 0640;
+};

@@ -1,0 +1,389 @@
+#include "platform/config/configfilewriter.h"
+#include "platform/config/configsource.h"
+#include "platform/config/qeconfig.h"
+#include "platform/rootdir/rootdir.h"
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Bound for waiting on inotify delivery; normally a few milliseconds.
+constexpr auto kWait = 5s;
+
+using SCall = std::pair<std::string, Json::Value>;
+
+// Records listener calls and lets the test wait for them.
+class CRecorder {
+public:
+    QeConfig::ChangeCallback Callback()
+    {
+        return [this](const std::string& key, const Json::Value& value) { Add(key, value); };
+    }
+    void Add(const std::string& key, const Json::Value& value)
+    {
+        std::lock_guard lock(mMutex);
+        mCalls.emplace_back(key, value);
+        mCv.notify_all();
+    }
+    // Waits until a call for key arrived; returns every call so far.
+    std::vector<SCall> WaitForKey(const std::string& key)
+    {
+        std::unique_lock lock(mMutex);
+        mCv.wait_for(lock, kWait, [&] {
+            return std::any_of(mCalls.begin(), mCalls.end(), [&](const SCall& c) { return c.first == key; });
+        });
+        return mCalls;
+    }
+    std::vector<SCall> Calls()
+    {
+        std::lock_guard lock(mMutex);
+        return mCalls;
+    }
+    void Clear()
+    {
+        std::lock_guard lock(mMutex);
+        mCalls.clear();
+    }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mCv;
+    std::vector<SCall> mCalls; // guarded by mMutex
+};
+
+Json::Value Object(std::initializer_list<std::pair<const char*, Json::Value>> members)
+{
+    Json::Value object(Json::objectValue);
+    for (const auto& [key, value] : members) {
+        object[key] = value;
+    }
+    return object;
+}
+
+class ConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CRootDir::Set(mDir.Root());
+        std::filesystem::create_directories(ConfigDir());
+    }
+    void TearDown() override { CRootDir::Set("/"); }
+
+    std::string ConfigDir() const { return mDir.Path() + "/etc/config"; }
+    std::string PathOf(const std::string& source) const { return ConfigDir() + "/" + source + ".json"; }
+    void Write(const std::string& source, const Json::Value& object) const
+    {
+        ASSERT_TRUE(CConfigFileWriter::Write(PathOf(source), object));
+    }
+    // Writes in place (truncate and write), as a careless writer would.
+    void WriteInPlace(const std::string& source, const std::string& text) const
+    {
+        mDir.WriteFile("etc/config/" + source + ".json", text);
+    }
+
+    TestSupport::CTempDir mDir;
+};
+
+TEST_F(ConfigTest, MissingFileOrDirectoryReadsDefaults)
+{
+    auto config = QeConfig::Create("settings");
+    EXPECT_TRUE(config->GetBool("Missing", true));
+    EXPECT_FALSE(config->GetBool("Missing", false));
+    EXPECT_EQ(config->GetString("Missing", "dflt"), "dflt");
+    EXPECT_EQ(config->GetSource(), "settings");
+
+    std::filesystem::remove_all(ConfigDir());
+    auto hwinfo = QeConfig::CreateReadOnly("hwinfo", {});
+    EXPECT_EQ(hwinfo->GetString("ProductSn", "00-00-000-000"), "00-00-000-000");
+}
+
+TEST_F(ConfigTest, TypedReadsAndTypeErrors)
+{
+    Write("network", Object({{"Flag", true}, {"Name", "eth0"}, {"Number", 5}, {"Null", Json::Value()}}));
+    auto config = QeConfig::Create("network");
+    EXPECT_TRUE(config->GetBool("Flag", false));
+    EXPECT_EQ(config->GetString("Name", ""), "eth0");
+    EXPECT_EQ(config->GetString("Null", "dflt"), "dflt");
+
+    try {
+        config->GetBool("Name", false);
+        FAIL() << "no type error";
+    } catch (const QeConfig::CTypeError& e) {
+        EXPECT_STREQ(e.what(), "Config key 'Name' in source 'network' holds a string, not a boolean");
+    }
+    try {
+        config->GetString("Flag", "");
+        FAIL() << "no type error";
+    } catch (const QeConfig::CTypeError& e) {
+        EXPECT_STREQ(e.what(), "Config key 'Flag' in source 'network' holds a boolean, not a string");
+    }
+    EXPECT_THROW(config->GetBool("Number", false), QeConfig::CTypeError);
+    EXPECT_THROW(config->GetString("Number", ""), QeConfig::CTypeError);
+}
+
+TEST_F(ConfigTest, GarbledFileRaisesInvalidConfigAndIsReportedOncePerContent)
+{
+    WriteInPlace("settings", "{\"InstallationComplete\": tru");
+    std::mutex mutex;
+    std::vector<std::string> errors;
+    std::condition_variable cv;
+    auto onError = [&](const std::string& message) {
+        std::lock_guard lock(mutex);
+        errors.push_back(message);
+        cv.notify_all();
+    };
+    CRecorder recorder;
+    auto config = QeConfig::Create("settings", onError, recorder.Callback());
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find(PathOf("settings")), std::string::npos) << errors[0];
+        EXPECT_EQ(errors[0].find('\n'), std::string::npos) << errors[0];
+    }
+    for (int i = 0; i < 3; ++i) {
+        try {
+            config->GetBool("InstallationComplete", false);
+            FAIL() << "no error";
+        } catch (const QeConfig::CInvalidConfig& e) {
+            EXPECT_NE(std::string(e.what()).find(PathOf("settings")), std::string::npos);
+        }
+    }
+    EXPECT_THROW(config->GetString("Other", ""), QeConfig::CInvalidConfig);
+    EXPECT_THROW(config->SetValue("Other", "x"), QeConfig::CInvalidConfig);
+    EXPECT_EQ(mDir.ReadFile("etc/config/settings.json"), "{\"InstallationComplete\": tru"); // not overwritten
+
+    // Repaired: reads work and the listener hears of the key.
+    Write("settings", Object({{"InstallationComplete", true}}));
+    EXPECT_EQ(recorder.WaitForKey("InstallationComplete"),
+              (std::vector<SCall>{{"InstallationComplete", true}}));
+    EXPECT_TRUE(config->GetBool("InstallationComplete", false));
+
+    // Broken again, differently: a second report.
+    WriteInPlace("settings", "[true]");
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, kWait, [&] { return errors.size() == 2; }));
+    EXPECT_NE(errors[1].find("not an object"), std::string::npos) << errors[1];
+    lock.unlock();
+    EXPECT_THROW(config->GetBool("InstallationComplete", false), QeConfig::CInvalidConfig);
+}
+
+TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdated)
+{
+    Write("network", Object({{"Same", true}, {"Changed", "a"}, {"Removed", "x"}}));
+    // Everything a listener touches outlives the sources.
+    std::vector<std::string> seenInCallback;
+    CRecorder recorder;
+    CRecorder filtered;
+    CRecorder second;
+    auto config = QeConfig::Create("network");
+    config->RegisterListener("test", "", [&](const std::string& key, const Json::Value& value) {
+        if (key == "Changed") {
+            seenInCallback.push_back(config->GetString("Changed", ""));
+        }
+        recorder.Add(key, value);
+    });
+    config->RegisterListener("filtered", "Ch", filtered.Callback());
+    auto other = QeConfig::Create("network", {}, second.Callback());
+
+    Write("network", Object({{"Same", true}, {"Changed", "b"}, {"Added", false}}));
+    const std::vector<SCall> expected{{"Added", false}, {"Changed", "b"}, {"Removed", Json::Value()}};
+    EXPECT_EQ(recorder.WaitForKey("Removed"), expected);
+    EXPECT_EQ(second.WaitForKey("Removed"), expected);
+    EXPECT_EQ(seenInCallback, std::vector<std::string>{"b"});
+    EXPECT_EQ(config->GetString("Removed", "gone"), "gone");
+
+    // An in-place write is noticed too; the sentinel key proves that the
+    // first change was not reported twice.
+    WriteInPlace("network", R"({"Same": true, "Changed": "b", "Added": false, "Sentinel": "s"})");
+    auto calls = recorder.WaitForKey("Sentinel");
+    EXPECT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls.back(), (SCall{"Sentinel", "s"}));
+    EXPECT_EQ(filtered.Calls(), (std::vector<SCall>{{"Changed", "b"}}));
+
+    // Deleting the file removes every key.
+    recorder.Clear();
+    std::filesystem::remove(PathOf("network"));
+    calls = recorder.WaitForKey("Sentinel");
+    EXPECT_EQ(calls, (std::vector<SCall>{{"Added", Json::Value()},
+                                         {"Changed", Json::Value()},
+                                         {"Same", Json::Value()},
+                                         {"Sentinel", Json::Value()}}));
+    EXPECT_TRUE(config->GetBool("Same", true));
+}
+
+TEST_F(ConfigTest, ReadsAreServedFromTheCache)
+{
+    Write("settings", Object({{"Flag", true}}));
+    CRecorder recorder;
+    auto config = QeConfig::Create("settings");
+    auto* source = dynamic_cast<CConfigSource*>(config.get());
+    ASSERT_NE(source, nullptr);
+    config->RegisterListener("test", "", recorder.Callback());
+    EXPECT_EQ(source->GetParseCount(), 1u);
+    for (int i = 0; i < 10000; ++i) {
+        ASSERT_TRUE(config->GetBool("Flag", false));
+    }
+    EXPECT_EQ(source->GetParseCount(), 1u);
+    Write("settings", Object({{"Flag", false}}));
+    recorder.WaitForKey("Flag");
+    EXPECT_EQ(source->GetParseCount(), 2u);
+    EXPECT_FALSE(config->GetBool("Flag", true));
+}
+
+TEST_F(ConfigTest, SetValueReplacesFileAndNotifiesLikeAnyChange)
+{
+    Write("secrets", Object({{"Keep", "k"}}));
+    CRecorder own;
+    CRecorder other;
+    auto config = QeConfig::Create("secrets", {}, own.Callback());
+    auto otherConfig = QeConfig::Create("secrets", {}, other.Callback());
+
+    config->SetValue("TarvLteApn", "internet");
+    EXPECT_EQ(config->GetString("TarvLteApn", ""), "internet"); // at once, before any event
+    EXPECT_EQ(own.WaitForKey("TarvLteApn"), (std::vector<SCall>{{"TarvLteApn", "internet"}}));
+    EXPECT_EQ(other.WaitForKey("TarvLteApn"), (std::vector<SCall>{{"TarvLteApn", "internet"}}));
+    EXPECT_EQ(otherConfig->GetString("TarvLteApn", ""), "internet");
+    EXPECT_EQ(otherConfig->GetString("Keep", ""), "k");
+
+    // An unchanged value leaves the file alone.
+    struct stat before {};
+    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
+    config->SetValue("TarvLteApn", "internet");
+    struct stat after {};
+    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+
+    config->SetValue("TarvLteApn", Json::Value());
+    EXPECT_EQ(config->GetString("TarvLteApn", "none"), "none");
+    EXPECT_THROW(config->SetValue("Number", 3), QeConfig::CTypeError);
+    config->SetValue("Sentinel", true);
+    EXPECT_EQ(own.WaitForKey("Sentinel"),
+              (std::vector<SCall>{{"TarvLteApn", "internet"}, {"TarvLteApn", Json::Value()}, {"Sentinel", true}}));
+}
+
+TEST_F(ConfigTest, ListenerMayUseTheConfigAndUnregisteredListenersStaySilent)
+{
+    CRecorder recorder;
+    CRecorder dropped;
+    std::shared_ptr<QeConfig::IConfig> config = QeConfig::Create("settings");
+    config->RegisterListener("dropped", "", dropped.Callback());
+    config->RegisterListener("user", "", [&](const std::string& key, const Json::Value& value) {
+        // Reads, registrations and unregistrations from inside a callback.
+        (void)config->GetBool("Flag", false);
+        config->RegisterListener("late", "", [](const std::string&, const Json::Value&) {});
+        config->UnregisterListener("dropped");
+        config->UnregisterListener("late");
+        recorder.Add(key, value);
+    });
+    Write("settings", Object({{"Flag", true}}));
+    EXPECT_EQ(recorder.WaitForKey("Flag"), (std::vector<SCall>{{"Flag", true}}));
+    Write("settings", Object({{"Flag", true}, {"Sentinel", true}}));
+    recorder.WaitForKey("Sentinel");
+    // "dropped" may have heard the first change (it ran before "user"), never the second.
+    for (const auto& call : dropped.Calls()) {
+        EXPECT_NE(call.first, "Sentinel");
+    }
+    config->UnregisterListener("user");
+    config->UnregisterListener("unknown");
+}
+
+TEST_F(ConfigTest, DirectoryCreatedLaterIsWatchedFromThen)
+{
+    std::filesystem::remove_all(ConfigDir());
+    CRecorder recorder;
+    auto config = QeConfig::Create("network", {}, recorder.Callback());
+    EXPECT_FALSE(config->GetBool("TarvWlanEnable", false));
+    std::filesystem::create_directories(ConfigDir());
+    Write("network", Object({{"TarvWlanEnable", true}}));
+    EXPECT_EQ(recorder.WaitForKey("TarvWlanEnable"), (std::vector<SCall>{{"TarvWlanEnable", true}}));
+    EXPECT_TRUE(config->GetBool("TarvWlanEnable", false));
+    // From now on through inotify.
+    Write("network", Object({{"TarvWlanEnable", true}, {"Sentinel", "s"}}));
+    recorder.WaitForKey("Sentinel");
+}
+
+TEST_F(ConfigTest, InvalidSourceNamesAndFlags)
+{
+    EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
+    EXPECT_THROW(QeConfig::Create(""), std::invalid_argument);
+    EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
+    auto readOnly = QeConfig::CreateReadOnly("hwinfo", {});
+    auto* source = dynamic_cast<CConfigSource*>(readOnly.get());
+    ASSERT_NE(source, nullptr);
+    EXPECT_THROW(source->SetValue("HwHasLte", true), std::logic_error);
+}
+
+// Readers never see a partial file while another process replaces it, and
+// sources come and go while their file changes.
+TEST_F(ConfigTest, ConcurrentReadersWhileTheFileIsReplaced)
+{
+    constexpr int kWrites = 150;
+    Write("network", Object({{"Value", "v0"}, {"Flag", true}}));
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    CRecorder recorder;
+    auto config = QeConfig::Create("network");
+    config->RegisterListener("test", "", recorder.Callback());
+
+    std::vector<std::thread> threads;
+    for (int r = 0; r < 3; ++r) {
+        threads.emplace_back([&] {
+            while (!stop) {
+                try {
+                    const std::string value = config->GetString("Value", "");
+                    if (value != "done" && (value.size() < 2 || value[0] != 'v')) {
+                        ++failures;
+                    }
+                    (void)config->GetBool("Flag", false);
+                } catch (const std::exception&) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        // Short-lived sources with listeners: none may be called after its
+        // source is gone.
+        while (!stop) {
+            auto alive = std::make_shared<std::atomic<bool>>(true);
+            auto shortLived = QeConfig::Create("network", {}, [alive, &failures](const std::string&, const Json::Value&) {
+                if (!*alive) {
+                    ++failures;
+                }
+            });
+            (void)shortLived->GetString("Value", "");
+            shortLived.reset();
+            *alive = false;
+        }
+    });
+    for (int i = 1; i <= kWrites; ++i) {
+        Write("network", Object({{"Value", "v" + std::to_string(i)}, {"Flag", i % 2 == 0}}));
+    }
+    Write("network", Object({{"Value", "done"}, {"Flag", true}}));
+    recorder.WaitForKey("Value");
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (config->GetString("Value", "") != "done" && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    stop = true;
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(config->GetString("Value", ""), "done");
+}
+
+} // namespace
