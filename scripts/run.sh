@@ -7,7 +7,21 @@ build=${1:-build}
 root=$(mktemp -d /tmp/tarv-root-XXXXXX)
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/etc/config" "$root/etc/network" "$root/run"
+# Every service and peer on its own Unix socket under the root's /run/iipc.
+cat > "$root/etc/iipc.json" <<'JSON'
+{
+  "TarvGenCtrl": "unix:/run/iipc/tarvgenctrl.sock",
+  "Tarv": "unix:/run/iipc/tarv.sock",
+  "TarvLog": "unix:/run/iipc/tarvlog.sock",
+  "BoardControl": "unix:/run/iipc/boardcontrol.sock",
+  "Diagnostics": "unix:/run/iipc/diagnostics.sock"
+}
+JSON
 echo "run: root directory $root (removed on exit); Ctrl-C stops the daemon"
+echo "run: in another terminal:"
+echo "run:   $build/tools/tarvctl/tarvctl --root $root/ watch"
+echo "run:   $build/tools/tarvctl/tarvctl --root $root/ disable    # initialise, then:"
+echo "run:   $build/tools/tarvctl/tarvctl --root $root/ enable     # also: state, log-level [LEVEL]"
 set +e
 "$build/src/tarv" -v -r "$root/"
 rc=$?

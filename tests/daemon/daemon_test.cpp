@@ -1,0 +1,200 @@
+#include "platform/ipc/communicationexception.h"
+#include "platform/rootdir/rootdir.h"
+#include "tests/ipc/ipctesthost.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using IpcTest::CRecorder;
+using IpcTest::CRunningHost;
+using namespace std::chrono_literals;
+
+constexpr int kAlive = -1;
+
+// A child process with its standard output and error in a file.
+class CChild {
+public:
+    CChild(const std::vector<std::string>& arguments, const std::string& outputPath)
+    {
+        std::vector<char*> argv;
+        for (const auto& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const int rc = posix_spawn(&mPid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            throw std::runtime_error("cannot start " + arguments[0]);
+        }
+    }
+    ~CChild()
+    {
+        if (mPid > 0 && !mReaped) {
+            kill(mPid, SIGKILL);
+            waitpid(mPid, nullptr, 0);
+        }
+    }
+
+    void Signal(int number) const { kill(mPid, number); }
+
+    // The wait status once the process ended, bounded in time.
+    std::optional<int> WaitExit(std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(mPid, &status, WNOHANG) == mPid) {
+                mReaped = true;
+                return status;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return std::nullopt;
+    }
+
+private:
+    pid_t mPid = -1;
+    bool mReaped = false;
+};
+
+class CStates : public IProcessControl, public CRecorder<int> {
+public:
+    void NotifyState(const ipc::MState& state) override { Add(state.state()); }
+    void NotifyAlive() override { Add(kAlive); }
+};
+
+class Daemon : public testing::Test {
+protected:
+    Daemon() { IpcTest::WriteConfiguration(mRoot); }
+    ~Daemon() override { CRootDir::Set("/"); }
+
+    std::unique_ptr<CChild> StartDaemon()
+    {
+        return std::make_unique<CChild>(std::vector<std::string>{TARV_BINARY, "-r", mRoot.Root()}, LogPath());
+    }
+    std::string LogPath() const { return mRoot.Root() + "tarv.log"; }
+    std::string Log() const
+    {
+        std::ifstream in(LogPath());
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    bool Exists(const std::string& relative) const
+    {
+        struct stat info {};
+        return stat((mRoot.Root() + relative).c_str(), &info) == 0;
+    }
+
+    TestSupport::CTempDir mRoot;
+};
+
+TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
+{
+    auto daemon = StartDaemon();
+    CRunningHost client(mRoot);
+    auto states = std::make_shared<CStates>();
+    auto control = client.Get()->CreateClient("TarvGenCtrl", states);
+    client.Start();
+    ASSERT_TRUE(control->WaitSubscribed(10s)) << Log();
+    auto genCtrl = control->GetInterface();
+
+    // Enabling before the first disable (which initialises) is refused.
+    EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Illegal);
+    EXPECT_EQ(genCtrl->Disable().result(), ipc::MResult::Ok);
+    EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Ok);
+
+    // The state notifications follow the requests; alive ticks start once enabled.
+    ASSERT_TRUE(states->WaitUntil([](const std::vector<int>& values) {
+        return std::find(values.begin(), values.end(), kAlive) != values.end();
+    }));
+    std::vector<int> seen = states->Values();
+    seen.erase(std::remove(seen.begin(), seen.end(), ipc::MState::Uninitialized), seen.end());
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_THAT(std::vector<int>(seen.begin(), seen.begin() + 3),
+                testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
+    EXPECT_EQ(genCtrl->GetState().state(), ipc::MState::Enabled);
+
+    daemon->Signal(SIGINT);
+    const auto status = daemon->WaitExit(10s);
+    ASSERT_TRUE(status.has_value()) << Log();
+    EXPECT_TRUE(WIFEXITED(*status)) << Log();
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_THAT(Log(), testing::HasSubstr("State machine stopped"));
+    EXPECT_FALSE(Exists("run/iipc/tarvgenctrl.sock"));
+    EXPECT_FALSE(Exists("run/iipc/tarv.sock"));
+    EXPECT_FALSE(Exists("run/iipc/tarvlog.sock"));
+}
+
+TEST_F(Daemon, ClientsThatVanishMidRequestDoNotDisturbIt)
+{
+    auto daemon = StartDaemon();
+    CRunningHost client(mRoot);
+    auto states = std::make_shared<CStates>();
+    auto control = client.Get()->CreateClient("TarvGenCtrl", states);
+    client.Start();
+    ASSERT_TRUE(control->WaitSubscribed(10s)) << Log();
+
+    // Killed while connecting, while requesting, and while subscribed.
+    for (const char* command : {"disable", "watch", "enable", "state"}) {
+        CChild tarvctl({TARVCTL_BINARY, "--root", mRoot.Root(), command}, mRoot.Root() + "tarvctl.log");
+        tarvctl.Signal(SIGKILL);
+        tarvctl.WaitExit(5s);
+    }
+
+    auto genCtrl = control->GetInterface();
+    genCtrl->Disable();
+    EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Ok);
+    EXPECT_TRUE(states->WaitUntil([](const std::vector<int>& values) {
+        return !values.empty() && values.back() == kAlive;
+    }));
+    EXPECT_EQ(genCtrl->GetState().state(), ipc::MState::Enabled);
+}
+
+TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
+{
+    std::remove((mRoot.Root() + "etc/iipc.json").c_str());
+    auto daemon = StartDaemon();
+    const auto status = daemon->WaitExit(10s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_FALSE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_THAT(Log(), testing::HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
+}
+
+TEST_F(Daemon, TarvctlReportsAnAbsentDaemonInOneLine)
+{
+    CChild tarvctl({TARVCTL_BINARY, "--root", mRoot.Root(), "state"}, mRoot.Root() + "tarvctl.log");
+    const auto status = tarvctl.WaitExit(10s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status));
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    std::ifstream in(mRoot.Root() + "tarvctl.log");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_THAT(lines[0], testing::HasSubstr("not reachable"));
+}
+
+} // namespace
