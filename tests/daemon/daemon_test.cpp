@@ -135,6 +135,13 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
                 testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
     EXPECT_EQ(genCtrl->GetState().state(), ipc::MState::Enabled);
 
+    // Until the network actions exist, the network service refuses every request.
+    auto tarv = client.Get()->CreateClient<ITarv>("Tarv")->GetInterface();
+    EXPECT_FALSE(tarv->ScanWlan().success());
+    EXPECT_FALSE(tarv->Validate());
+    EXPECT_FALSE(tarv->TriggerNotification(ipc::MNetInterfaces()));
+    EXPECT_THAT(Log(), testing::HasSubstr("Illegal validation call: Tarv is not in enabled state"));
+
     daemon->Signal(SIGINT);
     const auto status = daemon->WaitExit(10s);
     ASSERT_TRUE(status.has_value()) << Log();

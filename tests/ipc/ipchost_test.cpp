@@ -282,6 +282,76 @@ TEST_F(IpcHost, SocketDirectoryIsCreatedWithMode0750AndOtherFilesAreNotReplaced)
     EXPECT_EQ(mRoot.ReadFile("run/iipc/tarv.sock"), "not a socket");
 }
 
+// The network service as the daemon serves it.
+class CFakeTarv : public ITarv {
+public:
+    ipc::MScanWlan ScanWlan() override
+    {
+        ipc::MScanWlan reply;
+        auto* network = reply.add_networks();
+        network->set_ssid("station-ü \"quoted\"");
+        network->set_security("wpa2");
+        network->set_signallevel(-61);
+        network->set_channel(11);
+        reply.set_success(true);
+        return reply;
+    }
+    bool Validate() override { return false; }
+    bool TriggerNotification(const ipc::MNetInterfaces& interfaces) override
+    {
+        mRequested.assign(interfaces.interfaces().begin(), interfaces.interfaces().end());
+        return true;
+    }
+
+    std::function<void(const ipc::MNetStatus&)> mStatusSender;
+    std::function<void(float)> mFloatSender;
+    std::vector<int> mRequested;
+};
+
+class CStatusRecorder : public ITarvClient, public CRecorder<std::string> {
+public:
+    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status.SerializeAsString()); }
+    void NotifyFloat(float value) override { Add("float " + std::to_string(value)); }
+};
+
+TEST_F(IpcHost, NetworkServiceRequestsAndStatusNotificationsKeepEveryField)
+{
+    auto tarv = std::make_shared<CFakeTarv>();
+    mServer.Get()->AddService<ITarv>("Tarv", tarv);
+    mServer.Start();
+    CRunningHost clientHost(mRoot);
+    auto statuses = std::make_shared<CStatusRecorder>();
+    auto client = clientHost.Get()->CreateClient("Tarv", statuses);
+    clientHost.Start();
+    ASSERT_TRUE(client->WaitSubscribed(5s));
+
+    const ipc::MScanWlan scan = client->GetInterface()->ScanWlan();
+    ASSERT_EQ(scan.networks_size(), 1);
+    EXPECT_EQ(scan.networks(0).ssid(), "station-ü \"quoted\"");
+    EXPECT_EQ(scan.networks(0).signallevel(), -61);
+    EXPECT_TRUE(scan.success());
+    EXPECT_FALSE(client->GetInterface()->Validate());
+    ipc::MNetInterfaces interfaces;
+    interfaces.add_interfaces(ipc::ELte0);
+    interfaces.add_interfaces(ipc::EEth0);
+    EXPECT_TRUE(client->GetInterface()->TriggerNotification(interfaces));
+    EXPECT_THAT(tarv->mRequested, ElementsAre(ipc::ELte0, ipc::EEth0));
+
+    ipc::MNetStatus status;
+    status.set_interface(ipc::ELte0);
+    status.set_connectionstate(ipc::MNetStatus::EConnected);
+    status.set_signalstrength(-71);
+    status.mutable_properties()->set_ipaddress("10.64.12.7");
+    status.mutable_properties()->set_defaultgateway("0.0.0.0");
+    status.mutable_dns()->set_primarydns("192.0.2.53");
+    status.mutable_lteinfo()->set_technology("NB-IoT");
+    tarv->mStatusSender(status);
+    tarv->mFloatSender(2.5f);
+    ASSERT_TRUE(statuses->WaitForCount(2));
+    EXPECT_EQ(statuses->Values()[0], status.SerializeAsString());
+    EXPECT_EQ(statuses->Values()[1], "float 2.500000");
+}
+
 TEST_F(IpcHost, LogLevelIsReadAndSetThroughTheLogService)
 {
     mServer.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
