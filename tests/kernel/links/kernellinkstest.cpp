@@ -1,0 +1,308 @@
+// Link queries, recovery and the handlers against the real kernel: veth links
+// named like the station's (eth0, wlan0, plc0, each with a "-peer") in a
+// private network namespace, and the real ip command. ifup and ifdown are
+// replaced by small scripts that only set the link up or down, so that no
+// interfaces file of the machine is read.
+#include "platform/worker/iclock.h"
+#include "src/components/runcommand.h"
+#include "src/components/tarvconnectionhandlerbase.h"
+#include "src/components/tarverrorhandler.h"
+#include "src/components/tarvethhandler.h"
+#include "src/components/tarvexception.h"
+#include "src/components/tarvnetlink.h"
+#include "tests/components/handlermocks/handlermocks.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <malloc.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+using namespace HandlerMocks;
+using namespace std::chrono_literals;
+using ::testing::NiceMock;
+using ::testing::Return;
+
+namespace {
+
+// Why the namespaces could not be entered; empty once they are.
+std::string gSkipReason = "namespaces not set up";
+std::string gStubDirectory;
+
+std::string EnterPrivateNamespaces()
+{
+    if (geteuid() != 0) {
+        return "needs root for a private network namespace";
+    }
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
+        return std::string("unshare(CLONE_NEWNET | CLONE_NEWNS) failed: ") + std::strerror(errno);
+    }
+    // Mounts made here stay here; sysfs shows this namespace's links.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0) {
+        return std::string("private mounts failed: ") + std::strerror(errno);
+    }
+    if (std::system("ip link set lo up") != 0) {
+        return "the ip command is missing or failed";
+    }
+    // ifup/ifdown stand-ins first in PATH.
+    char pattern[] = "/tmp/tarv-kernel-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return "mkdtemp failed";
+    }
+    gStubDirectory = pattern;
+    for (const auto& [name, action] : {std::pair{"ifup", "up"}, std::pair{"ifdown", "down"}}) {
+        const std::string path = gStubDirectory + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\nexec ip link set dev \"$1\" " << action << "\n";
+        chmod(path.c_str(), 0755);
+    }
+    const char* path = std::getenv("PATH");
+    setenv("PATH", (gStubDirectory + ":" + (path ? path : "/usr/sbin:/usr/bin:/sbin:/bin")).c_str(), 1);
+    return {};
+}
+
+void Shell(const std::string& command)
+{
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+const CSignalDefinition<bool> kLinkSignal(123, "Eth state", false);
+
+// Base handler with its link signal; its status adds the address and netmask
+// when connected, as the station handlers do.
+class CKernelHandler : public CTarvConnectionHandlerBase {
+public:
+    CKernelHandler(ipc::EIfName id, std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runner,
+                   std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink)
+        : CTarvConnectionHandlerBase(id, std::move(config), std::move(runner), std::move(errorHandler),
+                                     HwHasEthernet, 3s, std::move(netlink))
+    {
+        mLinkSignal = std::make_shared<CDiagnosticsSignal<bool>>(&kLinkSignal);
+    }
+    ipc::MNetStatus GetStatus() override
+    {
+        ipc::MNetStatus status = CTarvConnectionHandlerBase::GetStatus();
+        if (status.connectionstate() == ipc::MNetStatus::EConnected) {
+            GetIpProperties(status);
+        }
+        return status;
+    }
+    bool Signal() const { return mLinkSignal->Receive(); }
+};
+
+int OpenFdCount()
+{
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (readdir(dir) != nullptr) {
+        ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+class KernelLinksTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!gSkipReason.empty()) {
+            GTEST_SKIP() << gSkipReason;
+        }
+        config->bools[HwHasEthernet] = true;
+        for (const char* name : {"eth0", "wlan0", "plc0"}) {
+            Shell(std::string("ip link add ") + name + " type veth peer name " + name + "-peer");
+        }
+    }
+    void TearDown() override
+    {
+        for (const char* name : {"eth0", "wlan0", "plc0"}) {
+            (void)!std::system((std::string("ip link del ") + name + " 2>/dev/null").c_str());
+        }
+    }
+
+    std::unique_ptr<CKernelHandler> MakeHandler(ipc::EIfName id)
+    {
+        return std::make_unique<CKernelHandler>(id, config, runner, errorHandler, netlink);
+    }
+
+    // Waits (bounded) until the kernel reports the link in that state.
+    bool WaitForKernel(const std::string& name, std::uint8_t state)
+    {
+        for (int i = 0; i < 300; ++i) {
+            if (errorHandler->IsIfInDesiredState(name, state)) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    std::shared_ptr<CFakeConfig> config = std::make_shared<CFakeConfig>();
+    std::shared_ptr<CRunCommand> runner = std::make_shared<CRunCommand>();
+    std::shared_ptr<CTarvNetlink> netlink = std::make_shared<CTarvNetlink>();
+    std::shared_ptr<CTarvErrorHandler> errorHandler = std::make_shared<CTarvErrorHandler>(runner, netlink);
+};
+
+TEST_F(KernelLinksTest, OperationalStatesMapToConnectionStates)
+{
+    for (const auto& [id, name] : {std::pair{ipc::EEth0, "eth0"}, std::pair{ipc::EWlan0, "wlan0"},
+                                   std::pair{ipc::EPlc0, "plc0"}}) {
+        SCOPED_TRACE(name);
+        const std::string link = name;
+        auto handler = MakeHandler(id);
+
+        ASSERT_TRUE(WaitForKernel(link, Tarv::kOperStateDown));
+        EXPECT_EQ(handler->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
+        EXPECT_FALSE(handler->Signal());
+
+        Shell("ip link set " + link + "-peer up && ip link set " + link + " up");
+        ASSERT_TRUE(WaitForKernel(link, Tarv::kOperStateUp));
+        EXPECT_EQ(handler->GetStatus().connectionstate(), ipc::MNetStatus::EConnected);
+        EXPECT_TRUE(handler->Signal());
+
+        // Cable pulled: the link stays administratively up, the carrier goes.
+        Shell("ip link set " + link + "-peer down");
+        ASSERT_TRUE(WaitForKernel(link, Tarv::kOperStateLowerLayerDown));
+        EXPECT_EQ(handler->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
+        EXPECT_FALSE(handler->Signal());
+    }
+}
+
+TEST_F(KernelLinksTest, EthernetStatusFromARealAddressAndRoute)
+{
+    Shell("ip link set eth0-peer up && ip link set eth0 up && ip addr add 192.168.7.2/24 dev eth0 && "
+          "ip route add default via 192.168.7.1 dev eth0");
+    ASSERT_TRUE(WaitForKernel("eth0", Tarv::kOperStateUp));
+    auto dns = std::make_shared<NiceMock<MockDnsManager>>();
+    ON_CALL(*dns, GetDnsServers()).WillByDefault(Return(std::nullopt));
+    CTarvEthHandler handler(config, runner, errorHandler, std::make_shared<MockInterfacesFileEditor>(), netlink,
+                            std::make_shared<MockHostnameManager>(), dns);
+
+    const ipc::MNetStatus status = handler.GetStatus();
+    EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EConnected);
+    EXPECT_EQ(status.properties().ipaddress(), "192.168.7.2");
+    EXPECT_EQ(status.properties().subnetmask(), "255.255.255.0");
+    EXPECT_EQ(status.properties().defaultgateway(), "192.168.7.1");
+    EXPECT_EQ(status.dns().primarydns(), "0.0.0.0");
+}
+
+TEST_F(KernelLinksTest, Ipv6OnlyInterfaceHasNoProperties)
+{
+    Shell("ip link set wlan0-peer up && ip link set wlan0 up && ip -6 addr add fd00::2/64 dev wlan0 nodad");
+    ASSERT_TRUE(WaitForKernel("wlan0", Tarv::kOperStateUp));
+    auto handler = MakeHandler(ipc::EWlan0);
+    TestSupport::CLogCapture log;
+    const ipc::MNetStatus status = handler->GetStatus();
+    EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EConnected);
+    EXPECT_FALSE(status.has_properties());
+    EXPECT_TRUE(log.Contains(Log::debug, "Could not get ip properties for wlan0"));
+}
+
+TEST_F(KernelLinksTest, ExistenceQueries)
+{
+    TestSupport::CLogCapture log;
+    EXPECT_TRUE(errorHandler->DoesIfExist("plc0"));
+
+    EXPECT_FALSE(errorHandler->DoesIfExist("lte0"));
+    EXPECT_TRUE(log.Texts(Log::error).empty());
+    EXPECT_TRUE(log.Contains(Log::trace, "lte0 interface does not exist"));
+
+    EXPECT_FALSE(errorHandler->DoesIfExist("uap0"));
+    EXPECT_TRUE(log.Contains(Log::error, "uap0 Link not found"));
+}
+
+TEST_F(KernelLinksTest, DisableTakesTheLinkDownWithinTheWait)
+{
+    Shell("ip link set eth0-peer up && ip link set eth0 up");
+    ASSERT_TRUE(WaitForKernel("eth0", Tarv::kOperStateUp));
+    auto handler = MakeHandler(ipc::EEth0);
+    TestSupport::CLogCapture log;
+    bool ok = true;
+    ASSERT_NO_THROW(handler->Disable(ok));
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(log.Contains(Log::info, "eth0 interface disabled"));
+    EXPECT_EQ(handler->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
+
+    handler->Enable(ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(WaitForKernel("eth0", Tarv::kOperStateUp));
+}
+
+TEST_F(KernelLinksTest, RecoveryBringsARealLinkUpAndDown)
+{
+    Shell("ip link set plc0-peer up && ip addr add 10.9.9.1/24 dev plc0");
+    ASSERT_TRUE(WaitForKernel("plc0", Tarv::kOperStateDown));
+
+    EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateUp));
+    EXPECT_TRUE(errorHandler->IsIfInDesiredState("plc0", Tarv::kOperStateUp));
+    // The addresses were flushed on the way.
+    std::string addresses;
+    {
+        const SCommandResult shown = runner->Run("ip -4 addr show dev plc0", 0);
+        addresses = shown.output;
+    }
+    EXPECT_EQ(addresses.find("10.9.9.1"), std::string::npos) << addresses;
+
+    EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateDown));
+    EXPECT_TRUE(errorHandler->IsIfInDesiredState("plc0", Tarv::kOperStateDown));
+
+    // A link whose peer is down cannot reach the up state: refused, not thrown.
+    Shell("ip link set plc0-peer down");
+    TestSupport::CLogCapture log;
+    EXPECT_FALSE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateUp));
+    EXPECT_TRUE(log.Contains(Log::error, "could not recover and bring plc0 up"));
+
+    EXPECT_THROW(errorHandler->RecoverFromIfUpDown("wlan9", Tarv::kOperStateUp), CTarvException);
+}
+
+TEST_F(KernelLinksTest, TenThousandStatusQueriesLeakNothing)
+{
+    Shell("ip link set wlan0-peer up && ip link set wlan0 up && ip addr add 192.168.9.2/24 dev wlan0");
+    ASSERT_TRUE(WaitForKernel("wlan0", Tarv::kOperStateUp));
+    auto handler = MakeHandler(ipc::EWlan0);
+    auto missing = std::make_unique<CKernelHandler>(ipc::ELte0, config, runner, errorHandler, netlink);
+    // Warm-up: first-use allocations of libnl, the logger and the message classes.
+    for (int i = 0; i < 100; ++i) {
+        handler->GetStatus();
+        EXPECT_THROW(missing->GetStatus(), CTarvException);
+    }
+
+    const int fdsBefore = OpenFdCount();
+    const std::size_t heapBefore = mallinfo2().uordblks;
+    for (int i = 0; i < 10000; ++i) {
+        const ipc::MNetStatus status = handler->GetStatus();
+        ASSERT_EQ(status.properties().ipaddress(), "192.168.9.2");
+        if (i % 10 == 0) {
+            EXPECT_THROW(missing->GetStatus(), CTarvException);
+        }
+    }
+    const std::size_t heapAfter = mallinfo2().uordblks;
+    EXPECT_EQ(OpenFdCount(), fdsBefore);
+    // A leak of one small libnl object per query would be several hundred kB.
+    EXPECT_LT(heapAfter, heapBefore + 16 * 1024) << "heap grew from " << heapBefore << " to " << heapAfter;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // Before any thread exists: a process with threads cannot get a mount namespace of its own.
+    gSkipReason = EnterPrivateNamespaces();
+    const int result = RUN_ALL_TESTS();
+    if (!gStubDirectory.empty()) {
+        std::system(("rm -rf " + gStubDirectory).c_str());
+    }
+    return result;
+}
