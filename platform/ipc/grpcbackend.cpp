@@ -90,6 +90,7 @@ constexpr std::size_t kSubscriberQueueLimit = 256;
 constexpr std::size_t kSubscriberLimit = 64;
 // Bound of the queue of received notifications not yet delivered to listeners.
 constexpr std::size_t kDeliveryQueueLimit = 1024;
+constexpr int kMaxRequestThreads = 32;
 constexpr auto kRequestTimeout = std::chrono::seconds(30);
 constexpr auto kPeerRequestTimeout = std::chrono::seconds(5);
 constexpr auto kResubscribeMin = std::chrono::milliseconds(100);
@@ -1046,6 +1047,11 @@ public:
         for (const auto& service : mServices) {
             builder.RegisterService(service.get());
         }
+        // Requests wait for the state machine on these threads: bounded, so a
+        // flood of requests is refused instead of exhausting the process.
+        grpc::ResourceQuota quota("tarv-ipc");
+        quota.SetMaxThreads(kMaxRequestThreads);
+        builder.SetResourceQuota(quota);
         builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MIN_POLLERS, 1);
         builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, 2);
         mServer = builder.BuildAndStart();
@@ -1063,6 +1069,7 @@ public:
             }
             Log(ELevel::info, "Serving IPC on '{}'", path);
         }
+        mBoundPaths = mSocketPaths;
         mStarted = true;
     }
 
@@ -1148,7 +1155,13 @@ public:
         for (const auto& subscription : subscriptions) {
             subscription->WaitIdle(deadline);
         }
-        for (const auto& path : mSocketPaths) {
+        // Only the sockets this host bound: never those of another process.
+        std::vector<std::string> bound;
+        {
+            std::lock_guard lock(mMutex);
+            bound = mBoundPaths;
+        }
+        for (const auto& path : bound) {
             if (unlink(path.c_str()) == 0) {
                 Log(ELevel::debug, "Removed socket '{}'", path);
             }
@@ -1185,6 +1198,7 @@ private:
     std::set<std::string> mServiceNames;
     std::vector<std::unique_ptr<grpc::Service>> mServices;
     std::vector<std::string> mSocketPaths; // written only before StartServices
+    std::vector<std::string> mBoundPaths;  // the socket files this host created
     std::map<std::string, std::function<std::size_t()>> mSubscriberCounts;
     std::map<std::string, std::function<bool(std::size_t, std::chrono::milliseconds)>> mSubscriberWaits;
     std::vector<std::function<void()>> mHubClosers;

@@ -252,10 +252,13 @@ TEST_F(IpcHost, SocketsAreGroupOnlyAndStaleOnesAreReplaced)
     EXPECT_TRUE(S_ISSOCK(info.st_mode));
     EXPECT_EQ(info.st_mode & 07777, 0660u);
 
-    // A second host on the same socket is refused; the first keeps serving.
-    CRunningHost second(mRoot);
-    second.Get()->AddService<IGenericControl>("TarvGenCtrl", std::make_shared<CFakeProcessControl>());
-    EXPECT_THROW(second.Get()->StartServices(), std::runtime_error);
+    // A second host on the same socket is refused; the first keeps serving,
+    // also after the second one is gone.
+    {
+        CRunningHost second(mRoot);
+        second.Get()->AddService<IGenericControl>("TarvGenCtrl", std::make_shared<CFakeProcessControl>());
+        EXPECT_THROW(second.Get()->StartServices(), std::runtime_error);
+    }
     EXPECT_EQ(::stat(path.c_str(), &info), 0);
 
     mServer.Stop();
