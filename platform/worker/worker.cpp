@@ -152,10 +152,19 @@ CWorker::~CWorker()
 
 void CWorker::Start()
 {
+    {
+        // On its own thread the worker runs by definition; returning before
+        // taking mControlMutex also avoids a deadlock with a Stop that holds
+        // it while joining this thread.
+        std::lock_guard lock(mState->mutex);
+        if (mState->IsThisThreadLocked()) {
+            return;
+        }
+    }
     std::lock_guard control(mControlMutex);
     {
         std::lock_guard lock(mState->mutex);
-        if (mState->running && (!mState->stopRequested || mState->IsThisThreadLocked())) {
+        if (mState->running && !mState->stopRequested) {
             return;
         }
     }
