@@ -145,8 +145,8 @@ public:
         }
     }
 
-    // Ends the subscription (host stopping).
-    void Close() { FinishOnce(grpc::Status::OK); }
+    // Ends the subscription (host stopping, or refused).
+    void Close(const grpc::Status& status = grpc::Status::OK) { FinishOnce(status); }
 
     void OnSendInitialMetadataDone(bool ok) override
     {
@@ -206,23 +206,31 @@ public:
     grpc::ServerWriteReactor<Envelope>* Subscribe()
     {
         auto* reactor = new CSubscriberReactor<Envelope>(this, mService);
-        bool refuse = false;
+        bool closed = false;
+        bool full = false;
         {
             std::lock_guard lock(mMutex);
-            refuse = mClosed || mReactors.size() >= kSubscriberLimit;
-            if (!refuse) {
+            closed = mClosed;
+            full = mReactors.size() >= kSubscriberLimit;
+            if (!closed && !full) {
+                // Under the lock: the initial metadata must go out before
+                // any notification a concurrent Publish writes.
+                reactor->Begin();
                 mReactors.insert(reactor);
+                mChanged.notify_all();
             }
-            mChanged.notify_all();
         }
-        if (refuse) {
-            Log(ELevel::warning, "Refusing a subscription to '{}'", mService);
+        if (closed || full) {
+            if (full) {
+                Log(ELevel::warning, "Refusing a subscription to '{}': {} clients are subscribed", mService,
+                    kSubscriberLimit);
+            }
             // Never registered: OnDone finds nothing to remove.
-            reactor->Close();
+            reactor->Close(full ? grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "too many subscribers")
+                                : grpc::Status(grpc::StatusCode::UNAVAILABLE, "stopping"));
             return reactor;
         }
         Log(ELevel::debug, "Client subscribed to '{}'", mService);
-        reactor->Begin();
         return reactor;
     }
 
