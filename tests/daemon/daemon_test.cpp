@@ -147,7 +147,11 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
     ASSERT_TRUE(status.has_value()) << Log();
     EXPECT_TRUE(WIFEXITED(*status)) << Log();
     EXPECT_EQ(WEXITSTATUS(*status), 0);
-    EXPECT_THAT(Log(), testing::HasSubstr("State machine stopped"));
+    const std::string log = Log();
+    for (const char* line : {"Starting state machine", "ITarvControlDisable", "ExtDisabledRsp", "ITarvControlEnable",
+                             "ExtEnabledRsp", "State machine stopped"}) {
+        EXPECT_THAT(log, testing::HasSubstr(std::string(") ") + line + "\n")) << line;
+    }
     EXPECT_FALSE(Exists("run/iipc/tarvgenctrl.sock"));
     EXPECT_FALSE(Exists("run/iipc/tarv.sock"));
     EXPECT_FALSE(Exists("run/iipc/tarvlog.sock"));
