@@ -2,12 +2,28 @@
 
 std::future<bool> IHsmEvent::GetFuture()
 {
-    return mCompletion.get_future();
+    if ((mFlags.load(std::memory_order_acquire) & kFutureTaken) != 0) {
+        throw std::future_error(std::future_errc::future_already_retrieved);
+    }
+    mCompletion.emplace();
+    std::future<bool> future = mCompletion->get_future();
+    const unsigned before = mFlags.fetch_or(kFutureTaken, std::memory_order_acq_rel);
+    if ((before & kCompleted) != 0) {
+        mCompletion->set_value((before & kHandled) != 0);
+    }
+    return future;
 }
 
 void IHsmEvent::Complete(bool handled)
 {
-    if (!mCompleted.exchange(true, std::memory_order_acq_rel)) {
-        mCompletion.set_value(handled);
+    unsigned before = mFlags.load(std::memory_order_acquire);
+    do {
+        if ((before & kCompleted) != 0) {
+            return;
+        }
+    } while (!mFlags.compare_exchange_weak(before, before | kCompleted | (handled ? kHandled : 0U),
+                                           std::memory_order_acq_rel, std::memory_order_acquire));
+    if ((before & kFutureTaken) != 0) {
+        mCompletion->set_value(handled);
     }
 }

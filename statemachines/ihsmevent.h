@@ -2,9 +2,15 @@
 // Base of every state machine event. An event carries no data of its own; its
 // dynamic type says what it is. It is created with shared ownership, posted to
 // a machine and completed once by the machine when it has been dispatched.
+//
+// The completion promise is created only when someone takes the future:
+// most events are posted by the machine's own actions and nobody waits for
+// them, and fulfilling a promise costs a system call (and creating one, two
+// allocations). With no waiter, the event object is the only allocation.
 
 #include <atomic>
 #include <future>
+#include <optional>
 #include <string>
 
 class IHsmEvent {
@@ -18,7 +24,9 @@ public:
     virtual const std::string& GetName() const = 0;
 
     // Future of the completion: true when a state handled the event, false
-    // when none did. Take it before posting; it can be taken once.
+    // when none did. Take it once, before posting (taken later, it is ready
+    // at once if the event was already dispatched). If the event is destroyed
+    // undispatched, the future reports a broken promise.
     std::future<bool> GetFuture();
 
     // Fulfils the completion. Called by the machine during dispatch; only the
@@ -27,6 +35,12 @@ public:
     void Complete(bool handled);
 
 private:
-    std::promise<bool> mCompletion;
-    std::atomic<bool> mCompleted{false};
+    static constexpr unsigned kFutureTaken = 1U;
+    static constexpr unsigned kCompleted = 2U;
+    static constexpr unsigned kHandled = 4U;
+
+    // Created by GetFuture before kFutureTaken is published; fulfilled by
+    // whichever of GetFuture and Complete sets its flag second.
+    std::optional<std::promise<bool>> mCompletion;
+    std::atomic<unsigned> mFlags{0};
 };

@@ -6,8 +6,14 @@
 #include <stdexcept>
 
 CTarvHsmPlaceholderActionHandler::CTarvHsmPlaceholderActionHandler(std::shared_ptr<IClock> clock)
-    : CWorker("tarvhsm", std::move(clock))
+    : CWorker("tarvhsm", clock)
 {
+    // CWorker is a virtual base: a derived class that does not construct it
+    // itself (an inherited constructor does not) gets a worker on the real
+    // clock, and a test's manual clock would silently be ignored.
+    if (clock && ClockPtr() != clock) {
+        throw std::logic_error("CTarvHsmPlaceholderActionHandler: derived classes must construct CWorker with the clock");
+    }
     Start();
 }
 

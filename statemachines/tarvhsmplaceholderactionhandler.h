@@ -15,7 +15,9 @@
 
 class CTarvHsmPlaceholderActionHandler : public CHsmAlive<CTarvHsmActionHandlerBase> {
 public:
-    // Starts the handler's worker on the given clock.
+    // Starts the handler's worker on the given clock. CWorker is a virtual
+    // base: a derived class must construct it itself, as CWorker("tarvhsm",
+    // clock), and pass the same clock here (checked).
     explicit CTarvHsmPlaceholderActionHandler(std::shared_ptr<IClock> clock = IClock::Steady());
     // Stops the worker before the members its calls use go away.
     ~CTarvHsmPlaceholderActionHandler() override;

@@ -158,6 +158,12 @@ TEST_F(HsmEngine, EventsAreNamedByTheirTag)
     event->Complete(true);
     event->Complete(false);
     EXPECT_TRUE(future.get());
+    EXPECT_THROW(event->GetFuture(), std::future_error);
+
+    // A future taken after the dispatch is ready at once.
+    auto late = std::make_shared<EvGo>();
+    late->Complete(false);
+    EXPECT_FALSE(late->GetFuture().get());
 }
 
 TEST(HsmEngineDeathTest, AFailingInitialEntryEndsTheProcess)
