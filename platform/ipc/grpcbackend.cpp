@@ -540,6 +540,7 @@ public:
     void Wake()
     {
         std::lock_guard lock(mMutex);
+        ++mGeneration;
         mWake.notify_all();
     }
 
@@ -547,6 +548,9 @@ public:
     std::condition_variable mWake;
     std::deque<std::function<void()>> mQueue;
     std::size_t mDropped = 0;
+    // Counts wake-ups, so one that comes while the notification thread is
+    // busy is not lost.
+    std::uint64_t mGeneration = 0;
 };
 
 template <typename Stub, typename Envelope>
@@ -1109,6 +1113,7 @@ public:
                 }
             }
             const auto subscriptions = mSubscriptions;
+            const std::uint64_t generation = mDispatcher->mGeneration;
             lock.unlock();
             auto next = Clock::time_point::max();
             const auto now = Clock::now();
@@ -1117,7 +1122,8 @@ public:
                 next = std::min(next, subscription->NextAttempt());
             }
             lock.lock();
-            if (mClientsStopped || !mDispatcher->mQueue.empty() || mSubscriptions.size() != subscriptions.size()) {
+            if (mClientsStopped || !mDispatcher->mQueue.empty() || mSubscriptions.size() != subscriptions.size() ||
+                mDispatcher->mGeneration != generation) {
                 continue;
             }
             if (next == Clock::time_point::max()) {
