@@ -176,6 +176,8 @@ struct CConfigWatcher::SState {
     int nextId = 1;                               // guarded by mutex
     int runningId = 0;                            // guarded by mutex; entry whose callback runs
     bool stop = false;                            // guarded by mutex
+    std::uint64_t syncRequested = 0;              // guarded by mutex; Sync calls so far
+    std::uint64_t syncDone = 0;                   // guarded by mutex; Sync calls answered
     std::thread::id threadId;                     // set before the thread starts, then constant
 };
 
@@ -188,6 +190,12 @@ std::shared_ptr<CConfigWatcher> CConfigWatcher::Instance()
         gInstance = watcher;
     }
     return watcher;
+}
+
+std::shared_ptr<CConfigWatcher> CConfigWatcher::Existing()
+{
+    std::lock_guard lock(gInstanceMutex);
+    return gInstance.lock();
 }
 
 CConfigWatcher::CConfigWatcher()
@@ -283,6 +291,10 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
             timeoutMs = static_cast<int>(
                 std::chrono::ceil<std::chrono::milliseconds>(nextPoll - now).count());
         }
+        if (state->wakeFd < 0 && (timeoutMs < 0 || timeoutMs > kPollInterval.count())) {
+            // Without the wake-up descriptor, requests are noticed by polling.
+            timeoutMs = static_cast<int>(kPollInterval.count());
+        }
 
         lock.unlock();
         pollfd fds[2] = {{state->wakeFd, POLLIN, 0}, {state->inotifyFd, POLLIN, 0}};
@@ -294,6 +306,16 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
         std::uint64_t wakeups = 0;
         [[maybe_unused]] const auto n = ::read(state->wakeFd, &wakeups, sizeof wakeups);
         lock.lock();
+        // Events queued before a Sync request are read below, so delivering
+        // them all answers every request made up to here.
+        const std::uint64_t syncing = state->syncRequested;
+        if (syncing != state->syncDone) {
+            for (auto& [id, entry] : state->entries) {
+                if (!state->watches.contains(entry.directory)) {
+                    entry.check = true;
+                }
+            }
+        }
         if (state->inotifyFd >= 0) {
             state->ReadEventsLocked();
         }
@@ -328,5 +350,22 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
             state->runningId = 0;
             state->idle.notify_all();
         }
+        if (state->syncDone != syncing) {
+            state->syncDone = syncing;
+            state->idle.notify_all();
+        }
     }
+    state->syncDone = state->syncRequested; // releases waiters of a stopping watcher
+    state->idle.notify_all();
+}
+
+void CConfigWatcher::Sync()
+{
+    std::unique_lock lock(mState->mutex);
+    if (std::this_thread::get_id() == mState->threadId) {
+        return;
+    }
+    const std::uint64_t target = ++mState->syncRequested;
+    mState->Wake();
+    mState->idle.wait(lock, [&] { return mState->syncDone >= target; });
 }

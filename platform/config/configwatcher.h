@@ -26,6 +26,8 @@ public:
 
     // The process-wide watcher; it lives while someone holds it.
     static std::shared_ptr<CConfigWatcher> Instance();
+    // The process-wide watcher if one lives, else null.
+    static std::shared_ptr<CConfigWatcher> Existing();
 
     CConfigWatcher();
     ~CConfigWatcher();
@@ -40,6 +42,10 @@ public:
     // again (on the watcher thread itself it only prevents further calls).
     void Remove(int id);
     bool IsThisThread() const;
+    // Returns once every change that inotify had reported when Sync was
+    // called has been delivered (and polled files have been checked). Returns
+    // at once on the watcher thread.
+    void Sync();
 
 private:
     // The thread keeps its own reference, so the watcher may be released by

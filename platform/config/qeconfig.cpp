@@ -1,6 +1,7 @@
 #include "platform/config/qeconfig.h"
 
 #include "platform/config/configsource.h"
+#include "platform/config/configwatcher.h"
 
 namespace QeConfig {
 
@@ -19,6 +20,13 @@ std::shared_ptr<IReadOnlyConfig> CreateReadOnly(const std::string& source, Error
         throw std::invalid_argument("CreateReadOnly(" + source + ") needs readOnly = true");
     }
     return std::make_shared<CConfigSource>(source, std::move(errorCallback), true);
+}
+
+void SyncChanges()
+{
+    if (const auto watcher = CConfigWatcher::Existing()) {
+        watcher->Sync();
+    }
 }
 
 } // namespace QeConfig

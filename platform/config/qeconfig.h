@@ -62,6 +62,13 @@ public:
 // the listener named "".
 std::shared_ptr<IConfig> Create(const std::string& source, ErrorCallback errorCallback = {},
                                 ChangeCallback changeCallback = {});
+// Returns once the changes that other processes made to any source before
+// this call have reached the caches and the listeners (change delivery is
+// otherwise asynchronous, a few milliseconds after the file was replaced).
+// Useful before acting on a request that says "the configuration changed".
+// Returns at once when called from a listener.
+void SyncChanges();
+
 // Opens a read-only source (the flag is accepted for compatibility and must be true).
 std::shared_ptr<IReadOnlyConfig> CreateReadOnly(const std::string& source, ErrorCallback errorCallback,
                                                 bool readOnly = true);
