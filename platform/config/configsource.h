@@ -113,6 +113,6 @@ private:
     std::map<std::string, std::shared_ptr<SListener>> mListeners;
     const SListener* mRunning = nullptr;    // listener being called
 
-    std::shared_ptr<CConfigWatcher> mWatcher;
+    std::shared_ptr<CConfigWatcher> mWatcher; // set in the constructor, constant afterwards
     int mWatchId = 0;
 };

@@ -66,6 +66,7 @@ private:
 
     static void Loop(const std::shared_ptr<SState>& state);
 
+    // Set in the constructor, constant afterwards.
     std::string mName;
     std::shared_ptr<IClock> mClock;
     std::shared_ptr<SState> mState;
