@@ -8,4 +8,4 @@ add_library(tarv_handlers
   ${CMAKE_CURRENT_LIST_DIR}/tarvethhandler.cpp)
 target_include_directories(tarv_handlers PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(tarv_handlers PUBLIC PkgConfig::LIBNL tarv_messages tarv_log tarv_rootdir tarv_ipc tarv_worker
-                                           tarv_sysfiles)
+                                           tarv_sysfiles tarv_diagnostics)

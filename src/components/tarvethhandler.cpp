@@ -1,6 +1,6 @@
 #include "src/components/tarvethhandler.h"
 
-#include "platform/ipc/signaldefinition.h"
+#include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
 #include "src/components/tarvvalidation.h"
 #include "src/components/utility.h"
@@ -11,9 +11,6 @@
 #include <vector>
 
 namespace {
-
-// Link signal of the wired interface.
-const CSignalDefinition<bool> kEthStateSignal(123, "Eth state", false);
 
 constexpr std::chrono::seconds kEthStateTimeout{3};
 constexpr unsigned kGatewayRetries = 5;
@@ -31,7 +28,7 @@ CTarvEthHandler::CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::share
       mInterfacesFileEditor(std::move(interfacesFileEditor)), mHostnameManager(std::move(hostnameManager)),
       mDnsManager(std::move(dnsManager)), mResolvConfPath(Tarv::kResolvConfDir + Tarv::kEth0 + ".udhcpc")
 {
-    mLinkSignal = std::make_shared<CDiagnosticsSignal<bool>>(&kEthStateSignal);
+    mLinkSignal = std::make_shared<CDiagnosticsSignal<bool>>(&Signals::kEthState);
 }
 
 void CTarvEthHandler::Enable(bool& ok)
@@ -92,16 +89,19 @@ void CTarvEthHandler::GetGateway(ipc::MNetStatus& status)
 std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)
 {
     TLOG_FUNCTION();
-    unsigned long value = 0;
-    try {
-        value = std::stoul(hexText, nullptr, 16);
-    } catch (const std::logic_error&) {
-        value = ~0UL; // refused below
+    // The status poll runs this every second: a route line it cannot read
+    // must not end the daemon. More than 32 bits is no IPv4 address, and
+    // neither is a negative number (which stoull would wrap).
+    unsigned long long value = ~0ULL;
+    const auto first = hexText.find_first_not_of(" \t\n\v\f\r");
+    if (first != std::string::npos && hexText[first] != '-') {
+        try {
+            value = std::stoull(hexText, nullptr, 16);
+        } catch (const std::logic_error&) {
+            value = ~0ULL;
+        }
     }
-    // The status poll runs this on every change of the route table: a line
-    // it cannot read must not end the daemon, and more than 32 bits (or a
-    // negative number, which stoul wraps) is no IPv4 address either.
-    if (value > 0xFFFFFFFFUL) {
+    if (value > 0xFFFFFFFFULL) {
         TLOG_ERROR("Gateway '{}' in the route table is not a hexadecimal IPv4 address",
                    CTarvValidation::Printable(hexText));
         return "0.0.0.0";

@@ -146,6 +146,31 @@ TEST_F(EthHandlerTest, ConnectedStatusCarriesGatewayAndFirstTwoDnsServers)
     EXPECT_TRUE(log.Contains(Log::trace, "CTarvEthHandler::GetStatus"));
 }
 
+TEST_F(EthHandlerTest, LinkSignalCarriesTheLastSeenState)
+{
+    config->bools[TarvEthDhcpEnable] = false;
+    auto handler = MakeHandler();
+    std::vector<CDiagnosticsCommClient::SSample> sent;
+    CDiagnosticsCommClient::SetSink([&sent](const CDiagnosticsCommClient::SSample& sample) {
+        sent.push_back(sample);
+        return true;
+    });
+    ExpectLink(Tarv::kOperStateUp);
+    ExpectGateway({0, ""});
+    ExpectDnsServers({});
+    handler->GetStatus();
+    handler->SendDiagSignals();
+    ExpectLink(Tarv::kOperStateDown);
+    handler->GetStatus();
+    handler->SendDiagSignals();
+    CDiagnosticsCommClient::SetSink(nullptr);
+
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].identifier, 123u);
+    EXPECT_EQ(std::get<bool>(sent[0].value), true);
+    EXPECT_EQ(std::get<bool>(sent[1].value), false);
+}
+
 TEST_F(EthHandlerTest, MissingRouteAndResolverFileGiveZeroAddresses)
 {
     config->bools[TarvEthDhcpEnable] = false;

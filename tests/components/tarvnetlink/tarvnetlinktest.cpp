@@ -17,7 +17,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 using namespace HandlerMocks;
@@ -99,6 +101,32 @@ TEST(TarvNetlinkTest, SocketThatCannotBeOpenedThrows)
 
     EXPECT_TRUE(threw);
     EXPECT_TRUE(log.Contains(Log::error, "Could not connect socket"));
+}
+
+TEST(TarvNetlinkTest, ServesSeveralThreadsAtOnce)
+{
+    CTarvNetlink netlink;
+    const int fdsBefore = OpenFdCount();
+    std::atomic<int> found{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&netlink, &found] {
+            for (int i = 0; i < 200; ++i) {
+                try {
+                    const CNetlinkLinkHandle handle(netlink, i % 2 == 0 ? "lo" : "lte0");
+                    if (handle.State() == Tarv::kOperStateUnknown) {
+                        ++found;
+                    }
+                } catch (const CTarvException&) {
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(found.load(), 400);
+    EXPECT_EQ(OpenFdCount(), fdsBefore);
 }
 
 TEST(NetlinkLinkHandleTest, ReleasesOnEveryWayOutButNotAfterAFailedLookup)
