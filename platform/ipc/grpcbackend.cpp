@@ -10,6 +10,7 @@
 #include "proto/services.grpc.pb.h"
 
 #include <fmt/format.h>
+#include <grpc/grpc.h>
 #include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
 
@@ -78,10 +79,16 @@ void OnGrpcLog(gpr_log_func_args* args)
     }
 }
 
-void InstallGrpcLogging()
+// Also keeps the gRPC library initialised for the life of the process: when
+// the last host goes away and another one is created soon after, the
+// library's shutdown in between races with the new host's first calls.
+void InitializeGrpc()
 {
     static std::once_flag once;
-    std::call_once(once, [] { gpr_set_log_function(&OnGrpcLog); });
+    std::call_once(once, [] {
+        gpr_set_log_function(&OnGrpcLog);
+        grpc_init();
+    });
 }
 
 // Bound of the per-subscriber queue of notifications not yet written.
@@ -123,7 +130,7 @@ public:
     void Begin() { this->StartSendInitialMetadata(); }
 
     // Queues a notification; never blocks. When the queue is full the oldest
-    // notification that is not being written is dropped.
+    // notification not yet being written is dropped.
     void Push(const Envelope& envelope)
     {
         std::lock_guard lock(mMutex);
@@ -131,17 +138,15 @@ public:
             return;
         }
         if (mQueue.size() >= kSubscriberQueueLimit) {
-            mQueue.erase(mQueue.begin() + (mWriting ? 1 : 0));
+            mQueue.pop_front();
             if (mDropped++ == 0) {
                 Log(ELevel::warning, "A subscriber of '{}' does not keep up; dropping its oldest notifications",
                     mService);
             }
         }
         mQueue.push_back(envelope);
-        // Writes never complete inline, so starting one under the lock is safe.
         if (!mWriting) {
-            mWriting = true;
-            this->StartWrite(&mQueue.front());
+            WriteNext();
         }
     }
 
@@ -159,11 +164,9 @@ public:
     {
         {
             std::lock_guard lock(mMutex);
-            mQueue.pop_front();
             mWriting = false;
             if (ok && !mFinishClaimed && !mQueue.empty()) {
-                mWriting = true;
-                this->StartWrite(&mQueue.front());
+                WriteNext();
             }
         }
         if (!ok) {
@@ -176,6 +179,16 @@ public:
     void OnDone() override;
 
 private:
+    // Moves the oldest queued notification into the write slot and starts
+    // writing it. Called with mMutex held; writes never complete inline.
+    void WriteNext()
+    {
+        mWriting = true;
+        mInFlight = std::move(mQueue.front());
+        mQueue.pop_front();
+        this->StartWrite(&mInFlight);
+    }
+
     // Finish may complete inline and delete the reactor: called without locks.
     void FinishOnce(const grpc::Status& status)
     {
@@ -192,7 +205,8 @@ private:
     CNotificationHub<Envelope>* mHub;
     std::string mService;
     std::mutex mMutex;               // guards the fields below
-    std::deque<Envelope> mQueue;     // front is being written while mWriting
+    std::deque<Envelope> mQueue;     // waiting to be written
+    Envelope mInFlight;              // being written while mWriting
     bool mWriting = false;
     bool mFinishClaimed = false;
     std::size_t mDropped = 0;
@@ -554,7 +568,7 @@ public:
 };
 
 template <typename Stub, typename Envelope>
-class CSubscription final : public ISubscription {
+class CSubscription final : public ISubscription, public std::enable_shared_from_this<CSubscription<Stub, Envelope>> {
 public:
     using Handler = std::function<void(const Envelope&)>;
 
@@ -575,7 +589,7 @@ public:
                 return;
             }
             previous = std::move(mCall); // its OnDone has run: safe to delete
-            mCall = std::make_unique<CCall>(this);
+            mCall = std::make_unique<CCall>(this->shared_from_this());
             mActive = true;
             call = mCall.get();
         }
@@ -632,7 +646,8 @@ public:
 private:
     class CCall final : public grpc::ClientReadReactor<Envelope> {
     public:
-        explicit CCall(CSubscription* owner) : mOwner(owner) {}
+        // The call keeps its subscription alive until its last callback.
+        explicit CCall(std::shared_ptr<CSubscription> owner) : mOwner(std::move(owner)) {}
 
         void Start(Stub& stub)
         {
@@ -654,12 +669,18 @@ private:
                 this->StartRead(&mMessage);
             }
         }
-        void OnDone(const grpc::Status& status) override { mOwner->Ended(status); }
+        // Releasing the owner may destroy the subscription and with it this
+        // call: nothing touches the call after that.
+        void OnDone(const grpc::Status& status) override
+        {
+            const std::shared_ptr<CSubscription> owner = std::move(mOwner);
+            owner->Ended(status);
+        }
 
         grpc::ClientContext mContext;
 
     private:
-        CSubscription* mOwner;
+        std::shared_ptr<CSubscription> mOwner;
         ipc::MEmpty mRequest;
         Envelope mMessage;
     };
@@ -689,15 +710,18 @@ private:
             wasSubscribed = mSubscribed;
             cancelled = mCancelled;
             mSubscribed = false;
-            mActive = false;
-            mNextAttempt = Clock::now() + mBackoff;
-            mBackoff = std::min<Clock::duration>(mBackoff * 2, kResubscribeMax);
-            mChanged.notify_all();
         }
         if (wasSubscribed && !cancelled) {
             Log(ELevel::info, "Subscription to '{}' ended ({}); subscribing again", mEndpoint.name, Describe(status));
         } else if (!cancelled) {
             Log(ELevel::debug, "Subscription to '{}' failed ({}); retrying", mEndpoint.name, Describe(status));
+        }
+        {
+            std::lock_guard lock(mMutex);
+            mActive = false;
+            mNextAttempt = Clock::now() + mBackoff;
+            mBackoff = std::min<Clock::duration>(mBackoff * 2, kResubscribeMax);
+            mChanged.notify_all();
         }
         mDispatcher->Wake();
     }
@@ -1231,7 +1255,7 @@ void GrpcBackend::SetLogger(std::shared_ptr<Rpc::ILogger> logger)
         std::lock_guard lock(gLoggerMutex);
         gLogger = std::move(logger);
     }
-    InstallGrpcLogging();
+    InitializeGrpc();
 }
 
 std::shared_ptr<Rpc::ILogger> GrpcBackend::GetLogger()
@@ -1242,7 +1266,7 @@ std::shared_ptr<Rpc::ILogger> GrpcBackend::GetLogger()
 
 GrpcBackend::GrpcBackend(const std::string& configurationPath)
 {
-    InstallGrpcLogging();
+    InitializeGrpc();
     mImpl = std::make_shared<CImpl>(configurationPath);
 }
 
@@ -1443,3 +1467,27 @@ std::shared_ptr<IClient<IDiagnostics>> GrpcBackend::CreateDiagnosticsClient(cons
     auto stub = std::shared_ptr<ipc::Diagnostics::Stub>(ipc::Diagnostics::NewStub(mImpl->Channel(endpoint)));
     return WithSelf(std::make_shared<CDiagnosticsClient>(endpoint, stub));
 }
+
+#if defined(__SANITIZE_THREAD__)
+// The gRPC and Abseil libraries of the system are not built with
+// ThreadSanitizer, so the synchronisation inside them is invisible to it and
+// every access they make to shared buffers looks like a race. Reports with a
+// gRPC or Abseil frame in either stack are suppressed; races between two
+// stacks of our own code are still reported. gRPC's own threads live until
+// the process ends (the library is never shut down): not a leak.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "called_from_lib:libgrpc.so\n"
+           "called_from_lib:libgrpc++.so\n"
+           "called_from_lib:libgpr.so\n"
+           "race:libgrpc.so\n"
+           "race:libgrpc++.so\n"
+           "race:libgpr.so\n"
+           "race:libabsl_\n"
+           "race:/usr/include/grpcpp/\n"
+           "race:/usr/include/grpc/\n"
+           "thread:libgpr.so\n"
+           "deadlock:libgrpc.so\n"
+           "deadlock:libabsl_\n";
+}
+#endif
