@@ -1043,10 +1043,16 @@ public:
         }
     }
 
-    std::shared_ptr<grpc::Channel> Channel(const SIpcEndpoint& endpoint)
+    // Channels are shared by every host of the process and kept until it
+    // ends: each holds a reference to gRPC's process-wide callback queue,
+    // and letting that queue go and come back (hosts destroyed and created
+    // one after another) races inside the library.
+    static std::shared_ptr<grpc::Channel> Channel(const SIpcEndpoint& endpoint)
     {
-        std::lock_guard lock(mMutex);
-        auto& channel = mChannels[endpoint.address];
+        static std::mutex channelsMutex;
+        static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>; // guarded by channelsMutex
+        std::lock_guard lock(channelsMutex);
+        auto& channel = (*channels)[endpoint.address];
         if (!channel) {
             grpc::ChannelArguments arguments;
             arguments.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
@@ -1240,7 +1246,6 @@ private:
     std::map<std::string, std::function<std::size_t()>> mSubscriberCounts;
     std::map<std::string, std::function<bool(std::size_t, std::chrono::milliseconds)>> mSubscriberWaits;
     std::vector<std::function<void()>> mHubClosers;
-    std::map<std::string, std::shared_ptr<grpc::Channel>> mChannels;
     std::unique_ptr<grpc::Server> mServer;
     bool mStarted = false;
     bool mStopped = false;

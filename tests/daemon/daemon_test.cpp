@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +29,8 @@ constexpr int kAlive = -1;
 // A child process with its standard output and error in a file.
 class CChild {
 public:
+    // fork and exec rather than posix_spawn: the sanitizers follow a fork,
+    // not the shared-memory child of posix_spawn.
     CChild(const std::vector<std::string>& arguments, const std::string& outputPath)
     {
         std::vector<char*> argv;
@@ -37,13 +38,20 @@ public:
             argv.push_back(const_cast<char*>(argument.c_str()));
         }
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        const int rc = posix_spawn(&mPid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
+        const int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (output < 0) {
+            throw std::runtime_error("cannot open " + outputPath);
+        }
+        mPid = fork();
+        if (mPid == 0) {
+            // Only async-signal-safe calls until exec.
+            dup2(output, 1);
+            dup2(output, 2);
+            execve(argv[0], argv.data(), environ);
+            _exit(127);
+        }
+        close(output);
+        if (mPid < 0) {
             throw std::runtime_error("cannot start " + arguments[0]);
         }
     }
