@@ -11,4 +11,4 @@ add_library(tarv_sysfiles
   ${CMAKE_CURRENT_LIST_DIR}/hostnamemanager.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tarvconfig.cpp)
 target_include_directories(tarv_sysfiles PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tarv_sysfiles PUBLIC tarv_log tarv_rootdir tarv_messages tarv_toolbox PkgConfig::JSONCPP)
+target_link_libraries(tarv_sysfiles PUBLIC tarv_log tarv_rootdir tarv_messages tarv_toolbox tarv_config PkgConfig::JSONCPP)

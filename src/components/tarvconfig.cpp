@@ -145,6 +145,10 @@ std::string CTarvConfig::GetString(EConfigKey key) const
 std::vector<EConfigKey> CTarvConfig::CheckChanges()
 {
     TLOG_FUNCTION();
+    // A validation request usually follows right after another process
+    // replaced a source file: let the watcher deliver what it has seen so far,
+    // so that change is not left for the next request.
+    QeConfig::SyncChanges();
     std::vector<EConfigKey> changed;
     std::lock_guard lock(mMutex);
     for (const auto& [key, row] : mTable) {
