@@ -23,17 +23,6 @@ public:
     MOCK_METHOD(SCommandResult, Run, (const std::string& commandLine, unsigned retries), (override));
 };
 
-// Answers every command with exit status 0 and records the command lines.
-class CRecordingRunCommand : public IRunCommand {
-public:
-    SCommandResult Run(const std::string& commandLine, unsigned) override
-    {
-        commands.push_back(commandLine);
-        return {0, ""};
-    }
-    std::vector<std::string> commands;
-};
-
 // Configuration from a map; missing keys read as false / empty.
 class CFakeConfig : public ITarvConfig {
 public:

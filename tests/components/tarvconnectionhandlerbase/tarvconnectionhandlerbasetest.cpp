@@ -3,17 +3,13 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "src/components/tarvexception.h"
+#include "tests/components/handlermocks/fakeprocess.h"
 #include "tests/components/handlermocks/handlermocks.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace HandlerMocks;
 using namespace std::chrono_literals;
@@ -80,11 +76,6 @@ TEST_F(ConnectionHandlerBaseTest, UnsupportedInterfaceRunsNothing)
     // Without a configuration nothing is supported either.
     CTestHandler bare(ipc::EEth0, nullptr, runner, errorHandler, netlink, clock);
     EXPECT_FALSE(bare.IsSupported());
-}
-
-TEST_F(ConnectionHandlerBaseTest, UnknownInterfaceIdThrows)
-{
-    EXPECT_THROW(MakeHandler(ipc::ENone), CTarvException);
 }
 
 TEST_F(ConnectionHandlerBaseTest, EnableTrustsASuccessfulIfup)
@@ -260,53 +251,6 @@ TEST_F(ConnectionHandlerBaseTest, OnlyEthernetAndWlanHaveProperties)
     EXPECT_FALSE(status.has_properties());
     EXPECT_TRUE(log.Contains(Log::warning, "uap0 does not support properties"));
 }
-
-// A child process under a chosen name, as a DHCP client or as whatever
-// process a stale pid file may name by now.
-class CFakeProcess {
-public:
-    explicit CFakeProcess(const char* name)
-    {
-        int ready[2];
-        if (pipe(ready) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        mPid = fork();
-        if (mPid == 0) {
-            prctl(PR_SET_NAME, name);
-            const char byte = 1;
-            (void)!write(ready[1], &byte, 1);
-            for (;;) {
-                pause();
-            }
-        }
-        char byte = 0;
-        (void)!read(ready[0], &byte, 1);
-        close(ready[0]);
-        close(ready[1]);
-    }
-    ~CFakeProcess()
-    {
-        if (mPid > 0) {
-            kill(mPid, SIGKILL);
-            waitpid(mPid, nullptr, 0);
-        }
-    }
-    int Pid() const { return mPid; }
-    // Ends the process and tells which signal ended it: SIGUSR1 (lower than
-    // SIGTERM, so delivered first) when the renew signal was sent to it.
-    int EndAndGetSignal()
-    {
-        kill(mPid, SIGTERM);
-        int status = 0;
-        waitpid(mPid, &status, 0);
-        mPid = -1;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    }
-
-private:
-    int mPid = -1;
-};
 
 class UdhcpcTest : public ConnectionHandlerBaseTest {
 protected:

@@ -3,17 +3,13 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "src/components/tarvexception.h"
+#include "tests/components/handlermocks/fakeprocess.h"
 #include "tests/components/handlermocks/handlermocks.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace HandlerMocks;
 using ::testing::_;
@@ -28,51 +24,6 @@ namespace {
 const std::string kRouteCommand =
     "cat /proc/net/route | awk '{if (($1 == \"eth0\") && ($2 == \"00000000\") && ($4 == \"0003\")) print $3;}' | "
     "awk 'NR==1 {print $0}'";
-
-// A process called udhcpc that ends on the first signal it gets.
-class CFakeUdhcpc {
-public:
-    CFakeUdhcpc()
-    {
-        int ready[2];
-        if (pipe(ready) != 0) {
-            throw std::runtime_error("pipe");
-        }
-        mPid = fork();
-        if (mPid == 0) {
-            prctl(PR_SET_NAME, "udhcpc");
-            const char byte = 1;
-            (void)!write(ready[1], &byte, 1);
-            for (;;) {
-                pause();
-            }
-        }
-        char byte = 0;
-        (void)!read(ready[0], &byte, 1);
-        close(ready[0]);
-        close(ready[1]);
-    }
-    ~CFakeUdhcpc()
-    {
-        if (mPid > 0) {
-            kill(mPid, SIGKILL);
-            waitpid(mPid, nullptr, 0);
-        }
-    }
-    int Pid() const { return mPid; }
-    // SIGUSR1 if the renew signal reached it (it is delivered before SIGTERM).
-    int EndAndGetSignal()
-    {
-        kill(mPid, SIGTERM);
-        int status = 0;
-        waitpid(mPid, &status, 0);
-        mPid = -1;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    }
-
-private:
-    int mPid = -1;
-};
 
 class EthHandlerTest : public ::testing::Test {
 protected:
@@ -218,7 +169,7 @@ TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQuery)
 TEST_F(EthHandlerTest, DownLinkHasNoPropertiesAndRenewsWhenItComesBack)
 {
     auto handler = MakeHandler();
-    CFakeUdhcpc udhcpc;
+    CFakeProcess udhcpc("udhcpc");
     WritePidFile(udhcpc.Pid());
 
     // Up at the first query counts as a transition: renew.
@@ -234,7 +185,7 @@ TEST_F(EthHandlerTest, DownLinkHasNoPropertiesAndRenewsWhenItComesBack)
     EXPECT_FALSE(down.has_dns());
     EXPECT_EQ(udhcpc.EndAndGetSignal(), SIGUSR1);
 
-    CFakeUdhcpc again;
+    CFakeProcess again("udhcpc");
     WritePidFile(again.Pid());
     ExpectLink(Tarv::kOperStateUp);
     ExpectGateway({0, "0101A8C0"});
@@ -248,7 +199,7 @@ TEST_F(EthHandlerTest, StaticAddressingLeavesUdhcpcAlone)
 {
     config->bools[TarvEthDhcpEnable] = false;
     auto handler = MakeHandler();
-    CFakeUdhcpc udhcpc;
+    CFakeProcess udhcpc("udhcpc");
     WritePidFile(udhcpc.Pid());
     ExpectLink(Tarv::kOperStateUp);
     ExpectGateway({0, "0101A8C0"});
@@ -377,7 +328,7 @@ TEST_F(EthHandlerTest, AutomaticDnsRenewsTheLease)
     EXPECT_TRUE(log.Contains(Log::error, "Could not get pid of eth udhcpc process"));
     EXPECT_FALSE(log.Contains(Log::error, "Failed to set DNS addresses"));
 
-    CFakeUdhcpc udhcpc;
+    CFakeProcess udhcpc("udhcpc");
     WritePidFile(udhcpc.Pid());
     ok = true;
     handler->SetDns(ok);
