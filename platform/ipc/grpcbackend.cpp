@@ -30,6 +30,7 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -150,8 +151,18 @@ public:
         }
     }
 
-    // Ends the subscription (host stopping, or refused).
-    void Close(const grpc::Status& status = grpc::Status::OK) { FinishOnce(status); }
+    // Ends the subscription (refused).
+    void Close(const grpc::Status& status) { FinishOnce(status); }
+
+    // Takes the right to finish the subscription; false when it already
+    // finishes by itself (then it may be deleted at any time after).
+    bool ClaimFinish()
+    {
+        std::lock_guard lock(mMutex);
+        return !std::exchange(mFinishClaimed, true);
+    }
+    // Finishes a subscription whose finish was claimed.
+    void FinishClaimed() { this->Finish(grpc::Status::OK); }
 
     void OnSendInitialMetadataDone(bool ok) override
     {
@@ -271,12 +282,16 @@ public:
         {
             std::lock_guard lock(mMutex);
             mClosed = true;
-            reactors.assign(mReactors.begin(), mReactors.end());
+            // Only reactors whose finish is claimed here stay alive until
+            // finished below; the others are finishing on their own.
+            for (auto* reactor : mReactors) {
+                if (reactor->ClaimFinish()) {
+                    reactors.push_back(reactor);
+                }
+            }
         }
-        // A reactor is only deleted after its Finish, which only Close or the
-        // reactor itself calls: the pointers stay valid until then.
         for (auto* reactor : reactors) {
-            reactor->Close();
+            reactor->FinishClaimed();
         }
     }
 
@@ -1183,6 +1198,7 @@ public:
         }
         if (*server) {
             (*server)->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
+            Retire(std::move(*server));
         }
         std::vector<std::shared_ptr<ISubscription>> subscriptions;
         {
@@ -1210,6 +1226,18 @@ public:
                 Log(ELevel::debug, "Removed socket '{}'", path);
             }
         }
+    }
+
+    // A stopped server is kept, never destroyed, for the same reason the
+    // channels are: destroying it releases gRPC's process-wide callback
+    // queue, whose shutdown races inside the library (it crashed the daemon
+    // at exit). It holds no socket any more after Shutdown.
+    static void Retire(std::unique_ptr<grpc::Server> server)
+    {
+        static std::mutex retiredMutex;
+        static auto* retired = new std::vector<std::unique_ptr<grpc::Server>>; // guarded by retiredMutex
+        std::lock_guard lock(retiredMutex);
+        retired->push_back(std::move(server));
     }
 
     std::size_t SubscriberCount(const std::string& name) const
