@@ -9,7 +9,6 @@
 namespace {
 
 using ::testing::ElementsAre;
-using Strings = std::vector<std::string>;
 
 struct TarvHsmPath : ::testing::Test {
     TarvHsmPath() { handler->mComplete = true; }
@@ -100,33 +99,6 @@ TEST_F(TarvHsmPath, EnableRequestInDisabled)
                 ElementsAre("ExtEnabledRsp", "IntStartAliveTimer", "IntSetTarvEnabled", "IntEnableNetworks"));
 }
 
-TEST_F(TarvHsmPath, RequestsWhileEnabledAndDisablingBack)
-{
-    ToEnabled();
-    auto again = Post<TarvHsm::ExtEnableReq>();
-    auto disable = Post<TarvHsm::ExtDisableReq>();
-    hsm->RunUntilIdle();
-    EXPECT_TRUE(again.get());
-    EXPECT_TRUE(disable.get());
-    EXPECT_THAT(handler->mCalls, ElementsAre("ExtEnabledRsp", "IntSetTarvNotEnabled", "IntStopAliveTimer",
-                                             "IntDisableAll", "ExtDisabledRsp"));
-    EXPECT_EQ(State(), "Disabled");
-}
-
-TEST_F(TarvHsmPath, DisableRequestWhileEnablingIsRefused)
-{
-    ToDisabled();
-    auto enable = Post<TarvHsm::ExtEnableReq>();
-    // Queued before the IntEnablingDone that the entry of Enabling posts.
-    auto disable = Post<TarvHsm::ExtDisableReq>();
-    hsm->RunUntilIdle();
-    EXPECT_TRUE(enable.get());
-    EXPECT_FALSE(disable.get());
-    EXPECT_TRUE(log.Contains("State Enabling: event recv ExtDisableReq"));
-    EXPECT_TRUE(log.Contains("State Statemachine: event unhn ExtDisableReq"));
-    EXPECT_EQ(State(), "Enabled");
-}
-
 TEST_F(TarvHsmPath, ErrorWhileEnabledStopsTheEnabledStateAndRecovers)
 {
     ToEnabled();
@@ -161,42 +133,6 @@ TEST_F(TarvHsmPath, FailedInitialisationEndsInRecovering)
                                              "IntStopWorkerThread", "IntHandleError", "ExtErrorRsp",
                                              "IntStartNtpd"));
     EXPECT_EQ(State(), "Recovering");
-}
-
-TEST_F(TarvHsmPath, FatalErrorAnswersEveryLaterRequestWithItsState)
-{
-    ToDisabled();
-    Post<TarvHsm::IntFatalError>();
-    auto enable = Post<TarvHsm::ExtEnableReq>();
-    auto disable = Post<TarvHsm::ExtDisableReq>();
-    Post<TarvHsm::IntError>();
-    Post<TarvHsm::IntFatalError>();
-    hsm->RunUntilIdle();
-    EXPECT_TRUE(enable.get());
-    EXPECT_TRUE(disable.get());
-    EXPECT_THAT(handler->mCalls, ElementsAre("ExtFatalErrorRsp", "ExtFatalErrorRsp", "ExtFatalErrorRsp",
-                                             "ExtFatalErrorRsp", "ExtFatalErrorRsp"));
-    // The repeated fatal error re-enters the state.
-    EXPECT_EQ(log.Count("State FatalError: exit"), 1U);
-    EXPECT_EQ(log.Count("State FatalError: entry"), 2U);
-    EXPECT_EQ(State(), "FatalError");
-}
-
-TEST_F(TarvHsmPath, InterruptWhileEnabledEndsInTheFinalState)
-{
-    ToEnabled();
-    Post<TarvHsm::IntTerminate>();
-    hsm->Run();
-    EXPECT_FALSE(hsm->IsRunning());
-    EXPECT_THAT(log.Texts(),
-                ElementsAre("State Enabled: event recv IntTerminate", "State Statemachine: event hndl IntTerminate",
-                            "State Enabled: exit", "State Terminating: entry",
-                            "State Terminating: event recv IntStopWorkerThreadDone",
-                            "State Terminating: event hndl IntStopWorkerThreadDone",
-                            "State Terminating: event recv IntTerminatingDone",
-                            "State Terminating: event hndl IntTerminatingDone", "State Terminating: exit",
-                            "State _Final_Statemachine: entry"));
-    EXPECT_THAT(handler->mCalls, ElementsAre("IntSetTarvNotEnabled", "IntStopAliveTimer", "IntStopWorkerThread"));
 }
 
 } // namespace
