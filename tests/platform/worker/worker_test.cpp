@@ -103,13 +103,6 @@ TEST_F(WorkerTest, ClockAdvanceWakesWaitingWorker)
     }
 }
 
-TEST_F(WorkerTest, SleepForAdvancesManualClock)
-{
-    const auto t0 = mClock->Now();
-    mClock->SleepFor(10min);
-    EXPECT_EQ(mClock->Now() - t0, 10min);
-}
-
 TEST_F(WorkerTest, CancelFromInsideAndOutside)
 {
     CWorker worker("cancel", mClock);
