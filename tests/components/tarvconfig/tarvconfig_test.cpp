@@ -27,25 +27,11 @@ public:
 
     bool GetBool(const std::string& key, bool defaultValue) const override
     {
-        const Json::Value& value = Lookup(key);
-        if (value.isNull()) {
-            return defaultValue;
-        }
-        if (!value.isBool()) {
-            throw QeConfig::CTypeError(key);
-        }
-        return value.asBool();
+        return Get(key, defaultValue, &Json::Value::isBool, &Json::Value::asBool);
     }
     std::string GetString(const std::string& key, const std::string& defaultValue) const override
     {
-        const Json::Value& value = Lookup(key);
-        if (value.isNull()) {
-            return defaultValue;
-        }
-        if (!value.isString()) {
-            throw QeConfig::CTypeError(key);
-        }
-        return value.asString();
+        return Get(key, defaultValue, &Json::Value::isString, &Json::Value::asString);
     }
     const std::string& GetSource() const override { return mName; }
     void SetValue(const std::string& key, const Json::Value& value) override { mValues[key] = value; }
@@ -68,14 +54,21 @@ public:
     bool unreadable = false;
 
 private:
-    const Json::Value& Lookup(const std::string& key) const
+    template <typename T>
+    T Get(const std::string& key, const T& defaultValue, bool (Json::Value::*is)() const,
+          T (Json::Value::*as)() const) const
     {
         if (unreadable) {
             throw QeConfig::CInvalidConfig(mName);
         }
-        static const Json::Value null;
         const auto it = mValues.find(key);
-        return it == mValues.end() ? null : it->second;
+        if (it == mValues.end() || it->second.isNull()) {
+            return defaultValue;
+        }
+        if (!(it->second.*is)()) {
+            throw QeConfig::CTypeError(key);
+        }
+        return (it->second.*as)();
     }
 
     std::string mName;
@@ -105,7 +98,7 @@ public:
 
 } // namespace
 
-TEST_F(TarvConfigTest, TableHasEveryKeyOnceWithItsTypeAndSource)
+TEST_F(TarvConfigTest, TableHasEveryKeyOnceAndSecretsInTheSecretsSource)
 {
     const ConfigKeyTable& table = CTarvConfig::KeyTable();
     ASSERT_EQ(table.size(), 39u);
@@ -114,12 +107,7 @@ TEST_F(TarvConfigTest, TableHasEveryKeyOnceWithItsTypeAndSource)
         names.insert(row.name);
     }
     EXPECT_EQ(names.size(), 39u);
-    EXPECT_EQ(table.begin()->first, ProductSn);
-    EXPECT_EQ(table.rbegin()->first, NtpServer2);
-    EXPECT_EQ(table.at(TarvSmsPassword).name, Tarv::kSmsPasswordKey);
     EXPECT_EQ(table.at(TarvLteApnPass).source, Secrets);
-    EXPECT_EQ(table.at(InstallationComplete).source, Settings);
-    EXPECT_EQ(table.at(HwHasPlc).source, Hwinfo);
 }
 
 TEST_F(TarvConfigTest, ReadsFromTheKeysSourceOrReturnsItsDefault)
