@@ -2,37 +2,19 @@
 
 #include "platform/rootdir/rootdir.h"
 #include "src/components/tarvexception.h"
+#include "tests/components/handlermocks/handlermocks.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 
+using HandlerMocks::CFakeConfig;
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
 
 namespace {
-
-// Configuration with values set by the test; unset keys read false / empty.
-class CFakeConfig : public ITarvConfig {
-public:
-    bool GetBool(EConfigKey key) const override
-    {
-        const auto it = bools.find(key);
-        return it != bools.end() && it->second;
-    }
-    std::string GetString(EConfigKey key) const override
-    {
-        const auto it = strings.find(key);
-        return it == strings.end() ? std::string() : it->second;
-    }
-    std::vector<EConfigKey> CheckChanges() override { return {}; }
-
-    std::map<EConfigKey, bool> bools;
-    std::map<EConfigKey, std::string> strings;
-};
 
 const std::string kLo = "auto lo\niface lo inet loopback";
 const std::string kUap = "auto uap0\niface uap0 inet static\naddress 172.16.0.1\nnetmask 255.255.255.0";
