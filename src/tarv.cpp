@@ -129,6 +129,9 @@ void CTarv::RunStateMachine()
     });
     mHsm->Run();
     mInterrupts.Stop();
+    // Requests that reach the ended machine are answered "Illegal" from now
+    // on; none may stay blocked while the IPC host waits for its calls.
+    mHsm->Close();
     TLOG_INFO("State machine stopped");
 }
 

@@ -54,9 +54,34 @@ public:
         }
         {
             std::lock_guard lock(mMutex);
-            mQueue.push_back(std::move(event));
+            if (!mClosed) {
+                mQueue.push_back(std::move(event));
+                event = nullptr;
+            }
+        }
+        if (event) {
+            // The machine has ended for good: nobody will ever dispatch it.
+            event->Complete(false);
+            return;
         }
         mCv.notify_all();
+    }
+
+    // Ends the machine for good once Run has returned for the last time:
+    // events still queued and events posted later complete at once as not
+    // handled, so posters blocked on them (request threads the IPC host
+    // must join during shutdown) are released instead of waiting forever.
+    void Close()
+    {
+        std::deque<std::shared_ptr<IHsmEvent>> pending;
+        {
+            std::lock_guard lock(mMutex);
+            mClosed = true;
+            pending.swap(mQueue);
+        }
+        for (const auto& event : pending) {
+            event->Complete(false);
+        }
     }
 
     void Run() override { Loop(false, 0); }
@@ -151,6 +176,7 @@ private:
     // Written only by the thread in Run; atomic so others may read it.
     std::atomic<const State*> mCurrent{nullptr};
     std::deque<std::shared_ptr<IHsmEvent>> mQueue;   // guarded by mMutex
+    bool mClosed = false;                             // guarded by mMutex
     // Written under mMutex (the run loop waits on it); read lock-free by IsRunning.
     std::atomic<bool> mRunning{false};
     std::condition_variable mCv;
