@@ -1,6 +1,8 @@
 #pragma once
 // Runs a shell command line and collects what it prints.
 
+#include "platform/toolbox/shellprocess.h"
+
 #include <string>
 
 class CFsUtils {
@@ -18,5 +20,5 @@ public:
     static int RunSystemCmd(const std::string& command, std::string& output);
 
     // Output beyond this many bytes is read and dropped.
-    static constexpr std::size_t kMaxOutputBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxOutputBytes = CShellProcess::kMaxOutputBytes;
 };

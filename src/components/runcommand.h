@@ -12,13 +12,7 @@ public:
     // result holds the output and exit status of the last run; exitCode stays
     // -1 while no run exited normally (not started, or ended by a signal).
     //
-    // A run ends when the shell has exited: a process the command leaves in
-    // the background (a DHCP client started by ifup, say) may keep the output
-    // pipe open for good, so once the shell is gone only the output already
-    // written is collected.
+    // A run ends when the shell has exited (see CShellProcess), and output
+    // beyond CShellProcess::kMaxOutputBytes is dropped.
     SCommandResult Run(const std::string& commandLine, unsigned retries) override;
-
-    // How often the reader checks whether the shell has exited while the pipe
-    // stays silent.
-    static constexpr int kExitCheckIntervalMs = 20;
 };
