@@ -76,6 +76,11 @@ TEST(TarvNetlinkTest, MissingLinkThrowsAndFreesTheSocket)
 
 TEST(TarvNetlinkTest, SocketThatCannotBeOpenedThrows)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime opens pipes of its own to check memory; with every
+    // descriptor taken its checks misfire, so this case runs only unsanitized.
+    GTEST_SKIP() << "needs a process whose runtime does not open descriptors";
+#endif
     CTarvNetlink netlink;
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
