@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <thread>
 
 namespace {
 
@@ -16,9 +15,7 @@ TEST(HsmClosing, CloseReleasesQueuedAndLaterPostsAsNotHandled)
 {
     auto handler = std::make_shared<CTestHandler>();
     auto hsm = std::make_shared<CTestHsm>(handler);
-    std::thread runner([&] { hsm->Run(); });
-    hsm->Stop();
-    runner.join();
+    hsm->RunUntilIdle(); // initial entry, then the machine stops with an empty queue
 
     auto queued = std::make_shared<EvBoth>();
     auto queuedFuture = queued->GetFuture();
