@@ -230,6 +230,8 @@ public:
 
     grpc::ServerWriteReactor<Envelope>* Subscribe()
     {
+        // gRPC's callback API owns a reactor from here on: it deletes itself
+        // in OnDone, after the library's last callback.
         auto* reactor = new CSubscriberReactor<Envelope>(this, mService);
         bool closed = false;
         bool full = false;
@@ -1065,6 +1067,7 @@ public:
     static std::shared_ptr<grpc::Channel> Channel(const SIpcEndpoint& endpoint)
     {
         static std::mutex channelsMutex;
+        // Deliberately never destroyed (see above), not even at exit.
         static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>; // guarded by channelsMutex
         std::lock_guard lock(channelsMutex);
         auto& channel = (*channels)[endpoint.address];
