@@ -3,12 +3,12 @@
 // lookup and of the Ethernet handler's gateway command. Runs in a private
 // network namespace of its own (root), filled with veth pairs.
 #include "platform/ipc/signaldefinition.h"
-#include "src/components/runcommand.h"
-#include "src/components/tarvconnectionhandlerbase.h"
-#include "src/components/tarverrorhandler.h"
-#include "src/components/tarvethhandler.h"
-#include "src/components/netlinkptr.h"
-#include "src/components/tarvnetlink.h"
+#include "src/components/system/runcommand.h"
+#include "src/components/handlers/tarvconnectionhandlerbase.h"
+#include "src/components/links/tarverrorhandler.h"
+#include "src/components/handlers/tarvethhandler.h"
+#include "src/components/links/netlinkptr.h"
+#include "src/components/links/tarvnetlink.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,7 +5,7 @@
 #include "platform/config/configsource.h"
 #include "platform/config/qeconfig.h"
 #include "platform/rootdir/rootdir.h"
-#include "src/components/tarvconfig.h"
+#include "src/components/config/tarvconfig.h"
 
 #include <benchmark/benchmark.h>
 

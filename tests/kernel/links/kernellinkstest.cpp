@@ -4,13 +4,13 @@
 // replaced by small scripts that only set the link up or down, so that no
 // interfaces file of the machine is read.
 #include "platform/worker/iclock.h"
-#include "src/components/runcommand.h"
-#include "src/components/tarvconnectionhandlerbase.h"
-#include "src/components/tarverrorhandler.h"
-#include "src/components/tarvethhandler.h"
-#include "src/components/tarvexception.h"
-#include "src/components/tarvnetlink.h"
-#include "tests/components/handlermocks/handlermocks.h"
+#include "src/components/system/runcommand.h"
+#include "src/components/handlers/tarvconnectionhandlerbase.h"
+#include "src/components/links/tarverrorhandler.h"
+#include "src/components/handlers/tarvethhandler.h"
+#include "src/components/system/tarvexception.h"
+#include "src/components/links/tarvnetlink.h"
+#include "tests/components/mocks/handlermocks.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 

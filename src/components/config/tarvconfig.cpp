@@ -1,0 +1,168 @@
+#include "src/components/config/tarvconfig.h"
+
+#include "platform/log/log.h"
+
+#include <typeinfo>
+
+namespace {
+
+const char* const kListenerName = "tarvconfig";
+
+} // namespace
+
+const ConfigKeyTable& CTarvConfig::KeyTable()
+{
+    static const ConfigKeyTable table = {
+        {ProductSn, {Hwinfo, "ProductSn", std::string("00-00-000-000")}},
+        {Hostname, {Hwinfo, "Hostname", std::string()}},
+        {InstallationComplete, {Settings, "InstallationComplete", false}},
+        {HwHasEthernet, {Hwinfo, "HwHasEthernet", false}},
+        {EthMacAddr, {Hwinfo, "EthMacAddr", std::string()}},
+        {TarvEthEnable, {Network, "TarvEthEnable", true}},
+        {TarvEthDhcpEnable, {Network, "TarvEthDhcpEnable", true}},
+        {TarvEthIpv4Addr, {Network, "TarvEthIpv4Addr", std::string()}},
+        {TarvEthIpv4Netmask, {Network, "TarvEthIpv4Netmask", std::string()}},
+        {TarvEthGatewayAddr, {Network, "TarvEthGatewayAddr", std::string()}},
+        {TarvDnsAuto, {Network, "TarvDnsAuto", true}},
+        {TarvPreferredDnsServerAddr, {Network, "TarvPreferredDnsServerAddr", std::string()}},
+        {TarvAlternativeDnsServerAddr, {Network, "TarvAlternativeDnsServerAddr", std::string()}},
+        {HwHasWlan, {Hwinfo, "HwHasWlan", false}},
+        {WlanStaMacAddr, {Hwinfo, "WlanStaMacAddr", std::string()}},
+        {WlanApMacAddr, {Hwinfo, "WlanApMacAddr", std::string()}},
+        {TarvWlanEnable, {Network, "TarvWlanEnable", false}},
+        {TarvSsid, {Network, "TarvSsid", std::string()}},
+        {WlanStaPassword, {Secrets, Tarv::kWlanStaPasswordKey, std::string()}},
+        {TarvWlanDhcpEnable, {Network, "TarvWlanDhcpEnable", true}},
+        {TarvWlanIpv4Addr, {Network, "TarvWlanIpv4Addr", std::string()}},
+        {TarvWlanIpv4Netmask, {Network, "TarvWlanIpv4Netmask", std::string()}},
+        {TarvApEnable, {Network, "TarvApEnable", true}},
+        {WlanApPassword, {Secrets, Tarv::kWlanApPasswordKey, std::string()}},
+        {HwHasLte, {Hwinfo, "HwHasLte", false}},
+        {TarvLteEnable, {Network, "TarvLteEnable", true}},
+        {TarvLteNbIotEnable, {Network, "TarvLteNbIotEnable", false}},
+        {TarvLteSimPin, {Secrets, "TarvLteSimPin", std::string("3185")}},
+        {TarvLteApn, {Secrets, "TarvLteApn", std::string()}},
+        {TarvLteApnUser, {Secrets, "TarvLteApnUser", std::string()}},
+        {TarvLteApnPass, {Secrets, Tarv::kLteApnPassKey, std::string()}},
+        {TarvLteApnAuth, {Secrets, "TarvLteApnAuth", std::string()}},
+        {TarvLteApnIp, {Secrets, "TarvLteApnIp", std::string()}},
+        {TarvSmsPassword, {Secrets, Tarv::kSmsPasswordKey, std::string()}},
+        {HwHasPlc, {Hwinfo, "HwHasPlc", false}},
+        {PlcMacAddr, {Hwinfo, "PlcMacAddr", std::string()}},
+        {TarvPlcEnable, {Network, "TarvPlcEnable", false}},
+        {NtpServer1, {Network, "NtpServer1", std::string()}},
+        {NtpServer2, {Network, "NtpServer2", std::string()}},
+    };
+    return table;
+}
+
+CTarvConfig::CTarvConfig(const std::shared_ptr<QeConfig::IConfig>& settings,
+                         const std::shared_ptr<QeConfig::IReadOnlyConfig>& hwinfo,
+                         const std::shared_ptr<QeConfig::IConfig>& secrets,
+                         const std::shared_ptr<QeConfig::IConfig>& network)
+    : CTarvConfig(settings, hwinfo, secrets, network, KeyTable())
+{
+}
+
+CTarvConfig::CTarvConfig(const std::shared_ptr<QeConfig::IConfig>& settings,
+                         const std::shared_ptr<QeConfig::IReadOnlyConfig>& hwinfo,
+                         const std::shared_ptr<QeConfig::IConfig>& secrets,
+                         const std::shared_ptr<QeConfig::IConfig>& network, const ConfigKeyTable& table)
+    : mSettings(settings), mHwinfo(hwinfo), mSecrets(secrets), mNetwork(network), mTable(table)
+{
+    // The new value is not kept: the record holds names only, so no secret
+    // is ever stored here.
+    for (const auto& source : {mSettings, mSecrets, mNetwork}) {
+        source->RegisterListener(kListenerName, "",
+                                 [this](const std::string& key, const Json::Value&) { OnConfigChange(key); });
+    }
+}
+
+CTarvConfig::~CTarvConfig()
+{
+    for (const auto& source : {mSettings, mSecrets, mNetwork}) {
+        source->UnregisterListener(kListenerName);
+    }
+}
+
+const SConfigKeyInfo* CTarvConfig::Row(EConfigKey key, std::size_t expected, const char* typeName) const
+{
+    const auto it = mTable.find(key);
+    if (it == mTable.end()) {
+        TLOG_ERROR("Could not find config key {}", static_cast<std::int32_t>(key));
+        return nullptr;
+    }
+    const SConfigKeyInfo& row = it->second;
+    if (row.defaultValue.index() != expected) {
+        TLOG_ERROR("Key '{}' is not of type '{}', actual index: {}", row.name, typeName, row.defaultValue.index());
+        return nullptr;
+    }
+    return &row;
+}
+
+bool CTarvConfig::GetBool(EConfigKey key) const
+{
+    const SConfigKeyInfo* row = Row(key, 0, typeid(bool).name());
+    if (row == nullptr) {
+        return false;
+    }
+    const bool defaultValue = std::get<bool>(row->defaultValue);
+    switch (row->source) {
+    case Hwinfo:
+        return mHwinfo->GetBool(row->name, defaultValue);
+    case Network:
+        return mNetwork->GetBool(row->name, defaultValue);
+    case Secrets:
+        return mSecrets->GetBool(row->name, defaultValue);
+    case Settings:
+        return mSettings->GetBool(row->name, defaultValue);
+    }
+    TLOG_ERROR("Key '{}' has invalid source '{}'", row->name, static_cast<std::int32_t>(row->source));
+    return false;
+}
+
+std::string CTarvConfig::GetString(EConfigKey key) const
+{
+    const SConfigKeyInfo* row = Row(key, 1, typeid(std::string).name());
+    if (row == nullptr) {
+        return {};
+    }
+    const std::string& defaultValue = std::get<std::string>(row->defaultValue);
+    switch (row->source) {
+    case Hwinfo:
+        return mHwinfo->GetString(row->name, defaultValue);
+    case Network:
+        return mNetwork->GetString(row->name, defaultValue);
+    case Secrets:
+        return mSecrets->GetString(row->name, defaultValue);
+    case Settings:
+        return mSettings->GetString(row->name, defaultValue);
+    }
+    TLOG_ERROR("Key '{}' has invalid source '{}'", row->name, static_cast<std::int32_t>(row->source));
+    return {};
+}
+
+std::vector<EConfigKey> CTarvConfig::CheckChanges()
+{
+    TLOG_FUNCTION();
+    // A validation request usually follows right after another process
+    // replaced a source file: let the watcher deliver what it has seen so far,
+    // so that change is not left for the next request.
+    QeConfig::SyncChanges();
+    std::vector<EConfigKey> changed;
+    std::lock_guard lock(mMutex);
+    for (const auto& [key, row] : mTable) {
+        if (mChangedKeys.contains(row.name)) {
+            changed.push_back(key);
+        }
+    }
+    mChangedKeys.clear();
+    return changed;
+}
+
+void CTarvConfig::OnConfigChange(const std::string& keyName)
+{
+    TLOG_FUNCTION();
+    std::lock_guard lock(mMutex);
+    mChangedKeys.insert(keyName);
+}

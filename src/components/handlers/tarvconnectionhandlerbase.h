@@ -1,0 +1,83 @@
+#pragma once
+// Common base of the interface handlers: enabling with ifup, disabling with
+// "ip link set ... down" and ifdown, recovery when those fail, waiting for
+// the kernel's operational state, the IPv4 address and netmask, the DHCP
+// client's lease renewal and the link's diagnostic signal.
+
+#include "platform/ipc/diagnosticssignal.h"
+#include "platform/worker/iclock.h"
+#include "proto/messages.pb.h"
+#include "src/components/system/iruncommand.h"
+#include "src/components/config/itarvconfig.h"
+#include "src/components/links/itarverrorhandler.h"
+#include "src/components/links/itarvnetlink.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CTarvConnectionHandlerBase {
+public:
+    // An unknown interface id throws CTarvException. Without a configuration
+    // the interface counts as not supported.
+    CTarvConnectionHandlerBase(ipc::EIfName interfaceId, std::shared_ptr<ITarvConfig> config,
+                               std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvErrorHandler> errorHandler,
+                               EConfigKey hardwareFlagKey, std::chrono::seconds stateTimeout,
+                               std::shared_ptr<ITarvNetlink> netlink,
+                               std::shared_ptr<IClock> clock = IClock::Steady());
+    virtual ~CTarvConnectionHandlerBase() = default;
+    CTarvConnectionHandlerBase(const CTarvConnectionHandlerBase&) = delete;
+    CTarvConnectionHandlerBase& operator=(const CTarvConnectionHandlerBase&) = delete;
+
+    // ok is set true by the caller and only ever cleared here.
+    virtual void Enable(bool& ok);
+    // Throws CTarvException when the interface cannot be brought down.
+    virtual void Disable(bool& ok);
+    // Throws CTarvException when the link does not exist.
+    virtual ipc::MNetStatus GetStatus();
+    virtual void SendDiagSignals();
+    virtual void SendExtendedDiagSignals();
+
+    ipc::EIfName GetInterfaceId() const { return mInterfaceId; }
+    const std::string& GetInterfaceName() const { return mInterfaceName; }
+    bool IsSupported() const { return mSupported; }
+
+    // Time the base waits in Disable for the link to go down.
+    static constexpr std::chrono::seconds kDisableTimeout{2};
+    // Pause between two state queries while waiting.
+    static constexpr std::chrono::milliseconds kPollInterval{100};
+
+protected:
+    // Address and netmask (IPv4) of the interface into the status's properties.
+    void GetIpProperties(ipc::MNetStatus& status);
+    // Asks udhcpc for a new lease when the link has just come up.
+    void UpdateUdhcpc(bool linkUp);
+    // Pid of the interface's udhcpc, or -1 (also for a pid file naming another process).
+    int GetUdhcpcPid();
+    bool TriggerUdhcpcRenew(int pid);
+    // Polls the operational state until it matches or the timeout passes.
+    // Throws CTarvException when the down state is not reached.
+    void WaitForState(IClock::time_point start, std::uint8_t desiredState, std::chrono::milliseconds timeout,
+                      bool& ok);
+
+    // Set once at construction.
+    const ipc::EIfName mInterfaceId;
+    const std::string mInterfaceName;
+    const std::shared_ptr<ITarvConfig> mConfig;
+    const std::shared_ptr<IRunCommand> mRunCommand;
+    const std::shared_ptr<ITarvErrorHandler> mErrorHandler;
+    const bool mSupported;
+    const std::chrono::seconds mStateTimeout;
+    // Created by the derived constructor, not replaced afterwards; the signal
+    // guards its value with its own lock.
+    std::shared_ptr<CDiagnosticsSignal<bool>> mLinkSignal;
+    const std::shared_ptr<ITarvNetlink> mNetlink;
+    const std::shared_ptr<IClock> mClock;
+
+private:
+    // Last link state seen by UpdateUdhcpc; atomic because status queries run
+    // on several threads.
+    std::atomic<bool> mLastUdhcpcLinkUp{false};
+};

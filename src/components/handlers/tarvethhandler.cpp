@@ -1,0 +1,248 @@
+#include "src/components/handlers/tarvethhandler.h"
+
+#include "diagnostics/signalcatalogue.h"
+#include "platform/log/log.h"
+#include "src/components/system/tarvvalidation.h"
+#include "src/components/system/utility.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::chrono::seconds kEthStateTimeout{3};
+constexpr unsigned kGatewayRetries = 5;
+
+} // namespace
+
+CTarvEthHandler::CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
+                                 std::shared_ptr<ITarvErrorHandler> errorHandler,
+                                 std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
+                                 std::shared_ptr<ITarvNetlink> netlink,
+                                 std::shared_ptr<IHostnameManager> hostnameManager,
+                                 std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock)
+    : CTarvConnectionHandlerBase(ipc::EEth0, std::move(config), std::move(runCommand), std::move(errorHandler),
+                                 HwHasEthernet, kEthStateTimeout, std::move(netlink), std::move(clock)),
+      mInterfacesFileEditor(std::move(interfacesFileEditor)), mHostnameManager(std::move(hostnameManager)),
+      mDnsManager(std::move(dnsManager)), mResolvConfPath(Tarv::kResolvConfDir + Tarv::kEth0 + ".udhcpc")
+{
+    mLinkSignal = std::make_shared<CDiagnosticsSignal<bool>>(&Signals::kEthState);
+}
+
+void CTarvEthHandler::Enable(bool& ok)
+{
+    TLOG_FUNCTION();
+    CTarvConnectionHandlerBase::Enable(ok);
+    // Static servers reach /etc/resolv.conf only while the interface is up.
+    if (ok && !mConfig->GetBool(TarvDnsAuto)) {
+        mDnsManager->UpdateSystemResolvConf();
+    }
+}
+
+void CTarvEthHandler::Disable(bool& ok)
+{
+    TLOG_FUNCTION();
+    CTarvConnectionHandlerBase::Disable(ok);
+    if (!mConfig->GetBool(TarvDnsAuto)) {
+        mDnsManager->UpdateSystemResolvConf();
+    }
+}
+
+ipc::MNetStatus CTarvEthHandler::GetStatus()
+{
+    TLOG_FUNCTION();
+    ipc::MNetStatus status = CTarvConnectionHandlerBase::GetStatus();
+    const bool connected = status.connectionstate() == ipc::MNetStatus::EConnected;
+    if (connected) {
+        GetIpProperties(status);
+        GetGateway(status);
+        GetDns(status);
+    }
+    // With DHCP a link that comes back makes udhcpc renew its lease; a static
+    // configuration leaves udhcpc alone.
+    if (mConfig->GetBool(TarvEthDhcpEnable)) {
+        UpdateUdhcpc(connected);
+    }
+    return status;
+}
+
+void CTarvEthHandler::GetGateway(ipc::MNetStatus& status)
+{
+    TLOG_FUNCTION();
+    ipc::MNetStatus_MNetProperties* properties = status.mutable_properties();
+    // Gateway column of this interface's first default route (destination
+    // 00000000, flags up and gateway), in the kernel's host byte order.
+    const SCommandResult result = mRunCommand->Run(
+        "cat /proc/net/route | awk '{if (($1 == \"" + mInterfaceName +
+            "\") && ($2 == \"00000000\") && ($4 == \"0003\")) print $3;}' | awk 'NR==1 {print $0}'",
+        kGatewayRetries);
+    if (result.exitCode == 0 && !result.output.empty()) {
+        properties->set_defaultgateway(HexIpToIntIp(result.output));
+        return;
+    }
+    TLOG_TRACE("Could not get default gateway");
+    properties->set_defaultgateway("0.0.0.0");
+}
+
+std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)
+{
+    TLOG_FUNCTION();
+    // The status poll runs this every second: a route line it cannot read
+    // must not end the daemon. More than 32 bits is no IPv4 address, and
+    // neither is a negative number (which stoull would wrap).
+    unsigned long long value = ~0ULL;
+    const auto first = hexText.find_first_not_of(" \t\n\v\f\r");
+    if (first != std::string::npos && hexText[first] != '-') {
+        try {
+            value = std::stoull(hexText, nullptr, 16);
+        } catch (const std::logic_error&) {
+            value = ~0ULL;
+        }
+    }
+    if (value > 0xFFFFFFFFULL) {
+        TLOG_ERROR("Gateway '{}' in the route table is not a hexadecimal IPv4 address",
+                   CTarvValidation::Printable(hexText));
+        return "0.0.0.0";
+    }
+    const auto address = static_cast<std::uint32_t>(value);
+    return std::to_string(address & 0xFFU) + "." + std::to_string((address >> 8) & 0xFFU) + "." +
+           std::to_string((address >> 16) & 0xFFU) + "." + std::to_string((address >> 24) & 0xFFU);
+}
+
+void CTarvEthHandler::GetDns(ipc::MNetStatus& status)
+{
+    TLOG_FUNCTION();
+    ipc::MNetStatus_MNetDns* dns = status.mutable_dns();
+    dns->set_primarydns("0.0.0.0");
+    dns->set_secondarydns("0.0.0.0");
+    std::optional<std::queue<std::string>> servers = mDnsManager->GetDnsServers();
+    if (!servers || servers->empty()) {
+        return;
+    }
+    dns->set_primarydns(servers->front());
+    servers->pop();
+    if (!servers->empty()) {
+        dns->set_secondarydns(servers->front());
+    }
+}
+
+bool CTarvEthHandler::AreStaticPropertiesValid(const std::string& address, const std::string& netmask,
+                                               const std::string& gateway) const
+{
+    bool valid = true;
+    if (!CTarvValidation::IsIpv4Address(address)) {
+        TLOG_ERROR("Static IP address '{}' for {} is not a valid IPv4 address", CTarvValidation::Printable(address),
+                   mInterfaceName);
+        valid = false;
+    }
+    if (!CTarvValidation::IsIpv4Netmask(netmask)) {
+        TLOG_ERROR("Static netmask '{}' for {} is not a valid IPv4 netmask", CTarvValidation::Printable(netmask),
+                   mInterfaceName);
+        valid = false;
+    }
+    // An empty gateway means none.
+    if (!gateway.empty() && !CTarvValidation::IsIpv4Address(gateway)) {
+        TLOG_ERROR("Static gateway '{}' for {} is not a valid IPv4 address", CTarvValidation::Printable(gateway),
+                   mInterfaceName);
+        valid = false;
+    }
+    return valid;
+}
+
+void CTarvEthHandler::SetIfProperties(bool& ok)
+{
+    TLOG_FUNCTION();
+    if (!mSupported) {
+        TLOG_WARN("{} not suported", mInterfaceName);
+        return;
+    }
+    const bool dhcp = mConfig->GetBool(TarvEthDhcpEnable);
+    const std::string address = mConfig->GetString(TarvEthIpv4Addr);
+    const std::string netmask = mConfig->GetString(TarvEthIpv4Netmask);
+    const std::string gateway = mConfig->GetString(TarvEthGatewayAddr);
+    const std::optional<std::string> hostname = mHostnameManager->GetHostname();
+    if (!hostname) {
+        TLOG_ERROR("Could not get hostname");
+        ok = false;
+        return;
+    }
+
+    if (dhcp) {
+        mInterfacesFileEditor->SetAsDhcp(Tarv::kEth0, *hostname, ok);
+    } else {
+        if (address.empty() || netmask.empty()) {
+            ok = false;
+            TLOG_ERROR("IP address or netmask are empty for {} static properties", mInterfaceName);
+            return;
+        }
+        // The values come from other processes and end up in the interfaces file.
+        if (!AreStaticPropertiesValid(address, netmask, gateway)) {
+            ok = false;
+            return;
+        }
+        mInterfacesFileEditor->SetAsStaticIpv4(Tarv::kEth0, *hostname, address, netmask, ok, gateway);
+    }
+    mInterfacesFileEditor->SetInterfacesFile(ok);
+
+    if (mConfig->GetBool(TarvEthEnable)) {
+        // Through the virtual interface, so that the handler's own steps run too.
+        bool restarted = true;
+        Disable(restarted);
+        Enable(restarted);
+        if (!restarted) {
+            TLOG_WARN("{} could not be restarted after setting static IP properties", mInterfaceName);
+        }
+    }
+    if (!ok) {
+        TLOG_ERROR("Failed to set static IP address for {}", mInterfaceName);
+    }
+}
+
+void CTarvEthHandler::SetDns(bool& ok)
+{
+    TLOG_FUNCTION();
+    if (!mSupported) {
+        TLOG_WARN("{} not suported", mInterfaceName);
+        return;
+    }
+    // The DNS manager leaves out unset entries and refuses malformed ones.
+    const std::vector<std::string> servers{mConfig->GetString(TarvPreferredDnsServerAddr),
+                                           mConfig->GetString(TarvAlternativeDnsServerAddr)};
+
+    const bool dnsAuto = mConfig->GetBool(TarvDnsAuto);
+    if (dnsAuto && mConfig->GetBool(TarvEthDhcpEnable)) {
+        if (mConfig->GetBool(TarvEthEnable)) {
+            // A renewed lease brings the DHCP server's DNS servers, which
+            // udhcpc writes to the interface's resolver file.
+            try {
+                const int pid = GetUdhcpcPid();
+                if (pid == -1) {
+                    TLOG_ERROR("Could not get pid of eth udhcpc process");
+                    ok = false;
+                    return;
+                }
+                if (!TriggerUdhcpcRenew(pid)) {
+                    TLOG_ERROR("Could not get DNS information from the network");
+                    ok = false;
+                    return;
+                }
+            } catch (const std::logic_error& e) {
+                TLOG_ERROR("Caught error while setting auto DNS: {} ", e.what());
+                ok = false;
+                return;
+            }
+        }
+    } else if (!dnsAuto) {
+        if (!mDnsManager->SetDnsServers(servers)) {
+            TLOG_ERROR("Could not set static DNS");
+            ok = false;
+            TLOG_ERROR("Failed to set DNS addresses");
+            return;
+        }
+    }
+    if (!ok) {
+        TLOG_ERROR("Failed to set DNS addresses");
+    }
+}

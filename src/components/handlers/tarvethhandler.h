@@ -1,0 +1,46 @@
+#pragma once
+// Handler of the wired interface eth0: DHCP or static addressing in the
+// interfaces file, automatic or static DNS, and a status with address,
+// netmask, default gateway and DNS servers.
+
+#include "src/components/system/ihostnamemanager.h"
+#include "src/components/system/itarvdnsmanager.h"
+#include "src/components/system/itarvinterfacesfileeditor.h"
+#include "src/components/handlers/tarvconnectionhandlerbase.h"
+
+#include <memory>
+#include <string>
+
+class CTarvEthHandler : public CTarvConnectionHandlerBase {
+public:
+    CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
+                    std::shared_ptr<ITarvErrorHandler> errorHandler,
+                    std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
+                    std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<IHostnameManager> hostnameManager,
+                    std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock = IClock::Steady());
+
+    void Enable(bool& ok) override;
+    void Disable(bool& ok) override;
+    ipc::MNetStatus GetStatus() override;
+
+    // Writes the eth0 stanza from the configuration and restarts the interface.
+    void SetIfProperties(bool& ok);
+    // Renews the DHCP lease (automatic DNS) or writes the static servers.
+    void SetDns(bool& ok);
+
+private:
+    void GetGateway(ipc::MNetStatus& status);
+    void GetDns(ipc::MNetStatus& status);
+    // "0101A8C0" (a route table column, host byte order) -> "192.168.1.1";
+    // "0.0.0.0" for text that is not such a number.
+    std::string HexIpToIntIp(const std::string& hexText);
+    // Checks the static address, netmask and gateway; logs what is wrong.
+    bool AreStaticPropertiesValid(const std::string& address, const std::string& netmask,
+                                  const std::string& gateway) const;
+
+    // Set once at construction.
+    const std::shared_ptr<ITarvInterfacesFileEditor> mInterfacesFileEditor;
+    const std::shared_ptr<IHostnameManager> mHostnameManager;
+    const std::shared_ptr<ITarvDnsManager> mDnsManager;
+    const std::string mResolvConfPath;
+};

@@ -1,0 +1,87 @@
+#include "src/components/links/tarverrorhandler.h"
+
+#include "platform/log/log.h"
+#include "src/components/links/netlinklinkhandle.h"
+#include "src/components/system/tarvexception.h"
+
+#include <utility>
+
+namespace {
+constexpr unsigned kCommandRetries = 5;
+constexpr int kKillAttempts = 5;
+} // namespace
+
+CTarvErrorHandler::CTarvErrorHandler(std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvNetlink> netlink)
+    : mRunCommand(std::move(runCommand)), mNetlink(std::move(netlink))
+{
+}
+
+bool CTarvErrorHandler::IsIfInDesiredState(const std::string& interfaceName, std::uint8_t desiredState)
+{
+    TLOG_FUNCTION();
+    const CNetlinkLinkHandle link(*mNetlink, interfaceName);
+    return link.State() == desiredState;
+}
+
+bool CTarvErrorHandler::DoesIfExist(const std::string& interfaceName)
+{
+    TLOG_FUNCTION();
+    try {
+        const CNetlinkLinkHandle link(*mNetlink, interfaceName);
+        return true;
+    } catch (const CTarvException&) {
+        TLOG_TRACE("{} interface does not exist", interfaceName);
+        return false;
+    }
+}
+
+bool CTarvErrorHandler::RecoverFromIfUpDown(const std::string& interfaceName, std::uint8_t desiredState)
+{
+    TLOG_FUNCTION();
+    // A missing interface throws here, before any command runs.
+    if (IsIfInDesiredState(interfaceName, desiredState)) {
+        return true;
+    }
+    // The interface may have disappeared since the first query.
+    if (DoesIfExist(interfaceName) && BringTo(interfaceName, desiredState)) {
+        return true;
+    }
+    TLOG_ERROR("could not recover and bring {} up", interfaceName);
+    return false;
+}
+
+bool CTarvErrorHandler::BringTo(const std::string& interfaceName, std::uint8_t desiredState)
+{
+    if (mRunCommand->Run("ip addr flush " + interfaceName, kCommandRetries).exitCode != 0) {
+        return false;
+    }
+    // The state is read as soon as ifup/ifdown return, without waiting.
+    if (desiredState == Tarv::kOperStateUp) {
+        return mRunCommand->Run("ifup " + interfaceName, 0).exitCode == 0 &&
+               IsIfInDesiredState(interfaceName, Tarv::kOperStateUp);
+    }
+    if (desiredState == Tarv::kOperStateDown) {
+        return mRunCommand->Run("ip link set dev " + interfaceName + " down", kCommandRetries).exitCode == 0 &&
+               mRunCommand->Run("ifdown " + interfaceName, 0).exitCode == 0 &&
+               IsIfInDesiredState(interfaceName, Tarv::kOperStateDown);
+    }
+    return false;
+}
+
+bool CTarvErrorHandler::RecoverFromStopProcessError(const std::string& processName)
+{
+    TLOG_FUNCTION();
+    for (int attempt = 0; attempt < kKillAttempts; ++attempt) {
+        if (mRunCommand->Run("killall -9 " + processName, kCommandRetries).exitCode != 0) {
+            continue;
+        }
+        const SCommandResult pidof = mRunCommand->Run("pidof " + processName, 0);
+        // pidof exits with 1 when no process has the name; -1 means it never ran to
+        // completion and proves nothing.
+        if (pidof.output.empty() && pidof.exitCode > 0) {
+            return true;
+        }
+    }
+    TLOG_ERROR("Could not recover from stopping {}", processName);
+    return false;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Interface existence and state checks and recovery on top of the link
+// queries and the command runner. Holds nothing but its two services, so
+// it may be called from several threads at once.
+
+#include "src/components/system/iruncommand.h"
+#include "src/components/links/itarverrorhandler.h"
+#include "src/components/links/itarvnetlink.h"
+
+#include <memory>
+
+class CTarvErrorHandler : public ITarvErrorHandler {
+public:
+    CTarvErrorHandler(std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvNetlink> netlink);
+
+    bool DoesIfExist(const std::string& interfaceName) override;
+    bool RecoverFromIfUpDown(const std::string& interfaceName, std::uint8_t desiredState) override;
+    bool RecoverFromStopProcessError(const std::string& processName) override;
+    bool IsIfInDesiredState(const std::string& interfaceName, std::uint8_t desiredState) override;
+
+private:
+    // Flushes the addresses and runs the up or down commands; true when the
+    // interface reached the state.
+    bool BringTo(const std::string& interfaceName, std::uint8_t desiredState);
+
+    const std::shared_ptr<IRunCommand> mRunCommand;
+    const std::shared_ptr<ITarvNetlink> mNetlink;
+};

@@ -1,0 +1,87 @@
+#include "src/components/system/tarvdnsmanager.h"
+
+#include "platform/log/log.h"
+#include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/fsutils.h"
+#include "src/components/system/tarvfileutilities.h"
+#include "src/components/system/tarvvalidation.h"
+#include "src/components/system/utility.h"
+
+#include <fstream>
+
+CTarvDnsManager::CTarvDnsManager(std::string interfaceName, std::string directory,
+                                 std::shared_ptr<IRunCommand> runCommand)
+    : mInterfaceName(std::move(interfaceName)), mDirectory(std::move(directory)), mRunCommand(std::move(runCommand))
+{
+}
+
+bool CTarvDnsManager::SetDnsServers(const std::vector<std::string>& servers)
+{
+    TLOG_FUNCTION();
+    mOpenFailureReported = false;
+
+    // An empty entry (an unset alternative server, say) would give a bare
+    // "nameserver" line that resolvers reject: it is left out.
+    std::string content;
+    for (const auto& server : servers) {
+        if (server.empty()) {
+            continue;
+        }
+        if (!CTarvValidation::IsIpv4Address(server) && !CTarvValidation::IsIpv6Address(server)) {
+            TLOG_ERROR("Can't set static DNS servers for {}, '{}' is not an IP address.", mInterfaceName,
+                       CTarvValidation::Printable(server));
+            return false;
+        }
+        content += "nameserver " + server + "\n";
+    }
+    if (content.empty()) {
+        TLOG_ERROR("Can't set static DNS servers for {}, none were provided.", mInterfaceName);
+        return false;
+    }
+
+    const std::string path = CRootDir::Resolve(GetFilePath());
+    TLOG_INFO("Writing DNS content: '{}', to file: {}", content, path);
+    if (!WriteToFile(path, content)) {
+        TLOG_ERROR("Failed to add DNS servers to {}", path);
+        return false;
+    }
+    UpdateSystemResolvConf();
+    return true;
+}
+
+std::optional<std::queue<std::string>> CTarvDnsManager::GetDnsServers()
+{
+    const std::string path = CRootDir::Resolve(GetFilePath());
+    std::ifstream in(path);
+    if (!in.is_open()) {
+        if (!mOpenFailureReported) {
+            TLOG_ERROR("Failed to open {} for reading.", path);
+            mOpenFailureReported = true;
+        }
+        return std::nullopt;
+    }
+    std::queue<std::string> servers;
+    std::string key;
+    std::string value;
+    while (in >> key >> value) {
+        if (key == "nameserver") {
+            servers.push(value);
+        }
+    }
+    if (servers.empty()) {
+        TLOG_WARN("No DNS servers found in {}.", path);
+        return std::nullopt;
+    }
+    return servers;
+}
+
+void CTarvDnsManager::UpdateSystemResolvConf()
+{
+    TLOG_FUNCTION();
+    const std::string script = CRootDir::Resolve(Tarv::kSetResolvScript);
+    TLOG_INFO("Updating /etc/resolv.conf via {}", script);
+    std::string output;
+    if (CFsUtils::RunSystemCmd(script, output) != 0) {
+        TLOG_ERROR("Could not update /etc/resolv.conf, error {}", output);
+    }
+}

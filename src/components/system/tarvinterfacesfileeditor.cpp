@@ -1,0 +1,158 @@
+#include "src/components/system/tarvinterfacesfileeditor.h"
+
+#include "platform/log/log.h"
+#include "platform/rootdir/rootdir.h"
+#include "src/components/system/tarvexception.h"
+#include "src/components/system/tarvfileutilities.h"
+#include "src/components/system/tarvvalidation.h"
+#include "src/components/system/utility.h"
+
+namespace {
+
+// Logs a refused value (escaped, it may hold line breaks) and clears ok.
+bool Accept(bool valid, const char* kind, const std::string& value, const std::string& interfaceName, bool& ok)
+{
+    if (!valid) {
+        TLOG_ERROR("Invalid {} '{}' for {}, interface settings not changed", kind,
+                   CTarvValidation::Printable(value), interfaceName);
+        ok = false;
+    }
+    return valid;
+}
+
+std::string StanzaStart(const std::string& interfaceName)
+{
+    return "auto " + interfaceName + "\niface " + interfaceName;
+}
+
+} // namespace
+
+CTarvInterfacesFileEditor::CTarvInterfacesFileEditor(std::shared_ptr<IRunCommand> runCommand,
+                                                     std::shared_ptr<ITarvConfig> config, std::string filePath)
+    : mRunCommand(std::move(runCommand)), mConfig(std::move(config)), mLoopbackStanza("auto lo\niface lo inet loopback"),
+      mAccessPointStanza("auto " + Tarv::kUap0 + "\niface " + Tarv::kUap0 +
+                         " inet static\naddress 172.16.0.1\nnetmask 255.255.255.0"),
+      mFilePath(std::move(filePath))
+{
+}
+
+void CTarvInterfacesFileEditor::InitializeFile(const std::string& hostname)
+{
+    TLOG_FUNCTION();
+    if (!mConfig->GetBool(HwHasWlan)) {
+        TLOG_ERROR("Wlan is always required");
+        throw CTarvException();
+    }
+
+    // Each interface gets a flag of its own: a refused configuration of one
+    // interface must not keep the others (and the commissioning access
+    // point) out of the file.
+    bool wlanOk = true;
+    if (!mConfig->GetBool(TarvWlanDhcpEnable)) {
+        SetAsStaticIpv4(Tarv::kWlan0, hostname, mConfig->GetString(TarvWlanIpv4Addr),
+                        mConfig->GetString(TarvWlanIpv4Netmask), wlanOk, "");
+    } else {
+        SetAsDhcp(Tarv::kWlan0, hostname, wlanOk);
+    }
+
+    if (mConfig->GetBool(HwHasEthernet)) {
+        bool ethOk = true;
+        if (!mConfig->GetBool(TarvEthDhcpEnable)) {
+            SetAsStaticIpv4(Tarv::kEth0, hostname, mConfig->GetString(TarvEthIpv4Addr),
+                            mConfig->GetString(TarvEthIpv4Netmask), ethOk, mConfig->GetString(TarvEthGatewayAddr));
+        } else {
+            SetAsDhcp(Tarv::kEth0, hostname, ethOk);
+        }
+    }
+
+    if (mConfig->GetBool(HwHasLte)) {
+        mLteStanza = StanzaStart(Tarv::kLte0) + " inet dhcp";
+    }
+
+    bool ok = true;
+    SetInterfacesFile(ok);
+}
+
+void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)
+{
+    TLOG_FUNCTION();
+    if (!ok) {
+        return;
+    }
+    mFileContent = mLoopbackStanza + "\n\n" + mEthStanza + "\n\n" + mLteStanza + "\n\n" + mPlcStanza + "\n\n" +
+                   mWlanStanza + "\n\n" + mAccessPointStanza;
+    const std::string path = CRootDir::Resolve(mFilePath);
+    if (!WriteToFile(path, mFileContent + "\n")) {
+        TLOG_ERROR("{} could not be modified", path);
+        throw CTarvException();
+    }
+}
+
+void CTarvInterfacesFileEditor::SetAsDhcp(const std::string& interfaceName, const std::string& hostname, bool& ok)
+{
+    TLOG_FUNCTION();
+    std::string* stanza = Ipv4Stanza(interfaceName);
+    if (stanza == nullptr) {
+        TLOG_WARN("'{} interface does not support ip properties", interfaceName);
+        ok = false;
+        return;
+    }
+    if (!Accept(CTarvValidation::IsHostname(hostname), "hostname", hostname, interfaceName, ok)) {
+        return;
+    }
+    *stanza = StanzaStart(interfaceName) + " inet dhcp\nhostname " + hostname;
+}
+
+void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName, const std::string& hostname,
+                                                const std::string& address, const std::string& netmask, bool& ok,
+                                                const std::string& gateway)
+{
+    TLOG_FUNCTION();
+    std::string* stanza = Ipv4Stanza(interfaceName);
+    if (stanza == nullptr) {
+        TLOG_WARN("'{} interface does not support ip properties", interfaceName);
+        ok = false;
+        return;
+    }
+    const bool isEthernet = interfaceName == Tarv::kEth0;
+    const bool withGateway = isEthernet && !gateway.empty() && gateway != "0.0.0.0";
+    if (!Accept(CTarvValidation::IsHostname(hostname), "hostname", hostname, interfaceName, ok) ||
+        !Accept(CTarvValidation::IsIpv4Address(address), "IPv4 address", address, interfaceName, ok) ||
+        !Accept(CTarvValidation::IsIpv4Netmask(netmask), "IPv4 netmask", netmask, interfaceName, ok) ||
+        (withGateway && !Accept(CTarvValidation::IsIpv4Address(gateway), "gateway", gateway, interfaceName, ok))) {
+        return;
+    }
+    std::string text = StanzaStart(interfaceName) + " inet static" + "\nhostname " + hostname + "\naddress " +
+                       address + "\nnetmask " + netmask;
+    if (withGateway) {
+        text += "\ngateway " + gateway + "\nmetric " + Tarv::kMetric10;
+    }
+    *stanza = std::move(text);
+}
+
+void CTarvInterfacesFileEditor::SetAsStaticIpv6(const std::string& interfaceName, const std::string& address,
+                                                const std::string& netmask, bool& ok)
+{
+    TLOG_FUNCTION();
+    if (interfaceName != Tarv::kPlc0) {
+        TLOG_WARN("'{} interface does not support ipv6 properties", interfaceName);
+        ok = false;
+        return;
+    }
+    if (!Accept(CTarvValidation::IsIpv6Address(address), "IPv6 address", address, interfaceName, ok) ||
+        !Accept(CTarvValidation::IsIpv6PrefixLength(netmask), "IPv6 netmask", netmask, interfaceName, ok)) {
+        return;
+    }
+    mPlcStanza = StanzaStart(interfaceName) + " inet6 static\naddress " + address + "\nnetmask " + netmask;
+}
+
+std::string* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceName)
+{
+    if (interfaceName == Tarv::kEth0) {
+        return &mEthStanza;
+    }
+    if (interfaceName == Tarv::kWlan0) {
+        return &mWlanStanza;
+    }
+    return nullptr;
+}

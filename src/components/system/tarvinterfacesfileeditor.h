@@ -1,0 +1,57 @@
+#pragma once
+// Owner of /etc/network/interfaces. One stanza per interface is kept in
+// memory; every write composes the whole file from the stanzas in the fixed
+// order lo, eth0, lte0, plc0, wlan0, uap0 and replaces the file.
+//
+// Host names, addresses, netmasks and gateways are checked before they go
+// into a stanza: ifup executes parts of this file as root, so a value with a
+// line break or a stray word must never reach it.
+//
+// No lock: callers must not overlap calls (the lifecycle actions and the
+// handlers they drive run one at a time).
+
+#include "src/components/system/iruncommand.h"
+#include "src/components/config/itarvconfig.h"
+#include "src/components/system/itarvinterfacesfileeditor.h"
+
+#include <memory>
+#include <string>
+
+class CTarvInterfacesFileEditor : public ITarvInterfacesFileEditor {
+public:
+    // filePath is the documented absolute path ("/etc/network/interfaces"),
+    // resolved under the root directory at every write.
+    CTarvInterfacesFileEditor(std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvConfig> config,
+                              std::string filePath);
+
+    // Fills the stanzas from the configuration and writes the file. Throws
+    // CTarvException when WLAN hardware is absent or the file cannot be
+    // written. An interface whose configured values are refused keeps its
+    // previous stanza (empty at start-up); the others are still written, so
+    // the station stays reachable through them.
+    void InitializeFile(const std::string& hostname) override;
+    void SetInterfacesFile(bool& ok) override;
+    void SetAsDhcp(const std::string& interfaceName, const std::string& hostname, bool& ok) override;
+    void SetAsStaticIpv4(const std::string& interfaceName, const std::string& hostname, const std::string& address,
+                         const std::string& netmask, bool& ok, const std::string& gateway) override;
+    void SetAsStaticIpv6(const std::string& interfaceName, const std::string& address, const std::string& netmask,
+                         bool& ok) override;
+
+    // The text most recently composed by SetInterfacesFile, without the final newline.
+    const std::string& GetFileContent() const { return mFileContent; }
+
+private:
+    // The stanza field of an interface that accepts IPv4 settings; null for others.
+    std::string* Ipv4Stanza(const std::string& interfaceName);
+
+    std::shared_ptr<IRunCommand> mRunCommand; // held for the owner, not used here
+    std::shared_ptr<ITarvConfig> mConfig;
+    std::string mEthStanza;
+    std::string mWlanStanza;
+    std::string mLteStanza;
+    std::string mPlcStanza;
+    const std::string mLoopbackStanza;
+    const std::string mAccessPointStanza;
+    const std::string mFilePath;
+    std::string mFileContent;
+};

@@ -1,0 +1,148 @@
+#include "src/components/system/tarvvalidation.h"
+
+#include <arpa/inet.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace {
+
+constexpr std::size_t kMaxLabelLength = 63;
+constexpr std::size_t kMaxHostnameLength = 253;
+// Longest IPv6 text form ("ffff:...:255.255.255.255") plus its terminator.
+constexpr std::size_t kIpv6TextBuffer = 46;
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsHexDigit(char c)
+{
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool IsAlnum(char c)
+{
+    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A decimal number without leading zeros and at most maxValue.
+std::optional<std::uint32_t> ParseDecimal(std::string_view text, std::uint32_t maxValue)
+{
+    if (text.empty() || text.size() > 3 || (text.size() > 1 && text.front() == '0')) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (!IsDigit(c)) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value > maxValue) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::uint32_t> ParseIpv4(std::string_view text)
+{
+    std::uint32_t address = 0;
+    for (int part = 0; part < 4; ++part) {
+        const std::size_t dot = text.find('.');
+        const bool last = part == 3;
+        if (last != (dot == std::string_view::npos)) {
+            return std::nullopt;
+        }
+        const auto value = ParseDecimal(text.substr(0, dot), 255);
+        if (!value) {
+            return std::nullopt;
+        }
+        address = (address << 8) | *value;
+        text = last ? std::string_view() : text.substr(dot + 1);
+    }
+    return address;
+}
+
+} // namespace
+
+bool CTarvValidation::IsIpv4Address(std::string_view text)
+{
+    return ParseIpv4(text).has_value();
+}
+
+bool CTarvValidation::IsIpv4Netmask(std::string_view text)
+{
+    const auto mask = ParseIpv4(text);
+    if (!mask) {
+        return false;
+    }
+    // Ones followed by zeros: the inverted mask plus one is a power of two.
+    const std::uint32_t inverted = ~*mask;
+    return (inverted & (inverted + 1)) == 0;
+}
+
+bool CTarvValidation::IsIpv6Address(std::string_view text)
+{
+    if (text.empty() || text.size() >= kIpv6TextBuffer) {
+        return false;
+    }
+    for (const char c : text) {
+        if (!IsHexDigit(c) && c != ':' && c != '.') {
+            return false;
+        }
+    }
+    const std::string terminated(text);
+    unsigned char address[16];
+    return ::inet_pton(AF_INET6, terminated.c_str(), address) == 1;
+}
+
+bool CTarvValidation::IsIpv6PrefixLength(std::string_view text)
+{
+    return ParseDecimal(text, 128).has_value();
+}
+
+bool CTarvValidation::IsHostname(std::string_view text)
+{
+    if (text.empty() || text.size() > kMaxHostnameLength) {
+        return false;
+    }
+    std::size_t labelStart = 0;
+    while (true) {
+        const std::size_t dot = text.find('.', labelStart);
+        const std::string_view label =
+            text.substr(labelStart, dot == std::string_view::npos ? std::string_view::npos : dot - labelStart);
+        if (label.empty() || label.size() > kMaxLabelLength || label.front() == '-' || label.back() == '-') {
+            return false;
+        }
+        for (const char c : label) {
+            if (!IsAlnum(c) && c != '-') {
+                return false;
+            }
+        }
+        if (dot == std::string_view::npos) {
+            return true;
+        }
+        labelStart = dot + 1;
+    }
+}
+
+std::string CTarvValidation::Printable(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string printable;
+    printable.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7e || c == '\\') {
+            printable += "\\x";
+            printable += kHex[byte >> 4];
+            printable += kHex[byte & 0xf];
+        } else {
+            printable += c;
+        }
+    }
+    return printable;
+}

@@ -1,0 +1,229 @@
+#include "src/components/config/tarvconfig.h"
+
+#include "tests/support/logcapture.h"
+
+#include <gtest/gtest.h>
+
+#include <json/value.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <set>
+#include <thread>
+
+using TestSupport::CLogCapture;
+
+namespace {
+
+// A source held in memory. Notify plays the configuration library calling
+// the listeners after another process changed a key.
+class CFakeSource : public QeConfig::IConfig {
+public:
+    CFakeSource(std::string name, std::vector<std::string>* registrations)
+        : mName(std::move(name)), mRegistrations(registrations)
+    {
+    }
+
+    bool GetBool(const std::string& key, bool defaultValue) const override
+    {
+        return Get(key, defaultValue, &Json::Value::isBool, &Json::Value::asBool);
+    }
+    std::string GetString(const std::string& key, const std::string& defaultValue) const override
+    {
+        return Get(key, defaultValue, &Json::Value::isString, &Json::Value::asString);
+    }
+    const std::string& GetSource() const override { return mName; }
+    void SetValue(const std::string& key, const Json::Value& value) override { mValues[key] = value; }
+    void RegisterListener(const std::string& listenerName, const std::string& filter,
+                          QeConfig::ChangeCallback callback) override
+    {
+        mRegistrations->push_back(mName + ":" + listenerName + ":" + filter);
+        mListeners[listenerName] = std::move(callback);
+    }
+    void UnregisterListener(const std::string& listenerName) override { mListeners.erase(listenerName); }
+
+    void Notify(const std::string& key)
+    {
+        for (const auto& [name, callback] : mListeners) {
+            callback(key, Json::Value("ignored"));
+        }
+    }
+    std::size_t ListenerCount() const { return mListeners.size(); }
+
+    bool unreadable = false;
+
+private:
+    template <typename T>
+    T Get(const std::string& key, const T& defaultValue, bool (Json::Value::*is)() const,
+          T (Json::Value::*as)() const) const
+    {
+        if (unreadable) {
+            throw QeConfig::CInvalidConfig(mName);
+        }
+        const auto it = mValues.find(key);
+        if (it == mValues.end() || it->second.isNull()) {
+            return defaultValue;
+        }
+        if (!(it->second.*is)()) {
+            throw QeConfig::CTypeError(key);
+        }
+        return (it->second.*as)();
+    }
+
+    std::string mName;
+    std::vector<std::string>* mRegistrations;
+    std::map<std::string, Json::Value> mValues;
+    std::map<std::string, QeConfig::ChangeCallback> mListeners;
+};
+
+class TarvConfigTest : public ::testing::Test {
+protected:
+    std::vector<std::string> mRegistrations;
+    std::shared_ptr<CFakeSource> mSettings = std::make_shared<CFakeSource>("settings", &mRegistrations);
+    std::shared_ptr<CFakeSource> mHwinfo = std::make_shared<CFakeSource>("hwinfo", &mRegistrations);
+    std::shared_ptr<CFakeSource> mSecrets = std::make_shared<CFakeSource>("secrets", &mRegistrations);
+    std::shared_ptr<CFakeSource> mNetwork = std::make_shared<CFakeSource>("network", &mRegistrations);
+    std::unique_ptr<CTarvConfig> mConfig = std::make_unique<CTarvConfig>(mSettings, mHwinfo, mSecrets, mNetwork);
+};
+
+// Reaches the failure path of a table row with a broken source.
+class CTableConfig : public CTarvConfig {
+public:
+    CTableConfig(const std::shared_ptr<QeConfig::IConfig>& source, const ConfigKeyTable& table)
+        : CTarvConfig(source, source, source, source, table)
+    {
+    }
+};
+
+} // namespace
+
+TEST_F(TarvConfigTest, TableHasEveryKeyOnceAndSecretsInTheSecretsSource)
+{
+    const ConfigKeyTable& table = CTarvConfig::KeyTable();
+    ASSERT_EQ(table.size(), 39u);
+    std::set<std::string> names;
+    for (const auto& [key, row] : table) {
+        names.insert(row.name);
+    }
+    EXPECT_EQ(names.size(), 39u);
+    EXPECT_EQ(table.at(TarvLteApnPass).source, Secrets);
+}
+
+TEST_F(TarvConfigTest, ReadsFromTheKeysSourceOrReturnsItsDefault)
+{
+    EXPECT_EQ(mConfig->GetString(TarvLteSimPin), "3185");
+    EXPECT_EQ(mConfig->GetString(ProductSn), "00-00-000-000");
+    EXPECT_FALSE(mConfig->GetBool(TarvWlanEnable));
+    EXPECT_TRUE(mConfig->GetBool(TarvEthEnable));
+    EXPECT_FALSE(mConfig->GetBool(HwHasWlan));
+
+    // Every source holds every name; only the key's own source counts.
+    for (const auto& source : {mSettings, mHwinfo, mSecrets, mNetwork}) {
+        for (const char* key : {"TarvSsid", "TarvLteApn", "ProductSn", "InstallationComplete", "HwHasLte"}) {
+            const bool isBool = std::string(key) == "InstallationComplete" || std::string(key) == "HwHasLte";
+            source->SetValue(key, isBool ? Json::Value(source == mHwinfo || source == mSettings)
+                                         : Json::Value(source->GetSource()));
+        }
+    }
+    EXPECT_EQ(mConfig->GetString(TarvSsid), "network");
+    EXPECT_EQ(mConfig->GetString(TarvLteApn), "secrets");
+    EXPECT_EQ(mConfig->GetString(ProductSn), "hwinfo");
+    EXPECT_TRUE(mConfig->GetBool(InstallationComplete));
+    EXPECT_TRUE(mConfig->GetBool(HwHasLte));
+}
+
+TEST_F(TarvConfigTest, WrongTypeUnknownKeyAndBadSourceAreLoggedAndReadAsEmpty)
+{
+    CLogCapture log;
+    EXPECT_EQ(mConfig->GetString(TarvEthEnable), "");
+    EXPECT_TRUE(log.Contains(Log::error, std::string("Key 'TarvEthEnable' is not of type '") +
+                                             typeid(std::string).name() + "', actual index: 0"));
+    EXPECT_FALSE(mConfig->GetBool(ProductSn));
+    EXPECT_TRUE(log.Contains(Log::error, "Key 'ProductSn' is not of type 'b', actual index: 1"));
+    EXPECT_FALSE(mConfig->GetBool(static_cast<EConfigKey>(39)));
+    EXPECT_EQ(mConfig->GetString(static_cast<EConfigKey>(-1)), "");
+    EXPECT_TRUE(log.Contains(Log::error, "Could not find config key 39"));
+    EXPECT_TRUE(log.Contains(Log::error, "Could not find config key -1"));
+
+    const ConfigKeyTable broken = {
+        {TarvSsid, {static_cast<EConfigSource>(7), "TarvSsid", std::string("x")}},
+        {TarvEthEnable, {static_cast<EConfigSource>(-1), "TarvEthEnable", true}},
+    };
+    CTableConfig config(mNetwork, broken);
+    EXPECT_EQ(config.GetString(TarvSsid), "");
+    EXPECT_FALSE(config.GetBool(TarvEthEnable));
+    EXPECT_TRUE(log.Contains(Log::error, "Key 'TarvSsid' has invalid source '7'"));
+    EXPECT_TRUE(log.Contains(Log::error, "Key 'TarvEthEnable' has invalid source '-1'"));
+}
+
+TEST_F(TarvConfigTest, LibraryErrorsReachTheCaller)
+{
+    mNetwork->SetValue("TarvEthEnable", Json::Value("yes"));
+    EXPECT_THROW(mConfig->GetBool(TarvEthEnable), QeConfig::CTypeError);
+    mSecrets->unreadable = true;
+    EXPECT_THROW(mConfig->GetString(TarvLteApn), QeConfig::CInvalidConfig);
+}
+
+TEST_F(TarvConfigTest, ListenersOnWritableSourcesOnlyAndRemovedOnDestruction)
+{
+    EXPECT_EQ(mRegistrations,
+              (std::vector<std::string>{"settings:tarvconfig:", "secrets:tarvconfig:", "network:tarvconfig:"}));
+    EXPECT_EQ(mHwinfo->ListenerCount(), 0u);
+    mConfig.reset();
+    EXPECT_EQ(mSettings->ListenerCount() + mSecrets->ListenerCount() + mNetwork->ListenerCount(), 0u);
+}
+
+TEST_F(TarvConfigTest, ChangesAreReportedOnceInKeyOrder)
+{
+    mNetwork->Notify("TarvSsid");
+    mNetwork->Notify("NtpServer1");
+    mNetwork->Notify("TarvSsid");
+    mNetwork->Notify("TarvSsid");
+    mSecrets->Notify("WlanStaPassword");
+    mSettings->Notify("InstallationComplete");
+    EXPECT_EQ(mConfig->CheckChanges(),
+              (std::vector<EConfigKey>{InstallationComplete, TarvSsid, WlanStaPassword, NtpServer1}));
+    EXPECT_TRUE(mConfig->CheckChanges().empty());
+
+    // Unknown names are dropped with the rest of the record.
+    mNetwork->Notify("NoSuchKey");
+    EXPECT_TRUE(mConfig->CheckChanges().empty());
+    mNetwork->Notify("NoSuchKey");
+    mNetwork->Notify("TarvDnsAuto");
+    EXPECT_EQ(mConfig->CheckChanges(), std::vector<EConfigKey>{TarvDnsAuto});
+    EXPECT_TRUE(mConfig->CheckChanges().empty());
+}
+
+TEST_F(TarvConfigTest, ChangesFromOtherThreadsAreNeitherLostNorDuplicated)
+{
+    const std::vector<std::string> names = {"NtpServer2", "TarvSsid", "TarvEthIpv4Addr", "TarvApEnable",
+                                            "NtpServer1", "TarvLteApn", "Unknown"};
+    constexpr int kRounds = 2000;
+    std::atomic<int> running{3};
+    std::vector<std::thread> notifiers;
+    for (int t = 0; t < 3; ++t) {
+        notifiers.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                mNetwork->Notify(names[(i + t) % names.size()]);
+            }
+            --running;
+        });
+    }
+    std::set<EConfigKey> seen;
+    auto collect = [&] {
+        const std::vector<EConfigKey> changed = mConfig->CheckChanges();
+        EXPECT_TRUE(std::is_sorted(changed.begin(), changed.end()));
+        EXPECT_EQ(std::adjacent_find(changed.begin(), changed.end()), changed.end());
+        seen.insert(changed.begin(), changed.end());
+    };
+    while (running > 0) {
+        collect();
+    }
+    for (auto& thread : notifiers) {
+        thread.join();
+    }
+    collect();
+    EXPECT_EQ(seen, (std::set<EConfigKey>{TarvEthIpv4Addr, TarvSsid, TarvApEnable, TarvLteApn, NtpServer1,
+                                          NtpServer2}));
+}

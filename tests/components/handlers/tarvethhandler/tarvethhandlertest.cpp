@@ -1,0 +1,377 @@
+#include "src/components/handlers/tarvethhandler.h"
+
+#include "platform/rootdir/rootdir.h"
+#include "platform/worker/manualclock.h"
+#include "src/components/system/tarvexception.h"
+#include "tests/components/mocks/fakeprocess.h"
+#include "tests/components/mocks/handlermocks.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace HandlerMocks;
+using ::testing::_;
+using ::testing::ElementsAre;
+using ::testing::InSequence;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::StrictMock;
+
+namespace {
+
+const std::string kRouteCommand =
+    "cat /proc/net/route | awk '{if (($1 == \"eth0\") && ($2 == \"00000000\") && ($4 == \"0003\")) print $3;}' | "
+    "awk 'NR==1 {print $0}'";
+
+class EthHandlerTest : public ::testing::Test {
+protected:
+    EthHandlerTest()
+    {
+        CRootDir::Set(root.Root());
+        config->bools[HwHasEthernet] = true;
+        config->bools[TarvEthEnable] = true;
+        config->bools[TarvEthDhcpEnable] = true;
+        config->bools[TarvDnsAuto] = true;
+        ON_CALL(*hostname, GetHostname()).WillByDefault(Return(std::optional<std::string>("charger-1")));
+    }
+    ~EthHandlerTest() override { CRootDir::Set("/"); }
+
+    std::unique_ptr<CTarvEthHandler> MakeHandler()
+    {
+        return std::make_unique<CTarvEthHandler>(config, runner, errorHandler, editor, netlink, hostname, dns, clock);
+    }
+
+    // One status query that finds eth0 in the given operational state.
+    void ExpectLink(std::uint8_t state)
+    {
+        EXPECT_CALL(*netlink, ConnectSocket()).WillOnce(Return(FakeSocket()));
+        EXPECT_CALL(*netlink, GetLink(FakeSocket(), "eth0")).WillOnce(Return(FakeLink()));
+        EXPECT_CALL(*netlink, GetLinkState(FakeLink())).WillOnce(Return(state));
+        EXPECT_CALL(*netlink, DeleteExternalNetlinkPointers(FakeSocket(), FakeLink()));
+    }
+
+    void ExpectGateway(SCommandResult result) { EXPECT_CALL(*runner, Run(kRouteCommand, 5u)).WillOnce(Return(result)); }
+
+    void ExpectDnsServers(std::vector<std::string> servers)
+    {
+        std::queue<std::string> queue;
+        for (auto& server : servers) {
+            queue.push(server);
+        }
+        EXPECT_CALL(*dns, GetDnsServers())
+            .WillOnce(Return(servers.empty() ? std::nullopt : std::optional<std::queue<std::string>>(queue)));
+    }
+
+    void WritePidFile(int pid) { root.WriteFile("var/run/udhcpc.eth0.pid", std::to_string(pid) + "\n"); }
+
+    TestSupport::CTempDir root;
+    std::shared_ptr<CFakeConfig> config = std::make_shared<CFakeConfig>();
+    std::shared_ptr<StrictMock<MockRunCommand>> runner = std::make_shared<StrictMock<MockRunCommand>>();
+    std::shared_ptr<StrictMock<MockTarvErrorHandler>> errorHandler =
+        std::make_shared<StrictMock<MockTarvErrorHandler>>();
+    std::shared_ptr<StrictMock<MockInterfacesFileEditor>> editor =
+        std::make_shared<StrictMock<MockInterfacesFileEditor>>();
+    std::shared_ptr<StrictMock<MockTarvNetlink>> netlink = std::make_shared<StrictMock<MockTarvNetlink>>();
+    std::shared_ptr<NiceMock<MockHostnameManager>> hostname = std::make_shared<NiceMock<MockHostnameManager>>();
+    std::shared_ptr<StrictMock<MockDnsManager>> dns = std::make_shared<StrictMock<MockDnsManager>>();
+    std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
+    TestSupport::CLogCapture log;
+};
+
+TEST_F(EthHandlerTest, ConnectedStatusCarriesGatewayAndFirstTwoDnsServers)
+{
+    config->bools[TarvEthDhcpEnable] = false;
+    auto handler = MakeHandler();
+    // Static addressing: the link coming up leaves udhcpc alone.
+    CFakeProcess udhcpc("udhcpc");
+    WritePidFile(udhcpc.Pid());
+    ExpectLink(Tarv::kOperStateUp);
+    ExpectGateway({0, "0101A8C0"});
+    ExpectDnsServers({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
+
+    const ipc::MNetStatus status = handler->GetStatus();
+    EXPECT_EQ(status.interface(), ipc::EEth0);
+    EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EConnected);
+    EXPECT_EQ(status.properties().defaultgateway(), "192.168.1.1");
+    EXPECT_EQ(status.dns().primarydns(), "10.0.0.1");
+    EXPECT_EQ(status.dns().secondarydns(), "10.0.0.2");
+    EXPECT_TRUE(log.Contains(Log::trace, "CTarvEthHandler::GetStatus"));
+    EXPECT_EQ(udhcpc.EndAndGetSignal(), SIGTERM);
+}
+
+TEST_F(EthHandlerTest, MissingRouteGivesZeroAddressesAndTheLinkSignalCarriesTheLastState)
+{
+    config->bools[TarvEthDhcpEnable] = false;
+    auto handler = MakeHandler();
+    std::vector<CDiagnosticsCommClient::SSample> sent;
+    CDiagnosticsCommClient::SetSink([&sent](const CDiagnosticsCommClient::SSample& sample) {
+        sent.push_back(sample);
+        return true;
+    });
+    // No default route and no resolver file: zero addresses.
+    ExpectLink(Tarv::kOperStateUp);
+    ExpectGateway({0, ""});
+    ExpectDnsServers({});
+    const ipc::MNetStatus status = handler->GetStatus();
+    EXPECT_EQ(status.properties().defaultgateway(), "0.0.0.0");
+    EXPECT_EQ(status.dns().primarydns(), "0.0.0.0");
+    EXPECT_EQ(status.dns().secondarydns(), "0.0.0.0");
+    EXPECT_TRUE(log.Contains(Log::trace, "Could not get default gateway"));
+    handler->SendDiagSignals();
+    ExpectLink(Tarv::kOperStateDown);
+    handler->GetStatus();
+    handler->SendDiagSignals();
+    CDiagnosticsCommClient::SetSink(nullptr);
+
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].identifier, 123u);
+    EXPECT_EQ(std::get<bool>(sent[0].value), true);
+    EXPECT_EQ(std::get<bool>(sent[1].value), false);
+}
+
+TEST_F(EthHandlerTest, FailedRouteQueryAndOneDnsServerGiveZeroForTheRest)
+{
+    config->bools[TarvEthDhcpEnable] = false;
+    auto handler = MakeHandler();
+    ExpectLink(Tarv::kOperStateUp);
+    ExpectGateway({1, "cat: /proc/net/route: No such file or directory"});
+    ExpectDnsServers({"10.0.0.1"});
+    const ipc::MNetStatus status = handler->GetStatus();
+    EXPECT_EQ(status.properties().defaultgateway(), "0.0.0.0");
+    EXPECT_EQ(status.dns().primarydns(), "10.0.0.1");
+    EXPECT_EQ(status.dns().secondarydns(), "0.0.0.0");
+}
+
+TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQuery)
+{
+    config->bools[TarvEthDhcpEnable] = false;
+    auto handler = MakeHandler();
+    for (const std::string text : {"zz", "", " ", "1FFFFFFFF", "-1", "FFFFFFFFFFFFFFFFFFFF", "\x1b[2J"}) {
+        SCOPED_TRACE(text);
+        log.Clear();
+        ExpectLink(Tarv::kOperStateUp);
+        ExpectGateway({0, text.empty() ? "\t" : text});
+        ExpectDnsServers({});
+        ipc::MNetStatus status;
+        ASSERT_NO_THROW(status = handler->GetStatus());
+        EXPECT_EQ(status.properties().defaultgateway(), "0.0.0.0");
+        EXPECT_EQ(log.Texts(Log::error).size(), 1u);
+    }
+    // Parsing stops at the first character that is no hex digit, as before.
+    ExpectLink(Tarv::kOperStateUp);
+    ExpectGateway({0, "FE01A8C0 trailing"});
+    ExpectDnsServers({});
+    EXPECT_EQ(handler->GetStatus().properties().defaultgateway(), "192.168.1.254");
+}
+
+TEST_F(EthHandlerTest, DownLinkHasNoPropertiesAndRenewsWhenItComesBack)
+{
+    auto handler = MakeHandler();
+    CFakeProcess udhcpc("udhcpc");
+    WritePidFile(udhcpc.Pid());
+
+    // Up at the first query counts as a transition: renew.
+    ExpectLink(Tarv::kOperStateUp);
+    ExpectGateway({0, "0101A8C0"});
+    ExpectDnsServers({});
+    handler->GetStatus();
+
+    ExpectLink(Tarv::kOperStateLowerLayerDown);
+    const ipc::MNetStatus down = handler->GetStatus();
+    EXPECT_EQ(down.connectionstate(), ipc::MNetStatus::EDisconnected);
+    EXPECT_FALSE(down.has_properties());
+    EXPECT_FALSE(down.has_dns());
+    EXPECT_EQ(udhcpc.EndAndGetSignal(), SIGUSR1);
+
+    CFakeProcess again("udhcpc");
+    WritePidFile(again.Pid());
+    ExpectLink(Tarv::kOperStateUp);
+    ExpectGateway({0, "0101A8C0"});
+    ExpectDnsServers({});
+    handler->GetStatus();
+    EXPECT_EQ(again.EndAndGetSignal(), SIGUSR1);
+    EXPECT_EQ(log.Count("Triggered renew udhcpc for eth0"), 2u);
+}
+
+class EthStaticTest : public EthHandlerTest {
+protected:
+    EthStaticTest()
+    {
+        config->bools[TarvEthDhcpEnable] = false;
+        config->bools[TarvEthEnable] = false;
+        config->strings[TarvEthIpv4Addr] = "192.168.1.50";
+        config->strings[TarvEthIpv4Netmask] = "255.255.255.0";
+        config->strings[TarvEthGatewayAddr] = "192.168.1.1";
+    }
+};
+
+TEST_F(EthStaticTest, EmptyOrMalformedValuesNeverReachTheInterfacesFile)
+{
+    struct SCase {
+        std::string address, netmask, gateway, error;
+    };
+    const SCase cases[] = {
+        {"192.168.1.50", "", "", "IP address or netmask are empty for eth0 static properties"},
+        {"", "255.255.255.0", "", "IP address or netmask are empty for eth0 static properties"},
+        {"192.168.1.50\nup reboot", "255.255.255.0", "",
+         "Static IP address '192.168.1.50\\x0aup reboot' for eth0 is not a valid IPv4 address"},
+        {"192.168.1.500", "255.255.255.0", "", "Static IP address '192.168.1.500' for eth0 is not a valid IPv4 address"},
+        {"192.168.1.50", "255.0.255.0", "", "Static netmask '255.0.255.0' for eth0 is not a valid IPv4 netmask"},
+        {"192.168.1.50", "255.255.255.0", "gw", "Static gateway 'gw' for eth0 is not a valid IPv4 address"},
+    };
+    auto handler = MakeHandler();
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.error);
+        log.Clear();
+        config->strings[TarvEthIpv4Addr] = c.address;
+        config->strings[TarvEthIpv4Netmask] = c.netmask;
+        config->strings[TarvEthGatewayAddr] = c.gateway;
+        bool ok = true;
+        handler->SetIfProperties(ok);
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(log.Contains(Log::error, c.error));
+    }
+}
+
+TEST_F(EthStaticTest, ValidStaticValuesAreWrittenAndTheInterfaceRestarted)
+{
+    config->bools[TarvEthEnable] = true;
+    config->bools[TarvDnsAuto] = false;
+    auto handler = MakeHandler();
+    {
+        InSequence order;
+        EXPECT_CALL(*editor,
+                    SetAsStaticIpv4("eth0", "charger-1", "192.168.1.50", "255.255.255.0", _, "192.168.1.1"));
+        EXPECT_CALL(*editor, SetInterfacesFile(_));
+        EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
+        EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
+        EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
+        EXPECT_CALL(*dns, UpdateSystemResolvConf());
+        EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
+        EXPECT_CALL(*dns, UpdateSystemResolvConf());
+    }
+    bool ok = true;
+    handler->SetIfProperties(ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(log.Texts(Log::error).empty());
+}
+
+TEST_F(EthStaticTest, RestartFailureIsOnlyAWarning)
+{
+    config->bools[TarvEthEnable] = true;
+    config->bools[TarvEthDhcpEnable] = true;
+    auto handler = MakeHandler();
+    EXPECT_CALL(*editor, SetAsDhcp("eth0", "charger-1", _));
+    EXPECT_CALL(*editor, SetInterfacesFile(_));
+    EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
+    EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
+    EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
+    EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{1, ""}));
+    EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp)).WillOnce(Return(false));
+    bool ok = true;
+    handler->SetIfProperties(ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(log.Contains(Log::warning, "eth0 could not be restarted after setting static IP properties"));
+}
+
+TEST_F(EthStaticTest, RefusedStanzaIsReported)
+{
+    auto handler = MakeHandler();
+    EXPECT_CALL(*editor, SetAsStaticIpv4(_, _, _, _, _, _))
+        .WillOnce([](const std::string&, const std::string&, const std::string&, const std::string&, bool& ok,
+                     const std::string&) { ok = false; });
+    EXPECT_CALL(*editor, SetInterfacesFile(_));
+    bool ok = true;
+    handler->SetIfProperties(ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(log.Contains(Log::error, "Failed to set static IP address for eth0"));
+}
+
+TEST_F(EthStaticTest, NoHostnameOrNoHardware)
+{
+    EXPECT_CALL(*hostname, GetHostname()).WillOnce(Return(std::nullopt));
+    bool ok = true;
+    MakeHandler()->SetIfProperties(ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(log.Contains(Log::error, "Could not get hostname"));
+
+    config->bools[HwHasEthernet] = false;
+    auto handler = MakeHandler();
+    ok = true;
+    handler->SetIfProperties(ok);
+    handler->SetDns(ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(log.Count("eth0 not suported"), 2u);
+}
+
+TEST_F(EthHandlerTest, AutomaticDnsRenewsTheLease)
+{
+    auto handler = MakeHandler();
+    bool ok = true;
+    handler->SetDns(ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(log.Contains(Log::error, "Could not get pid of eth udhcpc process"));
+    EXPECT_FALSE(log.Contains(Log::error, "Failed to set DNS addresses"));
+
+    CFakeProcess udhcpc("udhcpc");
+    WritePidFile(udhcpc.Pid());
+    ok = true;
+    handler->SetDns(ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(udhcpc.EndAndGetSignal(), SIGUSR1);
+
+    // Interface switched off: nothing to renew, and nothing else touched.
+    config->bools[TarvEthEnable] = false;
+    ok = true;
+    handler->SetDns(ok);
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(EthHandlerTest, StaticDnsGoesToTheDnsManager)
+{
+    config->bools[TarvDnsAuto] = false;
+    config->strings[TarvPreferredDnsServerAddr] = "192.168.1.1";
+    config->strings[TarvAlternativeDnsServerAddr] = "8.8.8.8";
+    auto handler = MakeHandler();
+    EXPECT_CALL(*dns, SetDnsServers(ElementsAre("192.168.1.1", "8.8.8.8")))
+        .WillOnce(Return(true))
+        .WillOnce(Return(false));
+    bool ok = true;
+    handler->SetDns(ok);
+    EXPECT_TRUE(ok);
+    handler->SetDns(ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(log.Contains(Log::error, "Could not set static DNS"));
+    EXPECT_EQ(log.Count("Failed to set DNS addresses"), 1u);
+
+    // Automatic DNS without DHCP: nothing to do, but a flag that came in false is reported.
+    config->bools[TarvDnsAuto] = true;
+    config->bools[TarvEthDhcpEnable] = false;
+    handler->SetDns(ok);
+    EXPECT_EQ(log.Count("Failed to set DNS addresses"), 2u);
+}
+
+TEST_F(EthHandlerTest, EnableAndDisableRefreshStaticResolverConfiguration)
+{
+    config->bools[TarvDnsAuto] = false;
+    auto handler = MakeHandler();
+    EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
+    EXPECT_CALL(*dns, UpdateSystemResolvConf()).Times(2);
+    EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
+    EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
+    EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
+    bool ok = true;
+    handler->Enable(ok);
+    handler->Disable(ok);
+    EXPECT_TRUE(ok);
+
+    // A failed enable leaves the resolver configuration alone.
+    EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{1, ""}));
+    EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp)).WillOnce(Return(false));
+    handler->Enable(ok);
+    EXPECT_FALSE(ok);
+}
+
+} // namespace

@@ -1,0 +1,156 @@
+// Link queries against the kernel of the test's own network namespace; every
+// namespace has "lo", so no privileges are needed here.
+#include "src/components/links/tarvnetlink.h"
+
+#include "src/components/links/netlinklinkhandle.h"
+#include "src/components/system/tarvexception.h"
+#include "tests/components/mocks/handlermocks.h"
+#include "tests/support/logcapture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <netlink/route/link.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace HandlerMocks;
+using ::testing::_;
+using ::testing::Return;
+using ::testing::StrictMock;
+using ::testing::Throw;
+
+namespace {
+
+int OpenFdCount()
+{
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (readdir(dir) != nullptr) {
+        ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+TEST(TarvNetlinkTest, LooksUpALinkByNameAndGivesEverythingBack)
+{
+    CTarvNetlink netlink;
+    const int fdsBefore = OpenFdCount();
+    for (int i = 0; i < 200; ++i) {
+        nl_sock* socket = netlink.ConnectSocket();
+        rtnl_link* link = netlink.GetLink(socket, "lo");
+        ASSERT_STREQ(rtnl_link_get_name(link), "lo");
+        // The loopback device reports no operational state of its own.
+        EXPECT_EQ(netlink.GetLinkState(link), Tarv::kOperStateUnknown);
+        netlink.DeleteExternalNetlinkPointers(socket, link);
+    }
+    EXPECT_EQ(OpenFdCount(), fdsBefore);
+}
+
+TEST(TarvNetlinkTest, MissingLinkThrowsAndFreesTheSocket)
+{
+    CTarvNetlink netlink;
+    const int fdsBefore = OpenFdCount();
+    TestSupport::CLogCapture log;
+
+    EXPECT_THROW(netlink.GetLink(netlink.ConnectSocket(), "tarvnolink0"), CTarvException);
+    EXPECT_TRUE(log.Contains(Log::error, "tarvnolink0 Link not found"));
+
+    // The modem's link is missing whenever the modem is off: no error line.
+    log.Clear();
+    EXPECT_THROW(netlink.GetLink(netlink.ConnectSocket(), "lte0"), CTarvException);
+    EXPECT_TRUE(log.Texts(Log::error).empty());
+    EXPECT_TRUE(log.Texts(Log::warning).empty());
+
+    EXPECT_EQ(OpenFdCount(), fdsBefore);
+}
+
+TEST(TarvNetlinkTest, SocketThatCannotBeOpenedThrows)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer runtime opens pipes of its own to check memory; with every
+    // descriptor taken its checks misfire, so this case runs only unsanitized.
+    GTEST_SKIP() << "needs a process whose runtime does not open descriptors";
+#endif
+    CTarvNetlink netlink;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(OpenFdCount() + 8);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<int> filler;
+    for (int fd = open("/dev/null", O_RDONLY); fd >= 0; fd = open("/dev/null", O_RDONLY)) {
+        filler.push_back(fd);
+    }
+
+    TestSupport::CLogCapture log;
+    bool threw = false;
+    try {
+        netlink.ConnectSocket();
+    } catch (const CTarvException&) {
+        threw = true;
+    }
+    for (const int fd : filler) {
+        close(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_TRUE(threw);
+    EXPECT_TRUE(log.Contains(Log::error, "Could not connect socket"));
+}
+
+TEST(TarvNetlinkTest, ServesSeveralThreadsAtOnce)
+{
+    CTarvNetlink netlink;
+    const int fdsBefore = OpenFdCount();
+    std::atomic<int> found{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&netlink, &found] {
+            for (int i = 0; i < 200; ++i) {
+                try {
+                    const CNetlinkLinkHandle handle(netlink, i % 2 == 0 ? "lo" : "lte0");
+                    if (handle.State() == Tarv::kOperStateUnknown) {
+                        ++found;
+                    }
+                } catch (const CTarvException&) {
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(found.load(), 400);
+    EXPECT_EQ(OpenFdCount(), fdsBefore);
+}
+
+TEST(NetlinkLinkHandleTest, ReleasesOnEveryWayOutButNotAfterAFailedLookup)
+{
+    StrictMock<MockTarvNetlink> netlink;
+    EXPECT_CALL(netlink, ConnectSocket()).WillOnce(Return(FakeSocket(1))).WillOnce(Return(FakeSocket(2)));
+    EXPECT_CALL(netlink, GetLink(FakeSocket(1), "eth0")).WillOnce(Return(FakeLink(1)));
+    EXPECT_CALL(netlink, GetLinkState(FakeLink(1))).WillOnce(Throw(std::runtime_error("query failed")));
+    EXPECT_CALL(netlink, DeleteExternalNetlinkPointers(FakeSocket(1), FakeLink(1)));
+    EXPECT_THROW(
+        {
+            const CNetlinkLinkHandle handle(netlink, "eth0");
+            handle.State();
+        },
+        std::runtime_error);
+
+    // GetLink already released its socket when it throws.
+    EXPECT_CALL(netlink, GetLink(FakeSocket(2), "wlan0")).WillOnce(Throw(CTarvException()));
+    EXPECT_THROW(CNetlinkLinkHandle(netlink, "wlan0"), CTarvException);
+}
+
+} // namespace

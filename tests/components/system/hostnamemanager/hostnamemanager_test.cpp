@@ -1,0 +1,220 @@
+#include "src/components/system/hostnamemanager.h"
+
+#include "platform/rootdir/rootdir.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+using TestSupport::CLogCapture;
+using TestSupport::CTempDir;
+
+namespace {
+
+// Keeps the "kernel" host name in memory, with gethostname's semantics.
+class CTestHostnameManager : public CHostnameManager {
+public:
+    std::string KernelName()
+    {
+        std::lock_guard lock(mMutex);
+        return mKernelName;
+    }
+    void SetKernelName(const std::string& name)
+    {
+        std::lock_guard lock(mMutex);
+        mKernelName = name;
+    }
+
+    bool failGet = false;
+    bool failSet = false;
+
+protected:
+    int SysGetHostname(char* buffer, std::size_t size) override
+    {
+        std::lock_guard lock(mMutex);
+        if (failGet || mKernelName.size() >= size) {
+            return -1;
+        }
+        std::memcpy(buffer, mKernelName.c_str(), mKernelName.size() + 1);
+        return 0;
+    }
+    int SysSetHostname(const char* name, std::size_t length) override
+    {
+        std::lock_guard lock(mMutex);
+        if (failSet) {
+            return -1;
+        }
+        mKernelName.assign(name, length);
+        return 0;
+    }
+
+private:
+    std::mutex mMutex; // guards mKernelName
+    std::string mKernelName = "old-name";
+};
+
+class HostnameManagerTest : public ::testing::Test {
+protected:
+    HostnameManagerTest()
+    {
+        CRootDir::Set(mTmp.Root());
+        mTmp.WriteFile("etc/hostname", "old-name\n");
+    }
+    ~HostnameManagerTest() override { CRootDir::Set("/"); }
+
+    CTempDir mTmp;
+    CTestHostnameManager mManager;
+};
+
+const std::string k32 = "EV-Charger-12-34-567-890-abcdefg"; // 32 characters
+
+} // namespace
+
+TEST_F(HostnameManagerTest, RenamesEveryOccurrenceInHostsThenHostnameFileThenKernel)
+{
+    mTmp.WriteFile("etc/hosts", "127.0.0.1 localhost\n127.0.1.1 old-name old-name.lan\n");
+    ASSERT_TRUE(mManager.SetHostname("charger-1"));
+    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.0.1 localhost\n127.0.1.1 charger-1 charger-1.lan\n");
+    EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-1\n");
+    EXPECT_EQ(mManager.KernelName(), "charger-1");
+    EXPECT_EQ(mManager.GetHostname(), "charger-1");
+}
+
+TEST_F(HostnameManagerTest, LongNamesRoundTripWhole)
+{
+    mManager.SetKernelName(k32);
+    ASSERT_EQ(mManager.GetHostname(), k32);
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 " + k32 + "\n");
+
+    const std::string other = "EV-Charger-98-76-543-210-zyxwvut";
+    ASSERT_TRUE(mManager.SetHostname(other));
+    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 " + other + "\n");
+    ASSERT_TRUE(mManager.SetHostname(k32));
+    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 " + k32 + "\n");
+
+    const std::string longest(64, 'a');
+    mManager.SetKernelName(longest);
+    EXPECT_EQ(mManager.GetHostname(), longest);
+}
+
+TEST_F(HostnameManagerTest, HostsWithoutAUsableCurrentNameIsKeptAndTheOtherStepsRun)
+{
+    const std::string hosts = "127.0.0.1 localhost\n::1 ip6-localhost\n";
+    mTmp.WriteFile("etc/hosts", hosts);
+    for (const char* current : {"old-name", "", "localhost"}) {
+        mManager.SetKernelName(current);
+        mTmp.WriteFile("etc/hostname", "old-name\n");
+        ASSERT_TRUE(mManager.SetHostname("charger-2"));
+        EXPECT_EQ(mTmp.ReadFile("etc/hosts"), hosts);
+        EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-2\n");
+        EXPECT_EQ(mManager.KernelName(), "charger-2");
+    }
+}
+
+TEST_F(HostnameManagerTest, InvalidNamesAreRefusedBeforeAnythingChanges)
+{
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
+    CLogCapture log;
+    for (const std::string& bad : {std::string("charger\n127.0.0.1 bank.example"), std::string("charger 1"),
+                                   std::string(), std::string(65, 'a'), std::string("-charger")}) {
+        EXPECT_FALSE(mManager.SetHostname(bad));
+    }
+    EXPECT_TRUE(log.Contains(Log::error, "Refusing to set invalid hostname 'charger\\x0a127.0.0.1 bank.example'"));
+    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 old-name\n");
+    EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "old-name\n");
+    EXPECT_EQ(mManager.KernelName(), "old-name");
+}
+
+TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
+{
+    // Oversized hosts file: nothing changes.
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n" + std::string(70000, '#'));
+    EXPECT_FALSE(mManager.SetHostname("charger-4"));
+    EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "old-name\n");
+    EXPECT_EQ(mManager.KernelName(), "old-name");
+
+    // Host name file cannot be written: hosts is done, the kernel is not.
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
+    std::filesystem::remove(mTmp.Path() + "/etc/hostname");
+    std::filesystem::create_directory(mTmp.Path() + "/etc/hostname");
+    EXPECT_FALSE(mManager.SetHostname("charger-4"));
+    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 charger-4\n");
+    EXPECT_EQ(mManager.KernelName(), "old-name");
+    std::filesystem::remove(mTmp.Path() + "/etc/hostname");
+
+    // The kernel refuses.
+    CLogCapture log;
+    mManager.failSet = true;
+    EXPECT_FALSE(mManager.SetHostname("charger-5"));
+    EXPECT_TRUE(log.Contains(Log::error, "Failed to set system's hostname."));
+    EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-5\n");
+}
+
+TEST_F(HostnameManagerTest, UnreadableKernelNameIsReportedAndHostsLeftAlone)
+{
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
+    mManager.failGet = true;
+    CLogCapture log;
+    EXPECT_EQ(mManager.GetHostname(), std::nullopt);
+    EXPECT_TRUE(log.Contains(Log::error, "Failed to get system's hostname"));
+    ASSERT_TRUE(mManager.SetHostname("charger-6"));
+    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 old-name\n");
+    EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-6\n");
+}
+
+TEST_F(HostnameManagerTest, ConcurrentRenamesNeverInterleave)
+{
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
+    auto rename = [this](const std::string& name) {
+        for (int i = 0; i < 50; ++i) {
+            EXPECT_TRUE(mManager.SetHostname(name));
+        }
+    };
+    std::thread a(rename, "charger-a");
+    std::thread b(rename, "charger-b");
+    a.join();
+    b.join();
+    // Whichever call ran last, the three places agree.
+    const std::string name = mManager.KernelName();
+    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 " + name + "\n");
+    EXPECT_EQ(mTmp.ReadFile("etc/hostname"), name + "\n");
+}
+
+// The real kernel calls, in a private UTS namespace so the machine keeps its name.
+TEST(HostnameManagerKernel, ThirtyTwoCharacterNameRoundTripsThroughTheKernel)
+{
+    CTempDir tmp;
+    tmp.WriteFile("etc/hosts", "127.0.1.1 placeholder-name\n");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::unshare(CLONE_NEWUTS) != 0) {
+            ::_exit(77);
+        }
+        CRootDir::Set(tmp.Root());
+        if (::sethostname("placeholder-name", 16) != 0) {
+            ::_exit(10);
+        }
+        CHostnameManager manager;
+        if (!manager.SetHostname(k32)) {
+            ::_exit(11);
+        }
+        ::_exit(manager.GetHostname() == k32 ? 0 : 12);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "no permission for a UTS namespace";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(tmp.ReadFile("etc/hosts"), "127.0.1.1 " + k32 + "\n");
+    EXPECT_EQ(tmp.ReadFile("etc/hostname"), k32 + "\n");
+}
