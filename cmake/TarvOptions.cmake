@@ -5,6 +5,14 @@
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
 add_compile_options(-Wall -Wextra -Wpedantic)
+
+# Build time: full debug information costs a quarter of each compile and most
+# of each link; line tables and function names (-g1) are what backtraces and
+# sanitizer reports use. Test programs need no -O2: -O1 compiles them a third
+# faster (see tarv_add_test).
+if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Debug)$")
+  add_compile_options(-g1)
+endif()
 if(TARV_WERROR)
   add_compile_options(-Werror)
 endif()
@@ -23,6 +31,9 @@ function(tarv_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tarv_testsupport GTest::gmock GTest::gtest_main)
+  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release|MinSizeRel)$")
+    target_compile_options(${T_NAME} PRIVATE -O1)
+  endif()
   set(_props TIMEOUT 120)
   if(T_LABELS)
     list(APPEND _props LABELS "${T_LABELS}")

@@ -70,23 +70,17 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimers)
     }
     EXPECT_EQ(ticks, 3600);
     EXPECT_FALSE(periodic->IsFinished());
-}
 
-TEST_F(WorkerTest, PeriodicCallDoesNotBurstAfterClockJump)
-{
-    CWorker worker("jump", mClock);
-    worker.Start();
-    int ticks = 0;
-    worker.AddCall([&] { ++ticks; }, mClock->Now() + 1s, 1s);
+    // A clock jump gives one run, not a burst of the missed ones.
     mClock->Advance(1h);
     worker.Sync();
-    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(ticks, 3601);
     mClock->Advance(999ms);
     worker.Sync();
-    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(ticks, 3601);
     mClock->Advance(1ms);
     worker.Sync();
-    EXPECT_EQ(ticks, 2);
+    EXPECT_EQ(ticks, 3602);
 }
 
 // The worker sleeps until the clock's listener wakes it; an Advance from
@@ -272,22 +266,6 @@ TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
     EXPECT_TRUE(future->IsFinished());
 }
 
-TEST_F(WorkerTest, DestructorDropsPendingCalls)
-{
-    bool ran = false;
-    std::vector<CWorker::CallHandle> handles;
-    {
-        CWorker worker("dtor", mClock);
-        worker.Start();
-        handles.push_back(worker.AddCall([&] { ran = true; }, mClock->Now() + 1s));
-        handles.push_back(worker.AddCall([&] { ran = true; }, mClock->Now() + 1min, 1s));
-    }
-    EXPECT_FALSE(ran);
-    for (const auto& handle : handles) {
-        EXPECT_TRUE(handle->IsFinished());
-    }
-}
-
 TEST_F(WorkerTest, StopFromInsideACallAndRestart)
 {
     CWorker worker("selfstop", mClock);
@@ -331,28 +309,6 @@ TEST_F(WorkerTest, DestroyedByItsOwnThread)
         worker->AddCall([keep = worker] {}, worker->Clock().Now() + 1ms);
     }
     ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
-}
-
-TEST_F(WorkerTest, SteadyClockPeriodicCallRuns)
-{
-    CWorker worker("steady");
-    worker.Start();
-    std::atomic<int> runs{0};
-    std::promise<void> fifth;
-    auto handle = worker.AddCall(
-        [&] {
-            if (++runs == 5) {
-                fifth.set_value();
-            }
-        },
-        worker.Clock().Now(), 1ms);
-    ASSERT_EQ(fifth.get_future().wait_for(kWait), std::future_status::ready);
-    handle->Cancel();
-    worker.Sync();
-    const int after = runs;
-    worker.Sync();
-    EXPECT_EQ(runs, after);
-    EXPECT_TRUE(handle->IsFinished());
 }
 
 TEST(WorkerDeathTest, ExceptionFromQueuedCallEndsTheProcess)
