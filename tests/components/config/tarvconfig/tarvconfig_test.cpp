@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <variant>
 
 using TestSupport::CLogCapture;
 
@@ -98,39 +99,83 @@ public:
 
 } // namespace
 
-TEST_F(TarvConfigTest, TableHasEveryKeyOnceAndSecretsInTheSecretsSource)
+TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
 {
-    const ConfigKeyTable& table = CTarvConfig::KeyTable();
-    ASSERT_EQ(table.size(), 39u);
-    std::set<std::string> names;
-    for (const auto& [key, row] : table) {
-        names.insert(row.name);
-    }
-    EXPECT_EQ(names.size(), 39u);
-    EXPECT_EQ(table.at(TarvLteApnPass).source, Secrets);
-}
-
-TEST_F(TarvConfigTest, ReadsFromTheKeysSourceOrReturnsItsDefault)
-{
-    EXPECT_EQ(mConfig->GetString(TarvLteSimPin), "3185");
-    EXPECT_EQ(mConfig->GetString(ProductSn), "00-00-000-000");
-    EXPECT_FALSE(mConfig->GetBool(TarvWlanEnable));
-    EXPECT_TRUE(mConfig->GetBool(TarvEthEnable));
-    EXPECT_FALSE(mConfig->GetBool(HwHasWlan));
-
-    // Every source holds every name; only the key's own source counts.
-    for (const auto& source : {mSettings, mHwinfo, mSecrets, mNetwork}) {
-        for (const char* key : {"TarvSsid", "TarvLteApn", "ProductSn", "InstallationComplete", "HwHasLte"}) {
-            const bool isBool = std::string(key) == "InstallationComplete" || std::string(key) == "HwHasLte";
-            source->SetValue(key, isBool ? Json::Value(source == mHwinfo || source == mSettings)
-                                         : Json::Value(source->GetSource()));
+    // Other processes rely on these names, places and defaults: written out
+    // here on their own, not taken from the product table.
+    struct SKey {
+        EConfigKey key;
+        const char* name;
+        const char* source;
+        std::variant<bool, std::string> defaultValue;
+    };
+    const std::vector<SKey> keys = {
+        {ProductSn, "ProductSn", "hwinfo", "00-00-000-000"},
+        {Hostname, "Hostname", "hwinfo", ""},
+        {InstallationComplete, "InstallationComplete", "settings", false},
+        {HwHasEthernet, "HwHasEthernet", "hwinfo", false},
+        {EthMacAddr, "EthMacAddr", "hwinfo", ""},
+        {TarvEthEnable, "TarvEthEnable", "network", true},
+        {TarvEthDhcpEnable, "TarvEthDhcpEnable", "network", true},
+        {TarvEthIpv4Addr, "TarvEthIpv4Addr", "network", ""},
+        {TarvEthIpv4Netmask, "TarvEthIpv4Netmask", "network", ""},
+        {TarvEthGatewayAddr, "TarvEthGatewayAddr", "network", ""},
+        {TarvDnsAuto, "TarvDnsAuto", "network", true},
+        {TarvPreferredDnsServerAddr, "TarvPreferredDnsServerAddr", "network", ""},
+        {TarvAlternativeDnsServerAddr, "TarvAlternativeDnsServerAddr", "network", ""},
+        {HwHasWlan, "HwHasWlan", "hwinfo", false},
+        {WlanStaMacAddr, "WlanStaMacAddr", "hwinfo", ""},
+        {WlanApMacAddr, "WlanApMacAddr", "hwinfo", ""},
+        {TarvWlanEnable, "TarvWlanEnable", "network", false},
+        {TarvSsid, "TarvSsid", "network", ""},
+        {WlanStaPassword, "WlanStaPassword", "secrets", ""},
+        {TarvWlanDhcpEnable, "TarvWlanDhcpEnable", "network", true},
+        {TarvWlanIpv4Addr, "TarvWlanIpv4Addr", "network", ""},
+        {TarvWlanIpv4Netmask, "TarvWlanIpv4Netmask", "network", ""},
+        {TarvApEnable, "TarvApEnable", "network", true},
+        {WlanApPassword, "WlanApPassword", "secrets", ""},
+        {HwHasLte, "HwHasLte", "hwinfo", false},
+        {TarvLteEnable, "TarvLteEnable", "network", true},
+        {TarvLteNbIotEnable, "TarvLteNbIotEnable", "network", false},
+        {TarvLteSimPin, "TarvLteSimPin", "secrets", "3185"},
+        {TarvLteApn, "TarvLteApn", "secrets", ""},
+        {TarvLteApnUser, "TarvLteApnUser", "secrets", ""},
+        {TarvLteApnPass, "TarvLteApnPass", "secrets", ""},
+        {TarvLteApnAuth, "TarvLteApnAuth", "secrets", ""},
+        {TarvLteApnIp, "TarvLteApnIp", "secrets", ""},
+        {TarvSmsPassword, "TarvSmsPassword", "secrets", ""},
+        {HwHasPlc, "HwHasPlc", "hwinfo", false},
+        {PlcMacAddr, "PlcMacAddr", "hwinfo", ""},
+        {TarvPlcEnable, "TarvPlcEnable", "network", false},
+        {NtpServer1, "NtpServer1", "network", ""},
+        {NtpServer2, "NtpServer2", "network", ""},
+    };
+    ASSERT_EQ(keys.size(), CTarvConfig::KeyTable().size());
+    CLogCapture log(Log::error);
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.name);
+        ASSERT_EQ(static_cast<std::size_t>(k.key), static_cast<std::size_t>(&k - keys.data()));
+        const bool isBool = k.defaultValue.index() == 0;
+        const auto read = [&]() -> std::variant<bool, std::string> {
+            if (isBool) {
+                return mConfig->GetBool(k.key);
+            }
+            return mConfig->GetString(k.key);
+        };
+        EXPECT_EQ(read(), k.defaultValue);
+        // Every source holds the name; only the key's own source counts.
+        for (const auto& source : {mSettings, mHwinfo, mSecrets, mNetwork}) {
+            const bool own = source->GetSource() == k.source;
+            if (isBool) {
+                source->SetValue(k.name, Json::Value(own != std::get<bool>(k.defaultValue)));
+            } else {
+                source->SetValue(k.name, Json::Value(own ? "set" : "other"));
+            }
         }
+        using Value = std::variant<bool, std::string>;
+        EXPECT_EQ(read(), isBool ? Value(!std::get<bool>(k.defaultValue)) : Value("set"));
     }
-    EXPECT_EQ(mConfig->GetString(TarvSsid), "network");
-    EXPECT_EQ(mConfig->GetString(TarvLteApn), "secrets");
-    EXPECT_EQ(mConfig->GetString(ProductSn), "hwinfo");
-    EXPECT_TRUE(mConfig->GetBool(InstallationComplete));
-    EXPECT_TRUE(mConfig->GetBool(HwHasLte));
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_F(TarvConfigTest, WrongTypeUnknownKeyAndBadSourceAreLoggedAndReadAsEmpty)
