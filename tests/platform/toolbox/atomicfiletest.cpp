@@ -39,7 +39,7 @@ unsigned Mode(const std::string& path)
 }
 
 // Runs body in a child process as an unprivileged user (access checks apply
-// to root only partly) and returns its exit status; body returns the status.
+// to root only partly); returns the child's exit status.
 int RunAsNobody(const std::function<int()>& body)
 {
     const pid_t pid = ::fork();
@@ -53,10 +53,6 @@ int RunAsNobody(const std::function<int()>& body)
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
 }
-
-} // namespace
-
-namespace {
 
 bool Replace(const std::string& path, const std::string& content,
              mode_t newFileMode = CAtomicFile::kDefaultNewFileMode)
@@ -98,7 +94,7 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
     ::umask(savedUmask);
 }
 
-TEST(WriteToFile, ReplacesTheTargetOfASymbolicLinkAndKeepsTheLink)
+TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndKeepsTheLink)
 {
     CTempDir tmp;
     tmp.WriteFile("data/hosts", "127.0.0.1 localhost\n");
@@ -106,38 +102,29 @@ TEST(WriteToFile, ReplacesTheTargetOfASymbolicLinkAndKeepsTheLink)
     // A relative link, and a link to that link.
     fs::create_symlink("../data/hosts", tmp.Path() + "/etc/hosts");
     fs::create_symlink(tmp.Path() + "/etc/hosts", tmp.Path() + "/hosts-alias");
-
     ASSERT_TRUE(Replace(tmp.Path() + "/hosts-alias", "new hosts\n"));
     EXPECT_TRUE(fs::is_symlink(tmp.Path() + "/hosts-alias"));
     EXPECT_TRUE(fs::is_symlink(tmp.Path() + "/etc/hosts"));
     EXPECT_EQ(tmp.ReadFile("data/hosts"), "new hosts\n");
     EXPECT_EQ(Entries(tmp.Path() + "/data"), std::vector<std::string>{"hosts"});
-
     // A dangling link gets its target created.
     fs::create_symlink("missing-target", tmp.Path() + "/dangling");
     ASSERT_TRUE(Replace(tmp.Path() + "/dangling", "x"));
     EXPECT_EQ(tmp.ReadFile("missing-target"), "x");
-    EXPECT_TRUE(fs::is_symlink(tmp.Path() + "/dangling"));
 }
 
-TEST(WriteToFile, LinkLoopAndMissingDirectoryAreReportedAsFailure)
+TEST(AtomicFile, FailuresAreReportedAndLeaveTheOldFileIntact)
 {
     CTempDir tmp;
     fs::create_symlink("b", tmp.Path() + "/a");
     fs::create_symlink("a", tmp.Path() + "/b");
+    tmp.WriteFile("interfaces", "auto lo\n");
     CLogCapture log;
     EXPECT_FALSE(Replace(tmp.Path() + "/a", "x"));
     EXPECT_TRUE(log.Contains(Log::error, "Failed to open " + tmp.Path() + "/a for writing."));
     EXPECT_FALSE(Replace(tmp.Path() + "/no/such/dir/file", "x"));
     EXPECT_TRUE(log.Contains(Log::error, "Failed to open " + tmp.Path() +
                                              "/no/such/dir/file for writing, Tarv doesn't have write permission."));
-}
-
-TEST(WriteToFile, AFailedWriteLeavesTheOldFileIntact)
-{
-    CTempDir tmp;
-    const std::string path = tmp.Path() + "/interfaces";
-    tmp.WriteFile("interfaces", "auto lo\niface lo inet loopback\n");
 
     // A file size limit below the new content makes the write fail half way.
     struct rlimit saved {};
@@ -146,47 +133,33 @@ TEST(WriteToFile, AFailedWriteLeavesTheOldFileIntact)
     struct rlimit small = saved;
     small.rlim_cur = 8;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool result = true;
-    {
-        CLogCapture log;
-        result = Replace(path, std::string(4096, 'x'));
-        EXPECT_TRUE(log.Contains(Log::error, "Failed to write content to " + path + "."));
-    }
+    const bool written = Replace(tmp.Path() + "/interfaces", std::string(4096, 'x'));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-
-    EXPECT_FALSE(result);
-    EXPECT_EQ(tmp.ReadFile("interfaces"), "auto lo\niface lo inet loopback\n");
-    EXPECT_EQ(Entries(tmp.Path()), std::vector<std::string>{"interfaces"});
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(log.Contains(Log::error, "Failed to write content to " + tmp.Path() + "/interfaces."));
+    EXPECT_EQ(tmp.ReadFile("interfaces"), "auto lo\n");
+    EXPECT_EQ(Entries(tmp.Path()), (std::vector<std::string>{"a", "b", "interfaces"}));
 }
 
-TEST(WriteToFile, ReadOnlyFileIsRefusedWithThePermissionMessage)
+TEST(AtomicFile, PermissionsOfAnUnprivilegedWriter)
 {
     CTempDir tmp;
-    const std::string path = tmp.Path() + "/hostname";
-    tmp.WriteFile("hostname", "old\n");
+    tmp.WriteFile("readonly", "old\n");
+    tmp.WriteFile("dir/writable", "a much longer old name\n");
     ::chmod(tmp.Path().c_str(), 0777);
-    ::chmod(path.c_str(), 0444);
+    ::chmod((tmp.Path() + "/readonly").c_str(), 0444);
+    // A writable file in a read-only directory is written in place.
+    ::chmod((tmp.Path() + "/dir/writable").c_str(), 0666);
+    ::chmod((tmp.Path() + "/dir").c_str(), 0755);
     const int status = RunAsNobody([&] {
         CLogCapture log;
-        const bool written = Replace(path, "new\n");
-        const bool logged =
-            log.Contains(Log::error, "Failed to open " + path + " for writing, Tarv doesn't have write permission.");
-        return (written ? 1 : 0) | (logged ? 0 : 2);
+        const bool refused = !Replace(tmp.Path() + "/readonly", "new\n") &&
+                             log.Contains(Log::error, "Failed to open " + tmp.Path() +
+                                                          "/readonly for writing, Tarv doesn't have write permission.");
+        return (refused ? 0 : 1) | (Replace(tmp.Path() + "/dir/writable", "new\n") ? 0 : 2);
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(tmp.ReadFile("hostname"), "old\n");
+    EXPECT_EQ(tmp.ReadFile("readonly"), "old\n");
+    EXPECT_EQ(tmp.ReadFile("dir/writable"), "new\n");
 }
-
-TEST(WriteToFile, WritableFileInAReadOnlyDirectoryIsWrittenInPlace)
-{
-    CTempDir tmp;
-    const std::string path = tmp.Path() + "/hostname";
-    tmp.WriteFile("hostname", "a much longer old name\n");
-    ::chmod(path.c_str(), 0666);
-    ::chmod(tmp.Path().c_str(), 0755);
-    const int status = RunAsNobody([&] { return Replace(path, "new\n") ? 0 : 1; });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(tmp.ReadFile("hostname"), "new\n");
-}
-
