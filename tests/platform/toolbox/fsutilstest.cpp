@@ -11,7 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <sstream>
+#include <fstream>
+#include <thread>
 #include <string>
 
 namespace {
@@ -106,13 +107,25 @@ TEST(FsUtilsRunSystemCmd, BackgroundChildrenHoldingThePipeDoNotHoldTheRun)
     }
 }
 
-TEST(FsUtilsRunSystemCmd, CommandPastItsDeadlineIsStopped)
+TEST(FsUtilsRunSystemCmd, CommandPastItsDeadlineIsStoppedWithItsProcessGroup)
 {
     CLogCapture log;
     std::string output;
-    EXPECT_EQ(CFsUtils::RunSystemCmd("echo waiting; sleep 30", output, 100ms), -1);
-    EXPECT_EQ(output, "waiting");
-    EXPECT_TRUE(log.Contains(Log::error, "'echo' did not finish within 100 ms and was stopped"));
+    // The background sleep would outlive a shell that was stopped alone.
+    EXPECT_EQ(CFsUtils::RunSystemCmd("sleep 30 & echo $!; wait", output, 200ms), -1);
+    EXPECT_TRUE(log.Contains(Log::error, "'sleep' did not finish within 200 ms and was stopped"));
+    // SIGKILL has been sent: the process is gone or a zombie within a generous bound.
+    const std::string stat = "/proc/" + output + "/stat";
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    bool gone = false;
+    while (!gone && std::chrono::steady_clock::now() < until) {
+        std::ifstream in(stat);
+        std::string text;
+        std::getline(in, text);
+        gone = text.empty() || text.find(") Z ") != std::string::npos;
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(gone);
 }
 
 TEST(FsUtilsRunSystemCmd, LargeOutputIsCappedAndDrained)

@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <thread>
 
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
@@ -57,37 +55,10 @@ TEST(RunCommand, RetriesDeadlinesAndResults)
         // Generous bound: only a run that was never stopped takes this long.
         EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
         const bool stopped = c.deadline < 10s;
-        EXPECT_EQ(log.ContainsSubstring("did not finish within"), stopped);
+        EXPECT_EQ(log.Contains(Log::error, "'C=" + counter + "' did not finish within " +
+                                               std::to_string(c.deadline.count()) + " ms and was stopped"),
+                  stopped);
     }
-}
-
-TEST(RunCommand, DeadlineStopsTheWholeProcessGroupAndNamesOnlyTheProgram)
-{
-    CTempDir tmp;
-    CLogCapture log;
-    CRunCommand runner(50ms);
-    // The background sleep would outlive a shell that was stopped alone.
-    const SCommandResult result =
-        runner.RunWithDeadline("sleep 30 & echo $! > " + tmp.Path() + "/pid; wait", 0, 200ms);
-    EXPECT_EQ(result.exitCode, -1);
-    EXPECT_TRUE(log.Contains(Log::error, "'sleep' did not finish within 200 ms and was stopped"));
-    std::string pid = tmp.ReadFile("pid");
-    pid.pop_back();
-    const std::string stat = "/proc/" + pid + "/stat";
-    // SIGKILL has been sent: the process is gone or a zombie within a generous bound.
-    const auto until = std::chrono::steady_clock::now() + 20s;
-    bool gone = false;
-    while (!gone && std::chrono::steady_clock::now() < until) {
-        std::string text;
-        if (FILE* f = std::fopen(stat.c_str(), "r")) {
-            char buffer[256] = {};
-            text = std::fgets(buffer, sizeof buffer, f) ? buffer : "";
-            std::fclose(f);
-        }
-        gone = text.empty() || text.find(") Z ") != std::string::npos;
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(gone);
 }
 
 } // namespace
