@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -73,8 +70,6 @@ protected:
     CTempDir mTmp;
     CTestHostnameManager mManager;
 };
-
-const std::string k32 = "EV-Charger-12-34-567-890-abcdefg"; // 32 characters
 
 } // namespace
 
@@ -175,35 +170,4 @@ TEST_F(HostnameManagerTest, ConcurrentRenamesNeverInterleave)
     const std::string name = mManager.KernelName();
     EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 " + name + "\n");
     EXPECT_EQ(mTmp.ReadFile("etc/hostname"), name + "\n");
-}
-
-// The real kernel calls, in a private UTS namespace so the machine keeps its name.
-TEST(HostnameManagerKernel, ThirtyTwoCharacterNameRoundTripsThroughTheKernel)
-{
-    CTempDir tmp;
-    tmp.WriteFile("etc/hosts", "127.0.1.1 placeholder-name\n");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWUTS) != 0) {
-            ::_exit(77);
-        }
-        CRootDir::Set(tmp.Root());
-        if (::sethostname("placeholder-name", 16) != 0) {
-            ::_exit(10);
-        }
-        CHostnameManager manager;
-        if (!manager.SetHostname(k32)) {
-            ::_exit(11);
-        }
-        ::_exit(manager.GetHostname() == k32 ? 0 : 12);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) {
-        GTEST_SKIP() << "no permission for a UTS namespace";
-    }
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(tmp.ReadFile("etc/hosts"), "127.0.1.1 " + k32 + "\n");
-    EXPECT_EQ(tmp.ReadFile("etc/hostname"), k32 + "\n");
 }
