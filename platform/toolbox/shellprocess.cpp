@@ -192,7 +192,8 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
         const auto graceEnd = Clock::now() + options.termGrace;
         while (!failed && !(result.waited = Reap(pid, WNOHANG, result.waitStatus, failed))
                && Clock::now() < graceEnd) {
-            ::poll(nullptr, 0, kExitCheckIntervalMs);
+            pollfd exitPfd{exitFd.Get(), POLLIN, 0};
+            ::poll(&exitPfd, 1, kExitCheckIntervalMs);
         }
         // Also the children that outlived the shell or ignore SIGTERM.
         ::kill(-group, SIGKILL);
