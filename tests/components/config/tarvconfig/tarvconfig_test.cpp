@@ -158,7 +158,7 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
     EXPECT_TRUE(log.Lines().empty());
 }
 
-TEST_F(TarvConfigTest, WrongTypeUnknownKeyAndBadSourceAreLoggedAndReadAsEmpty)
+TEST_F(TarvConfigTest, TableFailuresReadAsEmptyLibraryErrorsPassThrough)
 {
     CLogCapture log(Log::error);
     const ConfigKeyTable broken = {
@@ -174,10 +174,7 @@ TEST_F(TarvConfigTest, WrongTypeUnknownKeyAndBadSourceAreLoggedAndReadAsEmpty)
     EXPECT_FALSE(config.GetBool(TarvEthEnable));
     EXPECT_EQ(log.Lines().size(), 6u);
     EXPECT_TRUE(log.Contains("Key 'TarvSsid' has invalid source '7'"));
-}
-
-TEST_F(TarvConfigTest, LibraryErrorsReachTheCaller)
-{
+    // Errors of the library reach the caller.
     mNetwork->SetValue("TarvEthEnable", Json::Value("yes"));
     EXPECT_THROW(mConfig->GetBool(TarvEthEnable), QeConfig::CTypeError);
     mSecrets->unreadable = true;
