@@ -1,8 +1,6 @@
 #pragma once
-// Replaces a configuration file atomically: the new content goes to a
-// temporary file in the same directory, is flushed to disk and renamed over
-// the target, and the directory entry is flushed too. A reader (or a power
-// cut) sees either the old file or the new one, never a partial file.
+// Replaces a configuration file atomically (CAtomicFile): a reader (or a
+// power cut) sees either the old file or the new one, never a partial file.
 
 #include <json/value.h>
 

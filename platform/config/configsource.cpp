@@ -4,6 +4,7 @@
 #include "platform/config/configwatcher.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "platform/worker/iclock.h"
 
 #include <json/reader.h>
 
@@ -68,19 +69,25 @@ std::string FileNameOf(const std::string& path)
 
 } // namespace
 
-CConfigSource::CConfigSource(const std::string& source, QeConfig::ErrorCallback errorCallback, bool readOnly)
+CConfigSource::CConfigSource(const std::string& source, QeConfig::ErrorCallback errorCallback, bool readOnly,
+                             std::chrono::milliseconds settleTime)
     : mSource((ValidateSourceName(source), source))
     , mPath(CRootDir::Resolve("/etc/config/" + source + ".json"))
     , mDirectory(DirectoryOf(mPath))
     , mFileName(FileNameOf(mPath))
     , mReadOnly(readOnly)
     , mErrorCallback(std::move(errorCallback))
+    , mSettleTime(settleTime)
 {
-    const auto report = ApplyContent(ReadFile(), nullptr, nullptr);
+    const auto report = ApplyContent(ReadSettledFile(), nullptr, nullptr);
     // Watching starts after the first read; the watcher's first check
     // catches a change that happened in between.
     mWatcher = CConfigWatcher::Instance();
-    mWatchId = mWatcher->Add(mDirectory, mFileName, [this](bool fileChanged) { OnWatch(fileChanged); });
+    {
+        // OnWatch may run before Add returns; it reads the id under the lock.
+        std::lock_guard lock(mMutex);
+        mWatchId = mWatcher->Add(mDirectory, mFileName, [this](bool fileChanged) { OnWatch(fileChanged); });
+    }
     if (report && mErrorCallback) {
         try {
             mErrorCallback(*report);
@@ -109,6 +116,23 @@ CConfigSource::SSignature CConfigSource::StatFile() const
         signature.ctimeNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     }
     return signature;
+}
+
+CConfigSource::SContent CConfigSource::ReadSettledFile() const
+{
+    const auto clock = IClock::Steady();
+    SContent content = ReadFile();
+    // Bounded: a file that keeps changing is taken as it is after a few tries.
+    for (int attempt = 0; attempt < 4 && content.error; ++attempt) {
+        clock->SleepFor(mSettleTime);
+        SContent again = ReadFile();
+        const bool settled = again.signature == content.signature;
+        content = std::move(again);
+        if (settled) {
+            break;
+        }
+    }
+    return content;
 }
 
 CConfigSource::SContent CConfigSource::ReadFile() const
@@ -221,9 +245,30 @@ void CConfigSource::OnWatch(bool fileChanged)
             return;
         }
     }
+    SContent content = ReadFile();
+    if (content.error) {
+        // Possibly a writer between truncating and completing the file: the
+        // content counts once it has stayed the same for the settle time.
+        const auto now = IClock::Steady()->Now();
+        if (mUnsettledSignature != content.signature) {
+            mUnsettledSignature = content.signature;
+            mUnsettledSince = now;
+        }
+        if (now - mUnsettledSince < mSettleTime) {
+            int watchId = 0;
+            {
+                std::lock_guard lock(mMutex);
+                watchId = mWatchId;
+            }
+            mWatcher->CheckAfter(watchId, std::chrono::ceil<std::chrono::milliseconds>(
+                                              mUnsettledSince + mSettleTime - now));
+            return;
+        }
+    }
+    mUnsettledSignature.reset();
     Json::Value previous;
     Json::Value current;
-    const auto report = ApplyContent(ReadFile(), &previous, &current);
+    const auto report = ApplyContent(std::move(content), &previous, &current);
     if (report && mErrorCallback) {
         try {
             mErrorCallback(*report);

@@ -8,6 +8,9 @@
 // compared every 100 ms). A missing file is an empty source. A file that
 // cannot be read or is not a JSON object makes every read throw
 // CInvalidConfig; the error callback hears of each distinct bad content once.
+// A bad content counts only once it has stayed unchanged for the settle time
+// and still reads bad: a writer that truncates the file and then writes it
+// is not an error. Until then reads keep the last good content.
 //
 // Listeners run on the watcher thread, one at a time, with no lock held that
 // a getter or (un)registration needs; the cache already holds the new
@@ -18,6 +21,7 @@
 #include "platform/config/qeconfig.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -33,7 +37,8 @@ class CConfigSource final : public QeConfig::IConfig {
 public:
     // Throws std::invalid_argument for a source name that is not a plain
     // file name.
-    CConfigSource(const std::string& source, QeConfig::ErrorCallback errorCallback, bool readOnly);
+    CConfigSource(const std::string& source, QeConfig::ErrorCallback errorCallback, bool readOnly,
+                  std::chrono::milliseconds settleTime = kSettleTime);
     ~CConfigSource() override;
     CConfigSource(const CConfigSource&) = delete;
     CConfigSource& operator=(const CConfigSource&) = delete;
@@ -55,6 +60,9 @@ public:
     void UnregisterListener(const std::string& listenerName) override;
 
     const std::string& GetPath() const { return mPath; }
+
+    // Longer than any writer's pause between truncating and completing a file.
+    static constexpr std::chrono::milliseconds kSettleTime{500};
     // How often the file was read and parsed (creation, changes, SetValue).
     std::uint64_t GetParseCount() const { return mParseCount; }
 
@@ -81,6 +89,9 @@ private:
     };
 
     SContent ReadFile() const;
+    // A fresh read; a bad content is read again until it stayed the same
+    // for the settle time (at start-up, when nothing good is cached yet).
+    SContent ReadSettledFile() const;
     SSignature StatFile() const;
     const Json::Value* FindLocked(const std::string& key) const;
     // Takes a new content into the cache; returns the error message to report.
@@ -95,6 +106,7 @@ private:
     const std::string mFileName;
     const bool mReadOnly;
     const QeConfig::ErrorCallback mErrorCallback;
+    const std::chrono::milliseconds mSettleTime;
 
     mutable std::atomic<std::uint64_t> mParseCount{0};
 
@@ -105,6 +117,9 @@ private:
     std::size_t mReportedErrorKey = 0;      // last bad content reported (0: none)
     Json::Value mNotified{Json::objectValue}; // content listeners last heard of
     std::uint64_t mApplied = 0;             // count of contents taken from the file
+    // Watcher thread only: a bad content seen and not yet reported.
+    std::optional<SSignature> mUnsettledSignature;
+    std::chrono::steady_clock::time_point mUnsettledSince;
 
     std::mutex mWriteMutex;                 // serialises SetValue in this process
 
@@ -114,5 +129,5 @@ private:
     const SListener* mRunning = nullptr;    // listener being called
 
     std::shared_ptr<CConfigWatcher> mWatcher; // set in the constructor, constant afterwards
-    int mWatchId = 0;
+    int mWatchId = 0;                         // set under mMutex in the constructor (OnWatch reads it under mMutex)
 };

@@ -3,10 +3,12 @@
 #include "platform/log/log.h"
 #include "platform/worker/iclock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
@@ -34,6 +36,7 @@ struct CConfigWatcher::SState {
         Callback callback;
         bool changed = false;    // inotify reported a change not yet delivered
         bool check = true;       // a check is due
+        std::optional<std::chrono::steady_clock::time_point> checkAt; // a check due then (CheckAfter)
     };
 
     SState()
@@ -224,7 +227,7 @@ int CConfigWatcher::Add(const std::string& directory, const std::string& fileNam
 {
     std::lock_guard lock(mState->mutex);
     const int id = mState->nextId++;
-    mState->entries[id] = SState::SEntry{directory, fileName, std::move(callback)};
+    mState->entries[id] = SState::SEntry{directory, fileName, std::move(callback), false, true, std::nullopt};
     mState->WatchDirectoriesLocked();
     mState->Wake();
     return id;
@@ -254,6 +257,17 @@ void CConfigWatcher::Remove(int id)
     }
 }
 
+void CConfigWatcher::CheckAfter(int id, std::chrono::milliseconds delay)
+{
+    const auto due = IClock::Steady()->Now() + delay;
+    std::lock_guard lock(mState->mutex);
+    const auto it = mState->entries.find(id);
+    if (it != mState->entries.end()) {
+        it->second.checkAt = due;
+        mState->Wake();
+    }
+}
+
 bool CConfigWatcher::IsThisThread() const
 {
     return std::this_thread::get_id() == mState->threadId;
@@ -270,7 +284,15 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
     while (!state->stop) {
         const auto now = clock->Now();
         bool anyDue = false;
-        for (const auto& [id, entry] : state->entries) {
+        std::optional<IClock::time_point> nextCheck;
+        for (auto& [id, entry] : state->entries) {
+            if (entry.checkAt && *entry.checkAt <= now) {
+                entry.checkAt.reset();
+                entry.check = true;
+            }
+            if (entry.checkAt && (!nextCheck || *entry.checkAt < *nextCheck)) {
+                nextCheck = entry.checkAt;
+            }
             anyDue = anyDue || entry.changed || entry.check;
         }
         int timeoutMs = -1;
@@ -290,6 +312,11 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
             }
             timeoutMs = static_cast<int>(
                 std::chrono::ceil<std::chrono::milliseconds>(nextPoll - now).count());
+        }
+        if (nextCheck && timeoutMs != 0) {
+            const int untilCheck = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(*nextCheck - now).count());
+            timeoutMs = timeoutMs < 0 ? untilCheck : std::min(timeoutMs, untilCheck);
         }
         if (state->wakeFd < 0 && (timeoutMs < 0 || timeoutMs > kPollInterval.count())) {
             // Without the wake-up descriptor, requests are noticed by polling.

@@ -41,6 +41,9 @@ public:
     // After Remove returns, the callback is not running and is never called
     // again (on the watcher thread itself it only prevents further calls).
     void Remove(int id);
+    // Calls the entry's callback (as a check) again once delay has passed;
+    // a later request replaces an earlier one. Any thread, callbacks included.
+    void CheckAfter(int id, std::chrono::milliseconds delay);
     bool IsThisThread() const;
     // Returns once every change that inotify had reported when Sync was
     // called has been delivered (and polled files have been checked). Returns

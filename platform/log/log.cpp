@@ -18,6 +18,13 @@ std::atomic<bool> mConsoleLoggingEnabled{true};
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Atomics, each its own guard: Write runs on every thread.
+std::atomic<Clock::rep> gFlushIntervalTicks{
+    std::chrono::duration_cast<Clock::duration>(kFlushInterval).count()};
+std::atomic<Clock::rep> gLastFlushTicks{0};
+
 struct SLoggerState {
     std::shared_ptr<spdlog::sinks::dist_sink_mt> dist;
     std::shared_ptr<spdlog::logger> logger;
@@ -36,7 +43,9 @@ SLoggerState& State()
         s.dist->add_sink(console);
         s.logger = std::make_shared<spdlog::logger>("Tarv", s.dist);
         s.logger->set_level(spdlog::level::info);
-        s.logger->flush_on(spdlog::level::trace);
+        // Flushing is FlushIfDue's: warnings and above at once, the rest
+        // at most every flush interval.
+        s.logger->flush_on(spdlog::level::off);
         return s;
     }();
     return state;
@@ -47,6 +56,25 @@ SLoggerState& State()
 spdlog::logger& Logger()
 {
     return *State().logger;
+}
+
+void SetFlushInterval(std::chrono::milliseconds interval)
+{
+    gFlushIntervalTicks = std::chrono::duration_cast<Clock::duration>(interval).count();
+}
+
+void FlushIfDue(ELogLevel level)
+{
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    Clock::rep last = gLastFlushTicks.load();
+    if (level < warning && now - last < gFlushIntervalTicks.load()) {
+        return;
+    }
+    // One thread flushes for a due interval; a warning always flushes.
+    if (level >= warning || gLastFlushTicks.compare_exchange_strong(last, now)) {
+        gLastFlushTicks = now;
+        Logger().flush();
+    }
 }
 
 void Init(const std::string& name, ELogLevel level)

@@ -10,6 +10,7 @@
 #include <spdlog/sinks/sink.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -35,6 +36,15 @@ ELogLevel GetLogLevel();
 // The next more verbose level; trace stays trace.
 ELogLevel GetLowerLogLevel(ELogLevel level);
 void EnableConsoleLogging(bool enable);
+
+// Sinks are flushed after every line at warning or above, and after any
+// line once kFlushInterval has passed since the last flush, so a quiet
+// daemon costs no flushing and adds no flushing thread. (The system log
+// sink does not buffer; the flushing matters for the console sink.)
+inline constexpr std::chrono::milliseconds kFlushInterval{2000};
+void SetFlushInterval(std::chrono::milliseconds interval);
+// Called by Write after each line.
+void FlushIfDue(ELogLevel level);
 
 // Extra sinks (tests capture log lines through this); safe from any thread.
 void AddSink(const std::shared_ptr<spdlog::sinks::sink>& sink);
@@ -64,7 +74,12 @@ spdlog::logger& Logger();
 template <typename... Args>
 inline void Write(ELogLevel level, spdlog::format_string_t<Args...> fmt, Args&&... args)
 {
-    Logger().log(static_cast<spdlog::level::level_enum>(level), fmt, std::forward<Args>(args)...);
+    spdlog::logger& logger = Logger();
+    if (!logger.should_log(static_cast<spdlog::level::level_enum>(level))) {
+        return;
+    }
+    logger.log(static_cast<spdlog::level::level_enum>(level), fmt, std::forward<Args>(args)...);
+    FlushIfDue(level);
 }
 
 } // namespace Log

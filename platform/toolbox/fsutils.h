@@ -3,6 +3,7 @@
 
 #include "platform/toolbox/shellprocess.h"
 
+#include <chrono>
 #include <string>
 
 class CFsUtils {
@@ -17,7 +18,10 @@ public:
     // Background processes the command leaves behind may keep the output
     // pipe open: once the shell itself has exited, whatever is already in
     // the pipe is collected and the call returns without waiting for them.
-    static int RunSystemCmd(const std::string& command, std::string& output);
+    // A command still running after deadline is stopped with its process
+    // group (see CShellProcess), logged and reported as -1.
+    static int RunSystemCmd(const std::string& command, std::string& output,
+                            std::chrono::milliseconds deadline = CShellProcess::kDefaultDeadline);
 
     // Output beyond this many bytes is read and dropped.
     static constexpr std::size_t kMaxOutputBytes = CShellProcess::kMaxOutputBytes;

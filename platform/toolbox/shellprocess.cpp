@@ -1,39 +1,31 @@
 #include "platform/toolbox/shellprocess.h"
 
+#include "platform/toolbox/uniquefd.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 
 extern char** environ;
 
 namespace {
 
-// Closes the descriptor it owns.
-class CFd {
-public:
-    explicit CFd(int fd = -1) : mFd(fd) {}
-    ~CFd() { Close(); }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return mFd; }
-    void Close()
-    {
-        if (mFd >= 0) {
-            ::close(mFd);
-            mFd = -1;
-        }
-    }
+using Clock = std::chrono::steady_clock;
 
-private:
-    int mFd;
-};
+// Bytes read in one go before the deadline and the shell are checked again.
+constexpr std::size_t kReadBudget = 64 * 1024;
+// What is read once the shell has exited: the pipe's default capacity, so
+// a background process that keeps writing cannot hold the run.
+constexpr std::size_t kPipeDrainBytes = 64 * 1024;
 
 // Owns the spawn set-up objects.
 class CSpawnSetup {
@@ -66,12 +58,14 @@ private:
     bool mAttributesReady = false;
 };
 
-// Appends what can be read without blocking, up to the output limit; false
-// at end of file or on a read error.
-bool ReadAvailable(int fd, std::string& output, std::size_t& dropped)
+// Appends what can be read without blocking, up to the output limit, and
+// reads at most budget bytes so that a writer faster than this reader never
+// keeps it here; false at end of file or on a read error.
+bool ReadAvailable(int fd, std::string& output, std::size_t& dropped, std::size_t budget)
 {
     std::array<char, 4096> chunk{};
-    while (true) {
+    std::size_t taken = 0;
+    while (taken < budget) {
         const ssize_t n = ::read(fd, chunk.data(), chunk.size());
         if (n > 0) {
             const std::size_t room =
@@ -79,6 +73,7 @@ bool ReadAvailable(int fd, std::string& output, std::size_t& dropped)
             const std::size_t keep = std::min(room, static_cast<std::size_t>(n));
             output.append(chunk.data(), keep);
             dropped += static_cast<std::size_t>(n) - keep;
+            taken += static_cast<std::size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -86,6 +81,7 @@ bool ReadAvailable(int fd, std::string& output, std::size_t& dropped)
         }
         return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
+    return true;
 }
 
 // Waits for the child (flags as for waitpid): true once it has been reaped
@@ -117,8 +113,8 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
         result.spawnError = errno;
         return result;
     }
-    CFd readEnd(fds[0]);
-    CFd writeEnd(fds[1]);
+    CUniqueFd readEnd(fds[0]);
+    CUniqueFd writeEnd(fds[1]);
     ::fcntl(readEnd.Get(), F_SETFL, ::fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
 
     CSpawnSetup setup;
@@ -138,7 +134,9 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
     ::posix_spawnattr_setsigmask(setup.Attributes(), &signals);
     ::sigfillset(&signals);
     ::posix_spawnattr_setsigdefault(setup.Attributes(), &signals);
-    ::posix_spawnattr_setflags(setup.Attributes(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawnattr_setpgroup(setup.Attributes(), 0);
+    ::posix_spawnattr_setflags(setup.Attributes(),
+                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     const char* argv[] = {"sh", "-c", commandLine.c_str(), nullptr};
     pid_t pid = -1;
@@ -150,27 +148,68 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
     result.started = true;
     writeEnd.Close();
 
+    // The command's process group (see POSIX_SPAWN_SETPGROUP above).
+    const pid_t group = pid;
+    const auto start = Clock::now();
+    const auto deadline = start + options.deadline;
+    // Readable once the shell has exited; without it (old kernels) the
+    // shell is checked every kExitCheckIntervalMs.
+    const CUniqueFd exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     bool failed = false;
-    while (!result.waited && !failed) {
-        pollfd pfd{readEnd.Get(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, kExitCheckIntervalMs);
-        if (ready > 0) {
-            if (!ReadAvailable(readEnd.Get(), output, result.droppedBytes)) {
-                break; // end of file: every writer is gone
-            }
-        } else if (ready == 0 || errno == EINTR) {
-            // Silent pipe: if the shell is gone, a process it left in the
-            // background holds the pipe; take what is there and stop.
-            result.waited = Reap(pid, WNOHANG, result.waitStatus, failed);
-            if (result.waited) {
-                ReadAvailable(readEnd.Get(), output, result.droppedBytes);
-            }
-        } else {
+    bool eof = false;
+    while (!failed) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            result.timedOut = true;
             break;
         }
+        long long timeoutMs = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        if (!exitFd.IsOpen()) {
+            timeoutMs = std::min<long long>(timeoutMs, kExitCheckIntervalMs);
+        }
+        // poll skips entries with a negative descriptor.
+        pollfd fds[2] = {{eof ? -1 : readEnd.Get(), POLLIN, 0}, {exitFd.Get(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, static_cast<int>(timeoutMs));
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0 && fds[0].revents != 0) {
+            eof = !ReadAvailable(readEnd.Get(), output, result.droppedBytes, kReadBudget);
+        }
+        // Whatever the pipe does: once the shell is gone, a process it left
+        // in the background may hold the pipe (and keep writing to it); take
+        // what is there and stop.
+        result.waited = Reap(pid, WNOHANG, result.waitStatus, failed);
+        if (result.waited) {
+            if (!eof) {
+                ReadAvailable(readEnd.Get(), output, result.droppedBytes, kPipeDrainBytes);
+            }
+            return result;
+        }
+    }
+    if (result.timedOut) {
+        ::kill(-group, SIGTERM);
+        const auto graceEnd = Clock::now() + options.termGrace;
+        while (!failed && !(result.waited = Reap(pid, WNOHANG, result.waitStatus, failed))
+               && Clock::now() < graceEnd) {
+            pollfd exitPfd{exitFd.Get(), POLLIN, 0};
+            ::poll(&exitPfd, 1, kExitCheckIntervalMs);
+        }
+        // Also the children that outlived the shell or ignore SIGTERM.
+        ::kill(-group, SIGKILL);
     }
     if (!result.waited && !failed) {
         result.waited = Reap(pid, 0, result.waitStatus, failed);
     }
     return result;
+}
+
+std::string CShellProcess::ProgramName(const std::string& commandLine)
+{
+    const auto begin = commandLine.find_first_not_of(" \t\n");
+    if (begin == std::string::npos) {
+        return {};
+    }
+    const auto end = commandLine.find_first_of(" \t\n;&|<>", begin);
+    return commandLine.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }

@@ -1,6 +1,7 @@
 #include "platform/toolbox/toolbox.h"
 
 #include "platform/log/log.h"
+#include "platform/toolbox/tarvvalidation.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -13,17 +14,10 @@
 
 namespace {
 
-constexpr std::size_t kMaxDomainLength = 253;
-constexpr std::size_t kMaxLabelLength = 63;
 constexpr std::size_t kMaxSsidLength = 32;
 constexpr std::size_t kMinPassphraseLength = 8;
 constexpr std::size_t kMaxPassphraseLength = 63;
 constexpr std::size_t kRawPskLength = 64;
-
-bool IsAsciiLetterOrDigit(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
 
 bool IsAsciiDigit(char c)
 {
@@ -33,46 +27,6 @@ bool IsAsciiDigit(char c)
 bool IsHexDigit(char c)
 {
     return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool IsValidLabel(std::string_view label)
-{
-    if (label.empty() || label.size() > kMaxLabelLength) {
-        return false;
-    }
-    if (label.front() == '-' || label.back() == '-') {
-        return false;
-    }
-    return std::all_of(label.begin(), label.end(),
-                       [](char c) { return IsAsciiLetterOrDigit(c) || c == '-'; });
-}
-
-bool IsValidHostName(const std::string& name)
-{
-    std::string_view rest(name);
-    if (!rest.empty() && rest.back() == '.') {
-        rest.remove_suffix(1); // the root label of a fully qualified name
-    }
-    if (rest.empty() || rest.size() > kMaxDomainLength) {
-        return false;
-    }
-    std::string_view lastLabel;
-    while (true) {
-        const auto dot = rest.find('.');
-        const std::string_view label = rest.substr(0, dot);
-        if (!IsValidLabel(label)) {
-            return false;
-        }
-        lastLabel = label;
-        if (dot == std::string_view::npos) {
-            break;
-        }
-        rest.remove_prefix(dot + 1);
-    }
-    // A name whose last label is all digits is a malformed address such as
-    // "192.168.1.300" or "10.1"; the resolver would read some of them as
-    // abbreviated IPv4 addresses, so they are refused.
-    return !std::all_of(lastLabel.begin(), lastLabel.end(), IsAsciiDigit);
 }
 
 } // namespace
@@ -122,23 +76,17 @@ int Toolbox::ResolveHost(const std::string& host, bool quiet)
 
 bool Toolbox::IsIpv4Literal(const std::string& text)
 {
-    in_addr address {};
-    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+    return CTarvValidation::IsIpv4Address(text);
 }
 
 bool Toolbox::IsIpv6Literal(const std::string& text)
 {
-    in6_addr address {};
-    return ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
+    return CTarvValidation::IsIpv6Address(text);
 }
 
 bool Toolbox::ValidateDomain(const std::string& domain)
 {
-    // inet_pton stops at an embedded NUL, so refuse those before asking it.
-    if (domain.empty() || domain.find('\0') != std::string::npos) {
-        return false;
-    }
-    return IsValidHostName(domain) || IsIpv4Literal(domain) || IsIpv6Literal(domain);
+    return CTarvValidation::IsDomainName(domain) || IsIpv4Literal(domain) || IsIpv6Literal(domain);
 }
 
 bool Toolbox::ValidateWlanSsid(const std::string& ssid)

@@ -17,9 +17,8 @@ public:
     // address. A failure is logged at error level unless quiet is set.
     static int ResolveHost(const std::string& host, bool quiet);
 
-    // A host name (labels of 1 to 63 letters, digits and hyphens, no hyphen
-    // at either end of a label, at most 253 characters, one optional trailing
-    // dot, last label not all digits) or an IPv4 / IPv6 address literal.
+    // A domain name (CTarvValidation::IsDomainName) or an IPv4 / IPv6
+    // address literal (CTarvValidation::IsIpv4Address / IsIpv6Address).
     static bool ValidateDomain(const std::string& domain);
 
     // 1 to 32 bytes, without NUL, carriage return or line feed.

@@ -85,23 +85,20 @@ bool CLogCapture::Contains(const std::string& text) const
 
 bool CLogCapture::Contains(Log::ELogLevel level, const std::string& text) const
 {
-    const auto lines = Lines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const SLogLine& l) { return l.level == level && l.text == text; });
+    const auto texts = Texts(level);
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
 bool CLogCapture::ContainsSubstring(const std::string& part) const
 {
     const auto lines = Lines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const SLogLine& l) { return l.raw.find(part) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(), [&](const SLogLine& l) { return l.raw.find(part) != l.raw.npos; });
 }
 
 std::size_t CLogCapture::Count(const std::string& text) const
 {
-    const auto lines = Lines();
-    return static_cast<std::size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const SLogLine& l) { return l.text == text; }));
+    const auto texts = Texts();
+    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
 }
 
 void CLogCapture::Clear()

@@ -5,19 +5,36 @@
 
 #include <sys/wait.h>
 
+#include <system_error>
+
+static_assert(IRunCommand::kDefaultDeadline == CShellProcess::kDefaultDeadline);
+
 SCommandResult CRunCommand::Run(const std::string& commandLine, unsigned retries)
+{
+    return RunWithDeadline(commandLine, retries, kDefaultDeadline);
+}
+
+SCommandResult CRunCommand::RunWithDeadline(const std::string& commandLine, unsigned retries,
+                                            std::chrono::milliseconds deadline)
 {
     SCommandResult result;
     for (unsigned attempt = 0; attempt <= retries; ++attempt) {
         result.output.clear();
-        const CShellProcess::SResult run = CShellProcess::Run(commandLine, {}, result.output);
+        result.exitCode = -1;
+        const CShellProcess::SResult run =
+            CShellProcess::Run(commandLine, {.deadline = deadline, .termGrace = mTermGrace}, result.output);
         if (!run.started) {
-            TLOG_ERROR("popen failed");
+            TLOG_ERROR("Cannot start '{}': {}", CShellProcess::ProgramName(commandLine),
+                       std::generic_category().message(run.spawnError));
+        }
+        if (run.timedOut) {
+            TLOG_ERROR("'{}' did not finish within {} ms and was stopped", CShellProcess::ProgramName(commandLine),
+                       deadline.count());
         }
         if (!result.output.empty() && result.output.back() == '\n') {
             result.output.pop_back();
         }
-        if (run.waited && WIFEXITED(run.waitStatus)) {
+        if (!run.timedOut && run.waited && WIFEXITED(run.waitStatus)) {
             result.exitCode = WEXITSTATUS(run.waitStatus);
             if (result.exitCode == 0) {
                 return result;

@@ -18,7 +18,7 @@ CTarvDnsManager::CTarvDnsManager(std::string interfaceName, std::string director
 bool CTarvDnsManager::SetDnsServers(const std::vector<std::string>& servers)
 {
     TLOG_FUNCTION();
-    mOpenFailureReported = false;
+    mOpenFailureReported.store(false);
 
     // An empty entry (an unset alternative server, say) would give a bare
     // "nameserver" line that resolvers reject: it is left out.
@@ -54,9 +54,8 @@ std::optional<std::queue<std::string>> CTarvDnsManager::GetDnsServers()
     const std::string path = CRootDir::Resolve(GetFilePath());
     std::ifstream in(path);
     if (!in.is_open()) {
-        if (!mOpenFailureReported) {
+        if (!mOpenFailureReported.exchange(true)) {
             TLOG_ERROR("Failed to open {} for reading.", path);
-            mOpenFailureReported = true;
         }
         return std::nullopt;
     }

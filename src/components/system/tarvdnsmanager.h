@@ -3,11 +3,13 @@
 // The DHCP client writes it while DNS is automatic; with static servers this
 // class writes it, then has /etc/resolv.conf rebuilt from all such files.
 //
-// No lock: callers keep SetDnsServers and GetDnsServers on one instance apart.
+// SetDnsServers and GetDnsServers may run on different threads; they share
+// only the report flag below and the file, which is replaced atomically.
 
 #include "src/components/system/iruncommand.h"
 #include "src/components/system/itarvdnsmanager.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -34,5 +36,8 @@ private:
     const std::string mInterfaceName;
     const std::string mDirectory;
     std::shared_ptr<IRunCommand> mRunCommand; // held for the owner, not used here
-    bool mOpenFailureReported = false;         // a missing file is logged once until the next SetDnsServers
+    // A missing file is logged once until the next SetDnsServers. Atomic (its
+    // own guard): the status poll reads the file while SetDnsServers runs on
+    // the lifecycle thread.
+    std::atomic<bool> mOpenFailureReported{false};
 };

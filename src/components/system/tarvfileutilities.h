@@ -4,7 +4,10 @@
 // documented absolute path with CRootDir::Resolve first. Failures are logged
 // here with the path and reported as false; nothing throws.
 
+#include "platform/toolbox/atomicfile.h"
+
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -13,15 +16,18 @@ namespace Tarv {
 inline constexpr std::size_t kMaxEditableFileSize = 70000;
 } // namespace Tarv
 
-// Replaces the file's content. The new content goes to a temporary file in
-// the same directory, is flushed to disk and then renamed over the target, so
-// a reader (or a power cut) sees either the old or the new file, never a part.
-// A symbolic link is followed: its final target is replaced, the link stays.
-// An existing target keeps its permission bits and owner.
-bool WriteToFile(const std::string& path, const std::string& content);
+// Replaces the file's content atomically (see CAtomicFile::Replace). A new
+// file gets newFileMode: pass CAtomicFile::kSecretFileMode for secrets; an
+// existing file keeps its mode.
+bool WriteToFile(const std::string& path, const std::string& content,
+                 mode_t newFileMode = CAtomicFile::kDefaultNewFileMode);
+
+// Reads the file (at most kMaxEditableFileSize bytes) and writes back what
+// edit makes of its content with WriteToFile.
+bool EditFile(const std::string& path, const std::function<std::string(const std::string&)>& edit);
 
 // Replaces every occurrence of placeholder by value and writes the file back
-// with WriteToFile. Searching continues after each inserted value, so a value
+// with EditFile. Searching continues after each inserted value, so a value
 // that contains the placeholder is never searched again. Files over
 // kMaxEditableFileSize bytes are refused. An empty placeholder matches nothing.
 bool ReplaceInFile(const std::string& path, std::string_view placeholder, std::string_view value);

@@ -55,8 +55,8 @@ void CTarvInterfacesFileEditor::InitializeFile(const std::string& hostname)
         SetAsDhcp(Tarv::kWlan0, hostname, wlanOk);
     }
 
+    bool ethOk = true;
     if (mConfig->GetBool(HwHasEthernet)) {
-        bool ethOk = true;
         if (!mConfig->GetBool(TarvEthDhcpEnable)) {
             SetAsStaticIpv4(Tarv::kEth0, hostname, mConfig->GetString(TarvEthIpv4Addr),
                             mConfig->GetString(TarvEthIpv4Netmask), ethOk, mConfig->GetString(TarvEthGatewayAddr));
@@ -71,6 +71,12 @@ void CTarvInterfacesFileEditor::InitializeFile(const std::string& hostname)
 
     bool ok = true;
     SetInterfacesFile(ok);
+    if (!wlanOk || !ethOk) {
+        // The file went out with what could be accepted, but not as configured.
+        TLOG_ERROR("{} written without the configured {} settings", mFilePath,
+                   !ethOk ? Tarv::kEth0 : Tarv::kWlan0);
+        throw CTarvException();
+    }
 }
 
 void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)

@@ -28,7 +28,8 @@ public:
     // CTarvException when WLAN hardware is absent or the file cannot be
     // written. An interface whose configured values are refused keeps its
     // previous stanza (empty at start-up); the others are still written, so
-    // the station stays reachable through them.
+    // the station stays reachable through them, and then CTarvException is
+    // thrown: the file is not the configured one.
     void InitializeFile(const std::string& hostname) override;
     void SetInterfacesFile(bool& ok) override;
     void SetAsDhcp(const std::string& interfaceName, const std::string& hostname, bool& ok) override;

@@ -10,40 +10,42 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
+#include <thread>
 #include <string>
 
 namespace {
 
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
+using namespace std::chrono_literals;
+
+struct SCommandCase {
+    std::string command;
+    int status;
+    std::string output;
+};
 
 TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
 {
-    std::string output = "stale";
-    EXPECT_EQ(CFsUtils::RunSystemCmd("true", output), 0);
-    EXPECT_EQ(output, "");
-
-    EXPECT_EQ(CFsUtils::RunSystemCmd("printf 'one\\ntwo\\n\\n'", output), 0);
-    EXPECT_EQ(output, "one\ntwo\n"); // only the last newline is removed
-
-    EXPECT_EQ(CFsUtils::RunSystemCmd("echo partial; exit 3", output), 3);
-    EXPECT_EQ(output, "partial");
-
-    // Shell syntax works, standard error is collected with standard output.
-    EXPECT_EQ(CFsUtils::RunSystemCmd("echo out; echo err >&2; echo a | tr a b", output), 0);
-    EXPECT_EQ(output, "out\nerr\nb");
-
-    EXPECT_EQ(CFsUtils::RunSystemCmd("/no/such/program", output), 127);
-    EXPECT_NE(output.find("/no/such/program"), std::string::npos);
-}
-
-TEST(FsUtilsRunSystemCmd, KilledBySignalIsMinusOne)
-{
-    CLogCapture log;
-    std::string output;
-    EXPECT_EQ(CFsUtils::RunSystemCmd("echo before; kill -KILL $$", output), -1);
-    EXPECT_EQ(output, "before");
-    EXPECT_TRUE(log.ContainsSubstring("was ended by signal 9"));
+    const std::vector<SCommandCase> cases = {
+        {"true", 0, ""},
+        {"printf 'one\\ntwo\\n\\n'", 0, "one\ntwo\n"}, // only the last newline is removed
+        {"echo partial; exit 3", 3, "partial"},
+        // Shell syntax works, standard error is collected with standard output.
+        {"echo out; echo err >&2; echo a | tr a b", 0, "out\nerr\nb"},
+        {"exec 2>/dev/null; /no/such/program", 127, ""},
+        {"echo before; kill -KILL $$", -1, "before"},
+        // cat would block forever on an inherited terminal or pipe.
+        {"cat", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string output = "stale";
+        EXPECT_EQ(CFsUtils::RunSystemCmd(c.command, output), c.status);
+        EXPECT_EQ(output, c.output);
+    }
 }
 
 TEST(FsUtilsRunSystemCmd, CommandStartsWithDefaultSignalHandling)
@@ -69,33 +71,61 @@ TEST(FsUtilsRunSystemCmd, CommandStartsWithDefaultSignalHandling)
     EXPECT_EQ(usr1, -1);
 }
 
-TEST(FsUtilsRunSystemCmd, StdinIsNotInheritedAndDescriptorsDoNotLeak)
+TEST(FsUtilsRunSystemCmd, DescriptorsDoNotLeakIntoTheCommand)
 {
-    std::string output;
-    // cat would block forever on an inherited terminal or pipe.
-    EXPECT_EQ(CFsUtils::RunSystemCmd("cat", output), 0);
-    EXPECT_EQ(output, "");
-
     // A descriptor this process opened close-on-exec must not reach the child.
     CTempDir dir;
     dir.WriteFile("marker", "x");
     const int fd = ::open((dir.Path() + "/marker").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
+    std::string output;
     EXPECT_EQ(CFsUtils::RunSystemCmd("ls -l /proc/self/fd/ 2>/dev/null", output), 0);
     EXPECT_EQ(output.find(dir.Path()), std::string::npos) << output;
     ::close(fd);
 }
 
-TEST(FsUtilsRunSystemCmd, BackgroundChildHoldingThePipeDoesNotBlock)
+TEST(FsUtilsRunSystemCmd, BackgroundChildrenHoldingThePipeDoNotHoldTheRun)
 {
+    // Each command leaves a child that keeps the output pipe open (one of
+    // them writing to it all the time) and prints its process group.
+    const std::vector<std::string> commands = {
+        "sleep 20 & echo group $$",
+        "(while true; do echo x; sleep 0.005; done) & echo group $$",
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command);
+        std::string output;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(CFsUtils::RunSystemCmd(command, output), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+        // Leave nothing behind: end the group the shell printed.
+        const auto at = output.find("group ");
+        ASSERT_NE(at, std::string::npos);
+        const pid_t group = static_cast<pid_t>(std::stol(output.substr(at + 6)));
+        ASSERT_GT(group, 1);
+        ::kill(-group, SIGKILL);
+    }
+}
+
+TEST(FsUtilsRunSystemCmd, CommandPastItsDeadlineIsStoppedWithItsProcessGroup)
+{
+    CLogCapture log;
     std::string output;
-    // The background sleep keeps the output pipe open long after the shell
-    // has exited; the call returns with the shell's status and output.
-    EXPECT_EQ(CFsUtils::RunSystemCmd("sleep 20 & echo $!; exit 0", output), 0);
-    // Leave no sleeping process behind: end it by the id the shell printed.
-    const pid_t sleeper = static_cast<pid_t>(std::stol(output));
-    ASSERT_GT(sleeper, 1);
-    ::kill(sleeper, SIGTERM);
+    // The background sleep would outlive a shell that was stopped alone.
+    EXPECT_EQ(CFsUtils::RunSystemCmd("sleep 30 & echo $!; wait", output, 200ms), -1);
+    EXPECT_TRUE(log.Contains(Log::error, "'sleep' did not finish within 200 ms and was stopped"));
+    // SIGKILL has been sent: the process is gone or a zombie within a generous bound.
+    const std::string stat = "/proc/" + output + "/stat";
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    bool gone = false;
+    while (!gone && std::chrono::steady_clock::now() < until) {
+        std::ifstream in(stat);
+        std::string text;
+        std::getline(in, text);
+        gone = text.empty() || text.find(") Z ") != std::string::npos;
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(gone);
 }
 
 TEST(FsUtilsRunSystemCmd, LargeOutputIsCappedAndDrained)

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <thread>
 
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
@@ -58,46 +59,34 @@ protected:
 
 } // namespace
 
-TEST_F(DnsManagerTest, WritesOneLinePerServerAndRunsTheScriptOnce)
+TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEachWrite)
 {
-    ASSERT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
-    EXPECT_EQ(File(), "nameserver 10.0.0.1\n");
-    EXPECT_EQ(ScriptRuns(), 1);
-
-    ASSERT_TRUE(mDns.SetDnsServers({"192.168.1.1", "8.8.8.8"}));
-    EXPECT_EQ(File(), "nameserver 192.168.1.1\nnameserver 8.8.8.8\n");
-    EXPECT_EQ(Servers(), (std::vector<std::string>{"192.168.1.1", "8.8.8.8"}));
-    EXPECT_EQ(ScriptRuns(), 2);
-
-    ASSERT_TRUE(mDns.SetDnsServers({"2001:db8::53"}));
-    EXPECT_EQ(File(), "nameserver 2001:db8::53\n");
-}
-
-TEST_F(DnsManagerTest, EmptyEntriesAreDroppedAndAllEmptyMeansNone)
-{
-    ASSERT_TRUE(mDns.SetDnsServers({"10.0.0.1", ""}));
-    EXPECT_EQ(File(), "nameserver 10.0.0.1\n");
-
+    struct SCase {
+        std::vector<std::string> servers;
+        bool ok;
+        std::string file; // after the call
+        long runs;        // script runs so far
+    };
+    const std::vector<SCase> cases = {
+        {{"10.0.0.1"}, true, "nameserver 10.0.0.1\n", 1},
+        {{"192.168.1.1", "8.8.8.8"}, true, "nameserver 192.168.1.1\nnameserver 8.8.8.8\n", 2},
+        {{"2001:db8::53", ""}, true, "nameserver 2001:db8::53\n", 3},
+        {{}, false, "nameserver 2001:db8::53\n", 3},
+        {{"", ""}, false, "nameserver 2001:db8::53\n", 3},
+        // One hostile value end to end; the validation table has the rest.
+        {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false, "nameserver 2001:db8::53\n", 3},
+        {{"dns.example.com"}, false, "nameserver 2001:db8::53\n", 3},
+    };
     CLogCapture log;
-    for (const std::vector<std::string>& servers : {std::vector<std::string>{}, std::vector<std::string>{"", ""}}) {
-        EXPECT_FALSE(mDns.SetDnsServers(servers));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.servers.empty() ? "none" : c.servers.front());
+        EXPECT_EQ(mDns.SetDnsServers(c.servers), c.ok);
+        EXPECT_EQ(File(), c.file);
+        EXPECT_EQ(ScriptRuns(), c.runs);
     }
     EXPECT_EQ(log.Count("Can't set static DNS servers for eth0, none were provided."), 2u);
-    EXPECT_EQ(File(), "nameserver 10.0.0.1\n");
-    EXPECT_EQ(ScriptRuns(), 1);
-}
-
-TEST_F(DnsManagerTest, ServerThatIsNotAnAddressIsRefusedAndNothingWritten)
-{
-    ASSERT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
-    CLogCapture log;
-    for (const char* bad : {"10.0.0.2\nsearch evil.example", "dns.example.com", "10.0.0.2 10.0.0.3"}) {
-        EXPECT_FALSE(mDns.SetDnsServers({"10.0.0.9", bad}));
-    }
     EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
                                          "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
-    EXPECT_EQ(File(), "nameserver 10.0.0.1\n");
-    EXPECT_EQ(ScriptRuns(), 1);
 }
 
 TEST_F(DnsManagerTest, ReadsNameserverPairsInFileOrder)
@@ -113,25 +102,6 @@ TEST_F(DnsManagerTest, ReadsNameserverPairsInFileOrder)
                                                "/run/resolvconf/interface/eth0.udhcpc."));
 }
 
-TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSet)
-{
-    const std::string message =
-        "Failed to open " + mTmp.Path() + "/run/resolvconf/interface/eth0.udhcpc for reading.";
-    CLogCapture log;
-    EXPECT_FALSE(mDns.GetDnsServers().has_value());
-    EXPECT_FALSE(mDns.GetDnsServers().has_value());
-    EXPECT_EQ(log.Count(message), 1u);
-
-    // A set that fails to write still re-arms the report.
-    std::filesystem::remove_all(mTmp.Path() + "/run/resolvconf");
-    EXPECT_FALSE(mDns.SetDnsServers({"10.0.0.1"}));
-    EXPECT_TRUE(log.Contains(Log::error, "Failed to add DNS servers to " + mTmp.Path() +
-                                             "/run/resolvconf/interface/eth0.udhcpc"));
-    EXPECT_FALSE(mDns.GetDnsServers().has_value());
-    EXPECT_EQ(log.Count(message), 2u);
-    EXPECT_EQ(ScriptRuns(), 0);
-}
-
 TEST_F(DnsManagerTest, FailingScriptIsLoggedButTheWriteSucceeds)
 {
     InstallScript("echo resolvconf broken; exit 2");
@@ -139,4 +109,32 @@ TEST_F(DnsManagerTest, FailingScriptIsLoggedButTheWriteSucceeds)
     EXPECT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
     EXPECT_TRUE(log.Contains(Log::info, "Updating /etc/resolv.conf via " + mTmp.Path() + "/usr/bin/setresolv.sh"));
     EXPECT_TRUE(log.Contains(Log::error, "Could not update /etc/resolv.conf, error resolvconf broken"));
+}
+
+TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThread)
+{
+    const std::string message = "Failed to open " + mTmp.Path() + "/run/resolvconf/interface/eth0.udhcpc for reading.";
+    CLogCapture log(Log::error);
+    EXPECT_FALSE(mDns.GetDnsServers().has_value());
+    EXPECT_FALSE(mDns.GetDnsServers().has_value());
+    EXPECT_EQ(log.Count(message), 1u);
+    // The status poll reads while another thread sets (refused values: the file stays missing).
+    std::thread setter([this] {
+        for (int i = 0; i < 200; ++i) {
+            mDns.SetDnsServers({"not an address"});
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_FALSE(mDns.GetDnsServers().has_value());
+    }
+    setter.join();
+    // A set that fails to write still re-arms the report.
+    std::filesystem::remove_all(mTmp.Path() + "/run/resolvconf");
+    EXPECT_FALSE(mDns.SetDnsServers({"10.0.0.1"}));
+    EXPECT_TRUE(log.Contains("Failed to add DNS servers to " + mTmp.Path() + "/run/resolvconf/interface/eth0.udhcpc"));
+    const std::size_t before = log.Count(message);
+    EXPECT_FALSE(mDns.GetDnsServers().has_value());
+    EXPECT_FALSE(mDns.GetDnsServers().has_value());
+    EXPECT_EQ(log.Count(message), before + 1);
+    EXPECT_EQ(ScriptRuns(), 0);
 }

@@ -9,11 +9,10 @@
 
 TEST(IfNameToString, MapsEveryInterfaceAndThrowsForOtherValues)
 {
-    EXPECT_EQ(IfNameToString(ipc::EUap0), "uap0");
-    EXPECT_EQ(IfNameToString(ipc::EEth0), "eth0");
-    EXPECT_EQ(IfNameToString(ipc::EWlan0), "wlan0");
-    EXPECT_EQ(IfNameToString(ipc::ELte0), "lte0");
-    EXPECT_EQ(IfNameToString(ipc::EPlc0), "plc0");
+    for (const auto& [name, text] : std::vector<std::pair<ipc::EIfName, std::string>>{
+             {ipc::EUap0, "uap0"}, {ipc::EEth0, "eth0"}, {ipc::EWlan0, "wlan0"}, {ipc::ELte0, "lte0"}, {ipc::EPlc0, "plc0"}}) {
+        EXPECT_EQ(IfNameToString(name), text);
+    }
 
     TestSupport::CLogCapture log;
     EXPECT_THROW(IfNameToString(ipc::ENone), CTarvException);

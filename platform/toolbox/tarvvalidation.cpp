@@ -1,4 +1,4 @@
-#include "src/components/system/tarvvalidation.h"
+#include "platform/toolbox/tarvvalidation.h"
 
 #include <arpa/inet.h>
 
@@ -106,14 +106,29 @@ bool CTarvValidation::IsIpv6PrefixLength(std::string_view text)
 
 bool CTarvValidation::IsHostname(std::string_view text)
 {
+    if (text.empty() || text.size() > kMaxHostnameLength || text.front() == '-' || text.front() == '.') {
+        return false;
+    }
+    for (const char c : text) {
+        if (!IsAlnum(c) && c != '-' && c != '_' && c != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CTarvValidation::IsDomainName(std::string_view text)
+{
+    if (!text.empty() && text.back() == '.') {
+        text.remove_suffix(1); // the root label of a fully qualified name
+    }
     if (text.empty() || text.size() > kMaxHostnameLength) {
         return false;
     }
-    std::size_t labelStart = 0;
+    std::string_view label;
     while (true) {
-        const std::size_t dot = text.find('.', labelStart);
-        const std::string_view label =
-            text.substr(labelStart, dot == std::string_view::npos ? std::string_view::npos : dot - labelStart);
+        const std::size_t dot = text.find('.');
+        label = text.substr(0, dot);
         if (label.empty() || label.size() > kMaxLabelLength || label.front() == '-' || label.back() == '-') {
             return false;
         }
@@ -123,10 +138,16 @@ bool CTarvValidation::IsHostname(std::string_view text)
             }
         }
         if (dot == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(dot + 1);
+    }
+    for (const char c : label) {
+        if (!IsDigit(c)) {
             return true;
         }
-        labelStart = dot + 1;
     }
+    return false;
 }
 
 std::string CTarvValidation::Printable(std::string_view text)

@@ -1,0 +1,165 @@
+#include "platform/toolbox/atomicfile.h"
+
+#include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+
+namespace fs = std::filesystem;
+using TestSupport::CLogCapture;
+using TestSupport::CTempDir;
+
+namespace {
+
+// Names in the directory, to catch temporary files left behind.
+std::vector<std::string> Entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+unsigned Mode(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+// Runs body in a child process as an unprivileged user (access checks apply
+// to root only partly); returns the child's exit status.
+int RunAsNobody(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
+            ::_exit(100);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+bool Replace(const std::string& path, const std::string& content,
+             mode_t newFileMode = CAtomicFile::kDefaultNewFileMode)
+{
+    return CAtomicFile::Replace(path, content, newFileMode);
+}
+
+} // namespace
+
+TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
+{
+    struct SCase {
+        std::string content;
+        int existingMode; // -1: no file yet
+        mode_t newFileMode;
+        unsigned expectedMode;
+    };
+    const std::vector<SCase> cases = {
+        {"first version, rather long\n", -1, CAtomicFile::kDefaultNewFileMode, 0644},
+        {"psk=secret\n", -1, CAtomicFile::kSecretFileMode, 0600},
+        {"short\n", 0600, CAtomicFile::kDefaultNewFileMode, 0600},
+        {"", 0754, CAtomicFile::kSecretFileMode, 0754},
+    };
+    // The mode of a new file does not depend on the umask.
+    const mode_t savedUmask = ::umask(0077);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        CTempDir tmp;
+        const std::string path = tmp.Path() + "/file.conf";
+        if (c.existingMode >= 0) {
+            tmp.WriteFile("file.conf", "old content that is longer than any new one\n");
+            ::chmod(path.c_str(), static_cast<mode_t>(c.existingMode));
+        }
+        ASSERT_TRUE(Replace(path, c.content, c.newFileMode));
+        EXPECT_EQ(tmp.ReadFile("file.conf"), c.content);
+        EXPECT_EQ(Mode(path), c.expectedMode);
+        EXPECT_EQ(Entries(tmp.Path()), std::vector<std::string>{"file.conf"});
+    }
+    ::umask(savedUmask);
+}
+
+TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndKeepsTheLink)
+{
+    CTempDir tmp;
+    tmp.WriteFile("data/hosts", "127.0.0.1 localhost\n");
+    fs::create_directories(tmp.Path() + "/etc");
+    // A relative link, and a link to that link.
+    fs::create_symlink("../data/hosts", tmp.Path() + "/etc/hosts");
+    fs::create_symlink(tmp.Path() + "/etc/hosts", tmp.Path() + "/hosts-alias");
+    ASSERT_TRUE(Replace(tmp.Path() + "/hosts-alias", "new hosts\n"));
+    EXPECT_TRUE(fs::is_symlink(tmp.Path() + "/hosts-alias"));
+    EXPECT_TRUE(fs::is_symlink(tmp.Path() + "/etc/hosts"));
+    EXPECT_EQ(tmp.ReadFile("data/hosts"), "new hosts\n");
+    EXPECT_EQ(Entries(tmp.Path() + "/data"), std::vector<std::string>{"hosts"});
+    // A dangling link gets its target created.
+    fs::create_symlink("missing-target", tmp.Path() + "/dangling");
+    ASSERT_TRUE(Replace(tmp.Path() + "/dangling", "x"));
+    EXPECT_EQ(tmp.ReadFile("missing-target"), "x");
+}
+
+TEST(AtomicFile, FailuresAreReportedAndLeaveTheOldFileIntact)
+{
+    CTempDir tmp;
+    fs::create_symlink("b", tmp.Path() + "/a");
+    fs::create_symlink("a", tmp.Path() + "/b");
+    tmp.WriteFile("interfaces", "auto lo\n");
+    CLogCapture log;
+    EXPECT_FALSE(Replace(tmp.Path() + "/a", "x"));
+    EXPECT_TRUE(log.Contains(Log::error, "Failed to open " + tmp.Path() + "/a for writing."));
+    EXPECT_FALSE(Replace(tmp.Path() + "/no/such/dir/file", "x"));
+    EXPECT_TRUE(log.Contains(Log::error, "Failed to open " + tmp.Path() +
+                                             "/no/such/dir/file for writing, Tarv doesn't have write permission."));
+
+    // A file size limit below the new content makes the write fail half way.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 8;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = Replace(tmp.Path() + "/interfaces", std::string(4096, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(log.Contains(Log::error, "Failed to write content to " + tmp.Path() + "/interfaces."));
+    EXPECT_EQ(tmp.ReadFile("interfaces"), "auto lo\n");
+    EXPECT_EQ(Entries(tmp.Path()), (std::vector<std::string>{"a", "b", "interfaces"}));
+}
+
+TEST(AtomicFile, PermissionsOfAnUnprivilegedWriter)
+{
+    CTempDir tmp;
+    tmp.WriteFile("readonly", "old\n");
+    tmp.WriteFile("dir/writable", "a much longer old name\n");
+    ::chmod(tmp.Path().c_str(), 0777);
+    ::chmod((tmp.Path() + "/readonly").c_str(), 0444);
+    // A writable file in a read-only directory is written in place.
+    ::chmod((tmp.Path() + "/dir/writable").c_str(), 0666);
+    ::chmod((tmp.Path() + "/dir").c_str(), 0755);
+    const int status = RunAsNobody([&] {
+        CLogCapture log;
+        const bool refused = !Replace(tmp.Path() + "/readonly", "new\n") &&
+                             log.Contains(Log::error, "Failed to open " + tmp.Path() +
+                                                          "/readonly for writing, Tarv doesn't have write permission.");
+        return (refused ? 0 : 1) | (Replace(tmp.Path() + "/dir/writable", "new\n") ? 0 : 2);
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(tmp.ReadFile("readonly"), "old\n");
+    EXPECT_EQ(tmp.ReadFile("dir/writable"), "new\n");
+}

@@ -1,0 +1,78 @@
+#include "platform/toolbox/tarvvalidation.h"
+
+#include "platform/toolbox/toolbox.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+
+// Which checks accept a value.
+enum : unsigned {
+    kNone = 0,
+    kIpv4 = 1,    // IsIpv4Address
+    kMask = 2,    // IsIpv4Netmask
+    kIpv6 = 4,    // IsIpv6Address
+    kPrefix = 8,  // IsIpv6PrefixLength
+    kHost = 16,   // IsHostname
+    kDomain = 32, // Toolbox::ValidateDomain: a domain name or an address
+};
+
+struct SCase {
+    std::string value;
+    unsigned accepted;
+};
+
+TEST(Validation, EveryCheckAgainstOneTable)
+{
+    const std::string label63(63, 'a');
+    const std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+    const std::vector<SCase> cases = {
+        // IPv4 addresses and netmasks.
+        {"192.168.1.50", kIpv4 | kHost | kDomain}, {"0.0.0.0", kIpv4 | kMask | kHost | kDomain},
+        {"255.255.254.0", kIpv4 | kMask | kHost | kDomain}, {"255.255.255.255", kIpv4 | kMask | kHost | kDomain},
+        {"255.0.255.0", kIpv4 | kHost | kDomain}, {"255.255.255.1", kIpv4 | kHost | kDomain},
+        // Leading zeros read as octal by some tools; malformed dotted forms.
+        {"192.168.001.050", kHost}, {"256.0.0.1", kHost}, {"1.2.3", kHost}, {"1.2.3.4.5", kHost},
+        {"0x7f.0.0.1", kHost}, {"1.2.3.4/24", kNone},
+        // IPv6 addresses and prefix lengths.
+        {"fe80::0201:87ff:fe12:3456", kIpv6 | kDomain}, {"::1", kIpv6 | kDomain},
+        {"::ffff:10.0.0.1", kIpv6 | kDomain}, {"FE80:0:0:0:201:87FF:FE12:3456", kIpv6 | kDomain},
+        {"fe80::1%plc0", kNone}, {"[::1]", kNone}, {"fe80:::1", kNone}, {"1:2:3:4:5:6:7:8:9", kNone},
+        {"0", kPrefix | kHost}, {"128", kPrefix | kHost}, {"129", kHost}, {"064", kHost},
+        // Host names: what is merely unusual passes, DNS names are stricter.
+        {"charger-1", kHost | kDomain}, {"EV_Charger_1", kHost}, {"charger.example.com", kHost | kDomain},
+        {"EXAMPLE.com.", kHost | kDomain}, {"xn--bcher-kva.example", kHost | kDomain}, {"charger-", kHost},
+        {"a..b", kHost}, {label63 + "a.com", kHost}, {name253, kHost | kDomain}, {name253 + ".", kDomain},
+        {name253 + "b", kNone}, {"-charger", kNone}, {".charger", kNone}, {"ch\xc3\xa4rger", kNone},
+        // Hostile: extra lines, words, quoting or shell syntax where the value lands.
+        {"", kNone}, {" ", kNone}, {"10.0.0.1\npre-up touch /tmp/owned", kNone},
+        {"charger\npre-up rm -rf /", kNone}, {"10.0.0.1 ", kNone}, {" 10.0.0.1", kNone}, {"10.0.0.1\r", kNone},
+        {"charger\t1", kNone}, {"fe80::1\n", kNone}, {"host\0name"s, kNone}, {"10.0.0.1\0"s, kNone},
+        {"::1\0x"s, kNone}, {"charger;reboot", kNone}, {"$(reboot)", kNone}, {"`id`", kNone}, {"a|b", kNone},
+        {"a&b", kNone}, {"a>b", kNone}, {"a\"b", kNone}, {"a'b", kNone}, {"a\\b", kNone}, {"a*b", kNone},
+        {"charger#1", kNone},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(CTarvValidation::Printable(c.value));
+        EXPECT_EQ(CTarvValidation::IsIpv4Address(c.value), (c.accepted & kIpv4) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv4Netmask(c.value), (c.accepted & kMask) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv6Address(c.value), (c.accepted & kIpv6) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv6PrefixLength(c.value), (c.accepted & kPrefix) != 0);
+        EXPECT_EQ(CTarvValidation::IsHostname(c.value), (c.accepted & kHost) != 0);
+        EXPECT_EQ(Toolbox::ValidateDomain(c.value), (c.accepted & kDomain) != 0);
+    }
+}
+
+TEST(Validation, PrintableEscapesWhatWouldBreakALogLine)
+{
+    EXPECT_EQ(CTarvValidation::Printable("10.0.0.1\npre-up x"), "10.0.0.1\\x0apre-up x");
+    EXPECT_EQ(CTarvValidation::Printable("a\\b\t\x7f"), "a\\x5cb\\x09\\x7f");
+    EXPECT_EQ(CTarvValidation::Printable(std::string("a\0b", 3)), "a\\x00b");
+}
+
+} // namespace
