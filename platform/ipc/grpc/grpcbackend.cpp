@@ -1,0 +1,533 @@
+// The gRPC transport of the IPC host: owns the server with its services and
+// the client subscriptions, and runs the notification thread.
+
+#include "platform/ipc/grpcbackend.h"
+
+#include "platform/ipc/grpc/clients.h"
+#include "platform/ipc/grpc/ipclimits.h"
+#include "platform/ipc/grpc/ipclog.h"
+#include "platform/ipc/grpc/servers.h"
+#include "platform/ipc/grpc/socketfiles.h"
+#include "platform/ipc/grpc/subscription.h"
+#include "platform/ipc/ipcconfiguration.h"
+#include "proto/services.grpc.pb.h"
+
+#include <grpcpp/grpcpp.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+using namespace IpcGrpc;
+
+class GrpcBackend::CImpl {
+public:
+    explicit CImpl(const std::string& path) : mConfiguration(path) {}
+
+    const SIpcEndpoint& ServedEndpoint(const std::string& name)
+    {
+        const SIpcEndpoint& endpoint = mConfiguration.GetEndpoint(name);
+        std::lock_guard lock(mMutex);
+        if (mStarted) {
+            throw std::logic_error("IPC service '" + name + "' added after StartServices");
+        }
+        if (mServiceNames.count(name) != 0) {
+            throw std::logic_error("IPC service '" + name + "' added twice");
+        }
+        mServiceNames.insert(name);
+        return endpoint;
+    }
+
+    void Register(const std::string& name, const SIpcEndpoint& endpoint, std::unique_ptr<grpc::Service> service,
+                  std::function<std::size_t()> count,
+                  std::function<bool(std::size_t, std::chrono::milliseconds)> wait,
+                  std::function<void()> close)
+    {
+        std::lock_guard lock(mMutex);
+        mServices.push_back(std::move(service));
+        if (std::find(mSocketPaths.begin(), mSocketPaths.end(), endpoint.socketPath) == mSocketPaths.end()) {
+            mSocketPaths.push_back(endpoint.socketPath);
+        }
+        if (count) {
+            mSubscriberCounts[name] = std::move(count);
+            mSubscriberWaits[name] = std::move(wait);
+            mHubClosers.push_back(std::move(close));
+        }
+    }
+
+    // Channels are shared by every host of the process and kept until it
+    // ends: each holds a reference to gRPC's process-wide callback queue,
+    // and letting that queue go and come back (hosts destroyed and created
+    // one after another) races inside the library.
+    static std::shared_ptr<grpc::Channel> Channel(const SIpcEndpoint& endpoint)
+    {
+        static std::mutex channelsMutex;
+        // Deliberately never destroyed (see above), not even at exit.
+        static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>; // guarded by channelsMutex
+        std::lock_guard lock(channelsMutex);
+        auto& channel = (*channels)[endpoint.address];
+        if (!channel) {
+            grpc::ChannelArguments arguments;
+            arguments.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
+            arguments.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
+            arguments.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
+            channel = grpc::CreateCustomChannel(endpoint.address, grpc::InsecureChannelCredentials(), arguments);
+        }
+        return channel;
+    }
+
+    void AddSubscription(std::shared_ptr<ISubscription> subscription)
+    {
+        std::lock_guard lock(mDispatcher->mMutex);
+        mSubscriptions.push_back(std::move(subscription));
+        mDispatcher->mWake.notify_all();
+    }
+
+    void StartServices()
+    {
+        std::lock_guard lock(mMutex);
+        if (mStarted || mStopped) {
+            return;
+        }
+        if (mServices.empty()) {
+            mStarted = true;
+            return;
+        }
+        grpc::ServerBuilder builder;
+        for (const auto& path : mSocketPaths) {
+            PrepareSocketDirectory(path);
+            RemoveStaleSocket(path);
+            builder.AddListeningPort("unix:" + path, grpc::InsecureServerCredentials());
+        }
+        for (const auto& service : mServices) {
+            builder.RegisterService(service.get());
+        }
+        // Requests wait for the state machine on these threads: bounded, so a
+        // flood of requests is refused instead of exhausting the process.
+        grpc::ResourceQuota quota("tarv-ipc");
+        quota.SetMaxThreads(kMaxRequestThreads);
+        builder.SetResourceQuota(quota);
+        builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MIN_POLLERS, 1);
+        builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, 2);
+        mServer = builder.BuildAndStart();
+        if (!mServer) {
+            std::string paths;
+            for (const auto& path : mSocketPaths) {
+                paths += (paths.empty() ? "'" : ", '") + path + "'";
+            }
+            throw std::runtime_error("cannot serve IPC on " + paths + " (see the IPC configuration file '" +
+                                     mConfiguration.GetPath() + "')");
+        }
+        for (const auto& path : mSocketPaths) {
+            if (chmod(path.c_str(), 0660) != 0) {
+                Log(ELevel::warning, "Cannot set the mode of socket '{}': {}", path, std::strerror(errno));
+            }
+            Log(ELevel::info, "Serving IPC on '{}'", path);
+        }
+        mBoundPaths = mSocketPaths;
+        mStarted = true;
+    }
+
+    void RunServer()
+    {
+        std::unique_lock lock(mMutex);
+        mStopChanged.wait(lock, [&] { return mStopped; });
+    }
+
+    void HandleClientNotifications()
+    {
+        std::unique_lock lock(mDispatcher->mMutex);
+        for (;;) {
+            if (mClientsStopped) {
+                return;
+            }
+            while (!mDispatcher->mQueue.empty()) {
+                auto delivery = std::move(mDispatcher->mQueue.front());
+                mDispatcher->mQueue.pop_front();
+                lock.unlock();
+                try {
+                    delivery();
+                } catch (const std::exception& e) {
+                    Log(ELevel::error, "A notification listener failed: {}", e.what());
+                }
+                lock.lock();
+                if (mClientsStopped) {
+                    return;
+                }
+            }
+            const auto subscriptions = mSubscriptions;
+            const std::uint64_t generation = mDispatcher->mGeneration;
+            lock.unlock();
+            auto next = Clock::time_point::max();
+            const auto now = Clock::now();
+            for (const auto& subscription : subscriptions) {
+                subscription->StartIfDue(now);
+                next = std::min(next, subscription->NextAttempt());
+            }
+            lock.lock();
+            if (mClientsStopped || !mDispatcher->mQueue.empty() || mSubscriptions.size() != subscriptions.size() ||
+                mDispatcher->mGeneration != generation) {
+                continue;
+            }
+            if (next == Clock::time_point::max()) {
+                mDispatcher->mWake.wait(lock);
+            } else {
+                mDispatcher->mWake.wait_until(lock, next);
+            }
+        }
+    }
+
+    void Stop()
+    {
+        std::vector<std::function<void()>> closers;
+        std::unique_ptr<grpc::Server>* server = nullptr;
+        {
+            std::lock_guard lock(mMutex);
+            if (mStopped) {
+                return;
+            }
+            mStopped = true;
+            closers = mHubClosers;
+            server = &mServer;
+            mStopChanged.notify_all();
+        }
+        for (auto& close : closers) {
+            close();
+        }
+        if (*server) {
+            (*server)->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
+            Retire(std::move(*server));
+        }
+        std::vector<std::shared_ptr<ISubscription>> subscriptions;
+        {
+            std::lock_guard lock(mDispatcher->mMutex);
+            mClientsStopped = true;
+            subscriptions = mSubscriptions;
+            mDispatcher->mWake.notify_all();
+        }
+        for (const auto& subscription : subscriptions) {
+            subscription->Cancel();
+        }
+        // The calls' last callbacks refer to their subscriptions: wait for them.
+        const auto deadline = Clock::now() + kShutdownGrace;
+        for (const auto& subscription : subscriptions) {
+            subscription->WaitIdle(deadline);
+        }
+        // Only the sockets this host bound: never those of another process.
+        std::vector<std::string> bound;
+        {
+            std::lock_guard lock(mMutex);
+            bound = mBoundPaths;
+        }
+        for (const auto& path : bound) {
+            if (unlink(path.c_str()) == 0) {
+                Log(ELevel::debug, "Removed socket '{}'", path);
+            }
+        }
+    }
+
+    // A stopped server is kept, never destroyed, for the same reason the
+    // channels are: destroying it releases gRPC's process-wide callback
+    // queue, whose shutdown races inside the library (it crashed the daemon
+    // at exit). It holds no socket any more after Shutdown.
+    static void Retire(std::unique_ptr<grpc::Server> server)
+    {
+        static std::mutex retiredMutex;
+        static auto* retired = new std::vector<std::unique_ptr<grpc::Server>>; // guarded by retiredMutex
+        std::lock_guard lock(retiredMutex);
+        retired->push_back(std::move(server));
+    }
+
+    std::size_t SubscriberCount(const std::string& name) const
+    {
+        std::lock_guard lock(mMutex);
+        const auto it = mSubscriberCounts.find(name);
+        return it == mSubscriberCounts.end() ? 0 : it->second();
+    }
+
+    bool WaitForSubscribers(const std::string& name, std::size_t count, std::chrono::milliseconds timeout) const
+    {
+        std::function<bool(std::size_t, std::chrono::milliseconds)> wait;
+        {
+            std::lock_guard lock(mMutex);
+            const auto it = mSubscriberWaits.find(name);
+            if (it == mSubscriberWaits.end()) {
+                return false;
+            }
+            wait = it->second;
+        }
+        return wait(count, timeout);
+    }
+
+    CIpcConfiguration mConfiguration;
+    std::shared_ptr<CClientDispatcher> mDispatcher = std::make_shared<CClientDispatcher>();
+
+private:
+    mutable std::mutex mMutex; // guards every field below except those marked otherwise
+    std::condition_variable mStopChanged;
+    std::set<std::string> mServiceNames;
+    std::vector<std::unique_ptr<grpc::Service>> mServices;
+    std::vector<std::string> mSocketPaths; // written only before StartServices
+    std::vector<std::string> mBoundPaths;  // the socket files this host created
+    std::map<std::string, std::function<std::size_t()>> mSubscriberCounts;
+    std::map<std::string, std::function<bool(std::size_t, std::chrono::milliseconds)>> mSubscriberWaits;
+    std::vector<std::function<void()>> mHubClosers;
+    std::unique_ptr<grpc::Server> mServer;
+    bool mStarted = false;
+    bool mStopped = false;
+    // Guarded by mDispatcher->mMutex.
+    std::vector<std::shared_ptr<ISubscription>> mSubscriptions;
+    bool mClientsStopped = false;
+};
+
+void GrpcBackend::SetLogger(std::shared_ptr<Rpc::ILogger> logger)
+{
+    IpcGrpc::SetLogger(std::move(logger));
+    InitializeGrpc();
+}
+
+std::shared_ptr<Rpc::ILogger> GrpcBackend::GetLogger()
+{
+    return IpcGrpc::GetLogger();
+}
+
+GrpcBackend::GrpcBackend(const std::string& configurationPath)
+{
+    InitializeGrpc();
+    mImpl = std::make_shared<CImpl>(configurationPath);
+}
+
+GrpcBackend::~GrpcBackend()
+{
+    Stop();
+}
+
+void GrpcBackend::StartServices()
+{
+    mImpl->StartServices();
+}
+
+void GrpcBackend::RunServer()
+{
+    mImpl->RunServer();
+}
+
+void GrpcBackend::HandleClientNotifications()
+{
+    mImpl->HandleClientNotifications();
+}
+
+void GrpcBackend::Stop()
+{
+    mImpl->Stop();
+}
+
+std::size_t GrpcBackend::SubscriberCount(const std::string& name) const
+{
+    return mImpl->SubscriberCount(name);
+}
+
+bool GrpcBackend::WaitForSubscribers(const std::string& name, std::size_t count,
+                                     std::chrono::milliseconds timeout) const
+{
+    return mImpl->WaitForSubscribers(name, count, timeout);
+}
+
+namespace {
+template <typename Server>
+void RegisterWithHub(GrpcBackend::CImpl& impl, const std::string& name, const SIpcEndpoint& endpoint,
+                     std::unique_ptr<Server> server)
+{
+    auto* hub = &server->Hub();
+    impl.Register(
+        name, endpoint, std::move(server), [hub] { return hub->Count(); },
+        [hub](std::size_t count, std::chrono::milliseconds timeout) { return hub->WaitFor(count, timeout); },
+        [hub] { hub->Close(); });
+}
+} // namespace
+
+std::shared_ptr<IServer> GrpcBackend::AddProcessControlService(const std::string& name,
+                                                               std::shared_ptr<IGenericControl> service,
+                                                               SProcessControlSenders& senders)
+{
+    const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
+    auto server = std::make_unique<CProcessControlServer>(name, std::move(service));
+    auto* raw = server.get();
+    // A notification sent after the host is gone is dropped instead of
+    // touching freed memory (the service object outlives the host).
+    std::weak_ptr<CImpl> weak = mImpl;
+    senders.state = [weak, raw](const ipc::MState& state) {
+        if (const auto impl = weak.lock()) {
+            raw->SendState(state);
+        }
+    };
+    senders.alive = [weak, raw] {
+        if (const auto impl = weak.lock()) {
+            raw->SendAlive();
+        }
+    };
+    RegisterWithHub(*mImpl, name, endpoint, std::move(server));
+    return std::make_shared<CNamedServer>(name);
+}
+
+std::shared_ptr<IServer> GrpcBackend::AddTarvService(const std::string& name, std::shared_ptr<ITarv> service,
+                                                     STarvSenders& senders)
+{
+    const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
+    auto server = std::make_unique<CTarvServer>(name, std::move(service));
+    auto* raw = server.get();
+    std::weak_ptr<CImpl> weak = mImpl;
+    senders.status = [weak, raw](const ipc::MNetStatus& status) {
+        if (const auto impl = weak.lock()) {
+            raw->SendStatus(status);
+        }
+    };
+    senders.value = [weak, raw](float value) {
+        if (const auto impl = weak.lock()) {
+            raw->SendValue(value);
+        }
+    };
+    RegisterWithHub(*mImpl, name, endpoint, std::move(server));
+    return std::make_shared<CNamedServer>(name);
+}
+
+std::shared_ptr<IServer> GrpcBackend::AddLogConfigService(const std::string& name,
+                                                          std::shared_ptr<Rpc::ILogConfig> service)
+{
+    const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
+    mImpl->Register(name, endpoint, std::make_unique<CLogConfigServer>(name, std::move(service)), {}, {}, {});
+    return std::make_shared<CNamedServer>(name);
+}
+
+std::shared_ptr<IServer> GrpcBackend::AddBoardControlService(const std::string& name,
+                                                             std::shared_ptr<IBoardControl> service,
+                                                             std::function<void()>& mainsLostSender)
+{
+    const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
+    auto server = std::make_unique<CBoardControlServer>(name, std::move(service));
+    auto* raw = server.get();
+    std::weak_ptr<CImpl> weak = mImpl;
+    mainsLostSender = [weak, raw] {
+        if (const auto impl = weak.lock()) {
+            raw->SendMainsLost();
+        }
+    };
+    RegisterWithHub(*mImpl, name, endpoint, std::move(server));
+    return std::make_shared<CNamedServer>(name);
+}
+
+std::shared_ptr<IServer> GrpcBackend::AddDiagnosticsService(const std::string& name,
+                                                            std::shared_ptr<IDiagnostics> service)
+{
+    const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
+    mImpl->Register(name, endpoint, std::make_unique<CDiagnosticsServer>(name, std::move(service)), {}, {}, {});
+    return std::make_shared<CNamedServer>(name);
+}
+
+std::shared_ptr<IClient<IGenericControl>> GrpcBackend::CreateProcessControlClient(
+    const std::string& name, std::shared_ptr<IProcessControl> listener)
+{
+    const SIpcEndpoint& endpoint = mImpl->mConfiguration.GetEndpoint(name);
+    auto stub = std::shared_ptr<ipc::TarvGenCtrl::Stub>(ipc::TarvGenCtrl::NewStub(mImpl->Channel(endpoint)));
+    auto client = CProcessControlClient::Create<CProcessControlClient>(endpoint, stub);
+    if (listener) {
+        auto subscription = std::make_shared<CSubscription<ipc::TarvGenCtrl::Stub, ipc::MGenCtrlNotification>>(
+            endpoint, stub, mImpl->mDispatcher, [listener](const ipc::MGenCtrlNotification& notification) {
+                if (notification.has_state()) {
+                    listener->NotifyState(notification.state());
+                } else if (notification.has_alive()) {
+                    listener->NotifyAlive();
+                }
+            });
+        client->SetSubscription(subscription);
+        mImpl->AddSubscription(subscription);
+    }
+    return client;
+}
+
+std::shared_ptr<IClient<ITarv>> GrpcBackend::CreateTarvClient(const std::string& name,
+                                                              std::shared_ptr<ITarvClient> listener)
+{
+    const SIpcEndpoint& endpoint = mImpl->mConfiguration.GetEndpoint(name);
+    auto stub = std::shared_ptr<ipc::Tarv::Stub>(ipc::Tarv::NewStub(mImpl->Channel(endpoint)));
+    auto client = CTarvClient::Create<CTarvClient>(endpoint, stub);
+    if (listener) {
+        auto subscription = std::make_shared<CSubscription<ipc::Tarv::Stub, ipc::MTarvNotification>>(
+            endpoint, stub, mImpl->mDispatcher, [listener](const ipc::MTarvNotification& notification) {
+                if (notification.has_status()) {
+                    listener->NotifyStatus(notification.status());
+                } else if (notification.has_value()) {
+                    listener->NotifyFloat(notification.value().value());
+                }
+            });
+        client->SetSubscription(subscription);
+        mImpl->AddSubscription(subscription);
+    }
+    return client;
+}
+
+std::shared_ptr<IClient<Rpc::ILogConfig>> GrpcBackend::CreateLogConfigClient(const std::string& name)
+{
+    const SIpcEndpoint& endpoint = mImpl->mConfiguration.GetEndpoint(name);
+    auto stub = std::shared_ptr<ipc::TarvLog::Stub>(ipc::TarvLog::NewStub(mImpl->Channel(endpoint)));
+    return CLogConfigClient::Create<CLogConfigClient>(endpoint, stub);
+}
+
+std::shared_ptr<IClient<IBoardControl>> GrpcBackend::CreateBoardControlClient(const std::string& name)
+{
+    const SIpcEndpoint& endpoint = mImpl->mConfiguration.GetEndpoint(name);
+    auto stub = std::shared_ptr<ipc::BoardControl::Stub>(ipc::BoardControl::NewStub(mImpl->Channel(endpoint)));
+    auto client = CBoardControlClient::Create<CBoardControlClient>(endpoint, stub);
+    std::weak_ptr<CBoardControlClient> weak = client;
+    auto subscription = std::make_shared<CSubscription<ipc::BoardControl::Stub, ipc::MBoardControlNotification>>(
+        endpoint, stub, mImpl->mDispatcher, [weak](const ipc::MBoardControlNotification& notification) {
+            const auto target = weak.lock();
+            if (target && notification.has_mainslost()) {
+                target->NotifyMainsLost();
+            }
+        });
+    client->SetSubscription(subscription);
+    mImpl->AddSubscription(subscription);
+    return client;
+}
+
+std::shared_ptr<IClient<IDiagnostics>> GrpcBackend::CreateDiagnosticsClient(const std::string& name)
+{
+    const SIpcEndpoint& endpoint = mImpl->mConfiguration.GetEndpoint(name);
+    auto stub = std::shared_ptr<ipc::Diagnostics::Stub>(ipc::Diagnostics::NewStub(mImpl->Channel(endpoint)));
+    return CDiagnosticsClient::Create<CDiagnosticsClient>(endpoint, stub);
+}
+
+#if defined(__SANITIZE_THREAD__)
+// The gRPC and Abseil libraries of the system are not built with
+// ThreadSanitizer, so the synchronisation inside them is invisible to it and
+// every access they make to shared buffers looks like a race. Reports with a
+// gRPC or Abseil frame in either stack are suppressed; races between two
+// stacks of our own code are still reported. gRPC's own threads live until
+// the process ends (the library is never shut down): not a leak.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "called_from_lib:libgrpc.so\n"
+           "called_from_lib:libgrpc++.so\n"
+           "called_from_lib:libgpr.so\n"
+           "race:libgrpc.so\n"
+           "race:libgrpc++.so\n"
+           "race:libgpr.so\n"
+           "race:libabsl_\n"
+           "race:/usr/include/grpcpp/\n"
+           "race:/usr/include/grpc/\n"
+           "thread:libgpr.so\n"
+           "deadlock:libgrpc.so\n"
+           "deadlock:libabsl_\n";
+}
+#endif
