@@ -15,10 +15,10 @@ void WriteConfiguration(const TestSupport::CTempDir& root)
 })");
 }
 
-CRunningHost::CRunningHost(const TestSupport::CTempDir& root)
+CRunningHost::CRunningHost(const TestSupport::CTempDir& root, std::shared_ptr<IIpcObserver> observer)
 {
     CRootDir::Set(root.Root());
-    mHost = std::make_shared<Host>(root.Root() + "etc/iipc.json");
+    mHost = std::make_shared<Host>(root.Root() + "etc/iipc.json", std::move(observer));
 }
 
 CRunningHost::~CRunningHost()
@@ -42,6 +42,19 @@ void CRunningHost::Stop()
     if (mClients.joinable()) {
         mClients.join();
     }
+}
+
+void CSubscribers::SubscribersChanged(const std::string& service, std::size_t count)
+{
+    std::lock_guard lock(mMutex);
+    mCounts[service] = count;
+    mChanged.notify_all();
+}
+
+bool CSubscribers::WaitFor(const std::string& service, std::size_t count)
+{
+    std::unique_lock lock(mMutex);
+    return mChanged.wait_for(lock, std::chrono::seconds(10), [&] { return mCounts[service] == count; });
 }
 
 } // namespace IpcTest

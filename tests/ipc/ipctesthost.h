@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,7 +24,7 @@ void WriteConfiguration(const TestSupport::CTempDir& root);
 // A host whose RunServer and HandleClientNotifications threads run until Stop.
 class CRunningHost {
 public:
-    explicit CRunningHost(const TestSupport::CTempDir& root);
+    explicit CRunningHost(const TestSupport::CTempDir& root, std::shared_ptr<IIpcObserver> observer = nullptr);
     ~CRunningHost();
     // Binds the added services and starts both threads.
     void Start();
@@ -67,6 +68,19 @@ private:
     mutable std::mutex mMutex; // guards mValues
     std::condition_variable mChanged;
     std::vector<T> mValues;
+};
+
+// Follows the subscriber counts the host reports.
+class CSubscribers : public IIpcObserver {
+public:
+    void SubscribersChanged(const std::string& service, std::size_t count) override;
+    // Waits until the service has exactly count subscribers.
+    bool WaitFor(const std::string& service, std::size_t count);
+
+private:
+    std::mutex mMutex; // guards mCounts
+    std::condition_variable mChanged;
+    std::map<std::string, std::size_t> mCounts;
 };
 
 } // namespace IpcTest

@@ -1,6 +1,9 @@
 #include "platform/ipc/grpc/callstatus.h"
 
 #include "platform/ipc/communicationexception.h"
+#include "platform/ipc/requestdeadline.h"
+
+#include <algorithm>
 
 namespace IpcGrpc {
 
@@ -24,7 +27,15 @@ std::string Describe(const grpc::Status& status)
 
 void PrepareContext(grpc::ClientContext& context, std::chrono::seconds timeout)
 {
-    context.set_deadline(std::chrono::system_clock::now() + timeout);
+    auto deadline = std::chrono::system_clock::now() + timeout;
+    // A request made while serving one gives up when that one's client does.
+    const auto served = CRequestDeadline::Current();
+    if (served != CRequestDeadline::Clock::time_point::max()) {
+        const auto left = served - CRequestDeadline::Clock::now();
+        deadline = std::min(deadline, std::chrono::system_clock::now() +
+                                          std::chrono::duration_cast<std::chrono::system_clock::duration>(left));
+    }
+    context.set_deadline(deadline);
     context.set_wait_for_ready(false);
 }
 

@@ -16,7 +16,8 @@ std::string Describe(const grpc::Status& status);
 // Throws Rpc::CommunicationException naming the peer and the failure.
 [[noreturn]] void ThrowFailure(const SIpcEndpoint& endpoint, const grpc::Status& status);
 
-// A request fails at once when the peer is absent and gives up after timeout.
+// A request fails at once when the peer is absent and gives up after timeout,
+// or earlier when the request this thread serves has an earlier deadline.
 void PrepareContext(grpc::ClientContext& context, std::chrono::seconds timeout);
 
 } // namespace IpcGrpc

@@ -32,7 +32,10 @@ using namespace IpcGrpc;
 
 class GrpcBackend::CImpl {
 public:
-    explicit CImpl(const std::string& path) : mConfiguration(path) {}
+    CImpl(const std::string& path, std::shared_ptr<IIpcObserver> observer)
+        : mConfiguration(path), mObserver(std::move(observer))
+    {
+    }
 
     const SIpcEndpoint& ServedEndpoint(const std::string& name)
     {
@@ -48,21 +51,15 @@ public:
         return endpoint;
     }
 
-    void Register(const std::string& name, const SIpcEndpoint& endpoint, std::unique_ptr<grpc::Service> service,
-                  std::function<std::size_t()> count,
-                  std::function<bool(std::size_t, std::chrono::milliseconds)> wait,
-                  std::function<void()> close)
+    // close refuses the service's further requests and ends its subscriptions.
+    void Register(const SIpcEndpoint& endpoint, std::unique_ptr<grpc::Service> service, std::function<void()> close)
     {
         std::lock_guard lock(mMutex);
         mServices.push_back(std::move(service));
         if (std::find(mSocketPaths.begin(), mSocketPaths.end(), endpoint.socketPath) == mSocketPaths.end()) {
             mSocketPaths.push_back(endpoint.socketPath);
         }
-        if (count) {
-            mSubscriberCounts[name] = std::move(count);
-            mSubscriberWaits[name] = std::move(wait);
-            mHubClosers.push_back(std::move(close));
-        }
+        mClosers.push_back(std::move(close));
     }
 
     // Channels are shared by every host of the process and kept until it
@@ -104,10 +101,13 @@ public:
             return;
         }
         grpc::ServerBuilder builder;
+        const auto group = mConfiguration.GetSocketGroup();
+        std::vector<std::unique_ptr<CStagedSocket>> sockets;
         for (const auto& path : mSocketPaths) {
-            PrepareSocketDirectory(path);
+            PrepareSocketDirectory(path, group);
             RemoveStaleSocket(path);
-            builder.AddListeningPort("unix:" + path, grpc::InsecureServerCredentials());
+            sockets.push_back(std::make_unique<CStagedSocket>(path, group));
+            builder.AddListeningPort("unix:" + sockets.back()->BindPath(), grpc::InsecureServerCredentials());
         }
         for (const auto& service : mServices) {
             builder.RegisterService(service.get());
@@ -128,13 +128,21 @@ public:
             throw std::runtime_error("cannot serve IPC on " + paths + " (see the IPC configuration file '" +
                                      mConfiguration.GetPath() + "')");
         }
-        for (const auto& path : mSocketPaths) {
-            if (chmod(path.c_str(), 0660) != 0) {
-                Log(ELevel::warning, "Cannot set the mode of socket '{}': {}", path, std::strerror(errno));
+        try {
+            for (std::size_t i = 0; i < sockets.size(); ++i) {
+                sockets[i]->Publish();
+                mBoundPaths.push_back(mSocketPaths[i]);
+                Log(ELevel::info, "Serving IPC on '{}'", mSocketPaths[i]);
             }
-            Log(ELevel::info, "Serving IPC on '{}'", path);
+        } catch (const std::exception&) {
+            mServer->Shutdown(std::chrono::system_clock::now());
+            Retire(std::move(mServer));
+            for (const auto& path : mBoundPaths) {
+                unlink(path.c_str());
+            }
+            mBoundPaths.clear();
+            throw;
         }
-        mBoundPaths = mSocketPaths;
         mStarted = true;
     }
 
@@ -159,6 +167,9 @@ public:
                     delivery();
                 } catch (const std::exception& e) {
                     Log(ELevel::error, "A notification listener failed: {}", e.what());
+                } catch (...) {
+                    // Whatever a listener throws must not end this thread (and the process).
+                    Log(ELevel::error, "A notification listener failed with an unknown exception");
                 }
                 lock.lock();
                 if (mClientsStopped) {
@@ -197,7 +208,7 @@ public:
                 return;
             }
             mStopped = true;
-            closers = mHubClosers;
+            closers = mClosers;
             server = &mServer;
             mStopChanged.notify_all();
         }
@@ -248,29 +259,9 @@ public:
         retired->push_back(std::move(server));
     }
 
-    std::size_t SubscriberCount(const std::string& name) const
-    {
-        std::lock_guard lock(mMutex);
-        const auto it = mSubscriberCounts.find(name);
-        return it == mSubscriberCounts.end() ? 0 : it->second();
-    }
-
-    bool WaitForSubscribers(const std::string& name, std::size_t count, std::chrono::milliseconds timeout) const
-    {
-        std::function<bool(std::size_t, std::chrono::milliseconds)> wait;
-        {
-            std::lock_guard lock(mMutex);
-            const auto it = mSubscriberWaits.find(name);
-            if (it == mSubscriberWaits.end()) {
-                return false;
-            }
-            wait = it->second;
-        }
-        return wait(count, timeout);
-    }
-
     CIpcConfiguration mConfiguration;
     std::shared_ptr<CClientDispatcher> mDispatcher = std::make_shared<CClientDispatcher>();
+    const std::shared_ptr<IIpcObserver> mObserver;
 
 private:
     mutable std::mutex mMutex; // guards every field below except those marked otherwise
@@ -279,9 +270,7 @@ private:
     std::vector<std::unique_ptr<grpc::Service>> mServices;
     std::vector<std::string> mSocketPaths; // written only before StartServices
     std::vector<std::string> mBoundPaths;  // the socket files this host created
-    std::map<std::string, std::function<std::size_t()>> mSubscriberCounts;
-    std::map<std::string, std::function<bool(std::size_t, std::chrono::milliseconds)>> mSubscriberWaits;
-    std::vector<std::function<void()>> mHubClosers;
+    std::vector<std::function<void()>> mClosers;
     std::unique_ptr<grpc::Server> mServer;
     bool mStarted = false;
     bool mStopped = false;
@@ -301,10 +290,10 @@ std::shared_ptr<Rpc::ILogger> GrpcBackend::GetLogger()
     return IpcGrpc::GetLogger();
 }
 
-GrpcBackend::GrpcBackend(const std::string& configurationPath)
+GrpcBackend::GrpcBackend(const std::string& configurationPath, std::shared_ptr<IIpcObserver> observer)
 {
     InitializeGrpc();
-    mImpl = std::make_shared<CImpl>(configurationPath);
+    mImpl = std::make_shared<CImpl>(configurationPath, std::move(observer));
 }
 
 GrpcBackend::~GrpcBackend()
@@ -332,27 +321,22 @@ void GrpcBackend::Stop()
     mImpl->Stop();
 }
 
-std::size_t GrpcBackend::SubscriberCount(const std::string& name) const
-{
-    return mImpl->SubscriberCount(name);
-}
-
-bool GrpcBackend::WaitForSubscribers(const std::string& name, std::size_t count,
-                                     std::chrono::milliseconds timeout) const
-{
-    return mImpl->WaitForSubscribers(name, count, timeout);
-}
-
 namespace {
 template <typename Server>
-void RegisterWithHub(GrpcBackend::CImpl& impl, const std::string& name, const SIpcEndpoint& endpoint,
-                     std::unique_ptr<Server> server)
+void RegisterWithHub(GrpcBackend::CImpl& impl, const SIpcEndpoint& endpoint, std::unique_ptr<Server> server)
 {
-    auto* hub = &server->Hub();
-    impl.Register(
-        name, endpoint, std::move(server), [hub] { return hub->Count(); },
-        [hub](std::size_t count, std::chrono::milliseconds timeout) { return hub->WaitFor(count, timeout); },
-        [hub] { hub->Close(); });
+    auto* raw = server.get();
+    impl.Register(endpoint, std::move(server), [raw] {
+        raw->Runner().Close();
+        raw->Hub().Close();
+    });
+}
+
+template <typename Server>
+void RegisterPlain(GrpcBackend::CImpl& impl, const SIpcEndpoint& endpoint, std::unique_ptr<Server> server)
+{
+    auto* raw = server.get();
+    impl.Register(endpoint, std::move(server), [raw] { raw->Runner().Close(); });
 }
 } // namespace
 
@@ -361,7 +345,7 @@ std::shared_ptr<IServer> GrpcBackend::AddProcessControlService(const std::string
                                                                SProcessControlSenders& senders)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    auto server = std::make_unique<CProcessControlServer>(name, std::move(service));
+    auto server = std::make_unique<CProcessControlServer>(name, std::move(service), mImpl->mObserver);
     auto* raw = server.get();
     // A notification sent after the host is gone is dropped instead of
     // touching freed memory (the service object outlives the host).
@@ -376,7 +360,7 @@ std::shared_ptr<IServer> GrpcBackend::AddProcessControlService(const std::string
             raw->SendAlive();
         }
     };
-    RegisterWithHub(*mImpl, name, endpoint, std::move(server));
+    RegisterWithHub(*mImpl, endpoint, std::move(server));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -384,7 +368,7 @@ std::shared_ptr<IServer> GrpcBackend::AddTarvService(const std::string& name, st
                                                      STarvSenders& senders)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    auto server = std::make_unique<CTarvServer>(name, std::move(service));
+    auto server = std::make_unique<CTarvServer>(name, std::move(service), mImpl->mObserver);
     auto* raw = server.get();
     std::weak_ptr<CImpl> weak = mImpl;
     senders.status = [weak, raw](const ipc::MNetStatus& status) {
@@ -397,7 +381,7 @@ std::shared_ptr<IServer> GrpcBackend::AddTarvService(const std::string& name, st
             raw->SendValue(value);
         }
     };
-    RegisterWithHub(*mImpl, name, endpoint, std::move(server));
+    RegisterWithHub(*mImpl, endpoint, std::move(server));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -405,7 +389,7 @@ std::shared_ptr<IServer> GrpcBackend::AddLogConfigService(const std::string& nam
                                                           std::shared_ptr<Rpc::ILogConfig> service)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    mImpl->Register(name, endpoint, std::make_unique<CLogConfigServer>(name, std::move(service)), {}, {}, {});
+    RegisterPlain(*mImpl, endpoint, std::make_unique<CLogConfigServer>(name, std::move(service)));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -414,7 +398,7 @@ std::shared_ptr<IServer> GrpcBackend::AddBoardControlService(const std::string& 
                                                              std::function<void()>& mainsLostSender)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    auto server = std::make_unique<CBoardControlServer>(name, std::move(service));
+    auto server = std::make_unique<CBoardControlServer>(name, std::move(service), mImpl->mObserver);
     auto* raw = server.get();
     std::weak_ptr<CImpl> weak = mImpl;
     mainsLostSender = [weak, raw] {
@@ -422,7 +406,7 @@ std::shared_ptr<IServer> GrpcBackend::AddBoardControlService(const std::string& 
             raw->SendMainsLost();
         }
     };
-    RegisterWithHub(*mImpl, name, endpoint, std::move(server));
+    RegisterWithHub(*mImpl, endpoint, std::move(server));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -430,7 +414,7 @@ std::shared_ptr<IServer> GrpcBackend::AddDiagnosticsService(const std::string& n
                                                             std::shared_ptr<IDiagnostics> service)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    mImpl->Register(name, endpoint, std::make_unique<CDiagnosticsServer>(name, std::move(service)), {}, {}, {});
+    RegisterPlain(*mImpl, endpoint, std::make_unique<CDiagnosticsServer>(name, std::move(service)));
     return std::make_shared<CNamedServer>(name);
 }
 

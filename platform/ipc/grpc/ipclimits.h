@@ -14,7 +14,12 @@ constexpr std::size_t kSubscriberQueueLimit = 256;
 constexpr std::size_t kSubscriberLimit = 64;
 // Bound of the queue of received notifications not yet delivered to listeners.
 constexpr std::size_t kDeliveryQueueLimit = 1024;
-constexpr int kMaxRequestThreads = 32;
+// Requests of one service in its handlers at once, and waiting for a turn;
+// further ones are refused. Every service together stays below the request
+// threads, so a flood to one service never starves another.
+constexpr std::size_t kRunningRequestsPerService = 4;
+constexpr std::size_t kWaitingRequestsPerService = 2;
+constexpr int kMaxRequestThreads = 40;
 constexpr auto kRequestTimeout = std::chrono::seconds(30);
 constexpr auto kPeerRequestTimeout = std::chrono::seconds(5);
 constexpr auto kResubscribeMin = std::chrono::milliseconds(100);

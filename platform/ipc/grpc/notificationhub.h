@@ -5,11 +5,12 @@
 
 #include "platform/ipc/grpc/ipclimits.h"
 #include "platform/ipc/grpc/ipclog.h"
+#include "platform/ipc/iipcobserver.h"
 
 #include <grpcpp/grpcpp.h>
 
-#include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -127,7 +128,10 @@ private:
 template <typename Envelope>
 class CNotificationHub {
 public:
-    explicit CNotificationHub(std::string service) : mService(std::move(service)) {}
+    CNotificationHub(std::string service, std::shared_ptr<IIpcObserver> observer)
+        : mService(std::move(service)), mObserver(std::move(observer))
+    {
+    }
 
     grpc::ServerWriteReactor<Envelope>* Subscribe()
     {
@@ -145,7 +149,7 @@ public:
                 // any notification a concurrent Publish writes.
                 reactor->Begin();
                 mReactors.insert(reactor);
-                mChanged.notify_all();
+                Report();
             }
         }
         if (closed || full) {
@@ -175,8 +179,8 @@ public:
         std::lock_guard lock(mMutex);
         if (mReactors.erase(reactor) != 0) {
             Log(ELevel::debug, "Client of '{}' unsubscribed", mService);
+            Report();
         }
-        mChanged.notify_all();
     }
 
     void Close()
@@ -198,22 +202,18 @@ public:
         }
     }
 
-    std::size_t Count() const
-    {
-        std::lock_guard lock(mMutex);
-        return mReactors.size();
-    }
-
-    bool WaitFor(std::size_t count, std::chrono::milliseconds timeout) const
-    {
-        std::unique_lock lock(mMutex);
-        return mChanged.wait_for(lock, timeout, [&] { return mReactors.size() >= count; });
-    }
-
 private:
+    // Called with mMutex held, so the observer sees the changes in order.
+    void Report()
+    {
+        if (mObserver) {
+            mObserver->SubscribersChanged(mService, mReactors.size());
+        }
+    }
+
     std::string mService;
-    mutable std::mutex mMutex;                       // guards mReactors and mClosed
-    mutable std::condition_variable mChanged;
+    std::shared_ptr<IIpcObserver> mObserver;
+    std::mutex mMutex; // guards mReactors and mClosed
     std::set<CSubscriberReactor<Envelope>*> mReactors;
     bool mClosed = false;
 };
