@@ -264,6 +264,7 @@ TEST_F(IpcHost, NotificationsReachEverySubscriberAndLateSubscribersOnlyLaterOnes
     mServed->mStateSender(State(ipc::MState::Enabled));
 
     ASSERT_TRUE(late->WaitForCount(1));
+    ASSERT_TRUE(first->WaitForCount(3));
     ASSERT_TRUE(second->WaitForCount(3));
     EXPECT_THAT(first->Values(), ElementsAre(2, -1, 3));
     EXPECT_THAT(second->Values(), ElementsAre(2, -1, 3));
