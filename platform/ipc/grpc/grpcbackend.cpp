@@ -8,6 +8,7 @@
 #include "platform/ipc/grpc/ipclog.h"
 #include "platform/ipc/grpc/servers.h"
 #include "platform/ipc/grpc/socketfiles.h"
+#include "platform/ipc/grpc/socketwatch.h"
 #include "platform/ipc/grpc/subscription.h"
 #include "platform/ipc/ipcconfiguration.h"
 #include "proto/services.grpc.pb.h"
@@ -66,28 +67,52 @@ public:
     // ends: each holds a reference to gRPC's process-wide callback queue,
     // and letting that queue go and come back (hosts destroyed and created
     // one after another) races inside the library.
-    static std::shared_ptr<grpc::Channel> Channel(const SIpcEndpoint& endpoint)
+    // The reconnect back-off of a channel grows to kMaxReconnectBackoff, which
+    // keeps an absent peer from waking the process often; the peer's socket
+    // appearing resets it (see CSocketWatch), so a peer that starts is linked
+    // at once.
+    std::shared_ptr<grpc::Channel> Channel(const SIpcEndpoint& endpoint)
     {
-        static std::mutex channelsMutex;
-        // Deliberately never destroyed (see above), not even at exit.
-        static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>; // guarded by channelsMutex
-        std::lock_guard lock(channelsMutex);
-        auto& channel = (*channels)[endpoint.address];
+        mWatch.Watch(endpoint.socketPath);
+        std::lock_guard lock(ChannelsMutex());
+        auto& channel = Channels()[endpoint.address];
         if (!channel) {
             grpc::ChannelArguments arguments;
             arguments.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 100);
             arguments.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 100);
-            arguments.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 2000);
+            arguments.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, static_cast<int>(kMaxReconnectBackoff.count()));
             channel = grpc::CreateCustomChannel(endpoint.address, grpc::InsecureChannelCredentials(), arguments);
         }
         return channel;
+    }
+
+    static std::mutex& ChannelsMutex()
+    {
+        static std::mutex channelsMutex;
+        return channelsMutex;
+    }
+    static std::map<std::string, std::shared_ptr<grpc::Channel>>& Channels()
+    {
+        // Deliberately never destroyed (see above), not even at exit. Guarded by ChannelsMutex().
+        static auto* channels = new std::map<std::string, std::shared_ptr<grpc::Channel>>;
+        return *channels;
+    }
+
+    static void ResetBackoff(const std::string& socketPath)
+    {
+        std::lock_guard lock(ChannelsMutex());
+        const auto it = Channels().find("unix:" + socketPath);
+        if (it != Channels().end()) {
+            Log(ELevel::debug, "Socket '{}' appeared; connecting at once", socketPath);
+            grpc::experimental::ChannelResetConnectionBackoff(it->second.get());
+        }
     }
 
     void AddSubscription(std::shared_ptr<ISubscription> subscription)
     {
         std::lock_guard lock(mDispatcher->mMutex);
         mSubscriptions.push_back(std::move(subscription));
-        mDispatcher->mWake.notify_all();
+        mDispatcher->Signal();
     }
 
     void StartServices()
@@ -118,7 +143,7 @@ public:
         quota.SetMaxThreads(kMaxRequestThreads);
         builder.SetResourceQuota(quota);
         builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MIN_POLLERS, 1);
-        builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, 2);
+        builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, 1);
         mServer = builder.BuildAndStart();
         if (!mServer) {
             std::string paths;
@@ -190,11 +215,12 @@ public:
                 mDispatcher->mGeneration != generation) {
                 continue;
             }
-            if (next == Clock::time_point::max()) {
-                mDispatcher->mWake.wait(lock);
-            } else {
-                mDispatcher->mWake.wait_until(lock, next);
+            lock.unlock();
+            mDispatcher->Wait(next, mWatch.Fd());
+            for (const auto& path : mWatch.Appeared()) {
+                ResetBackoff(path);
             }
+            lock.lock();
         }
     }
 
@@ -224,7 +250,7 @@ public:
             std::lock_guard lock(mDispatcher->mMutex);
             mClientsStopped = true;
             subscriptions = mSubscriptions;
-            mDispatcher->mWake.notify_all();
+            mDispatcher->Signal();
         }
         for (const auto& subscription : subscriptions) {
             subscription->Cancel();
@@ -262,6 +288,7 @@ public:
     CIpcConfiguration mConfiguration;
     std::shared_ptr<CClientDispatcher> mDispatcher = std::make_shared<CClientDispatcher>();
     const std::shared_ptr<IIpcObserver> mObserver;
+    CSocketWatch mWatch; // used by the notification thread; Watch is thread-safe
 
 private:
     mutable std::mutex mMutex; // guards every field below except those marked otherwise

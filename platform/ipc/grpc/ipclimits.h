@@ -25,5 +25,8 @@ constexpr auto kPeerRequestTimeout = std::chrono::seconds(5);
 constexpr auto kResubscribeMin = std::chrono::milliseconds(100);
 constexpr auto kResubscribeMax = std::chrono::seconds(5);
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
+// Longest wait between two connection attempts to an absent peer; its socket
+// appearing cuts the wait short.
+constexpr auto kMaxReconnectBackoff = std::chrono::milliseconds(60'000);
 
 } // namespace IpcGrpc

@@ -3,6 +3,7 @@
 #include <grpc/grpc.h>
 #include <grpc/support/log.h>
 
+#include <cstdlib>
 #include <mutex>
 
 namespace IpcGrpc {
@@ -57,6 +58,10 @@ void InitializeGrpc()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        // The backup poller of client channels wakes the process every few
+        // seconds for nothing here: Unix sockets need no backup polling.
+        // An explicit setting in the environment wins.
+        setenv("GRPC_CLIENT_CHANNEL_BACKUP_POLL_INTERVAL_MS", "0", 0);
         gpr_set_log_function(&OnGrpcLog);
         grpc_init();
     });

@@ -12,7 +12,16 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <string>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,9 +44,21 @@ public:
     virtual bool WaitSubscribed(std::chrono::milliseconds timeout) const = 0;
 };
 
-// Delivery queue and wake-ups of the notification thread.
+// Delivery queue and wake-ups of the notification thread. The thread waits
+// on an event descriptor, so it can wait on other descriptors as well.
 class CClientDispatcher {
 public:
+    CClientDispatcher() : mEventFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    {
+        if (mEventFd < 0) {
+            throw std::runtime_error(std::string("cannot create the IPC notification event: ") +
+                                     std::strerror(errno));
+        }
+    }
+    ~CClientDispatcher() { close(mEventFd); }
+    CClientDispatcher(const CClientDispatcher&) = delete;
+    CClientDispatcher& operator=(const CClientDispatcher&) = delete;
+
     // Queues a delivery to a listener; drops the oldest one when full.
     void Post(std::function<void()> delivery)
     {
@@ -49,22 +70,44 @@ public:
             }
         }
         mQueue.push_back(std::move(delivery));
-        mWake.notify_all();
+        Signal();
     }
     void Wake()
     {
         std::lock_guard lock(mMutex);
         ++mGeneration;
-        mWake.notify_all();
+        Signal();
+    }
+    // Makes the current or next Wait return.
+    void Signal()
+    {
+        const std::uint64_t one = 1;
+        (void)!write(mEventFd, &one, sizeof(one));
+    }
+    // Waits (without mMutex) for a Signal, for otherFd (if not -1) to be
+    // readable, or until the deadline.
+    void Wait(Clock::time_point deadline, int otherFd)
+    {
+        pollfd fds[2] = {{mEventFd, POLLIN, 0}, {otherFd, POLLIN, 0}};
+        int timeout = -1;
+        if (deadline != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<std::int64_t>(left, 0, 60'000));
+        }
+        poll(fds, otherFd < 0 ? 1 : 2, timeout);
+        std::uint64_t count = 0;
+        (void)!read(mEventFd, &count, sizeof(count));
     }
 
-    std::mutex mMutex; // guards mQueue, mDropped and the host's client state (see CImpl)
-    std::condition_variable mWake;
+    std::mutex mMutex; // guards mQueue, mDropped, mGeneration and the host's client state (see CImpl)
     std::deque<std::function<void()>> mQueue;
     std::size_t mDropped = 0;
     // Counts wake-ups, so one that comes while the notification thread is
     // busy is not lost.
     std::uint64_t mGeneration = 0;
+
+private:
+    const int mEventFd;
 };
 
 template <typename Stub, typename Envelope>
