@@ -44,17 +44,4 @@ void CRunningHost::Stop()
     }
 }
 
-void CSubscribers::SubscribersChanged(const std::string& service, std::size_t count)
-{
-    std::lock_guard lock(mMutex);
-    mCounts[service] = count;
-    mChanged.notify_all();
-}
-
-bool CSubscribers::WaitFor(const std::string& service, std::size_t count)
-{
-    std::unique_lock lock(mMutex);
-    return mChanged.wait_for(lock, std::chrono::seconds(10), [&] { return mCounts[service] == count; });
-}
-
 } // namespace IpcTest

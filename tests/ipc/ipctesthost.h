@@ -7,7 +7,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <map>
+#include <algorithm>
+#include <utility>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,16 +72,18 @@ private:
 };
 
 // Follows the subscriber counts the host reports.
-class CSubscribers : public IIpcObserver {
+class CSubscribers : public IIpcObserver, public CRecorder<std::pair<std::string, std::size_t>> {
 public:
-    void SubscribersChanged(const std::string& service, std::size_t count) override;
-    // Waits until the service has exactly count subscribers.
-    bool WaitFor(const std::string& service, std::size_t count);
-
-private:
-    std::mutex mMutex; // guards mCounts
-    std::condition_variable mChanged;
-    std::map<std::string, std::size_t> mCounts;
+    void SubscribersChanged(const std::string& service, std::size_t count) override { Add({service, count}); }
+    // Waits until the last count reported for the service is count.
+    bool WaitFor(const std::string& service, std::size_t count)
+    {
+        return WaitUntil([&](const auto& values) {
+            const auto last =
+                std::find_if(values.rbegin(), values.rend(), [&](const auto& v) { return v.first == service; });
+            return last != values.rend() && last->second == count;
+        });
+    }
 };
 
 } // namespace IpcTest

@@ -92,7 +92,8 @@ private:
 class CProcessControlServer final
     : public ipc::TarvGenCtrl::WithCallbackMethod_Subscribe<ipc::TarvGenCtrl::Service> {
 public:
-    CProcessControlServer(std::string name, std::shared_ptr<IGenericControl> service, std::shared_ptr<IIpcObserver> observer)
+    CProcessControlServer(std::string name, std::shared_ptr<IGenericControl> service,
+                          std::shared_ptr<IIpcObserver> observer)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service)), mHub(mName, std::move(observer))
     {
     }
@@ -150,7 +151,8 @@ private:
 
 class CTarvServer final : public ipc::Tarv::WithCallbackMethod_Subscribe<ipc::Tarv::Service> {
 public:
-    CTarvServer(std::string name, std::shared_ptr<ITarv> service, std::shared_ptr<IIpcObserver> observer)
+    CTarvServer(std::string name, std::shared_ptr<ITarv> service,
+                std::shared_ptr<IIpcObserver> observer)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service)), mHub(mName, std::move(observer))
     {
     }
@@ -224,7 +226,8 @@ private:
 class CBoardControlServer final
     : public ipc::BoardControl::WithCallbackMethod_Subscribe<ipc::BoardControl::Service> {
 public:
-    CBoardControlServer(std::string name, std::shared_ptr<IBoardControl> service, std::shared_ptr<IIpcObserver> observer)
+    CBoardControlServer(std::string name, std::shared_ptr<IBoardControl> service,
+                        std::shared_ptr<IIpcObserver> observer)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service)), mHub(mName, std::move(observer))
     {
     }
