@@ -221,6 +221,17 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
     std::atomic<int> answered{0};
     CRecorder<int> refused;
     std::vector<std::thread> callers;
+    // Releases the blocked handlers and joins the callers however the test ends.
+    const auto finish = [&] {
+        if (mServed->mRelease.wait_for(0s) != std::future_status::ready) {
+            release.set_value();
+        }
+        for (auto& caller : callers) {
+            caller.join();
+        }
+        callers.clear();
+    };
+    const std::unique_ptr<void, std::function<void(void*)>> finally(&callers, [&](void*) { finish(); });
     const auto enable = [&] {
         callers.emplace_back([&] {
             try {
@@ -262,10 +273,7 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
         EXPECT_GE(tarv->mDeadline.load(), expected - 1s);
     }
 
-    release.set_value();
-    for (auto& caller : callers) {
-        caller.join();
-    }
+    finish();
     // Every handler call was answered: the request given up by its client
     // never reached the handler.
     EXPECT_EQ(mServed->mEnables, answered);
