@@ -4,6 +4,12 @@ namespace IpcGrpc {
 
 CRequestGate::CRequestGate(std::size_t running, std::size_t waiting) : mMaxRunning(running), mMaxWaiting(waiting) {}
 
+CRequestGate::~CRequestGate()
+{
+    std::unique_lock lock(mMutex);
+    mFreed.wait(lock, [&] { return mRunning == 0 && mWaiting == 0; });
+}
+
 CRequestGate::EAdmission CRequestGate::Enter(Clock::time_point deadline, const std::function<bool()>& cancelled)
 {
     std::unique_lock lock(mMutex);
@@ -19,6 +25,7 @@ CRequestGate::EAdmission CRequestGate::Enter(Clock::time_point deadline, const s
             mFreed.wait_until(lock, deadline, ready);
         }
         --mWaiting;
+        mFreed.notify_all(); // for the destructor
     }
     if (mClosed) {
         return EAdmission::closed;

@@ -20,6 +20,10 @@ public:
     enum class EAdmission { admitted, busy, expired, cancelled, closed };
 
     CRequestGate(std::size_t running, std::size_t waiting);
+    // Waits until no request is inside (call Close first, so none waits).
+    ~CRequestGate();
+    CRequestGate(const CRequestGate&) = delete;
+    CRequestGate& operator=(const CRequestGate&) = delete;
 
     // Takes a running place, waiting for one until the deadline. A request
     // whose deadline passed or whose client cancelled (checked when it would

@@ -97,6 +97,13 @@ public:
         : mName(std::move(name)), mRunner(mName), mService(std::move(service)), mHub(mName, std::move(observer))
     {
     }
+    // Destroyed after the server's shutdown, which waits for the request
+    // threads through synchronisation inside gRPC; taking the lock once more
+    // orders the destruction after the last GetState in our own terms too
+    // (and so for ThreadSanitizer).
+    ~CProcessControlServer() override { const std::lock_guard lock(mStateMutex); }
+    CProcessControlServer(const CProcessControlServer&) = delete;
+    CProcessControlServer& operator=(const CProcessControlServer&) = delete;
 
     grpc::Status Enable(grpc::ServerContext* context, const ipc::MEmpty*, ipc::MResult* reply) override
     {
