@@ -1,5 +1,5 @@
 # Top-level entry points. Both install what is missing first.
-.PHONY: all bootstrap build run test test-fast clean
+.PHONY: all bootstrap build run test test-fast footprint clean
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -25,6 +25,10 @@ test: bootstrap
 # Normal build and its tests only (for quick local iterations).
 test-fast: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Idle footprint of the daemon (WINDOW seconds, default 60).
+footprint: build
+	@bench/footprint/footprint.sh -b $(BUILD_DIR) -w $(or $(WINDOW),60)
 
 clean:
 	rm -rf build build-asan build-tsan

@@ -21,7 +21,11 @@
 template <typename Backend>
 class AppCommunicationHost : public Backend {
 public:
-    explicit AppCommunicationHost(const std::string& configurationPath) : Backend(configurationPath) {}
+    explicit AppCommunicationHost(const std::string& configurationPath,
+                                  std::shared_ptr<IIpcObserver> observer = nullptr)
+        : Backend(configurationPath, std::move(observer))
+    {
+    }
 
     template <typename I, typename S>
     std::shared_ptr<IServer> AddService(const std::string& name, const std::shared_ptr<S>& service)

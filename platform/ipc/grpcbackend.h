@@ -13,6 +13,7 @@
 #include "platform/ipc/iclient.h"
 #include "platform/ipc/idiagnostics.h"
 #include "platform/ipc/igenericcontrol.h"
+#include "platform/ipc/iipcobserver.h"
 #include "platform/ipc/ilogconfig.h"
 #include "platform/ipc/ilogger.h"
 #include "platform/ipc/iprocesscontrol.h"
@@ -20,8 +21,6 @@
 #include "platform/ipc/itarv.h"
 #include "platform/ipc/itarvclient.h"
 
-#include <chrono>
-#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,8 +33,9 @@ public:
     static std::shared_ptr<Rpc::ILogger> GetLogger();
 
     // Reads the IPC configuration file; throws std::runtime_error naming the
-    // file and the problem when it is missing or malformed.
-    explicit GrpcBackend(const std::string& configurationPath);
+    // file and the problem when it is missing or malformed. The observer,
+    // when given, learns how the served services are used.
+    explicit GrpcBackend(const std::string& configurationPath, std::shared_ptr<IIpcObserver> observer = nullptr);
     virtual ~GrpcBackend();
     GrpcBackend(const GrpcBackend&) = delete;
     GrpcBackend& operator=(const GrpcBackend&) = delete;
@@ -50,11 +50,6 @@ public:
     // Ends subscriptions, stops serving, removes the socket files and makes
     // RunServer and HandleClientNotifications return. Idempotent.
     void Stop();
-
-    // Number of clients currently subscribed to the named service's notifications.
-    std::size_t SubscriberCount(const std::string& name) const;
-    // Waits until the named service has at least count subscribers.
-    bool WaitForSubscribers(const std::string& name, std::size_t count, std::chrono::milliseconds timeout) const;
 
     class CImpl;
 

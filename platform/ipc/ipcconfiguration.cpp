@@ -2,8 +2,10 @@
 
 #include "platform/rootdir/rootdir.h"
 
+#include <grp.h>
 #include <json/json.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -11,10 +13,30 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 constexpr const char* kUnixPrefix = "unix:";
 constexpr const char* kExample = "\"unix:/run/iipc/tarv.sock\"";
+constexpr const char* kGroupKey = "socketGroup";
+
+// The id of the named group; nothing when the system has no such group.
+std::optional<gid_t> FindGroup(const std::string& name)
+{
+    long size = sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 4096);
+    group entry {};
+    group* found = nullptr;
+    int rc = 0;
+    while ((rc = getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < (1u << 20)) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (rc != 0 || found == nullptr) {
+        return std::nullopt;
+    }
+    return found->gr_gid;
+}
 } // namespace
 
 CIpcConfiguration::CIpcConfiguration(const std::string& path) : mPath(path)
@@ -44,6 +66,17 @@ CIpcConfiguration::CIpcConfiguration(const std::string& path) : mPath(path)
     const std::size_t maxPath = sizeof(sockaddr_un::sun_path) - 1;
     for (const std::string& name : root.getMemberNames()) {
         const Json::Value& value = root[name];
+        if (name == kGroupKey) {
+            if (!value.isString() || value.asString().empty()) {
+                Fail(std::string("entry '") + kGroupKey + "' must name a group, such as \"charging\"");
+            }
+            mSocketGroup = FindGroup(value.asString());
+            if (!mSocketGroup) {
+                Fail(std::string("entry '") + kGroupKey + "' names the group '" + value.asString() +
+                     "', which this system does not have");
+            }
+            continue;
+        }
         if (!value.isString()) {
             Fail("entry '" + name + "' must be a string such as " + kExample);
         }

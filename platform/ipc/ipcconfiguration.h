@@ -3,9 +3,16 @@
 // name to the Unix socket it is served on, for example
 //   { "TarvGenCtrl": "unix:/run/iipc/tarvgenctrl.sock", ... }
 // Socket paths are absolute paths resolved under the root directory. Other
-// transports (TCP in particular) are refused.
+// transports (TCP in particular) are refused. The optional member
+//   "socketGroup": "charging"
+// names the group that owns the sockets and the socket directories the host
+// creates (default: the process's group); a group the system does not know
+// is an error.
+
+#include <sys/types.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 struct SIpcEndpoint {
@@ -24,10 +31,13 @@ public:
     bool HasEndpoint(const std::string& name) const;
     // Throws std::runtime_error naming the file when the name has no entry.
     const SIpcEndpoint& GetEndpoint(const std::string& name) const;
+    // The group of "socketGroup", resolved when the file is read.
+    std::optional<gid_t> GetSocketGroup() const { return mSocketGroup; }
 
 private:
     [[noreturn]] void Fail(const std::string& problem) const;
 
     std::string mPath;
     std::map<std::string, SIpcEndpoint> mEndpoints;
+    std::optional<gid_t> mSocketGroup;
 };

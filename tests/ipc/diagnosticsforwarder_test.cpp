@@ -116,21 +116,4 @@ TEST(DiagnosticsCommClient, SignalsTravelToTheCollectorWithTheirTypeAndTimestamp
     CRootDir::Set("/");
 }
 
-TEST(DiagnosticsCommClient, SendingWithoutACollectorReturnsAtOnce)
-{
-    TestSupport::CTempDir root;
-    IpcTest::WriteConfiguration(root);
-    CRunningHost daemon(root);
-    CDiagnosticsCommClient::Initialize(daemon.Get());
-    daemon.Start();
-    const CSignalDefinition<bool> flag(0x451, "Invalid Config Value Error", false);
-    CDiagnosticsSignal<bool> signal(&flag);
-    // Queued, not delivered; a blocking send would hang the test.
-    for (int i = 0; i < 2000; ++i) {
-        EXPECT_TRUE(signal.Send(true));
-    }
-    CDiagnosticsCommClient::Terminate();
-    CRootDir::Set("/");
-}
-
 } // namespace

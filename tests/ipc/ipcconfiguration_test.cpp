@@ -53,19 +53,17 @@ TEST_F(IpcConfiguration, EveryFaultNamesTheFileAndTheProblem)
     EXPECT_THAT(ErrorFor(R"(["unix:/a.sock"])"), named("must hold a JSON object"));
     EXPECT_THAT(ErrorFor(R"({"TarvGenCtrl": 5})"), named("entry 'TarvGenCtrl' must be a string"));
     EXPECT_THAT(ErrorFor(R"({"A": "unix:/a.sock", "A": "unix:/b.sock"})"), named("is not valid JSON"));
+    EXPECT_THAT(ErrorFor(R"({"socketGroup": "no-such-group-here"})"),
+                named("names the group 'no-such-group-here', which this system does not have"));
+    EXPECT_THAT(ErrorFor(R"({"socketGroup": ""})"), named("entry 'socketGroup' must name a group"));
 
-    const std::string longName(120, 'x');
-    EXPECT_THAT(ErrorFor(R"({"Tarv": "unix:/)" + longName + R"("})"), named("is longer than"));
-}
-
-TEST_F(IpcConfiguration, OnlyUnixSocketsWithAnAbsolutePathAreAccepted)
-{
-    for (const char* endpoint : {"localhost:50051", "dns:///localhost:50051", "ipv4:127.0.0.1:1", "unix:run/a.sock",
-                                 "unix:", "unix-abstract:tarv", "tcp://127.0.0.1:5"}) {
-        EXPECT_THAT(ErrorFor(std::string(R"({"Tarv": ")") + endpoint + R"("})"),
-                    AllOf(HasSubstr(Path()), HasSubstr("only Unix socket endpoints")))
+    for (const char* endpoint : {"localhost:50051", "dns:///localhost:50051", "unix:run/a.sock", "unix:",
+                                 "unix-abstract:tarv", "tcp://127.0.0.1:5"}) {
+        EXPECT_THAT(ErrorFor(std::string(R"({"Tarv": ")") + endpoint + R"("})"), named("only Unix socket endpoints"))
             << endpoint;
     }
+    const std::string longName(120, 'x');
+    EXPECT_THAT(ErrorFor(R"({"Tarv": "unix:/)" + longName + R"("})"), named("is longer than"));
 }
 
 TEST_F(IpcConfiguration, MissingFileOrEntryIsReportedByTheHost)

@@ -1,5 +1,6 @@
 #include "platform/ipc/communicationexception.h"
 #include "platform/ipc/logconfigservice.h"
+#include "platform/ipc/requestdeadline.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
@@ -7,14 +8,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
+#include <grp.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cstring>
+#include <filesystem>
 #include <future>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -25,12 +26,16 @@ using testing::HasSubstr;
 using namespace std::chrono_literals;
 
 // Served process-control object as the daemon's: request handlers and the
-// senders the host installs.
+// senders the host installs. Enable waits for mRelease while mBlock is set.
 class CFakeProcessControl : public IGenericControl {
 public:
     ipc::MResult Enable() override
     {
         ++mEnables;
+        mEntered.Add(1);
+        if (mBlock) {
+            mRelease.wait();
+        }
         if (mThrow) {
             throw std::runtime_error("handler failed");
         }
@@ -47,14 +52,28 @@ public:
     std::function<void()> mAliveSender;
     std::atomic<int> mEnables{0};
     std::atomic<bool> mThrow{false};
+    std::atomic<bool> mBlock{false};
+    CRecorder<int> mEntered;
+    std::shared_future<void> mRelease;
 };
 
 // Client-side listener recording every notification as a number: the state,
-// or -1 for an alive tick.
+// or -1 for an alive tick. It may then wait for mGate or throw.
 class CStateRecorder : public IProcessControl, public CRecorder<int> {
 public:
-    void NotifyState(const ipc::MState& state) override { Add(state.state()); }
+    void NotifyState(const ipc::MState& state) override
+    {
+        Add(state.state());
+        if (mGate.valid()) {
+            mGate.wait();
+        }
+        if (mThrow) {
+            throw 42; // not even a std::exception
+        }
+    }
     void NotifyAlive() override { Add(-1); }
+    std::shared_future<void> mGate;
+    bool mThrow = false;
 };
 
 ipc::MState State(ipc::MState::EState value)
@@ -63,6 +82,39 @@ ipc::MState State(ipc::MState::EState value)
     state.set_state(value);
     return state;
 }
+
+// The network service as the daemon serves it; Validate records the
+// deadline it is served under.
+class CFakeTarv : public ITarv {
+public:
+    ipc::MScanWlan ScanWlan() override
+    {
+        ipc::MScanWlan reply;
+        reply.add_networks()->set_ssid("station-ü \"quoted\"");
+        return reply;
+    }
+    bool Validate() override
+    {
+        mDeadline = CRequestDeadline::Current();
+        return false;
+    }
+    bool TriggerNotification(const ipc::MNetInterfaces& interfaces) override
+    {
+        mRequested.assign(interfaces.interfaces().begin(), interfaces.interfaces().end());
+        return true;
+    }
+
+    std::function<void(const ipc::MNetStatus&)> mStatusSender;
+    std::function<void(float)> mFloatSender;
+    std::vector<int> mRequested;
+    std::atomic<CRequestDeadline::Clock::time_point> mDeadline;
+};
+
+class CStatusRecorder : public ITarvClient, public CRecorder<std::string> {
+public:
+    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status.SerializeAsString()); }
+    void NotifyFloat(float value) override { Add("float " + std::to_string(value)); }
+};
 
 class IpcHost : public testing::Test {
 protected:
@@ -86,25 +138,56 @@ protected:
 
     TestSupport::CTempDir mRoot;
     bool mConfigured = (IpcTest::WriteConfiguration(mRoot), true);
-    CRunningHost mServer{mRoot};
+    std::shared_ptr<IpcTest::CSubscribers> mSubscribers = std::make_shared<IpcTest::CSubscribers>();
+    CRunningHost mServer{mRoot, mSubscribers};
     std::shared_ptr<CFakeProcessControl> mServed;
 };
 
-TEST_F(IpcHost, RequestsReachTheServedObjectAndFailuresBecomeCommunicationErrors)
+TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunicationErrors)
 {
+    auto tarv = std::make_shared<CFakeTarv>();
+    mServer.Get()->AddService<ITarv>("Tarv", tarv);
+    mServer.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
     mServer.Start();
     CRunningHost clientHost(mRoot);
     auto control = clientHost.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
+    auto logConfig = clientHost.Get()->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
+    auto statuses = std::make_shared<CStatusRecorder>();
+    auto network = clientHost.Get()->CreateClient("Tarv", statuses);
     clientHost.Start();
+    ASSERT_TRUE(network->WaitSubscribed(5s));
+
+    const ipc::MScanWlan scan = network->GetInterface()->ScanWlan();
+    ASSERT_EQ(scan.networks_size(), 1);
+    EXPECT_EQ(scan.networks(0).ssid(), "station-ü \"quoted\"");
+    ipc::MNetInterfaces interfaces;
+    interfaces.add_interfaces(ipc::ELte0);
+    interfaces.add_interfaces(ipc::EEth0);
+    EXPECT_TRUE(network->GetInterface()->TriggerNotification(interfaces));
+    EXPECT_THAT(tarv->mRequested, ElementsAre(ipc::ELte0, ipc::EEth0));
+    ipc::MNetStatus status;
+    status.set_interface(ipc::ELte0);
+    status.set_connectionstate(ipc::MNetStatus::EConnected);
+    status.mutable_properties()->set_ipaddress("10.64.12.7");
+    status.mutable_lteinfo()->set_technology("NB-IoT");
+    tarv->mStatusSender(status);
+    tarv->mFloatSender(2.5f);
+    ASSERT_TRUE(statuses->WaitForCount(2));
+    EXPECT_THAT(statuses->Values(), ElementsAre(status.SerializeAsString(), "float 2.500000"));
 
     EXPECT_EQ(control->Enable().result(), ipc::MResult::Ok);
     EXPECT_EQ(control->Disable().result(), ipc::MResult::Illegal);
-    EXPECT_EQ(mServed->mEnables, 1);
-
     // The state the host answers is the last one sent.
     EXPECT_EQ(control->GetState().state(), ipc::MState::Invalid);
     mServed->mStateSender(State(ipc::MState::Disabled));
     EXPECT_EQ(control->GetState().state(), ipc::MState::Disabled);
+
+    const Log::ELogLevel before = Log::GetLogLevel();
+    EXPECT_TRUE(logConfig->SetLogLevel(Log::debug));
+    EXPECT_EQ(logConfig->GetLogLevel(), Log::debug);
+    EXPECT_FALSE(logConfig->SetLogLevel(6));
+    EXPECT_EQ(Log::GetLogLevel(), Log::debug);
+    Log::SetLogLevel(before);
 
     // A throwing handler does not take the server down.
     mServed->mThrow = true;
@@ -122,6 +205,81 @@ TEST_F(IpcHost, RequestsReachTheServedObjectAndFailuresBecomeCommunicationErrors
     }
 }
 
+TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirClientGaveUp)
+{
+    auto tarv = std::make_shared<CFakeTarv>();
+    mServer.Get()->AddService<ITarv>("Tarv", tarv);
+    std::promise<void> release;
+    mServed->mRelease = release.get_future().share();
+    mServed->mBlock = true;
+    mServer.Start();
+    CRunningHost clientHost(mRoot);
+    auto control = clientHost.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
+    auto network = clientHost.Get()->CreateClient<ITarv>("Tarv")->GetInterface();
+    clientHost.Start();
+
+    std::atomic<int> answered{0};
+    CRecorder<int> refused;
+    std::vector<std::thread> callers;
+    // Releases the blocked handlers and joins the callers however the test ends.
+    const auto finish = [&] {
+        if (mServed->mRelease.wait_for(0s) != std::future_status::ready) {
+            release.set_value();
+        }
+        for (auto& caller : callers) {
+            caller.join();
+        }
+        callers.clear();
+    };
+    const std::unique_ptr<void, std::function<void(void*)>> finally(&callers, [&](void*) { finish(); });
+    const auto enable = [&] {
+        callers.emplace_back([&] {
+            try {
+                control->Enable();
+                ++answered;
+            } catch (const Rpc::CommunicationException&) {
+                refused.Add(1);
+            }
+        });
+    };
+    for (int i = 0; i < 4; ++i) {
+        enable();
+    }
+    ASSERT_TRUE(mServed->mEntered.WaitForCount(4));
+    {
+        // A caller serving a request of its own passes its deadline on.
+        const CRequestDeadline::CScope scope(CRequestDeadline::Clock::now() + 200ms);
+        EXPECT_THROW(control->Enable(), Rpc::CommunicationException);
+    }
+    // Far more blocked requests than the server has threads.
+    for (int i = 0; i < 44; ++i) {
+        enable();
+    }
+    // 2 wait for a turn (1 when the given-up request still holds its place).
+    ASSERT_TRUE(refused.WaitForCount(42, 10s));
+    EXPECT_EQ(control->GetState().state(), ipc::MState::Invalid);
+
+    // The handler runs under the client's deadline: 30 s, or the earlier one
+    // of the request the client serves.
+    for (const bool scoped : {false, true}) {
+        const auto start = CRequestDeadline::Clock::now();
+        std::optional<CRequestDeadline::CScope> scope;
+        if (scoped) {
+            scope.emplace(start + 10s);
+        }
+        EXPECT_FALSE(network->Validate());
+        const auto expected = start + (scoped ? 10s : 30s);
+        EXPECT_LE(tarv->mDeadline.load(), expected + 2s);
+        EXPECT_GE(tarv->mDeadline.load(), expected - 1s);
+    }
+
+    finish();
+    // Every handler call was answered: the request given up by its client
+    // never reached the handler.
+    EXPECT_EQ(mServed->mEnables, answered);
+    EXPECT_EQ(answered + refused.Values().size(), 48u);
+}
+
 TEST_F(IpcHost, NotificationsReachEverySubscriberAndLateSubscribersOnlyLaterOnes)
 {
     mServer.Start();
@@ -131,8 +289,7 @@ TEST_F(IpcHost, NotificationsReachEverySubscriberAndLateSubscribersOnlyLaterOnes
     // Two subscriptions from one process are two subscribers as well.
     auto second = std::make_shared<CStateRecorder>();
     auto secondClient = firstHost.Get()->CreateClient("TarvGenCtrl", second);
-    ASSERT_TRUE(secondClient->WaitSubscribed(5s));
-    ASSERT_TRUE(mServer.Get()->WaitForSubscribers("TarvGenCtrl", 2, 5s));
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 2));
 
     mServed->mStateSender(State(ipc::MState::Disabled));
     mServed->mAliveSender();
@@ -142,59 +299,52 @@ TEST_F(IpcHost, NotificationsReachEverySubscriberAndLateSubscribersOnlyLaterOnes
     CRunningHost lateHost(mRoot);
     auto late = std::make_shared<CStateRecorder>();
     auto lateClient = Subscribe(lateHost, late);
-    ASSERT_TRUE(mServer.Get()->WaitForSubscribers("TarvGenCtrl", 3, 5s));
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 3));
     mServed->mStateSender(State(ipc::MState::Enabled));
 
+    ASSERT_TRUE(late->WaitForCount(1));
     ASSERT_TRUE(first->WaitForCount(3));
     ASSERT_TRUE(second->WaitForCount(3));
-    ASSERT_TRUE(late->WaitForCount(1));
     EXPECT_THAT(first->Values(), ElementsAre(2, -1, 3));
     EXPECT_THAT(second->Values(), ElementsAre(2, -1, 3));
     EXPECT_THAT(late->Values(), ElementsAre(3));
 }
 
-TEST_F(IpcHost, VanishedOrStuckSubscribersNeverBlockTheSender)
+TEST_F(IpcHost, VanishedStuckOrThrowingSubscribersNeverBlockTheSender)
 {
     mServer.Start();
-    // A subscriber whose listener never returns until released.
+    // A subscriber whose listener never returns until released, and one whose listener throws.
     std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    class CStuck : public CStateRecorder {
-    public:
-        explicit CStuck(std::shared_future<void> gate) : mGate(std::move(gate)) {}
-        void NotifyState(const ipc::MState& state) override
-        {
-            CStateRecorder::NotifyState(state);
-            mGate.wait();
-        }
-        std::shared_future<void> mGate;
-    };
     CRunningHost stuckHost(mRoot);
-    auto stuck = std::make_shared<CStuck>(released);
+    auto stuck = std::make_shared<CStateRecorder>();
+    stuck->mGate = release.get_future().share();
     auto stuckClient = Subscribe(stuckHost, stuck);
-
     auto vanishing = std::make_unique<CRunningHost>(mRoot);
-    auto gone = std::make_shared<CStateRecorder>();
-    auto goneClient = Subscribe(*vanishing, gone);
-
+    auto goneClient = Subscribe(*vanishing, std::make_shared<CStateRecorder>());
     CRunningHost healthyHost(mRoot);
     auto healthy = std::make_shared<CStateRecorder>();
     auto healthyClient = Subscribe(healthyHost, healthy);
-    ASSERT_TRUE(mServer.Get()->WaitForSubscribers("TarvGenCtrl", 3, 5s));
+    auto throwing = std::make_shared<CStateRecorder>();
+    throwing->mThrow = true;
+    auto throwingClient = healthyHost.Get()->CreateClient("TarvGenCtrl", throwing);
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 4));
 
     vanishing.reset();
     goneClient.reset();
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 3));
     // Far more notifications than any queue holds; a blocking send would hang here.
     for (int i = 0; i < 5000; ++i) {
         mServed->mStateSender(State(i % 2 == 0 ? ipc::MState::Disabled : ipc::MState::Enabled));
     }
     mServed->mStateSender(State(ipc::MState::FatalError));
-    // The healthy subscriber gets the last notification even if it lost older ones.
-    EXPECT_TRUE(healthy->WaitUntil(
-        [](const std::vector<int>& values) { return !values.empty() && values.back() == ipc::MState::FatalError; }));
+    // The healthy subscribers get the last notification even if they lost older ones.
+    const auto last = [](const std::vector<int>& values) {
+        return !values.empty() && values.back() == ipc::MState::FatalError;
+    };
+    EXPECT_TRUE(healthy->WaitUntil(last));
+    EXPECT_TRUE(throwing->WaitUntil(last));
     release.set_value();
     EXPECT_EQ(stuck->Values().front(), ipc::MState::Disabled);
-    EXPECT_EQ(mServer.Get()->SubscriberCount("TarvGenCtrl"), 2u);
 }
 
 TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
@@ -213,163 +363,46 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
     EXPECT_FALSE(board->GetInterface()->RebootRequest());
     EXPECT_FALSE(board->IsSubscribed());
 
-    CRunningHost controllerHost(mRoot);
-    auto controller = std::make_shared<CBoardController>();
-    controllerHost.Get()->AddService<IBoardControl>("BoardControl", controller);
-    controllerHost.Start();
-    ASSERT_TRUE(board->WaitSubscribed(10s));
-    EXPECT_TRUE(board->GetInterface()->RebootRequest());
-    controller->mMainsLostSender();
-    EXPECT_TRUE(mainsLost->WaitForCount(1));
-
-    // The controller restarts: the subscription comes back by itself.
-    controllerHost.Stop();
-    CRunningHost restartedHost(mRoot);
-    auto restarted = std::make_shared<CBoardController>();
-    restartedHost.Get()->AddService<IBoardControl>("BoardControl", restarted);
-    restartedHost.Start();
-    ASSERT_TRUE(restartedHost.Get()->WaitForSubscribers("BoardControl", 1, 10s));
-    restarted->mMainsLostSender();
-    EXPECT_TRUE(mainsLost->WaitForCount(2));
+    for (int run = 1; run <= 2; ++run) {
+        // The controller starts, and then restarts: the subscription comes back by itself.
+        auto subscribers = std::make_shared<IpcTest::CSubscribers>();
+        CRunningHost controllerHost(mRoot, subscribers);
+        auto controller = std::make_shared<CBoardController>();
+        controllerHost.Get()->AddService<IBoardControl>("BoardControl", controller);
+        controllerHost.Start();
+        ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
+        EXPECT_TRUE(board->GetInterface()->RebootRequest());
+        controller->mMainsLostSender();
+        EXPECT_TRUE(mainsLost->WaitForCount(run));
+    }
 }
 
-TEST_F(IpcHost, SocketsAreGroupOnlyAndStaleOnesAreReplaced)
+TEST_F(IpcHost, SocketsGetTheirModeAndGroupOnlyWhenPublishedAndAreRemovedAtStop)
 {
-    // A socket file left by a crashed run: bound, never served.
-    const std::string path = SocketPath("tarvgenctrl.sock");
-    ::mkdir((mRoot.Root() + "run").c_str(), 0755);
-    ::mkdir((mRoot.Root() + "run/iipc").c_str(), 0700);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd);
-
-    mServer.Start();
+    mRoot.WriteFile("etc/iipc.json", R"({"Tarv": "unix:/run/iipc/tarv.sock", "socketGroup": "daemon"})");
+    const gid_t group = ::getgrnam("daemon")->gr_gid;
+    const std::string path = SocketPath("tarv.sock");
+    CRunningHost host(mRoot);
+    host.Get()->AddService<ITarv>("Tarv", std::make_shared<CFakeTarv>());
+    host.Start();
     struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISSOCK(info.st_mode));
-    EXPECT_EQ(info.st_mode & 07777, 0660u);
+    for (const auto& [file, mode] : {std::pair{path, 0140660u}, std::pair{mRoot.Root() + "run/iipc", 040750u}}) {
+        ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
+        EXPECT_EQ(info.st_mode, mode) << file;
+        EXPECT_EQ(info.st_gid, group) << file;
+    }
+    // Only the socket is left in the directory (no staging directory).
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mRoot.Root() + "run/iipc"), {}), 1);
 
-    // A second host on the same socket is refused; the first keeps serving,
-    // also after the second one is gone.
+    // A second host on the same socket is refused; the first keeps its socket.
     {
         CRunningHost second(mRoot);
-        second.Get()->AddService<IGenericControl>("TarvGenCtrl", std::make_shared<CFakeProcessControl>());
+        second.Get()->AddService<ITarv>("Tarv", std::make_shared<CFakeTarv>());
         EXPECT_THROW(second.Get()->StartServices(), std::runtime_error);
     }
     EXPECT_EQ(::stat(path.c_str(), &info), 0);
-
-    mServer.Stop();
+    host.Stop();
     EXPECT_NE(::stat(path.c_str(), &info), 0);
-}
-
-TEST_F(IpcHost, SocketDirectoryIsCreatedWithMode0750AndOtherFilesAreNotReplaced)
-{
-    mServer.Start();
-    struct stat info {};
-    ASSERT_EQ(::stat((mRoot.Root() + "run/iipc").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0750u);
-    mServer.Stop();
-
-    mRoot.WriteFile("run/iipc/tarv.sock", "not a socket");
-    CRunningHost host(mRoot);
-    host.Get()->AddService<ITarv>("Tarv", std::shared_ptr<ITarv>());
-    try {
-        host.Get()->StartServices();
-        FAIL() << "a regular file was replaced by a socket";
-    } catch (const std::runtime_error& e) {
-        EXPECT_THAT(e.what(), HasSubstr("is not a socket"));
-    }
-    EXPECT_EQ(mRoot.ReadFile("run/iipc/tarv.sock"), "not a socket");
-}
-
-// The network service as the daemon serves it.
-class CFakeTarv : public ITarv {
-public:
-    ipc::MScanWlan ScanWlan() override
-    {
-        ipc::MScanWlan reply;
-        auto* network = reply.add_networks();
-        network->set_ssid("station-ü \"quoted\"");
-        network->set_security("wpa2");
-        network->set_signallevel(-61);
-        network->set_channel(11);
-        reply.set_success(true);
-        return reply;
-    }
-    bool Validate() override { return false; }
-    bool TriggerNotification(const ipc::MNetInterfaces& interfaces) override
-    {
-        mRequested.assign(interfaces.interfaces().begin(), interfaces.interfaces().end());
-        return true;
-    }
-
-    std::function<void(const ipc::MNetStatus&)> mStatusSender;
-    std::function<void(float)> mFloatSender;
-    std::vector<int> mRequested;
-};
-
-class CStatusRecorder : public ITarvClient, public CRecorder<std::string> {
-public:
-    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status.SerializeAsString()); }
-    void NotifyFloat(float value) override { Add("float " + std::to_string(value)); }
-};
-
-TEST_F(IpcHost, NetworkServiceRequestsAndStatusNotificationsKeepEveryField)
-{
-    auto tarv = std::make_shared<CFakeTarv>();
-    mServer.Get()->AddService<ITarv>("Tarv", tarv);
-    mServer.Start();
-    CRunningHost clientHost(mRoot);
-    auto statuses = std::make_shared<CStatusRecorder>();
-    auto client = clientHost.Get()->CreateClient("Tarv", statuses);
-    clientHost.Start();
-    ASSERT_TRUE(client->WaitSubscribed(5s));
-
-    const ipc::MScanWlan scan = client->GetInterface()->ScanWlan();
-    ASSERT_EQ(scan.networks_size(), 1);
-    EXPECT_EQ(scan.networks(0).ssid(), "station-ü \"quoted\"");
-    EXPECT_EQ(scan.networks(0).signallevel(), -61);
-    EXPECT_TRUE(scan.success());
-    EXPECT_FALSE(client->GetInterface()->Validate());
-    ipc::MNetInterfaces interfaces;
-    interfaces.add_interfaces(ipc::ELte0);
-    interfaces.add_interfaces(ipc::EEth0);
-    EXPECT_TRUE(client->GetInterface()->TriggerNotification(interfaces));
-    EXPECT_THAT(tarv->mRequested, ElementsAre(ipc::ELte0, ipc::EEth0));
-
-    ipc::MNetStatus status;
-    status.set_interface(ipc::ELte0);
-    status.set_connectionstate(ipc::MNetStatus::EConnected);
-    status.set_signalstrength(-71);
-    status.mutable_properties()->set_ipaddress("10.64.12.7");
-    status.mutable_properties()->set_defaultgateway("0.0.0.0");
-    status.mutable_dns()->set_primarydns("192.0.2.53");
-    status.mutable_lteinfo()->set_technology("NB-IoT");
-    tarv->mStatusSender(status);
-    tarv->mFloatSender(2.5f);
-    ASSERT_TRUE(statuses->WaitForCount(2));
-    EXPECT_EQ(statuses->Values()[0], status.SerializeAsString());
-    EXPECT_EQ(statuses->Values()[1], "float 2.500000");
-}
-
-TEST_F(IpcHost, LogLevelIsReadAndSetThroughTheLogService)
-{
-    mServer.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
-    mServer.Start();
-    CRunningHost clientHost(mRoot);
-    auto logConfig = clientHost.Get()->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
-    const Log::ELogLevel before = Log::GetLogLevel();
-
-    EXPECT_TRUE(logConfig->SetLogLevel(Log::debug));
-    EXPECT_EQ(Log::GetLogLevel(), Log::debug);
-    EXPECT_EQ(logConfig->GetLogLevel(), Log::debug);
-    EXPECT_FALSE(logConfig->SetLogLevel(6));
-    EXPECT_FALSE(logConfig->SetLogLevel(-1));
-    EXPECT_EQ(Log::GetLogLevel(), Log::debug);
-    Log::SetLogLevel(before);
 }
 
 } // namespace

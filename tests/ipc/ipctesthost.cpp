@@ -15,10 +15,10 @@ void WriteConfiguration(const TestSupport::CTempDir& root)
 })");
 }
 
-CRunningHost::CRunningHost(const TestSupport::CTempDir& root)
+CRunningHost::CRunningHost(const TestSupport::CTempDir& root, std::shared_ptr<IIpcObserver> observer)
 {
     CRootDir::Set(root.Root());
-    mHost = std::make_shared<Host>(root.Root() + "etc/iipc.json");
+    mHost = std::make_shared<Host>(root.Root() + "etc/iipc.json", std::move(observer));
 }
 
 CRunningHost::~CRunningHost()

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
+#include <utility>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,7 +25,7 @@ void WriteConfiguration(const TestSupport::CTempDir& root);
 // A host whose RunServer and HandleClientNotifications threads run until Stop.
 class CRunningHost {
 public:
-    explicit CRunningHost(const TestSupport::CTempDir& root);
+    explicit CRunningHost(const TestSupport::CTempDir& root, std::shared_ptr<IIpcObserver> observer = nullptr);
     ~CRunningHost();
     // Binds the added services and starts both threads.
     void Start();
@@ -67,6 +69,21 @@ private:
     mutable std::mutex mMutex; // guards mValues
     std::condition_variable mChanged;
     std::vector<T> mValues;
+};
+
+// Follows the subscriber counts the host reports.
+class CSubscribers : public IIpcObserver, public CRecorder<std::pair<std::string, std::size_t>> {
+public:
+    void SubscribersChanged(const std::string& service, std::size_t count) override { Add({service, count}); }
+    // Waits until the last count reported for the service is count.
+    bool WaitFor(const std::string& service, std::size_t count)
+    {
+        return WaitUntil([&](const auto& values) {
+            const auto last =
+                std::find_if(values.rbegin(), values.rend(), [&](const auto& v) { return v.first == service; });
+            return last != values.rend() && last->second == count;
+        });
+    }
 };
 
 } // namespace IpcTest

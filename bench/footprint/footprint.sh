@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Idle footprint of the daemon: starts it against a throw-away root (as
+# scripts/run.sh does) inside a private network namespace, drives it to
+# Enabled with tarvctl (disable, then enable), then measures an idle window.
+#
+# usage: bench/footprint/footprint.sh [-b BUILD_DIR] [-w WINDOW_SECONDS]
+# Reports RSS, PSS, private memory (anonymous plus private file pages),
+# threads, CPU as % of one core and voluntary context switches (wake-ups)
+# per minute per thread name.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=build
+window=60
+while getopts "b:w:" opt; do
+  case $opt in
+    b) build=$OPTARG ;;
+    w) window=$OPTARG ;;
+    *) echo "usage: $0 [-b BUILD_DIR] [-w WINDOW_SECONDS]" >&2; exit 2 ;;
+  esac
+done
+[[ $window =~ ^[1-9][0-9]*$ ]] || { echo "footprint: the window must be a whole number of seconds" >&2; exit 2; }
+tarv=$build/src/tarv
+ctl=$build/tools/tarvctl/tarvctl
+for program in "$tarv" "$ctl"; do
+  [[ -x $program ]] || { echo "footprint: $program is missing; build it first" >&2; exit 2; }
+done
+
+root=$(mktemp -d /tmp/tarv-footprint-XXXXXX)
+pid=
+cleanup() {
+  if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$root"
+}
+trap cleanup EXIT
+mkdir -p "$root/etc/config" "$root/etc/network" "$root/run"
+cat > "$root/etc/iipc.json" <<'JSON'
+{
+  "TarvGenCtrl": "unix:/run/iipc/tarvgenctrl.sock",
+  "Tarv": "unix:/run/iipc/tarv.sock",
+  "TarvLog": "unix:/run/iipc/tarvlog.sock",
+  "BoardControl": "unix:/run/iipc/boardcontrol.sock",
+  "Diagnostics": "unix:/run/iipc/diagnostics.sock"
+}
+JSON
+
+# The private network namespace keeps the host's interfaces out of reach.
+netns=()
+if [[ ${FOOTPRINT_NETNS:-1} == 1 ]]; then netns=(unshare --net --); fi
+"${netns[@]}" "$tarv" -r "$root/" >"$root/tarv.log" 2>&1 &
+pid=$!
+
+ctl() { timeout 40 "$ctl" --root "$root/" "$@"; }
+for _ in $(seq 100); do [[ -S $root/run/iipc/tarvgenctrl.sock ]] && break; sleep 0.1; done
+[[ -S $root/run/iipc/tarvgenctrl.sock ]] || { echo "footprint: the daemon did not start:" >&2; tail "$root/tarv.log" >&2; exit 1; }
+ctl disable >/dev/null || true
+ctl enable >/dev/null || true
+state=
+for _ in $(seq 60); do
+  state=$(ctl state 2>/dev/null || true)
+  [[ $state == *Enabled* ]] && break
+  sleep 0.5
+done
+[[ $state == *Enabled* ]] || { echo "footprint: the daemon did not reach Enabled (state: $state)" >&2; exit 1; }
+sleep 2 # let the enable settle before the window starts
+
+# "name switches" for every thread, and the process's CPU ticks.
+threads() {
+  for task in /proc/"$pid"/task/*; do
+    printf '%s\t%s\n' "$(cat "$task/comm")" "$(awk '/^voluntary_ctxt_switches/ {print $2}' "$task/status")"
+  done 2>/dev/null
+}
+ticks() { awk '{print $14 + $15}' /proc/"$pid"/stat; }
+
+before=$(threads); ticks0=$(ticks)
+sleep "$window"
+after=$(threads); ticks1=$(ticks)
+
+kib() { awk -v k="$1" '$1 == k":" {print $2}' /proc/"$pid"/smaps_rollup; }
+rss=$(awk '/^VmRSS:/ {print $2}' /proc/"$pid"/status)
+pss=$(kib Pss); anon=$(kib Anonymous)
+private=$(( $(kib Private_Clean) + $(kib Private_Dirty) ))
+hz=$(getconf CLK_TCK)
+mib() { awk -v k="$1" 'BEGIN {printf "%.1f MiB", k / 1024}'; }
+
+echo "tarv idle footprint over ${window} s (state Enabled)"
+printf '  %-22s %s\n' "RSS" "$(mib "$rss")" "PSS" "$(mib "$pss")" \
+  "private (anon + file)" "$(mib "$private") (anonymous $(mib "$anon"))" \
+  "threads" "$(ls /proc/"$pid"/task | wc -l)" \
+  "CPU" "$(awk -v t=$((ticks1 - ticks0)) -v hz="$hz" -v w="$window" 'BEGIN {printf "%.2f %% of one core", 100 * t / hz / w}')"
+echo "  wake-ups per minute by thread name (voluntary context switches):"
+# Threads are matched by name and order of appearance; a thread that came or
+# went during the window counts from zero.
+awk -F'\t' -v w="$window" '
+  NR == FNR { seen[$1]++; start[$1, seen[$1]] = $2; next }
+  { n[$1]++; count[$1]++; total[$1] += $2 - ((($1, n[$1]) in start) ? start[$1, n[$1]] : 0) }
+  END {
+    for (name in total) { sum += total[name]; printf "    %-18s %2d thread(s) %8.0f\n", name, count[name], total[name] * 60 / w }
+    printf "    %-18s %12s %8.0f\n", "all", "", sum * 60 / w
+  }' <(echo "$before") <(echo "$after") | sort -k1,1

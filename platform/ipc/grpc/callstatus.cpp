@@ -1,0 +1,42 @@
+#include "platform/ipc/grpc/callstatus.h"
+
+#include "platform/ipc/communicationexception.h"
+#include "platform/ipc/requestdeadline.h"
+
+#include <algorithm>
+
+namespace IpcGrpc {
+
+std::string Describe(const grpc::Status& status)
+{
+    switch (status.error_code()) {
+    case grpc::StatusCode::UNAVAILABLE: return "not reachable";
+    case grpc::StatusCode::DEADLINE_EXCEEDED: return "no answer in time";
+    case grpc::StatusCode::UNIMPLEMENTED: return "request not offered by the peer";
+    default: break;
+    }
+    return "request failed (" + std::to_string(static_cast<int>(status.error_code())) + ")" +
+           (status.error_message().empty() ? "" : ": " + status.error_message());
+}
+
+[[noreturn]] void ThrowFailure(const SIpcEndpoint& endpoint, const grpc::Status& status)
+{
+    throw Rpc::CommunicationException("'" + endpoint.name + "' at " + endpoint.socketPath + ": " +
+                                      Describe(status));
+}
+
+void PrepareContext(grpc::ClientContext& context, std::chrono::seconds timeout)
+{
+    auto deadline = std::chrono::system_clock::now() + timeout;
+    // A request made while serving one gives up when that one's client does.
+    const auto served = CRequestDeadline::Current();
+    if (served != CRequestDeadline::Clock::time_point::max()) {
+        const auto left = served - CRequestDeadline::Clock::now();
+        deadline = std::min(deadline, std::chrono::system_clock::now() +
+                                          std::chrono::duration_cast<std::chrono::system_clock::duration>(left));
+    }
+    context.set_deadline(deadline);
+    context.set_wait_for_ready(false);
+}
+
+} // namespace IpcGrpc

@@ -1,0 +1,70 @@
+#include "platform/ipc/grpc/ipclog.h"
+
+#include <grpc/grpc.h>
+#include <grpc/support/log.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace IpcGrpc {
+namespace {
+
+std::mutex gLoggerMutex;
+std::shared_ptr<Rpc::ILogger> gLogger; // guarded by gLoggerMutex
+
+// gRPC's messages go out one level lower than gRPC rates them: an absent
+// peer is routine for this process, not an error.
+void OnGrpcLog(gpr_log_func_args* args)
+{
+    const std::string text = std::string("grpc: ") + (args->message ? args->message : "");
+    switch (args->severity) {
+    case GPR_LOG_SEVERITY_ERROR: Write(ELevel::warning, text); break;
+    case GPR_LOG_SEVERITY_INFO: Write(ELevel::debug, text); break;
+    default: Write(ELevel::trace, text); break;
+    }
+}
+
+} // namespace
+
+void SetLogger(std::shared_ptr<Rpc::ILogger> logger)
+{
+    std::lock_guard lock(gLoggerMutex);
+    gLogger = std::move(logger);
+}
+
+std::shared_ptr<Rpc::ILogger> GetLogger()
+{
+    std::lock_guard lock(gLoggerMutex);
+    return gLogger;
+}
+
+void Write(ELevel level, const std::string& text)
+{
+    const std::shared_ptr<Rpc::ILogger> logger = GetLogger();
+    if (!logger) {
+        return;
+    }
+    switch (level) {
+    case ELevel::critical: logger->Critical(text); break;
+    case ELevel::error: logger->Error(text); break;
+    case ELevel::warning: logger->Warning(text); break;
+    case ELevel::info: logger->Info(text); break;
+    case ELevel::debug: logger->Debug(text); break;
+    case ELevel::trace: logger->Trace(text); break;
+    }
+}
+
+void InitializeGrpc()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // The backup poller of client channels wakes the process every few
+        // seconds for nothing here: Unix sockets need no backup polling.
+        // An explicit setting in the environment wins.
+        setenv("GRPC_CLIENT_CHANNEL_BACKUP_POLL_INTERVAL_MS", "0", 0);
+        gpr_set_log_function(&OnGrpcLog);
+        grpc_init();
+    });
+}
+
+} // namespace IpcGrpc
