@@ -97,7 +97,6 @@ public:
         }
         return status;
     }
-    bool Signal() const { return mLinkSignal->Receive(); }
 };
 
 int OpenFdCount()
@@ -152,31 +151,6 @@ protected:
     std::shared_ptr<CTarvNetlink> netlink = std::make_shared<CTarvNetlink>();
     std::shared_ptr<CTarvErrorHandler> errorHandler = std::make_shared<CTarvErrorHandler>(runner, netlink);
 };
-
-TEST_F(KernelLinksTest, OperationalStatesMapToConnectionStates)
-{
-    for (const auto& [id, name] : {std::pair{ipc::EEth0, "eth0"}, std::pair{ipc::EWlan0, "wlan0"},
-                                   std::pair{ipc::EPlc0, "plc0"}}) {
-        SCOPED_TRACE(name);
-        const std::string link = name;
-        auto handler = MakeHandler(id);
-
-        ASSERT_TRUE(WaitForKernel(link, Tarv::kOperStateDown));
-        EXPECT_EQ(handler->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
-        EXPECT_FALSE(handler->Signal());
-
-        Shell("ip link set " + link + "-peer up && ip link set " + link + " up");
-        ASSERT_TRUE(WaitForKernel(link, Tarv::kOperStateUp));
-        EXPECT_EQ(handler->GetStatus().connectionstate(), ipc::MNetStatus::EConnected);
-        EXPECT_TRUE(handler->Signal());
-
-        // Cable pulled: the link stays administratively up, the carrier goes.
-        Shell("ip link set " + link + "-peer down");
-        ASSERT_TRUE(WaitForKernel(link, Tarv::kOperStateLowerLayerDown));
-        EXPECT_EQ(handler->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
-        EXPECT_FALSE(handler->Signal());
-    }
-}
 
 TEST_F(KernelLinksTest, EthernetStatusFromARealAddressAndRoute)
 {
