@@ -12,15 +12,22 @@
 namespace {
 // Write end of the active watcher's pipe; read in signal context.
 std::atomic<int> gSignalPipe{-1};
+// Handlers between their first and last use of gSignalPipe's descriptor:
+// Stop closes the pipe only once this is zero with gSignalPipe cleared.
+std::atomic<int> gHandlersRunning{0};
 
 void OnSignal(int signalNumber)
 {
     const int savedErrno = errno;
+    gHandlersRunning.fetch_add(1);
     const int fd = gSignalPipe.load();
     if (fd >= 0) {
+        // Non-blocking: with the pipe full, the byte already waiting wakes
+        // the watcher and this signal is dropped instead of hanging here.
         const unsigned char byte = static_cast<unsigned char>(signalNumber);
         [[maybe_unused]] const ssize_t n = write(fd, &byte, 1);
     }
+    gHandlersRunning.fetch_sub(1);
     errno = savedErrno;
 }
 } // namespace
@@ -38,6 +45,13 @@ void CInterruptWatcher::Start(Callback callback)
     if (pipe2(mPipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("cannot create the interrupt pipe");
     }
+    const int flags = fcntl(mPipe[1], F_GETFL);
+    if (flags < 0 || fcntl(mPipe[1], F_SETFL, flags | O_NONBLOCK) != 0) {
+        close(mPipe[0]);
+        close(mPipe[1]);
+        mPipe[0] = mPipe[1] = -1;
+        throw std::runtime_error("cannot make the interrupt pipe non-blocking");
+    }
     mCallback = std::move(callback);
     gSignalPipe = mPipe[1];
     mThread = std::thread(&CInterruptWatcher::Watch, this);
@@ -52,6 +66,12 @@ void CInterruptWatcher::Stop()
     }
     std::signal(SIGINT, SIG_DFL);
     gSignalPipe = -1;
+    // A handler that read the descriptor before it was cleared may still be
+    // writing: the descriptor stays open until it is done, so the write
+    // never reaches a file that reuses the number.
+    while (gHandlersRunning.load() != 0) {
+        std::this_thread::yield();
+    }
     // Closing the write end ends the watcher's read with end-of-file.
     close(mPipe[1]);
     mThread.join();

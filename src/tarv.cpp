@@ -4,7 +4,6 @@
 #include "platform/rootdir/rootdir.h"
 #include "statemachines/utils/statemachinesutility.h"
 
-#include <csignal>
 
 CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
 {
@@ -24,7 +23,6 @@ CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
     CDiagnosticsCommClient::Initialize(mHost);
     mBoardControl = mHost->CreateClient<IBoardControl>("BoardControl")->GetInterface();
 
-    ConnectIProcessControl(mActionHandler, mProcessControlService, std::static_pointer_cast<IHsmInterface>(mHsm));
     ConnectIStatemachine();
     ConnectITarvServices();
     ConnectIBoardControl();
@@ -36,41 +34,11 @@ CTarv::~CTarv()
     StopHost();
 }
 
+// The daemon's own wiring logs its requests and state reports at info level.
 void CTarv::ConnectIStatemachine()
 {
-    mProcessControlService->mEnableHandler = [machine = mHsm] {
-        TLOG_INFO("ITarvControlEnable");
-        return IEnableCall(*machine);
-    };
-    mProcessControlService->mDisableHandler = [machine = mHsm] {
-        TLOG_INFO("ITarvControlDisable");
-        return IDisableCall(*machine);
-    };
-
-    // The service owns the machine through its request handlers, which owns
-    // the action handler: the callbacks hold the service only weakly.
-    std::weak_ptr<CProcessControlService> service = mProcessControlService;
-    const auto stateSender = [service](const char* name, ipc::MState::EState state) {
-        return [service, name, state] {
-            TLOG_INFO("{}", name);
-            if (const auto s = service.lock()) {
-                ipc::MState message;
-                message.set_state(state);
-                s->NotifyState(message);
-            }
-        };
-    };
-    mActionHandler->ExtUninitializedRsp = stateSender("ExtUninitializedRsp", ipc::MState::Uninitialized);
-    mActionHandler->ExtDisabledRsp = stateSender("ExtDisabledRsp", ipc::MState::Disabled);
-    mActionHandler->ExtEnabledRsp = stateSender("ExtEnabledRsp", ipc::MState::Enabled);
-    mActionHandler->ExtErrorRsp = stateSender("ExtErrorRsp", ipc::MState::Error);
-    mActionHandler->ExtFatalErrorRsp = stateSender("ExtFatalErrorRsp", ipc::MState::FatalError);
-    mActionHandler->mAliveCallback = [service] {
-        TLOG_TRACE("Alive");
-        if (const auto s = service.lock()) {
-            s->NotifyAlive();
-        }
-    };
+    ConnectIProcessControl(mActionHandler, mProcessControlService, std::static_pointer_cast<IHsmInterface>(mHsm),
+                           StatemachinesUtility::kDaemonWiring);
 }
 
 // Until the network actions exist the daemon is never "enabled" for the
@@ -110,29 +78,11 @@ void CTarv::Run()
     mServerThread = std::thread([host = mHost] { host->RunServer(); });
     mClientThread = std::thread([host = mHost] { host->HandleClientNotifications(); });
 
-    RunStateMachine();
+    mMachineRunner.Run(*mHsm);
 
     mProcessControlService.reset();
     mTarvService.reset();
     StopHost();
-}
-
-void CTarv::RunStateMachine()
-{
-    TLOG_INFO("Starting state machine");
-    // The signal handler only wakes the watcher thread; the event is posted
-    // from there, outside signal context.
-    mInterrupts.Start([machine = mHsm](int signalNumber) {
-        if (signalNumber == SIGINT) {
-            machine->PostEvent(std::make_shared<TarvHsm::IntTerminate>());
-        }
-    });
-    mHsm->Run();
-    mInterrupts.Stop();
-    // Requests that reach the ended machine are answered "Illegal" from now
-    // on; none may stay blocked while the IPC host waits for its calls.
-    mHsm->Close();
-    TLOG_INFO("State machine stopped");
 }
 
 void CTarv::StopHost()

@@ -5,7 +5,7 @@
 
 #include "platform/ipc/appcommunicationhost.h"
 #include "platform/ipc/diagnosticscommclient.h"
-#include "src/interruptwatcher.h"
+#include "src/machinerunner.h"
 #include "src/processcontrolservice.h"
 #include "src/tarvservice.h"
 #include "statemachines/tarvhsm.h"
@@ -31,7 +31,6 @@ private:
     void ConnectIStatemachine();
     void ConnectITarvServices();
     void ConnectIBoardControl() const;
-    void RunStateMachine();
     void StopHost();
 
     std::string mRoot;
@@ -44,5 +43,5 @@ private:
     std::shared_ptr<CTarvHsm> mHsm;
     std::thread mServerThread;
     std::thread mClientThread;
-    CInterruptWatcher mInterrupts;
+    CMachineRunner mMachineRunner;
 };

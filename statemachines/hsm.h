@@ -87,8 +87,8 @@ public:
     void Run() override { Loop(false, 0); }
 
     // Like Run, but returns once the queue is empty or maxEvents events were
-    // dispatched; returns the number dispatched. Lets tests and tools drive
-    // the machine step by step on their own thread.
+    // dispatched; returns the number dispatched. Kept public for the tests
+    // and benchmarks, which drive the machine step by step on their own thread.
     std::size_t RunUntilIdle(std::size_t maxEvents = std::numeric_limits<std::size_t>::max())
     {
         return Loop(true, maxEvents);
@@ -111,10 +111,13 @@ public:
     // may change right after the call.
     const State* GetCurrentState() const { return mCurrent.load(std::memory_order_acquire); }
 
-    // Used by the states at the end of a transition.
+private:
+    // The leaf states set themselves current at the end of their entry.
+    template <typename, unsigned, typename>
+    friend class LeafState;
+
     void SetCurrentState(const State& state) { mCurrent.store(&state, std::memory_order_release); }
 
-private:
     std::size_t Loop(bool untilIdle, std::size_t maxEvents)
     {
         {
@@ -168,6 +171,12 @@ private:
     void Dispatch(IHsmEvent& event)
     {
         const State& current = *mCurrent.load(std::memory_order_relaxed);
+        if (!event.Claim()) {
+            // A request whose client stopped waiting must not take effect later.
+            TLOG_WARN("State {}: {} dropped, its requester gave up waiting", current.GetName(), event.GetName());
+            event.Complete(false);
+            return;
+        }
         TLOG_TRACE("State {}: event recv {}", current.GetName(), event.GetName());
         current.HandleEvent(*this, event);
     }

@@ -27,3 +27,20 @@ void IHsmEvent::Complete(bool handled)
         mCompletion->set_value(handled);
     }
 }
+
+bool IHsmEvent::Abandon()
+{
+    const unsigned before = mFlags.fetch_or(kAbandoned, std::memory_order_acq_rel);
+    if ((before & (kClaimed | kCompleted)) != 0) {
+        // Already in dispatch (or done): withdraw the mark, it changes nothing.
+        mFlags.fetch_and(~kAbandoned, std::memory_order_acq_rel);
+        return false;
+    }
+    return true;
+}
+
+bool IHsmEvent::Claim()
+{
+    const unsigned before = mFlags.fetch_or(kClaimed, std::memory_order_acq_rel);
+    return (before & kAbandoned) == 0;
+}

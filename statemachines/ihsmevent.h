@@ -34,10 +34,20 @@ public:
     // from the dispatch loop.
     void Complete(bool handled);
 
+    // The poster gave up waiting: the event must not take effect any more.
+    // False when the machine has already started dispatching it; the poster
+    // then waits for the completion, which follows at once.
+    bool Abandon();
+    // Called by the machine just before dispatch; false when the poster
+    // abandoned the event, which the machine then drops.
+    bool Claim();
+
 private:
     static constexpr unsigned kFutureTaken = 1U;
     static constexpr unsigned kCompleted = 2U;
     static constexpr unsigned kHandled = 4U;
+    static constexpr unsigned kClaimed = 8U;
+    static constexpr unsigned kAbandoned = 16U;
 
     // Created by GetFuture before kFutureTaken is published; fulfilled by
     // whichever of GetFuture and Complete sets its flag second.

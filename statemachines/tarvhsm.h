@@ -104,7 +104,9 @@ struct SHsmStateDef<TarvHsm::Error> : SHsmStateDefaults {
 template <>
 struct SHsmStateDef<TarvHsm::FatalError> : SHsmStateDefaults {
     static constexpr std::string_view kName = "FatalError";
-    using Entry = HsmActions<HsmRespond<&TarvHsm::H::ExtFatalErrorRsp>>;
+    // Only a restart leaves FatalError: a recovery retry armed in Error must not
+    // go on posting into it.
+    using Entry = HsmActions<HsmCall<&TarvHsm::H::IntStopRecovery>, HsmRespond<&TarvHsm::H::ExtFatalErrorRsp>>;
     using Reactions = HsmReactions<
         HsmInternal<TarvHsm::IntError, HsmRespond<&TarvHsm::H::ExtFatalErrorRsp>>,
         HsmInternal<TarvHsm::ExtDisableReq, HsmRespond<&TarvHsm::H::ExtFatalErrorRsp>>,

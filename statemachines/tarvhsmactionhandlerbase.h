@@ -26,6 +26,8 @@ public:
     virtual void IntSetTarvNotEnabled() = 0;
     virtual void IntStartAliveTimer() = 0;
     virtual void IntStartNtpd() = 0;
+    // Entry of FatalError: cancels a pending recovery retry for good.
+    virtual void IntStopRecovery() = 0;
     // Cancels the handler's scheduled calls, waits for its worker, then posts
     // IntStopWorkerThreadDone.
     virtual void IntStopWorkerThread() = 0;

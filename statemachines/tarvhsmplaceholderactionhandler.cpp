@@ -78,6 +78,12 @@ void CTarvHsmPlaceholderActionHandler::IntStartNtpd()
     TLOG_FUNCTION();
 }
 
+void CTarvHsmPlaceholderActionHandler::IntStopRecovery()
+{
+    TLOG_FUNCTION();
+    mRecovery.Cancel();
+}
+
 void CTarvHsmPlaceholderActionHandler::IntStopWorkerThread()
 {
     TLOG_FUNCTION();

@@ -31,6 +31,7 @@ public:
     void IntSetTarvEnabled() override;
     void IntSetTarvNotEnabled() override;
     void IntStartNtpd() override;
+    void IntStopRecovery() override;
     void IntStopWorkerThread() override;
 
 protected:

@@ -81,9 +81,8 @@ public:
     CBenchHandler(ipc::EIfName id, const std::shared_ptr<IRunCommand>& runner,
                   const std::shared_ptr<ITarvErrorHandler>& errorHandler, const std::shared_ptr<ITarvNetlink>& netlink)
         : CTarvConnectionHandlerBase(id, std::make_shared<CFixedConfig>(), runner, errorHandler, HwHasWlan, 8s,
-                                     netlink)
+                                     netlink, &kSignal)
     {
-        mLinkSignal = std::make_shared<CDiagnosticsSignal<bool>>(&kSignal);
     }
     ipc::MNetStatus StatusWithAddress()
     {

@@ -70,6 +70,7 @@ public:
     void IntSetTarvNotEnabled() override {}
     void IntStartAliveTimer() override {}
     void IntStartNtpd() override {}
+    void IntStopRecovery() override {}
     void IntStopWorkerThread() override {}
 };
 
@@ -79,7 +80,11 @@ std::shared_ptr<CTarvHsm> EnabledMachine()
 {
     Log::SetLogLevel(Log::info); // trace lines are checked for level, not written
     auto hsm = std::make_shared<CTarvHsm>(std::make_shared<CIdleHandler>());
-    hsm->SetCurrentState(TarvHsm::Enabled::Instance());
+    // The idle actions post nothing: the test drives the lifecycle to Enabled.
+    hsm->PostEvent(std::make_shared<TarvHsm::ExtDisableReq>());
+    hsm->PostEvent(std::make_shared<TarvHsm::IntInitializingDone>());
+    hsm->PostEvent(std::make_shared<TarvHsm::ExtEnableReq>());
+    hsm->RunUntilIdle();
     return hsm;
 }
 

@@ -91,6 +91,12 @@ public:
     void NotifyAlive() override { Add(kAlive); }
 };
 
+// Whether the last report is the given state.
+auto Reached(int state)
+{
+    return [state](const std::vector<int>& values) { return !values.empty() && values.back() == state; };
+}
+
 class Daemon : public testing::Test {
 protected:
     Daemon() { IpcTest::WriteConfiguration(mRoot); }
@@ -127,9 +133,12 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
     ASSERT_TRUE(control->WaitSubscribed(10s)) << Log();
     auto genCtrl = control->GetInterface();
 
-    // Enabling before the first disable (which initialises) is refused.
+    // Enabling before the first disable (which initialises) is refused. A
+    // request is answered once accepted, before its transition ends: the
+    // next one waits for the state it needs, as the board controller does.
     EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Illegal);
     EXPECT_EQ(genCtrl->Disable().result(), ipc::MResult::Ok);
+    ASSERT_TRUE(states->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
     EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Ok);
 
     // The state notifications follow the requests; alive ticks start once enabled.
@@ -182,7 +191,8 @@ TEST_F(Daemon, ClientsThatVanishMidRequestDoNotDisturbIt)
     }
 
     auto genCtrl = control->GetInterface();
-    genCtrl->Disable();
+    EXPECT_EQ(genCtrl->Disable().result(), ipc::MResult::Ok);
+    ASSERT_TRUE(states->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
     EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Ok);
     EXPECT_TRUE(states->WaitUntil([](const std::vector<int>& values) {
         return !values.empty() && values.back() == kAlive;

@@ -2,29 +2,25 @@
 
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "src/components/handlers/hostsystem.h"
 #include "src/components/links/netlinklinkhandle.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/utility.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <iterator>
+#include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace {
 
 constexpr unsigned kDownRetries = 5;
-
-std::string ReadProcFile(int pid, const char* entry)
-{
-    std::ifstream file("/proc/" + std::to_string(pid) + "/" + entry, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 std::string BaseName(const std::string& path)
 {
@@ -32,33 +28,65 @@ std::string BaseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Whether the process is a DHCP client: a pid file left behind by a client
-// that died may name any other process by now, and SIGUSR1 ends most of them.
-// The client runs as its own program or as a multi-call binary applet.
-bool IsUdhcpcProcess(int pid)
+std::vector<std::string> SplitArguments(const std::string& cmdline)
 {
-    std::string comm = ReadProcFile(pid, "comm");
+    std::vector<std::string> arguments;
+    std::size_t start = 0;
+    while (start < cmdline.size()) {
+        const std::size_t end = std::min(cmdline.find('\0', start), cmdline.size());
+        arguments.push_back(cmdline.substr(start, end - start));
+        start = end + 1;
+    }
+    return arguments;
+}
+
+// Whether the process is the DHCP client of the interface: a pid file left
+// behind by a client that died may name any other process by now (SIGUSR1
+// ends most of them), or the client of another interface, whose lease a
+// renewal would disturb. The client runs as its own program or as a
+// multi-call binary applet, and names its interface with "-i IFACE",
+// "-iIFACE" or "--interface[=]IFACE".
+bool IsUdhcpcProcess(IHostSystem& system, int pid, const std::string& interfaceName)
+{
+    std::string comm = system.ProcessFile(pid, "comm");
     if (!comm.empty() && comm.back() == '\n') {
         comm.pop_back();
     }
-    if (comm == "udhcpc") {
-        return true;
+    std::vector<std::string> arguments = SplitArguments(system.ProcessFile(pid, "cmdline"));
+    if (arguments.empty()) {
+        return false;
     }
-    const std::string cmdline = ReadProcFile(pid, "cmdline");
-    const std::string program = BaseName(cmdline.substr(0, cmdline.find('\0')));
-    if (program == "udhcpc") {
-        return true;
+    if (BaseName(arguments.front()) == "busybox") {
+        arguments.erase(arguments.begin());
     }
-    if (program == "busybox" && cmdline.find('\0') != std::string::npos) {
-        const std::string rest = cmdline.substr(cmdline.find('\0') + 1);
-        return rest.substr(0, rest.find('\0')) == "udhcpc";
+    if (comm != "udhcpc" && (arguments.empty() || BaseName(arguments.front()) != "udhcpc")) {
+        return false;
+    }
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const bool separate = argument == "-i" || argument == "--interface";
+        if ((separate && i + 1 < arguments.size() && arguments[i + 1] == interfaceName) ||
+            argument == "-i" + interfaceName || argument == "--interface=" + interfaceName) {
+            return true;
+        }
     }
     return false;
 }
 
-bool ReadHardwareFlag(const std::shared_ptr<ITarvConfig>& config, EConfigKey key)
+const std::shared_ptr<ITarvConfig>& Required(const std::shared_ptr<ITarvConfig>& config)
 {
-    return config ? config->GetBool(key) : false;
+    if (!config) {
+        throw std::invalid_argument("connection handler: no configuration");
+    }
+    return config;
+}
+
+const CSignalDefinition<bool>* Required(const CSignalDefinition<bool>* definition)
+{
+    if (definition == nullptr) {
+        throw std::invalid_argument("connection handler: no link signal definition");
+    }
+    return definition;
 }
 
 } // namespace
@@ -68,12 +96,26 @@ CTarvConnectionHandlerBase::CTarvConnectionHandlerBase(ipc::EIfName interfaceId,
                                                        std::shared_ptr<ITarvErrorHandler> errorHandler,
                                                        EConfigKey hardwareFlagKey, std::chrono::seconds stateTimeout,
                                                        std::shared_ptr<ITarvNetlink> netlink,
-                                                       std::shared_ptr<IClock> clock)
-    : mInterfaceId(interfaceId), mInterfaceName(IfNameToString(interfaceId)), mConfig(std::move(config)),
+                                                       const CSignalDefinition<bool>* linkSignal,
+                                                       std::shared_ptr<IClock> clock,
+                                                       std::shared_ptr<IHostSystem> hostSystem)
+    : mInterfaceId(interfaceId), mInterfaceName(IfNameToString(interfaceId)), mConfig(Required(config)),
       mRunCommand(std::move(runCommand)), mErrorHandler(std::move(errorHandler)),
-      mSupported(ReadHardwareFlag(mConfig, hardwareFlagKey)), mStateTimeout(stateTimeout),
-      mNetlink(std::move(netlink)), mClock(clock ? std::move(clock) : IClock::Steady())
+      mSupported(mConfig->GetBool(hardwareFlagKey)), mStateTimeout(stateTimeout),
+      mLinkSignal(std::make_shared<CDiagnosticsSignal<bool>>(Required(linkSignal))), mNetlink(std::move(netlink)),
+      mClock(clock ? std::move(clock) : IClock::Steady()),
+      mHostSystem(hostSystem ? std::move(hostSystem) : std::make_shared<CHostSystem>())
 {
+}
+
+bool CTarvConnectionHandlerBase::RunOrRecover(const std::vector<SCommand>& commands, std::uint8_t desiredState)
+{
+    for (const SCommand& command : commands) {
+        if (mRunCommand->Run(command.commandLine, command.retries).exitCode != 0) {
+            return mErrorHandler->RecoverFromIfUpDown(mInterfaceName, desiredState);
+        }
+    }
+    return true;
 }
 
 void CTarvConnectionHandlerBase::Enable(bool& ok)
@@ -86,8 +128,7 @@ void CTarvConnectionHandlerBase::Enable(bool& ok)
     }
     // ifup reports success before the link is up; a handler that needs the
     // up state waits for it itself.
-    if (mRunCommand->Run("ifup " + mInterfaceName, 0).exitCode != 0 &&
-        !mErrorHandler->RecoverFromIfUpDown(mInterfaceName, Tarv::kOperStateUp)) {
+    if (!RunOrRecover({{"ifup " + mInterfaceName, 0}}, Tarv::kOperStateUp)) {
         TLOG_ERROR("Could not bring {} up", mInterfaceName);
         ok = false;
     }
@@ -102,10 +143,8 @@ void CTarvConnectionHandlerBase::Disable(bool& ok)
         ok = false;
         return;
     }
-    const bool commandsDone =
-        mRunCommand->Run("ip link set dev " + mInterfaceName + " down", kDownRetries).exitCode == 0 &&
-        mRunCommand->Run("ifdown " + mInterfaceName, 0).exitCode == 0;
-    if (!commandsDone && !mErrorHandler->RecoverFromIfUpDown(mInterfaceName, Tarv::kOperStateDown)) {
+    if (!RunOrRecover({{"ip link set dev " + mInterfaceName + " down", kDownRetries}, {"ifdown " + mInterfaceName, 0}},
+                      Tarv::kOperStateDown)) {
         TLOG_ERROR("Could not bring {} down", mInterfaceName);
         throw CTarvException();
     }
@@ -148,25 +187,26 @@ ipc::MNetStatus CTarvConnectionHandlerBase::GetStatus()
     status.set_interface(mInterfaceId);
 
     const CNetlinkLinkHandle link(*mNetlink, mInterfaceName);
-    const std::uint8_t state = link.State();
-    if (state == Tarv::kOperStateUp) {
-        status.set_connectionstate(ipc::MNetStatus::EConnected);
-    } else if (state >= Tarv::kOperStateDown) {
-        // Down, lower layer down, testing, dormant and anything unknown to us.
-        status.set_connectionstate(ipc::MNetStatus::EDisconnected);
-    }
-    if (status.connectionstate() != ipc::MNetStatus::ENotSet && mLinkSignal) {
+    status.set_connectionstate(ConnectionStateOf(link.State()));
+    if (status.connectionstate() != ipc::MNetStatus::ENotSet) {
         mLinkSignal->SetValue(status.connectionstate() == ipc::MNetStatus::EConnected);
     }
     return status;
 }
 
+ipc::MNetStatus::EConnectionState CTarvConnectionHandlerBase::ConnectionStateOf(std::uint8_t operState)
+{
+    if (operState == Tarv::kOperStateUp) {
+        return ipc::MNetStatus::EConnected;
+    }
+    // Down, lower layer down, testing, dormant and anything unknown to us.
+    return operState >= Tarv::kOperStateDown ? ipc::MNetStatus::EDisconnected : ipc::MNetStatus::ENotSet;
+}
+
 void CTarvConnectionHandlerBase::SendDiagSignals()
 {
     TLOG_FUNCTION();
-    if (mLinkSignal) {
-        mLinkSignal->Send();
-    }
+    mLinkSignal->Send();
 }
 
 void CTarvConnectionHandlerBase::SendExtendedDiagSignals()
@@ -181,30 +221,22 @@ void CTarvConnectionHandlerBase::GetIpProperties(ipc::MNetStatus& status)
         TLOG_WARN("{} does not support properties", mInterfaceName);
         return;
     }
-    ifaddrs* rawList = nullptr;
-    if (getifaddrs(&rawList) != 0) {
+    const auto addresses = mHostSystem->Ipv4Addresses();
+    if (!addresses) {
         TLOG_ERROR("Could not get address information");
         return;
     }
-    const std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> list(rawList, &freeifaddrs);
-
-    const ifaddrs* entry = list.get();
-    for (; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_name != nullptr && mInterfaceName == entry->ifa_name && entry->ifa_addr != nullptr &&
-            entry->ifa_netmask != nullptr && entry->ifa_addr->sa_family == AF_INET &&
-            entry->ifa_netmask->sa_family == AF_INET) {
-            break;
-        }
-    }
-    if (entry == nullptr) {
+    const auto entry = std::find_if(addresses->begin(), addresses->end(),
+                                    [this](const IHostSystem::SIpv4Address& a) { return a.interfaceName == mInterfaceName; });
+    if (entry == addresses->end()) {
         TLOG_DEBUG("Could not get ip properties for {}", mInterfaceName);
         return;
     }
 
     char address[INET_ADDRSTRLEN] = {};
     char netmask[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, address, sizeof address);
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr, netmask, sizeof netmask);
+    inet_ntop(AF_INET, &entry->address, address, sizeof address);
+    inet_ntop(AF_INET, &entry->netmask, netmask, sizeof netmask);
     // mutable_properties keeps a properties member already set (and its
     // gateway) and replaces any other member of the oneof.
     ipc::MNetStatus_MNetProperties* properties = status.mutable_properties();
@@ -238,8 +270,8 @@ int CTarvConnectionHandlerBase::GetUdhcpcPid()
     if (pid == -1) {
         TLOG_ERROR("Failed to read {}", path);
     }
-    if (pid > 0 && !IsUdhcpcProcess(pid)) {
-        TLOG_ERROR("{} names process {}, which is not udhcpc", path, pid);
+    if (pid > 0 && !IsUdhcpcProcess(*mHostSystem, pid, mInterfaceName)) {
+        TLOG_ERROR("{} names process {}, which is not the udhcpc of {}", path, pid, mInterfaceName);
         return -1;
     }
     return pid;
@@ -253,15 +285,15 @@ bool CTarvConnectionHandlerBase::TriggerUdhcpcRenew(int pid)
     }
     // Checked again right before the signal: the client may have gone since
     // its pid was read.
-    if (!IsUdhcpcProcess(pid)) {
-        TLOG_ERROR("Process {} is not udhcpc, no renew for {}", pid, mInterfaceName);
+    if (!IsUdhcpcProcess(*mHostSystem, pid, mInterfaceName)) {
+        TLOG_ERROR("Process {} is not the udhcpc of {}, no renew", pid, mInterfaceName);
         return false;
     }
-    if (kill(pid, SIGUSR1) == 0) {
+    const int error = mHostSystem->SignalProcess(pid, SIGUSR1);
+    if (error == 0) {
         TLOG_INFO("Triggered renew udhcpc for {}", mInterfaceName);
         return true;
     }
-    const int error = errno;
     TLOG_ERROR("Failed to trigger renew udhcpc for {}: {}", mInterfaceName, error);
     return false;
 }

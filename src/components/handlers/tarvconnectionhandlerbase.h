@@ -11,22 +11,26 @@
 #include "src/components/config/itarvconfig.h"
 #include "src/components/links/itarverrorhandler.h"
 #include "src/components/links/itarvnetlink.h"
+#include "src/components/handlers/ihostsystem.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CTarvConnectionHandlerBase {
 public:
-    // An unknown interface id throws CTarvException. Without a configuration
-    // the interface counts as not supported.
+    // Throws std::invalid_argument without a configuration or a link signal
+    // definition, CTarvException for an unknown interface id. Without a host
+    // system the real one is used.
     CTarvConnectionHandlerBase(ipc::EIfName interfaceId, std::shared_ptr<ITarvConfig> config,
                                std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvErrorHandler> errorHandler,
                                EConfigKey hardwareFlagKey, std::chrono::seconds stateTimeout,
-                               std::shared_ptr<ITarvNetlink> netlink,
-                               std::shared_ptr<IClock> clock = IClock::Steady());
+                               std::shared_ptr<ITarvNetlink> netlink, const CSignalDefinition<bool>* linkSignal,
+                               std::shared_ptr<IClock> clock = IClock::Steady(),
+                               std::shared_ptr<IHostSystem> hostSystem = nullptr);
     virtual ~CTarvConnectionHandlerBase() = default;
     CTarvConnectionHandlerBase(const CTarvConnectionHandlerBase&) = delete;
     CTarvConnectionHandlerBase& operator=(const CTarvConnectionHandlerBase&) = delete;
@@ -44,12 +48,27 @@ public:
     const std::string& GetInterfaceName() const { return mInterfaceName; }
     bool IsSupported() const { return mSupported; }
 
+    // Connection state reported for a kernel operational state: connected
+    // when up; disconnected when down, lower layer down, testing, dormant or
+    // anything newer; not set while the state is unknown or not present.
+    static ipc::MNetStatus::EConnectionState ConnectionStateOf(std::uint8_t operState);
+
     // Time the base waits in Disable for the link to go down.
     static constexpr std::chrono::seconds kDisableTimeout{2};
     // Pause between two state queries while waiting.
     static constexpr std::chrono::milliseconds kPollInterval{100};
 
 protected:
+    // One command of an interface change, and how often it is retried.
+    struct SCommand {
+        std::string commandLine;
+        unsigned retries = 0;
+    };
+
+    // Runs the commands in order up to the first failure; after a failure the
+    // error handler tries to bring the interface to desiredState. True when
+    // every command succeeded or the recovery did.
+    bool RunOrRecover(const std::vector<SCommand>& commands, std::uint8_t desiredState);
     // Address and netmask (IPv4) of the interface into the status's properties.
     void GetIpProperties(ipc::MNetStatus& status);
     // Asks udhcpc for a new lease when the link has just come up.
@@ -70,11 +89,11 @@ protected:
     const std::shared_ptr<ITarvErrorHandler> mErrorHandler;
     const bool mSupported;
     const std::chrono::seconds mStateTimeout;
-    // Created by the derived constructor, not replaced afterwards; the signal
-    // guards its value with its own lock.
-    std::shared_ptr<CDiagnosticsSignal<bool>> mLinkSignal;
+    // The signal guards its value with its own lock.
+    const std::shared_ptr<CDiagnosticsSignal<bool>> mLinkSignal;
     const std::shared_ptr<ITarvNetlink> mNetlink;
     const std::shared_ptr<IClock> mClock;
+    const std::shared_ptr<IHostSystem> mHostSystem;
 
 private:
     // Last link state seen by UpdateUdhcpc; atomic because status queries run

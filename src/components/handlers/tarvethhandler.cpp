@@ -2,10 +2,12 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvvalidation.h"
 #include "src/components/system/utility.h"
 
 #include <cstdint>
+#include <exception>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -22,13 +24,14 @@ CTarvEthHandler::CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::share
                                  std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
                                  std::shared_ptr<ITarvNetlink> netlink,
                                  std::shared_ptr<IHostnameManager> hostnameManager,
-                                 std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock)
+                                 std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock,
+                                 std::shared_ptr<IHostSystem> hostSystem)
     : CTarvConnectionHandlerBase(ipc::EEth0, std::move(config), std::move(runCommand), std::move(errorHandler),
-                                 HwHasEthernet, kEthStateTimeout, std::move(netlink), std::move(clock)),
+                                 HwHasEthernet, kEthStateTimeout, std::move(netlink), &Signals::kEthState,
+                                 std::move(clock), std::move(hostSystem)),
       mInterfacesFileEditor(std::move(interfacesFileEditor)), mHostnameManager(std::move(hostnameManager)),
       mDnsManager(std::move(dnsManager)), mResolvConfPath(Tarv::kResolvConfDir + Tarv::kEth0 + ".udhcpc")
 {
-    mLinkSignal = std::make_shared<CDiagnosticsSignal<bool>>(&Signals::kEthState);
 }
 
 void CTarvEthHandler::Enable(bool& ok)
@@ -101,10 +104,19 @@ std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)
             value = ~0ULL;
         }
     }
-    if (value > 0xFFFFFFFFULL) {
-        TLOG_ERROR("Gateway '{}' in the route table is not a hexadecimal IPv4 address",
-                   CTarvValidation::Printable(hexText));
-        return "0.0.0.0";
+    {
+        // The poll would repeat the same complaint every second: once per
+        // change of the table is enough.
+        std::lock_guard lock(mRouteLogMutex);
+        if (value > 0xFFFFFFFFULL) {
+            if (!mLastUnreadableGateway || *mLastUnreadableGateway != hexText) {
+                TLOG_ERROR("Gateway '{}' in the route table is not a hexadecimal IPv4 address",
+                           CTarvValidation::Printable(hexText));
+                mLastUnreadableGateway = hexText;
+            }
+            return "0.0.0.0";
+        }
+        mLastUnreadableGateway.reset();
     }
     const auto address = static_cast<std::uint32_t>(value);
     return std::to_string(address & 0xFFU) + "." + std::to_string((address >> 8) & 0xFFU) + "." +
@@ -168,35 +180,55 @@ void CTarvEthHandler::SetIfProperties(bool& ok)
         ok = false;
         return;
     }
+    if (!dhcp) {
+        if (address.empty() || netmask.empty()) {
+            TLOG_ERROR("IP address or netmask are empty for {} static properties", mInterfaceName);
+            ok = false;
+        } else if (!AreStaticPropertiesValid(address, netmask, gateway)) {
+            // The values come from other processes and end up in the interfaces file.
+            ok = false;
+        }
+        if (!ok) {
+            // Nothing was changed: the interface keeps its running configuration.
+            TLOG_ERROR("Failed to set static IP address for {}", mInterfaceName);
+            return;
+        }
+    }
+
+    // The interface goes down under the stanza it was brought up with: ifdown
+    // picks the down method from the file, and only the DHCP method stops the
+    // DHCP client, whose next renewal would otherwise bring back its lease.
+    // Through the virtual interface, so that the handler's own steps run too.
+    const bool restart = mConfig->GetBool(TarvEthEnable);
+    bool restarted = true;
+    std::exception_ptr downFailure;
+    if (restart) {
+        try {
+            Disable(restarted);
+        } catch (const CTarvException&) {
+            // The new configuration is still written; the failure is reported after.
+            downFailure = std::current_exception();
+        }
+    }
 
     if (dhcp) {
         mInterfacesFileEditor->SetAsDhcp(Tarv::kEth0, *hostname, ok);
     } else {
-        if (address.empty() || netmask.empty()) {
-            ok = false;
-            TLOG_ERROR("IP address or netmask are empty for {} static properties", mInterfaceName);
-            return;
-        }
-        // The values come from other processes and end up in the interfaces file.
-        if (!AreStaticPropertiesValid(address, netmask, gateway)) {
-            ok = false;
-            return;
-        }
         mInterfacesFileEditor->SetAsStaticIpv4(Tarv::kEth0, *hostname, address, netmask, ok, gateway);
     }
     mInterfacesFileEditor->SetInterfacesFile(ok);
+    if (!ok) {
+        TLOG_ERROR("Failed to set static IP address for {}", mInterfaceName);
+    }
+    if (downFailure) {
+        std::rethrow_exception(downFailure);
+    }
 
-    if (mConfig->GetBool(TarvEthEnable)) {
-        // Through the virtual interface, so that the handler's own steps run too.
-        bool restarted = true;
-        Disable(restarted);
+    if (restart) {
         Enable(restarted);
         if (!restarted) {
             TLOG_WARN("{} could not be restarted after setting static IP properties", mInterfaceName);
         }
-    }
-    if (!ok) {
-        TLOG_ERROR("Failed to set static IP address for {}", mInterfaceName);
     }
 }
 

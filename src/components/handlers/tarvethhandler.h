@@ -9,6 +9,8 @@
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 class CTarvEthHandler : public CTarvConnectionHandlerBase {
@@ -17,7 +19,8 @@ public:
                     std::shared_ptr<ITarvErrorHandler> errorHandler,
                     std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
                     std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<IHostnameManager> hostnameManager,
-                    std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock = IClock::Steady());
+                    std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock = IClock::Steady(),
+                    std::shared_ptr<IHostSystem> hostSystem = nullptr);
 
     void Enable(bool& ok) override;
     void Disable(bool& ok) override;
@@ -43,4 +46,7 @@ private:
     const std::shared_ptr<IHostnameManager> mHostnameManager;
     const std::shared_ptr<ITarvDnsManager> mDnsManager;
     const std::string mResolvConfPath;
+    std::mutex mRouteLogMutex;
+    // The gateway text last refused, while the table still shows it.
+    std::optional<std::string> mLastUnreadableGateway; // guarded by mRouteLogMutex
 };

@@ -11,8 +11,10 @@ constexpr unsigned kCommandRetries = 5;
 constexpr int kKillAttempts = 5;
 } // namespace
 
-CTarvErrorHandler::CTarvErrorHandler(std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvNetlink> netlink)
-    : mRunCommand(std::move(runCommand)), mNetlink(std::move(netlink))
+CTarvErrorHandler::CTarvErrorHandler(std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvNetlink> netlink,
+                                     std::shared_ptr<IClock> clock)
+    : mRunCommand(std::move(runCommand)), mNetlink(std::move(netlink)),
+      mClock(clock ? std::move(clock) : IClock::Steady())
 {
 }
 
@@ -55,26 +57,39 @@ bool CTarvErrorHandler::BringTo(const std::string& interfaceName, std::uint8_t d
     if (mRunCommand->Run("ip addr flush " + interfaceName, kCommandRetries).exitCode != 0) {
         return false;
     }
-    // The state is read as soon as ifup/ifdown return, without waiting.
     if (desiredState == Tarv::kOperStateUp) {
         return mRunCommand->Run("ifup " + interfaceName, 0).exitCode == 0 &&
-               IsIfInDesiredState(interfaceName, Tarv::kOperStateUp);
+               Settles(interfaceName, Tarv::kOperStateUp);
     }
     if (desiredState == Tarv::kOperStateDown) {
         return mRunCommand->Run("ip link set dev " + interfaceName + " down", kCommandRetries).exitCode == 0 &&
                mRunCommand->Run("ifdown " + interfaceName, 0).exitCode == 0 &&
-               IsIfInDesiredState(interfaceName, Tarv::kOperStateDown);
+               Settles(interfaceName, Tarv::kOperStateDown);
     }
     return false;
+}
+
+bool CTarvErrorHandler::Settles(const std::string& interfaceName, std::uint8_t desiredState)
+{
+    const IClock::time_point deadline = mClock->Now() + kSettleTime;
+    for (;;) {
+        if (IsIfInDesiredState(interfaceName, desiredState)) {
+            return true;
+        }
+        if (mClock->Now() >= deadline) {
+            return false;
+        }
+        mClock->SleepFor(kPollInterval);
+    }
 }
 
 bool CTarvErrorHandler::RecoverFromStopProcessError(const std::string& processName)
 {
     TLOG_FUNCTION();
     for (int attempt = 0; attempt < kKillAttempts; ++attempt) {
-        if (mRunCommand->Run("killall -9 " + processName, kCommandRetries).exitCode != 0) {
-            continue;
-        }
+        // killall fails too when no process had the name (any more): whether
+        // one is left is pidof's to say.
+        mRunCommand->Run("killall -9 " + processName, kCommandRetries);
         const SCommandResult pidof = mRunCommand->Run("pidof " + processName, 0);
         // pidof exits with 1 when no process has the name; -1 means it never ran to
         // completion and proves nothing.

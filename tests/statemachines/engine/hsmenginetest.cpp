@@ -1,5 +1,4 @@
 #include "tests/statemachines/engine/testmachine.h"
-#include "tests/support/logcapture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,7 +14,6 @@ namespace {
 struct HsmEngine : ::testing::Test {
     std::shared_ptr<CTestHandler> handler = std::make_shared<CTestHandler>();
     std::shared_ptr<CTestHsm> hsm = std::make_shared<CTestHsm>(handler);
-    TestSupport::CLogCapture log;
 
     template <typename Event>
     std::future<bool> Post()
@@ -38,11 +36,6 @@ TEST_F(HsmEngine, EventsPostedBeforeRunFollowTheInitialEntryInPostingOrder)
 
     EXPECT_EQ(hsm->RunUntilIdle(), 3U);
 
-    EXPECT_THAT(log.Texts(), ElementsAre("State Machine: init", "State First: entry",
-                                         "State First: event recv EvGo", "State First: event hndl EvGo",
-                                         "State First: exit", "State Second: entry",
-                                         "State Second: event recv EvGo", "State Second: event hndl EvGo",
-                                         "State Second: event recv EvNobody", "State Machine: event unhn EvNobody"));
     EXPECT_THAT(handler->mCalls, ElementsAre("EnterFirst", "ExitFirst", "EnterSecond", "SecondGo"));
     EXPECT_TRUE(go1.get());
     EXPECT_TRUE(go2.get());
@@ -63,21 +56,15 @@ TEST_F(HsmEngine, LeafReactionTakesPrecedenceOverTheComposite)
     EXPECT_TRUE(inFirst.get());
     EXPECT_TRUE(inSecond.get());
     EXPECT_THAT(handler->mCalls, ElementsAre("EnterFirst", "LeafBoth", "ExitFirst", "EnterSecond", "CompositeBoth"));
-    EXPECT_TRUE(log.Contains("State First: event hndl EvBoth"));
-    EXPECT_TRUE(log.Contains("State Machine: event hndl EvBoth"));
-    EXPECT_EQ(log.Count("State Machine: event hndl EvBoth"), 1U);
 }
 
 TEST_F(HsmEngine, CompositeTransitionIntoTheCurrentLeafRunsExitAndEntryAgain)
 {
     hsm->RunUntilIdle();
-    log.Clear();
     handler->mCalls.clear();
 
     Post<EvReset>();
     hsm->RunUntilIdle();
-    EXPECT_THAT(log.Texts(), ElementsAre("State First: event recv EvReset", "State Machine: event hndl EvReset",
-                                         "State First: exit", "State First: entry"));
     EXPECT_THAT(handler->mCalls, ElementsAre("ExitFirst", "EnterFirst"));
     EXPECT_EQ(StateId(), 1U);
 
@@ -85,7 +72,7 @@ TEST_F(HsmEngine, CompositeTransitionIntoTheCurrentLeafRunsExitAndEntryAgain)
     Post<EvGo>();
     Post<EvReset>();
     hsm->RunUntilIdle();
-    EXPECT_TRUE(log.Contains("State Second: exit"));
+    EXPECT_THAT(handler->mCalls, ElementsAre("ExitFirst", "EnterFirst", "ExitFirst", "EnterSecond", "EnterFirst"));
     EXPECT_EQ(StateId(), 1U);
 }
 
@@ -110,7 +97,6 @@ TEST_F(HsmEngine, StopLeavesQueuedEventsUndispatchedUntilTheNextRun)
     EXPECT_TRUE(c.get());
     EXPECT_EQ(std::count(handler->mCalls.begin(), handler->mCalls.end(), "EnterFirst"), 1);
     EXPECT_EQ(std::count(handler->mCalls.begin(), handler->mCalls.end(), "SecondGo"), 5);
-    EXPECT_EQ(log.Count("State Machine: init"), 1U);
 }
 
 TEST_F(HsmEngine, DestroyingTheMachineBreaksTheCompletionOfQueuedEvents)
@@ -140,12 +126,7 @@ TEST_F(HsmEngine, PostingRejectsEmptyEventsAndUnsetMachines)
     EXPECT_THROW(hsm->PostEvent(nullptr), std::invalid_argument);
 
     CTestHandler alone;
-    try {
-        alone.Post<EvGo>();
-        FAIL() << "no exception";
-    } catch (const std::logic_error& e) {
-        EXPECT_STREQ(e.what(), "CHsmActionHandlerBase: IHsmInterface not set");
-    }
+    EXPECT_THROW(alone.Post<EvGo>(), std::logic_error);
 }
 
 TEST_F(HsmEngine, CompletingTwiceKeepsTheFirstAnswer)
@@ -162,6 +143,14 @@ TEST_F(HsmEngine, CompletingTwiceKeepsTheFirstAnswer)
     auto late = std::make_shared<EvGo>();
     late->Complete(false);
     EXPECT_FALSE(late->GetFuture().get());
+
+    // Giving up and dispatching exclude each other: whichever comes first wins.
+    auto claimed = std::make_shared<EvGo>();
+    EXPECT_TRUE(claimed->Claim());
+    EXPECT_FALSE(claimed->Abandon());
+    auto abandoned = std::make_shared<EvGo>();
+    EXPECT_TRUE(abandoned->Abandon());
+    EXPECT_FALSE(abandoned->Claim());
 }
 
 TEST(HsmEngineDeathTest, AFailingInitialEntryEndsTheProcess)

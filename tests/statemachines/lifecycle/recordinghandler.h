@@ -1,13 +1,11 @@
 #pragma once
 // Lifecycle action handler for table tests: records every action and
 // response callback by name. With mComplete set, each action posts the event
-// the lifecycle expects of it on success (mFailing names actions that post
-// IntError instead).
+// the lifecycle expects of it on success.
 
 #include "statemachines/tarvhsm.h"
 
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -34,25 +32,20 @@ public:
     void IntSetTarvNotEnabled() override { Record("IntSetTarvNotEnabled"); }
     void IntStartAliveTimer() override { Record("IntStartAliveTimer"); }
     void IntStartNtpd() override { Record("IntStartNtpd"); }
+    void IntStopRecovery() override { Record("IntStopRecovery"); }
     void IntStopWorkerThread() override { Act<TarvHsm::IntStopWorkerThreadDone>("IntStopWorkerThread"); }
 
     void Record(const std::string& what) { mCalls.push_back(what); }
 
     std::vector<std::string> mCalls;
     bool mComplete = false;
-    std::set<std::string> mFailing;
 
 private:
     template <typename Done>
     void Act(const std::string& name)
     {
         Record(name);
-        if (!mComplete) {
-            return;
-        }
-        if (mFailing.count(name) != 0) {
-            Post<TarvHsm::IntError>();
-        } else {
+        if (mComplete) {
             Post<Done>();
         }
     }

@@ -6,6 +6,7 @@
 #include "statemachines/tarvhsmplaceholderactionhandler.h"
 #include "statemachines/utils/statemachinesutility.h"
 #include "platform/worker/manualclock.h"
+#include "platform/ipc/requestdeadline.h"
 #include "src/processcontrolservice.h"
 #include "tests/support/logcapture.h"
 
@@ -30,22 +31,12 @@ struct SProbeTag {
 };
 using Probe = CHsmEvent<SProbeTag, 0>;
 
-// Placeholder whose initialisation waits for the test, and whose recovery
-// fails a given number of times.
+// Placeholder whose recovery fails a given number of times.
 class CTestActions : public CTarvHsmPlaceholderActionHandler {
 public:
     explicit CTestActions(const std::shared_ptr<IClock>& clock)
         : CWorker("testactions", clock), CTarvHsmPlaceholderActionHandler(clock)
     {
-    }
-
-    void IntInitializeNetwork() override
-    {
-        if (mHoldInitialisation) {
-            mInitialisationStarted.set_value();
-            mReleaseInitialisation.get_future().wait();
-        }
-        CTarvHsmPlaceholderActionHandler::IntInitializeNetwork();
     }
 
     void IntReinitialize() override
@@ -60,9 +51,6 @@ public:
         CTarvHsmPlaceholderActionHandler::IntReinitialize();
     }
 
-    bool mHoldInitialisation = false;
-    std::promise<void> mInitialisationStarted;
-    std::promise<void> mReleaseInitialisation;
     std::atomic<int> mRecoveryFailures{0};
     std::atomic<int> mReinitialisations{0};
 };
@@ -78,15 +66,11 @@ struct PlaceholderLifecycle : ::testing::Test {
     std::condition_variable changed;
     std::vector<int> states; // guarded by mutex
     std::atomic<int> alive{0};
-    std::function<void(int)> beforeStateSent; // set before the machine runs
     std::thread runner;
 
     PlaceholderLifecycle()
     {
         service->mStateSender = [this](const ipc::MState& state) {
-            if (beforeStateSent) {
-                beforeStateSent(state.state());
-            }
             std::lock_guard lock(mutex);
             states.push_back(state.state());
             changed.notify_all();
@@ -145,13 +129,6 @@ struct PlaceholderLifecycle : ::testing::Test {
         return changed.wait_for(lock, 10s, [&] { return states.size() >= count; });
     }
 
-    // Position of a log line, to check the order of actions.
-    std::size_t Position(const std::string& text)
-    {
-        const auto texts = log.Texts();
-        return static_cast<std::size_t>(std::find(texts.begin(), texts.end(), text) - texts.begin());
-    }
-
     void Advance(IClock::duration d)
     {
         clock->Advance(d);
@@ -163,21 +140,9 @@ TEST_F(PlaceholderLifecycle, DisableEnableDisableThroughTheService)
 {
     Start();
     EXPECT_EQ(service->Enable().result(), ipc::MResult::Illegal); // before the first disable
-    EXPECT_EQ(service->Disable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(WaitForStates(2));
-    EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(WaitForStates(3));
-    Settle();
+    ToEnabled();
     EXPECT_EQ(State(), "Enabled");
-    EXPECT_TRUE(log.Contains("IEnableCall"));
-    EXPECT_TRUE(log.Contains("IDisableCall"));
-    EXPECT_TRUE(log.Contains("ExtEnabledRsp"));
-
-    // Alive at once, then every 4 s.
-    EXPECT_EQ(alive, 1);
-    Advance(4s);
-    EXPECT_EQ(alive, 2);
-    EXPECT_TRUE(log.Contains("ExtSendAlive"));
+    EXPECT_EQ(alive, 1); // at once, then every 4 s
 
     EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok); // again: state 3 again
     EXPECT_EQ(service->Disable().result(), ipc::MResult::Ok);
@@ -185,74 +150,9 @@ TEST_F(PlaceholderLifecycle, DisableEnableDisableThroughTheService)
     Settle();
     EXPECT_EQ(State(), "Disabled");
     Advance(12s);
-    EXPECT_EQ(alive, 2); // no alive while disabled
+    EXPECT_EQ(alive, 1); // no alive while disabled
     EXPECT_THAT(States(), ElementsAre(ipc::MState::Uninitialized, ipc::MState::Disabled, ipc::MState::Enabled,
                                       ipc::MState::Enabled, ipc::MState::Disabled));
-    EXPECT_TRUE(log.Contains("CTarvHsmPlaceholderActionHandler::IntStartNtpd"));
-}
-
-TEST_F(PlaceholderLifecycle, RequestsReturnBeforeTheTransitionHasFinished)
-{
-    handler->mHoldInitialisation = true;
-    std::promise<void> releaseEnabled;
-    auto enabledGate = releaseEnabled.get_future().share();
-    beforeStateSent = [enabledGate](int state) {
-        if (state == ipc::MState::Enabled) {
-            enabledGate.wait();
-        }
-    };
-    Start();
-
-    auto disable = std::async(std::launch::async, [&] { return service->Disable(); });
-    handler->mInitialisationStarted.get_future().wait();
-    // The request is answered while the entry of Initializing is still running.
-    ASSERT_EQ(disable.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(disable.get().result(), ipc::MResult::Ok);
-    EXPECT_EQ(State(), "Uninitialized"); // the new state is set once its entry actions are done
-    handler->mReleaseInitialisation.set_value();
-    ASSERT_TRUE(WaitForStates(2));
-
-    auto enable = std::async(std::launch::async, [&] { return service->Enable(); });
-    ASSERT_EQ(enable.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(enable.get().result(), ipc::MResult::Ok);
-    EXPECT_EQ(States().size(), 2U); // the enabled report is still held back
-    releaseEnabled.set_value();
-    ASSERT_TRUE(WaitForStates(3));
-    EXPECT_EQ(States().back(), ipc::MState::Enabled);
-}
-
-TEST_F(PlaceholderLifecycle, ErrorWhileEnabledRecoversToDisabledAfterTheBackoff)
-{
-    Start();
-    ToEnabled();
-    log.Clear();
-
-    hsm->PostEvent(std::make_shared<TarvHsm::IntError>());
-    Settle();
-    EXPECT_EQ(State(), "Recovering");
-    const std::string cls = "CTarvHsmPlaceholderActionHandler::";
-    const std::vector<std::size_t> order{Position("State Enabled: exit"),
-                                         Position(cls + "IntSetTarvNotEnabled"),
-                                         Position("State Error: entry"),
-                                         Position(cls + "IntStopWorkerThread"),
-                                         Position(cls + "IntHandleError"),
-                                         Position("ExtErrorRsp"),
-                                         Position("State Recovering: entry")};
-    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
-    EXPECT_LT(order.back(), log.Texts().size());
-    const auto reported = States();
-    EXPECT_EQ(std::count(reported.begin(), reported.end(), ipc::MState::Error), 1);
-
-    const int aliveBefore = alive;
-    Advance(4s + 999ms);
-    EXPECT_EQ(State(), "Recovering");
-    EXPECT_EQ(alive, aliveBefore); // the alive timer went with Enabled
-    Advance(1ms);
-    EXPECT_EQ(State(), "Disabled");
-    EXPECT_EQ(handler->mReinitialisations, 1);
-    EXPECT_EQ(States().back(), ipc::MState::Disabled);
-    // And the daemon can be enabled again.
-    EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok);
 }
 
 TEST_F(PlaceholderLifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
@@ -284,21 +184,49 @@ TEST_F(PlaceholderLifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
     Advance(5s);
     EXPECT_EQ(handler->mReinitialisations, 4);
     EXPECT_EQ(State(), "Disabled");
+    EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok);
 }
 
-TEST_F(PlaceholderLifecycle, InterruptWhileEnabledStopsTheMachineAndTheAliveTimer)
+TEST_F(PlaceholderLifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetries)
 {
     Start();
     ToEnabled();
-    hsm->PostEvent(std::make_shared<TarvHsm::IntTerminate>());
-    runner.join();
-    EXPECT_FALSE(hsm->IsRunning());
-    EXPECT_EQ(State(), "_Final_Statemachine");
-    const int aliveAtStop = alive;
-    clock->Advance(20s);
-    handler->Sync();
-    EXPECT_EQ(alive, aliveAtStop);
-    EXPECT_TRUE(log.Contains("State _Final_Statemachine: entry"));
+    hsm->PostEvent(std::make_shared<TarvHsm::IntError>());
+    Settle();
+    ASSERT_EQ(State(), "Recovering");
+    hsm->PostEvent(std::make_shared<TarvHsm::IntFatalError>());
+    Settle();
+    ASSERT_EQ(State(), "FatalError");
+
+    // The retry armed in Error must not go on firing into FatalError.
+    log.Clear();
+    Advance(10min);
+    EXPECT_EQ(handler->mReinitialisations, 0);
+    EXPECT_FALSE(log.ContainsSubstring("IntRecoveryDone"));
+
+    EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok); // answered with the fatal-error state
+    ASSERT_TRUE(WaitForStates(6));
+    EXPECT_THAT(States(), ElementsAre(ipc::MState::Uninitialized, ipc::MState::Disabled, ipc::MState::Enabled,
+                                      ipc::MState::Error, ipc::MState::FatalError, ipc::MState::FatalError));
+}
+
+TEST_F(PlaceholderLifecycle, ARequestWhoseClientGaveUpNeverTakesEffect)
+{
+    {
+        // Still queued when its deadline passes: refused, and dropped later.
+        CRequestDeadline::CScope expired(CRequestDeadline::Clock::now() - 1ms);
+        EXPECT_EQ(service->Disable().result(), ipc::MResult::Illegal);
+    }
+    Start();
+    Settle();
+    EXPECT_EQ(State(), "Uninitialized");
+    EXPECT_TRUE(log.Contains(Log::warning, "State Uninitialized: ExtDisableReq dropped, its requester gave up waiting"));
+    {
+        CRequestDeadline::CScope ample(CRequestDeadline::Clock::now() + 1h);
+        EXPECT_EQ(service->Disable().result(), ipc::MResult::Ok);
+    }
+    ASSERT_TRUE(WaitForStates(2));
+    EXPECT_EQ(States().back(), ipc::MState::Disabled);
 }
 
 TEST_F(PlaceholderLifecycle, ReportsStopOnceTheServiceIsReleased)

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 
 using namespace std::chrono_literals;
@@ -27,33 +26,6 @@ TEST(RecoveryBackoff, DoublesUpToTheMaximumAndResets)
 
     EXPECT_THROW(CRecoveryBackoff(0s, 1s), std::invalid_argument);
     EXPECT_THROW(CRecoveryBackoff(2s, 1s), std::invalid_argument);
-}
-
-TEST(RecoveryBackoff, RetriesAtItsDelayUntilCancelled)
-{
-    auto clock = std::make_shared<CManualClock>();
-    CWorker worker("backoff", clock);
-    worker.Start();
-    std::atomic<int> retries{0};
-    CRecoveryBackoff backoff(5s, 60s);
-    backoff.Arm(worker, [&] { ++retries; });
-
-    auto after = [&](IClock::duration d) {
-        clock->Advance(d);
-        worker.Sync();
-        return retries.load();
-    };
-    EXPECT_EQ(after(4s), 0);
-    EXPECT_EQ(after(1s), 1);
-    EXPECT_EQ(after(5s), 2);
-    backoff.Cancel();
-    EXPECT_EQ(after(30s), 2);
-
-    // Re-arming after a failure waits twice as long; only the new retry runs.
-    backoff.Arm(worker, [&] { retries += 10; });
-    EXPECT_EQ(after(9s), 2);
-    EXPECT_EQ(after(1s), 12);
-    worker.Stop();
 }
 
 } // namespace

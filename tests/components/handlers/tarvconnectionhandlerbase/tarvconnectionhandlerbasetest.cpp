@@ -3,7 +3,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "src/components/system/tarvexception.h"
-#include "tests/components/mocks/fakeprocess.h"
+#include "tests/components/mocks/fakehostsystem.h"
 #include "tests/components/mocks/handlermocks.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
@@ -11,11 +11,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 using namespace HandlerMocks;
 using namespace std::chrono_literals;
 using ::testing::_;
 using ::testing::InSequence;
-using ::testing::NiceMock;
 using ::testing::Return;
 using ::testing::StrictMock;
 using ::testing::Throw;
@@ -27,42 +28,55 @@ const CSignalDefinition<bool> kTestSignal(123, "Eth state", false);
 // Exposes the helpers the derived handlers use.
 class CTestHandler : public CTarvConnectionHandlerBase {
 public:
-    CTestHandler(ipc::EIfName id, std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runner,
-                 std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
-                 std::shared_ptr<IClock> clock)
-        : CTarvConnectionHandlerBase(id, std::move(config), std::move(runner), std::move(errorHandler), HwHasEthernet,
-                                     3s, std::move(netlink), std::move(clock))
-    {
-        mLinkSignal = std::make_shared<CDiagnosticsSignal<bool>>(&kTestSignal);
-    }
+    using CTarvConnectionHandlerBase::CTarvConnectionHandlerBase;
     using CTarvConnectionHandlerBase::GetIpProperties;
     using CTarvConnectionHandlerBase::GetUdhcpcPid;
-    using CTarvConnectionHandlerBase::TriggerUdhcpcRenew;
     using CTarvConnectionHandlerBase::UpdateUdhcpc;
     using CTarvConnectionHandlerBase::WaitForState;
-    CDiagnosticsSignal<bool>& Signal() { return *mLinkSignal; }
+    bool Signal() const { return mLinkSignal->Receive(); }
 };
 
 class ConnectionHandlerBaseTest : public ::testing::Test {
 protected:
-    ConnectionHandlerBaseTest() { config->bools[HwHasEthernet] = true; }
-
-    std::unique_ptr<CTestHandler> MakeHandler(ipc::EIfName id = ipc::EEth0)
+    ConnectionHandlerBaseTest()
     {
-        return std::make_unique<CTestHandler>(id, config, runner, errorHandler, netlink, clock);
+        config->bools[HwHasEthernet] = true;
+        CRootDir::Set(root.Root());
+    }
+    ~ConnectionHandlerBaseTest() override { CRootDir::Set("/"); }
+
+    std::unique_ptr<CTestHandler> MakeHandler(ipc::EIfName id = ipc::EEth0,
+                                              const CSignalDefinition<bool>* signal = &kTestSignal)
+    {
+        return std::make_unique<CTestHandler>(id, config, runner, errorHandler, HwHasEthernet, 3s, netlink, signal,
+                                              clock, host);
     }
 
+    void ExpectLink(const std::string& name, std::uint8_t state)
+    {
+        EXPECT_CALL(*netlink, ConnectSocket()).WillOnce(Return(FakeSocket()));
+        EXPECT_CALL(*netlink, GetLink(FakeSocket(), name)).WillOnce(Return(FakeLink()));
+        EXPECT_CALL(*netlink, GetLinkState(FakeLink())).WillOnce(Return(state));
+        EXPECT_CALL(*netlink, DeleteExternalNetlinkPointers(FakeSocket(), FakeLink()));
+    }
+
+    TestSupport::CTempDir root;
     std::shared_ptr<CFakeConfig> config = std::make_shared<CFakeConfig>();
     std::shared_ptr<StrictMock<MockRunCommand>> runner = std::make_shared<StrictMock<MockRunCommand>>();
     std::shared_ptr<StrictMock<MockTarvErrorHandler>> errorHandler =
         std::make_shared<StrictMock<MockTarvErrorHandler>>();
     std::shared_ptr<StrictMock<MockTarvNetlink>> netlink = std::make_shared<StrictMock<MockTarvNetlink>>();
     std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
+    std::shared_ptr<CFakeHostSystem> host = std::make_shared<CFakeHostSystem>();
     TestSupport::CLogCapture log;
 };
 
-TEST_F(ConnectionHandlerBaseTest, UnsupportedInterfaceRunsNothing)
+TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRunsNothing)
 {
+    EXPECT_THROW(CTestHandler(ipc::EEth0, nullptr, runner, errorHandler, HwHasEthernet, 3s, netlink, &kTestSignal),
+                 std::invalid_argument);
+    EXPECT_THROW(MakeHandler(ipc::EEth0, nullptr), std::invalid_argument);
+
     config->bools[HwHasEthernet] = false;
     auto handler = MakeHandler();
     bool ok = true;
@@ -72,247 +86,188 @@ TEST_F(ConnectionHandlerBaseTest, UnsupportedInterfaceRunsNothing)
     handler->Disable(ok);
     EXPECT_FALSE(ok);
     EXPECT_EQ(log.Count("eth0 not supported"), 2u);
-
-    // Without a configuration nothing is supported either.
-    CTestHandler bare(ipc::EEth0, nullptr, runner, errorHandler, netlink, clock);
-    EXPECT_FALSE(bare.IsSupported());
 }
 
-TEST_F(ConnectionHandlerBaseTest, EnableTrustsASuccessfulIfupAndFallsBackOnRecovery)
-{
-    auto handler = MakeHandler();
-    EXPECT_CALL(*runner, Run("ifup eth0", 0u))
-        .WillOnce(Return(SCommandResult{0, ""}))
-        .WillRepeatedly(Return(SCommandResult{1, ""}));
-    EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp))
-        .WillOnce(Return(true))
-        .WillOnce(Return(false));
-    bool ok = true;
-    handler->Enable(ok);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(log.Contains(Log::info, "Enabling eth0"));
-    handler->Enable(ok);
-    EXPECT_TRUE(ok);
-    EXPECT_FALSE(log.ContainsSubstring("Could not bring"));
-
-    handler->Enable(ok);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(log.Contains(Log::error, "Could not bring eth0 up"));
-}
-
-TEST_F(ConnectionHandlerBaseTest, DisableWhoseDownCommandFailsAndCannotRecoverThrows)
-{
-    auto handler = MakeHandler();
-    EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{1, ""}));
-    EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateDown)).WillOnce(Return(false));
-    bool ok = true;
-    EXPECT_THROW(handler->Disable(ok), CTarvException);
-    EXPECT_TRUE(log.Contains(Log::error, "Could not bring eth0 down"));
-}
-
-TEST_F(ConnectionHandlerBaseTest, DisableWaitsForTheLinkToGoDown)
-{
-    auto handler = MakeHandler();
-    const auto start = clock->Now();
-    {
-        InSequence order;
-        EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
-        EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
-        EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown))
-            .WillOnce(Return(false))
-            .WillOnce(Return(false))
-            .WillOnce(Return(true));
-    }
-    bool ok = true;
-    handler->Disable(ok);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(log.Contains(Log::info, "eth0 interface disabled"));
-    EXPECT_TRUE(log.Contains(Log::trace, "CTarvConnectionHandlerBase::Disable"));
-    // First query at once, then one every 100 ms; the sleep after the match is kept.
-    EXPECT_EQ(clock->Now() - start, 300ms);
-}
-
-TEST_F(ConnectionHandlerBaseTest, DisableRecoveredByTheErrorHandlerStillWaits)
-{
-    auto handler = MakeHandler();
-    EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
-    EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{127, ""}));
-    EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
-    EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
-    bool ok = true;
-    handler->Disable(ok);
-    EXPECT_TRUE(ok);
-}
-
-TEST_F(ConnectionHandlerBaseTest, DisableThatNeverSeesTheDownStateThrowsAfterTwoSeconds)
-{
-    auto handler = MakeHandler();
-    const auto start = clock->Now();
-    EXPECT_CALL(*runner, Run(_, _)).WillRepeatedly(Return(SCommandResult{0, ""}));
-    // Queries at 0, 100, ..., 2000 ms; the one at 2000 ms already counts as too late.
-    EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown))
-        .Times(21)
-        .WillRepeatedly(Return(false));
-    bool ok = true;
-    EXPECT_THROW(handler->Disable(ok), CTarvException);
-    EXPECT_TRUE(log.Contains(Log::error, "Could not bring eth0 down"));
-    EXPECT_EQ(clock->Now() - start, 2100ms);
-}
-
-TEST_F(ConnectionHandlerBaseTest, StateReachedExactlyAtTheTimeoutIsAFailure)
-{
-    auto handler = MakeHandler(ipc::EUap0);
-    EXPECT_CALL(*errorHandler, IsIfInDesiredState("uap0", Tarv::kOperStateUp))
-        .WillOnce(Return(false))
-        .WillOnce(Return(false))
-        .WillOnce(Return(true));
-    bool ok = true;
-    handler->WaitForState(clock->Now(), Tarv::kOperStateUp, 200ms, ok);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(log.Contains(Log::warning, "Could not enable uap0 interface"));
-}
-
-TEST_F(ConnectionHandlerBaseTest, WaitingForUpReportsPerInterface)
-{
-    auto uap = MakeHandler(ipc::EUap0);
-    EXPECT_CALL(*errorHandler, IsIfInDesiredState("uap0", Tarv::kOperStateUp))
-        .WillOnce(Return(false))
-        .WillOnce(Return(true));
-    bool ok = true;
-    uap->WaitForState(clock->Now(), Tarv::kOperStateUp, 3s, ok);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(log.Contains(Log::info, "uap0 interface enabled"));
-
-    // The WLAN station keeps quiet about a link that does not come up.
-    auto wlan = MakeHandler(ipc::EWlan0);
-    EXPECT_CALL(*errorHandler, IsIfInDesiredState("wlan0", Tarv::kOperStateUp)).WillRepeatedly(Return(false));
-    wlan->WaitForState(clock->Now(), Tarv::kOperStateUp, 8s, ok);
-    EXPECT_TRUE(ok);
-    EXPECT_FALSE(log.ContainsSubstring("Could not enable"));
-}
-
-TEST_F(ConnectionHandlerBaseTest, StatusMapsOperationalStates)
+TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
 {
     struct SCase {
-        std::uint8_t state;
-        ipc::MNetStatus::EConnectionState expected;
+        const char* name;
+        bool enable;
+        std::vector<std::pair<std::string, int>> commands; // command line and exit code, in order
+        std::optional<bool> recovery;                       // asked, and its answer
+        bool ok;
+        bool throws;
     };
     const SCase cases[] = {
-        {Tarv::kOperStateUp, ipc::MNetStatus::EConnected},
-        {Tarv::kOperStateDown, ipc::MNetStatus::EDisconnected},
-        {Tarv::kOperStateLowerLayerDown, ipc::MNetStatus::EDisconnected},
-        {Tarv::kOperStateTesting, ipc::MNetStatus::EDisconnected},
-        {Tarv::kOperStateDormant, ipc::MNetStatus::EDisconnected},
-        {7, ipc::MNetStatus::EDisconnected},
-        {Tarv::kOperStateUnknown, ipc::MNetStatus::ENotSet},
-        {Tarv::kOperStateNotPresent, ipc::MNetStatus::ENotSet},
+        {"ifup succeeds", true, {{"ifup eth0", 0}}, std::nullopt, true, false},
+        {"ifup fails, recovered", true, {{"ifup eth0", 1}}, true, true, false},
+        {"ifup fails, not recovered", true, {{"ifup eth0", 1}}, false, false, false},
+        {"down commands succeed", false, {{"ip link set dev eth0 down", 0}, {"ifdown eth0", 0}}, std::nullopt, true,
+         false},
+        {"ifdown fails, recovered", false, {{"ip link set dev eth0 down", 0}, {"ifdown eth0", 127}}, true, true, false},
+        {"link command fails, not recovered", false, {{"ip link set dev eth0 down", 1}}, false, true, true},
     };
-    auto handler = MakeHandler(ipc::EPlc0);
+    auto handler = MakeHandler();
     for (const SCase& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.state));
-        EXPECT_CALL(*netlink, ConnectSocket()).WillOnce(Return(FakeSocket()));
-        EXPECT_CALL(*netlink, GetLink(FakeSocket(), "plc0")).WillOnce(Return(FakeLink()));
-        EXPECT_CALL(*netlink, GetLinkState(FakeLink())).WillOnce(Return(c.state));
-        EXPECT_CALL(*netlink, DeleteExternalNetlinkPointers(FakeSocket(), FakeLink()));
-
-        // A state that gives no connection state leaves the signal alone.
-        const bool before = !handler->Signal().Receive();
-        handler->Signal().SetValue(before);
-        const ipc::MNetStatus status = handler->GetStatus();
-        EXPECT_EQ(status.interface(), ipc::EPlc0);
-        EXPECT_EQ(status.connectionstate(), c.expected);
-        EXPECT_FALSE(status.has_properties());
-        const bool expectedSignal = c.expected == ipc::MNetStatus::ENotSet
-                                        ? before
-                                        : c.expected == ipc::MNetStatus::EConnected;
-        EXPECT_EQ(handler->Signal().Receive(), expectedSignal);
-        ::testing::Mock::VerifyAndClearExpectations(netlink.get());
+        SCOPED_TRACE(c.name);
+        log.Clear();
+        {
+            InSequence order;
+            for (const auto& [command, exitCode] : c.commands) {
+                EXPECT_CALL(*runner, Run(command, command.rfind("ip link", 0) == 0 ? 5u : 0u))
+                    .WillOnce(Return(SCommandResult{exitCode, ""}));
+            }
+            const std::uint8_t desired = c.enable ? Tarv::kOperStateUp : Tarv::kOperStateDown;
+            if (c.recovery) {
+                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", desired)).WillOnce(Return(*c.recovery));
+            }
+            if (!c.enable && !c.throws) {
+                EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
+            }
+        }
+        bool ok = true;
+        if (c.throws) {
+            EXPECT_THROW(handler->Disable(ok), CTarvException);
+        } else if (c.enable) {
+            handler->Enable(ok);
+        } else {
+            handler->Disable(ok);
+        }
+        EXPECT_EQ(ok, c.ok);
+        const std::string failure = c.enable ? "Could not bring eth0 up" : "Could not bring eth0 down";
+        EXPECT_EQ(log.Contains(Log::error, failure), !c.ok || c.throws);
+        testing::Mock::VerifyAndClearExpectations(runner.get());
+        testing::Mock::VerifyAndClearExpectations(errorHandler.get());
     }
 }
 
-TEST_F(ConnectionHandlerBaseTest, StatusOfAMissingLinkThrowsAndReleasesNothing)
+TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
 {
-    auto handler = MakeHandler(ipc::ELte0);
+    struct SCase {
+        const char* name;
+        ipc::EIfName id;
+        std::uint8_t state;
+        std::chrono::milliseconds timeout;
+        int falseAnswers; // before the state shows; -1: never
+        bool ok;
+        bool throws;
+        const char* line;
+        std::chrono::milliseconds elapsed;
+    };
+    const SCase cases[] = {
+        {"down after two polls", ipc::EEth0, Tarv::kOperStateDown, 2s, 2, true, false, "eth0 interface disabled", 300ms},
+        {"never down", ipc::EEth0, Tarv::kOperStateDown, 2s, -1, true, true, "Could not bring eth0 down", 2100ms},
+        // Seen only when the time is already up: a failure.
+        {"up exactly at the timeout", ipc::EUap0, Tarv::kOperStateUp, 200ms, 2, false, false,
+         "Could not enable uap0 interface", 300ms},
+        {"up", ipc::EUap0, Tarv::kOperStateUp, 3s, 1, true, false, "uap0 interface enabled", 200ms},
+        // The WLAN station watches its association itself.
+        {"wlan never up", ipc::EWlan0, Tarv::kOperStateUp, 8s, -1, true, false, "", 8100ms},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.Clear();
+        auto handler = MakeHandler(c.id);
+        int answers = 0;
+        EXPECT_CALL(*errorHandler, IsIfInDesiredState(handler->GetInterfaceName(), c.state))
+            .WillRepeatedly([&](const std::string&, std::uint8_t) {
+                return c.falseAnswers >= 0 && answers++ >= c.falseAnswers;
+            });
+        const auto start = clock->Now();
+        bool ok = true;
+        if (c.throws) {
+            EXPECT_THROW(handler->WaitForState(start, c.state, c.timeout, ok), CTarvException);
+        } else {
+            handler->WaitForState(start, c.state, c.timeout, ok);
+        }
+        EXPECT_EQ(ok, c.ok);
+        if (*c.line != '\0') {
+            EXPECT_TRUE(log.ContainsSubstring(c.line));
+        } else {
+            EXPECT_TRUE(log.Texts(Log::warning).empty());
+        }
+        EXPECT_EQ(clock->Now() - start, c.elapsed);
+        testing::Mock::VerifyAndClearExpectations(errorHandler.get());
+    }
+}
+
+TEST_F(ConnectionHandlerBaseTest, OperationalStatesMapToConnectionStatesAndTheLinkSignal)
+{
+    using S = ipc::MNetStatus;
+    const std::vector<std::pair<std::uint8_t, S::EConnectionState>> cases{
+        {Tarv::kOperStateUp, S::EConnected},          {Tarv::kOperStateDown, S::EDisconnected},
+        {Tarv::kOperStateLowerLayerDown, S::EDisconnected}, {Tarv::kOperStateTesting, S::EDisconnected},
+        {Tarv::kOperStateDormant, S::EDisconnected},  {7, S::EDisconnected},
+        {Tarv::kOperStateUnknown, S::ENotSet},        {Tarv::kOperStateNotPresent, S::ENotSet},
+    };
+    for (const auto& [state, expected] : cases) {
+        EXPECT_EQ(CTarvConnectionHandlerBase::ConnectionStateOf(state), expected) << static_cast<int>(state);
+    }
+
+    // The signal follows the states that give a connection state, and only those.
+    auto handler = MakeHandler(ipc::EPlc0);
+    for (const auto& [state, signal] : std::vector<std::pair<std::uint8_t, bool>>{
+             {Tarv::kOperStateUp, true}, {Tarv::kOperStateUnknown, true}, {Tarv::kOperStateDown, false}}) {
+        ExpectLink("plc0", state);
+        const S status = handler->GetStatus();
+        EXPECT_EQ(status.interface(), ipc::EPlc0);
+        EXPECT_EQ(handler->Signal(), signal);
+    }
     EXPECT_CALL(*netlink, ConnectSocket()).WillOnce(Return(FakeSocket()));
-    EXPECT_CALL(*netlink, GetLink(FakeSocket(), "lte0")).WillOnce(Throw(CTarvException()));
+    EXPECT_CALL(*netlink, GetLink(FakeSocket(), "plc0")).WillOnce(Throw(CTarvException()));
     EXPECT_THROW(handler->GetStatus(), CTarvException);
 }
 
-TEST_F(ConnectionHandlerBaseTest, OnlyEthernetAndWlanHaveProperties)
+TEST_F(ConnectionHandlerBaseTest, AddressAndNetmaskOfTheOwnInterface)
 {
-    auto handler = MakeHandler(ipc::EUap0);
+    host->AddAddress("wlan0", "10.0.0.9", "255.0.0.0");
+    host->AddAddress("eth0", "192.168.7.2", "255.255.255.0");
+    host->AddAddress("eth0", "192.168.8.2", "255.255.0.0");
     ipc::MNetStatus status;
-    handler->GetIpProperties(status);
-    EXPECT_FALSE(status.has_properties());
+    MakeHandler()->GetIpProperties(status);
+    EXPECT_EQ(status.properties().ipaddress(), "192.168.7.2");
+    EXPECT_EQ(status.properties().subnetmask(), "255.255.255.0");
+
+    ipc::MNetStatus none;
+    MakeHandler(ipc::EUap0)->GetIpProperties(none);
     EXPECT_TRUE(log.Contains(Log::warning, "uap0 does not support properties"));
+    host->addresses = std::nullopt;
+    MakeHandler()->GetIpProperties(none);
+    EXPECT_TRUE(log.Contains(Log::error, "Could not get address information"));
+    EXPECT_FALSE(none.has_properties());
 }
 
-class UdhcpcTest : public ConnectionHandlerBaseTest {
-protected:
-    UdhcpcTest() { CRootDir::Set(root.Root()); }
-    ~UdhcpcTest() override { CRootDir::Set("/"); }
-    void WritePidFile(const std::string& content) { root.WriteFile("var/run/udhcpc.eth0.pid", content); }
-
-    TestSupport::CTempDir root;
-};
-
-TEST_F(UdhcpcTest, RenewsOnlyWhenTheLinkComesUp)
+TEST_F(ConnectionHandlerBaseTest, OnlyTheInterfacesOwnDhcpClientIsAskedToRenew)
 {
-    auto handler = MakeHandler();
-    CFakeProcess first("udhcpc");
-    WritePidFile(std::to_string(first.Pid()) + "\n");
-    handler->UpdateUdhcpc(false); // no change from the initial state
-    handler->UpdateUdhcpc(true);
-    EXPECT_EQ(first.EndAndGetSignal(), SIGUSR1);
-    EXPECT_TRUE(log.Contains(Log::info, "Triggered renew udhcpc for eth0"));
-
-    CFakeProcess second("udhcpc");
-    WritePidFile(std::to_string(second.Pid()) + "\n");
-    handler->UpdateUdhcpc(true);
-    EXPECT_EQ(second.EndAndGetSignal(), SIGTERM);
-
-    CFakeProcess third("udhcpc");
-    WritePidFile(std::to_string(third.Pid()) + "\n");
-    handler->UpdateUdhcpc(false);
-    handler->UpdateUdhcpc(true);
-    EXPECT_EQ(third.EndAndGetSignal(), SIGUSR1);
-}
-
-TEST_F(UdhcpcTest, StalePidFileNamingAnotherProcessIsNotSignalled)
-{
-    auto handler = MakeHandler();
-    CFakeProcess unrelated("chargectl");
-    WritePidFile(std::to_string(unrelated.Pid()));
-    EXPECT_EQ(handler->GetUdhcpcPid(), -1);
-    handler->UpdateUdhcpc(true);
-    EXPECT_FALSE(handler->TriggerUdhcpcRenew(unrelated.Pid()));
-    EXPECT_EQ(unrelated.EndAndGetSignal(), SIGTERM);
-    EXPECT_TRUE(log.ContainsSubstring("which is not udhcpc"));
-    EXPECT_FALSE(log.ContainsSubstring("Triggered renew"));
-}
-
-TEST_F(UdhcpcTest, PidFileContents)
-{
-    auto handler = MakeHandler();
-    const std::string path = root.Root() + "var/run/udhcpc.eth0.pid";
-
-    EXPECT_EQ(handler->GetUdhcpcPid(), -1);
-    EXPECT_TRUE(log.Contains(Log::error, "Could not open " + path));
-
-    WritePidFile("");
-    log.Clear();
-    EXPECT_EQ(handler->GetUdhcpcPid(), -1);
-    EXPECT_TRUE(log.Contains(Log::error, "Could not open " + path));
-
-    WritePidFile("-1\n");
-    EXPECT_EQ(handler->GetUdhcpcPid(), -1);
-    EXPECT_TRUE(log.Contains(Log::error, "Failed to read " + path));
-
-    // Not a number: 0, which nobody signals (it would address our own process group).
-    WritePidFile("udhcpc\n");
-    EXPECT_EQ(handler->GetUdhcpcPid(), 0);
-    EXPECT_FALSE(handler->TriggerUdhcpcRenew(0));
-    EXPECT_FALSE(handler->TriggerUdhcpcRenew(-1));
+    host->AddProcess(100, "udhcpc", {"udhcpc", "-R", "-i", "eth0", "-p", "/var/run/udhcpc.eth0.pid"});
+    host->AddProcess(101, "busybox", {"/bin/busybox", "udhcpc", "-ieth0"});
+    host->AddProcess(102, "udhcpc", {"/sbin/udhcpc", "--interface=eth0"});
+    host->AddProcess(103, "udhcpc", {"udhcpc", "-i", "wlan0"});
+    host->AddProcess(104, "chargectl", {"chargectl", "-i", "eth0"});
+    host->AddProcess(105, "udhcpc", {"udhcpc", "-i", "eth0.5"});
+    struct SCase {
+        std::string pidFile;
+        int pid;
+        bool renewed;
+    };
+    const SCase cases[] = {
+        {"100\n", 100, true},  {"101", 101, true},   {"102", 102, true},
+        {"103", -1, false},    {"104", -1, false},   {"105", -1, false},
+        {"", -1, false},       {"-1\n", -1, false},  {"999", -1, false},
+        // Not a number: 0, which nobody signals (it would address our own process group).
+        {"udhcpc\n", 0, false},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.pidFile);
+        root.WriteFile("var/run/udhcpc.eth0.pid", c.pidFile);
+        host->signals.clear();
+        auto handler = MakeHandler();
+        EXPECT_EQ(handler->GetUdhcpcPid(), c.pid);
+        handler->UpdateUdhcpc(true); // up at the first query counts as the link coming up
+        handler->UpdateUdhcpc(true); // no change: no renewal
+        using Sent = std::vector<std::pair<int, int>>;
+        EXPECT_EQ(host->signals, (c.renewed ? Sent{{c.pid, SIGUSR1}} : Sent{}));
+    }
 }
 
 } // namespace

@@ -1,0 +1,11 @@
+#pragma once
+// The running system as the handlers see it: getifaddrs, /proc and kill.
+
+#include "src/components/handlers/ihostsystem.h"
+
+class CHostSystem : public IHostSystem {
+public:
+    std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override;
+    std::string ProcessFile(int pid, const std::string& entry) override;
+    int SignalProcess(int pid, int signalNumber) override;
+};

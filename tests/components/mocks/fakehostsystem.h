@@ -1,0 +1,60 @@
+#pragma once
+// The running system as a table: interface addresses, processes by pid with
+// their name and command line, and a record of the signals sent.
+
+#include "src/components/handlers/ihostsystem.h"
+
+#include <arpa/inet.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace HandlerMocks {
+
+class CFakeHostSystem : public IHostSystem {
+public:
+    std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override { return addresses; }
+
+    std::string ProcessFile(int pid, const std::string& entry) override
+    {
+        const auto it = processes.find(pid);
+        if (it == processes.end()) {
+            return {};
+        }
+        return entry == "comm" ? it->second.first + "\n" : entry == "cmdline" ? it->second.second : std::string();
+    }
+
+    int SignalProcess(int pid, int signalNumber) override
+    {
+        signals.emplace_back(pid, signalNumber);
+        return processes.count(pid) != 0 ? 0 : ESRCH;
+    }
+
+    void AddAddress(const std::string& name, const char* address, const char* netmask)
+    {
+        SIpv4Address entry;
+        entry.interfaceName = name;
+        inet_pton(AF_INET, address, &entry.address);
+        inet_pton(AF_INET, netmask, &entry.netmask);
+        addresses->push_back(entry);
+    }
+
+    // The process's name and its arguments, the first being the program.
+    void AddProcess(int pid, const std::string& comm, const std::vector<std::string>& arguments)
+    {
+        std::string cmdline;
+        for (const auto& argument : arguments) {
+            cmdline += argument;
+            cmdline.push_back('\0');
+        }
+        processes[pid] = {comm, cmdline};
+    }
+
+    std::optional<std::vector<SIpv4Address>> addresses = std::vector<SIpv4Address>{};
+    std::map<int, std::pair<std::string, std::string>> processes;
+    std::vector<std::pair<int, int>> signals;
+};
+
+} // namespace HandlerMocks

@@ -1,0 +1,81 @@
+// SIGINT handling of the daemon: the lifecycle machine ends on an interrupt,
+// and what remains afterwards (signal disposition, late requests) is safe.
+
+#include "platform/worker/manualclock.h"
+#include "src/interruptwatcher.h"
+#include "src/machinerunner.h"
+#include "statemachines/tarvhsmplaceholderactionhandler.h"
+#include "statemachines/utils/statemachinesutility.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <future>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct SProbeTag {
+    static constexpr std::string_view EventName(unsigned) { return "Probe"; }
+};
+using Probe = CHsmEvent<SProbeTag, 0>;
+
+void (*SigintDisposition())(int)
+{
+    struct sigaction current {};
+    sigaction(SIGINT, nullptr, &current);
+    return current.sa_handler;
+}
+
+TEST(MachineRunner, SigintEndsTheMachineThenRestoresTheSignalAndRefusesLateRequests)
+{
+    auto handler = std::make_shared<CTarvHsmPlaceholderActionHandler>(std::make_shared<CManualClock>());
+    auto machine = std::make_shared<CTarvHsm>(handler);
+    CMachineRunner runner;
+    std::thread running([&] { runner.Run(*machine); });
+
+    // Once the machine has dispatched something, the interrupt handler is in place.
+    auto probe = std::make_shared<Probe>();
+    auto dispatched = probe->GetFuture();
+    machine->PostEvent(probe);
+    ASSERT_EQ(dispatched.wait_for(10s), std::future_status::ready);
+    EXPECT_NE(SigintDisposition(), SIG_DFL);
+
+    kill(getpid(), SIGINT);
+    running.join();
+    EXPECT_EQ(machine->GetCurrentState()->GetName(), "_Final_Statemachine");
+    // A second interrupt during the rest of the shutdown ends the process.
+    EXPECT_EQ(SigintDisposition(), SIG_DFL);
+    // A request reaching the ended machine is refused at once, not left waiting.
+    auto late = std::make_shared<TarvHsm::ExtEnableReq>();
+    auto answered = late->GetFuture();
+    machine->PostEvent(late);
+    ASSERT_EQ(answered.wait_for(0s), std::future_status::ready);
+    EXPECT_FALSE(answered.get());
+    EXPECT_EQ(IDisableCall(*machine).result(), ipc::MResult::Illegal);
+}
+
+TEST(InterruptWatcher, AFloodOfSignalsNeverBlocksTheSignalledThread)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> calls{0};
+    CInterruptWatcher watcher;
+    watcher.Start([&](int) {
+        ++calls;
+        released.wait();
+    });
+    // The watcher is held in its first callback: the pipe fills (64 KiB) and
+    // later signals must be dropped, not wait in the handler for room.
+    for (int i = 0; i < 70000; ++i) {
+        raise(SIGINT);
+    }
+    release.set_value();
+    watcher.Stop();
+    EXPECT_GE(calls.load(), 1);
+    EXPECT_EQ(SigintDisposition(), SIG_DFL);
+}
+
+} // namespace
