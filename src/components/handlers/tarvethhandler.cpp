@@ -3,7 +3,7 @@
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/tarvvalidation.h"
+#include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/utility.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "src/components/system/tarvfileutilities.h"
-#include "src/components/system/tarvvalidation.h"
+#include "platform/toolbox/tarvvalidation.h"
 
 #include <unistd.h>
 

@@ -4,7 +4,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvfileutilities.h"
-#include "src/components/system/tarvvalidation.h"
+#include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/utility.h"
 
 namespace {
