@@ -34,13 +34,13 @@ install(FILES ${_gen}/tarv.service DESTINATION ${TARV_SYSTEMD_UNIT_DIR})
 install(DIRECTORY DESTINATION ${_etc}/config)
 
 # The IPC configuration is the station's own once installed: an existing
-# file is kept as it is.
+# file is kept as it is. file(INSTALL) adds DESTDIR itself.
 install(CODE "
   set(_dst \"\$ENV{DESTDIR}${_etc}/iipc.json\")
   if(EXISTS \"\${_dst}\")
     message(STATUS \"Keeping: \${_dst}\")
   else()
-    file(INSTALL DESTINATION \"\$ENV{DESTDIR}${_etc}\" TYPE FILE FILES \"${_pkg}/iipc.json\")
+    file(INSTALL DESTINATION \"${_etc}\" TYPE FILE FILES \"${_pkg}/iipc.json\")
   endif()
 ")
 

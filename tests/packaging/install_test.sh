@@ -59,7 +59,7 @@ if (cd "$tmp" && cpack -G DEB -B "$tmp/pkg" --config "$build/CPackConfig.cmake" 
   check "package file list" same "$(listing "$tmp/unpacked")" "$expected"
   check "package name and version" same "$(dpkg-deb -f "$deb" Package Version)" "$(printf 'Package: tarv\nVersion: %s' "$version")"
   depends=$(dpkg-deb -f "$deb" Depends)
-  check "dependencies from the shared libraries" has_all "$depends" libc6 libgrpc++ libprotobuf libnl-route libjsoncpp
+  check "dependencies from the shared libraries" has_all "$depends" libc6 libgrpc++ libprotobuf-lite libjsoncpp
   dpkg-deb -e "$deb" "$tmp/control"
   check "conffiles" same "$(sort "$tmp/control/conffiles")" "$(printf '%s\n' "$etc/iipc.json" "$etc/init.d/tarv" | sort)"
   check "maintainer scripts" test -x "$tmp/control/postinst" -a -x "$tmp/control/prerm" -a -x "$tmp/control/postrm"
