@@ -27,12 +27,22 @@ cp "$here/../../packaging/iipc.json" "$root/etc/iipc.json"
 $emulator "$daemon" -r "$root/" >"$root/daemon.log" 2>&1 &
 pid=$!
 
-ctl() { "$tarvctl" --root "$root/" "$@" 2>&1; }
+# A one-shot tarvctl can fail to connect when the machine is heavily loaded
+# (the request never left it): such a failure is tried again, a few times.
+ctl() {
+  local out tries=0
+  while :; do
+    out=$("$tarvctl" --root "$root/" "$@" 2>&1) && { echo "$out"; return 0; }
+    [[ $out == *"not reachable"* ]] && ((++tries < 5)) || { echo "$out"; return 1; }
+    echo "smoke: tarvctl $*: $out; trying again" >&2
+    sleep 0.5
+  done
+}
 
 # The daemon is up once it answers (emulated start-up is slow: 60 s).
 for ((i = 0; i < 600; i++)); do
   kill -0 "$pid" 2>/dev/null || fail "the daemon exited at start-up"
-  state=$(ctl state) && break
+  state=$("$tarvctl" --root "$root/" state 2>&1) && break
   sleep 0.1
 done
 [[ $state == "1 Uninitialized" ]] || fail "state at start-up: $state"
