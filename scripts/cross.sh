@@ -16,8 +16,8 @@ arch=${1:-}
 action=${2:-build}
 targets=("${@:3}")
 case "$arch" in
-  arm64) triplet=aarch64-linux-gnu;   qemu=qemu-aarch64-static ;;
-  armhf) triplet=arm-linux-gnueabihf; qemu=qemu-arm-static ;;
+  arm64) qemu=qemu-aarch64-static ;;
+  armhf) qemu=qemu-arm-static ;;
   "")    die "no ARCH given; use ARCH=arm64 or ARCH=armhf" ;;
   *)     die "unknown ARCH '$arch'; use arm64 or armhf" ;;
 esac
@@ -73,7 +73,15 @@ case "$action" in
   build) configure_and_build ;;
   test)
     need_emulator
-    (cd "$build_dir" && ctest --output-on-failure -j "$(nproc)" -LE kernel)
+    # Tests that start the built programs as child processes need the
+    # kernel to run target binaries itself (binfmt_misc), which a plain
+    # qemu-user run does not give them.
+    exclude=()
+    if [[ ! -e /proc/sys/fs/binfmt_misc/${qemu%-static} ]]; then
+      echo "cross: no binfmt_misc entry for ${qemu%-static}: skipping the tests that start the built programs"
+      exclude=(-E '^(Daemon\.|ProcessEntry\.Binary)')
+    fi
+    (cd "$build_dir" && ctest --output-on-failure -j "$(nproc)" -LE kernel "${exclude[@]}")
     ;;
   smoke)
     need_emulator
