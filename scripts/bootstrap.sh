@@ -17,8 +17,8 @@ PACKAGES=(
 native=$(dpkg --print-architecture)
 missing=()
 for pkg in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Architecture} ${Status}\n' "$pkg" 2>/dev/null |
-    grep -qE "^($native|all) install ok installed$" || missing+=("$pkg")
+  status=$(dpkg-query -W -f='${Architecture} ${Status}\n' "$pkg" 2>/dev/null || true)
+  grep -qE "^($native|all) install ok installed$" <<<"$status" || missing+=("$pkg")
 done
 
 [[ ${#missing[@]} -eq 0 ]] && exit 0
