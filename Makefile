@@ -1,5 +1,5 @@
 # Top-level entry points. Both install what is missing first.
-.PHONY: all bootstrap build run test test-fast footprint clean
+.PHONY: all bootstrap build run test test-fast footprint package cross test-cross smoke-cross clean
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -30,5 +30,26 @@ test-fast: build
 footprint: build
 	@bench/footprint/footprint.sh -b $(BUILD_DIR) -w $(or $(WINDOW),60)
 
+# The Debian package of the daemon, its tool and start-up files, in build-pkg/.
+package: bootstrap
+	@scripts/package.sh build-pkg
+
+# Cross-build for the station's board: ARCH=arm64 or ARCH=armhf. Installs the
+# multiarch packages it needs; TARGETS limits the build (default: everything
+# but the benchmarks, tests included).
+cross:
+	@scripts/cross.sh "$(ARCH)" build $(TARGETS)
+
+# Runs the cross-built tests under qemu-user (not those labelled kernel), then
+# drives the cross-built daemon with the host tarvctl.
+test-cross: cross
+	@scripts/cross.sh "$(ARCH)" test
+	@scripts/cross.sh "$(ARCH)" smoke
+
+# Cross-builds the daemon only and runs the smoke test (what CI runs).
+smoke-cross:
+	@scripts/cross.sh "$(ARCH)" build tarv
+	@scripts/cross.sh "$(ARCH)" smoke
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-pkg build-arm64 build-armhf

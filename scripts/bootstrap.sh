@@ -12,10 +12,13 @@ PACKAGES=(
   iproute2 util-linux procps
 )
 
+# Only the machine's own architecture counts: a cross-build adds the same
+# libraries for other architectures beside it.
+native=$(dpkg --print-architecture)
 missing=()
 for pkg in "${PACKAGES[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+  status=$(dpkg-query -W -f='${Architecture} ${Status}\n' "$pkg" 2>/dev/null || true)
+  grep -qE "^($native|all) install ok installed$" <<<"$status" || missing+=("$pkg")
 done
 
 [[ ${#missing[@]} -eq 0 ]] && exit 0

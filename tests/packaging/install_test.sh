@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The install rules and the Debian package of a configured, built tree:
+# the installed file list, the paths the start-up files name, a kept IPC
+# configuration, and the package's files, control data and dependencies.
+# usage: install_test.sh BUILD_DIR
+set -uo pipefail
+build=$(cd "$1" && pwd)
+tmp=$(mktemp -d /tmp/tarv-install-XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+case $prefix in
+  / | /usr) etc=/etc ;;
+  *) etc=$prefix/etc ;;
+esac
+prefix=${prefix%/}
+
+passed=0 failed=0
+check() { # description, command...
+  local what=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $what"; fi
+}
+same() { [[ $1 == "$2" ]] || { printf 'got:\n%s\nwant:\n%s\n' "$1" "$2"; return 1; }; }
+
+expected=$(printf '%s\n' "$etc/config/" "$etc/iipc.json" "$etc/init.d/tarv" \
+  "$prefix/bin/tarvctl" "$prefix/lib/systemd/system/tarv.service" "$prefix/sbin/tarv" | sort)
+# Files and empty directories under a tree, as absolute paths.
+listing() { (cd "$1" && { find . -type f -printf '/%P\n'; find . -mindepth 1 -type d -empty -printf '/%P/\n'; } | sort); }
+has_all() { # text, words that must occur in it
+  local text=$1 word
+  shift
+  for word; do [[ $text == *"$word"* ]] || { echo "'$word' missing in: $text"; return 1; }; done
+}
+stripped() { ! readelf -S "$1" | grep -q '\.symtab'; }
+no_placeholder() { ! grep -rq "@TARV_" "$1"; }
+
+# Install into DESTDIR.
+dest=$tmp/dest
+DESTDIR=$dest cmake --install "$build" >"$tmp/install.log" 2>&1
+check "cmake --install into DESTDIR" [ $? = 0 ]
+check "installed files" same "$(listing "$dest")" "$expected"
+check "programs and init script executable" test -x "$dest$prefix/sbin/tarv" -a -x "$dest$prefix/bin/tarvctl" -a -x "$dest$etc/init.d/tarv"
+check "init script starts the installed daemon" grep -qx "DAEMON=$prefix/sbin/tarv" "$dest$etc/init.d/tarv"
+check "unit starts the installed daemon" grep -q "^ExecStart=$prefix/sbin/tarv " "$dest$prefix/lib/systemd/system/tarv.service"
+check "unit stops with SIGINT" grep -qx "KillSignal=SIGINT" "$dest$prefix/lib/systemd/system/tarv.service"
+check "no template placeholder left" no_placeholder "$dest"
+
+# A station's own IPC configuration survives a second install.
+echo '{"station": "edited"}' >"$dest$etc/iipc.json"
+DESTDIR=$dest cmake --install "$build" >>"$tmp/install.log" 2>&1
+check "edited iipc.json kept" same "$(cat "$dest$etc/iipc.json")" '{"station": "edited"}'
+
+# The Debian package.
+if (cd "$tmp" && cpack -G DEB -B "$tmp/pkg" --config "$build/CPackConfig.cmake" >"$tmp/cpack.log" 2>&1); then
+  deb=$(ls "$tmp"/pkg/*.deb)
+  dpkg-deb -x "$deb" "$tmp/unpacked"
+  check "package file list" same "$(listing "$tmp/unpacked")" "$expected"
+  check "package name and version" same "$(dpkg-deb -f "$deb" Package Version)" "$(printf 'Package: tarv\nVersion: %s' "$version")"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  check "dependencies from the shared libraries" has_all "$depends" libc6 libgrpc++ libprotobuf-lite libjsoncpp
+  dpkg-deb -e "$deb" "$tmp/control"
+  check "conffiles" same "$(sort "$tmp/control/conffiles")" "$(printf '%s\n' "$etc/iipc.json" "$etc/init.d/tarv" | sort)"
+  check "maintainer scripts" test -x "$tmp/control/postinst" -a -x "$tmp/control/prerm" -a -x "$tmp/control/postrm"
+  check "binaries stripped" stripped "$tmp/unpacked$prefix/sbin/tarv"
+else
+  check "cpack builds the package" false
+  cat "$tmp/cpack.log"
+fi
+
+echo "install: $passed checks passed, $failed failed"
+[[ $failed == 0 ]]
