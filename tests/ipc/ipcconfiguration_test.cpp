@@ -13,28 +13,18 @@ namespace {
 using testing::AllOf;
 using testing::HasSubstr;
 
-class IpcConfiguration : public testing::Test {
-protected:
-    IpcConfiguration() { CRootDir::Set(mRoot.Root()); }
-    ~IpcConfiguration() override { CRootDir::Set("/"); }
-
-    TestSupport::CTempDir mRoot;
-    const std::string mPath = mRoot.Root() + "etc/iipc.json";
-};
-
-TEST_F(IpcConfiguration, SocketPathsAreResolvedUnderTheRootDirectory)
+TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFileAndTheProblem)
 {
-    mRoot.WriteFile("etc/iipc.json", R"({"TarvGenCtrl": "unix:/run/iipc/tarv.sock", "Other": "unix:/x.sock"})");
-    const CIpcConfiguration configuration(mPath);
+    const TestSupport::CTempDir root;
+    const std::string path = root.Root() + "etc/iipc.json";
+    CRootDir::Set(root.Root());
+    root.WriteFile("etc/iipc.json", R"({"TarvGenCtrl": "unix:/run/iipc/tarv.sock", "Other": "unix:/x.sock"})");
+    const CIpcConfiguration configuration(path);
     const SIpcEndpoint& endpoint = configuration.GetEndpoint("TarvGenCtrl");
-    EXPECT_EQ(endpoint.socketPath, mRoot.Root() + "run/iipc/tarv.sock");
-    EXPECT_EQ(endpoint.address, "unix:" + mRoot.Root() + "run/iipc/tarv.sock");
+    EXPECT_EQ(endpoint.socketPath, root.Root() + "run/iipc/tarv.sock");
+    EXPECT_EQ(endpoint.address, "unix:" + root.Root() + "run/iipc/tarv.sock");
     EXPECT_TRUE(configuration.HasEndpoint("Other"));
     EXPECT_FALSE(configuration.HasEndpoint("Tarv"));
-}
-
-TEST_F(IpcConfiguration, EveryFaultNamesTheFileAndTheProblem)
-{
     const struct {
         std::optional<std::string> content; // none: no file
         std::string problem;
@@ -59,10 +49,11 @@ TEST_F(IpcConfiguration, EveryFaultNamesTheFileAndTheProblem)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content.value_or("no file"));
-        c.content ? mRoot.WriteFile("etc/iipc.json", *c.content) : (void)std::filesystem::remove(mPath);
-        const auto error = IpcTest::ErrorOf([&] { IpcTest::Host(mPath).CreateClient<IBoardControl>("BoardControl"); });
-        EXPECT_THAT(error, AllOf(HasSubstr(mPath), HasSubstr(c.problem)));
+        c.content ? root.WriteFile("etc/iipc.json", *c.content) : (void)std::filesystem::remove(path);
+        const auto error = IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
+        EXPECT_THAT(error, AllOf(HasSubstr(path), HasSubstr(c.problem)));
     }
+    CRootDir::Set("/");
 }
 
 } // namespace

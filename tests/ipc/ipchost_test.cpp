@@ -11,6 +11,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <future>
@@ -41,12 +42,7 @@ public:
         }
         return {};
     }
-    ipc::MResult Disable() override
-    {
-        ipc::MResult result;
-        result.set_result(ipc::MResult::Illegal);
-        return result;
-    }
+    ipc::MResult Disable() override { return {}; }
 
     std::function<void(const ipc::MState&)> mStateSender;
     std::function<void()> mAliveSender;
@@ -167,13 +163,6 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunica
     ASSERT_TRUE(statuses->WaitForCount(2));
     EXPECT_THAT(statuses->Values(), ElementsAre(status.SerializeAsString(), "float 2.500000"));
 
-    EXPECT_EQ(control->Enable().result(), ipc::MResult::Ok);
-    EXPECT_EQ(control->Disable().result(), ipc::MResult::Illegal);
-    // The state the host answers is the last one sent.
-    EXPECT_EQ(control->GetState().state(), ipc::MState::Invalid);
-    mServed->mStateSender(State(ipc::MState::Disabled));
-    EXPECT_EQ(control->GetState().state(), ipc::MState::Disabled);
-
     const Log::ELogLevel before = Log::GetLogLevel();
     EXPECT_TRUE(logConfig->SetLogLevel(Log::debug));
     EXPECT_EQ(logConfig->GetLogLevel(), Log::debug);
@@ -204,25 +193,17 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
     auto network = clientHost.Get()->CreateClient<ITarv>("Tarv")->GetInterface();
     clientHost.Start();
 
-    std::atomic<std::size_t> answered{0};
-    CRecorder<int> refused;
+    CRecorder<std::string> outcomes; // the error of each call, or "no error"
     std::vector<std::jthread> callers;
     // Destroyed before the callers are joined: however the test ends, the
     // blocked handlers are released first.
     std::promise<void> release = std::move(blocking);
-    const auto enable = [&] {
-        callers.emplace_back([&] {
-            try {
-                control->Enable();
-                ++answered;
-            } catch (const Rpc::CommunicationException&) {
-                refused.Add(1);
-            }
-        });
+    const auto enable = [&](int calls) {
+        for (int i = 0; i < calls; ++i) {
+            callers.emplace_back([&] { outcomes.Add(IpcTest::ErrorOf([&] { control->Enable(); })); });
+        }
     };
-    for (int i = 0; i < 4; ++i) {
-        enable();
-    }
+    enable(4);
     ASSERT_TRUE(mServed->mEntered.WaitForCount(4));
     {
         // A caller serving a request of its own passes its deadline on.
@@ -230,11 +211,10 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
         EXPECT_THROW(control->Enable(), Rpc::CommunicationException);
     }
     // Far more blocked requests than the server has threads.
-    for (int i = 0; i < 44; ++i) {
-        enable();
-    }
-    // 2 wait for a turn (1 when the given-up request still holds its place).
-    ASSERT_TRUE(refused.WaitForCount(42, 10s));
+    enable(44);
+    // 2 wait for a turn (1 when the given-up request still holds its place);
+    // the others are refused at once.
+    ASSERT_TRUE(outcomes.WaitForCount(42, 10s));
     EXPECT_EQ(control->GetState().state(), ipc::MState::Invalid);
 
     // The handler runs under the client's deadline: 30 s, or the earlier one
@@ -255,8 +235,9 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
     callers.clear();
     // Every handler call was answered: the request given up by its client
     // never reached the handler.
-    EXPECT_EQ(mServed->mEntered.Values().size(), answered);
-    EXPECT_EQ(answered + refused.Values().size(), 48u);
+    const auto values = outcomes.Values();
+    EXPECT_EQ(mServed->mEntered.Values().size(), std::count(values.begin(), values.end(), "no error"));
+    EXPECT_EQ(values.size(), 48u);
 }
 
 TEST_F(IpcHost, NotificationsReachEverySubscriberInOrderAndStuckVanishedOrThrowingOnesNeverBlockTheSender)

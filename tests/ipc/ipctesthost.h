@@ -5,7 +5,6 @@
 #include "platform/ipc/appcommunicationhost.h"
 #include "tests/support/tempdir.h"
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -88,14 +87,11 @@ private:
 class CSubscribers : public IIpcObserver, public CRecorder<std::pair<std::string, std::size_t>> {
 public:
     void SubscribersChanged(const std::string& service, std::size_t count) override { Add({service, count}); }
-    // Waits until the last count reported for the service is count.
+    // Waits until the last count reported is count for the service.
     bool WaitFor(const std::string& service, std::size_t count)
     {
-        return WaitUntil([&](const auto& values) {
-            const auto last =
-                std::find_if(values.rbegin(), values.rend(), [&](const auto& v) { return v.first == service; });
-            return last != values.rend() && last->second == count;
-        });
+        const std::pair last{service, count};
+        return WaitUntil([&](const auto& values) { return !values.empty() && values.back() == last; });
     }
 };
 
