@@ -123,7 +123,11 @@ public:
 
 class IpcHost : public testing::Test {
 protected:
-    IpcHost() { mServer.Get()->AddService<IGenericControl>("TarvGenCtrl", mServed); }
+    IpcHost()
+    {
+        mServer.Get()->AddService<IGenericControl>("TarvGenCtrl", mServed);
+        mServer.Get()->AddService<ITarv>("Tarv", mTarv);
+    }
     ~IpcHost() override { CRootDir::Set("/"); }
 
     // Starts the host with a subscribed process-control client.
@@ -140,42 +144,43 @@ protected:
     std::shared_ptr<IpcTest::CSubscribers> mSubscribers = std::make_shared<IpcTest::CSubscribers>();
     CRunningHost mServer{mRoot, mSubscribers};
     std::shared_ptr<CFakeProcessControl> mServed = std::make_shared<CFakeProcessControl>();
+    std::shared_ptr<CFakeTarv> mTarv = std::make_shared<CFakeTarv>();
+    // A client process of both services, started by the case.
+    CRunningHost mClient{mRoot};
+    std::shared_ptr<CStatusRecorder> mStatuses = std::make_shared<CStatusRecorder>();
+    std::shared_ptr<IClient<ITarv>> mNetwork = mClient.Get()->CreateClient("Tarv", mStatuses);
+    std::shared_ptr<IGenericControl> mControl =
+        mClient.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
 };
 
 TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunicationErrors)
 {
-    auto tarv = std::make_shared<CFakeTarv>();
-    mServer.Get()->AddService<ITarv>("Tarv", tarv);
     mServer.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
     auto collector = std::make_shared<CCollector>();
     mServer.Get()->AddService<IDiagnostics>("Diagnostics", collector);
     mServer.Start();
-    CRunningHost clientHost(mRoot);
-    CDiagnosticsCommClient::Initialize(clientHost.Get());
-    auto control = clientHost.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
-    auto logConfig = clientHost.Get()->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
-    auto statuses = std::make_shared<CStatusRecorder>();
-    auto network = clientHost.Get()->CreateClient("Tarv", statuses);
-    clientHost.Start();
-    ASSERT_TRUE(network->WaitSubscribed(5s));
+    CDiagnosticsCommClient::Initialize(mClient.Get());
+    auto logConfig = mClient.Get()->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
+    mClient.Start();
+    ASSERT_TRUE(mNetwork->WaitSubscribed(5s));
 
-    const ipc::MScanWlan scan = network->GetInterface()->ScanWlan();
+    const ipc::MScanWlan scan = mNetwork->GetInterface()->ScanWlan();
     ASSERT_EQ(scan.networks_size(), 1);
     EXPECT_EQ(scan.networks(0).ssid(), "station-ü \"quoted\"");
     ipc::MNetInterfaces interfaces;
     interfaces.add_interfaces(ipc::ELte0);
     interfaces.add_interfaces(ipc::EEth0);
-    EXPECT_TRUE(network->GetInterface()->TriggerNotification(interfaces));
-    EXPECT_THAT(tarv->mRequested, ElementsAre(ipc::ELte0, ipc::EEth0));
+    EXPECT_TRUE(mNetwork->GetInterface()->TriggerNotification(interfaces));
+    EXPECT_THAT(mTarv->mRequested, ElementsAre(ipc::ELte0, ipc::EEth0));
     ipc::MNetStatus status;
     status.set_interface(ipc::ELte0);
     status.set_connectionstate(ipc::MNetStatus::EConnected);
     status.mutable_properties()->set_ipaddress("10.64.12.7");
     status.mutable_lteinfo()->set_technology("NB-IoT");
-    tarv->mStatusSender(status);
-    tarv->mFloatSender(2.5f);
-    ASSERT_TRUE(statuses->WaitForCount(2));
-    EXPECT_THAT(statuses->Values(), ElementsAre(status.SerializeAsString(), "float 2.500000"));
+    mTarv->mStatusSender(status);
+    mTarv->mFloatSender(2.5f);
+    ASSERT_TRUE(mStatuses->WaitForCount(2));
+    EXPECT_THAT(mStatuses->Values(), ElementsAre(status.SerializeAsString(), "float 2.500000"));
 
     const Log::ELogLevel before = Log::GetLogLevel();
     EXPECT_TRUE(logConfig->SetLogLevel(Log::debug));
@@ -203,26 +208,21 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunica
 
     // A throwing handler does not take the server down.
     mServed->mThrow = true;
-    EXPECT_THROW(control->Enable(), Rpc::CommunicationException);
+    EXPECT_THROW(mControl->Enable(), Rpc::CommunicationException);
     mServed->mThrow = false;
-    EXPECT_EQ(control->Enable().result(), ipc::MResult::Ok);
+    EXPECT_EQ(mControl->Enable().result(), ipc::MResult::Ok);
 
     mServer.Stop();
-    EXPECT_THAT(IpcTest::ErrorOf([&] { control->Enable(); }),
+    EXPECT_THAT(IpcTest::ErrorOf([&] { mControl->Enable(); }),
                 AllOf(HasSubstr("not reachable"), HasSubstr(mRoot.Root() + "run/iipc/tarvgenctrl.sock")));
 }
 
 TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirClientGaveUp)
 {
-    auto tarv = std::make_shared<CFakeTarv>();
-    mServer.Get()->AddService<ITarv>("Tarv", tarv);
     std::promise<void> blocking;
     mServed->mRelease = blocking.get_future().share();
     mServer.Start();
-    CRunningHost clientHost(mRoot);
-    auto control = clientHost.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
-    auto network = clientHost.Get()->CreateClient<ITarv>("Tarv")->GetInterface();
-    clientHost.Start();
+    mClient.Start();
 
     CRecorder<std::string> outcomes; // the error of each call, or "no error"
     std::vector<std::jthread> callers;
@@ -231,7 +231,7 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
     std::promise<void> release = std::move(blocking);
     const auto enable = [&](int calls) {
         for (int i = 0; i < calls; ++i) {
-            callers.emplace_back([&] { outcomes.Add(IpcTest::ErrorOf([&] { control->Enable(); })); });
+            callers.emplace_back([&] { outcomes.Add(IpcTest::ErrorOf([&] { mControl->Enable(); })); });
         }
     };
     enable(4);
@@ -239,14 +239,14 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
     {
         // A caller serving a request of its own passes its deadline on.
         const CRequestDeadline::CScope scope(CRequestDeadline::Clock::now() + 200ms);
-        EXPECT_THROW(control->Enable(), Rpc::CommunicationException);
+        EXPECT_THROW(mControl->Enable(), Rpc::CommunicationException);
     }
     // Far more blocked requests than the server has threads.
     enable(44);
     // 2 wait for a turn (1 when the given-up request still holds its place);
     // the others are refused at once.
     ASSERT_TRUE(outcomes.WaitForCount(42, 10s));
-    EXPECT_EQ(control->GetState().state(), ipc::MState::Invalid);
+    EXPECT_EQ(mControl->GetState().state(), ipc::MState::Invalid);
 
     // The handler runs under the client's deadline: 30 s, or the earlier one
     // of the request the client serves.
@@ -256,10 +256,10 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
         if (scoped) {
             scope.emplace(start + 10s);
         }
-        EXPECT_FALSE(network->Validate());
+        EXPECT_FALSE(mNetwork->GetInterface()->Validate());
         const auto expected = start + (scoped ? 10s : 30s);
-        EXPECT_LE(tarv->mDeadline.load(), expected + 2s);
-        EXPECT_GE(tarv->mDeadline.load(), expected - 1s);
+        EXPECT_LE(mTarv->mDeadline.load(), expected + 2s);
+        EXPECT_GE(mTarv->mDeadline.load(), expected - 1s);
     }
 
     release.set_value();
