@@ -1,4 +1,5 @@
 #include "platform/ipc/communicationexception.h"
+#include "platform/ipc/diagnosticssignal.h"
 #include "platform/ipc/logconfigservice.h"
 #include "platform/ipc/requestdeadline.h"
 #include "platform/log/log.h"
@@ -11,29 +12,30 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <future>
 #include <optional>
-#include <thread>
 
 namespace {
 
 using IpcTest::CRecorder;
 using IpcTest::CRunningHost;
+using testing::AllOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using namespace std::chrono_literals;
 
 // Served process-control object as the daemon's: request handlers and the
-// senders the host installs. Enable waits for mRelease while mBlock is set.
+// senders the host installs. Enable records its entry, then waits for
+// mRelease when that is set and throws when mThrow is.
 class CFakeProcessControl : public IGenericControl {
 public:
     ipc::MResult Enable() override
     {
-        ++mEnables;
         mEntered.Add(1);
-        if (mBlock) {
+        if (mRelease.valid()) {
             mRelease.wait();
         }
         if (mThrow) {
@@ -41,18 +43,11 @@ public:
         }
         return {};
     }
-    ipc::MResult Disable() override
-    {
-        ipc::MResult result;
-        result.set_result(ipc::MResult::Illegal);
-        return result;
-    }
+    ipc::MResult Disable() override { return {}; }
 
     std::function<void(const ipc::MState&)> mStateSender;
     std::function<void()> mAliveSender;
-    std::atomic<int> mEnables{0};
     std::atomic<bool> mThrow{false};
-    std::atomic<bool> mBlock{false};
     CRecorder<int> mEntered;
     std::shared_future<void> mRelease;
 };
@@ -116,18 +111,26 @@ public:
     void NotifyFloat(float value) override { Add("float " + std::to_string(value)); }
 };
 
+// The diagnostics collector as a served process sees it.
+class CCollector : public IDiagnostics, public CRecorder<CDiagnosticsCommClient::SSample> {
+public:
+    bool SendSample(const CDiagnosticsCommClient::SSample& sample) override
+    {
+        Add(sample);
+        return true;
+    }
+};
+
 class IpcHost : public testing::Test {
 protected:
     IpcHost()
     {
-        mServed = std::make_shared<CFakeProcessControl>();
         mServer.Get()->AddService<IGenericControl>("TarvGenCtrl", mServed);
+        mServer.Get()->AddService<ITarv>("Tarv", mTarv);
     }
     ~IpcHost() override { CRootDir::Set("/"); }
 
-    std::string SocketPath(const std::string& name) const { return mRoot.Root() + "run/iipc/" + name; }
-
-    // A new client host with a subscribed process-control client.
+    // Starts the host with a subscribed process-control client.
     std::shared_ptr<IClient<IGenericControl>> Subscribe(CRunningHost& host, std::shared_ptr<CStateRecorder> listener)
     {
         auto client = host.Get()->CreateClient("TarvGenCtrl", std::move(listener));
@@ -140,47 +143,44 @@ protected:
     bool mConfigured = (IpcTest::WriteConfiguration(mRoot), true);
     std::shared_ptr<IpcTest::CSubscribers> mSubscribers = std::make_shared<IpcTest::CSubscribers>();
     CRunningHost mServer{mRoot, mSubscribers};
-    std::shared_ptr<CFakeProcessControl> mServed;
+    std::shared_ptr<CFakeProcessControl> mServed = std::make_shared<CFakeProcessControl>();
+    std::shared_ptr<CFakeTarv> mTarv = std::make_shared<CFakeTarv>();
+    // A client process of both services, started by the case.
+    CRunningHost mClient{mRoot};
+    std::shared_ptr<CStatusRecorder> mStatuses = std::make_shared<CStatusRecorder>();
+    std::shared_ptr<IClient<ITarv>> mNetwork = mClient.Get()->CreateClient("Tarv", mStatuses);
+    std::shared_ptr<IGenericControl> mControl =
+        mClient.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
 };
 
 TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunicationErrors)
 {
-    auto tarv = std::make_shared<CFakeTarv>();
-    mServer.Get()->AddService<ITarv>("Tarv", tarv);
     mServer.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
+    auto collector = std::make_shared<CCollector>();
+    mServer.Get()->AddService<IDiagnostics>("Diagnostics", collector);
     mServer.Start();
-    CRunningHost clientHost(mRoot);
-    auto control = clientHost.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
-    auto logConfig = clientHost.Get()->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
-    auto statuses = std::make_shared<CStatusRecorder>();
-    auto network = clientHost.Get()->CreateClient("Tarv", statuses);
-    clientHost.Start();
-    ASSERT_TRUE(network->WaitSubscribed(5s));
+    CDiagnosticsCommClient::Initialize(mClient.Get());
+    auto logConfig = mClient.Get()->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
+    mClient.Start();
+    ASSERT_TRUE(mNetwork->WaitSubscribed(5s));
 
-    const ipc::MScanWlan scan = network->GetInterface()->ScanWlan();
+    const ipc::MScanWlan scan = mNetwork->GetInterface()->ScanWlan();
     ASSERT_EQ(scan.networks_size(), 1);
     EXPECT_EQ(scan.networks(0).ssid(), "station-ü \"quoted\"");
     ipc::MNetInterfaces interfaces;
     interfaces.add_interfaces(ipc::ELte0);
     interfaces.add_interfaces(ipc::EEth0);
-    EXPECT_TRUE(network->GetInterface()->TriggerNotification(interfaces));
-    EXPECT_THAT(tarv->mRequested, ElementsAre(ipc::ELte0, ipc::EEth0));
+    EXPECT_TRUE(mNetwork->GetInterface()->TriggerNotification(interfaces));
+    EXPECT_THAT(mTarv->mRequested, ElementsAre(ipc::ELte0, ipc::EEth0));
     ipc::MNetStatus status;
     status.set_interface(ipc::ELte0);
     status.set_connectionstate(ipc::MNetStatus::EConnected);
     status.mutable_properties()->set_ipaddress("10.64.12.7");
     status.mutable_lteinfo()->set_technology("NB-IoT");
-    tarv->mStatusSender(status);
-    tarv->mFloatSender(2.5f);
-    ASSERT_TRUE(statuses->WaitForCount(2));
-    EXPECT_THAT(statuses->Values(), ElementsAre(status.SerializeAsString(), "float 2.500000"));
-
-    EXPECT_EQ(control->Enable().result(), ipc::MResult::Ok);
-    EXPECT_EQ(control->Disable().result(), ipc::MResult::Illegal);
-    // The state the host answers is the last one sent.
-    EXPECT_EQ(control->GetState().state(), ipc::MState::Invalid);
-    mServed->mStateSender(State(ipc::MState::Disabled));
-    EXPECT_EQ(control->GetState().state(), ipc::MState::Disabled);
+    mTarv->mStatusSender(status);
+    mTarv->mFloatSender(2.5f);
+    ASSERT_TRUE(mStatuses->WaitForCount(2));
+    EXPECT_THAT(mStatuses->Values(), ElementsAre(status.SerializeAsString(), "float 2.500000"));
 
     const Log::ELogLevel before = Log::GetLogLevel();
     EXPECT_TRUE(logConfig->SetLogLevel(Log::debug));
@@ -189,75 +189,64 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunica
     EXPECT_EQ(Log::GetLogLevel(), Log::debug);
     Log::SetLogLevel(before);
 
+    // Diagnostics signals keep their type and timestamp.
+    const CSignalDefinition<std::vector<std::int32_t>> temperatures(0x8b, "LTE module temperatures", {}, "°C");
+    CDiagnosticsSignal<std::vector<std::int32_t>> signal(&temperatures);
+    const auto at = std::chrono::system_clock::time_point(std::chrono::microseconds(1'700'000'000'123'456));
+    signal.SetValue({31, -4, 40}, at);
+    EXPECT_TRUE(signal.Send());
+    const CSignalDefinition<std::string> event(0x5017, "Connectivity status has changed", "");
+    CDiagnosticsSignal<std::string>(&event).Send("NTP server synced successfully");
+    ASSERT_TRUE(collector->WaitForCount(2));
+    const auto samples = collector->Values();
+    EXPECT_EQ(samples[0].identifier, 0x8bu);
+    EXPECT_EQ(std::get<std::vector<std::int32_t>>(samples[0].value), (std::vector<std::int32_t>{31, -4, 40}));
+    EXPECT_EQ(samples[0].timestamp, at);
+    EXPECT_EQ(std::get<std::string>(samples[1].value), "NTP server synced successfully");
+    CDiagnosticsCommClient::Terminate();
+    EXPECT_FALSE(signal.Send());
+
     // A throwing handler does not take the server down.
     mServed->mThrow = true;
-    EXPECT_THROW(control->Enable(), Rpc::CommunicationException);
+    EXPECT_THROW(mControl->Enable(), Rpc::CommunicationException);
     mServed->mThrow = false;
-    EXPECT_EQ(control->Enable().result(), ipc::MResult::Ok);
+    EXPECT_EQ(mControl->Enable().result(), ipc::MResult::Ok);
 
     mServer.Stop();
-    try {
-        control->Enable();
-        FAIL() << "request to a stopped server succeeded";
-    } catch (const Rpc::CommunicationException& e) {
-        EXPECT_THAT(e.what(), HasSubstr("not reachable"));
-        EXPECT_THAT(e.what(), HasSubstr(SocketPath("tarvgenctrl.sock")));
-    }
+    EXPECT_THAT(IpcTest::ErrorOf([&] { mControl->Enable(); }),
+                AllOf(HasSubstr("not reachable"), HasSubstr(mRoot.Root() + "run/iipc/tarvgenctrl.sock")));
 }
 
 TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirClientGaveUp)
 {
-    auto tarv = std::make_shared<CFakeTarv>();
-    mServer.Get()->AddService<ITarv>("Tarv", tarv);
-    std::promise<void> release;
-    mServed->mRelease = release.get_future().share();
-    mServed->mBlock = true;
+    std::promise<void> blocking;
+    mServed->mRelease = blocking.get_future().share();
     mServer.Start();
-    CRunningHost clientHost(mRoot);
-    auto control = clientHost.Get()->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
-    auto network = clientHost.Get()->CreateClient<ITarv>("Tarv")->GetInterface();
-    clientHost.Start();
+    mClient.Start();
 
-    std::atomic<int> answered{0};
-    CRecorder<int> refused;
-    std::vector<std::thread> callers;
-    // Releases the blocked handlers and joins the callers however the test ends.
-    const auto finish = [&] {
-        if (mServed->mRelease.wait_for(0s) != std::future_status::ready) {
-            release.set_value();
+    CRecorder<std::string> outcomes; // the error of each call, or "no error"
+    std::vector<std::jthread> callers;
+    // Destroyed before the callers are joined: however the test ends, the
+    // blocked handlers are released first.
+    std::promise<void> release = std::move(blocking);
+    const auto enable = [&](int calls) {
+        for (int i = 0; i < calls; ++i) {
+            callers.emplace_back([&] { outcomes.Add(IpcTest::ErrorOf([&] { mControl->Enable(); })); });
         }
-        for (auto& caller : callers) {
-            caller.join();
-        }
-        callers.clear();
     };
-    const std::unique_ptr<void, std::function<void(void*)>> finally(&callers, [&](void*) { finish(); });
-    const auto enable = [&] {
-        callers.emplace_back([&] {
-            try {
-                control->Enable();
-                ++answered;
-            } catch (const Rpc::CommunicationException&) {
-                refused.Add(1);
-            }
-        });
-    };
-    for (int i = 0; i < 4; ++i) {
-        enable();
-    }
+    enable(4);
     ASSERT_TRUE(mServed->mEntered.WaitForCount(4));
     {
         // A caller serving a request of its own passes its deadline on.
         const CRequestDeadline::CScope scope(CRequestDeadline::Clock::now() + 200ms);
-        EXPECT_THROW(control->Enable(), Rpc::CommunicationException);
+        EXPECT_THROW(mControl->Enable(), Rpc::CommunicationException);
     }
     // Far more blocked requests than the server has threads.
-    for (int i = 0; i < 44; ++i) {
-        enable();
-    }
-    // 2 wait for a turn (1 when the given-up request still holds its place).
-    ASSERT_TRUE(refused.WaitForCount(42, 10s));
-    EXPECT_EQ(control->GetState().state(), ipc::MState::Invalid);
+    enable(44);
+    // 2 wait for a turn (1 when the given-up request still holds its place);
+    // the others are refused at once.
+    ASSERT_TRUE(outcomes.WaitForCount(42, 10s));
+    EXPECT_EQ(mControl->GetState().state(), ipc::MState::Invalid);
 
     // The handler runs under the client's deadline: 30 s, or the earlier one
     // of the request the client serves.
@@ -267,71 +256,61 @@ TEST_F(IpcHost, BlockedRequestsOfOneServiceNeitherStarveOthersNorRunAfterTheirCl
         if (scoped) {
             scope.emplace(start + 10s);
         }
-        EXPECT_FALSE(network->Validate());
+        EXPECT_FALSE(mNetwork->GetInterface()->Validate());
         const auto expected = start + (scoped ? 10s : 30s);
-        EXPECT_LE(tarv->mDeadline.load(), expected + 2s);
-        EXPECT_GE(tarv->mDeadline.load(), expected - 1s);
+        EXPECT_LE(mTarv->mDeadline.load(), expected + 2s);
+        EXPECT_GE(mTarv->mDeadline.load(), expected - 1s);
     }
 
-    finish();
+    release.set_value();
+    callers.clear();
     // Every handler call was answered: the request given up by its client
     // never reached the handler.
-    EXPECT_EQ(mServed->mEnables, answered);
-    EXPECT_EQ(answered + refused.Values().size(), 48u);
+    const auto values = outcomes.Values();
+    EXPECT_EQ(mServed->mEntered.Values().size(), std::count(values.begin(), values.end(), "no error"));
+    EXPECT_EQ(values.size(), 48u);
 }
 
-TEST_F(IpcHost, NotificationsReachEverySubscriberAndLateSubscribersOnlyLaterOnes)
+TEST_F(IpcHost, NotificationsReachEverySubscriberInOrderAndStuckVanishedOrThrowingOnesNeverBlockTheSender)
 {
     mServer.Start();
+    // A subscriber whose listener never returns until released, and one that vanishes.
+    std::promise<void> blocking;
+    CRunningHost stuckHost(mRoot);
+    auto stuck = std::make_shared<CStateRecorder>();
+    stuck->mGate = blocking.get_future().share();
+    auto stuckClient = Subscribe(stuckHost, stuck);
+    auto vanishing = std::make_unique<CRunningHost>(mRoot);
+    auto goneClient = Subscribe(*vanishing, std::make_shared<CStateRecorder>());
+    // Two subscriptions from one process are two subscribers; the second's listener throws.
     CRunningHost firstHost(mRoot);
     auto first = std::make_shared<CStateRecorder>();
     auto firstClient = Subscribe(firstHost, first);
-    // Two subscriptions from one process are two subscribers as well.
     auto second = std::make_shared<CStateRecorder>();
+    second->mThrow = true;
     auto secondClient = firstHost.Get()->CreateClient("TarvGenCtrl", second);
-    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 2));
+    // Destroyed before the stuck host is stopped, however the test ends.
+    std::promise<void> release = std::move(blocking);
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 4));
+    vanishing.reset();
+    goneClient.reset();
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 3));
 
     mServed->mStateSender(State(ipc::MState::Disabled));
     mServed->mAliveSender();
-    ASSERT_TRUE(first->WaitForCount(2));
-    ASSERT_TRUE(second->WaitForCount(2));
-
+    // A late subscriber gets only later notifications.
     CRunningHost lateHost(mRoot);
     auto late = std::make_shared<CStateRecorder>();
     auto lateClient = Subscribe(lateHost, late);
-    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 3));
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 4));
     mServed->mStateSender(State(ipc::MState::Enabled));
-
     ASSERT_TRUE(late->WaitForCount(1));
     ASSERT_TRUE(first->WaitForCount(3));
     ASSERT_TRUE(second->WaitForCount(3));
     EXPECT_THAT(first->Values(), ElementsAre(2, -1, 3));
     EXPECT_THAT(second->Values(), ElementsAre(2, -1, 3));
     EXPECT_THAT(late->Values(), ElementsAre(3));
-}
 
-TEST_F(IpcHost, VanishedStuckOrThrowingSubscribersNeverBlockTheSender)
-{
-    mServer.Start();
-    // A subscriber whose listener never returns until released, and one whose listener throws.
-    std::promise<void> release;
-    CRunningHost stuckHost(mRoot);
-    auto stuck = std::make_shared<CStateRecorder>();
-    stuck->mGate = release.get_future().share();
-    auto stuckClient = Subscribe(stuckHost, stuck);
-    auto vanishing = std::make_unique<CRunningHost>(mRoot);
-    auto goneClient = Subscribe(*vanishing, std::make_shared<CStateRecorder>());
-    CRunningHost healthyHost(mRoot);
-    auto healthy = std::make_shared<CStateRecorder>();
-    auto healthyClient = Subscribe(healthyHost, healthy);
-    auto throwing = std::make_shared<CStateRecorder>();
-    throwing->mThrow = true;
-    auto throwingClient = healthyHost.Get()->CreateClient("TarvGenCtrl", throwing);
-    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 4));
-
-    vanishing.reset();
-    goneClient.reset();
-    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 3));
     // Far more notifications than any queue holds; a blocking send would hang here.
     for (int i = 0; i < 5000; ++i) {
         mServed->mStateSender(State(i % 2 == 0 ? ipc::MState::Disabled : ipc::MState::Enabled));
@@ -341,8 +320,9 @@ TEST_F(IpcHost, VanishedStuckOrThrowingSubscribersNeverBlockTheSender)
     const auto last = [](const std::vector<int>& values) {
         return !values.empty() && values.back() == ipc::MState::FatalError;
     };
-    EXPECT_TRUE(healthy->WaitUntil(last));
-    EXPECT_TRUE(throwing->WaitUntil(last));
+    for (const auto& listener : {first, second, late}) {
+        EXPECT_TRUE(listener->WaitUntil(last));
+    }
     release.set_value();
     EXPECT_EQ(stuck->Values().front(), ipc::MState::Disabled);
 }
@@ -381,7 +361,7 @@ TEST_F(IpcHost, SocketsGetTheirModeAndGroupOnlyWhenPublishedAndAreRemovedAtStop)
 {
     mRoot.WriteFile("etc/iipc.json", R"({"Tarv": "unix:/run/iipc/tarv.sock", "socketGroup": "daemon"})");
     const gid_t group = ::getgrnam("daemon")->gr_gid;
-    const std::string path = SocketPath("tarv.sock");
+    const std::string path = mRoot.Root() + "run/iipc/tarv.sock";
     CRunningHost host(mRoot);
     host.Get()->AddService<ITarv>("Tarv", std::make_shared<CFakeTarv>());
     host.Start();

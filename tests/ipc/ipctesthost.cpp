@@ -6,13 +6,9 @@ namespace IpcTest {
 
 void WriteConfiguration(const TestSupport::CTempDir& root)
 {
-    root.WriteFile("etc/iipc.json", R"({
-  "TarvGenCtrl": "unix:/run/iipc/tarvgenctrl.sock",
-  "Tarv": "unix:/run/iipc/tarv.sock",
-  "TarvLog": "unix:/run/iipc/tarvlog.sock",
-  "BoardControl": "unix:/run/iipc/boardcontrol.sock",
-  "Diagnostics": "unix:/run/iipc/diagnostics.sock"
-})");
+    root.WriteFile("etc/iipc.json", R"({"TarvGenCtrl": "unix:/run/iipc/tarvgenctrl.sock",
+  "Tarv": "unix:/run/iipc/tarv.sock", "TarvLog": "unix:/run/iipc/tarvlog.sock",
+  "BoardControl": "unix:/run/iipc/boardcontrol.sock", "Diagnostics": "unix:/run/iipc/diagnostics.sock"})");
 }
 
 CRunningHost::CRunningHost(const TestSupport::CTempDir& root, std::shared_ptr<IIpcObserver> observer)
@@ -21,27 +17,19 @@ CRunningHost::CRunningHost(const TestSupport::CTempDir& root, std::shared_ptr<II
     mHost = std::make_shared<Host>(root.Root() + "etc/iipc.json", std::move(observer));
 }
 
-CRunningHost::~CRunningHost()
-{
-    Stop();
-}
-
 void CRunningHost::Start()
 {
     mHost->StartServices();
-    mServer = std::thread([host = mHost] { host->RunServer(); });
-    mClients = std::thread([host = mHost] { host->HandleClientNotifications(); });
+    mServer = std::jthread([host = mHost] { host->RunServer(); });
+    mClients = std::jthread([host = mHost] { host->HandleClientNotifications(); });
 }
 
 void CRunningHost::Stop()
 {
     mHost->Stop();
-    if (mServer.joinable()) {
-        mServer.join();
-    }
-    if (mClients.joinable()) {
-        mClients.join();
-    }
+    // Joins both threads.
+    mServer = {};
+    mClients = {};
 }
 
 } // namespace IpcTest

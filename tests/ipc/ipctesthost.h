@@ -1,18 +1,18 @@
 #pragma once
 // Test helpers: an IPC host in a temporary root running its two threads,
-// and recorders of notifications.
+// recorders of notifications, and error texts.
 
 #include "platform/ipc/appcommunicationhost.h"
 #include "tests/support/tempdir.h"
 
 #include <chrono>
 #include <condition_variable>
-#include <algorithm>
-#include <utility>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace IpcTest {
@@ -22,11 +22,12 @@ using Host = AppCommunicationHost<GrpcBackend>;
 // Writes etc/iipc.json of the temporary root with every name on its own socket.
 void WriteConfiguration(const TestSupport::CTempDir& root);
 
-// A host whose RunServer and HandleClientNotifications threads run until Stop.
+// A host in the temporary root (set as the root directory) whose RunServer
+// and HandleClientNotifications threads run from Start until Stop.
 class CRunningHost {
 public:
     explicit CRunningHost(const TestSupport::CTempDir& root, std::shared_ptr<IIpcObserver> observer = nullptr);
-    ~CRunningHost();
+    ~CRunningHost() { Stop(); }
     // Binds the added services and starts both threads.
     void Start();
     void Stop();
@@ -34,9 +35,21 @@ public:
 
 private:
     std::shared_ptr<Host> mHost;
-    std::thread mServer;
-    std::thread mClients;
+    std::jthread mServer;
+    std::jthread mClients;
 };
+
+// The text of the std::runtime_error the action throws, or "no error".
+template <typename Action>
+std::string ErrorOf(Action action)
+{
+    try {
+        action();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "no error";
+}
 
 // Waits for a predicate over recorded values, bounded in time.
 template <typename T>
@@ -48,16 +61,15 @@ public:
         mValues.push_back(std::move(value));
         mChanged.notify_all();
     }
-    bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-    {
-        std::unique_lock lock(mMutex);
-        return mChanged.wait_for(lock, timeout, [&] { return mValues.size() >= count; });
-    }
     template <typename Predicate>
     bool WaitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(5))
     {
         std::unique_lock lock(mMutex);
         return mChanged.wait_for(lock, timeout, [&] { return predicate(mValues); });
+    }
+    bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        return WaitUntil([count](const std::vector<T>& values) { return values.size() >= count; }, timeout);
     }
     std::vector<T> Values() const
     {
@@ -75,14 +87,11 @@ private:
 class CSubscribers : public IIpcObserver, public CRecorder<std::pair<std::string, std::size_t>> {
 public:
     void SubscribersChanged(const std::string& service, std::size_t count) override { Add({service, count}); }
-    // Waits until the last count reported for the service is count.
+    // Waits until the last count reported is count for the service.
     bool WaitFor(const std::string& service, std::size_t count)
     {
-        return WaitUntil([&](const auto& values) {
-            const auto last =
-                std::find_if(values.rbegin(), values.rend(), [&](const auto& v) { return v.first == service; });
-            return last != values.rend() && last->second == count;
-        });
+        const std::pair last{service, count};
+        return WaitUntil([&](const auto& values) { return !values.empty() && values.back() == last; });
     }
 };
 
