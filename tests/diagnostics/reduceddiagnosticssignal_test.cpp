@@ -55,27 +55,20 @@ TEST_F(ReducedSignalTest, IntegerWithPeriodOnlySendsAtMostOncePerPeriod)
     EXPECT_EQ(SentValues<std::int32_t>().front(), -90);
 }
 
-TEST_F(ReducedSignalTest, PeriodMustBeExceededNotJustReached)
-{
-    CReducedDiagnosticsSignal<std::int32_t> sinr(&Signals::kLteSinr, kHour, mClock);
-    EXPECT_EQ(sinr.Send(10), true);
-    mClock->Advance(1h);
-    EXPECT_EQ(sinr.Send(11), std::nullopt);
-    mClock->Advance(1ms);
-    EXPECT_EQ(sinr.Send(12), true);
-    EXPECT_EQ(SentValues<std::int32_t>(), (std::vector<std::int32_t>{10, 12}));
-    EXPECT_EQ(sinr.GetLastSentValue(), 12);
-}
-
-TEST_F(ReducedSignalTest, FirstCallSendsEvenEarlyAfterBoot)
+TEST_F(ReducedSignalTest, FirstCallSendsEvenEarlyAfterBootThenThePeriodMustBeExceeded)
 {
     // The clock reads less than one period since its zero point.
     auto clock = std::make_shared<CManualClock>(IClock::time_point(10min));
-    CReducedDiagnosticsSignal<std::int32_t> rsrq(&Signals::kLteRsrq, kHour, clock);
-    EXPECT_EQ(rsrq.Send(-11), true);
+    CReducedDiagnosticsSignal<std::int32_t> sinr(&Signals::kLteSinr, kHour, clock);
+    EXPECT_EQ(sinr.Send(10), true);
     clock->Advance(30min);
-    EXPECT_EQ(rsrq.Send(-12), std::nullopt);
-    EXPECT_EQ(mSent.size(), 1u);
+    EXPECT_EQ(sinr.Send(11), std::nullopt);
+    clock->Advance(30min);
+    EXPECT_EQ(sinr.Send(11), std::nullopt); // reached, not exceeded
+    clock->Advance(1ms);
+    EXPECT_EQ(sinr.Send(12), true);
+    EXPECT_EQ(SentValues<std::int32_t>(), (std::vector<std::int32_t>{10, 12}));
+    EXPECT_EQ(sinr.GetLastSentValue(), 12);
 }
 
 TEST_F(ReducedSignalTest, StringSendsOnEveryChangeAndUnchangedOncePerPeriod)

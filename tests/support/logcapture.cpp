@@ -21,25 +21,16 @@ protected:
     void sink_it_(const spdlog::details::log_msg& msg) override
     {
         std::string raw(msg.payload.data(), msg.payload.size());
-        mLines.push_back({static_cast<Log::ELogLevel>(msg.level), StripPosition(raw), raw});
+        // Lines start with "(path:line) " where the logging statement is.
+        const auto close = raw.find(") ");
+        const bool positioned = !raw.empty() && raw.front() == '(' && close != std::string::npos;
+        mLines.push_back({static_cast<Log::ELogLevel>(msg.level), positioned ? raw.substr(close + 2) : raw, raw});
     }
     void flush_() override {}
 
 private:
     std::vector<SLogLine> mLines; // guarded by the base sink's mutex_
 };
-
-std::string StripPosition(const std::string& message)
-{
-    if (message.empty() || message.front() != '(') {
-        return message;
-    }
-    const auto close = message.find(") ");
-    if (close == std::string::npos) {
-        return message;
-    }
-    return message.substr(close + 2);
-}
 
 CLogCapture::CLogCapture(Log::ELogLevel level) : mSink(std::make_shared<CSink>()), mPreviousLevel(Log::GetLogLevel())
 {
@@ -58,20 +49,11 @@ std::vector<SLogLine> CLogCapture::Lines() const
     return mSink->Snapshot();
 }
 
-std::vector<std::string> CLogCapture::Texts() const
+std::vector<std::string> CLogCapture::Texts(std::optional<Log::ELogLevel> level) const
 {
     std::vector<std::string> out;
     for (const auto& l : Lines()) {
-        out.push_back(l.text);
-    }
-    return out;
-}
-
-std::vector<std::string> CLogCapture::Texts(Log::ELogLevel level) const
-{
-    std::vector<std::string> out;
-    for (const auto& l : Lines()) {
-        if (l.level == level) {
+        if (!level || l.level == *level) {
             out.push_back(l.text);
         }
     }

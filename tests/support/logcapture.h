@@ -1,7 +1,7 @@
 #pragma once
 // Collects the log lines written while it lives, at trace level, so tests
 // can check exact texts. Lines are stored without the "(file:line) " prefix;
-// RawLines() keeps it.
+// SLogLine::raw keeps it.
 
 #include "platform/log/log.h"
 
@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,7 @@ public:
 
     std::vector<SLogLine> Lines() const;
     // Message texts only, in order.
-    std::vector<std::string> Texts() const;
-    std::vector<std::string> Texts(Log::ELogLevel level) const;
+    std::vector<std::string> Texts(std::optional<Log::ELogLevel> level = std::nullopt) const;
     bool Contains(const std::string& text) const;                      // exact text
     bool Contains(Log::ELogLevel level, const std::string& text) const; // exact text at level
     bool ContainsSubstring(const std::string& part) const;
@@ -42,8 +42,5 @@ private:
     std::shared_ptr<CSink> mSink;
     Log::ELogLevel mPreviousLevel;
 };
-
-// Removes a leading "(path:line) " from a message.
-std::string StripPosition(const std::string& message);
 
 } // namespace TestSupport

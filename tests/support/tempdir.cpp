@@ -5,19 +5,15 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace TestSupport {
 
 CTempDir::CTempDir()
 {
-    std::string pattern = "/tmp/tarv-test-XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) {
+    mPath = "/tmp/tarv-test-XXXXXX";
+    if (mkdtemp(mPath.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
-    mPath = buf.data();
 }
 
 CTempDir::~CTempDir()

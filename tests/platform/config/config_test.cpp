@@ -91,7 +91,7 @@ protected:
     TestSupport::CTempDir mDir;
 };
 
-TEST_F(ConfigTest, TypedReadsDefaultsAndTypeErrors)
+TEST_F(ConfigTest, TypedReadsDefaultsTypeErrorsAndInvalidNames)
 {
     auto missing = QeConfig::Create("settings");
     EXPECT_TRUE(missing->GetBool("Missing", true));
@@ -105,6 +105,10 @@ TEST_F(ConfigTest, TypedReadsDefaultsAndTypeErrors)
     EXPECT_THROW(config->GetBool("Name", false), QeConfig::CTypeError);
     EXPECT_THROW(config->GetString("Flag", ""), QeConfig::CTypeError);
     EXPECT_THROW(config->GetBool("Number", false), QeConfig::CTypeError);
+    EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
+    EXPECT_THROW(QeConfig::Create(""), std::invalid_argument);
+    EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
+    EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
 }
 
 TEST_F(ConfigTest, GarbledFileRaisesInvalidConfigAndIsReportedOncePerSettledContent)
@@ -205,9 +209,17 @@ TEST_F(ConfigTest, SyncChangesDeliversWhatOtherWritersDidBeforeIt)
     }
 }
 
-TEST_F(ConfigTest, SetValueReplacesFileAndNotifiesLikeAnyChange)
+TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
 {
-    Write("secrets", Object({{"Keep", "k"}}));
+    // The writer stores objects only and creates files for its group.
+    EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value("text")));
+    EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value(Json::arrayValue)));
+    Write("secrets", Object({{"Keep", "k"}, {"Pass", "p\"w\nd"}}));
+    EXPECT_EQ(CConfigSource("secrets", {}, true).GetString("Pass", ""), "p\"w\nd");
+    struct stat before {};
+    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
+    EXPECT_EQ(before.st_mode & 07777, CConfigFileWriter::kNewFileMode);
+
     CRecorder other;
     auto config = QeConfig::Create("secrets");
     auto otherConfig = QeConfig::Create("secrets", {}, other.Callback());
@@ -217,7 +229,6 @@ TEST_F(ConfigTest, SetValueReplacesFileAndNotifiesLikeAnyChange)
     EXPECT_EQ(otherConfig->GetString("Keep", ""), "k");
 
     // An unchanged value leaves the file alone.
-    struct stat before {};
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
     config->SetValue("TarvLteApn", "internet");
     struct stat after {};
@@ -268,26 +279,6 @@ TEST_F(ConfigTest, DirectoryCreatedLaterIsWatchedFromThen)
     // From now on through inotify.
     Write("network", Object({{"TarvWlanEnable", true}, {"Sentinel", "s"}}));
     recorder.WaitForKey("Sentinel");
-}
-
-TEST_F(ConfigTest, WriterStoresObjectsOnlyAndCreatesFilesForItsGroup)
-{
-    const Json::Value object = Object({{"Pass", "p\"w\nd"}, {"Flag", false}});
-    ASSERT_TRUE(CConfigFileWriter::Write(PathOf("secrets"), object));
-    EXPECT_EQ(CConfigSource("secrets", {}, true).GetString("Pass", ""), "p\"w\nd");
-    struct stat st {};
-    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, CConfigFileWriter::kNewFileMode);
-    EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value("text")));
-    EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value(Json::arrayValue)));
-}
-
-TEST_F(ConfigTest, InvalidSourceNamesAndFlags)
-{
-    EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
-    EXPECT_THROW(QeConfig::Create(""), std::invalid_argument);
-    EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
-    EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
 }
 
 // Readers never see a partial file while another process replaces it, and

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -87,112 +88,95 @@ protected:
         std::filesystem::create_symlink(mPeer.SlavePath(), mRoot.Path() + "/dev/ttyATSERIAL2");
     }
     void TearDown() override { CRootDir::Set("/"); }
+    // Points the device name at another peer, as when the modem comes back.
+    void Relink(const CPtyPeer& peer) const
+    {
+        const std::string link = mRoot.Path() + "/dev/ttyATSERIAL2";
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(peer.SlavePath(), link);
+    }
 
     CTempDir mRoot;
     CPtyPeer mPeer;
 };
 
-TEST_F(SerialTest, OpensTheDeviceUnderTheRootDirectory)
+using Lines = std::vector<std::string>;
+
+// Every line that has arrived; a quiet line ends the list.
+Lines ReadAll(CSerial& port)
 {
-    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
-    EXPECT_EQ(port.Path(), mRoot.Root() + "dev/ttyATSERIAL2");
-    EXPECT_TRUE(port.IsDevicePresent());
-    EXPECT_FALSE(port.IsOpen());
-    ASSERT_TRUE(port.Open());
-    EXPECT_TRUE(port.IsOpen());
-    EXPECT_TRUE(port.Open()); // already open
-    port.Close();
-    EXPECT_FALSE(port.IsOpen());
-    std::string line;
-    EXPECT_FALSE(port.Read(line));
-    EXPECT_FALSE(port.Write("AT\r\n"));
-}
-
-TEST_F(SerialTest, MissingDeviceOrNonTerminalDoesNotOpen)
-{
-    CLogCapture log;
-    CSerial missing("/dev/ttyUSB7", kShortTimeout);
-    EXPECT_FALSE(missing.IsDevicePresent());
-    EXPECT_FALSE(missing.Open());
-    EXPECT_FALSE(missing.IsOpen());
-    EXPECT_TRUE(log.ContainsSubstring("Cannot open serial port " + mRoot.Root() + "dev/ttyUSB7"));
-
-    mRoot.WriteFile("dev/plainfile", "OK\n");
-    CSerial plain("/dev/plainfile", kShortTimeout);
-    EXPECT_TRUE(plain.IsDevicePresent());
-    EXPECT_FALSE(plain.Open());
-    EXPECT_FALSE(plain.IsOpen());
-    EXPECT_TRUE(log.ContainsSubstring("Cannot configure serial port"));
-}
-
-TEST_F(SerialTest, ExchangesRawLinesBothWays)
-{
-    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
-    ASSERT_TRUE(port.Open());
-
-    // Raw mode: no output translation, no echo.
-    ASSERT_TRUE(port.Write("AT+CPIN?\r\n"));
-    EXPECT_EQ(mPeer.Receive(10), "AT+CPIN?\r\n");
-
-    mPeer.Send("\r\n+CPIN: READY\r\n\r\nOK\r\nbare\n");
+    Lines lines;
     std::string line = "stale";
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "+CPIN: READY");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "OK");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "bare");
-    EXPECT_FALSE(port.Read(line));
+    while (port.Read(line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_F(SerialTest, OpensOnlyATerminalUnderTheRootDirectory)
+{
+    mRoot.WriteFile("dev/plainfile", "OK\n");
+    struct SCase {
+        const char* device;
+        bool present, opens;
+        std::string logged;
+    };
+    const std::vector<SCase> cases = {
+        {"/dev/ttyATSERIAL2", true, true, ""},
+        {"/dev/ttyUSB7", false, false, "Cannot open serial port " + mRoot.Root() + "dev/ttyUSB7"},
+        {"/dev/plainfile", true, false, "Cannot configure serial port"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device);
+        CLogCapture log;
+        CSerial port(c.device, kShortTimeout);
+        EXPECT_EQ(port.Path(), mRoot.Root() + (c.device + 1));
+        EXPECT_EQ(port.IsDevicePresent(), c.present);
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.Open(), c.opens);
+        EXPECT_EQ(port.IsOpen(), c.opens);
+        EXPECT_EQ(port.Open(), c.opens); // already open
+        EXPECT_TRUE(c.logged.empty() || log.ContainsSubstring(c.logged));
+        port.Close();
+        EXPECT_FALSE(port.IsOpen());
+        std::string line;
+        EXPECT_FALSE(port.Read(line));
+        EXPECT_FALSE(port.Write("AT\r\n"));
+    }
+}
+
+TEST_F(SerialTest, ExchangesRawLinesInPiecesAndFlushDropsUnreadInput)
+{
+    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
+    ASSERT_TRUE(port.Open());
+    // Raw mode: no output translation, no echo, 8-bit clean.
+    const std::string binary("AT+CPIN?\r\n\x00\xff\x11\x13\x03", 15);
+    ASSERT_TRUE(port.Write(binary));
+    EXPECT_EQ(mPeer.Receive(binary.size()), binary);
+
+    struct SStep {
+        std::string sent;
+        bool flush; // before reading
+        Lines read;
+    };
+    const std::vector<SStep> steps = {
+        {"\r\n+CPIN: READY\r\n\r\nOK\r\nbare\n", false, {"", "+CPIN: READY", "", "OK", "bare"}},
+        // Echoed commands end in "\r\r\n"; control characters inside a line stay.
+        {"AT\r\r\nx\ty\x01\r\n", false, {"AT", "x\ty\x01"}},
+        // A partial line is kept until its end arrives.
+        {"+CSQ: 2", false, {}}, {"1,99\r", false, {}}, {"\nAPP", false, {"+CSQ: 21,99"}}, {" RDY\r\n", false, {"APP RDY"}},
+        // Flush drops the buffered partial line and what the terminal holds.
+        {"half of an old", false, {}}, {"\r\nunread\r\n", true, {}}, {"OK\r\n", false, {"OK"}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.sent);
+        mPeer.Send(step.sent);
+        if (step.flush) {
+            port.Flush();
+        }
+        EXPECT_EQ(ReadAll(port), step.read);
+    }
     EXPECT_TRUE(port.IsOpen()); // a quiet line is not an error
-
-    // Echoed commands end in "\r\r\n"; control characters inside a line stay.
-    mPeer.Send("AT\r\r\nx\ty\x01\r\n");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "AT");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "x\ty\x01");
-
-    // 8-bit clean in both directions.
-    ASSERT_TRUE(port.Write(std::string("\x00\xff\x11\x13\x03", 5)));
-    EXPECT_EQ(mPeer.Receive(5), std::string("\x00\xff\x11\x13\x03", 5));
-}
-
-TEST_F(SerialTest, PartialLineIsKeptUntilItsEndArrives)
-{
-    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
-    ASSERT_TRUE(port.Open());
-    std::string line;
-
-    mPeer.Send("+CSQ: 2");
-    EXPECT_FALSE(port.Read(line));
-    mPeer.Send("1,99\r");
-    EXPECT_FALSE(port.Read(line));
-    mPeer.Send("\nAPP");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "+CSQ: 21,99");
-    mPeer.Send(" RDY\r\n");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "APP RDY");
-}
-
-TEST_F(SerialTest, FlushDropsUnreadInput)
-{
-    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
-    ASSERT_TRUE(port.Open());
-    std::string line;
-
-    mPeer.Send("old line\r\nhalf of an old");
-    ASSERT_TRUE(port.Read(line)); // pulls everything into the buffer
-    EXPECT_EQ(line, "old line");
-    mPeer.Send("\r\nunread\r\n");
-    port.Flush();
-    mPeer.Send("OK\r\n");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "OK");
 }
 
 TEST_F(SerialTest, OverlongLineIsDroppedAndReadingContinues)
@@ -200,35 +184,26 @@ TEST_F(SerialTest, OverlongLineIsDroppedAndReadingContinues)
     CLogCapture log;
     CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
     ASSERT_TRUE(port.Open());
-    std::string line;
-
+    // Sent in pieces: the terminal buffers only 4 KiB.
+    const auto sendInPieces = [&](std::size_t length, char c) {
+        for (std::size_t sent = 0; sent < length; sent += 1000) {
+            mPeer.Send(std::string(std::min<std::size_t>(1000, length - sent), c));
+            EXPECT_EQ(ReadAll(port), Lines{});
+        }
+    };
     // A line of exactly the limit is delivered.
-    const std::string longest(CSerial::kMaxLineLength, 'a');
-    for (std::size_t i = 0; i < longest.size(); i += 1000) {
-        mPeer.Send(longest.substr(i, 1000));
-        EXPECT_FALSE(port.Read(line));
-    }
+    sendInPieces(CSerial::kMaxLineLength, 'a');
     mPeer.Send("\r\n");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, longest);
-
-    // 10000 bytes without a line end, in pieces (the terminal buffers only
-    // 4 KiB): the line is dropped with one warning, the next one arrives.
-    for (int i = 0; i < 10; ++i) {
-        mPeer.Send(std::string(1000, 'x'));
-        EXPECT_FALSE(port.Read(line));
-    }
+    EXPECT_EQ(ReadAll(port), Lines{std::string(CSerial::kMaxLineLength, 'a')});
+    // 10000 bytes without a line end: dropped with one warning, the next line arrives.
+    sendInPieces(10000, 'x');
     mPeer.Send("tail of the long line\r\nOK\r\n");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "OK");
+    EXPECT_EQ(ReadAll(port), Lines{"OK"});
     EXPECT_EQ(log.Texts(Log::warning).size(), 1u);
-
     // One byte over the limit, line end in the same piece, is dropped too.
-    mPeer.Send(std::string(CSerial::kMaxLineLength - 1000, 'y'));
-    EXPECT_FALSE(port.Read(line));
+    sendInPieces(CSerial::kMaxLineLength - 1000, 'y');
     mPeer.Send(std::string(1001, 'y') + "\nnext\n");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "next");
+    EXPECT_EQ(ReadAll(port), Lines{"next"});
     EXPECT_EQ(log.Texts(Log::warning).size(), 2u);
     EXPECT_TRUE(port.IsOpen());
 }
@@ -236,25 +211,24 @@ TEST_F(SerialTest, OverlongLineIsDroppedAndReadingContinues)
 // The modem vanishing (USB reset, power cut) must end a read at once, not
 // after the read timeout, and leave the port closed: with a partial line
 // buffered, while a read waits, and on a write (which may carry a PIN).
-TEST_F(SerialTest, VanishedPeerClosesThePort)
+// When it powers up again under the same name the port reopens.
+TEST_F(SerialTest, VanishedPeerClosesThePortUntilItComesBack)
 {
-    for (const char* when : {"buffered", "during read", "write"}) {
+    for (const std::string when : {"buffered", "during read", "write"}) {
         SCOPED_TRACE(when);
         CPtyPeer peer;
         ASSERT_TRUE(peer.Valid());
-        const std::string link = mRoot.Path() + "/dev/ttyATSERIAL2";
-        std::filesystem::remove(link);
-        std::filesystem::create_symlink(peer.SlavePath(), link);
+        Relink(peer);
         CSerial port("/dev/ttyATSERIAL2", 5s);
         ASSERT_TRUE(port.Open());
         CLogCapture log;
         std::string line;
         const auto start = std::chrono::steady_clock::now();
-        if (std::string(when) == "write") {
+        if (when == "write") {
             peer.Close();
             EXPECT_FALSE(port.Write("AT+CPIN=1234\r\n"));
             EXPECT_FALSE(log.ContainsSubstring("1234"));
-        } else if (std::string(when) == "buffered") {
+        } else if (when == "buffered") {
             peer.Send("complete\r\nincomplete");
             ASSERT_TRUE(port.Read(line));
             EXPECT_EQ(line, "complete");
@@ -272,30 +246,15 @@ TEST_F(SerialTest, VanishedPeerClosesThePort)
         EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "waited for the read timeout";
         EXPECT_FALSE(port.IsOpen());
         EXPECT_FALSE(port.Write("AT\r\n"));
+
+        CPtyPeer replacement;
+        ASSERT_TRUE(replacement.Valid());
+        Relink(replacement);
+        ASSERT_TRUE(port.Open());
+        replacement.Send("APP RDY\r\n");
+        ASSERT_TRUE(port.Read(line));
+        EXPECT_EQ(line, "APP RDY"); // no partial line carried over
     }
-}
-
-TEST_F(SerialTest, ReopensWhenTheDeviceComesBack)
-{
-    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
-    ASSERT_TRUE(port.Open());
-    mPeer.Send("left over from the old device");
-    std::string line;
-    EXPECT_FALSE(port.Read(line));
-    mPeer.Close();
-    EXPECT_FALSE(port.Read(line));
-    ASSERT_FALSE(port.IsOpen());
-
-    // The modem powers up again under the same name.
-    CPtyPeer replacement;
-    ASSERT_TRUE(replacement.Valid());
-    const std::string link = mRoot.Path() + "/dev/ttyATSERIAL2";
-    std::filesystem::remove(link);
-    std::filesystem::create_symlink(replacement.SlavePath(), link);
-    ASSERT_TRUE(port.Open());
-    replacement.Send("APP RDY\r\n");
-    ASSERT_TRUE(port.Read(line));
-    EXPECT_EQ(line, "APP RDY"); // no partial line carried over
 }
 
 } // namespace

@@ -86,9 +86,16 @@ TEST_F(SysfsTest, AccessFailuresAreLoggedWithPathAndReason)
 
 TEST_F(SysfsTest, ExportWritesTheNumberOnlyWhenTheLineIsMissing)
 {
+    CLogCapture log;
     CSysfsGpio powerKey(74, mAccess);
     ASSERT_TRUE(powerKey.Export());
     EXPECT_EQ(File("sys/class/gpio/export"), "74");
+    // Setting the direction exports a missing line first. Without a kernel
+    // behind the files the line does not appear, so the direction write fails.
+    CSysfsGpio missing(73, mAccess);
+    EXPECT_FALSE(missing.SetDirection(1));
+    EXPECT_EQ(File("sys/class/gpio/export"), "73");
+    EXPECT_TRUE(log.ContainsSubstring(Path("sys/class/gpio/gpio73/direction") + " for writing"));
 
     mRoot.WriteFile("sys/class/gpio/export", "untouched");
     CreateLine(75);
@@ -97,7 +104,6 @@ TEST_F(SysfsTest, ExportWritesTheNumberOnlyWhenTheLineIsMissing)
     EXPECT_EQ(File("sys/class/gpio/export"), "untouched");
 
     std::filesystem::remove(Path("sys/class/gpio/export"));
-    CLogCapture log;
     CSysfsGpio other(12, mAccess);
     EXPECT_FALSE(other.Export());
     EXPECT_TRUE(log.Contains(Log::error, "GPIO 12: export failed"));
@@ -148,17 +154,6 @@ TEST_F(SysfsTest, InvalidArgumentsAndBrokenFilesFailCleanly)
     EXPECT_TRUE(log.ContainsSubstring(Path("sys/class/gpio/gpio74/value") + " for writing: No such file"));
 
     EXPECT_THROW(CSysfsGpio(75, nullptr), std::invalid_argument);
-}
-
-TEST_F(SysfsTest, SetDirectionExportsAMissingLineFirst)
-{
-    // Without a kernel behind the files the line does not appear after the
-    // export, so the direction write fails: the export must have been tried.
-    CLogCapture log;
-    CSysfsGpio line(75, mAccess);
-    EXPECT_FALSE(line.SetDirection(1));
-    EXPECT_EQ(File("sys/class/gpio/export"), "75");
-    EXPECT_TRUE(log.ContainsSubstring(Path("sys/class/gpio/gpio75/direction") + " for writing"));
 }
 
 } // namespace

@@ -29,6 +29,23 @@ struct SCommandCase {
 
 TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
 {
+    // Block SIGTERM and ignore SIGUSR1 here, as a daemon's threads may do:
+    // the command starts with default signal handling all the same.
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGTERM);
+    sigset_t previousMask;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previousMask), 0);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousAction {};
+    ASSERT_EQ(sigaction(SIGUSR1, &ignore, &previousAction), 0);
+    // A descriptor this process opened close-on-exec must not reach the command.
+    CTempDir dir;
+    dir.WriteFile("marker", "x");
+    const int fd = ::open((dir.Path() + "/marker").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+
     const std::vector<SCommandCase> cases = {
         {"true", 0, ""},
         {"printf 'one\\ntwo\\n\\n'", 0, "one\ntwo\n"}, // only the last newline is removed
@@ -39,6 +56,9 @@ TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
         {"echo before; kill -KILL $$", -1, "before"},
         // cat would block forever on an inherited terminal or pipe.
         {"cat", 0, ""},
+        {"kill -TERM $$; echo survived", -1, ""},
+        {"kill -USR1 $$; echo survived", -1, ""},
+        {"ls -l /proc/self/fd/ 2>/dev/null | grep -c " + dir.Path(), 1, "0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
@@ -46,42 +66,9 @@ TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
         EXPECT_EQ(CFsUtils::RunSystemCmd(c.command, output), c.status);
         EXPECT_EQ(output, c.output);
     }
-}
-
-TEST(FsUtilsRunSystemCmd, CommandStartsWithDefaultSignalHandling)
-{
-    // Block SIGTERM and ignore SIGUSR1 here, as a daemon's threads may do.
-    sigset_t block;
-    sigemptyset(&block);
-    sigaddset(&block, SIGTERM);
-    sigset_t previousMask;
-    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previousMask), 0);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction previousAction {};
-    ASSERT_EQ(sigaction(SIGUSR1, &ignore, &previousAction), 0);
-
-    std::string output;
-    const int term = CFsUtils::RunSystemCmd("kill -TERM $$; echo survived", output);
-    const int usr1 = CFsUtils::RunSystemCmd("kill -USR1 $$; echo survived", output);
-
+    ::close(fd);
     sigaction(SIGUSR1, &previousAction, nullptr);
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    EXPECT_EQ(term, -1);
-    EXPECT_EQ(usr1, -1);
-}
-
-TEST(FsUtilsRunSystemCmd, DescriptorsDoNotLeakIntoTheCommand)
-{
-    // A descriptor this process opened close-on-exec must not reach the child.
-    CTempDir dir;
-    dir.WriteFile("marker", "x");
-    const int fd = ::open((dir.Path() + "/marker").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    std::string output;
-    EXPECT_EQ(CFsUtils::RunSystemCmd("ls -l /proc/self/fd/ 2>/dev/null", output), 0);
-    EXPECT_EQ(output.find(dir.Path()), std::string::npos) << output;
-    ::close(fd);
 }
 
 TEST(FsUtilsRunSystemCmd, BackgroundChildrenHoldingThePipeDoNotHoldTheRun)

@@ -15,8 +15,7 @@ TEST(Toolbox, WlanSsidAndPassword)
 {
     struct SCase {
         std::string value;
-        bool ssid;
-        bool password;
+        bool ssid, password;
     };
     const std::vector<SCase> cases = {
         {"S", true, false}, {std::string(32, 'x'), true, true},
@@ -24,7 +23,7 @@ TEST(Toolbox, WlanSsidAndPassword)
         {"Caf\xc3\xa9 \xe2\x98\x95", true, false}, {std::string(31, 'x') + "\xc3\xa9", false, false}, // 33 bytes
         {"", false, false}, {"ab\0cd"s, false, false}, {"line\nnext", false, false}, {"line\r", false, false},
         {"12345678", true, true}, {"1234567", true, false}, {std::string(63, '~'), false, true},
-        {std::string(64, 'a'), false, true}, // a raw key {std::string(63, 'a') + "g", false, false},
+        {std::string(64, 'a'), false, true}, {std::string(63, 'a') + "g", false, false}, // a raw key is hex
         {std::string(65, 'a'), false, false}, {"pass\tword", true, false}, {"pass\0word"s, false, false},
         {"passw\xc3\xb6rd", true, false}, {"password\x7f", true, false},
     };

@@ -52,22 +52,20 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimers)
     auto periodic = worker.AddCall([&] { ++ticks; }, t0 + 1s, 1s);
     auto timer = worker.AddCall([&] { timerFired = true; }, t0 + 15min);
 
-    for (int second = 1; second < 15 * 60; ++second) {
-        mClock->Advance(1s);
-        worker.Sync();
-    }
+    const auto advanceSeconds = [&](int seconds) {
+        for (int i = 0; i < seconds; ++i) {
+            mClock->Advance(1s);
+            worker.Sync();
+        }
+    };
+    advanceSeconds(15 * 60 - 1);
     EXPECT_EQ(ticks, 15 * 60 - 1);
     EXPECT_FALSE(timerFired);
     EXPECT_FALSE(timer->IsFinished());
-    mClock->Advance(1s);
-    worker.Sync();
+    advanceSeconds(1);
     EXPECT_TRUE(timerFired);
     EXPECT_TRUE(timer->IsFinished());
-
-    for (int second = 15 * 60; second < 3600; ++second) {
-        mClock->Advance(1s);
-        worker.Sync();
-    }
+    advanceSeconds(3600 - 15 * 60);
     EXPECT_EQ(ticks, 3600);
     EXPECT_FALSE(periodic->IsFinished());
 
@@ -169,30 +167,10 @@ TEST_F(WorkerTest, CancelDuringRunFinishesAfterRun)
     EXPECT_EQ(runs, 1);
 }
 
-TEST_F(WorkerTest, SyncWaitsForQueuedCallsAndIsHarmlessOnOwnThread)
-{
-    CWorker worker("sync");
-    worker.Sync(); // not started: returns at once
-    worker.Start();
-    std::atomic<int> count{0};
-    for (int i = 0; i < 100; ++i) {
-        worker.NonBlockingCall([&] { ++count; });
-    }
-    worker.Sync();
-    EXPECT_EQ(count, 100);
-
-    bool returned = false;
-    worker.NonBlockingCall([&] {
-        worker.Sync();
-        returned = true;
-    });
-    worker.Sync();
-    EXPECT_TRUE(returned);
-}
-
-TEST_F(WorkerTest, BlockingCallRunsOnWorkerInlineOnItsOwnThreadAndRethrows)
+TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadAndRethrow)
 {
     CWorker worker("blocking");
+    worker.Sync(); // not started: returns at once
 
     // Not running: inline on the caller's thread.
     std::thread::id ranOn;
@@ -200,6 +178,12 @@ TEST_F(WorkerTest, BlockingCallRunsOnWorkerInlineOnItsOwnThreadAndRethrows)
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 
     worker.Start();
+    std::atomic<int> count{0};
+    for (int i = 0; i < 100; ++i) {
+        worker.NonBlockingCall([&] { ++count; });
+    }
+    worker.Sync();
+    EXPECT_EQ(count, 100);
     bool onWorker = false;
     worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
     EXPECT_TRUE(onWorker);
@@ -210,6 +194,7 @@ TEST_F(WorkerTest, BlockingCallRunsOnWorkerInlineOnItsOwnThreadAndRethrows)
     worker.BlockingCall([&] {
         steps.push_back(1);
         worker.BlockingCall([&] { steps.push_back(2); });
+        worker.Sync();
         steps.push_back(3);
     });
     EXPECT_EQ(steps, (std::vector<int>{1, 2, 3}));

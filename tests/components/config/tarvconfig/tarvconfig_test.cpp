@@ -105,43 +105,32 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
         const char* source;
         std::variant<bool, std::string> defaultValue;
     };
+    // The name is the key's own identifier.
+#define K(key, source, defaultValue) {key, #key, #source, defaultValue}
     const std::vector<SKey> keys = {
-        {ProductSn, "ProductSn", "hwinfo", "00-00-000-000"}, {Hostname, "Hostname", "hwinfo", ""},
-        {InstallationComplete, "InstallationComplete", "settings", false},
-        {HwHasEthernet, "HwHasEthernet", "hwinfo", false}, {EthMacAddr, "EthMacAddr", "hwinfo", ""},
-        {TarvEthEnable, "TarvEthEnable", "network", true}, {TarvEthDhcpEnable, "TarvEthDhcpEnable", "network", true},
-        {TarvEthIpv4Addr, "TarvEthIpv4Addr", "network", ""}, {TarvEthIpv4Netmask, "TarvEthIpv4Netmask", "network", ""},
-        {TarvEthGatewayAddr, "TarvEthGatewayAddr", "network", ""}, {TarvDnsAuto, "TarvDnsAuto", "network", true},
-        {TarvPreferredDnsServerAddr, "TarvPreferredDnsServerAddr", "network", ""},
-        {TarvAlternativeDnsServerAddr, "TarvAlternativeDnsServerAddr", "network", ""},
-        {HwHasWlan, "HwHasWlan", "hwinfo", false}, {WlanStaMacAddr, "WlanStaMacAddr", "hwinfo", ""},
-        {WlanApMacAddr, "WlanApMacAddr", "hwinfo", ""}, {TarvWlanEnable, "TarvWlanEnable", "network", false},
-        {TarvSsid, "TarvSsid", "network", ""}, {WlanStaPassword, "WlanStaPassword", "secrets", ""},
-        {TarvWlanDhcpEnable, "TarvWlanDhcpEnable", "network", true},
-        {TarvWlanIpv4Addr, "TarvWlanIpv4Addr", "network", ""},
-        {TarvWlanIpv4Netmask, "TarvWlanIpv4Netmask", "network", ""}, {TarvApEnable, "TarvApEnable", "network", true},
-        {WlanApPassword, "WlanApPassword", "secrets", ""}, {HwHasLte, "HwHasLte", "hwinfo", false},
-        {TarvLteEnable, "TarvLteEnable", "network", true},
-        {TarvLteNbIotEnable, "TarvLteNbIotEnable", "network", false},
-        {TarvLteSimPin, "TarvLteSimPin", "secrets", "3185"}, {TarvLteApn, "TarvLteApn", "secrets", ""},
-        {TarvLteApnUser, "TarvLteApnUser", "secrets", ""}, {TarvLteApnPass, "TarvLteApnPass", "secrets", ""},
-        {TarvLteApnAuth, "TarvLteApnAuth", "secrets", ""}, {TarvLteApnIp, "TarvLteApnIp", "secrets", ""},
-        {TarvSmsPassword, "TarvSmsPassword", "secrets", ""}, {HwHasPlc, "HwHasPlc", "hwinfo", false},
-        {PlcMacAddr, "PlcMacAddr", "hwinfo", ""}, {TarvPlcEnable, "TarvPlcEnable", "network", false},
-        {NtpServer1, "NtpServer1", "network", ""}, {NtpServer2, "NtpServer2", "network", ""},
+        K(ProductSn, hwinfo, "00-00-000-000"), K(Hostname, hwinfo, ""), K(InstallationComplete, settings, false),
+        K(HwHasEthernet, hwinfo, false), K(EthMacAddr, hwinfo, ""), K(TarvEthEnable, network, true),
+        K(TarvEthDhcpEnable, network, true), K(TarvEthIpv4Addr, network, ""), K(TarvEthIpv4Netmask, network, ""),
+        K(TarvEthGatewayAddr, network, ""), K(TarvDnsAuto, network, true), K(TarvPreferredDnsServerAddr, network, ""),
+        K(TarvAlternativeDnsServerAddr, network, ""), K(HwHasWlan, hwinfo, false), K(WlanStaMacAddr, hwinfo, ""),
+        K(WlanApMacAddr, hwinfo, ""), K(TarvWlanEnable, network, false), K(TarvSsid, network, ""),
+        K(WlanStaPassword, secrets, ""), K(TarvWlanDhcpEnable, network, true), K(TarvWlanIpv4Addr, network, ""),
+        K(TarvWlanIpv4Netmask, network, ""), K(TarvApEnable, network, true), K(WlanApPassword, secrets, ""),
+        K(HwHasLte, hwinfo, false), K(TarvLteEnable, network, true), K(TarvLteNbIotEnable, network, false),
+        K(TarvLteSimPin, secrets, "3185"), K(TarvLteApn, secrets, ""), K(TarvLteApnUser, secrets, ""),
+        K(TarvLteApnPass, secrets, ""), K(TarvLteApnAuth, secrets, ""), K(TarvLteApnIp, secrets, ""),
+        K(TarvSmsPassword, secrets, ""), K(HwHasPlc, hwinfo, false), K(PlcMacAddr, hwinfo, ""),
+        K(TarvPlcEnable, network, false), K(NtpServer1, network, ""), K(NtpServer2, network, ""),
     };
+#undef K
     ASSERT_EQ(keys.size(), CTarvConfig::KeyTable().size());
     CLogCapture log(Log::error);
     for (const auto& k : keys) {
         SCOPED_TRACE(k.name);
         ASSERT_EQ(static_cast<std::size_t>(k.key), static_cast<std::size_t>(&k - keys.data()));
+        using Value = std::variant<bool, std::string>;
         const bool isBool = k.defaultValue.index() == 0;
-        const auto read = [&]() -> std::variant<bool, std::string> {
-            if (isBool) {
-                return mConfig->GetBool(k.key);
-            }
-            return mConfig->GetString(k.key);
-        };
+        const auto read = [&] { return isBool ? Value(mConfig->GetBool(k.key)) : Value(mConfig->GetString(k.key)); };
         EXPECT_EQ(read(), k.defaultValue);
         // Every source holds the name; only the key's own source counts.
         for (const auto& source : {mSettings, mHwinfo, mSecrets, mNetwork}) {
@@ -152,7 +141,6 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
                 source->SetValue(k.name, Json::Value(own ? "set" : "other"));
             }
         }
-        using Value = std::variant<bool, std::string>;
         EXPECT_EQ(read(), isBool ? Value(!std::get<bool>(k.defaultValue)) : Value("set"));
     }
     EXPECT_TRUE(log.Lines().empty());
@@ -181,17 +169,11 @@ TEST_F(TarvConfigTest, TableFailuresReadAsEmptyLibraryErrorsPassThrough)
     EXPECT_THROW(mConfig->GetString(TarvLteApn), QeConfig::CInvalidConfig);
 }
 
-TEST_F(TarvConfigTest, ListenersOnWritableSourcesOnlyAndRemovedOnDestruction)
+TEST_F(TarvConfigTest, ChangesOnWritableSourcesAreReportedOnceInKeyOrder)
 {
     EXPECT_EQ(mRegistrations,
               (std::vector<std::string>{"settings:tarvconfig:", "secrets:tarvconfig:", "network:tarvconfig:"}));
     EXPECT_EQ(mHwinfo->ListenerCount(), 0u);
-    mConfig.reset();
-    EXPECT_EQ(mSettings->ListenerCount() + mSecrets->ListenerCount() + mNetwork->ListenerCount(), 0u);
-}
-
-TEST_F(TarvConfigTest, ChangesAreReportedOnceInKeyOrder)
-{
     for (const char* name : {"TarvSsid", "NtpServer1", "TarvSsid", "NoSuchKey", "TarvSsid"}) {
         mNetwork->Notify(name);
     }
@@ -200,7 +182,9 @@ TEST_F(TarvConfigTest, ChangesAreReportedOnceInKeyOrder)
     EXPECT_EQ(mConfig->CheckChanges(),
               (std::vector<EConfigKey>{InstallationComplete, TarvSsid, WlanStaPassword, NtpServer1}));
     EXPECT_TRUE(mConfig->CheckChanges().empty());
-
+    // Listeners are removed on destruction.
+    mConfig.reset();
+    EXPECT_EQ(mSettings->ListenerCount() + mSecrets->ListenerCount() + mNetwork->ListenerCount(), 0u);
 }
 
 TEST_F(TarvConfigTest, ChangesFromOtherThreadsAreNeitherLostNorDuplicated)

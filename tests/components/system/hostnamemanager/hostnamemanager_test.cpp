@@ -24,11 +24,7 @@ public:
         std::lock_guard lock(mMutex);
         return mKernelName;
     }
-    void SetKernelName(const std::string& name)
-    {
-        std::lock_guard lock(mMutex);
-        mKernelName = name;
-    }
+    void SetKernelName(const std::string& name) { SysSetHostname(name.c_str(), name.size()); }
 
     bool failGet = false;
     bool failSet = false;
@@ -76,9 +72,7 @@ protected:
 TEST_F(HostnameManagerTest, RenamesWholeNamesInHostsThenHostnameFileThenKernel)
 {
     struct SCase {
-        std::string current;
-        std::string before;
-        std::string after;
+        std::string current, before, after;
     };
     const std::vector<SCase> cases = {
         {"old-name", "127.0.0.1 localhost\n127.0.1.1 old-name old-name.lan\n",

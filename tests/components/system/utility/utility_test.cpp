@@ -20,23 +20,18 @@ TEST(IfNameToString, MapsEveryInterfaceAndThrowsForOtherValues)
     EXPECT_EQ(log.Count("Unknown Interface"), 2u);
 }
 
-TEST(NetStatusEquality, UnsetSubMessagesEqualEmptyOnesAndIgnoredFieldsDoNotCount)
+TEST(NetStatusEquality, EveryComparedFieldMakesADifferenceUnsetAndIgnoredOnesDoNot)
 {
     ipc::MNetStatus a;
     ipc::MNetStatus b;
     b.mutable_properties();
     b.mutable_dns();
     b.mutable_lteinfo();
-    EXPECT_TRUE(a == b);
-
     b.set_interface(ipc::EEth0);
     b.set_signalstrength(-60);
     EXPECT_TRUE(a == b);
     EXPECT_FALSE(a != b);
-}
 
-TEST(NetStatusEquality, EveryComparedFieldMakesADifference)
-{
     const std::vector<std::function<void(ipc::MNetStatus&)>> changes = {
         [](ipc::MNetStatus& s) { s.set_connectionstate(ipc::MNetStatus::EConnected); },
         [](ipc::MNetStatus& s) { s.mutable_properties()->set_ipaddress("10.0.0.2"); },
