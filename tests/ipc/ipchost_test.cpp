@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -342,6 +346,30 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
     // No board controller yet: requests fail at once, nothing hangs.
     EXPECT_FALSE(board->GetInterface()->RebootRequest());
     EXPECT_FALSE(board->IsSubscribed());
+
+    // The controller's socket is there but the first connection to it fails
+    // (a listener that drops it, then a stale socket nobody listens on, as
+    // while the controller restarts): the request waits briefly for the
+    // controller instead of failing at once.
+    {
+        const std::string path = mRoot.Root() + "run/iipc/boardcontrol.sock";
+        std::filesystem::create_directories(mRoot.Root() + "run/iipc");
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(listener, 4), 0);
+        auto answered = std::async(std::launch::async, [&] { return board->GetInterface()->RebootRequest(); });
+        pollfd incoming {listener, POLLIN, 0};
+        ASSERT_EQ(::poll(&incoming, 1, 5000), 1);
+        ::close(::accept(listener, nullptr, nullptr));
+        ::close(listener);
+        CRunningHost controllerHost(mRoot);
+        controllerHost.Get()->AddService<IBoardControl>("BoardControl", std::make_shared<CBoardController>());
+        controllerHost.Start();
+        EXPECT_TRUE(answered.get());
+    }
 
     for (int run = 1; run <= 2; ++run) {
         // The controller starts, and then restarts: the subscription comes back by itself.

@@ -3,6 +3,8 @@
 #include "platform/ipc/communicationexception.h"
 #include "platform/ipc/requestdeadline.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 namespace IpcGrpc {
@@ -37,6 +39,12 @@ void PrepareContext(grpc::ClientContext& context, std::chrono::seconds timeout)
     }
     context.set_deadline(deadline);
     context.set_wait_for_ready(false);
+}
+
+bool PeerSocketExists(const SIpcEndpoint& endpoint)
+{
+    struct stat info {};
+    return ::stat(endpoint.socketPath.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 } // namespace IpcGrpc

@@ -20,4 +20,11 @@ std::string Describe(const grpc::Status& status);
 // or earlier when the request this thread serves has an earlier deadline.
 void PrepareContext(grpc::ClientContext& context, std::chrono::seconds timeout);
 
+// Whether the peer's socket file exists: a failed connection to an existing
+// socket is worth one more try, an absent one is not.
+bool PeerSocketExists(const SIpcEndpoint& endpoint);
+
+// How long that one more try may wait for the connection.
+constexpr std::chrono::seconds kReconnectWindow{2};
+
 } // namespace IpcGrpc

@@ -20,6 +20,7 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <utility>
@@ -62,7 +63,20 @@ protected:
     {
         grpc::ClientContext context;
         PrepareContext(context, mTimeout);
-        return ((*mStub).*method)(&context, request, &reply);
+        const grpc::Status status = ((*mStub).*method)(&context, request, &reply);
+        if (status.error_code() != grpc::StatusCode::UNAVAILABLE || !PeerSocketExists(mEndpoint)) {
+            return status;
+        }
+        // The peer's socket is there but the connection failed (a listener
+        // slow to accept on a busy board, say): one more try that waits for
+        // the connection, briefly, instead of failing a live peer at once.
+        // An absent peer has no socket and still fails at once.
+        grpc::ClientContext retry;
+        PrepareContext(retry, mTimeout);
+        retry.set_deadline(std::min(retry.deadline(), std::chrono::system_clock::now() + kReconnectWindow));
+        retry.set_wait_for_ready(true);
+        reply.Clear();
+        return ((*mStub).*method)(&retry, request, &reply);
     }
 
     // One request whose failure raises Rpc::CommunicationException.
