@@ -169,9 +169,9 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
                              "ExtEnabledRsp", "State machine stopped"}) {
         EXPECT_THAT(log, testing::HasSubstr(std::string(") ") + line + "\n")) << line;
     }
-    EXPECT_FALSE(Exists("run/iipc/tarvgenctrl.sock"));
-    EXPECT_FALSE(Exists("run/iipc/tarv.sock"));
-    EXPECT_FALSE(Exists("run/iipc/tarvlog.sock"));
+    for (const char* socket : {"tarvgenctrl.sock", "tarv.sock", "tarvlog.sock"}) {
+        EXPECT_FALSE(Exists(std::string("run/iipc/") + socket)) << socket;
+    }
 }
 
 TEST_F(Daemon, ClientsThatVanishMidRequestDoNotDisturbIt)
@@ -217,13 +217,11 @@ TEST_F(Daemon, TarvctlReportsAnAbsentDaemonInOneLine)
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status));
     EXPECT_NE(WEXITSTATUS(*status), 0);
-    std::ifstream in(mRoot.Root() + "tarvctl.log");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_THAT(lines[0], testing::HasSubstr("not reachable"));
+    std::stringstream read;
+    read << std::ifstream(mRoot.Root() + "tarvctl.log").rdbuf();
+    const std::string text = read.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_THAT(text, testing::HasSubstr("not reachable"));
 }
 
 } // namespace

@@ -205,11 +205,7 @@ TEST_F(KernelLinksTest, RecoveryBringsARealLinkUpAndDown)
     EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateUp));
     EXPECT_TRUE(errorHandler->IsIfInDesiredState("plc0", Tarv::kOperStateUp));
     // The addresses were flushed on the way.
-    std::string addresses;
-    {
-        const SCommandResult shown = runner->Run("ip -4 addr show dev plc0", 0);
-        addresses = shown.output;
-    }
+    const std::string addresses = runner->Run("ip -4 addr show dev plc0", 0).output;
     EXPECT_EQ(addresses.find("10.9.9.1"), std::string::npos) << addresses;
 
     EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateDown));

@@ -1,5 +1,4 @@
 #include "src/commandline.h"
-#include "src/qelogger.h"
 #include "src/terminatehandler.h"
 #include "tests/support/logcapture.h"
 
@@ -16,34 +15,15 @@
 
 namespace {
 
-struct SParsed {
-    CCommandLine::SOptions options;
-    std::string usage;
-};
-
-SParsed Parse(std::vector<std::string> args)
+CCommandLine::SOptions Parse(std::vector<std::string> args)
 {
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
-    SParsed result;
-    result.options = CCommandLine::Parse(static_cast<int>(args.size()), argv.data(), result.usage);
-    return result;
-}
-
-std::string ExpectedUsage(const std::string& program, const std::string& root)
-{
-    return "usage: " + program +
-           " [OPTION]\n"
-           "  -v, --verbose    increase verbosity\n"
-           "  -q, --quiet      disable logging to console\n"
-           "  -r, --root=PATH  set the filesystem root directory\n"
-           "                   defaults to '" +
-           root +
-           "'\n"
-           "  -h, --help       show this help message and exit\n";
+    std::string usage;
+    return CCommandLine::Parse(static_cast<int>(args.size()), argv.data(), usage);
 }
 
 class CommandLine : public ::testing::Test {
@@ -59,19 +39,19 @@ protected:
 TEST_F(CommandLine, DefaultsAndVerbosity)
 {
     const auto defaults = Parse({"tarv"});
-    EXPECT_FALSE(defaults.options.usagePrinted);
-    EXPECT_EQ(defaults.options.root, "/");
-    EXPECT_EQ(defaults.options.logLevel, Log::info);
-    EXPECT_TRUE(defaults.options.consoleLogging);
+    EXPECT_FALSE(defaults.usagePrinted);
+    EXPECT_EQ(defaults.root, "/");
+    EXPECT_EQ(defaults.logLevel, Log::info);
+    EXPECT_TRUE(defaults.consoleLogging);
 
     // Each -v lowers the level once; -q silences the console.
     const auto r = Parse({"tarv", "-v", "--verbose", "-q", "ignored-argument"});
-    EXPECT_EQ(r.options.logLevel, Log::trace);
+    EXPECT_EQ(r.logLevel, Log::trace);
     EXPECT_EQ(Log::GetLogLevel(), Log::trace);
     EXPECT_FALSE(Log::mConsoleLoggingEnabled);
     // Options after a bad one are not processed.
     Log::SetLogLevel(Log::info);
-    EXPECT_EQ(Parse({"tarv", "-x", "-v"}).options.logLevel, Log::info);
+    EXPECT_EQ(Parse({"tarv", "-x", "-v"}).logLevel, Log::info);
 }
 
 // The real binary: usage on standard output, exit code 1.
@@ -100,34 +80,16 @@ SRun RunBinary(const std::string& args)
 
 TEST(ProcessEntry, BinaryPrintsUsageAndExitsWithOne)
 {
-    const std::string program = TARV_BINARY;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"-h", "/"}, {"-r /some/dir/ -h", "/some/dir/"}, {"-h -r /x", "/"}, {"-r", "/"}, {"--unknown", "/"}};
     for (const auto& [args, root] : cases) {
         const SRun run = RunBinary(args);
         EXPECT_EQ(run.exitCode, 1) << args;
-        EXPECT_EQ(run.output, ExpectedUsage(program, root)) << args;
+        // The usage text names the program and the root in effect when it was printed.
+        EXPECT_EQ(run.output.rfind(std::string("usage: ") + TARV_BINARY + " [OPTION]\n", 0), 0u) << run.output;
+        EXPECT_NE(run.output.find("defaults to '" + root + "'\n"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("-h, --help"), std::string::npos) << run.output;
     }
-}
-
-TEST(ProcessEntry, RpcLoggerWritesEachLevelWithItsPrefix)
-{
-    TestSupport::CLogCapture capture;
-    Rpc::QeLogger logger;
-    Rpc::ILogger& base = logger;
-    base.Critical("c");
-    base.Error("e");
-    base.Warning("w");
-    base.Info("i");
-    base.Debug("d");
-    base.Trace("t");
-    std::vector<std::pair<Log::ELogLevel, std::string>> lines;
-    for (const auto& line : capture.Lines()) {
-        lines.emplace_back(line.level, line.text);
-    }
-    EXPECT_EQ(lines, (std::vector<std::pair<Log::ELogLevel, std::string>>{
-                         {Log::critical, "[RPC] c"}, {Log::error, "[RPC] e"}, {Log::warning, "[RPC] w"},
-                         {Log::info, "[RPC] i"}, {Log::debug, "[RPC] d"}, {Log::trace, "[RPC] t"}}));
 }
 
 // Death tests see standard error: route the log there inside the dying child.
@@ -142,18 +104,10 @@ struct SNotAnException {
 
 TEST(TerminateHandlerDeathTest, UncaughtExceptionsAreNamedBeforeTheAbort)
 {
-    EXPECT_DEATH(
-        {
-            LogToStderr();
-            std::thread([] { throw SNotAnException{}; }).join();
-        },
-        "Uncaught exception of unknown type\\.[^\n]*\n.*Aborting process\\.");
-    EXPECT_DEATH(
-        {
-            LogToStderr();
-            std::thread([] { throw std::out_of_range("index 7"); }).join();
-        },
-        "Uncaught exception of type 'std::out_of_range' with message: 'index 7'");
+    EXPECT_DEATH((LogToStderr(), std::thread([] { throw SNotAnException{}; }).join()),
+                 "Uncaught exception of unknown type\\.[^\n]*\n.*Aborting process\\.");
+    EXPECT_DEATH((LogToStderr(), std::thread([] { throw std::out_of_range("index 7"); }).join()),
+                 "Uncaught exception of type 'std::out_of_range' with message: 'index 7'");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 
+#include "platform/ipc/diagnosticscommclient.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "src/components/system/tarvexception.h"
@@ -33,7 +34,6 @@ public:
     using CTarvConnectionHandlerBase::GetUdhcpcPid;
     using CTarvConnectionHandlerBase::UpdateUdhcpc;
     using CTarvConnectionHandlerBase::WaitForState;
-    bool Signal() const { return mLinkSignal->Receive(); }
 };
 
 class ConnectionHandlerBaseTest : public ::testing::Test {
@@ -204,15 +204,20 @@ TEST_F(ConnectionHandlerBaseTest, OperationalStatesMapToConnectionStatesAndTheLi
         EXPECT_EQ(CTarvConnectionHandlerBase::ConnectionStateOf(state), expected) << static_cast<int>(state);
     }
 
-    // The signal follows the states that give a connection state, and only those.
+    // The signal sent follows the states that give a connection state, and only those.
     auto handler = MakeHandler(ipc::EPlc0);
-    for (const auto& [state, signal] : std::vector<std::pair<std::uint8_t, bool>>{
-             {Tarv::kOperStateUp, true}, {Tarv::kOperStateUnknown, true}, {Tarv::kOperStateDown, false}}) {
+    std::vector<bool> sent;
+    CDiagnosticsCommClient::SetSink([&sent](const CDiagnosticsCommClient::SSample& sample) {
+        sent.push_back(std::get<bool>(sample.value));
+        return true;
+    });
+    for (const std::uint8_t state : {Tarv::kOperStateUp, Tarv::kOperStateUnknown, Tarv::kOperStateDown}) {
         ExpectLink("plc0", state);
-        const S status = handler->GetStatus();
-        EXPECT_EQ(status.interface(), ipc::EPlc0);
-        EXPECT_EQ(handler->Signal(), signal);
+        EXPECT_EQ(handler->GetStatus().interface(), ipc::EPlc0);
+        handler->SendDiagSignals();
     }
+    CDiagnosticsCommClient::SetSink(nullptr);
+    EXPECT_EQ(sent, (std::vector<bool>{true, true, false}));
     EXPECT_CALL(*netlink, ConnectSocket()).WillOnce(Return(FakeSocket()));
     EXPECT_CALL(*netlink, GetLink(FakeSocket(), "plc0")).WillOnce(Throw(CTarvException()));
     EXPECT_THROW(handler->GetStatus(), CTarvException);

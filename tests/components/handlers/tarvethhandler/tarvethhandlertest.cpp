@@ -17,6 +17,7 @@ using ::testing::ElementsAre;
 using ::testing::InSequence;
 using ::testing::NiceMock;
 using ::testing::Return;
+using ::testing::SetArgReferee;
 using ::testing::StrictMock;
 
 namespace {
@@ -53,12 +54,13 @@ protected:
         EXPECT_CALL(*netlink, DeleteExternalNetlinkPointers(FakeSocket(), FakeLink()));
     }
 
-    void ExpectGateway(SCommandResult result) { EXPECT_CALL(*runner, Run(kRouteCommand, 5u)).WillOnce(Return(result)); }
-
-    void ExpectDnsServers(std::vector<std::string> servers)
+    // One status query that finds eth0 up, this route table and these resolvers.
+    void ExpectUpStatus(SCommandResult route = {0, ""}, const std::vector<std::string>& servers = {})
     {
+        ExpectLink(Tarv::kOperStateUp);
+        EXPECT_CALL(*runner, Run(kRouteCommand, 5u)).WillOnce(Return(route));
         std::queue<std::string> queue;
-        for (auto& server : servers) {
+        for (const auto& server : servers) {
             queue.push(server);
         }
         EXPECT_CALL(*dns, GetDnsServers())
@@ -105,9 +107,7 @@ TEST_F(EthHandlerTest, ConnectedStatusCarriesAddressGatewayAndFirstTwoDnsServers
     host->AddAddress("eth0", "192.168.1.50", "255.255.255.0");
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.gateway + " " + c.primary);
-        ExpectLink(Tarv::kOperStateUp);
-        ExpectGateway(c.route);
-        ExpectDnsServers(c.servers);
+        ExpectUpStatus(c.route, c.servers);
         const ipc::MNetStatus status = handler->GetStatus();
         EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EConnected);
         EXPECT_EQ(status.properties().ipaddress(), "192.168.1.50");
@@ -119,31 +119,6 @@ TEST_F(EthHandlerTest, ConnectedStatusCarriesAddressGatewayAndFirstTwoDnsServers
     EXPECT_TRUE(host->signals.empty());
 }
 
-TEST_F(EthHandlerTest, TheLinkSignalCarriesTheLastState)
-{
-    config->bools[TarvEthDhcpEnable] = false;
-    auto handler = MakeHandler();
-    std::vector<CDiagnosticsCommClient::SSample> sent;
-    CDiagnosticsCommClient::SetSink([&sent](const CDiagnosticsCommClient::SSample& sample) {
-        sent.push_back(sample);
-        return true;
-    });
-    ExpectLink(Tarv::kOperStateUp);
-    ExpectGateway({0, ""});
-    ExpectDnsServers({});
-    handler->GetStatus();
-    handler->SendDiagSignals();
-    ExpectLink(Tarv::kOperStateDown);
-    handler->GetStatus();
-    handler->SendDiagSignals();
-    CDiagnosticsCommClient::SetSink(nullptr);
-
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0].identifier, 123u);
-    EXPECT_EQ(std::get<bool>(sent[0].value), true);
-    EXPECT_EQ(std::get<bool>(sent[1].value), false);
-}
-
 TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQuery)
 {
     config->bools[TarvEthDhcpEnable] = false;
@@ -153,9 +128,7 @@ TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQuery)
         log.Clear();
         // The status poll sees the same table twice: one error line.
         for (int poll = 0; poll < 2; ++poll) {
-            ExpectLink(Tarv::kOperStateUp);
-            ExpectGateway({0, text.empty() ? "\t" : text});
-            ExpectDnsServers({});
+            ExpectUpStatus({0, text.empty() ? "\t" : text});
             ipc::MNetStatus status;
             ASSERT_NO_THROW(status = handler->GetStatus());
             EXPECT_EQ(status.properties().defaultgateway(), "0.0.0.0");
@@ -163,15 +136,11 @@ TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQuery)
         EXPECT_EQ(log.Texts(Log::error).size(), 1u);
     }
     // Parsing stops at the first character that is no hex digit, as before.
-    ExpectLink(Tarv::kOperStateUp);
-    ExpectGateway({0, "FE01A8C0 trailing"});
-    ExpectDnsServers({});
+    ExpectUpStatus({0, "FE01A8C0 trailing"});
     EXPECT_EQ(handler->GetStatus().properties().defaultgateway(), "192.168.1.254");
     // A table that turns bad again is reported again.
     log.Clear();
-    ExpectLink(Tarv::kOperStateUp);
-    ExpectGateway({0, "zz"});
-    ExpectDnsServers({});
+    ExpectUpStatus({0, "zz"});
     handler->GetStatus();
     EXPECT_EQ(log.Texts(Log::error).size(), 1u);
 }
@@ -183,9 +152,7 @@ TEST_F(EthHandlerTest, DownLinkHasNoPropertiesAndRenewsWhenItComesBack)
     WritePidFile(200);
 
     // Up at the first query counts as a transition: renew.
-    ExpectLink(Tarv::kOperStateUp);
-    ExpectGateway({0, "0101A8C0"});
-    ExpectDnsServers({});
+    ExpectUpStatus();
     handler->GetStatus();
 
     ExpectLink(Tarv::kOperStateLowerLayerDown);
@@ -196,9 +163,7 @@ TEST_F(EthHandlerTest, DownLinkHasNoPropertiesAndRenewsWhenItComesBack)
 
     host->AddProcess(201, "udhcpc", {"udhcpc", "-i", "eth0"});
     WritePidFile(201);
-    ExpectLink(Tarv::kOperStateUp);
-    ExpectGateway({0, "0101A8C0"});
-    ExpectDnsServers({});
+    ExpectUpStatus();
     handler->GetStatus();
     EXPECT_EQ(host->signals, (Signals{{200, SIGUSR1}, {201, SIGUSR1}}));
 }
@@ -226,6 +191,7 @@ TEST_F(EthStaticTest, EmptyOrMalformedValuesNeverReachTheInterfacesFile)
          "Static IP address '192.168.1.50\\x0aup reboot' for eth0 is not a valid IPv4 address"},
         {"192.168.1.50", "255.0.255.0", "", "Static netmask '255.0.255.0' for eth0 is not a valid IPv4 netmask"},
         {"192.168.1.50", "255.255.255.0", "gw", "Static gateway 'gw' for eth0 is not a valid IPv4 address"},
+        {"192.168.1.50", "255.255.255.0", "192.168.1.1", ""}, // valid, but the file editor refuses the stanza
     };
     auto handler = MakeHandler();
     for (const SCase& c : cases) {
@@ -234,68 +200,58 @@ TEST_F(EthStaticTest, EmptyOrMalformedValuesNeverReachTheInterfacesFile)
         config->strings[TarvEthIpv4Addr] = c.address;
         config->strings[TarvEthIpv4Netmask] = c.netmask;
         config->strings[TarvEthGatewayAddr] = c.gateway;
+        if (c.error.empty()) {
+            EXPECT_CALL(*editor, SetAsStaticIpv4("eth0", _, c.address, c.netmask, _, c.gateway))
+                .WillOnce(SetArgReferee<4>(false));
+            EXPECT_CALL(*editor, SetInterfacesFile(_));
+        }
         bool ok = true;
         handler->SetIfProperties(ok);
         EXPECT_FALSE(ok);
-        EXPECT_TRUE(log.Contains(Log::error, c.error));
+        EXPECT_TRUE(c.error.empty() || log.Contains(Log::error, c.error));
         EXPECT_TRUE(log.Contains(Log::error, "Failed to set static IP address for eth0"));
     }
 }
 
-TEST_F(EthStaticTest, ValidStaticValuesAreWrittenAndTheInterfaceRestarted)
+TEST_F(EthStaticTest, NewStanzaGoesInWhileDownAndARestartFailureIsOnlyAWarning)
 {
     config->bools[TarvEthEnable] = true;
     config->bools[TarvDnsAuto] = false;
-    auto handler = MakeHandler();
-    {
-        // Down under the old stanza (a DHCP one stops its client), then the
-        // new stanza, then up.
-        InSequence order;
-        EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
-        EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
-        EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
-        EXPECT_CALL(*dns, UpdateSystemResolvConf());
-        EXPECT_CALL(*editor,
-                    SetAsStaticIpv4("eth0", "charger-1", "192.168.1.50", "255.255.255.0", _, "192.168.1.1"));
-        EXPECT_CALL(*editor, SetInterfacesFile(_));
-        EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
-        EXPECT_CALL(*dns, UpdateSystemResolvConf());
+    for (const bool dhcp : {false, true}) { // the DHCP row's ifup fails
+        SCOPED_TRACE(dhcp);
+        log.Clear();
+        config->bools[TarvEthDhcpEnable] = dhcp;
+        auto handler = MakeHandler();
+        {
+            // Down under the old stanza (a DHCP one stops its client), then
+            // the new stanza, then up.
+            InSequence order;
+            EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
+            EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
+            EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
+            EXPECT_CALL(*dns, UpdateSystemResolvConf());
+            if (dhcp) {
+                EXPECT_CALL(*editor, SetAsDhcp("eth0", "charger-1", _));
+            } else {
+                EXPECT_CALL(*editor,
+                            SetAsStaticIpv4("eth0", "charger-1", "192.168.1.50", "255.255.255.0", _, "192.168.1.1"));
+            }
+            EXPECT_CALL(*editor, SetInterfacesFile(_));
+            EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{dhcp ? 1 : 0, ""}));
+            if (dhcp) {
+                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp)).WillOnce(Return(false));
+            } else {
+                EXPECT_CALL(*dns, UpdateSystemResolvConf());
+            }
+        }
+        bool ok = true;
+        handler->SetIfProperties(ok);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(log.Texts(Log::error).empty(), !dhcp);
+        EXPECT_EQ(log.Contains(Log::warning, "eth0 could not be restarted after setting static IP properties"), dhcp);
+        testing::Mock::VerifyAndClearExpectations(runner.get());
+        testing::Mock::VerifyAndClearExpectations(editor.get());
     }
-    bool ok = true;
-    handler->SetIfProperties(ok);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(log.Texts(Log::error).empty());
-}
-
-TEST_F(EthStaticTest, RestartFailureIsOnlyAWarning)
-{
-    config->bools[TarvEthEnable] = true;
-    config->bools[TarvEthDhcpEnable] = true;
-    auto handler = MakeHandler();
-    EXPECT_CALL(*editor, SetAsDhcp("eth0", "charger-1", _));
-    EXPECT_CALL(*editor, SetInterfacesFile(_));
-    EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
-    EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
-    EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
-    EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{1, ""}));
-    EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp)).WillOnce(Return(false));
-    bool ok = true;
-    handler->SetIfProperties(ok);
-    EXPECT_TRUE(ok);
-    EXPECT_TRUE(log.Contains(Log::warning, "eth0 could not be restarted after setting static IP properties"));
-}
-
-TEST_F(EthStaticTest, RefusedStanzaIsReported)
-{
-    auto handler = MakeHandler();
-    EXPECT_CALL(*editor, SetAsStaticIpv4(_, _, _, _, _, _))
-        .WillOnce([](const std::string&, const std::string&, const std::string&, const std::string&, bool& ok,
-                     const std::string&) { ok = false; });
-    EXPECT_CALL(*editor, SetInterfacesFile(_));
-    bool ok = true;
-    handler->SetIfProperties(ok);
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(log.Contains(Log::error, "Failed to set static IP address for eth0"));
 }
 
 TEST_F(EthStaticTest, NoHostnameOrNoHardware)
@@ -360,27 +316,6 @@ TEST_F(EthHandlerTest, StaticDnsGoesToTheDnsManager)
     config->bools[TarvEthDhcpEnable] = false;
     handler->SetDns(ok);
     EXPECT_EQ(log.Count("Failed to set DNS addresses"), 2u);
-}
-
-TEST_F(EthHandlerTest, EnableAndDisableRefreshStaticResolverConfiguration)
-{
-    config->bools[TarvDnsAuto] = false;
-    auto handler = MakeHandler();
-    EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
-    EXPECT_CALL(*dns, UpdateSystemResolvConf()).Times(2);
-    EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
-    EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
-    EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
-    bool ok = true;
-    handler->Enable(ok);
-    handler->Disable(ok);
-    EXPECT_TRUE(ok);
-
-    // A failed enable leaves the resolver configuration alone.
-    EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{1, ""}));
-    EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp)).WillOnce(Return(false));
-    handler->Enable(ok);
-    EXPECT_FALSE(ok);
 }
 
 } // namespace
