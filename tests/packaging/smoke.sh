@@ -47,17 +47,29 @@ for ((i = 0; i < 600; i++)); do
 done
 [[ $state == "1 Uninitialized" ]] || fail "state at start-up: $state"
 
-# command   expected output
+# A request is answered once the daemon's state machine accepted it, before
+# the transition it starts has ended: wait for the state it leads to, as the
+# board controller waits for the state notification.
+wait_state() {
+  local got
+  for ((i = 0; i < 600; i++)); do
+    got=$(ctl state) || fail "tarvctl state failed: $got"
+    [[ $got == "$1" ]] && return 0
+    sleep 0.1
+  done
+  fail "state '$got', want '$1'"
+}
+
+# command   expected output   state it leads to
 steps=(
-  "disable  Ok"
-  "state    2 Disabled"
-  "enable   Ok"
-  "state    3 Enabled"
+  "disable  Ok  2 Disabled"
+  "enable   Ok  3 Enabled"
 )
 for step in "${steps[@]}"; do
-  read -r command want <<<"$step"
+  read -r command want next <<<"$step"
   got=$(ctl "$command") || fail "tarvctl $command failed: $got"
   [[ $got == "$want" ]] || fail "tarvctl $command: '$got', want '$want'"
+  wait_state "$next"
 done
 
 kill -INT "$pid"
