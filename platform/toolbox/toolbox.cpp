@@ -9,6 +9,7 @@
 #include <sys/timex.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <system_error>
 
@@ -19,14 +20,10 @@ constexpr std::size_t kMinPassphraseLength = 8;
 constexpr std::size_t kMaxPassphraseLength = 63;
 constexpr std::size_t kRawPskLength = 64;
 
-bool IsAsciiDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
+// Only 0-9, a-f and A-F, whatever the locale.
 bool IsHexDigit(char c)
 {
-    return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
 } // namespace

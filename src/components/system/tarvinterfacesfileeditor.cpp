@@ -97,10 +97,8 @@ void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)
 void CTarvInterfacesFileEditor::SetAsDhcp(const std::string& interfaceName, const std::string& hostname, bool& ok)
 {
     TLOG_FUNCTION();
-    std::string* stanza = Ipv4Stanza(interfaceName);
+    std::string* stanza = Ipv4Stanza(interfaceName, ok);
     if (stanza == nullptr) {
-        TLOG_WARN("'{} interface does not support ip properties", interfaceName);
-        ok = false;
         return;
     }
     if (!Accept(CTarvValidation::IsHostname(hostname), "hostname", hostname, interfaceName, ok)) {
@@ -114,10 +112,8 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName
                                                 const std::string& gateway)
 {
     TLOG_FUNCTION();
-    std::string* stanza = Ipv4Stanza(interfaceName);
+    std::string* stanza = Ipv4Stanza(interfaceName, ok);
     if (stanza == nullptr) {
-        TLOG_WARN("'{} interface does not support ip properties", interfaceName);
-        ok = false;
         return;
     }
     const bool isEthernet = interfaceName == Tarv::kEth0;
@@ -152,7 +148,7 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv6(const std::string& interfaceName
     mPlcStanza = StanzaStart(interfaceName) + " inet6 static\naddress " + address + "\nnetmask " + netmask;
 }
 
-std::string* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceName)
+std::string* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceName, bool& ok)
 {
     if (interfaceName == Tarv::kEth0) {
         return &mEthStanza;
@@ -160,5 +156,7 @@ std::string* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceN
     if (interfaceName == Tarv::kWlan0) {
         return &mWlanStanza;
     }
+    TLOG_WARN("'{} interface does not support ip properties", interfaceName);
+    ok = false;
     return nullptr;
 }

@@ -42,8 +42,9 @@ public:
     const std::string& GetFileContent() const { return mFileContent; }
 
 private:
-    // The stanza field of an interface that accepts IPv4 settings; null for others.
-    std::string* Ipv4Stanza(const std::string& interfaceName);
+    // The stanza field of an interface that accepts IPv4 settings; for others
+    // a warning, ok cleared and null.
+    std::string* Ipv4Stanza(const std::string& interfaceName, bool& ok);
 
     std::shared_ptr<IRunCommand> mRunCommand; // held for the owner, not used here
     std::shared_ptr<ITarvConfig> mConfig;

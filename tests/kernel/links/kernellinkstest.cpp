@@ -11,13 +11,13 @@
 #include "src/components/system/tarvexception.h"
 #include "src/components/links/tarvnetlink.h"
 #include "tests/components/mocks/handlermocks.h"
+#include "tests/support/fdcount.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <malloc.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -99,16 +99,7 @@ public:
     }
 };
 
-int OpenFdCount()
-{
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (readdir(dir) != nullptr) {
-        ++count;
-    }
-    closedir(dir);
-    return count;
-}
+using TestSupport::OpenFdCount;
 
 class KernelLinksTest : public ::testing::Test {
 protected:

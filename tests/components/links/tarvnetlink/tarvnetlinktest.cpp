@@ -5,6 +5,7 @@
 #include "src/components/links/netlinklinkhandle.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
+#include "tests/support/fdcount.h"
 #include "tests/support/logcapture.h"
 
 #include <gmock/gmock.h>
@@ -12,7 +13,6 @@
 
 #include <netlink/route/link.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -30,16 +30,7 @@ using ::testing::Throw;
 
 namespace {
 
-int OpenFdCount()
-{
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (readdir(dir) != nullptr) {
-        ++count;
-    }
-    closedir(dir);
-    return count;
-}
+using TestSupport::OpenFdCount;
 
 TEST(TarvNetlinkTest, LooksUpLinksByNameAndGivesEverythingBack)
 {
