@@ -35,6 +35,9 @@ public:
     CTarvConnectionHandlerBase(const CTarvConnectionHandlerBase&) = delete;
     CTarvConnectionHandlerBase& operator=(const CTarvConnectionHandlerBase&) = delete;
 
+    // Prepares files or links once per network initialisation, before the
+    // first Enable. Most handlers need nothing here.
+    virtual void Initialize() {}
     // ok is set true by the caller and only ever cleared here.
     virtual void Enable(bool& ok);
     // Throws CTarvException when the interface cannot be brought down.

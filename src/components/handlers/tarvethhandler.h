@@ -6,6 +6,7 @@
 #include "src/components/system/ihostnamemanager.h"
 #include "src/components/system/itarvdnsmanager.h"
 #include "src/components/system/itarvinterfacesfileeditor.h"
+#include "src/components/handlers/itarvethcontrol.h"
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 
 #include <memory>
@@ -13,7 +14,7 @@
 #include <optional>
 #include <string>
 
-class CTarvEthHandler : public CTarvConnectionHandlerBase {
+class CTarvEthHandler : public CTarvConnectionHandlerBase, public ITarvEthControl {
 public:
     CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
                     std::shared_ptr<ITarvErrorHandler> errorHandler,
@@ -26,10 +27,8 @@ public:
     void Disable(bool& ok) override;
     ipc::MNetStatus GetStatus() override;
 
-    // Writes the eth0 stanza from the configuration and restarts the interface.
-    void SetIfProperties(bool& ok);
-    // Renews the DHCP lease (automatic DNS) or writes the static servers.
-    void SetDns(bool& ok);
+    void SetIfProperties(bool& ok) override;
+    void SetDns(bool& ok) override;
 
 private:
     void GetGateway(ipc::MNetStatus& status);
