@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
+#include <algorithm>
+#include <map>
 #include <set>
 
 using HandlerMocks::CFakeConfig;
@@ -15,22 +16,21 @@ using TestSupport::CLogCapture;
 
 namespace {
 
-// Records command lines; "/usr/sbin/ntpd -n -q" answers oneShotExit.
+// Records command lines; the one-shot run answers oneShotExit. The fakes are
+// read on the manager's thread only between the test's Sync calls.
 class CRecordingRunner : public IRunCommand {
 public:
     SCommandResult Run(const std::string& commandLine, unsigned) override
     {
-        std::lock_guard lock(mutex);
         commands.push_back(commandLine);
         return {commandLine.rfind("/usr/sbin/ntpd -n -q", 0) == 0 ? oneShotExit : 0, ""};
     }
-    std::vector<std::string> Commands() const
+    std::size_t Count(const std::string& prefix) const
     {
-        std::lock_guard lock(mutex);
-        return commands;
+        return std::count_if(commands.begin(), commands.end(),
+                             [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
     }
-    mutable std::mutex mutex;
-    std::vector<std::string> commands; // guarded by mutex
+    std::vector<std::string> commands;
     int oneShotExit = 0;
 };
 
@@ -38,28 +38,23 @@ class CFakeNtpSystem : public INtpSystem {
 public:
     bool ResolveHost(const std::string& host, bool quiet) override
     {
-        std::lock_guard lock(mutex);
         quietAsks += quiet ? 1 : 0;
         return resolvable.count(host) != 0;
     }
-    bool IsClockSynchronised() override
-    {
-        std::lock_guard lock(mutex);
-        return synchronised;
-    }
-    std::mutex mutex;
-    std::set<std::string> resolvable; // guarded by mutex
-    bool synchronised = false;        // guarded by mutex
-    int quietAsks = 0;                // guarded by mutex
+    bool IsClockSynchronised() override { return synchronised; }
+    std::set<std::string> resolvable;
+    bool synchronised = false;
+    int quietAsks = 0;
 };
+
+using V = CDiagnosticsCommClient::Value;
 
 class NtpManagerTest : public ::testing::Test {
 protected:
     NtpManagerTest()
     {
         CDiagnosticsCommClient::SetSink([this](const CDiagnosticsCommClient::SSample& sample) {
-            std::lock_guard lock(mSignalMutex);
-            mSignals.push_back(sample);
+            mSignals[sample.identifier].push_back(sample.value);
             return true;
         });
     }
@@ -70,45 +65,16 @@ protected:
         mConfig->strings[EConfigKey::NtpServer1] = first;
         mConfig->strings[EConfigKey::NtpServer2] = second;
     }
-    void SetResolvable(std::set<std::string> names)
+    void Pass(int periods)
     {
-        std::lock_guard lock(mSystem->mutex);
-        mSystem->resolvable = std::move(names);
-    }
-    void SetSynchronised()
-    {
-        std::lock_guard lock(mSystem->mutex);
-        mSystem->synchronised = true;
-    }
-    void Pass(std::chrono::seconds time)
-    {
-        mClock->Advance(time);
-        mNtp.Sync();
-    }
-    // Values sent for one signal, in order.
-    std::vector<CDiagnosticsCommClient::Value> Sent(std::uint32_t identifier)
-    {
-        std::lock_guard lock(mSignalMutex);
-        std::vector<CDiagnosticsCommClient::Value> values;
-        for (const auto& sample : mSignals) {
-            if (sample.identifier == identifier) {
-                values.push_back(sample.value);
-            }
+        for (int i = 0; i < periods; ++i) {
+            mClock->Advance(CNtpManager::kRetryInterval);
+            mNtp.Sync();
         }
-        return values;
-    }
-    std::size_t Count(const std::string& prefix) const
-    {
-        std::size_t n = 0;
-        for (const auto& command : mRunner->Commands()) {
-            n += command.rfind(prefix, 0) == 0 ? 1 : 0;
-        }
-        return n;
     }
 
     CLogCapture mLog;
-    std::mutex mSignalMutex;
-    std::vector<CDiagnosticsCommClient::SSample> mSignals; // guarded by mSignalMutex
+    std::map<std::uint32_t, std::vector<V>> mSignals; // values sent, per signal
     std::shared_ptr<CFakeConfig> mConfig = std::make_shared<CFakeConfig>();
     std::shared_ptr<CRecordingRunner> mRunner = std::make_shared<CRecordingRunner>();
     std::shared_ptr<CFakeNtpSystem> mSystem = std::make_shared<CFakeNtpSystem>();
@@ -139,20 +105,14 @@ TEST_F(NtpManagerTest, OnlyValidServerNamesReachTheCommandLines)
         SCOPED_TRACE(c.first + " | " + c.second);
         auto recorder = std::make_shared<CRecordingRunner>();
         Configure(c.first, c.second);
-        SetResolvable({c.first, c.second});
+        mSystem->resolvable = {c.first, c.second};
         CNtpManager ntp(mConfig, recorder, mSystem, mClock);
         EXPECT_EQ(ntp.Init(), c.initialised);
         if (c.initialised) {
             ntp.StartNtpd();
             ntp.Sync();
         }
-        std::string oneShot;
-        for (const auto& command : recorder->Commands()) {
-            if (command.rfind("/usr/sbin/ntpd", 0) == 0) {
-                oneShot = command;
-            }
-        }
-        EXPECT_EQ(oneShot, c.oneShot);
+        EXPECT_EQ(recorder->commands.size() > 1 ? recorder->commands[1] : "", c.oneShot);
     }
     EXPECT_TRUE(mLog.Contains(Log::error, "NtpServer1 contains invalid characters: 'a\\x0ab'"));
     EXPECT_TRUE(mLog.Contains(Log::warning, "No (valid) NTP servers configured, skipping starting ntpd"));
@@ -168,26 +128,23 @@ TEST_F(NtpManagerTest, ResolveLoopReportsAFailurePeriodOnce)
     mNtp.StartNtpd();
     mNtp.StartNtpd();
     mNtp.Sync();
-    for (int i = 0; i < 6; ++i) {
-        Pass(CNtpManager::kRetryInterval);
-    }
-    EXPECT_EQ(Count("/usr/sbin/ntpd"), 0U);
-    SetResolvable({"ntp.example.org"});
-    Pass(CNtpManager::kRetryInterval);
+    Pass(6);
+    EXPECT_EQ(mRunner->Count("/usr/sbin/ntpd"), 0U);
+    mSystem->resolvable = {"ntp.example.org"};
+    Pass(1);
 
     EXPECT_EQ(mLog.Count("NTP server(s) hostname(s) not resolvable, retrying every 10 seconds"), 1U);
     EXPECT_EQ(mLog.Count("Suppressing logging until resolvable"), 1U);
     EXPECT_EQ(mSystem->quietAsks, 8);
-    using V = CDiagnosticsCommClient::Value;
-    EXPECT_EQ(Sent(Signals::kNtpServerDnsQueryFailed.GetIdentifier()), (std::vector<V>{V(true), V(false)}));
-    EXPECT_EQ(mRunner->Commands(),
+    EXPECT_EQ(mSignals[Signals::kNtpServerDnsQueryFailed.GetIdentifier()], (std::vector<V>{V(true), V(false)}));
+    EXPECT_EQ(mRunner->commands,
               (std::vector<std::string>{
                   "start-stop-daemon -K -n ntpd", "/usr/sbin/ntpd -n -q -p ntp.example.org",
                   "start-stop-daemon -S -b -n ntpd -a /usr/sbin/ntpd -- -d -N -S "
                   "/usr/bin/busybox-ntpd-update-status.sh -p ntp.example.org"}));
     // No retry is left planted once ntpd runs.
-    Pass(CNtpManager::kRetryInterval);
-    EXPECT_EQ(Count("/usr/sbin/ntpd"), 1U);
+    Pass(1);
+    EXPECT_EQ(mRunner->Count("/usr/sbin/ntpd"), 1U);
 }
 
 // A failing one-shot run still starts the daemon; the sync check polls
@@ -195,24 +152,20 @@ TEST_F(NtpManagerTest, ResolveLoopReportsAFailurePeriodOnce)
 TEST_F(NtpManagerTest, FailedOneShotRunStillStartsTheDaemonAndKeepsChecking)
 {
     Configure("ntp.example.org", "");
-    SetResolvable({"ntp.example.org"});
+    mSystem->resolvable = {"ntp.example.org"};
     mRunner->oneShotExit = 1;
     ASSERT_TRUE(mNtp.Init());
     mNtp.StartNtpd();
     mNtp.StartNtpd();
     mNtp.Sync();
-    EXPECT_EQ(Count("start-stop-daemon -S"), 2U);
+    EXPECT_EQ(mRunner->Count("start-stop-daemon -S"), 2U);
     EXPECT_TRUE(mLog.Contains(Log::error, "Run ntpd -q failed with return code 1"));
-    for (int i = 0; i < 3; ++i) {
-        Pass(CNtpManager::kRetryInterval);
-    }
+    Pass(3);
     EXPECT_FALSE(mLog.Contains("Time synchronization successful"));
-    SetSynchronised();
-    Pass(CNtpManager::kRetryInterval);
-    Pass(CNtpManager::kRetryInterval);
+    mSystem->synchronised = true;
+    Pass(2);
     EXPECT_EQ(mLog.Count("Time synchronization successful"), 1U);
-    using V = CDiagnosticsCommClient::Value;
-    EXPECT_EQ(Sent(Signals::kSystemTimeNotSynchronized.GetIdentifier()), (std::vector<V>{V(true), V(false)}));
-    EXPECT_EQ(Sent(Signals::kConnectivityStatusChanged.GetIdentifier()),
+    EXPECT_EQ(mSignals[Signals::kSystemTimeNotSynchronized.GetIdentifier()], (std::vector<V>{V(true), V(false)}));
+    EXPECT_EQ(mSignals[Signals::kConnectivityStatusChanged.GetIdentifier()],
               (std::vector<V>{V(std::string("NTP server synced successfully"))}));
 }
