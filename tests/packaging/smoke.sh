@@ -39,10 +39,12 @@ ctl() {
   done
 }
 
-# The daemon is up once it answers (emulated start-up is slow: 60 s).
+# The daemon is up once it answers with a lifecycle state (emulated start-up
+# is slow: 60 s). Its sockets serve a moment before the state machine has
+# started: until then the state is "0 Invalid".
 for ((i = 0; i < 600; i++)); do
   kill -0 "$pid" 2>/dev/null || fail "the daemon exited at start-up"
-  state=$("$tarvctl" --root "$root/" state 2>&1) && break
+  state=$("$tarvctl" --root "$root/" state 2>&1) && [[ $state != "0 Invalid" ]] && break
   sleep 0.1
 done
 [[ $state == "1 Uninitialized" ]] || fail "state at start-up: $state"
