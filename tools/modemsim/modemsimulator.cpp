@@ -474,6 +474,12 @@ bool CModemSimulator::WaitForDevice(bool present, std::chrono::milliseconds limi
     return mChanged.wait_for(lock, limit, [&] { return (mPty != nullptr) == present; });
 }
 
+bool CModemSimulator::WaitForPower(EPower power, std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(mMutex);
+    return mChanged.wait_for(lock, limit, [&] { return mPower == power; });
+}
+
 bool CModemSimulator::WaitForReady(std::chrono::milliseconds limit)
 {
     std::unique_lock lock(mMutex);

@@ -80,6 +80,7 @@ public:
     bool IsDevicePresent() const;
     // Waits until the device is present (or gone); false when limit passed.
     bool WaitForDevice(bool present, std::chrono::milliseconds limit);
+    bool WaitForPower(EPower power, std::chrono::milliseconds limit);
     // Waits until "APP RDY" was sent after the last power-on.
     bool WaitForReady(std::chrono::milliseconds limit);
     // Waits until at least count commands were received since construction.
