@@ -141,17 +141,18 @@ std::string CModemCommandSet::Redact(const std::string& line)
         return line.substr(0, 8) + "***";
     }
     if (upper.rfind("AT+QICSGP=", 0) == 0) {
-        // The fifth argument is the password; everything from it on goes.
-        std::size_t pos = 0;
-        bool quoted = false;
-        int commas = 0;
-        for (; pos < line.size(); ++pos) {
-            if (line[pos] == '"') {
-                quoted = !quoted;
-            } else if (line[pos] == ',' && !quoted && ++commas == 4) {
-                return line.substr(0, pos + 1) + "***";
-            }
+        // The password is the fifth argument. Only a line that splits into
+        // the six arguments of a set command keeps its head visible; the
+        // quoting of anything else cannot be trusted to find it.
+        const auto args = SplitArgs(line.substr(10));
+        if (args && args->size() == 1) {
+            return line;
         }
+        if (args && args->size() == 6) {
+            return line.substr(0, 10) + (*args)[0].text + "," + (*args)[1].text + "," + Quote((*args)[2].text) + "," +
+                   Quote((*args)[3].text) + ",***";
+        }
+        return line.substr(0, 10) + "***";
     }
     return line;
 }
