@@ -49,7 +49,8 @@ bool CAtHandler::InitializeSerial()
 bool CAtHandler::CloseSerial()
 {
     TLOG_FUNCTION();
-    std::lock_guard lock(mExchangeMutex);
+    // Without the exchange lock: an exchange in flight ends at once with
+    // SerialError instead of holding the close back until its time limit.
     mSerial->Close();
     return !mSerial->IsOpen();
 }
