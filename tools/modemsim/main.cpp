@@ -1,0 +1,95 @@
+// tarv-modemsim: runs the simulated LTE modem until SIGINT or SIGTERM.
+//
+//   tarv-modemsim --root DIR --scenario FILE [--time-scale FACTOR]
+//
+// Every command the modem receives is logged to standard error (PIN, PUK
+// and APN password replaced by "***").
+
+#include "tools/modemsim/modemsimulator.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+namespace {
+
+int Usage(const char* error)
+{
+    if (error != nullptr) {
+        std::fprintf(stderr, "tarv-modemsim: %s\n", error);
+    }
+    std::fprintf(stderr,
+                 "usage: tarv-modemsim --root DIR --scenario FILE [--time-scale FACTOR]\n"
+                 "  --root DIR           root directory of the GPIO files and of dev/ttyATSERIAL2\n"
+                 "  --scenario FILE      JSON scenario of the modem\n"
+                 "  --time-scale FACTOR  multiplies every delay of the scenario (default 1)\n");
+    return error != nullptr ? 2 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string root;
+    std::string scenarioPath;
+    double scale = 1.0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            return Usage(nullptr);
+        }
+        if (i + 1 >= argc) {
+            return Usage(("missing value after " + arg).c_str());
+        }
+        const std::string value = argv[++i];
+        if (arg == "--root") {
+            root = value;
+        } else if (arg == "--scenario") {
+            scenarioPath = value;
+        } else if (arg == "--time-scale") {
+            char* end = nullptr;
+            scale = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(scale > 0) || scale > 1000) {
+                return Usage("--time-scale needs a number above 0 and at most 1000");
+            }
+        } else {
+            return Usage(("unknown option " + arg).c_str());
+        }
+    }
+    if (root.empty() || scenarioPath.empty()) {
+        return Usage("--root and --scenario are required");
+    }
+
+    std::string error;
+    const auto scenario = SModemScenario::Load(scenarioPath, error);
+    if (!scenario) {
+        std::fprintf(stderr, "tarv-modemsim: %s\n", error.c_str());
+        return 1;
+    }
+
+    // Blocked before the simulator thread starts, so only sigwait sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    try {
+        CModemSimulator::SOptions options;
+        options.root = root;
+        options.timeScale = scale;
+        CModemSimulator simulator(*scenario, options);
+        std::fprintf(stderr, "tarv-modemsim: running, power key %s, device %s\n", simulator.PowerKeyPath().c_str(),
+                     simulator.DevicePath().c_str());
+        int received = 0;
+        sigwait(&signals, &received);
+        std::fprintf(stderr, "tarv-modemsim: signal %d, stopping\n", received);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tarv-modemsim: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

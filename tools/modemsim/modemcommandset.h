@@ -1,0 +1,120 @@
+#pragma once
+// The AT command set of the simulated modem: turns one received command
+// line into the modem's answer and keeps everything the commands change
+// (SIM lock, stored configuration, data context, SMS storage, radio
+// function). It does no I/O and reads the time only from its callers, so
+// the same line at the same time always gives the same answer.
+
+#include "tools/modemsim/modemscenario.h"
+#include "tools/modemsim/simcard.h"
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The answer to one command: information lines, then the final result line
+// ("OK", "ERROR", "+CME ERROR: n", "+CMS ERROR: n").
+struct SModemAnswer {
+    std::vector<std::string> lines;
+    std::string final = "OK";
+};
+
+class CModemCommandSet {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+
+    static constexpr const char* kRoamingFile = "eufs:/datatx/qcmap_config";
+    static constexpr std::size_t kSmsCapacity = 50;
+
+    explicit CModemCommandSet(const SModemScenario& scenario);
+
+    // The modem boots: echo on, radio on, SIM powered, volatile state reset.
+    void PowerOn(TimePoint now);
+    void PowerOff();
+
+    SModemAnswer Execute(const std::string& line, TimePoint now);
+
+    // The command line as it may be logged: PINs, PUKs and the APN password
+    // are replaced by "***".
+    static std::string Redact(const std::string& line);
+
+    bool EchoOn() const { return mEcho; }
+    bool FastShutdownEnabled() const { return mFastShutdown; }
+    // The USB network mode the modem booted with (a new mode takes effect at
+    // the next power-on) and the configured one.
+    bool EcmActive() const { return mEcmActive; }
+    bool EcmConfigured() const { return mEcm; }
+    const CSimCard& Sim() const { return mSim; }
+    void SetSimPresent(bool present) { mSim.SetPresent(present); }
+    // Replaces the registration timeline by one fixed state.
+    void SetRegistration(int lte, int gsm);
+    // The registration states in effect at now: both 0 while the radio is
+    // off or the SIM is not unlocked.
+    std::pair<int, int> Registration(TimePoint now) const;
+    bool PdpActive(TimePoint now);
+    void AddSms(const SStoredSms& sms);
+    std::size_t SmsCount() const { return mSms.size(); }
+
+private:
+    struct SArg {
+        std::string text; // without its quotes
+        bool quoted = false;
+    };
+    using Args = std::vector<SArg>;
+
+    SModemAnswer Basic(const std::string& name);
+    SModemAnswer Extended(const std::string& name, bool query, const std::optional<Args>& args, TimePoint now);
+    SModemAnswer Qcfg(const Args& args);
+    SModemAnswer Cpin(bool query, const std::optional<Args>& args);
+    SModemAnswer Cfun(bool query, const std::optional<Args>& args, TimePoint now);
+    SModemAnswer Cmgl(const Args& args);
+    SModemAnswer Cmgr(const Args& args);
+    SModemAnswer Cmgd(const Args& args);
+    SModemAnswer Qicsgp(const Args& args);
+    SModemAnswer Qiact(bool query, const std::optional<Args>& args, TimePoint now);
+    SModemAnswer Qidnscfg(const Args& args);
+    SModemAnswer Qpinc(bool query, const std::optional<Args>& args);
+    SModemAnswer FileCommand(const std::string& name, const Args& args);
+    SModemAnswer SignalQuality(TimePoint now) const;
+    SModemAnswer NetworkInfo(TimePoint now) const;
+    SModemAnswer Operator(TimePoint now) const;
+    // The "+CME ERROR" answer for a SIM that is not ready, if it is not.
+    std::optional<SModemAnswer> SimNotReady(bool sms) const;
+
+    static std::optional<Args> SplitArgs(const std::string& text);
+
+    const SModemScenario mScenario;
+    CSimCard mSim;
+
+    // Non-volatile configuration
+    bool mEcm;
+    std::vector<std::string> mBands;
+    std::string mScanSequence;
+    int mIotMode;
+    int mSimEffect;
+    bool mFastShutdown;
+    int mApnIpType;
+    std::string mApnName;
+    std::string mApnUser;
+    std::string mApnPassword;
+    int mApnAuth;
+    std::optional<std::string> mRoamingFile;
+    std::vector<SRegistrationStep> mRegistration;
+    std::vector<std::string> mDns;
+
+    struct SSlot {
+        int index;
+        SStoredSms sms;
+    };
+    std::vector<SSlot> mSms;
+
+    // Volatile state, reset at power-on
+    bool mEcho = true;
+    bool mEcmActive = false;
+    bool mSmsTextMode;
+    int mFunction = 1;
+    std::optional<TimePoint> mRadioOn;
+    bool mPdpActive = false;
+};
