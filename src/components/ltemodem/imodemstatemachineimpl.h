@@ -14,7 +14,8 @@ public:
     virtual int DoEnabling() = 0;
     // Power off and wait for the serial device to go.
     virtual int DoDisabling() = 0;
-    // One recovery attempt (power cycle); kFailed once recovery gives up.
+    // One recovery attempt: power key pulse, then kNotYet until the modem's
+    // device is gone; kFailed once recovery gives up.
     virtual int DoError() = 0;
     // Forgets failures and warnings once a target is reached.
     virtual void ClearErrors() = 0;

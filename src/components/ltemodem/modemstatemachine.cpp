@@ -218,7 +218,7 @@ void CModemStateMachine::Update()
         result = mImpl->DoError();
         if (result == IModemStateMachineImpl::kDone) {
             SetState(EModemState::Disabled);
-        } else {
+        } else if (result == IModemStateMachineImpl::kFailed) {
             mStopped.store(true);
         }
         break;

@@ -36,6 +36,7 @@ void CModemStateMachineImpl::ResetPowerPhases()
     mPowerOnTime.reset();
     mPowerOffTime.reset();
     mPowerOffRetried = false;
+    mRecoveryPulseTime.reset();
 }
 
 int CModemStateMachineImpl::DoInitializing()
@@ -199,22 +200,32 @@ int CModemStateMachineImpl::DoDisabling()
 int CModemStateMachineImpl::DoError()
 {
     TLOG_FUNCTION();
-    if (mRecoveryAttempts < UINT8_MAX) {
-        ++mRecoveryAttempts;
-    }
-    if (mRecoveryAttempts > kMaxRecoveryAttempts) {
-        mNoRecovery = true;
-    }
-    if (!mNoRecovery) {
+    if (!mRecoveryPulseTime) {
+        if (mRecoveryAttempts < UINT8_MAX) {
+            ++mRecoveryAttempts;
+        }
+        if (mRecoveryAttempts > kMaxRecoveryAttempts) {
+            mNoRecovery = true;
+        }
+        if (mNoRecovery) {
+            TLOG_ERROR("Modem fatal error, cannot continue");
+            mFatalError.Send(true);
+            return kFailed;
+        }
         TLOG_INFO("Modem recovery reset attempt {}/{}", mRecoveryAttempts, kMaxRecoveryAttempts);
         mModem->TogglePower();
-        ClearDiagnosticWarnings();
-        ResetPowerPhases();
-        return kDone;
+        mRecoveryPulseTime = mClock->Now();
     }
-    TLOG_ERROR("Modem fatal error, cannot continue");
-    mFatalError.Send(true);
-    return kFailed;
+    // The modem takes a while to switch off; initialising it again before
+    // its device is gone would talk to a modem on its way down (and the
+    // next power-key pulse would switch it back off).
+    if (mModem->IsSerialPresent() && mClock->Now() <= *mRecoveryPulseTime + mSerialTimeout) {
+        TLOG_DEBUG("Serial still present after modem recovery reset, waiting one cycle...");
+        return kNotYet;
+    }
+    ClearDiagnosticWarnings();
+    ResetPowerPhases();
+    return kDone;
 }
 
 void CModemStateMachineImpl::ClearDiagnosticWarnings()

@@ -46,6 +46,7 @@ private:
     // ClearErrors which the machine calls there).
     std::optional<IClock::time_point> mPowerOnTime;  // set while a power-on is supervised
     std::optional<IClock::time_point> mPowerOffTime; // set while a power-off is supervised
+    std::optional<IClock::time_point> mRecoveryPulseTime; // set while a recovery power-off is supervised
     bool mPowerOffRetried = false;
     bool mNoRecovery = false;
     std::uint8_t mRecoveryAttempts = 0;
