@@ -227,13 +227,4 @@ TEST_F(AtHandlerTest, InitializationWaitsForBannerAndChecksEcho)
     }
 }
 
-TEST_F(AtHandlerTest, CloseAndPresenceForwardToThePort)
-{
-    mSerial->present = false;
-    EXPECT_FALSE(mHandler->IsSerialPresent());
-    EXPECT_TRUE(mHandler->CloseSerial());
-    EXPECT_FALSE(mSerial->open);
-    EXPECT_EQ(mHandler->SendCommand(kCpin).result, EAtResult::SerialError);
-}
-
 } // namespace

@@ -109,23 +109,6 @@ TEST_F(ModemTest, ControlLinesStartLowAndPulse)
                                       "/sys/class/gpio/gpio75/value=1", "/sys/class/gpio/gpio75/value=0"}));
 }
 
-TEST_F(ModemTest, ConfiguredModemReceivesOnlyQueries)
-{
-    mConfig->bools[TarvLteNbIotEnable] = true;
-    Answer("AT+QCFG=\"band\"", {"+QCFG: \"band\",0x3,0x8080085,0x8080085", "OK"});
-    Answer("AT+QCFG=\"nwscanseq\"", {"+QCFG: \"nwscanseq\",020103", "OK"});
-    Answer("AT+QCFG=\"iotopmode\"", {"+QCFG: \"iotopmode\",2,1", "OK"});
-    Answer("AT+QICSGP=1", {"+QICSGP: 3,\"internet\",\"\",\"\",0", "OK"});
-    const auto settings = mModem->GetApnSettings();
-    ASSERT_TRUE(settings.has_value());
-    EXPECT_EQ(mModem->SetAvailableBands(), EAtResult::Ok);
-    EXPECT_EQ(mModem->SetTechPriority(), EAtResult::Ok);
-    EXPECT_EQ(mModem->ConfigureNbIot(), EAtResult::Ok);
-    EXPECT_EQ(mModem->SetApn(*settings), EAtResult::Ok);
-    EXPECT_EQ(TakeSent(), (Lines {"AT+QCFG=\"band\"", "AT+QCFG=\"nwscanseq\"", "AT+QCFG=\"iotopmode\"", "AT+QICSGP=1"}));
-    EXPECT_TRUE(mLog.Contains(Log::info, "APN already set to internet in the modem, skipping APN configuration."));
-}
-
 TEST_F(ModemTest, DifferingModemIsWritten)
 {
     Answer("AT+QCFG=\"band\"", {"+QCFG: \"band\",0xf,0x8080085,0x8080085", "OK"});
@@ -198,67 +181,36 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
     }
 }
 
-TEST_F(ModemTest, SimUnlockPaths)
+// The paths the simulated SIM does not reach; PIN, PUK and attempt
+// counting run against the simulator.
+TEST_F(ModemTest, SimPinIsCheckedBeforeItIsSent)
 {
     struct SCase {
-        const char* name;
         std::string pin;
-        Lines firstStatus;
         Lines attempts;
-        Lines enter;
-        Lines secondStatus;
         EAtResult result;
         const char* log;
     };
-    const Lines ready = {"+CPIN: READY", "OK"};
-    const Lines pinNeeded = {"+CPIN: SIM PIN", "OK"};
-    const Lines three = {"+QPINC: \"SC\",3,10", "OK"};
+    const char* kNotDigits = "SIM PIN in settings is not 4 to 8 decimal digits, not sent";
     const std::vector<SCase> cases = {
-        {"no PIN needed", "", ready, {}, {}, {}, EAtResult::Ok, "SIM PIN not required, ready"},
-        {"PIN accepted", "1234", pinNeeded, three, {"OK"}, ready, EAtResult::Ok, "SIM successfully unlocked"},
-        {"wrong PIN", "1234", pinNeeded, three, {"+CME ERROR: 16"}, {}, EAtResult::SimError,
-         "Failed to unlock SIM with provided PIN"},
-        {"PIN missing", "", pinNeeded, three, {}, {}, EAtResult::SimError, "SIM PIN required, but empty in settings"},
-        {"PIN with a letter", "12a4", pinNeeded, three, {}, {}, EAtResult::SimError,
-         "SIM PIN in settings is not 4 to 8 decimal digits, not sent"},
-        {"PIN too short", "123", pinNeeded, three, {}, {}, EAtResult::SimError,
-         "SIM PIN in settings is not 4 to 8 decimal digits, not sent"},
-        {"PIN with a line end", "1234\r", pinNeeded, three, {}, {}, EAtResult::SimError,
-         "SIM PIN in settings is not 4 to 8 decimal digits, not sent"},
-        {"last attempt kept", "1234", pinNeeded, {"+QPINC: \"SC\",1,10", "OK"}, {}, {}, EAtResult::SimError,
-         "SIM PIN not sent: 1 attempt(s) left, a wrong PIN would lock the SIM"},
-        {"attempts unreadable", "1234", pinNeeded, {"ERROR"}, {}, {}, EAtResult::Error,
+        {"", {}, EAtResult::SimError, "SIM PIN required, but empty in settings"},
+        {"12a4", {}, EAtResult::SimError, kNotDigits},
+        {"123", {}, EAtResult::SimError, kNotDigits},
+        {"123456789", {}, EAtResult::SimError, kNotDigits},
+        {"1234\r", {}, EAtResult::SimError, kNotDigits},
+        {"1234", {"ERROR"}, EAtResult::Error, "Could not read the remaining SIM PIN attempts, PIN not sent"},
+        {"1234", {"+QPINC: \"SC\",x,10", "OK"}, EAtResult::Error,
          "Could not read the remaining SIM PIN attempts, PIN not sent"},
-        {"PUK required", "1234", {"+CPIN: SIM PUK", "OK"}, {}, {}, {"+CPIN: SIM PUK", "OK"}, EAtResult::SimError,
-         "SIM not unlocked, status: [SIMPUK]"},
-        {"status unreadable", "", {"ERROR"}, {}, {}, {}, EAtResult::Error,
-         "Failed to retrieve SIM PIN status, do not proceed with unlock procedure"},
     };
+    Answer("AT+CPIN?", {"+CPIN: SIM PIN", "OK"});
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        mLog.Clear();
-        mSerial->answers.clear();
-        mSerial->written.clear();
+        SCOPED_TRACE(c.pin);
         mConfig->strings[TarvLteSimPin] = c.pin;
-        bool firstQuery = true;
-        mSerial->fallback = [&](const std::string& command) -> Lines {
-            if (command == "AT+CPIN?") {
-                const Lines answer = firstQuery ? c.firstStatus : c.secondStatus;
-                firstQuery = false;
-                return answer;
-            }
-            if (command == "AT+QPINC=\"SC\"") {
-                return c.attempts;
-            }
-            return command.starts_with("AT+CPIN=") ? c.enter : Lines {"ERROR"};
-        };
+        Answer("AT+QPINC=\"SC\"", c.attempts);
         EXPECT_EQ(mModem->UnlockSim(), c.result);
-        EXPECT_TRUE(mLog.ContainsSubstring(c.log));
-        const bool pinSent = !c.enter.empty();
-        const Lines sent = TakeSent();
-        EXPECT_EQ(std::count(sent.begin(), sent.end(), "AT+CPIN=" + c.pin), pinSent ? 1 : 0);
-        for (const auto& line : mLog.Lines()) {
-            EXPECT_TRUE(c.pin.empty() || line.text.find(c.pin) == std::string::npos) << line.text;
+        EXPECT_TRUE(mLog.Contains(Log::error, c.log));
+        for (const auto& sent : TakeSent()) {
+            EXPECT_FALSE(sent.starts_with("AT+CPIN=")) << sent;
         }
     }
 }
@@ -276,7 +228,6 @@ TEST_F(ModemTest, RegistrationStates)
         {{"+CEREG: 0,6", "OK"}, EAtResult::Error, ERegistrationState::Unknown},
         {{"+CEREG: 0,10", "OK"}, EAtResult::Error, ERegistrationState::Unknown},
         {{"+CEREG: 0", "OK"}, EAtResult::Error, ERegistrationState::Unknown},
-        {{}, EAtResult::Timeout, ERegistrationState::Unknown},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer.empty() ? "no answer" : c.answer[0]);
@@ -290,8 +241,6 @@ TEST_F(ModemTest, RegistrationStates)
     ERegistrationState state = ERegistrationState::Unknown;
     EXPECT_EQ(mModem->GetEgprsRegistrationStatus(state), EAtResult::Ok);
     EXPECT_EQ(state, ERegistrationState::Denied);
-    mSerial->open = false;
-    EXPECT_EQ(mModem->GetEgprsRegistrationStatus(state), EAtResult::SerialError);
 }
 
 TEST_F(ModemTest, SignalInfo)

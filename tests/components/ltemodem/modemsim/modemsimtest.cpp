@@ -110,18 +110,6 @@ TEST(ModemSimTest, ConfiguredModemIsEnabledWithQueriesOnly)
     EXPECT_TRUE(station.modem->IsSmsEnabled());
 }
 
-TEST(ModemSimTest, ModemWithoutEcmIsReconfiguredThroughOneRecovery)
-{
-    TestSupport::CLogCapture log(Log::info);
-    SModemScenario scenario;
-    scenario.ecm = false;
-    CStation station(scenario);
-    ASSERT_TRUE(EnableWithStateMachine(station));
-    EXPECT_TRUE(station.Sim().EcmActive());
-    EXPECT_EQ(log.Count("Modem recovery reset attempt 1/3"), 1u);
-    EXPECT_EQ(log.Count("Modem recovery reset attempt 2/3"), 0u);
-}
-
 TEST(ModemSimTest, SimStates)
 {
     struct SCase {
