@@ -1,8 +1,9 @@
 #include "src/components/ltemodem/athandler.h"
 #include "src/components/ltemodem/atanswer.h"
+#include "src/components/ltemodem/modemcommands.h"
 
 #include "platform/worker/manualclock.h"
-#include "tests/components/ltemodem/scriptedserial.h"
+#include "tests/components/ltemodem/modemfakes.h"
 #include "tests/support/logcapture.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,15 @@ using ModemTest::CScriptedSerial;
 using TestSupport::CLogCapture;
 using Lines = std::vector<std::string>;
 
-bool FifteenDigits(std::string_view line)
-{
-    return line.size() == 15 && line.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-const AtCommand kCpin {.command = "AT+CPIN?", .expected = "+CPIN:", .timeout = 6000ms};
-const AtCommand kCsq {.command = "AT+QCSQ", .expected = "+QCSQ:", .timeout = 500ms, .quiet = true};
-const AtCommand kImei {.command = "AT+GSN", .validator = FifteenDigits, .timeout = 500ms};
-const AtCommand kCops {.command = "AT+COPS?", .expected = "+COPS:", .timeout = 181000ms};
-const AtCommand kBand {.command = "AT+QCFG=\"band\"", .expected = "+QCFG: \"band\"", .timeout = 500ms};
-const AtCommand kList {.command = "AT+CMGL=\"REC UNREAD\"", .timeout = 500ms};
-const AtCommand kPin {.command = "AT+CPIN=", .timeout = 6000ms, .secret = true};
+// The modem's own descriptors: their prefixes and validators are part of what is tested.
+namespace Cmd = Modem::Commands;
+const AtCommand& kCpin = Cmd::kPinStatus;
+const AtCommand& kCsq = Cmd::kSignalQuality;
+const AtCommand& kImei = Cmd::kImei;
+const AtCommand& kCops = Cmd::kOperator;
+const AtCommand& kBand = Cmd::kBandQuery;
+const AtCommand& kList = Cmd::kSmsListUnread;
+const AtCommand& kPin = Cmd::kPinEnter;
 
 class AtHandlerTest : public ::testing::Test {
 protected:

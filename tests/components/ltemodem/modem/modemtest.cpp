@@ -3,7 +3,7 @@
 #include "platform/ipc/diagnosticscommclient.h"
 #include "platform/worker/manualclock.h"
 #include "src/components/ltemodem/athandler.h"
-#include "tests/components/ltemodem/scriptedserial.h"
+#include "tests/components/ltemodem/modemfakes.h"
 #include "tests/support/logcapture.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +18,10 @@ using namespace std::chrono_literals;
 using Modem::ApnSettings;
 using Modem::CModem;
 using Modem::ERegistrationState;
+using ModemTest::CFakeConfig;
 using ModemTest::CScriptedSerial;
 using TestSupport::CLogCapture;
 using Lines = std::vector<std::string>;
-
-class CFakeConfig : public ITarvConfig {
-public:
-    bool GetBool(EConfigKey key) const override { return bools.count(key) != 0 && bools.at(key); }
-    std::string GetString(EConfigKey key) const override { return strings.count(key) != 0 ? strings.at(key) : ""; }
-    std::vector<EConfigKey> CheckChanges() override { return {}; }
-    std::map<EConfigKey, bool> bools;
-    std::map<EConfigKey, std::string> strings;
-};
 
 // Records every sysfs write as "path=value".
 class CRecordingSysfs : public CSysfsAccess {
@@ -55,7 +47,6 @@ protected:
         auto serial = std::make_unique<CScriptedSerial>();
         mSerial = serial.get();
         mSerial->open = true;
-        mConfig->strings[TarvLteApn] = "internet";
         mModem = std::make_unique<CModem>(mConfig, std::make_unique<CAtHandler>(std::move(serial), mClock),
                                           std::make_unique<CSysfsGpio>(74, mSysfs),
                                           std::make_unique<CSysfsGpio>(75, mSysfs), mClock);

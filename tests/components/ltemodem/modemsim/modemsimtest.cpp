@@ -8,6 +8,7 @@
 
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
+#include "tests/components/ltemodem/modemfakes.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 #include "tools/modemsim/modemsimulator.h"
@@ -26,14 +27,6 @@ using Modem::CModem;
 // Safety net for waits on other threads; never reached when it works.
 constexpr auto kLimit = 20s;
 
-class CConfig : public ITarvConfig {
-public:
-    bool GetBool(EConfigKey) const override { return false; }
-    std::string GetString(EConfigKey key) const override { return key == TarvLteSimPin ? pin : ""; }
-    std::vector<EConfigKey> CheckChanges() override { return {}; }
-    std::string pin;
-};
-
 class CStation {
 public:
     explicit CStation(const SModemScenario& scenario, const std::string& pin = "")
@@ -47,7 +40,7 @@ public:
         for (const char* line : {"sys/class/gpio/gpio74/direction", "sys/class/gpio/gpio75/direction"}) {
             mDir.WriteFile(line, "in");
         }
-        mConfig->pin = pin;
+        mConfig->strings[TarvLteSimPin] = pin;
         auto sysfs = std::make_shared<CSysfsAccess>();
         // The power-key pulse needs no real second: the simulator sees every write.
         modem = std::make_shared<CModem>(
@@ -71,7 +64,7 @@ public:
 
 private:
     TestSupport::CTempDir mDir;
-    std::shared_ptr<CConfig> mConfig = std::make_shared<CConfig>();
+    std::shared_ptr<ModemTest::CFakeConfig> mConfig = std::make_shared<ModemTest::CFakeConfig>();
     std::unique_ptr<CModemSimulator> mSim;
 };
 

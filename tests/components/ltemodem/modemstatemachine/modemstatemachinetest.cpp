@@ -76,6 +76,7 @@ protected:
     {
         CDiagnosticsCommClient::SetSink([this](const CDiagnosticsCommClient::SSample& sample) {
             if (std::get<bool>(sample.value)) {
+                std::lock_guard lock(mRaisedMutex);
                 mRaised.push_back(sample.identifier);
             }
             return true;
@@ -137,7 +138,8 @@ protected:
     std::atomic<bool> mPowered {false};
     std::atomic<IClock::time_point> mGoneAt {};
     std::atomic<int> mPulses {0};
-    std::vector<std::uint32_t> mRaised; // identifiers of signals sent as true (worker thread, read after Sync)
+    std::mutex mRaisedMutex;
+    std::vector<std::uint32_t> mRaised; // identifiers of signals sent as true; guarded by mRaisedMutex
     std::unique_ptr<CModemStateMachine> mMachine;
 };
 
