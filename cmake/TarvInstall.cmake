@@ -1,7 +1,7 @@
 # Install rules and the Debian package.
 #
 # Layout with the default prefix /usr (DESTDIR is honoured):
-#   /usr/sbin/tarv, /usr/bin/tarvctl
+#   /usr/sbin/tarv, /usr/bin/tarvctl, /usr/bin/tarv-modemsim (the modem simulator)
 #   /etc/iipc.json           default IPC configuration, never replaced
 #   /etc/config/             configuration sources
 #   /etc/init.d/tarv         sysvinit-style start-up script
@@ -24,6 +24,7 @@ set(_gen ${CMAKE_BINARY_DIR}/packaging)
 
 install(TARGETS tarv RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(TARGETS tarvctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tarv-modemsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(TARV_DAEMON ${CMAKE_INSTALL_FULL_SBINDIR}/tarv)
 set(TARV_DEFAULTS ${_etc}/default/tarv)

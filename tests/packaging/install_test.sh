@@ -25,7 +25,7 @@ check() { # description, command...
 same() { [[ $1 == "$2" ]] || { printf 'got:\n%s\nwant:\n%s\n' "$1" "$2"; return 1; }; }
 
 expected=$(printf '%s\n' "$etc/config/" "$etc/iipc.json" "$etc/init.d/tarv" \
-  "$prefix/bin/tarvctl" "$prefix/lib/systemd/system/tarv.service" "$prefix/sbin/tarv" | sort)
+  "$prefix/bin/tarvctl" "$prefix/bin/tarv-modemsim" "$prefix/lib/systemd/system/tarv.service" "$prefix/sbin/tarv" | sort)
 # Files and empty directories under a tree, as absolute paths.
 listing() { (cd "$1" && { find . -type f -printf '/%P\n'; find . -mindepth 1 -type d -empty -printf '/%P/\n'; } | sort); }
 has_all() { # text, words that must occur in it

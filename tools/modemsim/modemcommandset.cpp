@@ -6,54 +6,31 @@
 
 namespace {
 
-const SModemAnswer kOk {};
+const SModemAnswer kOk = SModemAnswer::Ok();
+const SModemAnswer kError = SModemAnswer::Error();
 
-SModemAnswer Final(std::string final)
-{
-    SModemAnswer a;
-    a.final = std::move(final);
-    return a;
-}
+using AtText::IsDigits;
+using AtText::Quote;
+using AtText::ToInt;
 
 SModemAnswer Lines(std::vector<std::string> lines)
 {
-    SModemAnswer a;
-    a.lines = std::move(lines);
-    return a;
+    return SModemAnswer::Lines(std::move(lines));
 }
-
-const SModemAnswer kError = Final("ERROR");
 
 SModemAnswer Cme(int code)
 {
-    return Final("+CME ERROR: " + std::to_string(code));
+    return SModemAnswer::Cme(code);
 }
 
 SModemAnswer Cms(int code)
 {
-    return Final("+CMS ERROR: " + std::to_string(code));
+    return SModemAnswer::Cms(code);
 }
 
 bool IsRegistered(int state)
 {
     return state == 1 || state == 5;
-}
-
-std::optional<int> ToInt(const std::string& text, int min, int max)
-{
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const int value = std::stoi(text);
-    if (value < min || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-bool IsDigits(const std::string& text, std::size_t min, std::size_t max)
-{
-    return text.size() >= min && text.size() <= max && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 bool IsHexMask(const std::string& text)
@@ -78,11 +55,6 @@ std::string NormaliseCase(const std::string& line)
     return out;
 }
 
-std::string Quote(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
-
 } // namespace
 
 CModemCommandSet::CModemCommandSet(const SModemScenario& scenario)
@@ -102,10 +74,10 @@ CModemCommandSet::CModemCommandSet(const SModemScenario& scenario)
     , mRoamingFile(scenario.roamingFile)
     , mRegistration(scenario.registration)
     , mDns(scenario.dns)
-    , mSmsTextMode(scenario.smsTextMode)
+    , mSms(scenario.smsTextMode)
 {
     for (const auto& sms : scenario.sms) {
-        AddSms(sms);
+        mSms.Add(sms);
     }
 }
 
@@ -113,7 +85,7 @@ void CModemCommandSet::PowerOn(TimePoint now)
 {
     mEcho = true;
     mEcmActive = mEcm;
-    mSmsTextMode = mScenario.smsTextMode;
+    mSms.PowerOn();
     mFunction = 1;
     mRadioOn = now;
     mPdpActive = false;
@@ -162,19 +134,6 @@ bool CModemCommandSet::PdpActive(TimePoint now)
     return mPdpActive;
 }
 
-void CModemCommandSet::AddSms(const SStoredSms& sms)
-{
-    if (mSms.size() >= kSmsCapacity) {
-        return;
-    }
-    int index = 1;
-    while (std::any_of(mSms.begin(), mSms.end(), [index](const SSlot& s) { return s.index == index; })) {
-        ++index;
-    }
-    mSms.push_back({index, sms});
-    std::sort(mSms.begin(), mSms.end(), [](const SSlot& a, const SSlot& b) { return a.index < b.index; });
-}
-
 std::string CModemCommandSet::Redact(const std::string& line)
 {
     const std::string upper = NormaliseCase(line);
@@ -182,25 +141,26 @@ std::string CModemCommandSet::Redact(const std::string& line)
         return line.substr(0, 8) + "***";
     }
     if (upper.rfind("AT+QICSGP=", 0) == 0) {
-        // The fifth argument is the password; everything from it on goes.
-        std::size_t pos = 0;
-        bool quoted = false;
-        int commas = 0;
-        for (; pos < line.size(); ++pos) {
-            if (line[pos] == '"') {
-                quoted = !quoted;
-            } else if (line[pos] == ',' && !quoted && ++commas == 4) {
-                return line.substr(0, pos + 1) + "***";
-            }
+        // The password is the fifth argument. Only a line that splits into
+        // the six arguments of a set command keeps its head visible; the
+        // quoting of anything else cannot be trusted to find it.
+        const auto args = SplitArgs(line.substr(10));
+        if (args && args->size() == 1) {
+            return line;
         }
+        if (args && args->size() == 6) {
+            return line.substr(0, 10) + (*args)[0].text + "," + (*args)[1].text + "," + Quote((*args)[2].text) + "," +
+                   Quote((*args)[3].text) + ",***";
+        }
+        return line.substr(0, 10) + "***";
     }
     return line;
 }
 
-std::optional<CModemCommandSet::Args> CModemCommandSet::SplitArgs(const std::string& text)
+std::optional<AtArgs> CModemCommandSet::SplitArgs(const std::string& text)
 {
-    Args args;
-    SArg current;
+    AtArgs args;
+    SAtArg current;
     bool inQuotes = false;
     bool closed = false; // a quoted value ended; only a comma may follow
     for (const char c : text) {
@@ -213,7 +173,7 @@ std::optional<CModemCommandSet::Args> CModemCommandSet::SplitArgs(const std::str
             }
         } else if (c == ',') {
             args.push_back(current);
-            current = SArg {};
+            current = SAtArg {};
             closed = false;
         } else if (c == '"') {
             if (closed || !current.text.empty()) {
@@ -278,7 +238,7 @@ SModemAnswer CModemCommandSet::Basic(const std::string& name)
     return kError;
 }
 
-SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, const std::optional<Args>& args,
+SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, const std::optional<AtArgs>& args,
                                         TimePoint now)
 {
     const bool plain = !query && !args;
@@ -350,42 +310,13 @@ SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, con
         return Cfun(query, args, now);
     }
     if (name == "+CMGF") {
-        if (query) {
-            return Lines({std::string("+CMGF: ") + (mSmsTextMode ? "1" : "0")});
-        }
-        if (!args || args->size() != 1 || !ToInt((*args)[0].text, 0, 1)) {
-            return kError;
-        }
-        mSmsTextMode = (*args)[0].text == "1";
-        return kOk;
+        return mSms.Execute(name, query, args);
     }
-    if (name == "+CPMS" && (query || args)) {
+    if (name == "+CPMS" || name == "+CMGL" || name == "+CMGR" || name == "+CMGD") {
         if (auto notReady = SimNotReady(true)) {
             return *notReady;
         }
-        const std::string used = std::to_string(mSms.size()) + "," + std::to_string(kSmsCapacity);
-        if (query) {
-            return Lines({"+CPMS: \"SM\"," + used + ",\"SM\"," + used + ",\"SM\"," + used});
-        }
-        for (const auto& arg : *args) {
-            if (arg.text != "SM" || args->size() > 3) {
-                return Cms(302);
-            }
-        }
-        std::string text = "+CPMS: " + used;
-        for (std::size_t i = 1; i < args->size(); ++i) {
-            text += "," + used;
-        }
-        return Lines({text});
-    }
-    if (name == "+CMGL" && args) {
-        return Cmgl(*args);
-    }
-    if (name == "+CMGR" && args) {
-        return Cmgr(*args);
-    }
-    if (name == "+CMGD" && args) {
-        return Cmgd(*args);
+        return mSms.Execute(name, query, args);
     }
     if (name == "+QIDNSCFG" && args) {
         return Qidnscfg(*args);
@@ -409,7 +340,7 @@ SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, con
     return kError;
 }
 
-SModemAnswer CModemCommandSet::Qcfg(const Args& args)
+SModemAnswer CModemCommandSet::Qcfg(const AtArgs& args)
 {
     const std::string& item = args[0].text;
     const bool queryForm = args.size() == 1;
@@ -497,7 +428,7 @@ std::optional<SModemAnswer> CModemCommandSet::SimNotReady(bool sms) const
     return sms ? Cms(313) : Cme(13);
 }
 
-SModemAnswer CModemCommandSet::Cpin(bool query, const std::optional<Args>& args)
+SModemAnswer CModemCommandSet::Cpin(bool query, const std::optional<AtArgs>& args)
 {
     using EState = CSimCard::EState;
     const EState state = mSim.State();
@@ -534,7 +465,7 @@ SModemAnswer CModemCommandSet::Cpin(bool query, const std::optional<Args>& args)
     return mSim.EnterPuk(first, (*args)[1].text) == CSimCard::EEntry::Accepted ? kOk : Cme(16);
 }
 
-SModemAnswer CModemCommandSet::Qpinc(bool query, const std::optional<Args>& args)
+SModemAnswer CModemCommandSet::Qpinc(bool query, const std::optional<AtArgs>& args)
 {
     if (mSim.State() == CSimCard::EState::Absent) {
         return Cme(10);
@@ -554,7 +485,7 @@ SModemAnswer CModemCommandSet::Qpinc(bool query, const std::optional<Args>& args
     return (*args)[0].text == "P2" ? Lines({p2}) : kError;
 }
 
-SModemAnswer CModemCommandSet::Cfun(bool query, const std::optional<Args>& args, TimePoint now)
+SModemAnswer CModemCommandSet::Cfun(bool query, const std::optional<AtArgs>& args, TimePoint now)
 {
     if (query) {
         return Lines({"+CFUN: " + std::to_string(mFunction)});
@@ -582,72 +513,7 @@ SModemAnswer CModemCommandSet::Cfun(bool query, const std::optional<Args>& args,
     return kOk;
 }
 
-SModemAnswer CModemCommandSet::Cmgl(const Args& args)
-{
-    if (auto notReady = SimNotReady(true)) {
-        return *notReady;
-    }
-    if (!mSmsTextMode || args.size() != 1 || !args[0].quoted) {
-        return Cms(302);
-    }
-    const std::string& stat = args[0].text;
-    if (stat != "REC UNREAD" && stat != "REC READ" && stat != "ALL") {
-        return Cms(302);
-    }
-    SModemAnswer answer;
-    for (auto& slot : mSms) {
-        const char* state = slot.sms.read ? "REC READ" : "REC UNREAD";
-        if (stat != "ALL" && stat != state) {
-            continue;
-        }
-        answer.lines.push_back("+CMGL: " + std::to_string(slot.index) + "," + Quote(state) + "," +
-                               Quote(slot.sms.from) + ",," + Quote(slot.sms.time));
-        answer.lines.push_back(slot.sms.text);
-        slot.sms.read = true;
-    }
-    return answer;
-}
-
-SModemAnswer CModemCommandSet::Cmgr(const Args& args)
-{
-    if (auto notReady = SimNotReady(true)) {
-        return *notReady;
-    }
-    const auto index = args.size() == 1 ? ToInt(args[0].text, 0, 999) : std::nullopt;
-    if (!mSmsTextMode || !index) {
-        return Cms(302);
-    }
-    for (auto& slot : mSms) {
-        if (slot.index == *index) {
-            SModemAnswer answer = Lines({"+CMGR: " + Quote(slot.sms.read ? "REC READ" : "REC UNREAD") + "," +
-                                             Quote(slot.sms.from) + ",," + Quote(slot.sms.time),
-                                         slot.sms.text});
-            slot.sms.read = true;
-            return answer;
-        }
-    }
-    return Cms(321);
-}
-
-SModemAnswer CModemCommandSet::Cmgd(const Args& args)
-{
-    if (auto notReady = SimNotReady(true)) {
-        return *notReady;
-    }
-    const auto index = ToInt(args[0].text, 0, 999);
-    const auto flag = args.size() == 2 ? ToInt(args[1].text, 0, 4) : std::optional<int>(0);
-    if (!index || !flag || args.size() > 2) {
-        return Cms(302);
-    }
-    // Flags 1 to 4 delete by class (this inbox holds only received
-    // messages: 1 to 3 remove the read ones, 4 all); 0 the given index.
-    std::erase_if(mSms, [&](const SSlot& slot) {
-        return *flag == 0 ? slot.index == *index : *flag == 4 || slot.sms.read;
-    });
-    return kOk;
-}
-
-SModemAnswer CModemCommandSet::Qicsgp(const Args& args)
+SModemAnswer CModemCommandSet::Qicsgp(const AtArgs& args)
 {
     if (args[0].text != "1") {
         return kError;
@@ -672,7 +538,7 @@ SModemAnswer CModemCommandSet::Qicsgp(const Args& args)
     return kOk;
 }
 
-SModemAnswer CModemCommandSet::Qiact(bool query, const std::optional<Args>& args, TimePoint now)
+SModemAnswer CModemCommandSet::Qiact(bool query, const std::optional<AtArgs>& args, TimePoint now)
 {
     if (query) {
         if (!PdpActive(now)) {
@@ -692,7 +558,7 @@ SModemAnswer CModemCommandSet::Qiact(bool query, const std::optional<Args>& args
     return kOk;
 }
 
-SModemAnswer CModemCommandSet::Qidnscfg(const Args& args)
+SModemAnswer CModemCommandSet::Qidnscfg(const AtArgs& args)
 {
     if (args[0].text != "1") {
         return kError;
@@ -714,7 +580,7 @@ SModemAnswer CModemCommandSet::Qidnscfg(const Args& args)
     return kOk;
 }
 
-SModemAnswer CModemCommandSet::FileCommand(const std::string& name, const Args& args)
+SModemAnswer CModemCommandSet::FileCommand(const std::string& name, const AtArgs& args)
 {
     if (args.size() != 1 || args[0].text != kRoamingFile || !mRoamingFile) {
         return Cme(405); // file not found

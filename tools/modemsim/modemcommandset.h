@@ -5,8 +5,10 @@
 // function). It does no I/O and reads the time only from its callers, so
 // the same line at the same time always gives the same answer.
 
+#include "tools/modemsim/modemanswer.h"
 #include "tools/modemsim/modemscenario.h"
 #include "tools/modemsim/simcard.h"
+#include "tools/modemsim/smsstorage.h"
 
 #include <chrono>
 #include <map>
@@ -14,19 +16,11 @@
 #include <string>
 #include <vector>
 
-// The answer to one command: information lines, then the final result line
-// ("OK", "ERROR", "+CME ERROR: n", "+CMS ERROR: n").
-struct SModemAnswer {
-    std::vector<std::string> lines;
-    std::string final = "OK";
-};
-
 class CModemCommandSet {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
 
     static constexpr const char* kRoamingFile = "eufs:/datatx/qcmap_config";
-    static constexpr std::size_t kSmsCapacity = 50;
 
     explicit CModemCommandSet(const SModemScenario& scenario);
 
@@ -54,36 +48,26 @@ public:
     // off or the SIM is not unlocked.
     std::pair<int, int> Registration(TimePoint now) const;
     bool PdpActive(TimePoint now);
-    void AddSms(const SStoredSms& sms);
-    std::size_t SmsCount() const { return mSms.size(); }
+    void AddSms(const SStoredSms& sms) { mSms.Add(sms); }
 
 private:
-    struct SArg {
-        std::string text; // without its quotes
-        bool quoted = false;
-    };
-    using Args = std::vector<SArg>;
-
     SModemAnswer Basic(const std::string& name);
-    SModemAnswer Extended(const std::string& name, bool query, const std::optional<Args>& args, TimePoint now);
-    SModemAnswer Qcfg(const Args& args);
-    SModemAnswer Cpin(bool query, const std::optional<Args>& args);
-    SModemAnswer Cfun(bool query, const std::optional<Args>& args, TimePoint now);
-    SModemAnswer Cmgl(const Args& args);
-    SModemAnswer Cmgr(const Args& args);
-    SModemAnswer Cmgd(const Args& args);
-    SModemAnswer Qicsgp(const Args& args);
-    SModemAnswer Qiact(bool query, const std::optional<Args>& args, TimePoint now);
-    SModemAnswer Qidnscfg(const Args& args);
-    SModemAnswer Qpinc(bool query, const std::optional<Args>& args);
-    SModemAnswer FileCommand(const std::string& name, const Args& args);
+    SModemAnswer Extended(const std::string& name, bool query, const std::optional<AtArgs>& args, TimePoint now);
+    SModemAnswer Qcfg(const AtArgs& args);
+    SModemAnswer Cpin(bool query, const std::optional<AtArgs>& args);
+    SModemAnswer Cfun(bool query, const std::optional<AtArgs>& args, TimePoint now);
+    SModemAnswer Qicsgp(const AtArgs& args);
+    SModemAnswer Qiact(bool query, const std::optional<AtArgs>& args, TimePoint now);
+    SModemAnswer Qidnscfg(const AtArgs& args);
+    SModemAnswer Qpinc(bool query, const std::optional<AtArgs>& args);
+    SModemAnswer FileCommand(const std::string& name, const AtArgs& args);
     SModemAnswer SignalQuality(TimePoint now) const;
     SModemAnswer NetworkInfo(TimePoint now) const;
     SModemAnswer Operator(TimePoint now) const;
     // The "+CME ERROR" answer for a SIM that is not ready, if it is not.
     std::optional<SModemAnswer> SimNotReady(bool sms) const;
 
-    static std::optional<Args> SplitArgs(const std::string& text);
+    static std::optional<AtArgs> SplitArgs(const std::string& text);
 
     const SModemScenario mScenario;
     CSimCard mSim;
@@ -104,16 +88,11 @@ private:
     std::vector<SRegistrationStep> mRegistration;
     std::vector<std::string> mDns;
 
-    struct SSlot {
-        int index;
-        SStoredSms sms;
-    };
-    std::vector<SSlot> mSms;
+    CSmsStorage mSms;
 
     // Volatile state, reset at power-on
     bool mEcho = true;
     bool mEcmActive = false;
-    bool mSmsTextMode;
     int mFunction = 1;
     std::optional<TimePoint> mRadioOn;
     bool mPdpActive = false;

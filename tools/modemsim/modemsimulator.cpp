@@ -205,8 +205,16 @@ void CModemSimulator::Run()
             }
         }
         RunTimers();
-        if (mPty && fds[2].fd == mPty->MasterFd() && (fds[2].revents & POLLIN) != 0) {
-            OnInput(mPty->Read());
+        if (mPty && fds[2].fd == mPty->MasterFd()) {
+            if ((fds[2].revents & POLLIN) != 0) {
+                OnInput(mPty->Read());
+            } else if ((fds[2].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                // The terminal holds its own slave open, so this is not a
+                // closed port; a terminal in this state would wake poll()
+                // without end.
+                Log("device hung up");
+                DeviceDown(EPower::OnNoDevice);
+            }
         }
         FlushOutput();
     }

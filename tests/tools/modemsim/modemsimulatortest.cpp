@@ -350,6 +350,27 @@ TEST(ModemSimulator, EndlessLineIsSentWithoutLineEnd)
     EXPECT_EQ(rig.Exchange("AT"), (Lines {"OK"}));
 }
 
+TEST(ModemSimulator, OverlongCommandLineIsRefusedAndForgotten)
+{
+    CRig rig(kUnlocked);
+    rig.Start();
+    EXPECT_EQ(rig.Exchange("AT+" + std::string(CModemSimulator::kMaxCommandLength * 2, 'A')), (Lines {"ERROR"}));
+    EXPECT_EQ(rig.Exchange("AT"), (Lines {"OK"}));
+}
+
+TEST(ModemSimulator, DelayedAnswerKeepsTheOrderOfAnswers)
+{
+    auto clock = std::make_shared<CManualClock>();
+    CRig rig(R"({"sim": {"pin": null}, "timing": {"powerOnMs": 0, "appReadyMs": 0},
+                 "faults": [{"kind": "delay", "command": "AT+QTEMP", "delayMs": 5000}]})",
+             clock);
+    rig.Start();
+    ASSERT_TRUE(rig.Serial().Write("AT+QTEMP\r\nAT\r\n"));
+    ASSERT_TRUE(rig.Sim().WaitForCommands(3, kLimit));
+    clock->Advance(5ms); // 5 s of scenario time at scale 0.001
+    EXPECT_EQ(rig.Exchange("AT+CFUN?", 3), (Lines {"+QTEMP: 31,33,29", "OK", "OK", "+CFUN: 1", "OK"}));
+}
+
 TEST(ModemSimulator, DeviceVanishesOnCommandAndStaysAwayUntilPowerCycled)
 {
     CRig rig(kUnlocked);
