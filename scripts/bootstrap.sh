@@ -9,6 +9,7 @@ PACKAGES=(
   libprotobuf-dev protobuf-compiler libgrpc++-dev protobuf-compiler-grpc
   libnl-3-dev libnl-route-3-dev libnl-genl-3-dev libwolfssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang-14 libclang-rt-14-dev
   iproute2 util-linux procps
 )
 

@@ -1,0 +1,54 @@
+#pragma once
+// Steps the modem towards its target state every 500 ms on a worker of its
+// own; the work of each state is the implementation's.
+
+#include "platform/worker/worker.h"
+#include "src/components/ltemodem/imodemstatemachine.h"
+#include "src/components/ltemodem/imodemstatemachineimpl.h"
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class CModemStateMachine final : public IModemStateMachine {
+public:
+    static constexpr std::chrono::milliseconds kDefaultPeriod {500};
+
+    // The worker is started here (tests hand in one on a manual clock and
+    // wait for its steps with Sync); steps run only after the first target.
+    explicit CModemStateMachine(std::unique_ptr<IModemStateMachineImpl> impl,
+                                std::shared_ptr<CWorker> worker = std::make_shared<CWorker>("modemsm"),
+                                std::chrono::milliseconds period = kDefaultPeriod);
+    // Cancels the pending step and stops the worker.
+    ~CModemStateMachine() override;
+    CModemStateMachine(const CModemStateMachine&) = delete;
+    CModemStateMachine& operator=(const CModemStateMachine&) = delete;
+
+    void SetTargetState(EModemState target, Callback callback) override;
+
+    static const char* EModemStateToString(EModemState state);
+
+private:
+    void SetState(EModemState state);
+    void AdvanceToTarget();
+    void Update();
+    void StartUpdateWorkerTaskLocked();
+    void ScheduleNextStep();
+    void InvokeCallback(EModemState state);
+
+    // Set once at construction.
+    const std::unique_ptr<IModemStateMachineImpl> mImpl;
+    const std::shared_ptr<CWorker> mWorker;
+    const std::chrono::milliseconds mPeriod;
+
+    std::mutex mMutex;
+    CWorker::CallHandle mStepCall;                   // guarded by mMutex
+    std::optional<EModemState> mTarget;              // guarded by mMutex
+    EModemState mState = EModemState::Disabled;      // guarded by mMutex
+    std::map<EModemState, Callback> mCallbacks;      // guarded by mMutex
+    // Set when recovery has given up; read by callers, written by the worker.
+    std::atomic<bool> mStopped {false};
+};

@@ -1,0 +1,61 @@
+#pragma once
+// The work of each modem state on the modem command set: power-on and
+// power-off supervision, the modem's set-up checks, recovery counting, and
+// the five warning signals.
+
+#include "platform/ipc/diagnosticssignal.h"
+#include "platform/worker/iclock.h"
+#include "src/components/ltemodem/imodem.h"
+#include "src/components/ltemodem/imodemstatemachineimpl.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class CModemStateMachineImpl final : public IModemStateMachineImpl {
+public:
+    static constexpr std::chrono::milliseconds kDefaultSerialTimeout {30000};
+    static constexpr std::uint8_t kMaxRecoveryAttempts = 3;
+
+    // serialTimeout: how long the serial device may take to appear after
+    // power-on, and to disappear after power-off.
+    CModemStateMachineImpl(std::shared_ptr<Modem::IModem> modem,
+                           std::chrono::milliseconds serialTimeout = kDefaultSerialTimeout,
+                           std::shared_ptr<IClock> clock = IClock::Steady());
+
+    int DoInitializing() override;
+    int DoEnabling() override;
+    int DoDisabling() override;
+    int DoError() override;
+    void ClearErrors() override;
+    void RefreshDiagnosticSignals(bool clear) override;
+
+private:
+    void ClearDiagnosticWarnings();
+    void ResetPowerPhases();
+    // Logs the failure; a SIM failure rules out recovery.
+    int Fail(const char* text, EAtResult code);
+
+    // Set once at construction.
+    const std::shared_ptr<Modem::IModem> mModem;
+    const std::chrono::milliseconds mSerialTimeout;
+    const std::shared_ptr<IClock> mClock;
+
+    // Used only on the state machine's worker (the state actions, and
+    // ClearErrors which the machine calls there).
+    std::optional<IClock::time_point> mPowerOnTime;  // set while a power-on is supervised
+    std::optional<IClock::time_point> mPowerOffTime; // set while a power-off is supervised
+    std::optional<IClock::time_point> mRecoveryPulseTime; // set while a recovery power-off is supervised
+    bool mPowerOffRetried = false;
+    bool mNoRecovery = false;
+    std::uint8_t mRecoveryAttempts = 0;
+
+    // Each signal guards its own value; RefreshDiagnosticSignals may run on
+    // the caller's thread.
+    CDiagnosticsSignal<bool> mRoamingWarning;
+    CDiagnosticsSignal<bool> mInitializationWarning;
+    CDiagnosticsSignal<bool> mFatalError;
+    CDiagnosticsSignal<bool> mPinWarning;
+    CDiagnosticsSignal<bool> mSimWarning;
+};

@@ -1,0 +1,187 @@
+// The modem layer against the simulated modem on a real pseudo-terminal,
+// powered through the GPIO files under a temporary root.
+
+#include "src/components/ltemodem/athandler.h"
+#include "src/components/ltemodem/modem.h"
+#include "src/components/ltemodem/modemstatemachine.h"
+#include "src/components/ltemodem/modemstatemachineimpl.h"
+
+#include "platform/rootdir/rootdir.h"
+#include "platform/worker/manualclock.h"
+#include "tests/components/ltemodem/modemfakes.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
+#include "tools/modemsim/modemsimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Modem::CModem;
+
+// Safety net for waits on other threads; never reached when it works.
+constexpr auto kLimit = 20s;
+
+class CStation {
+public:
+    explicit CStation(const SModemScenario& scenario, const std::string& pin = "")
+    {
+        CRootDir::Set(mDir.Root());
+        CModemSimulator::SOptions options;
+        options.root = mDir.Path();
+        options.timeScale = 0.05;
+        options.log = [](const std::string&) {};
+        mSim = std::make_unique<CModemSimulator>(scenario, options);
+        for (const char* line : {"sys/class/gpio/gpio74/direction", "sys/class/gpio/gpio75/direction"}) {
+            mDir.WriteFile(line, "in");
+        }
+        mConfig->strings[TarvLteSimPin] = pin;
+        auto sysfs = std::make_shared<CSysfsAccess>();
+        // The power-key pulse needs no real second: the simulator sees every write.
+        modem = std::make_shared<CModem>(
+            mConfig,
+            std::make_unique<CAtHandler>(std::make_unique<CSerial>(CModemSimulator::kDevicePath), IClock::Steady(),
+                                         SAtTimings {.bannerTimeout = 300ms}),
+            std::make_unique<CSysfsGpio>(74, sysfs), std::make_unique<CSysfsGpio>(75, sysfs),
+            std::make_shared<CManualClock>());
+    }
+    ~CStation() { CRootDir::Set("/"); }
+
+    void PowerOn()
+    {
+        modem->TogglePower();
+        ASSERT_TRUE(mSim->WaitForDevice(true, kLimit));
+        ASSERT_TRUE(modem->InitializeSerial());
+    }
+    CModemSimulator& Sim() { return *mSim; }
+
+    std::shared_ptr<CModem> modem;
+
+private:
+    TestSupport::CTempDir mDir;
+    std::shared_ptr<ModemTest::CFakeConfig> mConfig = std::make_shared<ModemTest::CFakeConfig>();
+    std::unique_ptr<CModemSimulator> mSim;
+};
+
+// Runs the state machine to the Enabled target and waits for its callback.
+bool EnableWithStateMachine(CStation& station)
+{
+    std::mutex mutex;
+    std::condition_variable arrived;
+    bool enabled = false;
+    CModemStateMachine machine(std::make_unique<CModemStateMachineImpl>(station.modem, 5s),
+                               std::make_shared<CWorker>("modemsm"), 20ms);
+    machine.SetTargetState(EModemState::Enabled, [&](bool ok) {
+        std::lock_guard lock(mutex);
+        enabled = ok;
+        arrived.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    return arrived.wait_for(lock, kLimit, [&] { return enabled; });
+}
+
+TEST(ModemSimTest, ConfiguredModemIsEnabledWithQueriesOnly)
+{
+    SModemScenario scenario;
+    scenario.pin = "1234";
+    CStation station(scenario, "1234");
+    ASSERT_TRUE(EnableWithStateMachine(station));
+    EXPECT_EQ(station.Sim().SimState(), CSimCard::EState::Ready);
+    for (const auto& command : station.Sim().Commands()) {
+        for (const char* write : {"AT+QCFG=\"band\",", "AT+QCFG=\"nwscanseq\",", "AT+QCFG=\"iotopmode\",", "AT+QICSGP=1,"}) {
+            EXPECT_FALSE(command.starts_with(write)) << command;
+        }
+    }
+    Modem::SignalInfo info;
+    EXPECT_EQ(station.modem->GetSignalInfo(info), EAtResult::Ok);
+    EXPECT_EQ(info.rsrp, -95);
+    EXPECT_TRUE(station.modem->IsSmsEnabled());
+}
+
+TEST(ModemSimTest, SimStates)
+{
+    struct SCase {
+        const char* name;
+        bool present;
+        std::optional<std::string> simPin;
+        int attempts;
+        std::string configuredPin;
+        EAtResult initialized;
+        EAtResult unlocked;
+        CSimCard::EState after;
+    };
+    const std::vector<SCase> cases = {
+        {"no PIN lock", true, std::nullopt, 3, "", EAtResult::Ok, EAtResult::Ok, CSimCard::EState::Ready},
+        {"right PIN", true, "1234", 3, "1234", EAtResult::Ok, EAtResult::Ok, CSimCard::EState::Ready},
+        {"wrong PIN", true, "1234", 3, "4321", EAtResult::Ok, EAtResult::SimError, CSimCard::EState::PinRequired},
+        {"PUK required", true, "1234", 0, "1234", EAtResult::Ok, EAtResult::SimError, CSimCard::EState::PukRequired},
+        {"no SIM", false, std::nullopt, 3, "", EAtResult::SimError, EAtResult::Error, CSimCard::EState::Absent},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SModemScenario scenario;
+        scenario.simPresent = c.present;
+        scenario.pin = c.simPin;
+        scenario.pinAttempts = c.attempts;
+        CStation station(scenario, c.configuredPin);
+        station.PowerOn();
+        EXPECT_EQ(station.modem->InitializeSim(), c.initialized);
+        EXPECT_EQ(station.modem->UnlockSim(), c.unlocked);
+        EXPECT_EQ(station.Sim().SimState(), c.after);
+    }
+}
+
+TEST(ModemSimTest, WrongPinNeverUsesTheLastAttempt)
+{
+    TestSupport::CLogCapture log(Log::error);
+    SModemScenario scenario;
+    scenario.pin = "1234";
+    CStation station(scenario, "4321");
+    station.PowerOn();
+    for (int restart = 0; restart < 4; ++restart) {
+        EXPECT_EQ(station.modem->UnlockSim(), EAtResult::SimError);
+    }
+    EXPECT_EQ(station.Sim().SimState(), CSimCard::EState::PinRequired);
+    EXPECT_EQ(station.Sim().PinAttemptsLeft(), 1);
+    EXPECT_EQ(log.Count("SIM PIN not sent: 1 attempt(s) left, a wrong PIN would lock the SIM"), 2u);
+    for (const auto& line : log.Lines()) {
+        EXPECT_EQ(line.text.find("4321"), std::string::npos) << line.text;
+    }
+}
+
+TEST(ModemSimTest, FaultsGiveDefinedResults)
+{
+    struct SCase {
+        SModemFault::EKind kind;
+        EAtResult result;
+    };
+    const std::vector<SCase> cases = {
+        {SModemFault::EKind::Timeout, EAtResult::Timeout},   {SModemFault::EKind::CmeError, EAtResult::Error},
+        {SModemFault::EKind::Truncated, EAtResult::Timeout}, {SModemFault::EKind::Endless, EAtResult::Timeout},
+        {SModemFault::EKind::Garbage, EAtResult::Timeout},   {SModemFault::EKind::Unsolicited, EAtResult::Ok},
+        {SModemFault::EKind::Vanish, EAtResult::SerialError},
+    };
+    CStation station(SModemScenario {});
+    station.PowerOn();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        station.Sim().ClearFaults();
+        SModemFault fault;
+        fault.kind = c.kind;
+        fault.command = "AT+CEREG?";
+        fault.times = 1;
+        station.Sim().InjectFault(fault);
+        Modem::ERegistrationState state;
+        EXPECT_EQ(station.modem->GetLteRegistrationStatus(state), c.result);
+        // The next command is answered normally.
+        std::string imei;
+        EXPECT_EQ(station.modem->GetImei(imei), c.result == EAtResult::SerialError ? EAtResult::Error : EAtResult::Ok);
+    }
+}
+
+} // namespace

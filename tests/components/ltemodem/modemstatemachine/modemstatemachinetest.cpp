@@ -1,0 +1,271 @@
+#include "src/components/ltemodem/modemstatemachine.h"
+#include "src/components/ltemodem/modemstatemachineimpl.h"
+
+#include "platform/ipc/diagnosticscommclient.h"
+#include "platform/worker/manualclock.h"
+#include "tests/support/logcapture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Modem::ApnSettings;
+using TestSupport::CLogCapture;
+using ::testing::NiceMock;
+using ::testing::Return;
+using Lines = std::vector<std::string>;
+
+class MockModem : public Modem::IModem {
+public:
+    MOCK_METHOD(bool, IsSerialPresent, (), (override));
+    MOCK_METHOD(bool, InitializeSerial, (), (override));
+    MOCK_METHOD(void, TogglePower, (), (override));
+    MOCK_METHOD(void, FastShutdown, (), (override));
+    MOCK_METHOD(EAtResult, ConfigureEcm, (), (override));
+    MOCK_METHOD(EAtResult, EnableFastShutdown, (), (override));
+    MOCK_METHOD(EAtResult, IsEcmMode, (bool&), (override));
+    MOCK_METHOD(EAtResult, SoftResetModem, (), (override));
+    MOCK_METHOD(EAtResult, SetAvailableBands, (), (override));
+    MOCK_METHOD(EAtResult, SetTechPriority, (), (override));
+    MOCK_METHOD(EAtResult, SetApn, (const ApnSettings&), (override));
+    MOCK_METHOD(EAtResult, GetPdpContext, (Modem::PdpContext&), (override));
+    MOCK_METHOD(EAtResult, ActivatePdpContext, (), (override));
+    MOCK_METHOD(EAtResult, IsRoamingEnabled, (bool&), (override));
+    MOCK_METHOD(EAtResult, DeleteRoamingConfigFile, (), (override));
+    MOCK_METHOD(EAtResult, ConfigureNbIot, (), (override));
+    MOCK_METHOD(EAtResult, GetSimEffect, (bool&), (override));
+    MOCK_METHOD(EAtResult, DisableSimEffect, (), (override));
+    MOCK_METHOD(EAtResult, GetModemFirmwareVersion, (std::string&), (override));
+    MOCK_METHOD(EAtResult, GetImei, (std::string&), (override));
+    MOCK_METHOD(EAtResult, GetTemperatures, (std::vector<std::int32_t>&), (override));
+    MOCK_METHOD(EAtResult, InitializeSim, (), (override));
+    MOCK_METHOD(EAtResult, UnlockSim, (), (override));
+    MOCK_METHOD(EAtResult, IsSimInserted, (bool&), (override));
+    MOCK_METHOD(EAtResult, GetIccid, (std::string&), (override));
+    MOCK_METHOD(EAtResult, GetImsi, (std::string&), (override));
+    MOCK_METHOD(EAtResult, SetSmsTextMode, (), (override));
+    MOCK_METHOD(EAtResult, SetSmsStorage, (), (override));
+    MOCK_METHOD(EAtResult, DeleteSmsMsgs, (), (override));
+    MOCK_METHOD(EAtResult, GetSmsMsg, (std::vector<std::string>&), (override));
+    MOCK_METHOD(EAtResult, GetDnsServers, (std::vector<std::string>&), (override));
+    MOCK_METHOD(EAtResult, GetLteRegistrationStatus, (Modem::ERegistrationState&), (override));
+    MOCK_METHOD(EAtResult, GetEgprsRegistrationStatus, (Modem::ERegistrationState&), (override));
+    MOCK_METHOD(EAtResult, GetSignalInfo, (Modem::SignalInfo&), (override));
+    MOCK_METHOD(EAtResult, GetCarrier, (std::string&), (override));
+    MOCK_METHOD(std::optional<ApnSettings>, GetApnSettings, (), (override));
+    MOCK_METHOD(bool, IsSmsEnabled, (), (override));
+    MOCK_METHOD(void, SetSmsEnabled, (bool), (override));
+};
+
+EAtResult SetTrue(bool& flag)
+{
+    flag = true;
+    return EAtResult::Ok;
+}
+
+// A healthy modem that powers up and down with the power key.
+class ModemStateMachineTest : public ::testing::Test {
+protected:
+    ModemStateMachineTest()
+    {
+        CDiagnosticsCommClient::SetSink([this](const CDiagnosticsCommClient::SSample& sample) {
+            if (std::get<bool>(sample.value)) {
+                std::lock_guard lock(mRaisedMutex);
+                mRaised.push_back(sample.identifier);
+            }
+            return true;
+        });
+        // The device appears at once on power-on and goes a second after power-off.
+        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] { return mPowered || mClock->Now() < mGoneAt.load(); });
+        ON_CALL(*mModem, TogglePower()).WillByDefault([this] {
+            ++mPulses;
+            mGoneAt = mPowered ? mClock->Now() + 1s : IClock::time_point {};
+            mPowered = !mPowered;
+        });
+        ON_CALL(*mModem, InitializeSerial()).WillByDefault(Return(true));
+        ON_CALL(*mModem, IsEcmMode).WillByDefault(SetTrue);
+        ON_CALL(*mModem, IsRoamingEnabled).WillByDefault(SetTrue);
+        ON_CALL(*mModem, GetSimEffect).WillByDefault([](bool& enabled) {
+            enabled = false;
+            return EAtResult::Ok;
+        });
+        ON_CALL(*mModem, GetApnSettings()).WillByDefault(Return(ApnSettings {}));
+        mMachine = std::make_unique<CModemStateMachine>(
+            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+    }
+    ~ModemStateMachineTest() override
+    {
+        mMachine.reset();
+        CDiagnosticsCommClient::SetSink({});
+    }
+
+    void Target(EModemState target, IModemStateMachine::Callback callback = {})
+    {
+        mMachine->SetTargetState(target, std::move(callback));
+        mWorker->Sync();
+    }
+    void Steps(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            mClock->Advance(500ms);
+            mWorker->Sync();
+        }
+    }
+    // The state changes logged so far, as "From>To".
+    Lines Transitions() const
+    {
+        Lines transitions;
+        const std::string head = "Modem transitioned from state ";
+        for (const auto& text : mLog.Texts(Log::debug)) {
+            if (text.starts_with(head)) {
+                const auto rest = text.substr(head.size(), text.size() - head.size() - 1);
+                transitions.push_back(rest.substr(0, rest.find(' ')) + ">" + rest.substr(rest.rfind(' ') + 1));
+            }
+        }
+        return transitions;
+    }
+
+    CLogCapture mLog;
+    std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
+    std::shared_ptr<CWorker> mWorker = std::make_shared<CWorker>("modemsm-test", mClock);
+    std::shared_ptr<NiceMock<MockModem>> mModem = std::make_shared<NiceMock<MockModem>>();
+    std::atomic<bool> mPowered {false};
+    std::atomic<IClock::time_point> mGoneAt {};
+    std::atomic<int> mPulses {0};
+    std::mutex mRaisedMutex;
+    std::vector<std::uint32_t> mRaised; // identifiers of signals sent as true; guarded by mRaisedMutex
+    std::unique_ptr<CModemStateMachine> mMachine;
+};
+
+const Lines kEnablePath = {"Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
+                           "Enabling>Enabled"};
+
+TEST_F(ModemStateMachineTest, EnablePathThenRecoveryRequestedWhileEnabled)
+{
+    EXPECT_CALL(*mModem, SetSmsEnabled(true)).Times(2);
+    int calls = 0;
+    Target(EModemState::Enabled, [&calls](bool ok) { calls += ok ? 1 : 100; });
+    Steps(10);
+    EXPECT_EQ(Transitions(), kEnablePath);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(mLog.Contains(Log::info, "Modem state machine successfully finished in state Enabled"));
+    mLog.Clear();
+    Steps(4); // at rest nothing runs
+    EXPECT_TRUE(mLog.Lines().empty());
+
+    Target(EModemState::Error);
+    Steps(12);
+    EXPECT_EQ(Transitions(), (Lines {"Enabled>Error", "Error>Disabled", "Disabled>Initializing",
+                                     "Initializing>Initialized", "Initialized>Enabling", "Enabling>Enabled"}));
+    EXPECT_EQ(calls, 2); // the stored callback runs on every arrival
+    EXPECT_EQ(mPulses, 3);
+}
+
+TEST_F(ModemStateMachineTest, EcmReconfigurationUsesOneRecovery)
+{
+    EXPECT_CALL(*mModem, IsEcmMode).WillOnce([](bool& ecm) {
+        ecm = false;
+        return EAtResult::Ok;
+    }).WillRepeatedly(SetTrue);
+    EXPECT_CALL(*mModem, ConfigureEcm()).WillOnce(Return(EAtResult::Ok));
+    int calls = 0;
+    Target(EModemState::Enabled, [&calls](bool) { ++calls; });
+    Steps(14);
+    EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Error", "Error>Disabled",
+                                     "Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
+                                     "Enabling>Enabled"}));
+    EXPECT_EQ(mLog.Count("Modem recovery reset attempt 1/3"), 1u);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(mPulses, 3); // on; off by the recovery, waiting for the device to go; on again
+}
+
+TEST_F(ModemStateMachineTest, WrongPinStopsAndLaterTargetsAreRefused)
+{
+    ON_CALL(*mModem, UnlockSim()).WillByDefault(Return(EAtResult::SimError));
+    Target(EModemState::Enabled);
+    Steps(10);
+    EXPECT_TRUE(mLog.Contains(Log::error, "Modem fatal error, cannot continue"));
+    EXPECT_EQ(mPulses, 1);
+    EXPECT_THAT(mRaised, ::testing::ElementsAre(0x2841, 0x2842)); // PIN warning, then fatal error
+    mRaised.clear();
+    Target(EModemState::Enabled);
+    Target(EModemState::Disabled);
+    Steps(4);
+    EXPECT_TRUE(mLog.Contains(Log::error, "Modem in fatal error state, cannot change target state to Enabled"));
+    EXPECT_TRUE(mLog.Contains(Log::error, "Modem in fatal error state, cannot change target state to Disabled"));
+    EXPECT_THAT(mRaised, ::testing::UnorderedElementsAre(0x2841, 0x2842)); // re-sent, then cleared
+    EXPECT_EQ(Transitions().back(), "Enabling>Error");
+}
+
+TEST_F(ModemStateMachineTest, FourFailuresGiveThreeResetsThenFatalStop)
+{
+    ON_CALL(*mModem, GetImei).WillByDefault(Return(EAtResult::Error));
+    Target(EModemState::Enabled);
+    Steps(40);
+    EXPECT_EQ(mLog.Count("Modem could not read IMEI"), 4u);
+    for (const char* attempt : {"Modem recovery reset attempt 1/3", "Modem recovery reset attempt 2/3",
+                                "Modem recovery reset attempt 3/3"}) {
+        EXPECT_EQ(mLog.Count(attempt), 1u) << attempt;
+    }
+    EXPECT_EQ(mLog.Count("Modem fatal error, cannot continue"), 1u);
+    EXPECT_EQ(mPulses, 1 + 3 + 3);
+}
+
+TEST_F(ModemStateMachineTest, PowerSupervision)
+{
+    struct SCase {
+        const char* name;
+        bool appears;  // the serial device appears on power-on
+        bool vanishes; // ... and disappears on power-off
+        const char* log;
+    };
+    const std::vector<SCase> cases = {
+        {"serial never appears", false, true, "Modem powered up but serial not present after timeout (30000ms)"},
+        {"serial never goes", true, false, "Modem powered down twice but serial still present after timeout"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mMachine.reset();
+        mLog.Clear();
+        mPowered = false;
+        mPulses = 0;
+        ON_CALL(*mModem, TogglePower()).WillByDefault([this, c] {
+            ++mPulses;
+            mPowered = mPowered ? !c.vanishes : c.appears;
+        });
+        mMachine = std::make_unique<CModemStateMachine>(
+            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        Target(c.appears ? EModemState::Initialized : EModemState::Enabled);
+        Steps(70);
+        if (c.appears) {
+            Target(EModemState::Disabled);
+            Steps(130);
+        }
+        EXPECT_TRUE(mLog.Contains(Log::error, c.log));
+        EXPECT_TRUE(mLog.Contains(Log::error, "Modem fatal error, cannot continue"));
+        EXPECT_EQ(mLog.Count("Serial not present yet after modem power up, waiting one cycle..."),
+                  c.appears ? 0u : 61u);
+        EXPECT_EQ(mPulses, c.appears ? 3 : 1);
+    }
+}
+
+TEST_F(ModemStateMachineTest, DisabledWhileInitializingGoesStraightToDisabling)
+{
+    ON_CALL(*mModem, TogglePower()).WillByDefault([this] { ++mPulses; }); // the device never appears
+    int disabled = 0;
+    Target(EModemState::Enabled);
+    Steps(3);
+    Target(EModemState::Disabled, [&disabled](bool) { ++disabled; });
+    Steps(3);
+    EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Disabling", "Disabling>Disabled"}));
+    EXPECT_EQ(disabled, 1);
+    EXPECT_TRUE(mLog.Contains(Log::info, "Modem already powered off while disabling"));
+}
+
+} // namespace
