@@ -1,0 +1,596 @@
+#include "src/components/handlers/tarvltehandler.h"
+
+#include "diagnostics/signalcatalogue.h"
+#include "platform/log/log.h"
+#include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/tarvexception.h"
+#include "src/components/system/utility.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+constexpr std::chrono::hours kReducedPeriod{1};
+
+const char* RegistrationText(Modem::ERegistrationState state)
+{
+    switch (state) {
+    case Modem::ERegistrationState::NotRegistered: return "Not registered: Not scanning";
+    case Modem::ERegistrationState::RegisteredHome: return "Registered";
+    case Modem::ERegistrationState::Searching: return "Not registered: Scanning";
+    case Modem::ERegistrationState::Denied: return "Registration denied";
+    case Modem::ERegistrationState::Unknown: return "Unknown";
+    case Modem::ERegistrationState::RegisteredRoaming: return "Roaming";
+    }
+    return "Unknown";
+}
+
+bool IsRegistered(Modem::ERegistrationState state)
+{
+    return state == Modem::ERegistrationState::RegisteredHome ||
+           state == Modem::ERegistrationState::RegisteredRoaming;
+}
+
+bool IsRefused(Modem::ERegistrationState state)
+{
+    return state == Modem::ERegistrationState::NotRegistered || state == Modem::ERegistrationState::Denied;
+}
+
+std::string Join(const std::vector<std::string>& parts)
+{
+    std::string text;
+    for (const auto& part : parts) {
+        text += (text.empty() ? "" : ",") + part;
+    }
+    return text;
+}
+
+// Message bodies are compared without trailing white space.
+std::string TrimEnd(std::string text)
+{
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n' || text.back() == '\t')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// The network's DNS answers go into the resolver: only address literals do.
+std::vector<std::string> AddressesOnly(const std::vector<std::string>& servers)
+{
+    std::vector<std::string> addresses;
+    for (const auto& server : servers) {
+        if (CTarvValidation::IsIpv4Address(server) || CTarvValidation::IsIpv6Address(server)) {
+            addresses.push_back(server);
+        } else {
+            TLOG_ERROR("MobileNetwork: DNS server '{}' is not an address, ignored", CTarvValidation::Printable(server));
+        }
+    }
+    return addresses;
+}
+
+} // namespace
+
+CTarvLteHandler::CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
+                                 std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
+                                 std::shared_ptr<Modem::IModem> modem,
+                                 std::unique_ptr<IModemStateMachine> stateMachine,
+                                 std::shared_ptr<ITarvDnsManager> dnsManager,
+                                 std::shared_ptr<IBoardControl> boardControl, std::shared_ptr<IClock> clock,
+                                 std::shared_ptr<IHostSystem> hostSystem)
+    : CTarvConnectionHandlerBase(ipc::ELte0, std::move(config), std::move(runCommand), std::move(errorHandler),
+                                 HwHasLte, kStateTimeout, std::move(netlink), &Signals::kLteLinkState, clock,
+                                 std::move(hostSystem)),
+      CWorker("lte", clock), mModem(std::move(modem)), mStateMachine(std::move(stateMachine)), mDnsManager(std::move(dnsManager)),
+      mBoardControl(std::move(boardControl)), mCarrierSignal(&Signals::kLteCarrier),
+      mTechnologySignal(&Signals::kLteNetworkTechnology), mRssiSignal(&Signals::kLteSignalStrength),
+      mImsiSignal(&Signals::kLteImsi), mNbIotSignal(&Signals::kCellularUsingNbIot),
+      mLteRegistrationSignal(&Signals::kLteRegistrationState), mGsmRegistrationSignal(&Signals::kGsmRegistrationState),
+      mConnectivitySignal(&Signals::kConnectivityStatusChanged),
+      mRsrpSignal(&Signals::kLteRsrp, kReducedPeriod, clock), mSinrSignal(&Signals::kLteSinr, kReducedPeriod, clock),
+      mRsrqSignal(&Signals::kLteRsrq, kReducedPeriod, clock), mBandSignal(&Signals::kLteBand, kReducedPeriod, clock),
+      mChannelSignal(&Signals::kLteChannel, kReducedPeriod, clock),
+      mTemperatureSignal(&Signals::kLteModuleTemperatures, kReducedPeriod, clock)
+{
+    if (!mModem || !mStateMachine || !mDnsManager) {
+        throw std::invalid_argument("CTarvLteHandler: modem, modem state machine and DNS manager are required");
+    }
+    ClearStatus(mStatus);
+    Start();
+}
+
+CTarvLteHandler::~CTarvLteHandler()
+{
+    // The machine's callbacks start the updates: end them first.
+    mStateMachine.reset();
+    Stop();
+}
+
+void CTarvLteHandler::ClearStatus(SStatus& status)
+{
+    status.carrier.clear();
+    status.signal = Modem::SignalInfo{};
+    status.context = Modem::PdpContext{};
+    status.dnsServers.clear();
+}
+
+void CTarvLteHandler::Initialize()
+{
+    TLOG_FUNCTION();
+    if (!IsSupported()) {
+        TLOG_INFO("LTE not supported by hardware. Skipping initialization.");
+        return;
+    }
+    if (!mModem->GetApnSettings()) {
+        TLOG_ERROR("Incorrect APN settings. Aborting initialization.");
+        return;
+    }
+    if (mModem->IsSerialPresent()) {
+        // Still powered from an earlier run: start from a switched-off modem.
+        try {
+            bool ok = true;
+            CTarvConnectionHandlerBase::Disable(ok);
+            if (!ok) {
+                TLOG_WARN("Could not disable LTE interface");
+            }
+        } catch (const CTarvException&) {
+            TLOG_WARN("Could not disable LTE interface");
+        }
+        try {
+            mModem->FastShutdown();
+        } catch (const std::runtime_error& error) {
+            TLOG_ERROR("Power down runtime error: {}.", error.what());
+        } catch (...) {
+            TLOG_ERROR("LTE Power down unknown error.");
+        }
+        TLOG_INFO("LTE disabled.");
+    } else if (mConfig->GetBool(TarvLteEnable)) {
+        TLOG_INFO("Initializing LTE modem...");
+        mStateMachine->SetTargetState(EModemState::Initialized, nullptr);
+    }
+}
+
+void CTarvLteHandler::Enable(bool& ok)
+{
+    TLOG_FUNCTION();
+    if (!IsSupported()) {
+        TLOG_WARN("LTE not supported");
+        return;
+    }
+    static_cast<void>(ok);
+    TLOG_INFO("Enabling LTE network...");
+    mStateMachine->SetTargetState(EModemState::Enabled, [this](bool) { EnableCallback(); });
+}
+
+// Runs on the modem state machine's worker when the modem is enabled, long
+// after Enable returned: the caller's flag is gone by then, so a failure to
+// bring lte0 up is logged here.
+void CTarvLteHandler::EnableCallback()
+{
+    TLOG_FUNCTION();
+    BlockingCall([this] { mAtTimeouts = 0; });
+    bool ok = true;
+    CTarvConnectionHandlerBase::Enable(ok);
+    if (!ok) {
+        TLOG_ERROR("Could not bring {} up after the modem was enabled", GetInterfaceName());
+    }
+    std::string iccid;
+    mModem->GetIccid(iccid);
+    {
+        std::unique_lock lock(mStatusMutex);
+        mStatus.iccid = iccid;
+    }
+    StartUpdates();
+}
+
+void CTarvLteHandler::StartUpdates()
+{
+    std::lock_guard lock(mUpdateMutex);
+    if (mUpdate) {
+        mUpdate->Cancel();
+    }
+    mUpdate = AddCall(
+        [this] {
+            UpdateModemStatus();
+            UpdateNetworkInterfaceStatus();
+        },
+        CTarvConnectionHandlerBase::mClock->Now(), kUpdatePeriod);
+}
+
+void CTarvLteHandler::StopUpdates()
+{
+    {
+        std::lock_guard lock(mUpdateMutex);
+        if (mUpdate) {
+            mUpdate->Cancel();
+            mUpdate.reset();
+        }
+    }
+    // An update in flight finishes before the modem is handed back.
+    if (!IsThisThread()) {
+        BlockingCall([] {});
+    }
+}
+
+void CTarvLteHandler::Disable(bool& ok)
+{
+    TLOG_FUNCTION();
+    if (!IsSupported()) {
+        TLOG_WARN("Tried to disable LTE while it is not supported.");
+        return;
+    }
+    if (!mErrorHandler->DoesIfExist(GetInterfaceName())) {
+        return;
+    }
+    CTarvConnectionHandlerBase::Disable(ok);
+    StopUpdates();
+    mStateMachine->SetTargetState(EModemState::Disabled, [this](bool) {
+        mGsmRegistrationSignal.Send(std::string());
+        mLteRegistrationSignal.Send(std::string());
+        {
+            std::unique_lock lock(mStatusMutex);
+            mStatus.connected = false;
+            ClearStatus(mStatus);
+        }
+        SendDiagSignals();
+        SendExtendedDiagSignals();
+    });
+}
+
+void CTarvLteHandler::FastShutdown()
+{
+    TLOG_FUNCTION();
+    mModem->FastShutdown();
+}
+
+void CTarvLteHandler::UpdateModemStatus()
+{
+    TLOG_FUNCTION();
+    SStatus current;
+    {
+        std::shared_lock lock(mStatusMutex);
+        current = mStatus;
+    }
+    std::string imei = current.imei;
+    if (imei.empty()) {
+        mModem->GetImei(imei);
+    }
+    const bool registered = CheckRegistration();
+    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    std::string imsi = current.imsi;
+    if (imsi.empty() || now - mLastImsiRead > kRereadInterval) {
+        mModem->GetImsi(imsi);
+        mLastImsiRead = now;
+    }
+
+    Modem::SignalInfo signal;
+    std::string carrier;
+    std::vector<std::string> dnsServers;
+    Modem::PdpContext context = current.context;
+    if (registered) {
+        mModem->GetSignalInfo(signal);
+        if (current.carrier.empty() || current.dnsServers.empty() || !current.context.active ||
+            now - mLastDataCheck > kRereadInterval) {
+            mModem->GetCarrier(carrier);
+            if (carrier != CTarvValidation::Printable(carrier)) {
+                TLOG_ERROR("MobileNetwork: Carrier name refused: '{}'", CTarvValidation::Printable(carrier));
+                carrier.clear();
+            }
+            context = SuperviseDataContext();
+            if (context.active) {
+                mModem->GetDnsServers(dnsServers);
+                dnsServers = AddressesOnly(dnsServers);
+                if (dnsServers.empty()) {
+                    TLOG_WARN("MobileNetwork: No DNS servers returned from network");
+                }
+            }
+            mLastDataCheck = now;
+        }
+        if (context.active) {
+            if (!current.context.active) {
+                const std::string text = "LTE: PDP context activated, [" + context.type + ":" + context.ipAddress + "]";
+                mConnectivitySignal.Send(text);
+                TLOG_INFO("{}", text);
+            } else if (context.ipAddress != current.context.ipAddress) {
+                TLOG_INFO("{}", "LTE: IP Changed: [" + current.context.type + ":" + current.context.ipAddress +
+                                    "] to [" + context.type + ":" + context.ipAddress + "]");
+            }
+        }
+    }
+    std::vector<std::int32_t> temperatures;
+    mModem->GetTemperatures(temperatures);
+    if (CheckSmsContent()) {
+        mSmsRebootInProgress = true;
+        if (!mBoardControl || !mBoardControl->RebootRequest()) {
+            TLOG_ERROR("Reboot request to the board controller failed");
+        }
+    }
+
+    bool dnsChanged = false;
+    std::vector<std::string> storedDns;
+    {
+        std::unique_lock lock(mStatusMutex);
+        const bool connected = registered && context.active;
+        if (connected != mStatus.connected) {
+            mStatus.connected = connected;
+            mStatus.statusChanged = true;
+        }
+        mStatus.temperatures = temperatures;
+        if (mStatus.imei.empty()) {
+            mStatus.imei = imei;
+        }
+        if (imsi != mStatus.imsi) {
+            TLOG_INFO("MobileNetwork: SIM switched IMSI from [{}] to [{}]", mStatus.imsi, imsi);
+            mStatus.imsi = imsi;
+        }
+        if (!connected) {
+            ClearStatus(mStatus);
+            mLastActivationTry = {};
+            mActivationRetry = kFirstActivationRetry;
+        } else {
+            mStatus.signal = signal;
+            if (!carrier.empty() && carrier != mStatus.carrier) {
+                TLOG_INFO("MobileNetwork: Carrier switched from [{}] to [{}]", mStatus.carrier, carrier);
+                mStatus.carrier = carrier;
+            }
+            mStatus.context = context;
+            dnsChanged = !dnsServers.empty() && UpdateDns(dnsServers, mStatus.dnsServers);
+            storedDns = mStatus.dnsServers;
+        }
+    }
+    // The resolver files are written outside the status lock.
+    if (dnsChanged) {
+        SetSystemDnsServers(storedDns);
+    }
+}
+
+void CTarvLteHandler::UpdateNetworkInterfaceStatus()
+{
+    bool connected = false;
+    {
+        std::unique_lock lock(mStatusMutex);
+        if (!mStatus.statusChanged) {
+            return;
+        }
+        mStatus.statusChanged = false;
+        connected = mStatus.connected;
+    }
+    if (connected) {
+        TLOG_INFO("Lte network reconnected, bringing lte0 interface up");
+        mRunCommand->Run("ifup " + GetInterfaceName(), 0);
+    } else {
+        TLOG_INFO("Lte network disconnected, bringing lte0 interface down");
+        mRunCommand->Run("ifdown " + GetInterfaceName(), 0);
+    }
+}
+
+bool CTarvLteHandler::CheckRegistration()
+{
+    TLOG_FUNCTION();
+    Modem::ERegistrationState lte = Modem::ERegistrationState::Unknown;
+    Modem::ERegistrationState gsm = Modem::ERegistrationState::Unknown;
+    const EAtResult lteResult = mModem->GetLteRegistrationStatus(lte);
+    mLteRegistrationSignal.Send(std::string(lteResult == EAtResult::Ok ? RegistrationText(lte) : "Error"));
+    const EAtResult gsmResult = mModem->GetEgprsRegistrationStatus(gsm);
+    mGsmRegistrationSignal.Send(std::string(gsmResult == EAtResult::Ok ? RegistrationText(gsm) : "Error"));
+
+    if (lteResult == EAtResult::SerialError || gsmResult == EAtResult::SerialError) {
+        TLOG_WARN("Serial error - triggering modem recovery");
+        TriggerRecovery();
+        return false;
+    }
+    if (lteResult == EAtResult::Timeout || gsmResult == EAtResult::Timeout) {
+        if (mAtTimeouts++ > kTimeoutThreshold) {
+            TLOG_WARN("AT Timeout threshold exceeded - triggering modem recovery");
+            TriggerRecovery();
+        }
+        return false;
+    }
+    mAtTimeouts = 0;
+    const bool lteOk = lteResult == EAtResult::Ok;
+    const bool gsmOk = gsmResult == EAtResult::Ok;
+    if ((lteOk && IsRegistered(lte)) || (gsmOk && IsRegistered(gsm))) {
+        if (mDenied) {
+            mConnectivitySignal.Send(std::string("LTE Registration retry: Registration accepted after prior denial"));
+            TLOG_INFO("Registration accepted after registration denied");
+            ResetRegistrationRetry();
+        }
+        return true;
+    }
+    if ((lteOk && IsRefused(lte)) || (gsmOk && IsRefused(gsm))) {
+        HandleDenial();
+    }
+    return false;
+}
+
+void CTarvLteHandler::HandleDenial()
+{
+    if (mRetry && !mRetry->IsFinished()) {
+        return;
+    }
+    TLOG_WARN("Mobile network registration denied. Registration could potentially be accepted depending on mobile "
+              "network, otherwise active reconnect in {} minutes.",
+              mRetryMinutes);
+    mDenied = true;
+    mRetry = AddCall([this] { RetryRegistration(); }, CTarvConnectionHandlerBase::mClock->Now() + std::chrono::minutes(mRetryMinutes));
+}
+
+void CTarvLteHandler::RetryRegistration()
+{
+    TLOG_FUNCTION();
+    mConnectivitySignal.Send(std::string("LTE Registration retry: Soft reset modem"));
+    TLOG_INFO("Retrying mobile network registration: Modem soft reset");
+    if (mModem->SoftResetModem() != EAtResult::Ok) {
+        TLOG_ERROR("Could not soft reset the LTE modem");
+    }
+    if (mModem->UnlockSim() != EAtResult::Ok) {
+        TLOG_ERROR("Could not unlock SIM");
+    }
+    if (mRetryMinutes <= kMaxDoublingMinutes) {
+        mRetryMinutes *= 2;
+    }
+}
+
+void CTarvLteHandler::ResetRegistrationRetry()
+{
+    if (mRetry) {
+        mRetry->Cancel();
+        mRetry.reset();
+    }
+    mRetryMinutes = kFirstRetryMinutes;
+    mDenied = false;
+}
+
+Modem::PdpContext CTarvLteHandler::SuperviseDataContext()
+{
+    Modem::PdpContext context;
+    mModem->GetPdpContext(context);
+    if (context.active) {
+        return context;
+    }
+    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    if (now <= mLastActivationTry + mActivationRetry) {
+        return context;
+    }
+    const bool firstTry = mLastActivationTry == IClock::time_point{};
+    mLastActivationTry = now;
+    TLOG_WARN("MobileNetwork: PDP context not active, attempt to activate...");
+    if (mModem->ActivatePdpContext() != EAtResult::Ok) {
+        if (!firstTry) {
+            mActivationRetry = std::min(mActivationRetry * 2, kMaxActivationRetry);
+        }
+        TLOG_WARN("MobileNetwork: PDP context activation failed, retrying in {}s", mActivationRetry.count());
+        return Modem::PdpContext{};
+    }
+    mModem->GetPdpContext(context);
+    mActivationRetry = kFirstActivationRetry;
+    return context;
+}
+
+bool CTarvLteHandler::UpdateDns(const std::vector<std::string>& servers, std::vector<std::string>& stored)
+{
+    if (servers.empty() || servers == stored) {
+        return false;
+    }
+    if (stored.empty()) {
+        TLOG_INFO("MobileNetwork: DNS servers switched from [none] to [{}]", Join(servers));
+    } else {
+        TLOG_INFO("MobileNetwork: DNS servers switched from [{}] to [{}]", Join(stored), Join(servers));
+    }
+    stored = servers;
+    return true;
+}
+
+void CTarvLteHandler::SetSystemDnsServers(const std::vector<std::string>& servers)
+{
+    TLOG_FUNCTION();
+    if (servers.size() != 2) {
+        return;
+    }
+    if (!mDnsManager->SetDnsServers({kModemRouter, servers[0], servers[1]})) {
+        TLOG_ERROR("Failed to set DNS servers for {}.", GetInterfaceName());
+    }
+}
+
+void CTarvLteHandler::TriggerRecovery()
+{
+    TLOG_FUNCTION();
+    mRunCommand->Run("ifdown " + GetInterfaceName(), 0);
+    ResetRegistrationRetry();
+    StopUpdates();
+    mStateMachine->SetTargetState(EModemState::Error, nullptr);
+}
+
+bool CTarvLteHandler::CheckSmsContent()
+{
+    TLOG_FUNCTION();
+    if (!mModem->IsSmsEnabled()) {
+        TLOG_DEBUG("SMS reboot not possible");
+        return false;
+    }
+    if (mSmsRebootInProgress) {
+        TLOG_WARN("SMS reboot already in progress");
+        return false;
+    }
+    std::vector<std::string> messages;
+    if (mModem->GetSmsMsg(messages) != EAtResult::Ok || messages.empty()) {
+        return false;
+    }
+    const std::string password = mConfig->GetString(TarvSmsPassword);
+    if (password.empty()) {
+        TLOG_DEBUG("SMS reboot inactive because no password is set");
+        mModem->DeleteSmsMsgs();
+        return false;
+    }
+    const std::string expected = "reboot " + password;
+    for (const auto& message : messages) {
+        const std::string body = TrimEnd(message);
+        if (body == expected) {
+            TLOG_INFO("SMS Reboot Authorized, reboot requested...");
+            mModem->DeleteSmsMsgs();
+            return true;
+        }
+        // A near miss may hold most of the password: such a body is not shown.
+        std::string head = body.substr(0, 7);
+        std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
+        const bool rebootRequest = head == "reboot ";
+        TLOG_INFO("SMS received but reboot request rejected: \"{}\" ",
+                  rebootRequest || body.find(password) != std::string::npos ? std::string("<reboot request>")
+                                                                           : CTarvValidation::Printable(body));
+    }
+    mModem->DeleteSmsMsgs();
+    return false;
+}
+
+ipc::MNetStatus CTarvLteHandler::GetStatus()
+{
+    TLOG_FUNCTION();
+    ipc::MNetStatus status;
+    status.set_interface(ipc::ELte0);
+    if (!mErrorHandler->DoesIfExist(GetInterfaceName())) {
+        status.set_connectionstate(ipc::MNetStatus::ENotSet);
+        return status;
+    }
+    std::shared_lock lock(mStatusMutex);
+    status.set_connectionstate(mStatus.connected ? ipc::MNetStatus::EConnected : ipc::MNetStatus::EDisconnected);
+    auto* info = status.mutable_lteinfo();
+    info->set_iccid(mStatus.iccid);
+    info->set_imsi(mStatus.imsi);
+    info->set_imei(mStatus.imei);
+    if (mStatus.connected) {
+        info->set_carrier(mStatus.carrier);
+        info->set_technology(mStatus.signal.technology);
+        status.set_signalstrength(mStatus.signal.rssi);
+        status.mutable_properties()->set_ipaddress(mStatus.context.ipAddress);
+        const bool known = mStatus.dnsServers.size() >= 2;
+        status.mutable_dns()->set_primarydns(known ? mStatus.dnsServers[0] : "0.0.0.0");
+        status.mutable_dns()->set_secondarydns(known ? mStatus.dnsServers[1] : "0.0.0.0");
+    }
+    return status;
+}
+
+void CTarvLteHandler::SendDiagSignals()
+{
+    TLOG_FUNCTION();
+    std::shared_lock lock(mStatusMutex);
+    mLinkSignal->Send(mStatus.connected);
+    mCarrierSignal.Send(mStatus.carrier);
+    mTechnologySignal.Send(mStatus.signal.technology);
+    mRssiSignal.Send(mStatus.signal.rssi);
+    mImsiSignal.Send(mStatus.imsi);
+    mNbIotSignal.Send(mStatus.signal.technology == "NBIoT");
+}
+
+void CTarvLteHandler::SendExtendedDiagSignals()
+{
+    std::lock_guard reducedLock(mReducedMutex);
+    std::shared_lock lock(mStatusMutex);
+    mRsrpSignal.Send(mStatus.signal.rsrp);
+    mSinrSignal.Send(mStatus.signal.sinr);
+    mRsrqSignal.Send(mStatus.signal.rsrq);
+    mBandSignal.Send(mStatus.signal.band);
+    mChannelSignal.Send(mStatus.signal.channel);
+    mTemperatureSignal.Send(mStatus.temperatures);
+}

@@ -1,0 +1,134 @@
+#pragma once
+// Handler of the cellular interface lte0: asks the modem's state machine to
+// enable or disable the modem, then supervises it every 2 s on its own
+// worker: registration (with a growing back-off after a denial), the data
+// context, the network's DNS servers, signal and identity. It brings lte0
+// up and down when connectivity changes, triggers a modem recovery after
+// serial errors or repeated AT time-outs, publishes the modem's diagnostic
+// signals and carries out a reboot requested by an authorised SMS.
+
+#include "diagnostics/reduceddiagnosticssignal.h"
+#include "platform/ipc/iboardcontrol.h"
+#include "platform/worker/worker.h"
+#include "src/components/handlers/itarvltecontrol.h"
+#include "src/components/handlers/tarvconnectionhandlerbase.h"
+#include "src/components/ltemodem/imodem.h"
+#include "src/components/ltemodem/imodemstatemachine.h"
+#include "src/components/system/itarvdnsmanager.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+// The handler is its own worker: the periodic update, the registration retry
+// and the recovery trigger run on it, one at a time.
+class CTarvLteHandler : public CTarvConnectionHandlerBase, public ITarvLteControl, public CWorker {
+public:
+    static constexpr std::chrono::seconds kUpdatePeriod{2};
+    static constexpr std::chrono::seconds kStateTimeout{3};
+    // Identity and data context are read again after this long.
+    static constexpr std::chrono::seconds kRereadInterval{300};
+    // Registration retry after a denial: 11 minutes, doubled up to 1408.
+    static constexpr std::int64_t kFirstRetryMinutes = 11;
+    static constexpr std::int64_t kMaxDoublingMinutes = 1379;
+    // Data context activation back-off: 15 s, doubled up to 150 s.
+    static constexpr std::chrono::seconds kFirstActivationRetry{15};
+    static constexpr std::chrono::seconds kMaxActivationRetry{150};
+    // More consecutive registration time-outs than this trigger a recovery.
+    static constexpr unsigned kTimeoutThreshold = 3;
+    // The modem's own router, first in the resolver list.
+    static constexpr const char* kModemRouter = "192.168.225.1";
+
+    // Without a host system the real one is used.
+    CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
+                    std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
+                    std::shared_ptr<Modem::IModem> modem, std::unique_ptr<IModemStateMachine> stateMachine,
+                    std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IBoardControl> boardControl,
+                    std::shared_ptr<IClock> clock = IClock::Steady(), std::shared_ptr<IHostSystem> hostSystem = nullptr);
+    ~CTarvLteHandler() override;
+
+    void Initialize() override;
+    void Enable(bool& ok) override;
+    void Disable(bool& ok) override;
+    ipc::MNetStatus GetStatus() override;
+    void SendDiagSignals() override;
+    void SendExtendedDiagSignals() override;
+    void FastShutdown() override;
+
+private:
+    // What the periodic update publishes; copied under mStatusMutex.
+    struct SStatus {
+        bool connected = false;
+        bool statusChanged = true;
+        Modem::SignalInfo signal;
+        std::string carrier;
+        Modem::PdpContext context;
+        std::vector<std::string> dnsServers;
+        std::string imei, imsi, iccid;
+        std::vector<std::int32_t> temperatures;
+    };
+
+    void EnableCallback();
+    void StartUpdates();
+    void StopUpdates();
+    void UpdateModemStatus();
+    void UpdateNetworkInterfaceStatus();
+    bool CheckRegistration();
+    void HandleDenial();
+    void RetryRegistration();
+    void ResetRegistrationRetry();
+    Modem::PdpContext SuperviseDataContext();
+    // Stores a new, different server list; true when it changed.
+    bool UpdateDns(const std::vector<std::string>& servers, std::vector<std::string>& stored);
+    void SetSystemDnsServers(const std::vector<std::string>& servers);
+    void TriggerRecovery();
+    bool CheckSmsContent();
+    static void ClearStatus(SStatus& status);
+
+    // Set once at construction.
+    const std::shared_ptr<Modem::IModem> mModem;
+    // Reset first in the destructor, so that no callback of its worker runs late.
+    std::unique_ptr<IModemStateMachine> mStateMachine;
+    const std::shared_ptr<ITarvDnsManager> mDnsManager;
+    const std::shared_ptr<IBoardControl> mBoardControl;
+
+    // The signals guard their values with their own locks.
+    CDiagnosticsSignal<std::string> mCarrierSignal;
+    CDiagnosticsSignal<std::string> mTechnologySignal;
+    CDiagnosticsSignal<std::int32_t> mRssiSignal;
+    CDiagnosticsSignal<std::string> mImsiSignal;
+    CDiagnosticsSignal<bool> mNbIotSignal;
+    CDiagnosticsSignal<std::string> mLteRegistrationSignal;
+    CDiagnosticsSignal<std::string> mGsmRegistrationSignal;
+    CDiagnosticsSignal<std::string> mConnectivitySignal;
+    // The reduced signals keep their last send: they are guarded by mReducedMutex.
+    std::mutex mReducedMutex;
+    CReducedDiagnosticsSignal<std::int32_t> mRsrpSignal;
+    CReducedDiagnosticsSignal<std::int32_t> mSinrSignal;
+    CReducedDiagnosticsSignal<std::int32_t> mRsrqSignal;
+    CReducedDiagnosticsSignal<std::string> mBandSignal;
+    CReducedDiagnosticsSignal<std::string> mChannelSignal;
+    CReducedDiagnosticsSignal<std::vector<std::int32_t>> mTemperatureSignal;
+
+    mutable std::shared_mutex mStatusMutex;
+    SStatus mStatus; // guarded by mStatusMutex
+
+    std::mutex mUpdateMutex;
+    CWorker::CallHandle mUpdate; // guarded by mUpdateMutex: the periodic update
+
+    // Used on the handler's worker thread only.
+    unsigned mAtTimeouts = 0;
+    bool mDenied = false;
+    CWorker::CallHandle mRetry;
+    std::int64_t mRetryMinutes = kFirstRetryMinutes;
+    IClock::time_point mLastImsiRead{};
+    IClock::time_point mLastDataCheck{};
+    IClock::time_point mLastActivationTry{};
+    std::chrono::seconds mActivationRetry = kFirstActivationRetry;
+    bool mSmsRebootInProgress = false;
+};

@@ -1,0 +1,277 @@
+#include "src/components/handlers/tarvltehandler.h"
+
+#include "platform/worker/manualclock.h"
+#include "tests/components/mocks/fakehostsystem.h"
+#include "tests/components/mocks/handlermocks.h"
+#include "tests/support/logcapture.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using namespace HandlerMocks;
+using Modem::ERegistrationState;
+using testing::NiceMock;
+using testing::Return;
+
+namespace {
+
+// A modem whose answers the test sets. Read on the handler's worker only
+// between the test's Sync calls.
+class CFakeModem : public Modem::IModem {
+public:
+    bool IsSerialPresent() override { return false; }
+    bool InitializeSerial() override { return true; }
+    void TogglePower() override {}
+    void FastShutdown() override {}
+    EAtResult ConfigureEcm() override { return EAtResult::Ok; }
+    EAtResult EnableFastShutdown() override { return EAtResult::Ok; }
+    EAtResult IsEcmMode(bool&) override { return EAtResult::Ok; }
+    EAtResult SoftResetModem() override
+    {
+        softResets.push_back(std::chrono::duration_cast<std::chrono::minutes>(clock->Now() - start).count());
+        return EAtResult::Ok;
+    }
+    EAtResult SetAvailableBands() override { return EAtResult::Ok; }
+    EAtResult SetTechPriority() override { return EAtResult::Ok; }
+    EAtResult SetApn(const Modem::ApnSettings&) override { return EAtResult::Ok; }
+    EAtResult GetPdpContext(Modem::PdpContext& c) override { return c = context, EAtResult::Ok; }
+    EAtResult ActivatePdpContext() override { return EAtResult::Error; }
+    EAtResult IsRoamingEnabled(bool&) override { return EAtResult::Ok; }
+    EAtResult DeleteRoamingConfigFile() override { return EAtResult::Ok; }
+    EAtResult ConfigureNbIot() override { return EAtResult::Ok; }
+    EAtResult GetSimEffect(bool&) override { return EAtResult::Ok; }
+    EAtResult DisableSimEffect() override { return EAtResult::Ok; }
+    EAtResult GetModemFirmwareVersion(std::string&) override { return EAtResult::Ok; }
+    EAtResult GetImei(std::string& v) override { return v = "860000000000001", EAtResult::Ok; }
+    EAtResult GetTemperatures(std::vector<std::int32_t>&) override { return EAtResult::Ok; }
+    EAtResult InitializeSim() override { return EAtResult::Ok; }
+    EAtResult UnlockSim() override { return EAtResult::Ok; }
+    EAtResult IsSimInserted(bool&) override { return EAtResult::Ok; }
+    EAtResult GetIccid(std::string& v) override { return v = "8949000000000000001", EAtResult::Ok; }
+    EAtResult GetImsi(std::string& v) override { return v = "262010000000001", EAtResult::Ok; }
+    EAtResult SetSmsTextMode() override { return EAtResult::Ok; }
+    EAtResult SetSmsStorage() override { return EAtResult::Ok; }
+    EAtResult DeleteSmsMsgs() override { return sms.clear(), ++smsDeletes, EAtResult::Ok; }
+    EAtResult GetSmsMsg(std::vector<std::string>& m) override { return m = sms, EAtResult::Ok; }
+    EAtResult GetDnsServers(std::vector<std::string>& s) override { return s = dns, EAtResult::Ok; }
+    EAtResult GetLteRegistrationStatus(ERegistrationState& s) override
+    {
+        s = lte;
+        return lteResult;
+    }
+    EAtResult GetEgprsRegistrationStatus(ERegistrationState& s) override
+    {
+        return s = ERegistrationState::Searching, EAtResult::Ok;
+    }
+    EAtResult GetSignalInfo(Modem::SignalInfo& i) override { return i.technology = "eMTC", i.rssi = -70, EAtResult::Ok; }
+    EAtResult GetCarrier(std::string& c) override { return c = "Carrier", EAtResult::Ok; }
+    std::optional<Modem::ApnSettings> GetApnSettings() override { return Modem::ApnSettings{}; }
+    bool IsSmsEnabled() override { return true; }
+    void SetSmsEnabled(bool) override {}
+
+    std::shared_ptr<CManualClock> clock;
+    IClock::time_point start;
+    ERegistrationState lte = ERegistrationState::RegisteredHome;
+    EAtResult lteResult = EAtResult::Ok;
+    Modem::PdpContext context{true, "IPv4", "10.1.2.3"};
+    std::vector<std::string> dns{"10.0.0.53", "10.0.0.54"};
+    std::vector<std::string> sms;
+    std::vector<long> softResets; // minutes since start
+    int smsDeletes = 0;
+};
+
+// Remembers the last target and its callback; the test plays the machine.
+class CFakeStateMachine : public IModemStateMachine {
+public:
+    explicit CFakeStateMachine(std::vector<EModemState>& targets) : mTargets(targets) {}
+    void SetTargetState(EModemState target, Callback callback) override
+    {
+        mTargets.push_back(target);
+        if (callback) {
+            enabled = callback;
+        }
+    }
+    Callback enabled;
+
+private:
+    std::vector<EModemState>& mTargets;
+};
+
+class CRebootCounter : public IBoardControl {
+public:
+    bool RebootRequest() override { return ++reboots, true; }
+    int reboots = 0;
+};
+
+class LteHandlerTest : public ::testing::Test {
+protected:
+    LteHandlerTest()
+    {
+        mConfig->bools[HwHasLte] = true;
+        mConfig->strings[TarvSmsPassword] = "s3cret";
+        mModem->clock = mClock;
+        mModem->start = mClock->Now();
+        ON_CALL(*mErrorHandler, DoesIfExist).WillByDefault(Return(true));
+        ON_CALL(*mDns, SetDnsServers).WillByDefault([this](const std::vector<std::string>& servers) {
+            mResolverWrites.push_back(servers);
+            return true;
+        });
+        ON_CALL(*mRunner, Run).WillByDefault([this](const std::string& command, unsigned) {
+            mCommands.push_back(command);
+            return SCommandResult{0, ""};
+        });
+        auto machine = std::make_unique<CFakeStateMachine>(mTargets);
+        mMachine = machine.get();
+        mLte = std::make_unique<CTarvLteHandler>(mConfig, mRunner, mErrorHandler,
+                                                 std::make_shared<NiceMock<MockTarvNetlink>>(), mModem,
+                                                 std::move(machine), mDns, mBoard, mClock);
+        bool ok = true;
+        mLte->Enable(ok);
+        mMachine->enabled(true); // the modem arrived in Enabled
+        mLte->Sync();            // the first update runs at once
+    }
+    // Runs the 2-second updates for the given time, a minute per step when long.
+    void Pass(std::chrono::seconds time, std::chrono::seconds step = CTarvLteHandler::kUpdatePeriod)
+    {
+        for (auto passed = 0s; passed < time; passed += step) {
+            mClock->Advance(step);
+            mLte->GetStatus(); // any call from outside while the worker runs
+            mLte->Sync();
+        }
+    }
+    std::size_t Count(const std::string& command) const
+    {
+        return std::count(mCommands.begin(), mCommands.end(), command);
+    }
+
+    TestSupport::CLogCapture mLog;
+    std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
+    std::shared_ptr<CFakeConfig> mConfig = std::make_shared<CFakeConfig>();
+    std::shared_ptr<NiceMock<MockRunCommand>> mRunner = std::make_shared<NiceMock<MockRunCommand>>();
+    std::shared_ptr<NiceMock<MockTarvErrorHandler>> mErrorHandler = std::make_shared<NiceMock<MockTarvErrorHandler>>();
+    std::shared_ptr<NiceMock<MockDnsManager>> mDns = std::make_shared<NiceMock<MockDnsManager>>();
+    std::shared_ptr<CFakeModem> mModem = std::make_shared<CFakeModem>();
+    std::shared_ptr<CRebootCounter> mBoard = std::make_shared<CRebootCounter>();
+    std::vector<std::string> mCommands;
+    std::vector<std::vector<std::string>> mResolverWrites;
+    std::vector<EModemState> mTargets;
+    CFakeStateMachine* mMachine = nullptr;
+    std::unique_ptr<CTarvLteHandler> mLte;
+};
+
+} // namespace
+
+// A denial that persists is retried after 11, 22, 44 ... minutes, capped at
+// 1408; an accepted registration resets the back-off to 11 minutes.
+TEST_F(LteHandlerTest, DeniedRegistrationIsRetriedWithAGrowingBackOff)
+{
+    mModem->lte = ERegistrationState::Denied;
+    Pass(95h, 60s);
+    // Minutes from the denial seen (at most one step after a retry) to the next retry.
+    const std::vector<long> backOff = {11, 22, 44, 88, 176, 352, 704, 1408, 1408, 1408};
+    ASSERT_GE(mModem->softResets.size(), backOff.size());
+    for (std::size_t i = 0; i < backOff.size(); ++i) {
+        const long gap = mModem->softResets[i] - (i == 0 ? 0 : mModem->softResets[i - 1]);
+        EXPECT_TRUE(gap == backOff[i] || gap == backOff[i] + 1) << "retry " << i << " after " << gap;
+    }
+    mModem->lte = ERegistrationState::RegisteredHome;
+    Pass(60s, 60s);
+    EXPECT_TRUE(mLog.Contains("Registration accepted after registration denied"));
+    const auto before = mModem->softResets.size();
+    mModem->lte = ERegistrationState::Denied;
+    Pass(10 * 60s, 60s);
+    EXPECT_EQ(mModem->softResets.size(), before);
+    Pass(2 * 60s, 60s);
+    EXPECT_EQ(mModem->softResets.size(), before + 1);
+}
+
+// Five registration time-outs in a row trigger one recovery; a success in
+// between starts the count again. A serial error recovers at once, and the
+// machine's return to Enabled restarts the updates.
+TEST_F(LteHandlerTest, TimeoutsAndSerialErrorsTriggerRecovery)
+{
+    const std::vector<EAtResult> answers = {EAtResult::Timeout, EAtResult::Timeout, EAtResult::Timeout,
+                                            EAtResult::Timeout, EAtResult::Ok,      EAtResult::Timeout,
+                                            EAtResult::Timeout, EAtResult::Timeout, EAtResult::Timeout};
+    for (const EAtResult answer : answers) {
+        mModem->lteResult = answer;
+        Pass(2s);
+    }
+    EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 0);
+    Pass(2s);
+    EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 1);
+    Pass(10s); // no updates while the modem recovers
+    EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 1);
+
+    mModem->lteResult = EAtResult::Ok;
+    mMachine->enabled(true);
+    mLte->Sync();
+    EXPECT_EQ(mLte->GetStatus().connectionstate(), ipc::MNetStatus::EConnected);
+    mModem->lteResult = EAtResult::SerialError;
+    Pass(2s);
+    EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 2);
+    EXPECT_TRUE(mLog.Contains("Serial error - triggering modem recovery"));
+}
+
+// lte0 follows the data context: one ifdown when it is lost, one ifup when
+// it is back. The resolver changes only for two network DNS servers.
+TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
+{
+    Pass(4s);
+    EXPECT_EQ(Count("ifup lte0"), 2U); // the enable, then the connection
+    auto status = mLte->GetStatus();
+    EXPECT_EQ(status.properties().ipaddress(), "10.1.2.3");
+    EXPECT_EQ(status.lteinfo().carrier(), "Carrier");
+
+    // A healthy context is checked again every 5 minutes.
+    mModem->context.active = false;
+    Pass(CTarvLteHandler::kRereadInterval + 4s);
+    mModem->context.active = true;
+    mModem->dns = {"10.9.9.9", "not-an-address"};
+    Pass(4s);
+    EXPECT_EQ(Count("ifdown lte0"), 1U);
+    EXPECT_EQ(Count("ifup lte0"), 3U);
+    status = mLte->GetStatus();
+    EXPECT_EQ(status.dns().primarydns(), "0.0.0.0"); // one server: reported nowhere but the log
+    EXPECT_TRUE(mLog.Contains("MobileNetwork: DNS servers switched from [none] to [10.9.9.9]"));
+    EXPECT_EQ(mResolverWrites,
+              (std::vector<std::vector<std::string>>{{"192.168.225.1", "10.0.0.53", "10.0.0.54"}}));
+
+    // Disconnected: identity only.
+    mModem->lte = ERegistrationState::Searching;
+    Pass(2s);
+    status = mLte->GetStatus();
+    EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EDisconnected);
+    EXPECT_EQ(status.lteinfo().imei(), "860000000000001");
+    EXPECT_EQ(status.lteinfo().carrier(), "");
+    EXPECT_FALSE(status.has_properties());
+    EXPECT_FALSE(status.has_dns());
+    EXPECT_FALSE(status.has_signalstrength());
+}
+
+// Only "reboot " + the password (trailing white space ignored) reboots,
+// once; the password never shows in the log.
+TEST_F(LteHandlerTest, SmsRebootNeedsTheExactPasswordAndHappensOnce)
+{
+    struct SCase {
+        std::string password;
+        std::vector<std::string> sms;
+        int reboots; // total so far
+    };
+    const SCase cases[] = {
+        {"s3cret", {"hello\x01world", "REBOOT s3cret", "reboot S3cret"}, 0},
+        {"", {"reboot "}, 0},
+        {"s3cret", {"reboot s3cret\r\n"}, 1},
+        {"s3cret", {"reboot s3cret"}, 1}, // a reboot is already under way
+    };
+    for (const auto& c : cases) {
+        mConfig->strings[TarvSmsPassword] = c.password;
+        mModem->sms = c.sms;
+        Pass(2s);
+        EXPECT_EQ(mBoard->reboots, c.reboots);
+    }
+    EXPECT_EQ(mModem->smsDeletes, 3);
+    EXPECT_TRUE(mLog.Contains("SMS received but reboot request rejected: \"hello\\x01world\" "));
+    EXPECT_FALSE(mLog.ContainsSubstring("S3cret"));
+    EXPECT_TRUE(mLog.Contains("SMS reboot already in progress"));
+}
