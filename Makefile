@@ -1,5 +1,5 @@
 # Top-level entry points. Both install what is missing first.
-.PHONY: all bootstrap build run test test-fast footprint package cross test-cross smoke-cross clean
+.PHONY: all bootstrap build run test test-fast fuzz footprint package cross test-cross smoke-cross clean
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -25,6 +25,10 @@ test: bootstrap
 # Normal build and its tests only (for quick local iterations).
 test-fast: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Fuzzes the modem answer parser for FUZZ_SECONDS (default 60); fails on a crash.
+fuzz: bootstrap
+	@scripts/fuzz.sh $(or $(FUZZ_SECONDS),60)
 
 # Idle footprint of the daemon (WINDOW seconds, default 60).
 footprint: build
@@ -52,4 +56,4 @@ smoke-cross:
 	@scripts/cross.sh "$(ARCH)" smoke
 
 clean:
-	rm -rf build build-asan build-tsan build-pkg build-arm64 build-armhf
+	rm -rf build build-asan build-tsan build-fuzz build-pkg build-arm64 build-armhf
