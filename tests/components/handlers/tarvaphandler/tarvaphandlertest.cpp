@@ -181,13 +181,4 @@ TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsSurvivors)
     EXPECT_THROW(ap.Disable(ok), CTarvException);
 }
 
-TEST_F(ApHandlerTest, WithoutWlanHardwareInitializeDoesNothing)
-{
-    config->bools[HwHasWlan] = false;
-    CTarvApHandler unsupported(config, runner, errorHandler, nullptr, hostname);
-    unsupported.Initialize();
-    EXPECT_EQ(root.ReadFile("etc/hostapd.conf"), kHostapd);
-    EXPECT_TRUE(runner->commands.empty());
-}
-
 } // namespace

@@ -198,18 +198,4 @@ TEST_F(WlanHandlerTest, SetIfPropertiesRestartsAConnectedLinkUnderTheNewStanza)
     wlan.Disconnect();
 }
 
-TEST_F(WlanHandlerTest, PassphraseNeverReachesALogLine)
-{
-    bool ok = true;
-    wlan.SetCredentialsAndEnable(ok);
-    scan->WaitForStationQueries(1);
-    wlan.SendDiagSignals();
-    wlan.Disable(ok);
-    config->strings[WlanStaPassword] = std::string(kPassphrase) + "\n";
-    wlan.SetCredentialsAndEnable(ok);
-    for (const auto& line : log.Lines()) {
-        EXPECT_EQ(line.raw.find("sEcret"), std::string::npos) << line.raw;
-    }
-}
-
 } // namespace
