@@ -27,7 +27,7 @@ host_build_dir=${HOST_BUILD_DIR:-build}
 # Libraries the project links, for the target architecture.
 TARGET_LIBS=(
   libspdlog-dev libfmt-dev libjsoncpp-dev libprotobuf-dev libgrpc++-dev
-  libnl-3-dev libnl-route-3-dev libnl-genl-3-dev libwolfssl-dev libgtest-dev libgmock-dev
+  libnl-3-dev libnl-route-3-dev libnl-genl-3-dev libgtest-dev libgmock-dev
 )
 
 deps() {
