@@ -90,7 +90,7 @@ void CNl80211Session::SSocketDeleter::operator()(nl_sock* socket) const
     nl_socket_free(socket);
 }
 
-CNl80211Session::CNl80211Session(SocketPtr socket, int family, unsigned interfaceIndex)
+CNl80211Session::CNl80211Session(SKey, SocketPtr socket, int family, unsigned interfaceIndex)
     : mSocket(std::move(socket)), mFamily(family), mInterfaceIndex(interfaceIndex)
 {
 }
@@ -123,7 +123,7 @@ std::unique_ptr<CNl80211Session> CNl80211Session::Open(const std::string& interf
         TLOG_DEBUG("nl80211 is not available: {}", nl_geterror(family));
         return nullptr;
     }
-    return std::unique_ptr<CNl80211Session>(new CNl80211Session(std::move(socket), family, index));
+    return std::make_unique<CNl80211Session>(SKey{}, std::move(socket), family, index);
 }
 
 int CNl80211Session::Receive(nl_sock* socket, nl_cb* callbacks, const bool& done,

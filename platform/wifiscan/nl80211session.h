@@ -22,6 +22,19 @@ public:
 
     // nullptr (logged at debug level) when the interface or nl80211 is missing.
     static std::unique_ptr<CNl80211Session> Open(const std::string& interfaceName);
+
+private:
+    struct SSocketDeleter {
+        void operator()(nl_sock* socket) const;
+    };
+    using SocketPtr = std::unique_ptr<nl_sock, SSocketDeleter>;
+    // Only Open can make one.
+    struct SKey {
+        explicit SKey() = default;
+    };
+
+public:
+    CNl80211Session(SKey, SocketPtr socket, int family, unsigned interfaceIndex);
     ~CNl80211Session() override;
     CNl80211Session(const CNl80211Session&) = delete;
     CNl80211Session& operator=(const CNl80211Session&) = delete;
@@ -39,12 +52,6 @@ public:
     unsigned InterfaceIndex() const { return mInterfaceIndex; }
 
 private:
-    struct SSocketDeleter {
-        void operator()(nl_sock* socket) const;
-    };
-    using SocketPtr = std::unique_ptr<nl_sock, SSocketDeleter>;
-
-    CNl80211Session(SocketPtr socket, int family, unsigned interfaceIndex);
     static SocketPtr Connect();
     // Receives on the socket until done is set or the deadline passes.
     static int Receive(nl_sock* socket, struct nl_cb* callbacks, const bool& done,
