@@ -10,6 +10,7 @@ PACKAGES=(
   libnl-3-dev libnl-route-3-dev libnl-genl-3-dev libwolfssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux procps
+  # wpa_passphrase: the pre-shared key test compares its derivation with it
   wpasupplicant
 )
 
