@@ -11,6 +11,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   iproute2 util-linux procps
+  # wpa_passphrase: the pre-shared key test compares its derivation with it
+  wpasupplicant
 )
 
 # Only the machine's own architecture counts: a cross-build adds the same

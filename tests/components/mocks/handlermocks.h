@@ -8,6 +8,7 @@
 #include "src/components/links/itarverrorhandler.h"
 #include "src/components/system/itarvinterfacesfileeditor.h"
 #include "src/components/links/itarvnetlink.h"
+#include "src/components/wlan/iwpasupplicanthandler.h"
 
 #include <gmock/gmock.h>
 
@@ -84,6 +85,13 @@ class MockHostnameManager : public IHostnameManager {
 public:
     MOCK_METHOD(std::optional<std::string>, GetHostname, (), (override));
     MOCK_METHOD(bool, SetHostname, (const std::string& name), (override));
+};
+
+class MockWpaSupplicantHandler : public IWpaSupplicantHandler {
+public:
+    MOCK_METHOD(bool, StartWpaSupplicant,
+                (std::string_view interfaceName, std::string_view ssid, std::string_view passphrase), (override));
+    MOCK_METHOD(void, StopWpaSupplicant, (), (override));
 };
 
 // Stand-ins for libnl objects; the mocks never dereference them.

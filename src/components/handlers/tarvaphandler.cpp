@@ -1,0 +1,201 @@
+#include "src/components/handlers/tarvaphandler.h"
+
+#include "diagnostics/signalcatalogue.h"
+#include "platform/log/log.h"
+#include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/tarvexception.h"
+#include "src/components/system/tarvfileutilities.h"
+#include "src/components/system/utility.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr std::chrono::seconds kApStateTimeout{3};
+constexpr unsigned kServiceRetries = 5;
+constexpr std::size_t kMinPassphrase = 8;
+constexpr std::size_t kMaxPassphrase = 63;
+
+} // namespace
+
+CTarvApHandler::CTarvApHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
+                               std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
+                               std::shared_ptr<IHostnameManager> hostnameManager, std::string dnsmasqPath,
+                               std::string hostapdPath, std::shared_ptr<IClock> clock,
+                               std::shared_ptr<IHostSystem> hostSystem)
+    : CTarvConnectionHandlerBase(ipc::EUap0, std::move(config), std::move(runCommand), std::move(errorHandler),
+                                 HwHasWlan, kApStateTimeout, std::move(netlink), &Signals::kApLinkState, clock,
+                                 std::move(hostSystem)),
+      CWorker("uap0", CTarvConnectionHandlerBase::mClock), mHostnameManager(std::move(hostnameManager)),
+      mDnsmasqPath(std::move(dnsmasqPath)), mHostapdPath(std::move(hostapdPath))
+{
+    CWorker::Start();
+}
+
+CTarvApHandler::~CTarvApHandler()
+{
+    CWorker::Stop();
+}
+
+void CTarvApHandler::Initialize()
+{
+    TLOG_FUNCTION();
+    if (!mSupported) {
+        TLOG_WARN("AP not supported");
+        return;
+    }
+    const std::optional<std::string> hostname = mHostnameManager->GetHostname();
+    if (!hostname) {
+        TLOG_ERROR("Could not get hostname");
+        throw CTarvException();
+    }
+    SetApConfigFiles(*hostname);
+    ConfigureAp();
+}
+
+void CTarvApHandler::SetApConfigFiles(const std::string& hostname)
+{
+    TLOG_FUNCTION();
+    const std::string passphrase = mConfig->GetString(WlanApPassword);
+    if (passphrase.size() < kMinPassphrase || passphrase.size() > kMaxPassphrase) {
+        TLOG_ERROR("Wrong AP password length: Current length is: {} and it should be between 8 and 63 char.",
+                   passphrase.size());
+        throw CTarvException();
+    }
+    // The passphrase lands on a line of hostapd.conf: a line break or other
+    // control character would add configuration lines of its own.
+    if (!std::all_of(passphrase.begin(), passphrase.end(), [](char c) { return c >= 0x20 && c <= 0x7e; })) {
+        TLOG_ERROR("Wrong AP password characters: only printable ASCII characters are allowed");
+        throw CTarvException();
+    }
+    if (!CTarvValidation::IsHostname(hostname)) {
+        TLOG_ERROR("Host name '{}' cannot name the access point", CTarvValidation::Printable(hostname));
+        throw CTarvException();
+    }
+    const std::string hostapd = CRootDir::Resolve(mHostapdPath);
+    if (!ReplaceInFile(hostapd, kPassphrasePlaceholder, passphrase)) {
+        TLOG_ERROR("Could not set AP password");
+        throw CTarvException();
+    }
+    if (!ReplaceInFile(hostapd, kNamePlaceholder, hostname)) {
+        TLOG_ERROR("Could not set AP SSID");
+        throw CTarvException();
+    }
+    if (!ReplaceInFile(CRootDir::Resolve(mDnsmasqPath), kNamePlaceholder, hostname)) {
+        TLOG_ERROR("Could not set the hostname in dnsmasq.conf");
+        throw CTarvException();
+    }
+}
+
+void CTarvApHandler::ConfigureAp()
+{
+    TLOG_FUNCTION();
+    if (mErrorHandler->DoesIfExist(mInterfaceName)) {
+        return;
+    }
+    if (mRunCommand->Run("/usr/sbin/iw dev " + Tarv::kWlan0 + " interface add " + mInterfaceName + " type __ap",
+                         kServiceRetries)
+            .exitCode != 0) {
+        TLOG_ERROR("Could not create {}", mInterfaceName);
+        throw CTarvException();
+    }
+    if (!mErrorHandler->DoesIfExist(mInterfaceName)) {
+        TLOG_ERROR(" {} still doesn't exist after it was created", mInterfaceName);
+        throw CTarvException();
+    }
+    TLOG_INFO("{} interface has been created", mInterfaceName);
+}
+
+bool CTarvApHandler::IsServiceRunning(const std::string& program)
+{
+    const SCommandResult result = mRunCommand->Run("pidof " + program, kServiceRetries);
+    return result.exitCode == 0 && !result.output.empty();
+}
+
+bool CTarvApHandler::IsServiceStopped(const std::string& program)
+{
+    const SCommandResult result = mRunCommand->Run("pidof " + program, kServiceRetries);
+    return result.exitCode != 0 && result.output.empty();
+}
+
+void CTarvApHandler::Enable(bool& ok)
+{
+    TLOG_FUNCTION();
+    TLOG_INFO("Enabling {}", mInterfaceName);
+    if (!RunOrRecover({{"ifup " + mInterfaceName, 0}}, Tarv::kOperStateUp)) {
+        TLOG_ERROR("Could not bring {} up", mInterfaceName);
+        ok = false;
+        return;
+    }
+    if (!IsServiceRunning("hostapd") && mRunCommand->Run("/etc/init.d/hostapd2 start", kServiceRetries).exitCode != 0) {
+        TLOG_ERROR("Could not start Hostapd");
+        ok = false;
+        return;
+    }
+    if (!IsServiceRunning("dnsmasq") && mRunCommand->Run("/etc/init.d/dnsmasq start", kServiceRetries).exitCode != 0) {
+        TLOG_ERROR("Could not start Dnsmasq");
+        ok = false;
+        return;
+    }
+    WaitForState(CTarvConnectionHandlerBase::mClock->Now(), Tarv::kOperStateUp, mStateTimeout, ok);
+}
+
+void CTarvApHandler::Disable(bool& ok)
+{
+    TLOG_FUNCTION();
+    TLOG_INFO("Disabling {}", mInterfaceName);
+    if (!RunOrRecover({{"ifdown " + mInterfaceName, 0}}, Tarv::kOperStateDown)) {
+        TLOG_ERROR("Could not bring {} down", mInterfaceName);
+        throw CTarvException();
+    }
+    // The reverse of the start order.
+    if (IsServiceRunning("dnsmasq") && mRunCommand->Run("/etc/init.d/dnsmasq stop", kServiceRetries).exitCode != 0) {
+        TLOG_ERROR("Could not stop Dnsmasq");
+        throw CTarvException();
+    }
+    if (IsServiceRunning("hostapd") && mRunCommand->Run("/etc/init.d/hostapd2 stop", kServiceRetries).exitCode != 0) {
+        TLOG_ERROR("Could not stop Hostapd");
+        throw CTarvException();
+    }
+    // Throws when the link does not go down; the caller's flag is not asked
+    // here, so that a failure reported earlier by another handler does not
+    // read as one of this disable.
+    bool down = true;
+    WaitForState(CTarvConnectionHandlerBase::mClock->Now(), Tarv::kOperStateDown, mStateTimeout, down);
+    if (!WaitForApServicesStopped()) {
+        ok = false;
+    }
+}
+
+bool CTarvApHandler::WaitForApServicesStopped()
+{
+    const IClock::time_point start = CTarvConnectionHandlerBase::mClock->Now();
+    bool hostapdStopped = false;
+    bool dnsmasqStopped = false;
+    for (;;) {
+        if (CTarvConnectionHandlerBase::mClock->Now() - start >= kServiceStopTimeout) {
+            TLOG_WARN("hostapd and/or dnsmasq still running after timeout - force stopping");
+            break;
+        }
+        hostapdStopped = IsServiceStopped("hostapd");
+        dnsmasqStopped = IsServiceStopped("dnsmasq");
+        TLOG_DEBUG("hostapd stopped: {}, dnsmasq stopped: {}", hostapdStopped, dnsmasqStopped);
+        if (hostapdStopped && dnsmasqStopped) {
+            TLOG_DEBUG("hostapd and dnsmasq stopped in time");
+            return true;
+        }
+        CTarvConnectionHandlerBase::mClock->SleepFor(kPollInterval);
+    }
+    bool result = true;
+    if (!hostapdStopped && !mErrorHandler->RecoverFromStopProcessError("hostapd")) {
+        TLOG_ERROR("Hostapd is still running after disabling {}", mInterfaceName);
+        result = false;
+    }
+    if (!dnsmasqStopped && !mErrorHandler->RecoverFromStopProcessError("dnsmasq")) {
+        TLOG_ERROR("Dnsmasq is still running after disabling {}", mInterfaceName);
+        result = false;
+    }
+    return result;
+}

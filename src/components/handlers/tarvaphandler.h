@@ -1,0 +1,51 @@
+#pragma once
+// Handler of the commissioning access point uap0: personalises the hostapd
+// and dnsmasq configuration files (network name, passphrase, host name),
+// creates uap0 on the WLAN radio, starts and stops both services and makes
+// sure they are gone after a disable.
+
+#include "platform/worker/worker.h"
+#include "src/components/handlers/tarvconnectionhandlerbase.h"
+#include "src/components/system/ihostnamemanager.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+class CTarvApHandler : public CTarvConnectionHandlerBase, public CWorker {
+public:
+    CTarvApHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
+                   std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
+                   std::shared_ptr<IHostnameManager> hostnameManager, std::string dnsmasqPath = kDnsmasqConfPath,
+                   std::string hostapdPath = kHostapdConfPath, std::shared_ptr<IClock> clock = IClock::Steady(),
+                   std::shared_ptr<IHostSystem> hostSystem = nullptr);
+    ~CTarvApHandler() override;
+
+    // Throws CTarvException when the files or the interface cannot be prepared.
+    void Initialize() override;
+    void Enable(bool& ok) override;
+    // Throws CTarvException when uap0 or a service cannot be brought down.
+    void Disable(bool& ok) override;
+
+    static constexpr const char* kDnsmasqConfPath = "/etc/dnsmasq.conf";
+    static constexpr const char* kHostapdConfPath = "/etc/hostapd.conf";
+    static constexpr const char* kPassphrasePlaceholder = "yyyyyyyyyyyyyy";
+    static constexpr const char* kNamePlaceholder = "EV-Charger-xx-xx-xxx-xxx";
+    // How long the services get to stop before they are killed.
+    static constexpr std::chrono::seconds kServiceStopTimeout{2};
+
+private:
+    void SetApConfigFiles(const std::string& hostname);
+    void ConfigureAp();
+    // True once both services are gone (killed if need be).
+    bool WaitForApServicesStopped();
+    // pidof: running when it succeeds and names a process, stopped when it
+    // fails without output; anything else is neither.
+    bool IsServiceRunning(const std::string& program);
+    bool IsServiceStopped(const std::string& program);
+
+    // Set once at construction.
+    const std::shared_ptr<IHostnameManager> mHostnameManager;
+    const std::string mDnsmasqPath;
+    const std::string mHostapdPath;
+};

@@ -1,0 +1,211 @@
+#include "src/components/wlan/wpasupplicanthandler.h"
+
+#include "platform/log/log.h"
+#include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/fsutils.h"
+#include "src/components/handlers/hostsystem.h"
+#include "src/components/system/tarvfileutilities.h"
+
+#include <wolfssl/options.h>
+#include <wolfssl/wolfcrypt/hash.h>
+#include <wolfssl/wolfcrypt/pwdbased.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fmt/format.h>
+#include <fstream>
+#include <utility>
+
+namespace {
+
+constexpr int kPskIterations = 4096;
+constexpr std::size_t kPskBytes = 32;
+constexpr std::size_t kRawPskDigits = 64;
+
+std::string Hex(const unsigned char* data, std::size_t size)
+{
+    std::string text;
+    text.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        text += fmt::format("{:02x}", data[i]);
+    }
+    return text;
+}
+
+std::string BaseName(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Wipes a buffer that held key material; the compiler may not drop it.
+void Wipe(void* data, std::size_t size)
+{
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+    while (size-- > 0) {
+        *bytes++ = 0;
+    }
+}
+
+} // namespace
+
+CWpaSupplicantHandler::CWpaSupplicantHandler(SystemCommand systemCommand, std::shared_ptr<IHostSystem> hostSystem,
+                                             std::shared_ptr<IClock> clock)
+    : mSystemCommand(systemCommand ? std::move(systemCommand)
+                                   : SystemCommand([](const std::string& commandLine, std::string& output) {
+                                         return CFsUtils::RunSystemCmd(commandLine, output, kStartDeadline);
+                                     })),
+      mHostSystem(hostSystem ? std::move(hostSystem) : std::make_shared<CHostSystem>()),
+      mClock(clock ? std::move(clock) : IClock::Steady())
+{
+}
+
+bool CWpaSupplicantHandler::StartWpaSupplicant(std::string_view interfaceName, std::string_view ssid,
+                                               std::string_view passphrase)
+{
+    TLOG_FUNCTION();
+    if (GetWpaSupplicantPid() != -1) {
+        TLOG_WARN("wpa_supplicant already started, stopping...");
+        StopWpaSupplicant();
+    }
+    // A configuration without a network would only start a supplicant that
+    // joins nothing.
+    if (ssid.empty()) {
+        TLOG_ERROR("No SSID, wpa_supplicant not started");
+        return false;
+    }
+    if (!WriteWpaSupplicantConfig(ssid, passphrase)) {
+        return false;
+    }
+    const std::string command = fmt::format("wpa_supplicant -B -P {} -c {} -i {}", CRootDir::Resolve(kPidPath),
+                                            CRootDir::Resolve(kConfigPath), interfaceName);
+    std::string output;
+    const int result = mSystemCommand(command, output);
+    if (result != 0) {
+        TLOG_ERROR("Could not start wpa_supplicant: {}", result);
+        return false;
+    }
+    return true;
+}
+
+void CWpaSupplicantHandler::StopWpaSupplicant()
+{
+    TLOG_FUNCTION();
+    const int pid = GetWpaSupplicantPid();
+    TLOG_DEBUG("Terminating wpa_supplicant: pid = {}", pid);
+    if (pid > 0) {
+        int error = mHostSystem->SignalProcess(pid, SIGTERM);
+        if (error != 0) {
+            TLOG_ERROR("Failed to terminate wpa_supplicant: {}, sending SIGKILL", error);
+            error = mHostSystem->SignalProcess(pid, SIGKILL);
+            if (error != 0) {
+                TLOG_CRITICAL("Failed to kill wpa_supplicant: {}", error);
+            }
+        } else {
+            // A new supplicant started at once would find the interface still
+            // held by the old one.
+            const auto start = mClock->Now();
+            while (IsSupplicant(pid) && mClock->Now() - start < kStopGrace) {
+                mClock->SleepFor(kStopPoll);
+            }
+            if (IsSupplicant(pid)) {
+                TLOG_WARN("wpa_supplicant {} still running after SIGTERM, sending SIGKILL", pid);
+                mHostSystem->SignalProcess(pid, SIGKILL);
+            }
+        }
+    }
+    TLOG_DEBUG("Removing wpa_supplicant config");
+    const std::string path = CRootDir::Resolve(kConfigPath);
+    if (std::remove(path.c_str()) != 0 && errno != ENOENT) {
+        TLOG_ERROR("Could not remove {}: {}", path, errno);
+    }
+}
+
+bool CWpaSupplicantHandler::WriteWpaSupplicantConfig(std::string_view ssid, std::string_view passphrase)
+{
+    std::string psk = GeneratePsk(ssid, passphrase);
+    if (psk.empty()) {
+        return false;
+    }
+    std::string content = "country=NL\nnetwork={\n\tssid=" +
+                          Hex(reinterpret_cast<const unsigned char*>(ssid.data()), ssid.size()) + "\n\tpsk=" + psk +
+                          "\n}\n";
+    Wipe(psk.data(), psk.size());
+    const std::string path = CRootDir::Resolve(kConfigPath);
+    const bool written = WriteToFile(path, content, CAtomicFile::kSecretFileMode);
+    Wipe(content.data(), content.size());
+    if (!written) {
+        TLOG_ERROR("Could not open {} file", path);
+        return false;
+    }
+    // A file left behind by someone else keeps its mode when replaced; the
+    // key is for root's eyes only.
+    if (chmod(path.c_str(), CAtomicFile::kSecretFileMode) != 0) {
+        TLOG_ERROR("Could not restrict the permissions of {}: {}", path, errno);
+        std::remove(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::string CWpaSupplicantHandler::GeneratePsk(std::string_view ssid, std::string_view passphrase)
+{
+    if (passphrase.size() == kRawPskDigits &&
+        std::all_of(passphrase.begin(), passphrase.end(), [](unsigned char c) { return std::isxdigit(c) != 0; })) {
+        std::string key(passphrase);
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+        return key;
+    }
+    std::array<unsigned char, kPskBytes> key{};
+    const int result =
+        wc_PBKDF2(key.data(), reinterpret_cast<const byte*>(passphrase.data()), static_cast<int>(passphrase.size()),
+                  reinterpret_cast<const byte*>(ssid.data()), static_cast<int>(ssid.size()), kPskIterations,
+                  static_cast<int>(key.size()), WC_SHA);
+    if (result != 0) {
+        TLOG_ERROR("Failed generating PSK, wc_PBKDF2 error: {}", result);
+        return {};
+    }
+    std::string text = Hex(key.data(), key.size());
+    Wipe(key.data(), key.size());
+    return text;
+}
+
+int CWpaSupplicantHandler::GetWpaSupplicantPid()
+{
+    const std::string path = CRootDir::Resolve(kPidPath);
+    std::ifstream file(path);
+    if (!file.is_open() || file.peek() == std::ifstream::traits_type::eof()) {
+        TLOG_DEBUG("Could not open {}", path);
+        return -1;
+    }
+    int pid = 0;
+    if (!(file >> pid)) {
+        TLOG_ERROR("Failed to read {}", path);
+        return -1;
+    }
+    // A file left by a supplicant that died may name any process by now.
+    if (pid <= 0 || !IsSupplicant(pid)) {
+        TLOG_WARN("{} names process {}, which is not wpa_supplicant", path, pid);
+        return -1;
+    }
+    return pid;
+}
+
+bool CWpaSupplicantHandler::IsSupplicant(int pid)
+{
+    std::string comm = mHostSystem->ProcessFile(pid, "comm");
+    if (!comm.empty() && comm.back() == '\n') {
+        comm.pop_back();
+    }
+    if (comm == "wpa_supplicant") {
+        return true;
+    }
+    const std::string cmdline = mHostSystem->ProcessFile(pid, "cmdline");
+    return !cmdline.empty() && BaseName(cmdline.substr(0, cmdline.find('\0'))) == "wpa_supplicant";
+}

@@ -1,0 +1,136 @@
+#include "src/components/wlan/wpasupplicanthandler.h"
+
+#include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/fsutils.h"
+#include "platform/worker/manualclock.h"
+#include "tests/components/mocks/fakehostsystem.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <regex>
+
+namespace {
+
+// Processes end on SIGTERM unless told to ignore it.
+struct CStoppableHost : HandlerMocks::CFakeHostSystem {
+    int SignalProcess(int pid, int signalNumber) override
+    {
+        const int result = CFakeHostSystem::SignalProcess(pid, signalNumber);
+        if (result == 0 && (signalNumber == SIGKILL || !ignoresTerm)) {
+            processes.erase(pid);
+        }
+        return result;
+    }
+    bool ignoresTerm = false;
+};
+
+class WpaSupplicantTest : public ::testing::Test {
+protected:
+    WpaSupplicantTest() { CRootDir::Set(root.Root()), root.WriteFile("etc/.keep", ""); }
+    ~WpaSupplicantTest() override { CRootDir::Set("/"); }
+
+    int ConfigMode() const
+    {
+        struct stat info {};
+        return stat(Conf().c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
+    }
+    std::string Conf() const { return root.Root() + "etc/wpa_supplicant.conf"; }
+
+    TestSupport::CTempDir root;
+    std::shared_ptr<CStoppableHost> host = std::make_shared<CStoppableHost>();
+    std::vector<std::string> commands;
+    int exitCode = 0;
+    CWpaSupplicantHandler handler{[this](const std::string& command, std::string&) {
+                                      commands.push_back(command);
+                                      return exitCode;
+                                  },
+                                  host, std::make_shared<CManualClock>()};
+    TestSupport::CLogCapture log;
+};
+
+TEST(WpaPskTest, MatchesReferenceVectorsAndTheSystemPassphraseTool)
+{
+    EXPECT_EQ(CWpaSupplicantHandler::GeneratePsk("IEEE", "password"),
+              "f42c6fc52df0ebef9ebb4b90b38a5f902e83fe1b135a70e23aed762e9710a12e");
+    EXPECT_EQ(CWpaSupplicantHandler::GeneratePsk("ThisIsASSID", "ThisIsAPassword"),
+              "0dc0d6eb90555ed6419756b9a15ec3e3209b63df707dd508d14581f8982721af");
+    // 64 hexadecimal digits are the key itself.
+    EXPECT_EQ(CWpaSupplicantHandler::GeneratePsk("IEEE", std::string(64, 'A')), std::string(64, 'a'));
+    if (access("/usr/bin/wpa_passphrase", X_OK) != 0) {
+        GTEST_SKIP() << "wpa_passphrase not installed (package wpasupplicant; scripts/bootstrap.sh installs it)";
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {"Caf\xc3\xa9 Stra\xc3\x9f" "e", "Gr\xc3\xbc\xc3\x9f" "e!2024"}, {"\xff\xfe raw bytes", "with spaces"},
+        {std::string(32, 'S'), std::string(63, '~')}, {"quote's \"ssid\"", "back\\slash $HOME `x`"}};
+    for (const auto& [ssid, passphrase] : cases) {
+        const auto quote = [](const std::string& s) { return "'" + std::regex_replace(s, std::regex("'"), "'\\''") + "'"; };
+        std::string output;
+        ASSERT_EQ(CFsUtils::RunSystemCmd("wpa_passphrase " + quote(ssid) + " " + quote(passphrase), output), 0);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(output, match, std::regex("\n\tpsk=([0-9a-f]{64})"))) << output;
+        EXPECT_EQ(CWpaSupplicantHandler::GeneratePsk(ssid, passphrase), match[1]) << ssid;
+    }
+}
+
+TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecrets)
+{
+    root.WriteFile("etc/wpa_supplicant.conf", "left by someone else\n");
+    chmod(Conf().c_str(), 0644);
+    ASSERT_TRUE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
+    const std::string psk = CWpaSupplicantHandler::GeneratePsk("Station", "password");
+    EXPECT_EQ(root.ReadFile("etc/wpa_supplicant.conf"),
+              "country=NL\nnetwork={\n\tssid=53746174696f6e\n\tpsk=" + psk + "\n}\n");
+    EXPECT_EQ(ConfigMode(), 0600);
+    EXPECT_EQ(commands, std::vector<std::string>{"wpa_supplicant -B -P " + root.Root() + "var/run/wpa_supplicant.pid -c " +
+                                                 Conf() + " -i wlan0"});
+    for (const auto& line : log.Lines()) {
+        EXPECT_TRUE(line.raw.find("password") == std::string::npos && line.raw.find(psk) == std::string::npos) << line.raw;
+    }
+}
+
+TEST_F(WpaSupplicantTest, SecondStartStopsTheRunningSupplicantFirst)
+{
+    // One that ignores SIGTERM is killed once the grace time passed on the driven clock.
+    for (const bool ignoresTerm : {false, true}) {
+        host->signals.clear();
+        host->ignoresTerm = ignoresTerm;
+        host->AddProcess(4321, "wpa_supplicant", {"/sbin/wpa_supplicant", "-B"});
+        root.WriteFile("var/run/wpa_supplicant.pid", "4321\n");
+        ASSERT_TRUE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
+        std::vector<std::pair<int, int>> expected{{4321, SIGTERM}};
+        if (ignoresTerm) {
+            expected.emplace_back(4321, SIGKILL);
+        }
+        EXPECT_EQ(host->signals, expected);
+    }
+}
+
+TEST_F(WpaSupplicantTest, PidFileNamingAnotherProcessIsNeverSignalled)
+{
+    host->AddProcess(777, "sshd", {"/usr/sbin/sshd", "-D"});
+    for (const std::string content : {"777\n", "0\n", "-1\n", "garbage\n", ""}) {
+        root.WriteFile("var/run/wpa_supplicant.pid", content);
+        handler.StopWpaSupplicant();
+        EXPECT_EQ(ConfigMode(), -1); // removed all the same
+        EXPECT_TRUE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
+        EXPECT_TRUE(host->signals.empty()) << content;
+    }
+}
+
+TEST_F(WpaSupplicantTest, FailedOrPointlessStartReportsFalse)
+{
+    exitCode = 255;
+    EXPECT_FALSE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
+    EXPECT_TRUE(log.Contains(Log::error, "Could not start wpa_supplicant: 255"));
+    commands.clear();
+    EXPECT_FALSE(handler.StartWpaSupplicant("wlan0", "", "")); // nothing to join
+    EXPECT_TRUE(commands.empty());
+}
+
+} // namespace
