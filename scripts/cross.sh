@@ -54,11 +54,29 @@ deps() {
   rm -f "$log"
 }
 
+# The target's wolfSSL development package cannot be installed beside the
+# host's (their headers differ per architecture): it is unpacked into the
+# build directory instead, and the daemon links its static library.
+wolfssl_root() {
+  local root="$build_dir/wolfssl-root" deb
+  if [[ ! -f "$root/.unpacked" ]]; then
+    mkdir -p "$root/deb"
+    (cd "$root/deb" && apt-get download -qq "libwolfssl-dev:$arch") >/dev/null ||
+      die "could not download libwolfssl-dev:$arch"
+    for deb in "$root"/deb/*.deb; do dpkg -x "$deb" "$root"; done
+    touch "$root/.unpacked"
+  fi
+  echo "$(cd "$root" && pwd)"
+}
+
 configure_and_build() {
   deps
   if [[ ! -f "$build_dir/build.ninja" ]]; then
+    local wolfssl
+    mkdir -p "$build_dir"
+    wolfssl=$(wolfssl_root)
     cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/toolchain-$arch.cmake" \
-      -DCMAKE_BUILD_TYPE=MinSizeRel -DTARV_WERROR=ON -DTARV_BUILD_BENCH=OFF "$@" >/dev/null
+      -DCMAKE_BUILD_TYPE=MinSizeRel -DTARV_WERROR=ON -DTARV_BUILD_BENCH=OFF -DTARV_WOLFSSL_ROOT="$wolfssl" "$@" >/dev/null
   fi
   cmake --build "$build_dir" ${targets:+--target "${targets[@]}"}
 }
