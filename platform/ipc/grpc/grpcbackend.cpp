@@ -187,6 +187,8 @@ public:
             mServer->Shutdown(std::chrono::system_clock::now());
             mServerQueue->Shutdown();
             DrainQueue(*mServerQueue);
+            mServer.reset();
+            mServerQueue.reset();
             for (const auto& path : mBoundPaths) {
                 unlink(path.c_str());
             }
@@ -197,13 +199,16 @@ public:
             service->Start(mServerQueue.get(), mPool);
         }
         mStarted = true;
+        mStopChanged.notify_all();
     }
 
     // Drives the server's completion queue until Stop has shut it down.
     void RunServer()
     {
         std::unique_lock lock(mMutex);
-        if (mStopped || !mServerQueue || mQueueDriven) {
+        // Called before StartServices, it waits for the queue that creates.
+        mStopChanged.wait(lock, [&] { return mStopped || mServerQueue; });
+        if (mStopped || mQueueDriven) {
             mStopChanged.wait(lock, [&] { return mStopped; });
             return;
         }
@@ -333,8 +338,9 @@ private:
     // it (server and queue); read after Stop set mStopped without the lock.
     std::vector<std::unique_ptr<IServedService>> mServices;
     std::vector<std::string> mSocketPaths;
-    std::unique_ptr<grpc::Server> mServer;
+    // The queue outlives the server, which is destroyed first.
     std::unique_ptr<grpc::ServerCompletionQueue> mServerQueue;
+    std::unique_ptr<grpc::Server> mServer;
     std::vector<std::string> mBoundPaths; // the socket files this host created
     bool mStarted = false;
     bool mStopped = false;
