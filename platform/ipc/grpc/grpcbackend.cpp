@@ -24,6 +24,7 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,7 +138,10 @@ public:
     {
         std::lock_guard lock(mDispatcher->mMutex);
         if (!mClientQueueThread.joinable()) {
-            mClientQueueThread = std::thread([this] { DrainQueue(mClientQueue); });
+            mClientQueueThread = std::thread([this] {
+                pthread_setname_np(pthread_self(), "ipc-client-cq");
+                DrainQueue(mClientQueue);
+            });
         }
         mSubscriptions.push_back(std::move(subscription));
         mDispatcher->Signal();

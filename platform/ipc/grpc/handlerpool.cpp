@@ -2,6 +2,8 @@
 
 #include "platform/ipc/grpc/ipclog.h"
 
+#include <pthread.h>
+
 #include <system_error>
 
 namespace IpcGrpc {
@@ -42,6 +44,7 @@ bool CHandlerPool::Submit(std::function<void()> task)
 
 void CHandlerPool::Work(SWorker& worker)
 {
+    pthread_setname_np(pthread_self(), "ipc-request");
     std::unique_lock lock(mMutex);
     while (!mTasks.empty()) {
         auto task = std::move(mTasks.front());
