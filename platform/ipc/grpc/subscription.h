@@ -39,7 +39,6 @@ public:
     virtual void StartIfDue(Clock::time_point now) = 0;
     virtual Clock::time_point NextAttempt() const = 0;
     virtual void Cancel() = 0;
-    virtual bool CallActive() const = 0;
     virtual bool WaitIdle(Clock::time_point deadline) const = 0;
     virtual bool IsSubscribed() const = 0;
     virtual bool WaitSubscribed(std::chrono::milliseconds timeout) const = 0;
@@ -168,12 +167,6 @@ public:
     {
         std::unique_lock lock(mMutex);
         return mChanged.wait_until(lock, deadline, [&] { return !mActive; });
-    }
-
-    bool CallActive() const override
-    {
-        std::lock_guard lock(mMutex);
-        return mActive;
     }
 
     bool IsSubscribed() const override
