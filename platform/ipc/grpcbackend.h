@@ -4,8 +4,9 @@
 //
 // Threads: StartServices binds the served sockets; RunServer and
 // HandleClientNotifications each block their calling thread until Stop.
-// RunServer serves requests (on gRPC's own request threads) and notification
-// subscriptions; HandleClientNotifications keeps this process's client
+// RunServer drives the server's completion queue: requests (whose handlers
+// run on a pool of threads that exist only while requests are served) and
+// notification subscriptions; HandleClientNotifications keeps this process's client
 // subscriptions established (retrying absent peers with back-off) and
 // delivers the notifications they receive to the client listeners.
 

@@ -5,6 +5,7 @@
 // collector answer false instead: the daemon keeps working without them).
 
 #include "platform/ipc/grpc/callstatus.h"
+#include "platform/ipc/grpc/completiontag.h"
 #include "platform/ipc/grpc/ipclimits.h"
 #include "platform/ipc/grpc/ipclog.h"
 #include "platform/ipc/grpc/subscription.h"
@@ -63,7 +64,9 @@ protected:
     {
         grpc::ClientContext context;
         PrepareContext(context, mTimeout);
+        HandOver();
         const grpc::Status status = ((*mStub).*method)(&context, request, &reply);
+        TakeOver();
         if (status.error_code() != grpc::StatusCode::UNAVAILABLE || !PeerSocketExists(mEndpoint)) {
             return status;
         }
@@ -76,7 +79,9 @@ protected:
         retry.set_deadline(std::min(retry.deadline(), std::chrono::system_clock::now() + kReconnectWindow));
         retry.set_wait_for_ready(true);
         reply.Clear();
-        return ((*mStub).*method)(&retry, request, &reply);
+        const grpc::Status retried = ((*mStub).*method)(&retry, request, &reply);
+        TakeOver();
+        return retried;
     }
 
     // One request whose failure raises Rpc::CommunicationException.

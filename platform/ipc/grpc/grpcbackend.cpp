@@ -1,9 +1,18 @@
-// The gRPC transport of the IPC host: owns the server with its services and
-// the client subscriptions, and runs the notification thread.
+// The gRPC transport of the IPC host: owns the asynchronous server with its
+// services and the client subscriptions, and runs the notification thread.
+//
+// Threads: the RunServer thread drives the server's completion queue;
+// request handlers run on the handler pool, whose threads exist only while
+// requests are served. The client subscriptions' calls run on a completion
+// queue of their own, driven by a thread started with the first
+// subscription. No gRPC callback API is used: its threads wake the process
+// several times a second even when nothing happens.
 
 #include "platform/ipc/grpcbackend.h"
 
 #include "platform/ipc/grpc/clients.h"
+#include "platform/ipc/grpc/completiontag.h"
+#include "platform/ipc/grpc/handlerpool.h"
 #include "platform/ipc/grpc/ipclimits.h"
 #include "platform/ipc/grpc/ipclog.h"
 #include "platform/ipc/grpc/servers.h"
@@ -15,6 +24,7 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +36,7 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -52,21 +63,36 @@ public:
         return endpoint;
     }
 
-    // close refuses the service's further requests and ends its subscriptions.
-    void Register(const SIpcEndpoint& endpoint, std::unique_ptr<grpc::Service> service, std::function<void()> close)
+    ~CImpl()
+    {
+        std::thread clientThread;
+        {
+            std::lock_guard lock(mDispatcher->mMutex);
+            clientThread = std::move(mClientQueueThread);
+        }
+        // Every subscription was cancelled by Stop: their last operations
+        // complete and the thread ends once the queue is empty.
+        mClientQueue.Shutdown();
+        if (clientThread.joinable()) {
+            clientThread.join();
+        } else {
+            DrainQueue(mClientQueue);
+        }
+    }
+    CImpl(const CImpl&) = delete;
+    CImpl& operator=(const CImpl&) = delete;
+
+    void Register(const SIpcEndpoint& endpoint, std::unique_ptr<IServedService> service)
     {
         std::lock_guard lock(mMutex);
         mServices.push_back(std::move(service));
         if (std::find(mSocketPaths.begin(), mSocketPaths.end(), endpoint.socketPath) == mSocketPaths.end()) {
             mSocketPaths.push_back(endpoint.socketPath);
         }
-        mClosers.push_back(std::move(close));
     }
 
     // Channels are shared by every host of the process and kept until it
-    // ends: each holds a reference to gRPC's process-wide callback queue,
-    // and letting that queue go and come back (hosts destroyed and created
-    // one after another) races inside the library.
+    // ends, so that hosts created one after another reuse their connections.
     // The reconnect back-off of a channel grows to kMaxReconnectBackoff, which
     // keeps an absent peer from waking the process often; the peer's socket
     // appearing resets it (see CSocketWatch), so a peer that starts is linked
@@ -111,9 +137,17 @@ public:
     void AddSubscription(std::shared_ptr<ISubscription> subscription)
     {
         std::lock_guard lock(mDispatcher->mMutex);
+        if (!mClientQueueThread.joinable()) {
+            mClientQueueThread = std::thread([this] {
+                pthread_setname_np(pthread_self(), "ipc-client-cq");
+                DrainQueue(mClientQueue);
+            });
+        }
         mSubscriptions.push_back(std::move(subscription));
         mDispatcher->Signal();
     }
+
+    grpc::CompletionQueue& ClientQueue() { return mClientQueue; }
 
     void StartServices()
     {
@@ -135,15 +169,9 @@ public:
             builder.AddListeningPort("unix:" + sockets.back()->BindPath(), grpc::InsecureServerCredentials());
         }
         for (const auto& service : mServices) {
-            builder.RegisterService(service.get());
+            builder.RegisterService(&service->Service());
         }
-        // Requests wait for the state machine on these threads: bounded, so a
-        // flood of requests is refused instead of exhausting the process.
-        grpc::ResourceQuota quota("tarv-ipc");
-        quota.SetMaxThreads(kMaxRequestThreads);
-        builder.SetResourceQuota(quota);
-        builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MIN_POLLERS, 1);
-        builder.SetSyncServerOption(grpc::ServerBuilder::SyncServerOption::MAX_POLLERS, 1);
+        mServerQueue = builder.AddCompletionQueue();
         mServer = builder.BuildAndStart();
         if (!mServer) {
             std::string paths;
@@ -161,20 +189,39 @@ public:
             }
         } catch (const std::exception&) {
             mServer->Shutdown(std::chrono::system_clock::now());
-            Retire(std::move(mServer));
+            mServerQueue->Shutdown();
+            DrainQueue(*mServerQueue);
+            mServer.reset();
+            mServerQueue.reset();
             for (const auto& path : mBoundPaths) {
                 unlink(path.c_str());
             }
             mBoundPaths.clear();
             throw;
         }
+        for (const auto& service : mServices) {
+            service->Start(mServerQueue.get(), mPool);
+        }
         mStarted = true;
+        mStopChanged.notify_all();
     }
 
+    // Drives the server's completion queue until Stop has shut it down.
     void RunServer()
     {
         std::unique_lock lock(mMutex);
-        mStopChanged.wait(lock, [&] { return mStopped; });
+        // Called before StartServices, it waits for the queue that creates.
+        mStopChanged.wait(lock, [&] { return mStopped || mServerQueue; });
+        if (mStopped || mQueueDriven) {
+            mStopChanged.wait(lock, [&] { return mStopped; });
+            return;
+        }
+        mQueueDriven = true;
+        lock.unlock();
+        DrainQueue(*mServerQueue);
+        lock.lock();
+        mQueueDrained = true;
+        mStopChanged.notify_all();
     }
 
     void HandleClientNotifications()
@@ -226,24 +273,33 @@ public:
 
     void Stop()
     {
-        std::vector<std::function<void()>> closers;
-        std::unique_ptr<grpc::Server>* server = nullptr;
+        bool driven = false;
         {
             std::lock_guard lock(mMutex);
             if (mStopped) {
                 return;
             }
             mStopped = true;
-            closers = mClosers;
-            server = &mServer;
+            driven = mQueueDriven;
             mStopChanged.notify_all();
         }
-        for (auto& close : closers) {
-            close();
+        // The fields read below change no more once mStopped is set.
+        for (const auto& service : mServices) {
+            service->Close();
         }
-        if (*server) {
-            (*server)->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
-            Retire(std::move(*server));
+        if (mServer) {
+            // Cancels the calls still open after the grace, then waits for
+            // the handlers to answer theirs; only then may the queue shut
+            // down (no operation may start on a shut-down queue).
+            mServer->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
+            mPool.WaitIdle();
+            mServerQueue->Shutdown();
+            if (driven) {
+                std::unique_lock lock(mMutex);
+                mStopChanged.wait(lock, [&] { return mQueueDrained; });
+            } else {
+                DrainQueue(*mServerQueue);
+            }
         }
         std::vector<std::shared_ptr<ISubscription>> subscriptions;
         {
@@ -273,18 +329,6 @@ public:
         }
     }
 
-    // A stopped server is kept, never destroyed, for the same reason the
-    // channels are: destroying it releases gRPC's process-wide callback
-    // queue, whose shutdown races inside the library (it crashed the daemon
-    // at exit). It holds no socket any more after Shutdown.
-    static void Retire(std::unique_ptr<grpc::Server> server)
-    {
-        static std::mutex retiredMutex;
-        static auto* retired = new std::vector<std::unique_ptr<grpc::Server>>; // guarded by retiredMutex
-        std::lock_guard lock(retiredMutex);
-        retired->push_back(std::move(server));
-    }
-
     CIpcConfiguration mConfiguration;
     std::shared_ptr<CClientDispatcher> mDispatcher = std::make_shared<CClientDispatcher>();
     const std::shared_ptr<IIpcObserver> mObserver;
@@ -294,14 +338,24 @@ private:
     mutable std::mutex mMutex; // guards every field below except those marked otherwise
     std::condition_variable mStopChanged;
     std::set<std::string> mServiceNames;
-    std::vector<std::unique_ptr<grpc::Service>> mServices;
-    std::vector<std::string> mSocketPaths; // written only before StartServices
-    std::vector<std::string> mBoundPaths;  // the socket files this host created
-    std::vector<std::function<void()>> mClosers;
+    // Written only before StartServices (services and socket paths) or by
+    // it (server and queue); read after Stop set mStopped without the lock.
+    std::vector<std::unique_ptr<IServedService>> mServices;
+    std::vector<std::string> mSocketPaths;
+    // The queue outlives the server, which is destroyed first.
+    std::unique_ptr<grpc::ServerCompletionQueue> mServerQueue;
     std::unique_ptr<grpc::Server> mServer;
+    std::vector<std::string> mBoundPaths; // the socket files this host created
     bool mStarted = false;
     bool mStopped = false;
+    bool mQueueDriven = false;  // RunServer drives the server's queue
+    bool mQueueDrained = false; // and has emptied it after Stop shut it down
+    // Thread-safe itself; its tasks end before the queue shuts down.
+    CHandlerPool mPool{kMaxRequestThreads};
+    // Thread-safe itself; outlives every subscription's call.
+    grpc::CompletionQueue mClientQueue;
     // Guarded by mDispatcher->mMutex.
+    std::thread mClientQueueThread;
     std::vector<std::shared_ptr<ISubscription>> mSubscriptions;
     bool mClientsStopped = false;
 };
@@ -348,25 +402,6 @@ void GrpcBackend::Stop()
     mImpl->Stop();
 }
 
-namespace {
-template <typename Server>
-void RegisterWithHub(GrpcBackend::CImpl& impl, const SIpcEndpoint& endpoint, std::unique_ptr<Server> server)
-{
-    auto* raw = server.get();
-    impl.Register(endpoint, std::move(server), [raw] {
-        raw->Runner().Close();
-        raw->Hub().Close();
-    });
-}
-
-template <typename Server>
-void RegisterPlain(GrpcBackend::CImpl& impl, const SIpcEndpoint& endpoint, std::unique_ptr<Server> server)
-{
-    auto* raw = server.get();
-    impl.Register(endpoint, std::move(server), [raw] { raw->Runner().Close(); });
-}
-} // namespace
-
 std::shared_ptr<IServer> GrpcBackend::AddProcessControlService(const std::string& name,
                                                                std::shared_ptr<IGenericControl> service,
                                                                SProcessControlSenders& senders)
@@ -387,7 +422,7 @@ std::shared_ptr<IServer> GrpcBackend::AddProcessControlService(const std::string
             raw->SendAlive();
         }
     };
-    RegisterWithHub(*mImpl, endpoint, std::move(server));
+    mImpl->Register(endpoint, std::move(server));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -408,7 +443,7 @@ std::shared_ptr<IServer> GrpcBackend::AddTarvService(const std::string& name, st
             raw->SendValue(value);
         }
     };
-    RegisterWithHub(*mImpl, endpoint, std::move(server));
+    mImpl->Register(endpoint, std::move(server));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -416,7 +451,7 @@ std::shared_ptr<IServer> GrpcBackend::AddLogConfigService(const std::string& nam
                                                           std::shared_ptr<Rpc::ILogConfig> service)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    RegisterPlain(*mImpl, endpoint, std::make_unique<CLogConfigServer>(name, std::move(service)));
+    mImpl->Register(endpoint, std::make_unique<CLogConfigServer>(name, std::move(service)));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -433,7 +468,7 @@ std::shared_ptr<IServer> GrpcBackend::AddBoardControlService(const std::string& 
             raw->SendMainsLost();
         }
     };
-    RegisterWithHub(*mImpl, endpoint, std::move(server));
+    mImpl->Register(endpoint, std::move(server));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -441,7 +476,7 @@ std::shared_ptr<IServer> GrpcBackend::AddDiagnosticsService(const std::string& n
                                                             std::shared_ptr<IDiagnostics> service)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    RegisterPlain(*mImpl, endpoint, std::make_unique<CDiagnosticsServer>(name, std::move(service)));
+    mImpl->Register(endpoint, std::make_unique<CDiagnosticsServer>(name, std::move(service)));
     return std::make_shared<CNamedServer>(name);
 }
 
@@ -453,7 +488,7 @@ std::shared_ptr<IClient<IGenericControl>> GrpcBackend::CreateProcessControlClien
     auto client = CProcessControlClient::Create<CProcessControlClient>(endpoint, stub);
     if (listener) {
         auto subscription = std::make_shared<CSubscription<ipc::TarvGenCtrl::Stub, ipc::MGenCtrlNotification>>(
-            endpoint, stub, mImpl->mDispatcher, [listener](const ipc::MGenCtrlNotification& notification) {
+            endpoint, stub, mImpl->ClientQueue(), mImpl->mDispatcher, [listener](const ipc::MGenCtrlNotification& notification) {
                 if (notification.has_state()) {
                     listener->NotifyState(notification.state());
                 } else if (notification.has_alive()) {
@@ -474,7 +509,7 @@ std::shared_ptr<IClient<ITarv>> GrpcBackend::CreateTarvClient(const std::string&
     auto client = CTarvClient::Create<CTarvClient>(endpoint, stub);
     if (listener) {
         auto subscription = std::make_shared<CSubscription<ipc::Tarv::Stub, ipc::MTarvNotification>>(
-            endpoint, stub, mImpl->mDispatcher, [listener](const ipc::MTarvNotification& notification) {
+            endpoint, stub, mImpl->ClientQueue(), mImpl->mDispatcher, [listener](const ipc::MTarvNotification& notification) {
                 if (notification.has_status()) {
                     listener->NotifyStatus(notification.status());
                 } else if (notification.has_value()) {
@@ -501,7 +536,7 @@ std::shared_ptr<IClient<IBoardControl>> GrpcBackend::CreateBoardControlClient(co
     auto client = CBoardControlClient::Create<CBoardControlClient>(endpoint, stub);
     std::weak_ptr<CBoardControlClient> weak = client;
     auto subscription = std::make_shared<CSubscription<ipc::BoardControl::Stub, ipc::MBoardControlNotification>>(
-        endpoint, stub, mImpl->mDispatcher, [weak](const ipc::MBoardControlNotification& notification) {
+        endpoint, stub, mImpl->ClientQueue(), mImpl->mDispatcher, [weak](const ipc::MBoardControlNotification& notification) {
             const auto target = weak.lock();
             if (target && notification.has_mainslost()) {
                 target->NotifyMainsLost();

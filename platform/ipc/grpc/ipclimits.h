@@ -15,8 +15,8 @@ constexpr std::size_t kSubscriberLimit = 64;
 // Bound of the queue of received notifications not yet delivered to listeners.
 constexpr std::size_t kDeliveryQueueLimit = 1024;
 // Requests of one service in its handlers at once, and waiting for a turn;
-// further ones are refused. Every service together stays below the request
-// threads, so a flood to one service never starves another.
+// further ones are refused. Every service together stays below the
+// handler pool's threads, so a flood to one service never starves another.
 constexpr std::size_t kRunningRequestsPerService = 4;
 constexpr std::size_t kWaitingRequestsPerService = 2;
 constexpr int kMaxRequestThreads = 40;

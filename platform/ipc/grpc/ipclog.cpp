@@ -1,9 +1,13 @@
 #include "platform/ipc/grpc/ipclog.h"
 
+#include "platform/ipc/grpc/timereventengine.h"
+
 #include <grpc/grpc.h>
 #include <grpc/support/log.h>
+#include <grpcpp/version_info.h>
 
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 
 namespace IpcGrpc {
@@ -62,6 +66,15 @@ void InitializeGrpc()
         // seconds for nothing here: Unix sockets need no backup polling.
         // An explicit setting in the environment wins.
         setenv("GRPC_CLIENT_CHANNEL_BACKUP_POLL_INTERVAL_MS", "0", 0);
+#if GRPC_CPP_VERSION_MAJOR == 1 && GRPC_CPP_VERSION_MINOR == 51
+        // gRPC's own timers and deferred tasks on one thread that sleeps
+        // until the next one is due (see CTimerEventEngine). Installed before
+        // the library starts, so its default engine never runs. The hook is
+        // still experimental in gRPC, and this engine offers only what this
+        // version was seen to ask for: other versions keep the default one.
+        grpc_event_engine::experimental::SetEventEngineFactory(
+            [] { return std::make_unique<CTimerEventEngine>(); });
+#endif
         gpr_set_log_function(&OnGrpcLog);
         grpc_init();
     });

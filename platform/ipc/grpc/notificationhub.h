@@ -1,17 +1,21 @@
 #pragma once
-// The notification fan-out of a served service: one reactor per subscribed
-// client, each with its own bounded queue, so a slow or vanished subscriber
-// never blocks the sender nor the other subscribers.
+// The notification fan-out of a served service: one streaming call per
+// subscribed client, each with its own bounded queue, so a slow or vanished
+// subscriber never blocks the sender nor the other subscribers.
 
+#include "platform/ipc/grpc/completiontag.h"
 #include "platform/ipc/grpc/ipclimits.h"
 #include "platform/ipc/grpc/ipclog.h"
 #include "platform/ipc/iipcobserver.h"
+#include "proto/servicemessages.pb.h"
 
 #include <grpcpp/grpcpp.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -19,25 +23,34 @@
 
 namespace IpcGrpc {
 
+// One subscribed client. Writes go out one at a time from its queue; the
+// completion of each starts the next one.
 template <typename Envelope>
-class CNotificationHub;
-
-template <typename Envelope>
-class CSubscriberReactor final : public grpc::ServerWriteReactor<Envelope> {
+class CSubscriber final : public std::enable_shared_from_this<CSubscriber<Envelope>> {
 public:
-    CSubscriberReactor(CNotificationHub<Envelope>* hub, std::string service)
-        : mHub(hub), mService(std::move(service))
-    {
-    }
+    explicit CSubscriber(std::string service) : mService(std::move(service)) {}
 
-    void Begin() { this->StartSendInitialMetadata(); }
+    grpc::ServerContext mContext;
+    ipc::MEmpty mRequest;
+    grpc::ServerAsyncWriter<Envelope> mWriter{&mContext};
+    // Returned by gRPC only for a call that started; owned here until then.
+    std::unique_ptr<SCompletionTag> mDone = std::make_unique<SCompletionTag>();
+
+    // Sends the initial metadata, so the client knows it is subscribed
+    // before the first notification.
+    void Begin()
+    {
+        std::lock_guard lock(mMutex);
+        mWriting = true;
+        mWriter.SendInitialMetadata(MakeTag([self = this->shared_from_this()](bool ok) { self->Written(ok); }));
+    }
 
     // Queues a notification; never blocks. When the queue is full the oldest
     // notification not yet being written is dropped.
     void Push(const Envelope& envelope)
     {
         std::lock_guard lock(mMutex);
-        if (mFinishClaimed) {
+        if (mEnding) {
             return;
         }
         if (mQueue.size() >= kSubscriberQueueLimit) {
@@ -53,177 +66,167 @@ public:
         }
     }
 
-    // Ends the subscription (refused).
-    void Close(const grpc::Status& status) { FinishOnce(status); }
-
-    // Takes the right to finish the subscription; false when it already
-    // finishes by itself (then it may be deleted at any time after).
-    bool ClaimFinish()
+    // Ends the subscription with the status once the write in progress is
+    // done; nothing more is written.
+    void Close(const grpc::Status& status)
     {
         std::lock_guard lock(mMutex);
-        return !std::exchange(mFinishClaimed, true);
+        if (std::exchange(mEnding, true)) {
+            return;
+        }
+        mQueue.clear();
+        if (mWriting) {
+            mFinal = status;
+        } else {
+            FinishLocked(status);
+        }
     }
-    // Finishes a subscription whose finish was claimed.
-    void FinishClaimed() { this->Finish(grpc::Status::OK); }
 
-    void OnSendInitialMetadataDone(bool ok) override
+    // The call ended (finished, cancelled or the client went away).
+    void Ended()
     {
-        if (!ok) {
-            FinishOnce(grpc::Status::CANCELLED);
-        }
+        std::lock_guard lock(mMutex);
+        mEnding = true;
+        mQueue.clear();
+        mFinal.reset();
     }
-
-    void OnWriteDone(bool ok) override
-    {
-        {
-            std::lock_guard lock(mMutex);
-            mWriting = false;
-            if (ok && !mFinishClaimed && !mQueue.empty()) {
-                WriteNext();
-            }
-        }
-        if (!ok) {
-            FinishOnce(grpc::Status::CANCELLED);
-        }
-    }
-
-    void OnCancel() override { FinishOnce(grpc::Status::CANCELLED); }
-
-    void OnDone() override;
 
 private:
-    // Moves the oldest queued notification into the write slot and starts
-    // writing it. Called with mMutex held; writes never complete inline.
+    void Written(bool ok)
+    {
+        std::lock_guard lock(mMutex);
+        mWriting = false;
+        if (!ok) {
+            // The call is over: nothing more can be written.
+            mEnding = true;
+            mQueue.clear();
+            mFinal.reset();
+        } else if (mFinal) {
+            FinishLocked(*mFinal);
+            mFinal.reset();
+        } else if (!mEnding && !mQueue.empty()) {
+            WriteNext();
+        }
+    }
+
+    // Called with mMutex held; operations never complete inline.
     void WriteNext()
     {
         mWriting = true;
         mInFlight = std::move(mQueue.front());
         mQueue.pop_front();
-        this->StartWrite(&mInFlight);
+        mWriter.Write(mInFlight, MakeTag([self = this->shared_from_this()](bool ok) { self->Written(ok); }));
     }
-
-    // Finish may complete inline and delete the reactor: called without locks.
-    void FinishOnce(const grpc::Status& status)
+    void FinishLocked(const grpc::Status& status)
     {
-        {
-            std::lock_guard lock(mMutex);
-            if (mFinishClaimed) {
-                return;
-            }
-            mFinishClaimed = true;
-        }
-        this->Finish(status);
+        mWriter.Finish(status, MakeTag([self = this->shared_from_this()](bool) {}));
     }
 
-    CNotificationHub<Envelope>* mHub;
     std::string mService;
-    std::mutex mMutex;               // guards the fields below
-    std::deque<Envelope> mQueue;     // waiting to be written
-    Envelope mInFlight;              // being written while mWriting
-    bool mWriting = false;
-    bool mFinishClaimed = false;
+    std::mutex mMutex;           // guards the fields below
+    std::deque<Envelope> mQueue; // waiting to be written
+    Envelope mInFlight;          // being written while mWriting
+    bool mWriting = false;       // an operation (metadata or write) is in progress
+    bool mEnding = false;        // nothing more is queued or written
+    std::optional<grpc::Status> mFinal; // the finish waiting for the write in progress
     std::size_t mDropped = 0;
 };
 
 template <typename Envelope>
 class CNotificationHub {
 public:
+    using Subscriber = CSubscriber<Envelope>;
+    // Asks gRPC for the next Subscribe call (the generated RequestSubscribe).
+    using Arm = std::function<void(grpc::ServerContext*, ipc::MEmpty*, grpc::ServerAsyncWriter<Envelope>*, void*)>;
+
     CNotificationHub(std::string service, std::shared_ptr<IIpcObserver> observer)
         : mService(std::move(service)), mObserver(std::move(observer))
     {
     }
 
-    grpc::ServerWriteReactor<Envelope>* Subscribe()
+    // Accepts subscriptions from now on; called on the completion-queue thread
+    // or before it runs.
+    void Accept(const Arm& arm)
     {
-        // gRPC's callback API owns a reactor from here on: it deletes itself
-        // in OnDone, after the library's last callback.
-        auto* reactor = new CSubscriberReactor<Envelope>(this, mService);
-        bool closed = false;
-        bool full = false;
-        {
-            std::lock_guard lock(mMutex);
-            closed = mClosed;
-            full = mReactors.size() >= kSubscriberLimit;
-            if (!closed && !full) {
-                // Under the lock: the initial metadata must go out before
-                // any notification a concurrent Publish writes.
-                reactor->Begin();
-                mReactors.insert(reactor);
-                Report();
-            }
-        }
-        if (closed || full) {
-            if (full) {
-                Log(ELevel::warning, "Refusing a subscription to '{}': {} clients are subscribed", mService,
-                    kSubscriberLimit);
-            }
-            // Never registered: OnDone finds nothing to remove.
-            reactor->Close(full ? grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "too many subscribers")
-                                : grpc::Status(grpc::StatusCode::UNAVAILABLE, "stopping"));
-            return reactor;
-        }
-        Log(ELevel::debug, "Client subscribed to '{}'", mService);
-        return reactor;
+        auto subscriber = std::make_shared<Subscriber>(mService);
+        auto* raw = subscriber.get();
+        raw->mContext.AsyncNotifyWhenDone(raw->mDone.get());
+        arm(&raw->mContext, &raw->mRequest, &raw->mWriter, MakeTag([this, subscriber, arm](bool ok) {
+                if (!ok) {
+                    return; // the server shuts down
+                }
+                Accept(arm);
+                auto* done = subscriber->mDone.release();
+                done->run = [this, subscriber](bool) {
+                    subscriber->Ended();
+                    Remove(subscriber);
+                };
+                Admit(subscriber);
+            }));
     }
 
     void Publish(const Envelope& envelope)
     {
         std::lock_guard lock(mMutex);
-        for (auto* reactor : mReactors) {
-            reactor->Push(envelope);
+        for (const auto& subscriber : mSubscribers) {
+            subscriber->Push(envelope);
         }
     }
 
-    void Remove(CSubscriberReactor<Envelope>* reactor)
+    // Ends every subscription and refuses further ones (the host stops).
+    void Close()
     {
         std::lock_guard lock(mMutex);
-        if (mReactors.erase(reactor) != 0) {
+        mClosed = true;
+        for (const auto& subscriber : mSubscribers) {
+            subscriber->Close(grpc::Status::OK);
+        }
+    }
+
+private:
+    void Admit(const std::shared_ptr<Subscriber>& subscriber)
+    {
+        std::lock_guard lock(mMutex);
+        if (mClosed) {
+            subscriber->Close({grpc::StatusCode::UNAVAILABLE, "stopping"});
+            return;
+        }
+        if (mSubscribers.size() >= kSubscriberLimit) {
+            Log(ELevel::warning, "Refusing a subscription to '{}': {} clients are subscribed", mService,
+                kSubscriberLimit);
+            subscriber->Close({grpc::StatusCode::RESOURCE_EXHAUSTED, "too many subscribers"});
+            return;
+        }
+        // Under the lock: the initial metadata goes out before any
+        // notification a concurrent Publish queues.
+        subscriber->Begin();
+        mSubscribers.insert(subscriber);
+        Log(ELevel::debug, "Client subscribed to '{}'", mService);
+        Report();
+    }
+
+    void Remove(const std::shared_ptr<Subscriber>& subscriber)
+    {
+        std::lock_guard lock(mMutex);
+        if (mSubscribers.erase(subscriber) != 0) {
             Log(ELevel::debug, "Client of '{}' unsubscribed", mService);
             Report();
         }
     }
 
-    void Close()
-    {
-        std::vector<CSubscriberReactor<Envelope>*> reactors;
-        {
-            std::lock_guard lock(mMutex);
-            mClosed = true;
-            // Only reactors whose finish is claimed here stay alive until
-            // finished below; the others are finishing on their own.
-            for (auto* reactor : mReactors) {
-                if (reactor->ClaimFinish()) {
-                    reactors.push_back(reactor);
-                }
-            }
-        }
-        for (auto* reactor : reactors) {
-            reactor->FinishClaimed();
-        }
-    }
-
-private:
     // Called with mMutex held, so the observer sees the changes in order.
     void Report()
     {
         if (mObserver) {
-            mObserver->SubscribersChanged(mService, mReactors.size());
+            mObserver->SubscribersChanged(mService, mSubscribers.size());
         }
     }
 
     std::string mService;
     std::shared_ptr<IIpcObserver> mObserver;
-    std::mutex mMutex; // guards mReactors and mClosed
-    std::set<CSubscriberReactor<Envelope>*> mReactors;
+    std::mutex mMutex; // guards mSubscribers and mClosed
+    std::set<std::shared_ptr<Subscriber>> mSubscribers;
     bool mClosed = false;
 };
-
-template <typename Envelope>
-void CSubscriberReactor<Envelope>::OnDone()
-{
-    mHub->Remove(this);
-    delete this;
-}
-
 
 } // namespace IpcGrpc

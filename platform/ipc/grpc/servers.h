@@ -1,11 +1,14 @@
 #pragma once
-// The served side of each IPC service: request handlers that call the
-// served object, and the notification hub of the services that have
-// notifications.
+// The served side of each IPC service on the asynchronous server: request
+// handlers that call the served object on the handler pool, and the
+// notification hub of the services that have notifications. Start arms
+// every method on the server's completion queue.
 
+#include "platform/ipc/grpc/handlerpool.h"
 #include "platform/ipc/grpc/ipclog.h"
 #include "platform/ipc/grpc/notificationhub.h"
 #include "platform/ipc/grpc/requestgate.h"
+#include "platform/ipc/grpc/unarycall.h"
 #include "platform/ipc/iboardcontrol.h"
 #include "platform/ipc/idiagnostics.h"
 #include "platform/ipc/iipcobserver.h"
@@ -20,6 +23,7 @@
 #include <grpcpp/grpcpp.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,10 +49,11 @@ public:
     explicit CRequestRunner(std::string service);
 
     template <typename F>
-    grpc::Status Serve(grpc::ServerContext* context, const char* request, F&& handler)
+    grpc::Status Serve(const grpc::ServerContext& context, const std::function<bool()>& cancelled,
+                       const char* request, F&& handler)
     {
-        const auto deadline = ToSteady(context->deadline());
-        const auto admission = mGate.Enter(deadline, [context] { return context->IsCancelled(); });
+        const auto deadline = ToSteady(context.deadline());
+        const auto admission = mGate.Enter(deadline, cancelled);
         if (admission != CRequestGate::EAdmission::admitted) {
             return Refuse(admission, request);
         }
@@ -64,6 +69,31 @@ public:
             Log(ELevel::error, "Request {} of '{}' failed with an unknown exception", request, mService);
             return {grpc::StatusCode::INTERNAL, "unknown exception"};
         }
+    }
+
+    // Serves every call of a unary method on the pool: handler(request, reply).
+    // arm is the generated RequestX of the service.
+    template <typename S, typename Base, typename Request, typename Reply, typename Handler>
+    void Accept(S* service,
+                void (Base::*arm)(grpc::ServerContext*, Request*, grpc::ServerAsyncResponseWriter<Reply>*,
+                                  grpc::CompletionQueue*, grpc::ServerCompletionQueue*, void*),
+                grpc::ServerCompletionQueue* queue, CHandlerPool& pool, const char* request, Handler handler)
+    {
+        using Call = CUnaryCall<Request, Reply>;
+        Call::Accept(
+            [service, arm, queue](grpc::ServerContext* context, Request* message,
+                                  grpc::ServerAsyncResponseWriter<Reply>* responder,
+                                  void* tag) { (service->*arm)(context, message, responder, queue, queue, tag); },
+            [this, &pool, request, handler](const std::shared_ptr<Call>& call) {
+                const bool queued = pool.Submit([this, request, handler, call] {
+                    call->Finish(Serve(
+                        call->Context(), [call] { return call->Cancelled(); }, request,
+                        [&] { handler(call->GetRequest(), call->GetReply()); }));
+                });
+                if (!queued) {
+                    call->Finish({grpc::StatusCode::RESOURCE_EXHAUSTED, "no thread for the request"});
+                }
+            });
     }
 
     // Refuses every further request (the host stops).
@@ -89,40 +119,61 @@ private:
     CRequestGate mGate;
 };
 
-class CProcessControlServer final
-    : public ipc::TarvGenCtrl::WithCallbackMethod_Subscribe<ipc::TarvGenCtrl::Service> {
+// Arms the Subscribe method of a service on the queue for its hub.
+template <typename S, typename Envelope>
+void AcceptSubscriptions(S* service, CNotificationHub<Envelope>& hub, grpc::ServerCompletionQueue* queue)
+{
+    hub.Accept([service, queue](grpc::ServerContext* context, ipc::MEmpty* request,
+                                grpc::ServerAsyncWriter<Envelope>* writer, void* tag) {
+        service->RequestSubscribe(context, request, writer, queue, queue, tag);
+    });
+}
+
+// What the backend needs of every served service.
+class IServedService {
+public:
+    virtual ~IServedService() = default;
+    virtual grpc::Service& Service() = 0;
+    // Arms every method; called once, after the server started.
+    virtual void Start(grpc::ServerCompletionQueue* queue, CHandlerPool& pool) = 0;
+    // Refuses further requests and ends the subscriptions (the host stops).
+    virtual void Close() = 0;
+};
+
+class CProcessControlServer final : public ipc::TarvGenCtrl::AsyncService, public IServedService {
 public:
     CProcessControlServer(std::string name, std::shared_ptr<IGenericControl> service,
                           std::shared_ptr<IIpcObserver> observer)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service)), mHub(mName, std::move(observer))
     {
     }
-    // Destroyed after the server's shutdown, which waits for the request
-    // threads through synchronisation inside gRPC; taking the lock once more
-    // orders the destruction after the last GetState in our own terms too
-    // (and so for ThreadSanitizer).
-    ~CProcessControlServer() override { const std::lock_guard lock(mStateMutex); }
-    CProcessControlServer(const CProcessControlServer&) = delete;
-    CProcessControlServer& operator=(const CProcessControlServer&) = delete;
 
-    grpc::Status Enable(grpc::ServerContext* context, const ipc::MEmpty*, ipc::MResult* reply) override
+    grpc::Service& Service() override { return *this; }
+    void Start(grpc::ServerCompletionQueue* queue, CHandlerPool& pool) override
     {
-        return mRunner.Serve(context, "Enable", [&] { *reply = mService->Enable(); });
+        mRunner.Accept(this, &CProcessControlServer::RequestEnable, queue, pool, "Enable",
+                       [this](const ipc::MEmpty&, ipc::MResult& reply) { reply = mService->Enable(); });
+        mRunner.Accept(this, &CProcessControlServer::RequestDisable, queue, pool, "Disable",
+                       [this](const ipc::MEmpty&, ipc::MResult& reply) { reply = mService->Disable(); });
+        // Never blocks: answered on the completion-queue thread.
+        using Call = CUnaryCall<ipc::MEmpty, ipc::MState>;
+        Call::Accept(
+            [this, queue](grpc::ServerContext* context, ipc::MEmpty* request,
+                          grpc::ServerAsyncResponseWriter<ipc::MState>* responder,
+                          void* tag) { RequestGetState(context, request, responder, queue, queue, tag); },
+            [this](const std::shared_ptr<Call>& call) {
+                {
+                    std::lock_guard lock(mStateMutex);
+                    call->GetReply() = mLastState;
+                }
+                call->Finish(grpc::Status::OK);
+            });
+        AcceptSubscriptions(this, mHub, queue);
     }
-    grpc::Status Disable(grpc::ServerContext* context, const ipc::MEmpty*, ipc::MResult* reply) override
+    void Close() override
     {
-        return mRunner.Serve(context, "Disable", [&] { *reply = mService->Disable(); });
-    }
-    grpc::Status GetState(grpc::ServerContext*, const ipc::MEmpty*, ipc::MState* reply) override
-    {
-        std::lock_guard lock(mStateMutex);
-        *reply = mLastState;
-        return grpc::Status::OK;
-    }
-    grpc::ServerWriteReactor<ipc::MGenCtrlNotification>* Subscribe(grpc::CallbackServerContext*,
-                                                                  const ipc::MEmpty*) override
-    {
-        return mHub.Subscribe();
+        mRunner.Close();
+        mHub.Close();
     }
 
     void SendState(const ipc::MState& state)
@@ -144,9 +195,6 @@ public:
         mHub.Publish(notification);
     }
 
-    CNotificationHub<ipc::MGenCtrlNotification>& Hub() { return mHub; }
-    CRequestRunner& Runner() { return mRunner; }
-
 private:
     std::string mName;
     CRequestRunner mRunner;
@@ -156,32 +204,30 @@ private:
     ipc::MState mLastState;
 };
 
-class CTarvServer final : public ipc::Tarv::WithCallbackMethod_Subscribe<ipc::Tarv::Service> {
+class CTarvServer final : public ipc::Tarv::AsyncService, public IServedService {
 public:
-    CTarvServer(std::string name, std::shared_ptr<ITarv> service,
-                std::shared_ptr<IIpcObserver> observer)
+    CTarvServer(std::string name, std::shared_ptr<ITarv> service, std::shared_ptr<IIpcObserver> observer)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service)), mHub(mName, std::move(observer))
     {
     }
 
-    grpc::Status ScanWlan(grpc::ServerContext* context, const ipc::MEmpty*, ipc::MScanWlan* reply) override
+    grpc::Service& Service() override { return *this; }
+    void Start(grpc::ServerCompletionQueue* queue, CHandlerPool& pool) override
     {
-        return mRunner.Serve(context, "ScanWlan", [&] { *reply = mService->ScanWlan(); });
+        mRunner.Accept(this, &CTarvServer::RequestScanWlan, queue, pool, "ScanWlan",
+                       [this](const ipc::MEmpty&, ipc::MScanWlan& reply) { reply = mService->ScanWlan(); });
+        mRunner.Accept(this, &CTarvServer::RequestValidate, queue, pool, "Validate",
+                       [this](const ipc::MEmpty&, ipc::MBool& reply) { reply.set_value(mService->Validate()); });
+        mRunner.Accept(this, &CTarvServer::RequestTriggerNotification, queue, pool, "TriggerNotification",
+                       [this](const ipc::MNetInterfaces& request, ipc::MBool& reply) {
+                           reply.set_value(mService->TriggerNotification(request));
+                       });
+        AcceptSubscriptions(this, mHub, queue);
     }
-    grpc::Status Validate(grpc::ServerContext* context, const ipc::MEmpty*, ipc::MBool* reply) override
+    void Close() override
     {
-        return mRunner.Serve(context, "Validate", [&] { reply->set_value(mService->Validate()); });
-    }
-    grpc::Status TriggerNotification(grpc::ServerContext* context, const ipc::MNetInterfaces* request,
-                                     ipc::MBool* reply) override
-    {
-        return mRunner.Serve(context, "TriggerNotification",
-                     [&] { reply->set_value(mService->TriggerNotification(*request)); });
-    }
-    grpc::ServerWriteReactor<ipc::MTarvNotification>* Subscribe(grpc::CallbackServerContext*,
-                                                               const ipc::MEmpty*) override
-    {
-        return mHub.Subscribe();
+        mRunner.Close();
+        mHub.Close();
     }
 
     void SendStatus(const ipc::MNetStatus& status)
@@ -197,9 +243,6 @@ public:
         mHub.Publish(notification);
     }
 
-    CNotificationHub<ipc::MTarvNotification>& Hub() { return mHub; }
-    CRequestRunner& Runner() { return mRunner; }
-
 private:
     std::string mName;
     CRequestRunner mRunner;
@@ -207,22 +250,23 @@ private:
     CNotificationHub<ipc::MTarvNotification> mHub;
 };
 
-class CLogConfigServer final : public ipc::TarvLog::Service {
+class CLogConfigServer final : public ipc::TarvLog::AsyncService, public IServedService {
 public:
     CLogConfigServer(std::string name, std::shared_ptr<Rpc::ILogConfig> service)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service))
     {
     }
-    grpc::Status GetLogLevel(grpc::ServerContext* context, const ipc::MEmpty*, ipc::MLogLevel* reply) override
+    grpc::Service& Service() override { return *this; }
+    void Start(grpc::ServerCompletionQueue* queue, CHandlerPool& pool) override
     {
-        return mRunner.Serve(context, "GetLogLevel", [&] { reply->set_level(mService->GetLogLevel()); });
+        mRunner.Accept(this, &CLogConfigServer::RequestGetLogLevel, queue, pool, "GetLogLevel",
+                       [this](const ipc::MEmpty&, ipc::MLogLevel& reply) { reply.set_level(mService->GetLogLevel()); });
+        mRunner.Accept(this, &CLogConfigServer::RequestSetLogLevel, queue, pool, "SetLogLevel",
+                       [this](const ipc::MLogLevel& request, ipc::MBool& reply) {
+                           reply.set_value(mService->SetLogLevel(request.level()));
+                       });
     }
-    grpc::Status SetLogLevel(grpc::ServerContext* context, const ipc::MLogLevel* request, ipc::MBool* reply) override
-    {
-        return mRunner.Serve(context, "SetLogLevel",
-                             [&] { reply->set_value(mService->SetLogLevel(request->level())); });
-    }
-    CRequestRunner& Runner() { return mRunner; }
+    void Close() override { mRunner.Close(); }
 
 private:
     std::string mName;
@@ -230,22 +274,24 @@ private:
     std::shared_ptr<Rpc::ILogConfig> mService;
 };
 
-class CBoardControlServer final
-    : public ipc::BoardControl::WithCallbackMethod_Subscribe<ipc::BoardControl::Service> {
+class CBoardControlServer final : public ipc::BoardControl::AsyncService, public IServedService {
 public:
     CBoardControlServer(std::string name, std::shared_ptr<IBoardControl> service,
                         std::shared_ptr<IIpcObserver> observer)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service)), mHub(mName, std::move(observer))
     {
     }
-    grpc::Status RebootRequest(grpc::ServerContext* context, const ipc::MEmpty*, ipc::MBool* reply) override
+    grpc::Service& Service() override { return *this; }
+    void Start(grpc::ServerCompletionQueue* queue, CHandlerPool& pool) override
     {
-        return mRunner.Serve(context, "RebootRequest", [&] { reply->set_value(mService->RebootRequest()); });
+        mRunner.Accept(this, &CBoardControlServer::RequestRebootRequest, queue, pool, "RebootRequest",
+                       [this](const ipc::MEmpty&, ipc::MBool& reply) { reply.set_value(mService->RebootRequest()); });
+        AcceptSubscriptions(this, mHub, queue);
     }
-    grpc::ServerWriteReactor<ipc::MBoardControlNotification>* Subscribe(grpc::CallbackServerContext*,
-                                                                       const ipc::MEmpty*) override
+    void Close() override
     {
-        return mHub.Subscribe();
+        mRunner.Close();
+        mHub.Close();
     }
     void SendMainsLost()
     {
@@ -253,8 +299,6 @@ public:
         notification.mutable_mainslost();
         mHub.Publish(notification);
     }
-    CNotificationHub<ipc::MBoardControlNotification>& Hub() { return mHub; }
-    CRequestRunner& Runner() { return mRunner; }
 
 private:
     std::string mName;
@@ -263,17 +307,21 @@ private:
     CNotificationHub<ipc::MBoardControlNotification> mHub;
 };
 
-class CDiagnosticsServer final : public ipc::Diagnostics::Service {
+class CDiagnosticsServer final : public ipc::Diagnostics::AsyncService, public IServedService {
 public:
     CDiagnosticsServer(std::string name, std::shared_ptr<IDiagnostics> service)
         : mName(std::move(name)), mRunner(mName), mService(std::move(service))
     {
     }
-    grpc::Status Send(grpc::ServerContext* context, const ipc::MDiagnosticsSample* request, ipc::MEmpty*) override
+    grpc::Service& Service() override { return *this; }
+    void Start(grpc::ServerCompletionQueue* queue, CHandlerPool& pool) override
     {
-        return mRunner.Serve(context, "Send", [&] { mService->SendSample(IpcSample::FromMessage(*request)); });
+        mRunner.Accept(this, &CDiagnosticsServer::RequestSend, queue, pool, "Send",
+                       [this](const ipc::MDiagnosticsSample& request, ipc::MEmpty&) {
+                           mService->SendSample(IpcSample::FromMessage(request));
+                       });
     }
-    CRequestRunner& Runner() { return mRunner; }
+    void Close() override { mRunner.Close(); }
 
 private:
     std::string mName;

@@ -1,10 +1,11 @@
 #pragma once
 // Client side notification subscriptions: each one keeps a streaming call to
-// the peer established (retrying an absent peer with back-off) and posts what
+// the peer established on the client completion queue (retrying an absent peer with back-off) and posts what
 // it receives to the dispatcher, whose queue the notification thread empties
 // into the listeners.
 
 #include "platform/ipc/grpc/callstatus.h"
+#include "platform/ipc/grpc/completiontag.h"
 #include "platform/ipc/grpc/ipclimits.h"
 #include "platform/ipc/grpc/ipclog.h"
 #include "platform/ipc/ipcconfiguration.h"
@@ -38,7 +39,6 @@ public:
     virtual void StartIfDue(Clock::time_point now) = 0;
     virtual Clock::time_point NextAttempt() const = 0;
     virtual void Cancel() = 0;
-    virtual bool CallActive() const = 0;
     virtual bool WaitIdle(Clock::time_point deadline) const = 0;
     virtual bool IsSubscribed() const = 0;
     virtual bool WaitSubscribed(std::chrono::milliseconds timeout) const = 0;
@@ -115,9 +115,10 @@ class CSubscription final : public ISubscription, public std::enable_shared_from
 public:
     using Handler = std::function<void(const Envelope&)>;
 
-    CSubscription(SIpcEndpoint endpoint, std::shared_ptr<Stub> stub, std::shared_ptr<CClientDispatcher> dispatcher,
-                  Handler handler)
-        : mEndpoint(std::move(endpoint)), mStub(std::move(stub)), mDispatcher(std::move(dispatcher)),
+    // The calls run on queue, which outlives the subscription's calls.
+    CSubscription(SIpcEndpoint endpoint, std::shared_ptr<Stub> stub, grpc::CompletionQueue& queue,
+                  std::shared_ptr<CClientDispatcher> dispatcher, Handler handler)
+        : mEndpoint(std::move(endpoint)), mStub(std::move(stub)), mQueue(&queue), mDispatcher(std::move(dispatcher)),
           mHandler(std::move(handler))
     {
     }
@@ -131,12 +132,12 @@ public:
             if (mCancelled || mActive || now < mNextAttempt) {
                 return;
             }
-            previous = std::move(mCall); // its OnDone has run: safe to delete
-            mCall = std::make_unique<CCall>(this->shared_from_this());
+            previous = std::move(mCall); // its last tag has run: safe to delete
+            mCall = std::make_unique<CCall>(*this);
             mActive = true;
             call = mCall.get();
         }
-        call->Start(*mStub);
+        call->Start(*mStub, *mQueue);
     }
 
     Clock::time_point NextAttempt() const override
@@ -168,12 +169,6 @@ public:
         return mChanged.wait_until(lock, deadline, [&] { return !mActive; });
     }
 
-    bool CallActive() const override
-    {
-        std::lock_guard lock(mMutex);
-        return mActive;
-    }
-
     bool IsSubscribed() const override
     {
         std::lock_guard lock(mMutex);
@@ -187,45 +182,59 @@ public:
     }
 
 private:
-    class CCall final : public grpc::ClientReadReactor<Envelope> {
+    // One streaming call on the client completion queue: start, initial
+    // metadata (the peer accepted the subscription), then one read after the
+    // other until the stream ends. Each step's tag keeps the subscription,
+    // and with it the call, alive.
+    class CCall {
     public:
-        // The call keeps its subscription alive until its last callback.
-        explicit CCall(std::shared_ptr<CSubscription> owner) : mOwner(std::move(owner)) {}
+        explicit CCall(CSubscription& owner) : mOwner(owner) {}
 
-        void Start(Stub& stub)
+        void Start(Stub& stub, grpc::CompletionQueue& queue)
         {
             mContext.set_wait_for_ready(true);
-            stub.async()->Subscribe(&mContext, &mRequest, this);
-            this->StartRead(&mMessage);
-            this->StartCall();
-        }
-        void OnReadInitialMetadataDone(bool ok) override
-        {
-            if (ok) {
-                mOwner->Established();
-            }
-        }
-        void OnReadDone(bool ok) override
-        {
-            if (ok) {
-                mOwner->Received(mMessage);
-                this->StartRead(&mMessage);
-            }
-        }
-        // Releasing the owner may destroy the subscription and with it this
-        // call: nothing touches the call after that.
-        void OnDone(const grpc::Status& status) override
-        {
-            const std::shared_ptr<CSubscription> owner = std::move(mOwner);
-            owner->Ended(status);
+            mReader = stub.PrepareAsyncSubscribe(&mContext, mRequest, &queue);
+            mReader->StartCall(Step([this](bool ok) {
+                if (!ok) {
+                    return Finish();
+                }
+                mReader->ReadInitialMetadata(Step([this](bool ok) {
+                    if (!ok) {
+                        return Finish();
+                    }
+                    mOwner.Established();
+                    Read();
+                }));
+            }));
         }
 
         grpc::ClientContext mContext;
 
     private:
-        std::shared_ptr<CSubscription> mOwner;
+        void* Step(std::function<void(bool)> next)
+        {
+            return MakeTag([owner = mOwner.shared_from_this(), next = std::move(next)](bool ok) { next(ok); });
+        }
+        void Read()
+        {
+            mReader->Read(&mMessage, Step([this](bool ok) {
+                if (!ok) {
+                    return Finish();
+                }
+                mOwner.Received(mMessage);
+                Read();
+            }));
+        }
+        void Finish()
+        {
+            mReader->Finish(&mStatus, Step([this](bool) { mOwner.Ended(mStatus); }));
+        }
+
+        CSubscription& mOwner;
         ipc::MEmpty mRequest;
         Envelope mMessage;
+        grpc::Status mStatus;
+        std::unique_ptr<grpc::ClientAsyncReader<Envelope>> mReader;
     };
 
     void Established()
@@ -271,6 +280,7 @@ private:
 
     SIpcEndpoint mEndpoint;
     std::shared_ptr<Stub> mStub;
+    grpc::CompletionQueue* mQueue;
     std::shared_ptr<CClientDispatcher> mDispatcher;
     Handler mHandler;
     mutable std::mutex mMutex; // guards the fields below
