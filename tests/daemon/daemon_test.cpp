@@ -91,6 +91,13 @@ public:
     void NotifyAlive() override { Add(kAlive); }
 };
 
+// Interfaces whose status was notified.
+class CStatuses : public ITarvClient, public CRecorder<int> {
+public:
+    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status.interface()); }
+    void NotifyFloat(float) override {}
+};
+
 // Whether the last report is the given state.
 auto Reached(int state)
 {
@@ -104,7 +111,9 @@ protected:
 
     std::unique_ptr<CChild> StartDaemon()
     {
-        return std::make_unique<CChild>(std::vector<std::string>{TARV_BINARY, "-r", mRoot.Root()}, LogPath());
+        // On a station with WLAN hardware, in namespaces of its own.
+        return std::make_unique<CChild>(std::vector<std::string>{STATION_SANDBOX, TARV_BINARY, "-r", mRoot.Root()},
+                                        LogPath());
     }
     std::string LogPath() const { return mRoot.Root() + "tarv.log"; }
     std::string Log() const
@@ -139,6 +148,20 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
     EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Illegal);
     EXPECT_EQ(genCtrl->Disable().result(), ipc::MResult::Ok);
     ASSERT_TRUE(states->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
+
+    // Not enabled: every network service request is refused with its line.
+    {
+        auto refused = client.Get()->CreateClient<ITarv>("Tarv")->GetInterface();
+        EXPECT_FALSE(refused->ScanWlan().success());
+        EXPECT_FALSE(refused->Validate());
+        EXPECT_FALSE(refused->TriggerNotification(ipc::MNetInterfaces()));
+        const std::string log = Log();
+        for (const char* line : {"Illegal WLAN scan call: Tarv is not in enabled state",
+                                 "Illegal validation call: Tarv is not in enabled state",
+                                 "Illegal notification trigger call: Tarv is not in enabled state"}) {
+            EXPECT_THAT(log, testing::HasSubstr(line));
+        }
+    }
     EXPECT_EQ(genCtrl->Enable().result(), ipc::MResult::Ok);
 
     // The state notifications follow the requests; alive ticks start once enabled.
@@ -152,12 +175,30 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
                 testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
     EXPECT_EQ(genCtrl->GetState().state(), ipc::MState::Enabled);
 
-    // Until the network actions exist, the network service refuses every request.
-    auto tarv = client.Get()->CreateClient<ITarv>("Tarv")->GetInterface();
-    EXPECT_FALSE(tarv->ScanWlan().success());
+    // Enabled: the network service answers. Nothing changed, so validation
+    // fails; the station has no Ethernet, so the trigger fails but still
+    // notifies the WLAN station's status.
+    auto statuses = std::make_shared<CStatuses>();
+    auto tarv = client.Get()->CreateClient("Tarv", std::static_pointer_cast<ITarvClient>(statuses))->GetInterface();
+    // The service opens once the interfaces are enabled, shortly after the
+    // enabled state is reported.
+    ipc::MNetInterfaces accessPoint;
+    accessPoint.add_interfaces(ipc::EUap0);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!tarv->TriggerNotification(accessPoint) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
     EXPECT_FALSE(tarv->Validate());
-    EXPECT_FALSE(tarv->TriggerNotification(ipc::MNetInterfaces()));
-    EXPECT_THAT(Log(), testing::HasSubstr("Illegal validation call: Tarv is not in enabled state"));
+    ipc::MNetInterfaces interfaces;
+    interfaces.add_interfaces(ipc::EEth0);
+    interfaces.add_interfaces(ipc::EWlan0);
+    EXPECT_FALSE(tarv->TriggerNotification(interfaces));
+    EXPECT_TRUE(statuses->WaitUntil([](const std::vector<int>& values) {
+        return std::find(values.begin(), values.end(), ipc::EWlan0) != values.end();
+    })) << Log();
+    EXPECT_FALSE(tarv->ScanWlan().success()); // no WLAN handler in this build
+    EXPECT_THAT(Log(), testing::HasSubstr("Nothing has changed but validation call was called"));
+    EXPECT_THAT(Log(), testing::HasSubstr("Ethernet interface is not supported"));
 
     daemon->Signal(SIGINT);
     const auto status = daemon->WaitExit(10s);
@@ -198,6 +239,23 @@ TEST_F(Daemon, ClientsThatVanishMidRequestDoNotDisturbIt)
         return !values.empty() && values.back() == kAlive;
     }));
     EXPECT_EQ(genCtrl->GetState().state(), ipc::MState::Enabled);
+}
+
+TEST_F(Daemon, AConfigurationErrorAtStartLeadsToFatalErrorAfterTheFirstReport)
+{
+    mRoot.WriteFile("etc/config/settings.json", "{not json");
+    auto daemon = StartDaemon();
+    CRunningHost client(mRoot);
+    auto states = std::make_shared<CStates>();
+    auto control = client.Get()->CreateClient("TarvGenCtrl", states);
+    client.Start();
+    ASSERT_TRUE(control->WaitSubscribed(10s)) << Log();
+    // Every request is answered with the fatal-error state.
+    EXPECT_EQ(control->GetInterface()->Disable().result(), ipc::MResult::Ok);
+    ASSERT_TRUE(states->WaitUntil(Reached(ipc::MState::FatalError))) << Log();
+    EXPECT_EQ(control->GetInterface()->GetState().state(), ipc::MState::FatalError);
+    EXPECT_THAT(Log(), testing::Not(testing::HasSubstr("Initializing system's network")));
+    EXPECT_THAT(Log(), testing::HasSubstr("Config error occurred: "));
 }
 
 TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)

@@ -87,7 +87,6 @@ bool CTarvHsmActionHandler::InitializeNetwork()
             TLOG_ERROR("Connection handlers were not properly initialized");
             throw CTarvException();
         }
-        mRunCommand->Run("set -o pipefail", 5);
         const std::string hostname = PatchHostname();
         mHandlers.interfacesFileEditor->InitializeFile(hostname);
         mHandlers.ap->Initialize();

@@ -436,6 +436,24 @@ TEST_F(ActionHandler, DisableThenEnableWithinTwoSecondsKeepsThePollRunning)
     EXPECT_TRUE(handler->IsStatusPollRunning());
 }
 
+TEST_F(ActionHandler, StoppingTheWorkerThreadEndsEveryTimedCall)
+{
+    std::atomic<int> alive{0};
+    handler->mAliveCallback = [&] { ++alive; };
+    config->bools[InstallationComplete] = true;
+    Enable();
+    handler->IntStartAliveTimer();
+    handler->IntStopWorkerThread();
+    EXPECT_THAT(events.Take(), ElementsAre("IntStopWorkerThreadDone"));
+    const int ticks = alive;
+    station[ipc::EWlan0].SetConnected(true);
+    Advance(1h);
+    EXPECT_EQ(alive, ticks);
+    EXPECT_FALSE(handler->IsStatusPollRunning());
+    EXPECT_THAT(sink->Take(), ElementsAre());
+    EXPECT_THAT(station.journal->Take(), ElementsAre()); // the access point stays on
+}
+
 TEST_F(ActionHandler, TriggerNotifiesPresentInterfacesAndFailsForAbsentOnes)
 {
     config->bools[HwHasEthernet] = false;
