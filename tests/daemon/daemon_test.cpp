@@ -268,6 +268,68 @@ TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
     EXPECT_THAT(Log(), testing::HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
 }
 
+TEST_F(Daemon, TarvctlShowsStatusesSetsConfigurationAndMasksSecretsInItsReport)
+{
+    // Exit status and combined output of one tarvctl run.
+    int run = 0;
+    auto tarvctl = [&](std::vector<std::string> arguments) {
+        const std::string output = mRoot.Root() + "tarvctl" + std::to_string(++run) + ".log";
+        arguments.insert(arguments.begin(), {TARVCTL_BINARY, "--root", mRoot.Root()});
+        CChild child(arguments, output);
+        const auto status = child.WaitExit(20s);
+        std::stringstream text;
+        text << std::ifstream(output).rdbuf();
+        return std::make_pair(status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1, text.str());
+    };
+    auto daemon = StartDaemon();
+    CRunningHost client(mRoot);
+    auto states = std::make_shared<CStates>();
+    auto control = client.Get()->CreateClient("TarvGenCtrl", states);
+    client.Start();
+    ASSERT_TRUE(control->WaitSubscribed(10s)) << Log();
+    ASSERT_EQ(control->GetInterface()->Disable().result(), ipc::MResult::Ok);
+    ASSERT_TRUE(states->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
+    ASSERT_EQ(control->GetInterface()->Enable().result(), ipc::MResult::Ok);
+    ASSERT_TRUE(states->WaitUntil([](const std::vector<int>& values) {
+        return std::find(values.begin(), values.end(), ipc::MState::Enabled) != values.end();
+    })) << Log();
+
+    // The station has WLAN only: both of its interfaces report, Ethernet is an error.
+    std::pair<int, std::string> result;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        result = tarvctl({"--json", "status"});
+        if (result.first == 0) {
+            break;
+        }
+    }
+    EXPECT_EQ(result, std::make_pair(0, std::string(R"([{"connection":"not-set","interface":"EUap0"},)"
+                                                    R"({"connection":"not-set","interface":"EWlan0"}])"
+                                                    "\n")));
+    result = tarvctl({"notify", "eth0", "wlan0"});
+    EXPECT_EQ(result.first, 1);
+    EXPECT_EQ(result.second, "EWlan0 not-set\ntarvctl: some interfaces have no hardware (see tarv's log)\n");
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"notify", "eth1"},
+                                                                 {"config", "set", "hwinfo", "HwHasLte", "true"},
+                                                                 {"config", "set", "network", "TarvWlanEnable", "1"},
+                                                                 {"config", "get", "network", "NoSuchKey"}}) {
+        result = tarvctl(bad);
+        EXPECT_EQ(result.first, 1) << bad.back();
+        EXPECT_EQ(std::count(result.second.begin(), result.second.end(), '\n'), 1) << result.second;
+    }
+
+    // A secret is written for the daemon alone and never shown in the report.
+    EXPECT_EQ(tarvctl({"config", "set", "secrets", "WlanStaPassword", "hunter22"}).first, 0);
+    EXPECT_EQ(tarvctl({"config", "get", "secrets", "WlanStaPassword"}).second, "hunter22\n");
+    struct stat info {};
+    ASSERT_EQ(stat((mRoot.Root() + "etc/config/secrets.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    result = tarvctl({"--json", "report"});
+    EXPECT_EQ(result.first, 0);
+    EXPECT_THAT(result.second, testing::HasSubstr(R"("secrets":{"WlanStaPassword":"********"})"));
+    EXPECT_THAT(result.second, testing::HasSubstr(R"("state":"Enabled")"));
+    EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("hunter22")));
+}
+
 TEST_F(Daemon, TarvctlReportsAnAbsentDaemonInOneLine)
 {
     CChild tarvctl({TARVCTL_BINARY, "--root", mRoot.Root(), "state"}, mRoot.Root() + "tarvctl.log");
