@@ -258,6 +258,44 @@ TEST_F(Daemon, AConfigurationErrorAtStartLeadsToFatalErrorAfterTheFirstReport)
     EXPECT_THAT(Log(), testing::HasSubstr("Config error occurred: "));
 }
 
+TEST_F(Daemon, MainsLostShutsTheModemDownOnlyWhenLteIsInUse)
+{
+    class CBoardController : public IBoardControl {
+    public:
+        bool RebootRequest() override { return true; }
+    };
+    const std::string kLine = "Mainslost, LTE modem fast shutdown.";
+    for (const bool lteInUse : {false, true}) {
+        TestSupport::CTempDir root;
+        IpcTest::WriteConfiguration(root);
+        root.WriteFile("etc/config/hwinfo.json", std::string(R"({"HwHasWlan": true, "WlanApMacAddr": "02:00:00:00:01:01",
+            "WlanStaMacAddr": "02:00:00:00:01:02", "HwHasLte": )") + (lteInUse ? "true" : "false") + "}");
+        root.WriteFile("etc/config/network.json", R"({"TarvLteEnable": true})");
+        auto subscribers = std::make_shared<IpcTest::CSubscribers>();
+        CRunningHost board(root, subscribers);
+        auto controller = std::make_shared<CBoardController>();
+        board.Get()->AddService<IBoardControl>("BoardControl", controller);
+        board.Start();
+        const std::string logPath = root.Root() + "tarv.log";
+        CChild daemon({STATION_SANDBOX, TARV_BINARY, "-r", root.Root()}, logPath);
+        ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
+        controller->mMainsLostSender();
+        // The fast shutdown runs through the LTE handler's stand-in, which says so.
+        auto read = [&] {
+            std::stringstream text;
+            text << std::ifstream(logPath).rdbuf();
+            return text.str();
+        };
+        const auto deadline = std::chrono::steady_clock::now() + (lteInUse ? 10s : 500ms);
+        while (read().find("FastShutdown") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_EQ(read().find(kLine) != std::string::npos, lteInUse) << read();
+        daemon.Signal(SIGINT);
+        EXPECT_TRUE(daemon.WaitExit(10s).has_value());
+    }
+}
+
 TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
 {
     std::remove((mRoot.Root() + "etc/iipc.json").c_str());
