@@ -22,44 +22,38 @@ using testing::Return;
 
 namespace {
 
-class CEventRecorder : public IHsmInterface {
+// What was posted or sent, taken out by the test thread.
+template <typename T>
+class CList {
 public:
-    void PostEvent(std::shared_ptr<IHsmEvent> event) override
+    void Add(const T& value)
     {
         std::lock_guard lock(mMutex);
-        mEvents.push_back(event->GetName());
+        mValues.push_back(value);
     }
+    std::vector<T> Take()
+    {
+        std::lock_guard lock(mMutex);
+        return std::exchange(mValues, {});
+    }
+
+private:
+    std::mutex mMutex;
+    std::vector<T> mValues; // guarded by mMutex
+};
+
+class CEventRecorder : public IHsmInterface, public CList<std::string> {
+public:
+    void PostEvent(std::shared_ptr<IHsmEvent> event) override { Add(event->GetName()); }
     void Run() override {}
     void Stop() override {}
     bool IsRunning() const override { return true; }
-    std::vector<std::string> Take()
-    {
-        std::lock_guard lock(mMutex);
-        return std::exchange(mEvents, {});
-    }
-
-private:
-    std::mutex mMutex;
-    std::vector<std::string> mEvents; // guarded by mMutex
 };
 
-class CStatusSink : public ITarvClient {
+class CStatusSink : public ITarvClient, public CList<ipc::MNetStatus> {
 public:
-    void NotifyStatus(const ipc::MNetStatus& status) override
-    {
-        std::lock_guard lock(mMutex);
-        mStatuses.push_back(status);
-    }
+    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status); }
     void NotifyFloat(float) override {}
-    std::vector<ipc::MNetStatus> Take()
-    {
-        std::lock_guard lock(mMutex);
-        return std::exchange(mStatuses, {});
-    }
-
-private:
-    std::mutex mMutex;
-    std::vector<ipc::MNetStatus> mStatuses; // guarded by mMutex
 };
 
 class CNtp : public INtpManager {
@@ -232,21 +226,24 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
     struct SCase {
         std::map<EConfigKey, bool> bools;
         std::map<EConfigKey, std::string> strings;
+        std::string failing; // "eth0.Enable" clears the flag, "wlan0.!Disable" throws
         std::vector<std::string> journal;
         std::vector<std::string> posted;
     } cases[] = {
         {{{TarvEthEnable, true}, {TarvWlanEnable, true}, {TarvLteEnable, false}, {TarvPlcEnable, true}},
          {{TarvSsid, "net"}, {WlanStaPassword, "secret12"}},
+         "",
          {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "wlan0.Enable",
           "lte0.Disable", "plc0.Enable"},
          {"IntEnablingDone"}},
+        // A non-critical failure still enables the daemon.
+        {{{HwHasLte, false}, {HwHasPlc, false}}, {}, "eth0.Enable", {}, {"IntEnablingDone"}},
         // No SSID: the credentials are not applied, the WLAN switch still is.
-        {{{TarvWlanEnable, true}, {HwHasEthernet, false}, {HwHasLte, false}, {HwHasPlc, false}},
-         {{TarvSsid, ""}},
-         {"uap0.Enable", "wlan0.Enable"},
-         {"IntEnablingDone"}},
+        {{{HwHasEthernet, false}}, {{TarvSsid, ""}}, "", {"uap0.Enable", "wlan0.Enable"}, {"IntEnablingDone"}},
+        // A critical failure does not.
+        {{{TarvWlanEnable, false}}, {}, "wlan0.!Disable", {"uap0.Enable", "wlan0.Disable"}, {"IntError"}},
         // WLAN is required: nothing is touched.
-        {{{HwHasWlan, false}}, {}, {}, {"IntError"}},
+        {{{HwHasWlan, false}}, {}, "", {}, {"IntError"}},
     };
     for (auto& c : cases) {
         for (const auto& [key, value] : c.bools) {
@@ -255,26 +252,21 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
         for (const auto& [key, value] : c.strings) {
             config->strings[key] = value;
         }
+        if (!c.failing.empty()) {
+            const auto dot = c.failing.find('.');
+            const auto id = c.failing.substr(0, dot) == "eth0" ? ipc::EEth0 : ipc::EWlan0;
+            station[id].Fail(c.failing.substr(dot + 1));
+        }
+        handler->IntSetTarvNotEnabled();
         handler->IntEnableNetworks();
-        EXPECT_THAT(station.journal->Take(), ElementsAreArray(c.journal));
+        const auto journal = station.journal->Take();
+        if (!c.journal.empty()) {
+            EXPECT_THAT(journal, ElementsAreArray(c.journal));
+        }
         EXPECT_THAT(events.Take(), ElementsAreArray(c.posted));
+        EXPECT_EQ(handler->IsTarvEnabled(), c.posted.front() == "IntEnablingDone");
     }
-}
-
-TEST_F(ActionHandler, NonCriticalFailuresStillEnableCriticalOnesReportAnError)
-{
-    config->bools[TarvEthEnable] = true;
-    station[ipc::EEth0].Fail("Enable");
-    handler->IntEnableNetworks();
-    EXPECT_THAT(events.Take(), ElementsAre("IntEnablingDone"));
-    EXPECT_TRUE(handler->IsTarvEnabled());
     EXPECT_TRUE(log.Contains("Not all interfaces were enabled due to non critical errors"));
-
-    handler->IntSetTarvNotEnabled();
-    station[ipc::EWlan0].Fail("!Disable");
-    handler->IntEnableNetworks();
-    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
-    EXPECT_FALSE(handler->IsTarvEnabled());
 }
 
 TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)

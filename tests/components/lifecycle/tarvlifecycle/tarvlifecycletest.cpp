@@ -160,25 +160,6 @@ struct Lifecycle : ::testing::Test {
     }
 };
 
-TEST_F(Lifecycle, DisableEnableDisableThroughTheService)
-{
-    Start();
-    EXPECT_EQ(service->Enable().result(), ipc::MResult::Illegal); // before the first disable
-    ToEnabled();
-    EXPECT_EQ(State(), "Enabled");
-    EXPECT_EQ(alive, 1); // at once, then every 4 s
-
-    EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok); // again: state 3 again
-    EXPECT_EQ(service->Disable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(WaitForStates(5));
-    Settle();
-    EXPECT_EQ(State(), "Disabled");
-    Advance(12s);
-    EXPECT_EQ(alive, 1); // no alive while disabled
-    EXPECT_THAT(States(), ElementsAre(ipc::MState::Uninitialized, ipc::MState::Disabled, ipc::MState::Enabled,
-                                      ipc::MState::Enabled, ipc::MState::Disabled));
-}
-
 TEST_F(Lifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
 {
     hostnames->mFailuresAfterFirst = 2;
