@@ -106,6 +106,9 @@ bool CTarvHsmActionHandler::InitializeNetwork()
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Wrong data type was used in the configuration files");
     } catch (const CTarvException&) {
+    } catch (const std::exception& e) {
+        // Anything else escaping an action would end the machine, and the daemon with it.
+        TLOG_ERROR("Network initialisation failed: {}", e.what());
     }
     Post<TarvHsm::IntError>();
     return false;
@@ -211,6 +214,10 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
     } catch (const CTarvException&) {
         Post<TarvHsm::IntError>();
         return;
+    } catch (const std::exception& e) {
+        TLOG_ERROR("Status tracking could not start: {}", e.what());
+        Post<TarvHsm::IntError>();
+        return;
     }
     Post<TarvHsm::IntTarvIfInit>();
 }
@@ -225,6 +232,9 @@ void CTarvHsmActionHandler::IntEnableNetworks()
         TLOG_ERROR("Error while reading configuration files: Wrong data types present");
         Post<TarvHsm::IntError>();
     } catch (const CTarvException&) {
+        Post<TarvHsm::IntError>();
+    } catch (const std::exception& e) {
+        TLOG_ERROR("Enabling the interfaces failed: {}", e.what());
         Post<TarvHsm::IntError>();
     }
 }
@@ -492,6 +502,10 @@ void CTarvHsmActionHandler::IntDisableAll()
         Post<TarvHsm::IntError>();
         return;
     } catch (const CTarvException&) {
+        Post<TarvHsm::IntError>();
+        return;
+    } catch (const std::exception& e) {
+        TLOG_ERROR("Disabling the interfaces failed: {}", e.what());
         Post<TarvHsm::IntError>();
         return;
     }

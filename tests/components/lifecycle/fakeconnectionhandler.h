@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,8 @@ public:
         mStatus.set_connectionstate(connected ? ipc::MNetStatus::EConnected : ipc::MNetStatus::EDisconnected);
         mStatus.set_signalstrength(signalStrength);
     }
-    // "Enable" and the like clear ok; "!Enable" throws CTarvException.
+    // "Enable" and the like clear ok; "!Enable" throws CTarvException,
+    // "?Enable" another exception.
     void Fail(const std::string& operation)
     {
         std::lock_guard lock(mMutex);
@@ -99,6 +101,9 @@ private:
         std::lock_guard lock(mMutex);
         if (mFailing.contains("!" + operation)) {
             throw CTarvException();
+        }
+        if (mFailing.contains("?" + operation)) {
+            throw std::runtime_error("scripted failure");
         }
         if (mFailing.contains(operation)) {
             ok = false;

@@ -446,6 +446,15 @@ TEST_F(ActionHandler, StoppingTheWorkerThreadEndsEveryTimedCall)
     EXPECT_THAT(station.journal->Take(), ElementsAre()); // the access point stays on
 }
 
+TEST_F(ActionHandler, UnexpectedHandlerExceptionsAreErrorsOfTheLifecycle)
+{
+    station[ipc::EWlan0].Fail("?Disable");
+    handler->IntDisableAll();
+    handler->IntEnableNetworks();
+    EXPECT_THAT(events.Take(), ElementsAre("IntError", "IntError"));
+    EXPECT_TRUE(log.Contains("Disabling the interfaces failed: scripted failure"));
+}
+
 TEST_F(ActionHandler, TriggerNotifiesPresentInterfacesAndFailsForAbsentOnes)
 {
     config->bools[HwHasEthernet] = false;
