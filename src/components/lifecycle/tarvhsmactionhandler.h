@@ -74,7 +74,7 @@ public:
     // unless the configuration wants it on.
     void ScheduleApDisable();
 
-    // Whether the status poll runs (for the service side's status report).
+    // Whether the status poll runs. Only tests ask: the poll's delayed stop has no other visible effect.
     bool IsStatusPollRunning() { return mStatusTracker.IsPolling(); }
 
 private:
