@@ -22,8 +22,12 @@ echo "run: in another terminal:"
 echo "run:   $build/tools/tarvctl/tarvctl --root $root/ watch"
 echo "run:   $build/tools/tarvctl/tarvctl --root $root/ disable    # initialise, then:"
 echo "run:   $build/tools/tarvctl/tarvctl --root $root/ enable     # also: state, log-level [LEVEL]"
+# As root, in namespaces of its own with a station's WLAN links: initialising
+# sets the host name and MAC addresses, which must not reach this machine.
+sandbox=()
+if [[ $(id -u) == 0 ]]; then sandbox=(tests/daemon/station_sandbox.sh); fi
 set +e
-"$build/src/tarv" -v -r "$root/"
+"${sandbox[@]}" "$build/src/tarv" -v -r "$root/"
 rc=$?
 set -e
 echo "run: tarv exited with $rc"

@@ -1,19 +1,48 @@
 #include "src/tarv.h"
 
+#include "diagnostics/signalcatalogue.h"
+#include "platform/ipc/communicationexception.h"
+#include "platform/ipc/diagnosticssignal.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "src/absentntpmanager.h"
+#include "src/components/links/tarverrorhandler.h"
+#include "src/components/links/tarvnetlink.h"
+#include "src/components/system/hostnamemanager.h"
+#include "src/components/system/runcommand.h"
+#include "src/components/system/tarvdnsmanager.h"
+#include "src/components/system/tarvinterfacesfileeditor.h"
+#include "src/components/system/utility.h"
+#include "src/handlerset.h"
 #include "statemachines/utils/statemachinesutility.h"
-
 
 CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
 {
     CRootDir::Set(mRoot);
     TLOG_INFO("Tarv starting with root directory '{}'", mRoot);
 
+    auto onError = [this](const std::string& message) { OnConfigError(message); };
+    auto settings = QeConfig::Create("settings", onError);
+    auto hwinfo = QeConfig::CreateReadOnly("hwinfo", onError, true);
+    auto secrets = QeConfig::Create("secrets", onError);
+    auto network = QeConfig::Create("network", onError);
+    mConfig = std::make_shared<CTarvConfig>(settings, hwinfo, secrets, network);
+
+    auto runCommand = std::make_shared<CRunCommand>();
+    auto netlink = std::make_shared<CTarvNetlink>();
+    auto errorHandler = std::make_shared<CTarvErrorHandler>(runCommand, netlink);
+    auto interfacesFileEditor =
+        std::make_shared<CTarvInterfacesFileEditor>(runCommand, mConfig, "/etc/network/interfaces");
+    auto hostnameManager = std::make_shared<CHostnameManager>("/etc/hosts", "/etc/hostname");
+    auto lteDns = std::make_shared<CTarvDnsManager>(Tarv::kLte0, Tarv::kResolvConfDir, runCommand);
+    auto ethDns = std::make_shared<CTarvDnsManager>(Tarv::kEth0, Tarv::kResolvConfDir, runCommand);
+    auto ntpManager = std::make_shared<CAbsentNtpManager>();
+
     mHost = std::make_shared<AppCommunicationHost<GrpcBackend>>(mRoot + "etc/iipc.json");
     mProcessControlService = std::make_shared<CProcessControlService>();
     mTarvService = std::make_shared<CTarvService>();
-    mActionHandler = std::make_shared<CTarvHsmPlaceholderActionHandler>();
+    mActionHandler = std::make_shared<CTarvHsmActionHandler>(mConfig, mTarvService, runCommand, hostnameManager,
+                                                             ntpManager);
     mHsm = std::make_shared<CTarvHsm>(mActionHandler);
 
     mHost->AddService<IGenericControl>("TarvGenCtrl", mProcessControlService);
@@ -23,15 +52,51 @@ CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
     CDiagnosticsCommClient::Initialize(mHost);
     mBoardControl = mHost->CreateClient<IBoardControl>("BoardControl")->GetInterface();
 
+    mHandlers = MakeHandlerSet({mConfig, runCommand, netlink, errorHandler, interfacesFileEditor, hostnameManager,
+                                ethDns, lteDns, mBoardControl});
+    mActionHandler->SetHandlers(mHandlers);
+
     ConnectIStatemachine();
     ConnectITarvServices();
     ConnectIBoardControl();
+
+    // An error reported while the sources were opened waited for the
+    // diagnostics client and the machine: the daemon starts into FatalError.
+    bool pending = false;
+    {
+        std::lock_guard lock(mConfigErrorMutex);
+        mServicesRegistered = true;
+        pending = mConfigErrorPending;
+        mConfigErrorPending = false;
+    }
+    if (pending) {
+        ReportFatalConfigError();
+    }
 }
 
 CTarv::~CTarv()
 {
     // Only reached without Run's orderly stop when construction or Run failed.
     StopHost();
+}
+
+void CTarv::OnConfigError(const std::string& message)
+{
+    TLOG_ERROR("Config error occurred: {}", message);
+    {
+        std::lock_guard lock(mConfigErrorMutex);
+        if (!mServicesRegistered) {
+            mConfigErrorPending = true;
+            return;
+        }
+    }
+    ReportFatalConfigError();
+}
+
+void CTarv::ReportFatalConfigError()
+{
+    CDiagnosticsSignal<bool>(&Signals::kInvalidConfigValueError).Send(true);
+    mHsm->PostEvent(std::make_shared<TarvHsm::IntFatalError>());
 }
 
 // The daemon's own wiring logs its requests and state reports at info level.
@@ -41,35 +106,85 @@ void CTarv::ConnectIStatemachine()
                            StatemachinesUtility::kDaemonWiring);
 }
 
-// Until the network actions exist the daemon is never "enabled" for the
-// network service: every request gets its guard error and a refusal.
+// The handlers hold the action handler weakly: the service outlives nothing
+// it was built from, and a request arriving during shutdown is refused.
 void CTarv::ConnectITarvServices()
 {
-    mTarvService->mScanWlanHandler = [] {
+    std::weak_ptr<CTarvHsmActionHandler> weakActions = mActionHandler;
+    auto enabledActions = [weakActions]() -> std::shared_ptr<CTarvHsmActionHandler> {
+        auto actions = weakActions.lock();
+        return actions && actions->IsTarvEnabled() ? actions : nullptr;
+    };
+    mTarvService->mScanWlanHandler = [enabledActions, scanner = mHandlers.wlanControl] {
         TLOG_FUNCTION_OF(CTarv);
         ipc::MScanWlan reply;
-        TLOG_ERROR("Illegal WLAN scan call: Tarv is not in enabled state");
-        reply.set_success(false);
+        if (!enabledActions()) {
+            TLOG_ERROR("Illegal WLAN scan call: Tarv is not in enabled state");
+            reply.set_success(false);
+            return reply;
+        }
+        try {
+            reply = scanner->ScanWlan();
+        } catch (...) {
+            TLOG_ERROR("Scan returned unkown Error");
+            reply = ipc::MScanWlan();
+            reply.set_success(false);
+        }
         return reply;
     };
-    mTarvService->mValidateHandler = [] {
+    mTarvService->mValidateHandler = [enabledActions, config = mConfig] {
         TLOG_FUNCTION_OF(CTarv);
-        TLOG_ERROR("Illegal validation call: Tarv is not in enabled state");
-        return false;
+        const auto actions = enabledActions();
+        if (!actions) {
+            TLOG_ERROR("Illegal validation call: Tarv is not in enabled state");
+            return false;
+        }
+        try {
+            // The client wrote its change before asking: make sure it has
+            // reached the change record.
+            QeConfig::SyncChanges();
+            bool ok = true;
+            actions->UpdateInterfaces(config->CheckChanges(), ok);
+            return ok;
+        } catch (const QeConfig::CInvalidConfig& e) {
+            TLOG_ERROR("Config files formatting error: {}", e.what());
+            return false;
+        }
     };
-    mTarvService->mTriggerHandler = [](const ipc::MNetInterfaces&) {
+    mTarvService->mTriggerHandler = [enabledActions](const ipc::MNetInterfaces& interfaces) {
         TLOG_FUNCTION_OF(CTarv);
-        TLOG_ERROR("Illegal notification trigger call: Tarv is not in enabled state");
+        const auto actions = enabledActions();
+        if (!actions) {
+            TLOG_ERROR("Illegal notification trigger call: Tarv is not in enabled state");
+            return false;
+        }
+        try {
+            return actions->TriggerStatusNotification(interfaces);
+        } catch (const QeConfig::CInvalidConfig& e) {
+            TLOG_ERROR("Config files formatting error: {}", e.what());
+        } catch (const Rpc::CommunicationException& e) {
+            TLOG_ERROR("Failed to send notification. Error: '{}'.", e.what());
+        }
         return false;
     };
 }
 
-// The cellular fast shutdown on mains loss arrives with the LTE handler;
-// until then a mains-lost notification has nothing to act on.
+// On mains loss the modem is powered down quickly, before the supply fails.
 void CTarv::ConnectIBoardControl() const
 {
     TLOG_FUNCTION();
-    mBoardControl->SetMainsLostHandler([] {});
+    mBoardControl->SetMainsLostHandler([config = mConfig, lte = mHandlers.lteControl] {
+        try {
+            if (!config->GetBool(HwHasLte) || !config->GetBool(TarvLteEnable)) {
+                return;
+            }
+        } catch (const std::exception& e) {
+            TLOG_ERROR("Mains lost: cannot read the LTE configuration: {}", e.what());
+            return;
+        }
+        TLOG_WARN("Mainslost, LTE modem fast shutdown.");
+        lte->FastShutdown();
+    });
 }
 
 void CTarv::Run()

@@ -47,9 +47,10 @@ cat > "$root/etc/iipc.json" <<'JSON'
 }
 JSON
 
-# The private network namespace keeps the host's interfaces out of reach.
+# Private namespaces with a station's WLAN links keep the host's interfaces
+# and host name out of reach (the daemon sets the host name when it initialises).
 netns=()
-if [[ ${FOOTPRINT_NETNS:-1} == 1 ]]; then netns=(unshare --net --); fi
+if [[ ${FOOTPRINT_NETNS:-1} == 1 ]]; then netns=(tests/daemon/station_sandbox.sh); fi
 "${netns[@]}" "$tarv" -r "$root/" >"$root/tarv.log" 2>&1 &
 pid=$!
 

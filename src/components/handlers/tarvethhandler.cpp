@@ -7,6 +7,9 @@
 #include "src/components/system/utility.h"
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string_view>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -15,7 +18,6 @@
 namespace {
 
 constexpr std::chrono::seconds kEthStateTimeout{3};
-constexpr unsigned kGatewayRetries = 5;
 
 } // namespace
 
@@ -25,12 +27,13 @@ CTarvEthHandler::CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::share
                                  std::shared_ptr<ITarvNetlink> netlink,
                                  std::shared_ptr<IHostnameManager> hostnameManager,
                                  std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock,
-                                 std::shared_ptr<IHostSystem> hostSystem)
+                                 std::shared_ptr<IHostSystem> hostSystem, std::string routeTablePath)
     : CTarvConnectionHandlerBase(ipc::EEth0, std::move(config), std::move(runCommand), std::move(errorHandler),
                                  HwHasEthernet, kEthStateTimeout, std::move(netlink), &Signals::kEthState,
                                  std::move(clock), std::move(hostSystem)),
       mInterfacesFileEditor(std::move(interfacesFileEditor)), mHostnameManager(std::move(hostnameManager)),
-      mDnsManager(std::move(dnsManager)), mResolvConfPath(Tarv::kResolvConfDir + Tarv::kEth0 + ".udhcpc")
+      mDnsManager(std::move(dnsManager)), mResolvConfPath(Tarv::kResolvConfDir + Tarv::kEth0 + ".udhcpc"),
+      mRouteTablePath(std::move(routeTablePath))
 {
 }
 
@@ -75,18 +78,48 @@ void CTarvEthHandler::GetGateway(ipc::MNetStatus& status)
 {
     TLOG_FUNCTION();
     ipc::MNetStatus_MNetProperties* properties = status.mutable_properties();
-    // Gateway column of this interface's first default route (destination
-    // 00000000, flags up and gateway), in the kernel's host byte order.
-    const SCommandResult result = mRunCommand->Run(
-        "cat /proc/net/route | awk '{if (($1 == \"" + mInterfaceName +
-            "\") && ($2 == \"00000000\") && ($4 == \"0003\")) print $3;}' | awk 'NR==1 {print $0}'",
-        kGatewayRetries);
-    if (result.exitCode == 0 && !result.output.empty()) {
-        properties->set_defaultgateway(HexIpToIntIp(result.output));
-        return;
+    // Read directly: the status poll asks every second, and a shell
+    // pipeline would cost far more than the query itself.
+    std::ifstream file(mRouteTablePath);
+    if (file.is_open()) {
+        std::stringstream text;
+        text << file.rdbuf();
+        if (const auto column = GatewayColumn(text.str(), mInterfaceName)) {
+            properties->set_defaultgateway(HexIpToIntIp(*column));
+            return;
+        }
     }
     TLOG_TRACE("Could not get default gateway");
     properties->set_defaultgateway("0.0.0.0");
+}
+
+std::optional<std::string> CTarvEthHandler::GatewayColumn(const std::string& routeTable,
+                                                          const std::string& interfaceName)
+{
+    std::size_t lineStart = 0;
+    while (lineStart < routeTable.size()) {
+        std::size_t lineEnd = routeTable.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = routeTable.size();
+        }
+        std::vector<std::string_view> fields;
+        std::size_t at = lineStart;
+        while (at < lineEnd && fields.size() < 4) {
+            at = routeTable.find_first_not_of(" \t", at);
+            if (at == std::string::npos || at >= lineEnd) {
+                break;
+            }
+            std::size_t end = routeTable.find_first_of(" \t", at);
+            end = end == std::string::npos || end > lineEnd ? lineEnd : end;
+            fields.emplace_back(routeTable.data() + at, end - at);
+            at = end;
+        }
+        if (fields.size() == 4 && fields[0] == interfaceName && fields[1] == "00000000" && fields[3] == "0003") {
+            return std::string(fields[2]);
+        }
+        lineStart = lineEnd + 1;
+    }
+    return std::nullopt;
 }
 
 std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)

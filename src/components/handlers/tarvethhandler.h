@@ -21,7 +21,16 @@ public:
                     std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
                     std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<IHostnameManager> hostnameManager,
                     std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock = IClock::Steady(),
-                    std::shared_ptr<IHostSystem> hostSystem = nullptr);
+                    std::shared_ptr<IHostSystem> hostSystem = nullptr, std::string routeTablePath = kRouteTablePath);
+
+    // The kernel's IPv4 route table.
+    static inline const std::string kRouteTablePath = "/proc/net/route";
+
+    // The gateway column of the interface's first default route with the
+    // flags "up" and "gateway" (destination 00000000, flags 0003) in a route
+    // table's text; nothing when there is none. Fields are separated by
+    // blanks and tabs, and compared as text.
+    static std::optional<std::string> GatewayColumn(const std::string& routeTable, const std::string& interfaceName);
 
     void Enable(bool& ok) override;
     void Disable(bool& ok) override;
@@ -45,6 +54,7 @@ private:
     const std::shared_ptr<IHostnameManager> mHostnameManager;
     const std::shared_ptr<ITarvDnsManager> mDnsManager;
     const std::string mResolvConfPath;
+    const std::string mRouteTablePath;
     std::mutex mRouteLogMutex;
     // The gateway text last refused, while the table still shows it.
     std::optional<std::string> mLastUnreadableGateway; // guarded by mRouteLogMutex

@@ -1,10 +1,9 @@
 // SIGINT handling of the daemon: the lifecycle machine ends on an interrupt,
 // and what remains afterwards (signal disposition, late requests) is safe.
 
-#include "platform/worker/manualclock.h"
 #include "src/interruptwatcher.h"
 #include "src/machinerunner.h"
-#include "statemachines/tarvhsmplaceholderactionhandler.h"
+#include "tests/statemachines/lifecycle/recordinghandler.h"
 #include "statemachines/utils/statemachinesutility.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +30,8 @@ void (*SigintDisposition())(int)
 
 TEST(MachineRunner, SigintEndsTheMachineThenRestoresTheSignalAndRefusesLateRequests)
 {
-    auto handler = std::make_shared<CTarvHsmPlaceholderActionHandler>(std::make_shared<CManualClock>());
+    auto handler = std::make_shared<CRecordingHandler>();
+    handler->mComplete = true;
     auto machine = std::make_shared<CTarvHsm>(handler);
     CMachineRunner runner;
     std::thread running([&] { runner.Run(*machine); });

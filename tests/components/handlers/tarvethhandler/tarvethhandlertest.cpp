@@ -22,9 +22,28 @@ using ::testing::StrictMock;
 
 namespace {
 
-const std::string kRouteCommand =
-    "cat /proc/net/route | awk '{if (($1 == \"eth0\") && ($2 == \"00000000\") && ($4 == \"0003\")) print $3;}' | "
-    "awk 'NR==1 {print $0}'";
+const std::string kRouteHeader =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+
+// The shell pipeline the status query used to run for the gateway, on a file.
+std::string PipelineGateway(const std::string& path)
+{
+    const std::string command = "cat " + path +
+                                " | awk '{if (($1 == \"eth0\") && ($2 == \"00000000\") && ($4 == \"0003\")) print $3;}'"
+                                " | awk 'NR==1 {print $0}'";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe)) {
+            output += buffer;
+        }
+        pclose(pipe);
+    }
+    if (!output.empty() && output.back() == '\n') {
+        output.pop_back();
+    }
+    return output;
+}
 
 class EthHandlerTest : public ::testing::Test {
 protected:
@@ -42,7 +61,7 @@ protected:
     std::unique_ptr<CTarvEthHandler> MakeHandler()
     {
         return std::make_unique<CTarvEthHandler>(config, runner, errorHandler, editor, netlink, hostname, dns, clock,
-                                                 host);
+                                                 host, root.Root() + "proc/net/route");
     }
 
     // One status query that finds eth0 in the given operational state.
@@ -54,11 +73,17 @@ protected:
         EXPECT_CALL(*netlink, DeleteExternalNetlinkPointers(FakeSocket(), FakeLink()));
     }
 
-    // One status query that finds eth0 up, this route table and these resolvers.
-    void ExpectUpStatus(SCommandResult route = {0, ""}, const std::vector<std::string>& servers = {})
+    // One status query that finds eth0 up, a default route through this
+    // gateway column (none for "", no route table for nullopt) and these resolvers.
+    void ExpectUpStatus(std::optional<std::string> gateway = "", const std::vector<std::string>& servers = {})
     {
         ExpectLink(Tarv::kOperStateUp);
-        EXPECT_CALL(*runner, Run(kRouteCommand, 5u)).WillOnce(Return(route));
+        std::remove((root.Root() + "proc/net/route").c_str());
+        if (gateway) {
+            const std::string route =
+                gateway->empty() ? "" : "eth0\t00000000\t" + *gateway + "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
+            root.WriteFile("proc/net/route", kRouteHeader + route);
+        }
         std::queue<std::string> queue;
         for (const auto& server : servers) {
             queue.push(server);
@@ -89,15 +114,15 @@ using Signals = std::vector<std::pair<int, int>>;
 TEST_F(EthHandlerTest, ConnectedStatusCarriesAddressGatewayAndFirstTwoDnsServers)
 {
     struct SCase {
-        SCommandResult route;
+        std::optional<std::string> route;
         std::vector<std::string> servers;
         std::string gateway, primary, secondary;
     };
     const SCase cases[] = {
-        {{0, "0101A8C0"}, {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, "192.168.1.1", "10.0.0.1", "10.0.0.2"},
+        {"0101A8C0", {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, "192.168.1.1", "10.0.0.1", "10.0.0.2"},
         // No default route and no resolver file: zero addresses.
-        {{0, ""}, {}, "0.0.0.0", "0.0.0.0", "0.0.0.0"},
-        {{1, "cat: /proc/net/route: No such file or directory"}, {"10.0.0.1"}, "0.0.0.0", "10.0.0.1", "0.0.0.0"},
+        {"", {}, "0.0.0.0", "0.0.0.0", "0.0.0.0"},
+        {std::nullopt, {"10.0.0.1"}, "0.0.0.0", "10.0.0.1", "0.0.0.0"},
     };
     config->bools[TarvEthDhcpEnable] = false;
     auto handler = MakeHandler();
@@ -123,12 +148,12 @@ TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQuery)
 {
     config->bools[TarvEthDhcpEnable] = false;
     auto handler = MakeHandler();
-    for (const std::string text : {"zz", "", " ", "1FFFFFFFF", "-1", "FFFFFFFFFFFFFFFFFFFF", "\x1b[2J"}) {
+    for (const std::string text : {"zz", "1FFFFFFFF", "-1", "FFFFFFFFFFFFFFFFFFFF", "\x1b[2J"}) {
         SCOPED_TRACE(text);
         log.Clear();
         // The status poll sees the same table twice: one error line.
         for (int poll = 0; poll < 2; ++poll) {
-            ExpectUpStatus({0, text.empty() ? "\t" : text});
+            ExpectUpStatus(text);
             ipc::MNetStatus status;
             ASSERT_NO_THROW(status = handler->GetStatus());
             EXPECT_EQ(status.properties().defaultgateway(), "0.0.0.0");
@@ -136,13 +161,40 @@ TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQuery)
         EXPECT_EQ(log.Texts(Log::error).size(), 1u);
     }
     // Parsing stops at the first character that is no hex digit, as before.
-    ExpectUpStatus({0, "FE01A8C0 trailing"});
+    ExpectUpStatus("FE01A8C0zz");
     EXPECT_EQ(handler->GetStatus().properties().defaultgateway(), "192.168.1.254");
     // A table that turns bad again is reported again.
     log.Clear();
-    ExpectUpStatus({0, "zz"});
+    ExpectUpStatus("zz");
     handler->GetStatus();
     EXPECT_EQ(log.Texts(Log::error).size(), 1u);
+}
+
+TEST_F(EthHandlerTest, GatewayFromTheRouteTableMatchesTheShellPipelineItReplaces)
+{
+    const std::string d = "eth0\t00000000\t";
+    const std::string tail = "\t0\t0\t0\t00000000\t0\t0\t0\n";
+    const std::string tables[] = {
+        "",
+        kRouteHeader,
+        kRouteHeader + d + "0101A8C0\t0003" + tail,
+        kRouteHeader + "wlan0\t00000000\t0101A8C0\t0003" + tail,
+        kRouteHeader + d + "0101A8C0\t0001" + tail,               // no gateway flag
+        kRouteHeader + d + "0101A8C0\t3" + tail,                  // flags compared as text
+        kRouteHeader + "eth0\t0001A8C0\t0101A8C0\t0003" + tail, // not a default route
+        kRouteHeader + d + "0201A8C0\t0003" + tail + d + "0301A8C0\t0003" + tail, // the first one
+        kRouteHeader + "eth0:1\t00000000\t0101A8C0\t0003" + tail,
+        kRouteHeader + "  eth0   00000000 \t 0401A8C0  0003  0 0\n",  // blanks and tabs mixed
+        kRouteHeader + d + "0501A8C0\t0003\r\n",                   // a carriage return is part of the field
+        kRouteHeader + d + "0601A8C0\t0003",                       // no final newline
+        kRouteHeader + d + "0701A8C0\n" + d + "0801A8C0\t0003\n", // a short line first
+    };
+    const std::string path = root.Root() + "route";
+    for (const std::string& table : tables) {
+        SCOPED_TRACE(table);
+        root.WriteFile("route", table);
+        EXPECT_EQ(CTarvEthHandler::GatewayColumn(table, "eth0").value_or(""), PipelineGateway(path));
+    }
 }
 
 TEST_F(EthHandlerTest, DownLinkHasNoPropertiesAndRenewsWhenItComesBack)

@@ -1,13 +1,14 @@
-// The lifecycle running for real: machine on its own thread, placeholder
-// actions on their worker, requests and notifications through the
-// process-control service, time from a manual clock.
+// The lifecycle running for real: machine on its own thread, the actions on
+// their worker with scripted handlers, requests and notifications through
+// the process-control service, time from a manual clock.
 
-#include "statemachines/tarvhsm.h"
-#include "statemachines/tarvhsmplaceholderactionhandler.h"
-#include "statemachines/utils/statemachinesutility.h"
-#include "platform/worker/manualclock.h"
 #include "platform/ipc/requestdeadline.h"
+#include "platform/worker/manualclock.h"
+#include "src/components/lifecycle/tarvhsmactionhandler.h"
 #include "src/processcontrolservice.h"
+#include "statemachines/tarvhsm.h"
+#include "statemachines/utils/statemachinesutility.h"
+#include "tests/components/lifecycle/fakeconnectionhandler.h"
 #include "tests/support/logcapture.h"
 
 #include <gmock/gmock.h>
@@ -31,33 +32,54 @@ struct SProbeTag {
 };
 using Probe = CHsmEvent<SProbeTag, 0>;
 
-// Placeholder whose recovery fails a given number of times.
-class CTestActions : public CTarvHsmPlaceholderActionHandler {
+// Host name manager whose first calls after the initial one fail, so that
+// recovery attempts (each sets the host name again) can be made to fail.
+class CHostnames : public IHostnameManager {
 public:
-    explicit CTestActions(const std::shared_ptr<IClock>& clock)
-        : CWorker("testactions", clock), CTarvHsmPlaceholderActionHandler(clock)
+    std::optional<std::string> GetHostname() override { return "station"; }
+    bool SetHostname(const std::string&) override
     {
+        const int call = mCalls++;
+        return call == 0 || call > mFailuresAfterFirst;
     }
+    // Calls after the initial one: the recovery attempts.
+    int Reinitialisations() const { return std::max(0, mCalls.load() - 1); }
 
-    void IntReinitialize() override
-    {
-        ++mReinitialisations;
-        if (mRecoveryFailures > 0) {
-            --mRecoveryFailures;
-            CancelRecovery();
-            Post<TarvHsm::IntError>();
-            return;
-        }
-        CTarvHsmPlaceholderActionHandler::IntReinitialize();
-    }
-
-    std::atomic<int> mRecoveryFailures{0};
-    std::atomic<int> mReinitialisations{0};
+    std::atomic<int> mCalls{0};
+    std::atomic<int> mFailuresAfterFirst{0};
 };
 
-struct PlaceholderLifecycle : ::testing::Test {
+class CNtp : public INtpManager {
+public:
+    bool Initialize() override { return true; }
+    void StartNtpd() override {}
+};
+
+class CSink : public ITarvClient {
+public:
+    void NotifyStatus(const ipc::MNetStatus&) override {}
+    void NotifyFloat(float) override {}
+};
+
+std::shared_ptr<HandlerMocks::CFakeConfig> WlanOnlyStation()
+{
+    auto config = std::make_shared<HandlerMocks::CFakeConfig>();
+    config->bools[HwHasWlan] = true;
+    config->strings[Hostname] = "station";
+    config->strings[WlanApMacAddr] = "02:00:00:00:00:01";
+    config->strings[WlanStaMacAddr] = "02:00:00:00:00:02";
+    return config;
+}
+
+struct Lifecycle : ::testing::Test {
     std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
-    std::shared_ptr<CTestActions> handler = std::make_shared<CTestActions>(clock);
+    std::shared_ptr<HandlerMocks::CFakeConfig> config = WlanOnlyStation();
+    LifecycleFakes::SFakeStation station{config};
+    std::shared_ptr<CHostnames> hostnames = std::make_shared<CHostnames>();
+    std::shared_ptr<testing::NiceMock<HandlerMocks::MockRunCommand>> commands =
+        std::make_shared<testing::NiceMock<HandlerMocks::MockRunCommand>>();
+    std::shared_ptr<CTarvHsmActionHandler> handler = std::make_shared<CTarvHsmActionHandler>(
+        config, std::make_shared<CSink>(), commands, hostnames, std::make_shared<CNtp>(), clock);
     std::shared_ptr<CTarvHsm> hsm = std::make_shared<CTarvHsm>(handler);
     std::shared_ptr<CProcessControlService> service = std::make_shared<CProcessControlService>();
     TestSupport::CLogCapture log;
@@ -68,8 +90,10 @@ struct PlaceholderLifecycle : ::testing::Test {
     std::atomic<int> alive{0};
     std::thread runner;
 
-    PlaceholderLifecycle()
+    Lifecycle()
     {
+        handler->SetHandlers(station.Set());
+        ON_CALL(*commands, Run(testing::_, testing::_)).WillByDefault(testing::Return(SCommandResult{0, ""}));
         service->mStateSender = [this](const ipc::MState& state) {
             std::lock_guard lock(mutex);
             states.push_back(state.state());
@@ -84,7 +108,7 @@ struct PlaceholderLifecycle : ::testing::Test {
         runner = std::thread([this] { hsm->Run(); });
     }
 
-    ~PlaceholderLifecycle() override
+    ~Lifecycle() override
     {
         if (runner.joinable()) {
             hsm->PostEvent(std::make_shared<TarvHsm::IntTerminate>());
@@ -136,28 +160,9 @@ struct PlaceholderLifecycle : ::testing::Test {
     }
 };
 
-TEST_F(PlaceholderLifecycle, DisableEnableDisableThroughTheService)
+TEST_F(Lifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
 {
-    Start();
-    EXPECT_EQ(service->Enable().result(), ipc::MResult::Illegal); // before the first disable
-    ToEnabled();
-    EXPECT_EQ(State(), "Enabled");
-    EXPECT_EQ(alive, 1); // at once, then every 4 s
-
-    EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok); // again: state 3 again
-    EXPECT_EQ(service->Disable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(WaitForStates(5));
-    Settle();
-    EXPECT_EQ(State(), "Disabled");
-    Advance(12s);
-    EXPECT_EQ(alive, 1); // no alive while disabled
-    EXPECT_THAT(States(), ElementsAre(ipc::MState::Uninitialized, ipc::MState::Disabled, ipc::MState::Enabled,
-                                      ipc::MState::Enabled, ipc::MState::Disabled));
-}
-
-TEST_F(PlaceholderLifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
-{
-    handler->mRecoveryFailures = 2;
+    hostnames->mFailuresAfterFirst = 2;
     Start();
     service->Disable();
     ASSERT_TRUE(WaitForStates(2));
@@ -169,7 +174,7 @@ TEST_F(PlaceholderLifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
     const std::vector<std::pair<IClock::duration, int>> steps{{5s, 1}, {9s, 1}, {1s, 2}, {19s, 2}, {1s, 3}};
     for (const auto& [advance, attempts] : steps) {
         Advance(advance);
-        EXPECT_EQ(handler->mReinitialisations, attempts);
+        EXPECT_EQ(hostnames->Reinitialisations(), attempts);
         EXPECT_EQ(State(), attempts < 3 ? "Recovering" : "Disabled");
     }
 
@@ -177,12 +182,12 @@ TEST_F(PlaceholderLifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
     hsm->PostEvent(std::make_shared<TarvHsm::IntError>());
     Settle();
     Advance(5s);
-    EXPECT_EQ(handler->mReinitialisations, 4);
+    EXPECT_EQ(hostnames->Reinitialisations(), 4);
     EXPECT_EQ(State(), "Disabled");
     EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok);
 }
 
-TEST_F(PlaceholderLifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetries)
+TEST_F(Lifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetries)
 {
     Start();
     ToEnabled();
@@ -196,7 +201,7 @@ TEST_F(PlaceholderLifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetrie
     // The retry armed in Error must not go on firing into FatalError.
     log.Clear();
     Advance(10min);
-    EXPECT_EQ(handler->mReinitialisations, 0);
+    EXPECT_EQ(hostnames->Reinitialisations(), 0);
     EXPECT_FALSE(log.ContainsSubstring("IntRecoveryDone"));
 
     EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok); // answered with the fatal-error state
@@ -205,7 +210,7 @@ TEST_F(PlaceholderLifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetrie
                                       ipc::MState::Error, ipc::MState::FatalError, ipc::MState::FatalError));
 }
 
-TEST_F(PlaceholderLifecycle, ARequestWhoseClientGaveUpNeverTakesEffect)
+TEST_F(Lifecycle, ARequestWhoseClientGaveUpNeverTakesEffect)
 {
     {
         // Still queued when its deadline passes: refused, and dropped later.
@@ -224,7 +229,7 @@ TEST_F(PlaceholderLifecycle, ARequestWhoseClientGaveUpNeverTakesEffect)
     EXPECT_EQ(States().back(), ipc::MState::Disabled);
 }
 
-TEST_F(PlaceholderLifecycle, ReportsStopOnceTheServiceIsReleased)
+TEST_F(Lifecycle, ReportsStopOnceTheServiceIsReleased)
 {
     service->mStateSender = nullptr; // would throw if it were still called
     service->mAliveSender = nullptr;

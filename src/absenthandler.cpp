@@ -1,0 +1,68 @@
+#include "src/absenthandler.h"
+
+#include "diagnostics/signalcatalogue.h"
+#include "platform/log/log.h"
+
+CAbsentHandler::CAbsentHandler(ipc::EIfName interfaceId, std::shared_ptr<ITarvConfig> config)
+    : CTarvConnectionHandlerBase(interfaceId, std::move(config), nullptr, nullptr, HwHasWlan, std::chrono::seconds(1),
+                                 nullptr, &Signals::kWlanLinkState)
+{
+}
+
+void CAbsentHandler::Refuse(const char* operation) const
+{
+    TLOG_WARN("{}: {} is not supported by this build", GetInterfaceName(), operation);
+}
+
+// A switch that cannot be carried out is a non-critical failure: the
+// station keeps its other interfaces.
+void CAbsentHandler::Enable(bool& ok)
+{
+    Refuse("Enable");
+    ok = false;
+}
+
+void CAbsentHandler::Disable(bool& ok)
+{
+    Refuse("Disable");
+    ok = false;
+}
+
+ipc::MNetStatus CAbsentHandler::GetStatus()
+{
+    ipc::MNetStatus status;
+    status.set_interface(GetInterfaceId());
+    status.set_connectionstate(ipc::MNetStatus::ENotSet);
+    return status;
+}
+
+void CAbsentHandler::SetIfProperties(bool& ok)
+{
+    Refuse("SetIfProperties");
+    ok = false;
+}
+
+void CAbsentHandler::SetDns(bool& ok)
+{
+    Refuse("SetDns");
+    ok = false;
+}
+
+void CAbsentHandler::SetCredentialsAndEnable(bool& ok)
+{
+    Refuse("SetCredentialsAndEnable");
+    ok = false;
+}
+
+ipc::MScanWlan CAbsentHandler::ScanWlan()
+{
+    Refuse("ScanWlan");
+    ipc::MScanWlan reply;
+    reply.set_success(false);
+    return reply;
+}
+
+void CAbsentHandler::FastShutdown()
+{
+    Refuse("FastShutdown");
+}

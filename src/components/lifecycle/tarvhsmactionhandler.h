@@ -1,0 +1,108 @@
+#pragma once
+// The daemon's lifecycle actions: initialising the system's network (host
+// name, interfaces file, MAC addresses), enabling the configured interfaces,
+// applying configuration changes, disabling, status tracking while enabled,
+// and the recovery retries after an error. Actions run on the machine's
+// thread and report by posting events; timed calls run on this object's own
+// worker thread.
+
+#include "platform/ipc/itarvclient.h"
+#include "platform/worker/iclock.h"
+#include "src/components/config/itarvconfig.h"
+#include "src/components/lifecycle/tarvhandlerset.h"
+#include "src/components/lifecycle/tarvstatustracker.h"
+#include "src/components/system/ihostnamemanager.h"
+#include "src/components/system/intpmanager.h"
+#include "src/components/system/iruncommand.h"
+#include "statemachines/hsmalive.h"
+#include "statemachines/recoverybackoff.h"
+#include "statemachines/tarvhsmactionhandlerbase.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CTarvHsmActionHandler : public CHsmAlive<CTarvHsmActionHandlerBase> {
+public:
+    static constexpr std::chrono::minutes kApEnabledTime{15};
+    // After a disable the status poll runs on this long, so the clients see
+    // the interfaces go down.
+    static constexpr std::chrono::seconds kPollStopDelay{2};
+    static constexpr std::size_t kMaxHostnameLength = 32;
+    static constexpr std::size_t kProductSnLength = 13;
+    static inline const std::string kHostnamePrefix = "EV-Charger-";
+
+    // Starts the handler's worker on the clock.
+    CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<ITarvClient> statusSink,
+                          std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<IHostnameManager> hostnameManager,
+                          std::shared_ptr<INtpManager> ntpManager, std::shared_ptr<IClock> clock = IClock::Steady());
+    // Stops the worker before the members its calls use go away.
+    ~CTarvHsmActionHandler() override;
+
+    // Called once before the machine runs; read-only afterwards.
+    void SetHandlers(STarvHandlerSet handlers);
+
+    void IntDisableAll() override;
+    void IntEnableNetworks() override;
+    void IntHandleError() override;
+    void IntInitializeNetwork() override;
+    void IntInitializeNtp() override;
+    void IntReinitialize() override;
+    void IntSetTarvEnabled() override;
+    void IntSetTarvNotEnabled() override;
+    void IntStartNtpd() override;
+    void IntStopRecovery() override;
+    void IntStopWorkerThread() override;
+
+    // True from the end of a successful enabling until Enabled is left. Any thread.
+    bool IsTarvEnabled() const { return mEnabled.load(); }
+    // Applies changed configuration keys to the handlers; clears ok on a
+    // non-critical failure. Any thread; calls are serialised.
+    void UpdateInterfaces(const std::vector<EConfigKey>& keys, bool& ok);
+    // Sends the current status of each named interface; false when one of
+    // them has no hardware. Rpc::CommunicationException passes to the caller.
+    bool TriggerStatusNotification(const ipc::MNetInterfaces& interfaces);
+
+    // The host name to use, set on the system. Throws CTarvException.
+    std::string PatchHostname();
+    // Sets the MAC address of the interface unless it has it. Throws CTarvException.
+    void SetMacAddrs(const std::string& interfaceName, const std::string& macAddress);
+    // Keeps the access point on for kApEnabledTime, then switches it off
+    // unless the configuration wants it on.
+    void ScheduleApDisable();
+
+    // Whether the status poll runs. Only tests ask: the poll's delayed stop has no other visible effect.
+    bool IsStatusPollRunning() { return mStatusTracker.IsPolling(); }
+
+private:
+    // False when IntError was posted.
+    bool InitializeNetwork();
+    void EnableNetworks();
+    // False when a critical failure was reported (IntError posted).
+    bool UpdateInterfacesOrReportError(const std::vector<EConfigKey>& keys, bool& ok);
+    void ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok);
+    void EnableOrDisable(CTarvConnectionHandlerBase& handler, EConfigKey key, bool& ok);
+    void DisableApAfterTimeout();
+    // Posts IntError; from the worker a missing machine is only logged.
+    void PostErrorFromWorker() const;
+
+    const std::shared_ptr<ITarvConfig> mConfig;
+    const std::shared_ptr<ITarvClient> mStatusSink;
+    const std::shared_ptr<IRunCommand> mRunCommand;
+    const std::shared_ptr<IHostnameManager> mHostnameManager;
+    const std::shared_ptr<INtpManager> mNtpManager;
+    // Written once by SetHandlers before the machine runs, read-only afterwards.
+    STarvHandlerSet mHandlers;
+    CTarvStatusTracker mStatusTracker;
+
+    // Serialises the application of configuration changes (validation
+    // requests of several clients, the enabling action, the disabling action).
+    std::recursive_mutex mUpdateMutex;
+    CWorker::CallHandle mApDisableCall;      // guarded by mUpdateMutex
+    CWorker::CallHandle mDelayedCancelCall;  // machine thread only
+    CRecoveryBackoff mRecovery;              // machine thread only
+    std::atomic<bool> mEnabled{false};
+};

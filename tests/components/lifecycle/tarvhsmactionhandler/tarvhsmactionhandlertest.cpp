@@ -1,0 +1,543 @@
+// The lifecycle actions against scripted handlers, a scripted command runner
+// and a manual clock; posted events are recorded instead of dispatched.
+
+#include "src/components/lifecycle/tarvhsmactionhandler.h"
+
+#include "platform/ipc/diagnosticscommclient.h"
+#include "platform/worker/manualclock.h"
+#include "tests/components/lifecycle/fakeconnectionhandler.h"
+#include "tests/support/logcapture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+using LifecycleFakes::SFakeStation;
+using testing::_;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using testing::Return;
+
+namespace {
+
+// What was posted or sent, taken out by the test thread.
+template <typename T>
+class CList {
+public:
+    void Add(const T& value)
+    {
+        std::lock_guard lock(mMutex);
+        mValues.push_back(value);
+    }
+    std::vector<T> Take()
+    {
+        std::lock_guard lock(mMutex);
+        return std::exchange(mValues, {});
+    }
+
+private:
+    std::mutex mMutex;
+    std::vector<T> mValues; // guarded by mMutex
+};
+
+class CEventRecorder : public IHsmInterface, public CList<std::string> {
+public:
+    void PostEvent(std::shared_ptr<IHsmEvent> event) override { Add(event->GetName()); }
+    void Run() override {}
+    void Stop() override {}
+    bool IsRunning() const override { return true; }
+};
+
+class CStatusSink : public ITarvClient, public CList<ipc::MNetStatus> {
+public:
+    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status); }
+    void NotifyFloat(float) override {}
+};
+
+class CNtp : public INtpManager {
+public:
+    bool Initialize() override { return true; }
+    void StartNtpd() override {}
+};
+
+struct ActionHandler : testing::Test {
+    std::shared_ptr<HandlerMocks::CFakeConfig> config = std::make_shared<HandlerMocks::CFakeConfig>();
+    SFakeStation station{config};
+    std::shared_ptr<CStatusSink> sink = std::make_shared<CStatusSink>();
+    std::shared_ptr<testing::NiceMock<HandlerMocks::MockRunCommand>> runner =
+        std::make_shared<testing::NiceMock<HandlerMocks::MockRunCommand>>();
+    std::shared_ptr<testing::NiceMock<HandlerMocks::MockHostnameManager>> hostname =
+        std::make_shared<testing::NiceMock<HandlerMocks::MockHostnameManager>>();
+    std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
+    std::shared_ptr<CTarvHsmActionHandler> handler;
+    CEventRecorder events;
+    TestSupport::CLogCapture log;
+    std::mutex signalMutex;
+    std::vector<std::string> connectivity; // guarded by signalMutex
+
+    ActionHandler()
+    {
+        config->bools = {{HwHasWlan, true}, {HwHasEthernet, true}, {HwHasLte, true}, {HwHasPlc, true}};
+        config->strings = {{Hostname, "station-1"}, {ProductSn, "00-00-000-000"}};
+        ON_CALL(*runner, Run(_, _)).WillByDefault(Return(SCommandResult{0, ""}));
+        ON_CALL(*hostname, SetHostname(_)).WillByDefault(Return(true));
+        handler = std::make_shared<CTarvHsmActionHandler>(config, sink, runner, hostname, std::make_shared<CNtp>(),
+                                                          clock);
+        handler->SetHandlers(station.Set());
+        handler->SetHsmInterface(&events);
+        CDiagnosticsCommClient::SetSink([this](const CDiagnosticsCommClient::SSample& sample) {
+            if (sample.identifier == Signals::kConnectivityStatusChanged.GetIdentifier()) {
+                std::lock_guard lock(signalMutex);
+                connectivity.push_back(std::get<std::string>(sample.value));
+            }
+            return true;
+        });
+    }
+    ~ActionHandler() override
+    {
+        handler->Stop();
+        CDiagnosticsCommClient::SetSink(nullptr);
+    }
+
+    void Advance(IClock::duration d)
+    {
+        clock->Advance(d);
+        handler->Sync();
+    }
+    std::vector<std::string> TakeConnectivity()
+    {
+        std::lock_guard lock(signalMutex);
+        return std::exchange(connectivity, {});
+    }
+    // Enabled with the status poll running, everything recorded so far dropped.
+    void Enable()
+    {
+        handler->IntSetTarvEnabled();
+        handler->IntEnableNetworks();
+        handler->Sync();
+        events.Take();
+        sink->Take();
+        station.journal->Take();
+    }
+};
+
+TEST_F(ActionHandler, HostNameFromTheConfigurationOrGeneratedFromTheSerialNumber)
+{
+    const std::string generated = "EV-Charger-00-00-000-000";
+    struct SCase {
+        std::string configured;
+        std::string serial;
+        std::string expected; // empty: refused
+    } cases[] = {
+        {std::string(32, 'a'), "00-00-000-000", std::string(32, 'a')},
+        {std::string(33, 'a'), "00-00-000-000", generated},
+        {"", "00-00-000-000", generated},
+        // Not host names at all: they would land in /etc/hosts and command lines.
+        {"bad name", "00-00-000-000", generated},
+        {"host\nname", "00-00-000-000", generated},
+        {"a;reboot", "00-00-000-000", generated},
+        {"", "00-00-000-00", ""},
+    };
+    for (const auto& c : cases) {
+        config->strings[Hostname] = c.configured;
+        config->strings[ProductSn] = c.serial;
+        if (c.expected.empty()) {
+            EXPECT_THROW(handler->PatchHostname(), CTarvException) << c.serial;
+            EXPECT_TRUE(log.Contains("Could not generate hostname, wrong ProductSn length: 12 Expected: 13"));
+            continue;
+        }
+        EXPECT_CALL(*hostname, SetHostname(c.expected)).WillOnce(Return(true));
+        EXPECT_EQ(handler->PatchHostname(), c.expected) << c.configured;
+        EXPECT_EQ(log.Contains("Invalid hostname value in the config files. Using default value: " + generated),
+                  c.expected == generated)
+            << c.configured;
+        log.Clear();
+    }
+    config->strings[ProductSn] = "00-00-000-000";
+    EXPECT_CALL(*hostname, SetHostname(_)).WillOnce(Return(false));
+    EXPECT_THROW(handler->PatchHostname(), CTarvException);
+}
+
+TEST_F(ActionHandler, MacAddressIsSetOnlyWhenItDiffersAndIsWellFormed)
+{
+    struct SCase {
+        bool exists;
+        std::string wanted;
+        std::string shown; // empty: sysfs is not read
+        int ifconfigExit;  // -1: ifconfig must not run
+        bool throws;
+    } cases[] = {
+        {true, "02:00:00:00:00:01", "02:00:00:00:00:01", -1, false},
+        {true, "02:AB:00:00:00:01", "02:ab:00:00:00:01", 0, false}, // case differs: set again
+        {true, "02:00:00:00:00:01", "02:00:00:00:00:02", 1, true},
+        {true, "", "", -1, true},
+        {true, "02:00:00:00:00:01;reboot", "", -1, true},
+        {false, "02:00:00:00:00:01", "", -1, true},
+    };
+    for (const auto& c : cases) {
+        testing::Mock::VerifyAndClearExpectations(runner.get());
+        EXPECT_CALL(*station.errorHandler, DoesIfExist("eth0")).WillOnce(Return(c.exists));
+        if (c.shown.empty()) {
+            EXPECT_CALL(*runner, Run(_, _)).Times(0);
+        } else {
+            EXPECT_CALL(*runner, Run("cat /sys/class/net/eth0/address", 0)).WillOnce(Return(SCommandResult{0, c.shown}));
+        }
+        if (c.ifconfigExit != -1) {
+            EXPECT_CALL(*runner, Run("ifconfig eth0 hw ether " + c.wanted, 5))
+                .WillOnce(Return(SCommandResult{c.ifconfigExit, ""}));
+        }
+        if (c.throws) {
+            EXPECT_THROW(handler->SetMacAddrs("eth0", c.wanted), CTarvException) << c.wanted;
+        } else {
+            EXPECT_NO_THROW(handler->SetMacAddrs("eth0", c.wanted)) << c.wanted;
+        }
+    }
+}
+
+TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReportsAnError)
+{
+    config->strings[WlanApMacAddr] = "02:00:00:00:00:01";
+    config->strings[WlanStaMacAddr] = "02:00:00:00:00:02";
+    config->strings[EthMacAddr] = "02:00:00:00:00:03";
+    config->strings[PlcMacAddr] = "02:00:00:00:00:04";
+    EXPECT_CALL(*runner, Run(_, _)).Times(testing::AnyNumber());
+    EXPECT_CALL(*station.editor, InitializeFile("station-1")).Times(2);
+    for (const char* name : {"uap0", "wlan0", "eth0", "plc0"}) {
+        EXPECT_CALL(*runner, Run("cat /sys/class/net/" + std::string(name) + "/address", 0));
+        EXPECT_CALL(*runner, Run(testing::StartsWith("ifconfig " + std::string(name) + " hw ether 02:00"), 5));
+    }
+    handler->IntInitializeNetwork();
+    EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Initialize", "lte0.Initialize", "plc0.Initialize"));
+    EXPECT_THAT(events.Take(), ElementsAre("IntInitializingDone"));
+
+    // A missing interface stops initialisation with an error.
+    testing::Mock::VerifyAndClearExpectations(runner.get());
+    EXPECT_CALL(*station.errorHandler, DoesIfExist(_)).Times(testing::AnyNumber());
+    EXPECT_CALL(*station.errorHandler, DoesIfExist("wlan0")).WillOnce(Return(false));
+    handler->IntInitializeNetwork();
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+    EXPECT_TRUE(log.Contains("wlan0 is supported but it does not exist"));
+}
+
+TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
+{
+    struct SCase {
+        std::map<EConfigKey, bool> bools;
+        std::map<EConfigKey, std::string> strings;
+        std::string failing; // "eth0.Enable" clears the flag, "wlan0.!Disable" throws
+        std::vector<std::string> journal;
+        std::vector<std::string> posted;
+    } cases[] = {
+        {{{TarvEthEnable, true}, {TarvWlanEnable, true}, {TarvLteEnable, false}, {TarvPlcEnable, true}},
+         {{TarvSsid, "net"}, {WlanStaPassword, "secret12"}},
+         "",
+         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "wlan0.Enable",
+          "lte0.Disable", "plc0.Enable"},
+         {"IntEnablingDone"}},
+        // A non-critical failure still enables the daemon.
+        {{{HwHasLte, false}, {HwHasPlc, false}}, {}, "eth0.Enable", {}, {"IntEnablingDone"}},
+        // No SSID: the credentials are not applied, the WLAN switch still is.
+        {{{HwHasEthernet, false}}, {{TarvSsid, ""}}, "", {"uap0.Enable", "wlan0.Enable"}, {"IntEnablingDone"}},
+        // A critical failure does not.
+        {{{TarvWlanEnable, false}}, {}, "wlan0.!Disable", {"uap0.Enable", "wlan0.Disable"}, {"IntError"}},
+        // WLAN is required: nothing is touched.
+        {{{HwHasWlan, false}}, {}, "", {}, {"IntError"}},
+    };
+    for (auto& c : cases) {
+        for (const auto& [key, value] : c.bools) {
+            config->bools[key] = value;
+        }
+        for (const auto& [key, value] : c.strings) {
+            config->strings[key] = value;
+        }
+        if (!c.failing.empty()) {
+            const auto dot = c.failing.find('.');
+            const auto id = c.failing.substr(0, dot) == "eth0" ? ipc::EEth0 : ipc::EWlan0;
+            station[id].Fail(c.failing.substr(dot + 1));
+        }
+        handler->IntSetTarvNotEnabled();
+        handler->IntEnableNetworks();
+        const auto journal = station.journal->Take();
+        if (!c.journal.empty()) {
+            EXPECT_THAT(journal, ElementsAreArray(c.journal));
+        }
+        EXPECT_THAT(events.Take(), ElementsAreArray(c.posted));
+        EXPECT_EQ(handler->IsTarvEnabled(), c.posted.front() == "IntEnablingDone");
+    }
+    EXPECT_TRUE(log.Contains("Not all interfaces were enabled due to non critical errors"));
+}
+
+TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)
+{
+    config->bools[TarvEthEnable] = true;
+    config->bools[TarvApEnable] = false;
+    struct SCase {
+        std::vector<EConfigKey> keys;
+        std::vector<std::string> journal;
+        bool ok;
+    } cases[] = {
+        {{TarvEthIpv4Addr, TarvEthIpv4Netmask}, {"eth0.SetIfProperties"}, true},
+        {{TarvDnsAuto, TarvPreferredDnsServerAddr, TarvAlternativeDnsServerAddr}, {"eth0.SetDns"}, true},
+        // Enabling the WLAN connects with the new credentials itself.
+        {{TarvWlanEnable, TarvSsid, WlanStaPassword}, {"wlan0.Disable"}, true},
+        {{TarvSsid, WlanStaPassword, TarvWlanIpv4Addr, TarvWlanDhcpEnable},
+         {"wlan0.SetCredentialsAndEnable", "wlan0.SetIfProperties"},
+         true},
+        {{TarvEthEnable, TarvApEnable, TarvPlcEnable}, {"eth0.Enable", "uap0.Disable", "plc0.Disable"}, true},
+        {{HwHasWlan, WlanApPassword, TarvLteSimPin, NtpServer1}, {}, true},
+        {{}, {}, false},
+    };
+    for (const auto& c : cases) {
+        bool ok = true;
+        handler->UpdateInterfaces(c.keys, ok);
+        EXPECT_THAT(station.journal->Take(), ElementsAreArray(c.journal)) << c.journal.size();
+        EXPECT_EQ(ok, c.ok);
+    }
+    EXPECT_TRUE(log.Contains("Nothing has changed but validation call was called"));
+
+    // The LTE switch needs the LTE hardware.
+    config->bools[HwHasLte] = false;
+    bool ok = true;
+    handler->UpdateInterfaces({TarvLteEnable}, ok);
+    EXPECT_THAT(station.journal->Take(), ElementsAre());
+}
+
+TEST_F(ActionHandler, AccessPointGoesOffAfterFifteenMinutesUnlessConfiguredOn)
+{
+    config->bools[InstallationComplete] = true;
+    config->bools[TarvApEnable] = true;
+    handler->IntEnableNetworks();
+    station.journal->Take();
+    Advance(15min);
+    EXPECT_THAT(station.journal->Take(), ElementsAre()); // configured on: stays on
+
+    config->bools[TarvApEnable] = false;
+    handler->ScheduleApDisable();
+    Advance(14min);
+    EXPECT_THAT(station.journal->Take(), ElementsAre());
+    Advance(1min);
+    EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Disable"));
+
+    // A failed disable is reported to the lifecycle instead of ending the daemon.
+    events.Take();
+    station[ipc::EUap0].Fail("Disable");
+    handler->ScheduleApDisable();
+    Advance(15min);
+    EXPECT_TRUE(log.Contains("Could not disable AP after timeout"));
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+    station[ipc::EUap0].Fail("!Disable");
+    handler->ScheduleApDisable();
+    Advance(15min);
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+}
+
+TEST_F(ActionHandler, PollNotifiesRealChangesOnly)
+{
+    station[ipc::EWlan0].SetConnected(true, -70);
+    Enable();
+    struct SCase {
+        bool connected;
+        int signalStrength;
+        bool notified;
+    } steps[] = {
+        {true, -65, false}, // 5 below the notified -70
+        {true, -64, true},  // 6: notified, -64 stored
+        {true, -60, false},
+        {false, -60, true},
+        {false, -60, false},
+    };
+    for (const auto& s : steps) {
+        station[ipc::EWlan0].SetConnected(s.connected, s.signalStrength);
+        Advance(1s);
+        const auto sent = sink->Take();
+        ASSERT_EQ(sent.size(), s.notified ? 1u : 0u) << s.signalStrength;
+        if (s.notified) {
+            EXPECT_EQ(sent[0].signalstrength(), s.signalStrength);
+        }
+    }
+}
+
+TEST_F(ActionHandler, FlappingLinkGivesSixEventsThenOneWarningThenQuietUntilAnHourPasses)
+{
+    Enable();
+    const std::string others = "EUap0,EEth0,ELte0,EPlc0";
+    for (int change = 1; change <= 9; ++change) {
+        station[ipc::EWlan0].SetConnected(change % 2 == 1);
+        Advance(1s);
+    }
+    std::vector<std::string> expected;
+    for (int change = 1; change <= 6; ++change) {
+        expected.push_back(change % 2 == 1 ? "Connected net interfaces EWlan0 Disconnected net interfaces " + others
+                                           : "Connected net interfaces None Disconnected net interfaces EUap0,EEth0,"
+                                             "EWlan0,ELte0,EPlc0");
+    }
+    expected.push_back("Unstable connection detected on EWlan0, stopped logging EWlan0 network changes for at "
+                       "least the following 1 hour.");
+    EXPECT_THAT(TakeConnectivity(), ElementsAreArray(expected));
+    EXPECT_EQ(log.Count("Event not triggered because EWlan0 connection is deemed unstable."), 2u);
+
+    // Each change restarts the hour; only an hour without changes resets.
+    Advance(59min);
+    station[ipc::EWlan0].SetConnected(false);
+    Advance(1s);
+    Advance(59min);
+    EXPECT_THAT(TakeConnectivity(), ElementsAre());
+    Advance(1min);
+    station[ipc::EWlan0].SetConnected(true);
+    Advance(1s);
+    EXPECT_EQ(TakeConnectivity().size(), 1u);
+}
+
+TEST_F(ActionHandler, TechnologyChangeIsReportedAndCriticalPollFailureIsAnError)
+{
+    ipc::MNetStatus lte;
+    lte.set_interface(ipc::ELte0);
+    lte.mutable_lteinfo()->set_technology("LTE");
+    station[ipc::ELte0].SetStatus(lte);
+    Enable();
+    lte.mutable_lteinfo()->set_technology("NB-IoT");
+    station[ipc::ELte0].SetStatus(lte);
+    Advance(1s);
+    EXPECT_THAT(TakeConnectivity(), ElementsAre("Mobile technology type changed from LTE to NB-IoT"));
+
+    station[ipc::ELte0].Fail("GetStatus");
+    Advance(1s);
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+}
+
+TEST_F(ActionHandler, DisableThenEnableWithinTwoSecondsKeepsThePollRunning)
+{
+    Enable();
+    handler->IntDisableAll();
+    EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Disable", "wlan0.Disable", "lte0.Disable", "plc0.Disable"));
+    EXPECT_THAT(events.Take(), ElementsAre("IntDisablingDone"));
+    Advance(1s);
+    handler->IntSetTarvEnabled();
+    Advance(5s);
+    EXPECT_TRUE(handler->IsStatusPollRunning());
+
+    // Without a new enable the poll ends 2 s after the disable.
+    handler->IntDisableAll();
+    Advance(1s);
+    EXPECT_TRUE(handler->IsStatusPollRunning());
+    Advance(1s);
+    EXPECT_FALSE(handler->IsStatusPollRunning());
+    handler->IntSetTarvEnabled();
+    EXPECT_TRUE(handler->IsStatusPollRunning());
+}
+
+TEST_F(ActionHandler, StoppingTheWorkerThreadEndsEveryTimedCall)
+{
+    std::atomic<int> alive{0};
+    handler->mAliveCallback = [&] { ++alive; };
+    config->bools[InstallationComplete] = true;
+    Enable();
+    handler->IntStartAliveTimer();
+    handler->IntStopWorkerThread();
+    EXPECT_THAT(events.Take(), ElementsAre("IntStopWorkerThreadDone"));
+    const int ticks = alive;
+    station[ipc::EWlan0].SetConnected(true);
+    Advance(1h);
+    EXPECT_EQ(alive, ticks);
+    EXPECT_FALSE(handler->IsStatusPollRunning());
+    EXPECT_THAT(sink->Take(), ElementsAre());
+    EXPECT_THAT(station.journal->Take(), ElementsAre()); // the access point stays on
+}
+
+TEST_F(ActionHandler, UnexpectedHandlerExceptionsAreErrorsOfTheLifecycle)
+{
+    station[ipc::EWlan0].Fail("?Disable");
+    handler->IntDisableAll();
+    handler->IntEnableNetworks();
+    EXPECT_THAT(events.Take(), ElementsAre("IntError", "IntError"));
+    EXPECT_TRUE(log.Contains("Disabling the interfaces failed: scripted failure"));
+}
+
+TEST_F(ActionHandler, TriggerNotifiesPresentInterfacesAndFailsForAbsentOnes)
+{
+    config->bools[HwHasEthernet] = false;
+    ipc::MNetInterfaces request;
+    for (const auto id : {ipc::EWlan0, ipc::EEth0, ipc::EIfName(9), ipc::EPlc0}) {
+        request.add_interfaces(id);
+    }
+    EXPECT_FALSE(handler->TriggerStatusNotification(request));
+    std::vector<int> sent;
+    for (const auto& status : sink->Take()) {
+        sent.push_back(status.interface());
+    }
+    EXPECT_THAT(sent, ElementsAre(ipc::EWlan0, ipc::EPlc0));
+    EXPECT_TRUE(log.Contains("Ethernet interface is not supported"));
+    EXPECT_TRUE(log.Contains("Unknown interface"));
+}
+
+// Handler and sink that take no lock: a lock shared by the machine's thread
+// and the worker would order their accesses to the tracked statuses and
+// hide a race from ThreadSanitizer.
+class CLockFreeHandler : public CTarvConnectionHandlerBase {
+public:
+    CLockFreeHandler(ipc::EIfName id, std::shared_ptr<ITarvConfig> config)
+        : CTarvConnectionHandlerBase(id, std::move(config), nullptr, nullptr, HwHasWlan, 1s, nullptr,
+                                     &Signals::kWlanLinkState)
+    {
+    }
+    void Enable(bool&) override {}
+    void Disable(bool&) override {}
+    void SendDiagSignals() override {}
+    void SendExtendedDiagSignals() override {}
+    ipc::MNetStatus GetStatus() override
+    {
+        ipc::MNetStatus status;
+        status.set_interface(GetInterfaceId());
+        status.set_signalstrength(mQueries.fetch_add(1, std::memory_order_relaxed) % 2 * 10); // a change each time
+        return status;
+    }
+
+private:
+    std::atomic<int> mQueries{0};
+};
+
+class CCountingSink : public ITarvClient {
+public:
+    void NotifyStatus(const ipc::MNetStatus&) override { mCount.fetch_add(1, std::memory_order_relaxed); }
+    void NotifyFloat(float) override {}
+    std::atomic<int> mCount{0};
+};
+
+// The machine's thread enabling and disabling while the worker polls: the
+// tracked statuses must never be touched by both (checked under ThreadSanitizer).
+TEST_F(ActionHandler, DisableEnableCyclesRaceNothingWithThePoll)
+{
+    auto racing = std::make_shared<CTarvHsmActionHandler>(config, std::make_shared<CCountingSink>(), runner, hostname,
+                                                          std::make_shared<CNtp>(), clock);
+    STarvHandlerSet set = station.Set();
+    set.ap = std::make_shared<CLockFreeHandler>(ipc::EUap0, config);
+    set.wlan = std::make_shared<CLockFreeHandler>(ipc::EWlan0, config);
+    set.eth = std::make_shared<CLockFreeHandler>(ipc::EEth0, config);
+    set.lte = std::make_shared<CLockFreeHandler>(ipc::ELte0, config);
+    set.plc = std::make_shared<CLockFreeHandler>(ipc::EPlc0, config);
+    racing->SetHandlers(set);
+    racing->SetHsmInterface(&events);
+    racing->IntSetTarvEnabled();
+    std::atomic<bool> stop{false};
+    std::thread ticker([&] {
+        while (!stop) {
+            clock->Advance(500ms);
+            std::this_thread::yield();
+        }
+    });
+    // Mostly enabling again within the 2 s after a disable, when the poll goes on.
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        if (cycle % 100 == 0) {
+            racing->IntDisableAll();
+        }
+        racing->IntSetTarvEnabled();
+    }
+    stop = true;
+    ticker.join();
+    EXPECT_TRUE(racing->IsStatusPollRunning());
+    racing->Stop();
+}
+
+} // namespace
