@@ -104,7 +104,10 @@ case "$action" in
   smoke)
     need_emulator
     [[ -x "$host_build_dir/tools/tarvctl/tarvctl" ]] || scripts/build.sh "$host_build_dir" -- tarvctl
-    tests/packaging/smoke.sh "$qemu" "$build_dir/src/tarv" "$host_build_dir/tools/tarvctl/tarvctl"
+    # The daemon initialises the station's network (host name, addresses):
+    # it runs under the emulator inside the same sandbox as the native test.
+    tests/packaging/smoke.sh "tests/daemon/station_sandbox.sh $qemu" "$build_dir/src/tarv" \
+      "$host_build_dir/tools/tarvctl/tarvctl"
     ;;
   *) die "unknown action '$action'; use deps, build, test or smoke" ;;
 esac

@@ -1,7 +1,38 @@
 #include "src/handlerset.h"
 
-#include "src/absenthandler.h"
+#include "platform/serial/serial.h"
+#include "platform/sysfs/sysfsaccess.h"
+#include "platform/sysfs/sysfsgpio.h"
+#include "platform/wifiscan/tarvwifiscan.h"
+#include "src/components/handlers/tarvaphandler.h"
 #include "src/components/handlers/tarvethhandler.h"
+#include "src/components/handlers/tarvltehandler.h"
+#include "src/components/handlers/tarvplchandler.h"
+#include "src/components/handlers/tarvwlanhandler.h"
+#include "src/components/ltemodem/athandler.h"
+#include "src/components/ltemodem/modem.h"
+#include "src/components/ltemodem/modemstatemachine.h"
+#include "src/components/ltemodem/modemstatemachineimpl.h"
+#include "src/components/wlan/wpasupplicanthandler.h"
+
+namespace {
+
+// The modem's serial device, as its driver names it.
+constexpr const char* kModemDevice = "/dev/ttyATSERIAL2";
+
+std::shared_ptr<CTarvLteHandler> MakeLteHandler(const SHandlerParts& parts)
+{
+    auto sysfs = std::make_shared<CSysfsAccess>();
+    auto modem = std::make_shared<Modem::CModem>(
+        parts.config, std::make_unique<CAtHandler>(std::make_unique<CSerial>(kModemDevice)),
+        std::make_unique<CSysfsGpio>(Modem::CModem::kPowerKeyGpio, sysfs),
+        std::make_unique<CSysfsGpio>(Modem::CModem::kFastShutdownGpio, sysfs));
+    auto machine = std::make_unique<CModemStateMachine>(std::make_unique<CModemStateMachineImpl>(modem));
+    return std::make_shared<CTarvLteHandler>(parts.config, parts.runCommand, parts.errorHandler, parts.netlink, modem,
+                                             std::move(machine), parts.lteDnsManager, parts.boardControl);
+}
+
+} // namespace
 
 STarvHandlerSet MakeHandlerSet(const SHandlerParts& parts)
 {
@@ -9,10 +40,8 @@ STarvHandlerSet MakeHandlerSet(const SHandlerParts& parts)
     set.errorHandler = parts.errorHandler;
     set.interfacesFileEditor = parts.interfacesFileEditor;
 
-    // Not in this build yet: each stand-in is replaced by the real handler
-    // (and, for WLAN and LTE, the control interface it implements).
-    auto ap = std::make_shared<CAbsentHandler>(ipc::EUap0, parts.config);
-    set.ap = ap;
+    set.ap = std::make_shared<CTarvApHandler>(parts.config, parts.runCommand, parts.errorHandler, parts.netlink,
+                                              parts.hostnameManager);
 
     auto eth = std::make_shared<CTarvEthHandler>(parts.config, parts.runCommand, parts.errorHandler,
                                                  parts.interfacesFileEditor, parts.netlink, parts.hostnameManager,
@@ -20,14 +49,18 @@ STarvHandlerSet MakeHandlerSet(const SHandlerParts& parts)
     set.eth = eth;
     set.ethControl = eth;
 
-    auto wlan = std::make_shared<CAbsentHandler>(ipc::EWlan0, parts.config);
+    auto wlan = std::make_shared<CTarvWlanHandler>(parts.config, parts.runCommand, parts.errorHandler,
+                                                   parts.interfacesFileEditor, parts.netlink,
+                                                   std::make_shared<CTarvWifiScan>(), parts.hostnameManager,
+                                                   std::make_shared<CWpaSupplicantHandler>());
     set.wlan = wlan;
     set.wlanControl = wlan;
 
-    auto lte = std::make_shared<CAbsentHandler>(ipc::ELte0, parts.config);
+    auto lte = MakeLteHandler(parts);
     set.lte = lte;
     set.lteControl = lte;
 
-    set.plc = std::make_shared<CAbsentHandler>(ipc::EPlc0, parts.config);
+    set.plc = std::make_shared<CTarvPlcHandler>(parts.config, parts.runCommand, parts.errorHandler,
+                                                parts.interfacesFileEditor, parts.netlink);
     return set;
 }

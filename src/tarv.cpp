@@ -5,7 +5,7 @@
 #include "platform/ipc/diagnosticssignal.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
-#include "src/absentntpmanager.h"
+#include "src/components/time/ntpmanager.h"
 #include "src/components/links/tarverrorhandler.h"
 #include "src/components/links/tarvnetlink.h"
 #include "src/components/system/hostnamemanager.h"
@@ -36,7 +36,7 @@ CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
     auto hostnameManager = std::make_shared<CHostnameManager>("/etc/hosts", "/etc/hostname");
     auto lteDns = std::make_shared<CTarvDnsManager>(Tarv::kLte0, Tarv::kResolvConfDir, runCommand);
     auto ethDns = std::make_shared<CTarvDnsManager>(Tarv::kEth0, Tarv::kResolvConfDir, runCommand);
-    auto ntpManager = std::make_shared<CAbsentNtpManager>();
+    auto ntpManager = std::make_shared<CNtpManager>(mConfig, runCommand);
 
     mHost = std::make_shared<AppCommunicationHost<GrpcBackend>>(mRoot + "etc/iipc.json");
     mProcessControlService = std::make_shared<CProcessControlService>();

@@ -10,7 +10,7 @@
 #include "platform/ipc/appcommunicationhost.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
-#include "src/absenthandler.h"
+#include "bench/daemon/absenthandler.h"
 #include "src/components/handlers/tarvethhandler.h"
 #include "src/components/lifecycle/tarvhsmactionhandler.h"
 #include "src/components/links/tarverrorhandler.h"
@@ -159,7 +159,7 @@ public:
 
 class CNoNtp : public INtpManager {
 public:
-    bool Initialize() override { return false; }
+    bool Init() override { return false; }
     void StartNtpd() override {}
 };
 

@@ -6,7 +6,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "src/processcontrolservice.h"
 #include "statemachines/tarvhsm.h"
-#include "statemachines/tarvhsmplaceholderactionhandler.h"
+#include "bench/ipc/placeholderactionhandler.h"
 #include "statemachines/utils/statemachinesutility.h"
 #include "tests/support/tempdir.h"
 

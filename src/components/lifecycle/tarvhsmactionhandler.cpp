@@ -169,7 +169,7 @@ void CTarvHsmActionHandler::SetMacAddrs(const std::string& interfaceName, const 
 void CTarvHsmActionHandler::IntInitializeNtp()
 {
     TLOG_FUNCTION();
-    if (mNtpManager->Initialize()) {
+    if (mNtpManager->Init()) {
         Post<TarvHsm::IntNtpInitialized>();
     }
 }

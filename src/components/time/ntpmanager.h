@@ -8,6 +8,7 @@
 #include "platform/ipc/diagnosticssignal.h"
 #include "platform/worker/worker.h"
 #include "src/components/config/itarvconfig.h"
+#include "src/components/system/intpmanager.h"
 #include "src/components/system/iruncommand.h"
 #include "src/components/time/intpsystem.h"
 
@@ -17,7 +18,7 @@
 #include <string>
 #include <vector>
 
-class CNtpManager : public CWorker {
+class CNtpManager : public INtpManager, public CWorker {
 public:
     static constexpr std::chrono::seconds kRetryInterval{10};
     // The one-shot run waits for a server's answer; one that never comes
@@ -33,10 +34,10 @@ public:
 
     // Reads and validates NtpServer1 and NtpServer2 and starts the manager's
     // thread. True when at least one valid server is configured.
-    bool Init();
+    bool Init() override;
     // Starts the resolve loop on the manager's thread and returns at once.
     // A loop already waiting for its next try is replaced.
-    void StartNtpd();
+    void StartNtpd() override;
 
 private:
     void AttemptNtpConnection();

@@ -51,7 +51,7 @@ public:
 
 class CNtp : public INtpManager {
 public:
-    bool Initialize() override { return true; }
+    bool Init() override { return true; }
     void StartNtpd() override {}
 };
 

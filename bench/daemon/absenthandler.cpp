@@ -1,4 +1,4 @@
-#include "src/absenthandler.h"
+#include "bench/daemon/absenthandler.h"
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"

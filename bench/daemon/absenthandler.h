@@ -1,5 +1,5 @@
 #pragma once
-// Stand-in for a connection handler this build does not contain: it does
+// Benchmark stand-in for a connection handler this build does not contain: it does
 // nothing, says so, and reports the interface's status as unknown. The
 // lifecycle can then treat every interface alike.
 
