@@ -340,12 +340,12 @@ TEST_F(Daemon, TarvctlShowsStatusesSetsConfigurationAndMasksSecretsInItsReport)
             break;
         }
     }
-    EXPECT_EQ(result, std::make_pair(0, std::string(R"([{"connection":"not-set","interface":"EUap0"},)"
-                                                    R"({"connection":"not-set","interface":"EWlan0"}])"
-                                                    "\n")));
+    EXPECT_EQ(result.first, 0);
+    EXPECT_THAT(result.second, testing::HasSubstr(R"("connection":"disconnected","gateway":"","interface":"EWlan0")"));
     result = tarvctl({"notify", "eth0", "wlan0"});
     EXPECT_EQ(result.first, 1);
-    EXPECT_EQ(result.second, "EWlan0 not-set\ntarvctl: some interfaces have no hardware (see tarv's log)\n");
+    EXPECT_THAT(result.second, testing::StartsWith("EWlan0 disconnected"));
+    EXPECT_THAT(result.second, testing::EndsWith("\ntarvctl: some interfaces have no hardware (see tarv's log)\n"));
     for (const auto& bad : std::vector<std::vector<std::string>>{{"notify", "eth1"},
                                                                  {"config", "set", "hwinfo", "HwHasLte", "true"},
                                                                  {"config", "set", "network", "TarvWlanEnable", "1"},
@@ -363,9 +363,10 @@ TEST_F(Daemon, TarvctlShowsStatusesSetsConfigurationAndMasksSecretsInItsReport)
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     result = tarvctl({"--json", "report"});
     EXPECT_EQ(result.first, 0);
-    EXPECT_THAT(result.second, testing::HasSubstr(R"("secrets":{"WlanStaPassword":"********"})"));
+    EXPECT_THAT(result.second, testing::HasSubstr(R"("WlanStaPassword":"********")"));
     EXPECT_THAT(result.second, testing::HasSubstr(R"("state":"Enabled")"));
     EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("hunter22")));
+    EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("commission-me")));
 }
 
 TEST_F(Daemon, TarvctlReportsAnAbsentDaemonInOneLine)

@@ -2,7 +2,8 @@
 # Runs a program (the daemon, with "-r ROOT" among its arguments) as on a
 # station with WLAN hardware, without touching the host: own UTS, network and
 # mount namespaces, a fresh sysfs, uap0 and wlan0 links (veth pairs), and a hardware
-# description in ROOT/etc/config/hwinfo.json unless the root has one.
+# description in ROOT/etc/config/hwinfo.json and an access point passphrase in
+# ROOT/etc/config/secrets.json unless the root has them.
 # usage: station_sandbox.sh PROGRAM [ARGS...]   (needs root)
 set -euo pipefail
 
@@ -22,6 +23,13 @@ if [[ ! -e $root/etc/config/hwinfo.json ]]; then
  "ProductSn": "00-00-000-001"}
 JSON
 fi
+# The commissioning access point needs its passphrase and the station image's
+# service configurations, whose placeholders it personalises.
+[[ -e $root/etc/config/secrets.json ]] ||
+  (umask 077 && echo '{"WlanApPassword": "commission-me"}' >"$root/etc/config/secrets.json")
+[[ -e $root/etc/hostapd.conf ]] ||
+  printf 'interface=uap0\nssid=EV-Charger-xx-xx-xxx-xxx\nwpa_passphrase=yyyyyyyyyyyyyy\n' >"$root/etc/hostapd.conf"
+[[ -e $root/etc/dnsmasq.conf ]] || printf 'interface=uap0\naddress=/EV-Charger-xx-xx-xxx-xxx/172.16.0.1\n' >"$root/etc/dnsmasq.conf"
 
 exec unshare --uts --net --mount sh -c '
   mount -t sysfs sysfs /sys &&
