@@ -10,6 +10,7 @@ PACKAGES=(
   libnl-3-dev libnl-route-3-dev libnl-genl-3-dev libwolfssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux procps
+  dnsmasq-base busybox ifupdown libcap2-bin
 )
 
 # Only the machine's own architecture counts: a cross-build adds the same
