@@ -60,7 +60,7 @@ for name in hostapd dnsmasq ntpd; do
 done
 install -m 0755 "$sim/station/setresolv.sh" /usr/bin/setresolv.sh
 install -m 0755 "$sim/station/ntpd-update-status.sh" /usr/bin/busybox-ntpd-update-status.sh
-install -D -m 0755 "$sim/station/udhcpc.script" /usr/share/udhcpc/default.script
+install -D -m 0755 "$sim/station/udhcpc.script" /etc/udhcpc/default.script
 ln -sf /usr/bin/busybox /usr/sbin/udhcpc
 mkdir -p /lib/firmware/qca
 printf 'station simulator powerline firmware\n' >/lib/firmware/qca/MAC-7005-v1.2.5-00-CS.nvm
@@ -88,6 +88,9 @@ touch "$state/ns/station-ready"
 # The links arrive from station.sh.
 for ((i = 0; i < 200; i++)); do [[ -e $state/ns/links ]] && break; sleep 0.05; done
 [[ -e $state/ns/links ]] || { echo "inside: no links" >&2; exit 1; }
+# The access point interface exists from boot on, as on a station whose
+# radio driver came up with it (the daemon creates it when it is missing).
+/usr/sbin/iw dev wlan0 interface add uap0 type __ap
 
 start_peer() { # NAME PROGRAM ARGS...
   local name=$1 program=$2
