@@ -76,12 +76,13 @@ done
 install -m 0644 "$sim/config/iipc.json" /etc/iipc.json
 printf 'auto lo\niface lo inet loopback\n' >/etc/network/interfaces
 rm -rf /etc/network/interfaces.d
-printf '127.0.0.1\tlocalhost\n' >/etc/hosts
-echo localhost >/etc/hostname
+# The image's factory host name, until the daemon derives the station's own.
+printf '127.0.0.1\tlocalhost\n127.0.1.1\tstation-sim\n' >/etc/hosts
+echo station-sim >/etc/hostname
 : >/etc/resolv.conf
 [[ -e /etc/hostapd.conf ]] || printf 'interface=uap0\nssid=[SSID]\nwpa_passphrase=[PASSPHRASE]\n' >/etc/hostapd.conf
 [[ -e /etc/dnsmasq.conf ]] || printf 'interface=uap0\ndhcp-range=[RANGE]\n' >/etc/dnsmasq.conf
-hostname localhost
+hostname station-sim
 ip link set lo up
 touch "$state/ns/station-ready"
 
