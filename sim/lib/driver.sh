@@ -32,9 +32,9 @@ station_wait_state() { # STATE SECONDS
 station_exec() { nsenter --target "$STATION_PID" --all -- "$@"; }
 lan_exec() { nsenter --target "$LAN_PID" --all -- "$@"; }
 
-# Sends a signal to the daemon.
-station_signal() { # SIGNAL
-  station_exec kill "-$1" "$(<"$STATION_STATE/ns/tarv.pid")"
+# Sends a signal to the daemon, or to a peer (boardcontrol, diagnostics, modem).
+station_signal() { # SIGNAL [NAME]
+  station_exec kill "-$1" "$(<"$STATION_STATE/ns/${2:-tarv}.pid")"
 }
 
 # Waits up to SECONDS until FILE holds a line matching the extended regex.

@@ -98,6 +98,7 @@ start_peer() { # NAME PROGRAM ARGS...
   shift 2
   if [[ -x $program ]]; then
     "$program" "$@" >"$out/$name.log" 2>&1 &
+    echo "$!" >"$state/ns/$name.pid"
     echo "inside: started $name (pid $!)"
   else
     echo "inside: $name not built ($program), left out"
