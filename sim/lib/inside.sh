@@ -106,6 +106,10 @@ start_peer() { # NAME PROGRAM ARGS...
 }
 start_peer boardcontrol "$build/tools/boardcontrolsim/tarv-boardcontrolsim" --root / --record "$out/reboots.txt"
 start_peer diagnostics "$build/tools/diagcollector/tarv-diagcollector" --root / --record "$out/diagnostics.txt"
+# The modem's router (lte0) follows the simulated modem's serial device.
+if [[ -x $build/tools/modemsim/tarv-modemsim ]]; then
+  unshare --net bash "$sim/lib/modemrouter.sh" "$state" /dev/ttyATSERIAL2 $$ >"$out/modemrouter.log" 2>&1 &
+fi
 start_peer modem "$build/tools/modemsim/tarv-modemsim" --root / --scenario "${scenario:-$sim/config/modem.json}"
 
 "$build/src/tarv" -v >"$out/tarv.log" 2>&1 &
