@@ -90,8 +90,11 @@ printf '%s\n' "$config" >"$state/config"
 printf '%s\n' "$scenario" >"$state/scenario"
 
 # Both namespaces run without CAP_SYS_TIME: the system clock is not namespaced.
+# They end with this script even when it is killed outright (no trap runs
+# then): the parent-death signal takes the unshare processes, and with them
+# everything in the namespaces.
 nsrun() {
-  exec setpriv --bounding-set -sys_time --inh-caps -sys_time \
+  exec setpriv --pdeathsig KILL --bounding-set -sys_time --inh-caps -sys_time \
     unshare --net --mount --uts --pid --fork --kill-child --mount-proc --propagation private "$@"
 }
 (nsrun bash "$here/lib/lan.sh" "$state" >"$state/out/lan.log" 2>&1) &
