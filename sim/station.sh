@@ -60,11 +60,17 @@ state=$(cd "$state" && pwd)
 config=$(cd "$config" && pwd)
 [[ -z $scenario ]] || scenario=$(realpath -- "$scenario")
 
-station_pid='' lan_pid=''
+station_pid='' lan_pid='' driver=''
 # shellcheck disable=SC2317 # called by the traps
 cleanup() {
   local rc=$?
   trap - EXIT INT TERM HUP
+  # The driver and its children first (a live view may still be running).
+  if [[ -n $driver ]]; then
+    pkill -TERM -P "$driver" 2>/dev/null || true
+    kill -TERM "$driver" 2>/dev/null || true
+    wait "$driver" 2>/dev/null || true
+  fi
   # Killing the two unshare processes ends both namespaces: their init
   # processes go with them (--kill-child), every process in a PID namespace
   # goes with its init, and the links and mounts go with the namespaces.
@@ -129,8 +135,12 @@ for ((i = 0; i < 200; i++)); do
   kill -0 "$station_pid" 2>/dev/null || { echo "station: the sandbox ended at start-up" >&2; cat "$state/out/station.log" >&2; exit 1; }
   sleep 0.05
 done
+# In the background, so that a signal to this script is handled at once.
+"$@" &
+driver=$!
 set +e
-"$@"
+wait "$driver"
 rc=$?
 set -e
+driver=''
 exit "$rc"
