@@ -14,7 +14,8 @@ state=$(mktemp -u /tmp/tarv-station-test-XXXXXX)
 rc=$?
 left=()
 [[ -e $state ]] && left+=("the state directory $state")
-grep -q "$state" /proc/self/mountinfo && left+=("mounts below $state")
+grep -qE "$state| station-(sim|etc|usr|dev|run|class) " /proc/self/mountinfo && left+=("mounts of the station")
+ip -o link | grep -qE ' (lan-(eth0|wlan0|plc0)|uap0|ecm0|lte0)[@:]' && left+=("links of the station")
 for proc in /proc/[0-9]*; do
   grep -qF "$state" "$proc/cmdline" 2>/dev/null && left+=("process ${proc#/proc/}: $(tr '\0' ' ' <"$proc/cmdline")")
 done
