@@ -80,8 +80,23 @@ rm -rf /etc/network/interfaces.d
 printf '127.0.0.1\tlocalhost\n127.0.1.1\tstation-sim\n' >/etc/hosts
 echo station-sim >/etc/hostname
 : >/etc/resolv.conf
-[[ -e /etc/hostapd.conf ]] || printf 'interface=uap0\nssid=[SSID]\nwpa_passphrase=[PASSPHRASE]\n' >/etc/hostapd.conf
-[[ -e /etc/dnsmasq.conf ]] || printf 'interface=uap0\ndhcp-range=[RANGE]\n' >/etc/dnsmasq.conf
+# The image's access point templates, with the placeholders the daemon fills in.
+cat >/etc/hostapd.conf <<'EOF'
+interface=uap0
+ssid=EV-Charger-xx-xx-xxx-xxx
+hw_mode=g
+channel=6
+wpa=2
+wpa_key_mgmt=WPA-PSK
+rsn_pairwise=CCMP
+wpa_passphrase=yyyyyyyyyyyyyy
+EOF
+cat >/etc/dnsmasq.conf <<'EOF'
+interface=uap0
+bind-interfaces
+dhcp-range=172.16.0.10,172.16.0.100,255.255.255.0,12h
+address=/EV-Charger-xx-xx-xxx-xxx/172.16.0.1
+EOF
 hostname station-sim
 ip link set lo up
 touch "$state/ns/station-ready"

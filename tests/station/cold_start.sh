@@ -24,6 +24,9 @@ name=$(<"$expected/hostname")
 [[ $(station_exec hostname) == "$name" ]] || fail "host name '$(station_exec hostname)', want '$name'"
 [[ $(<"$STATION_ROOT/etc/hostname") == "$name" ]] || fail "/etc/hostname: $(<"$STATION_ROOT/etc/hostname")"
 grep -qxE "127\.0\.1\.1[[:space:]]+$name" "$STATION_ROOT/etc/hosts" || fail "/etc/hosts: $(<"$STATION_ROOT/etc/hosts")"
+for line in "ssid=$name" "wpa_passphrase=commission-2107"; do
+  grep -qx "$line" "$STATION_ROOT/etc/hostapd.conf" || fail "no '$line' in hostapd.conf"
+done
 grep -qx 'nameserver 192.168.50.1' "$STATION_ROOT/etc/resolv.conf" || fail "resolv.conf: $(<"$STATION_ROOT/etc/resolv.conf")"
 cmp -s "$expected/interfaces" "$STATION_ROOT/etc/network/interfaces" ||
   fail "interfaces file: $(diff "$expected/interfaces" "$STATION_ROOT/etc/network/interfaces")"
