@@ -61,6 +61,7 @@ done
 install -m 0755 "$sim/station/setresolv.sh" /usr/bin/setresolv.sh
 install -m 0755 "$sim/station/ntpd-update-status.sh" /usr/bin/busybox-ntpd-update-status.sh
 install -D -m 0755 "$sim/station/udhcpc.script" /etc/udhcpc/default.script
+install -D -m 0755 "$sim/station/link-up" /etc/network/if-pre-up.d/link-up
 ln -sf /usr/bin/busybox /usr/sbin/udhcpc
 mkdir -p /lib/firmware/qca
 printf 'station simulator powerline firmware\n' >/lib/firmware/qca/MAC-7005-v1.2.5-00-CS.nvm
