@@ -9,6 +9,7 @@ start_watch
 station_bring_up 60 || fail "did not reach Enabled"
 connected='status EEth0 connected ip 192\.168\.50\.'
 wait_notifications "$connected" 1 30
+wait_links_settled
 acks=$(grep -c 'DHCPACK(br0)' "$out/lan.log")
 lan_exec ip link set lan-eth0 down
 wait_notifications 'status EEth0 disconnected' 2 15

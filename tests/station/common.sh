@@ -36,3 +36,13 @@ wait_notifications() { # REGEX COUNT SECONDS
   done
   fail "fewer than $2 notifications '$1'"
 }
+# Waits until no ifup or ifdown runs in the station: the daemon's own work on
+# the links (its enabling of eth0) is over before a scenario changes them.
+wait_links_settled() {
+  local i
+  for ((i = 0; i < 300; i++)); do
+    station_exec pgrep -x 'ifup|ifdown' >/dev/null || return 0
+    sleep 0.1
+  done
+  fail "ifup or ifdown still running after 30 s"
+}

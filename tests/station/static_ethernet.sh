@@ -9,6 +9,7 @@ start_watch
 station_bring_up 60 || fail "did not reach Enabled"
 dhcp='status EEth0 connected ip 192\.168\.50\.1[0-4][0-9] mask 255\.255\.255\.0 gateway 192\.168\.50\.1 '
 wait_notifications "$dhcp" 1 30
+wait_links_settled
 # key value
 settings=(
   "TarvEthIpv4Addr 192.168.50.20"
