@@ -11,9 +11,6 @@ station_wait_line "$out/tarv.log" 'Subscribed to .BoardControl' 15 || fail "the 
 station_signal USR1 boardcontrol
 station_wait_line "$out/tarv.log" '\[warning\].*Mainslost, LTE modem fast shutdown\.' 10 || fail "no mains-lost warning"
 [[ -e $STATION_STATE/ns/modem.pid ]] || { echo "SKIP: no modem simulator to see the GPIO 75 pulse"; exit 77; }
-if grep -q 'lte0: Enable is not supported by this build' "$out/tarv.log"; then
-  echo "SKIP: this daemon has no LTE handler to pulse GPIO 75"
-  exit 77
-fi
+skip_without_lte
 station_wait_line "$out/modem.log" 'fast(-| )shutdown' 10 || fail "no pulse on GPIO 75 at the modem"
 echo "mains lost: warning and fast-shutdown pulse"

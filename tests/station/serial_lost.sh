@@ -10,10 +10,9 @@ require_ctl status
   { echo "SKIP: the modem simulator or the board controller stand-in is not built"; exit 77; }
 start_watch
 station_bring_up 60 || fail "did not reach Enabled"
-if grep -q 'lte0: Enable is not supported by this build' "$out/tarv.log"; then
-  echo "SKIP: this daemon has no LTE handler"
-  exit 77
-fi
+wait_notifications 'status EEth0 connected ip' 1 30
+wait_links_settled
+skip_without_lte
 wait_notifications 'status ELte0 connected' 1 90
 station_wait_line "$out/modem.log" 'vanish|hung up|device gone' 90 || fail "the modem's device never vanished"
 wait_notifications 'status ELte0 (disconnected|not-set)' 1 30
