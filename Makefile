@@ -12,7 +12,8 @@ bootstrap:
 build: bootstrap
 	@scripts/build.sh $(BUILD_DIR)
 
-# Builds the daemon and runs it against a throw-away root directory; Ctrl-C stops it.
+# Builds, then runs the daemon in the simulated station (needs root): a live
+# view of its states and interface statuses until Ctrl-C, which ends it all.
 run: build
 	@scripts/run.sh $(BUILD_DIR)
 

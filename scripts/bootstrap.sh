@@ -13,6 +13,8 @@ PACKAGES=(
   iproute2 util-linux procps
   # wpa_passphrase: the pre-shared key test compares its derivation with it
   wpasupplicant
+  # the simulated station's system programs
+  dnsmasq-base busybox ifupdown libcap2-bin
 )
 
 # Only the machine's own architecture counts: a cross-build adds the same

@@ -3,7 +3,10 @@
 # scripts/run.sh does) inside a private network namespace, drives it to
 # Enabled with tarvctl (disable, then enable), then measures an idle window.
 #
-# usage: bench/footprint/footprint.sh [-b BUILD_DIR] [-w WINDOW_SECONDS]
+# With -s the daemon runs in the simulated station instead (sim/station.sh,
+# root only): the same figures with every interface of the station up.
+#
+# usage: bench/footprint/footprint.sh [-b BUILD_DIR] [-w WINDOW_SECONDS] [-s]
 # Reports RSS, PSS, private memory (anonymous plus private file pages),
 # threads, CPU as % of one core and voluntary context switches (wake-ups)
 # per minute per thread name.
@@ -11,11 +14,14 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build
 window=60
-while getopts "b:w:" opt; do
+station=0
+while getopts "b:w:sS" opt; do
   case $opt in
     b) build=$OPTARG ;;
     w) window=$OPTARG ;;
-    *) echo "usage: $0 [-b BUILD_DIR] [-w WINDOW_SECONDS]" >&2; exit 2 ;;
+    s) station=1 ;;
+    S) station=2 ;; # inside the station, as its driver
+    *) echo "usage: $0 [-b BUILD_DIR] [-w WINDOW_SECONDS] [-s]" >&2; exit 2 ;;
   esac
 done
 [[ $window =~ ^[1-9][0-9]*$ ]] || { echo "footprint: the window must be a whole number of seconds" >&2; exit 2; }
@@ -25,8 +31,19 @@ for program in "$tarv" "$ctl"; do
   [[ -x $program ]] || { echo "footprint: $program is missing; build it first" >&2; exit 2; }
 done
 
-root=$(mktemp -d /tmp/tarv-footprint-XXXXXX)
+if ((station == 1)); then
+  exec sim/station.sh -b "$build" -- "$0" -b "$build" -w "$window" -S
+fi
 pid=
+if ((station == 2)); then
+  # shellcheck source=sim/lib/driver.sh
+  source sim/lib/driver.sh
+  station_bring_up 60 || { echo "footprint: the station did not reach Enabled" >&2; exit 1; }
+  pid=$(pgrep -P "$STATION_PID" -x tarv) || { echo "footprint: no daemon in the station" >&2; exit 1; }
+  sleep 15 # leases, the modem's registration and the first polls settle first
+  mode="in the simulated station"
+else
+root=$(mktemp -d /tmp/tarv-footprint-XXXXXX)
 cleanup() {
   if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
     kill -TERM "$pid" 2>/dev/null || true
@@ -67,6 +84,8 @@ for _ in $(seq 60); do
 done
 [[ $state == *Enabled* ]] || { echo "footprint: the daemon did not reach Enabled (state: $state)" >&2; exit 1; }
 sleep 2 # let the enable settle before the window starts
+mode="state Enabled"
+fi
 
 # "name switches" for every thread, and the process's CPU ticks.
 threads() {
@@ -87,7 +106,7 @@ private=$(( $(kib Private_Clean) + $(kib Private_Dirty) ))
 hz=$(getconf CLK_TCK)
 mib() { awk -v k="$1" 'BEGIN {printf "%.1f MiB", k / 1024}'; }
 
-echo "tarv idle footprint over ${window} s (state Enabled)"
+echo "tarv idle footprint over ${window} s ($mode)"
 printf '  %-22s %s\n' "RSS" "$(mib "$rss")" "PSS" "$(mib "$pss")" \
   "private (anon + file)" "$(mib "$private") (anonymous $(mib "$anon"))" \
   "threads" "$(ls /proc/"$pid"/task | wc -l)" \

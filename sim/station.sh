@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# The simulated station: starts the network manager daemon in a sandbox of
+# Linux namespaces (network, mount, UTS, PID) beside a "LAN" namespace that
+# serves DHCP and DNS, then runs DRIVER on the host side. When DRIVER ends,
+# or on any signal or error, everything the sandbox started is stopped and
+# removed. Nothing on the host changes: links, mounts and processes live in
+# the namespaces only, CAP_SYS_TIME is dropped, and the only host path
+# written is the new state directory.
+#
+# usage: station.sh [-b BUILD] [-s STATE] [-c CONFIG] [-m SCENARIO] [-k] -- DRIVER [ARGS...]
+#   -b BUILD     build directory holding src/tarv and tools/ (default: build)
+#   -s STATE     state directory to create (must not exist; default: new under /tmp)
+#   -c CONFIG    directory with the four configuration sources (default: sim/config)
+#   -m SCENARIO  modem simulator scenario (used when tarv-modemsim was built)
+#   -k           keep the state directory (logs, records) after the end
+#
+# DRIVER sees: STATION_STATE (state directory), STATION_ROOT (the station's
+# "/" as seen from the host, for tarvctl --root), STATION_PID and LAN_PID
+# (a process in each namespace, for nsenter), STATION_BUILD.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=build state='' config=$here/config scenario='' keep=0
+while getopts 'b:s:c:m:k' opt; do
+  case $opt in
+    b) build=$OPTARG ;;
+    s) state=$OPTARG ;;
+    c) config=$OPTARG ;;
+    m) scenario=$OPTARG ;;
+    k) keep=1 ;;
+    *) echo "usage: station.sh [-b BUILD] [-s STATE] [-c CONFIG] [-m SCENARIO] [-k] -- DRIVER [ARGS...]" >&2; exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
+[[ ${1:-} == -- ]] && shift
+[[ $# -gt 0 ]] || { echo "station: no driver command given" >&2; exit 2; }
+
+refuse() { echo "station: refusing to start: $*" >&2; exit 1; }
+
+# Refusals come before anything is created.
+[[ $(id -u) -eq 0 ]] || refuse "needs root (namespaces, mounts and links)"
+unshare --net --mount --uts --pid --fork true 2>/dev/null || refuse "this kernel or container has no namespace support"
+command -v setpriv >/dev/null || refuse "setpriv (util-linux) is missing"
+for tool in dnsmasq busybox ifup; do
+  command -v "$tool" >/dev/null || refuse "$tool is missing (run scripts/bootstrap.sh)"
+done
+build=$(cd "$build" 2>/dev/null && pwd) || refuse "no build directory '$build'"
+[[ -x $build/src/tarv ]] || refuse "no daemon at $build/src/tarv (build it first)"
+[[ -r $config/hwinfo.json ]] || refuse "no configuration sources in '$config'"
+for dir in /etc /usr /run /sys; do
+  [[ -d $dir && ! -L $dir ]] || refuse "$dir is not a plain directory on this host"
+done
+if [[ -n $state ]]; then
+  [[ ! -e $state ]] || refuse "state directory $state is in the way (remove it first)"
+  mkdir -p -- "$state"
+else
+  state=$(mktemp -d /tmp/tarv-station-XXXXXX)
+fi
+state=$(cd "$state" && pwd)
+config=$(cd "$config" && pwd)
+[[ -z $scenario ]] || scenario=$(realpath -- "$scenario")
+
+station_pid='' lan_pid='' driver=''
+# shellcheck disable=SC2317 # called by the traps
+cleanup() {
+  local rc=$?
+  trap - EXIT INT TERM HUP
+  # The driver and its children first (a live view may still be running).
+  if [[ -n $driver ]]; then
+    pkill -TERM -P "$driver" 2>/dev/null || true
+    kill -TERM "$driver" 2>/dev/null || true
+    wait "$driver" 2>/dev/null || true
+  fi
+  # Killing the two unshare processes ends both namespaces: their init
+  # processes go with them (--kill-child), every process in a PID namespace
+  # goes with its init, and the links and mounts go with the namespaces.
+  # (unshare ignores SIGTERM while it waits for its child.)
+  for pid in $station_pid $lan_pid; do
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  if ((keep)); then
+    echo "station: state kept in $state" >&2
+  else
+    rm -rf -- "$state"
+  fi
+  exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+mkdir -p "$state/out" "$state/ns"
+printf '%s\n' "$build" >"$state/build"
+printf '%s\n' "$config" >"$state/config"
+printf '%s\n' "$scenario" >"$state/scenario"
+
+# Both namespaces run without CAP_SYS_TIME: the system clock is not namespaced.
+# They end with this script even when it is killed outright (no trap runs
+# then): the parent-death signal takes the unshare processes, and with them
+# everything in the namespaces.
+nsrun() {
+  exec setpriv --pdeathsig KILL --bounding-set -sys_time --inh-caps -sys_time \
+    unshare --net --mount --uts --pid --fork --kill-child --mount-proc --propagation private "$@"
+}
+(nsrun bash "$here/lib/lan.sh" "$state" >"$state/out/lan.log" 2>&1) &
+lan_pid=$!
+(nsrun bash "$here/lib/inside.sh" "$state" "$here" >"$state/out/station.log" 2>&1) &
+station_pid=$!
+
+# The veth pairs are created straight into the two namespaces: no link ever
+# exists on the host. The station side carries the name the daemon expects.
+for ((i = 0; i < 100; i++)); do
+  [[ -e $state/ns/lan-ready && -e $state/ns/station-ready ]] && break
+  if ! kill -0 "$station_pid" 2>/dev/null || ! kill -0 "$lan_pid" 2>/dev/null; then break; fi
+  sleep 0.05
+done
+[[ -e $state/ns/lan-ready && -e $state/ns/station-ready ]] || {
+  echo "station: the namespaces did not come up" >&2
+  cat "$state/out/lan.log" "$state/out/station.log" >&2
+  exit 1
+}
+# The init processes of the two namespaces (the unshare processes' children).
+station_init=$(pgrep -P "$station_pid") lan_init=$(pgrep -P "$lan_pid") ||
+  { echo "station: the namespaces lost their init processes" >&2; exit 1; }
+for link in eth0 wlan0 plc0; do
+  ip link add "$link" netns "$station_init" type veth peer name "lan-$link" netns "$lan_init"
+done
+touch "$state/ns/links"
+
+export STATION_STATE=$state STATION_PID=$station_init LAN_PID=$lan_init STATION_BUILD=$build
+export STATION_ROOT=/proc/$station_init/root/
+for ((i = 0; i < 200; i++)); do
+  [[ -e $state/ns/daemon-started ]] && break
+  kill -0 "$station_pid" 2>/dev/null || { echo "station: the sandbox ended at start-up" >&2; cat "$state/out/station.log" >&2; exit 1; }
+  sleep 0.05
+done
+# In the background, so that a signal to this script is handled at once.
+"$@" &
+driver=$!
+set +e
+wait "$driver"
+rc=$?
+set -e
+driver=''
+exit "$rc"

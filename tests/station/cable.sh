@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Scenario 2: the Ethernet cable pulled and plugged back (the LAN side of the
+# link down, then up): disconnected, then connected again, a connectivity
+# event at the diagnostics collector, and a fresh DHCP exchange.
+# shellcheck source=tests/station/common.sh
+source "$(dirname "$0")/common.sh"
+require_ctl status
+start_watch
+station_bring_up 60 || fail "did not reach Enabled"
+connected='status EEth0 connected ip 192\.168\.50\.'
+wait_notifications "$connected" 1 30
+wait_links_settled
+acks=$(grep -c 'DHCPACK(br0)' "$out/lan.log")
+lan_exec ip link set lan-eth0 down
+wait_notifications 'status EEth0 disconnected' 2 15
+lan_exec ip link set lan-eth0 up
+wait_notifications "$connected" 2 30
+station_wait_line "$out/diagnostics.txt" ' 20503 .*Disconnected net interfaces [^"]*EEth0' 15 ||
+  fail "no connectivity event with eth0 disconnected at the collector"
+for ((i = 0; i < 300; i++)); do
+  [[ $(grep -c 'DHCPACK(br0)' "$out/lan.log") -gt $acks ]] && break
+  sleep 0.1
+done
+[[ $(grep -c 'DHCPACK(br0)' "$out/lan.log") -gt $acks ]] || fail "no fresh DHCP lease after the cable came back"
+echo "cable: disconnected, connected again, lease renewed"

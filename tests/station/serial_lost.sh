@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Scenario 4: the modem's serial device is lost (serial_lost.json makes it
+# vanish after ten registration queries): recovery power-cycles the modem and
+# lte0 is connected again. An SMS "reboot <password>" (after one with a wrong
+# password) makes the board controller record exactly one reboot request.
+# shellcheck source=tests/station/common.sh
+source "$(dirname "$0")/common.sh"
+require_ctl status
+[[ -e $STATION_STATE/ns/modem.pid && -e $STATION_STATE/ns/boardcontrol.pid ]] ||
+  { echo "SKIP: the modem simulator or the board controller stand-in is not built"; exit 77; }
+start_watch
+station_bring_up 60 || fail "did not reach Enabled"
+wait_notifications 'status EEth0 connected ip' 1 30
+wait_links_settled
+skip_without_lte
+wait_notifications 'status ELte0 connected' 1 90
+station_wait_line "$out/modem.log" 'vanish|hung up|device gone' 90 || fail "the modem's device never vanished"
+wait_notifications 'status ELte0 (disconnected|not-set)' 1 30
+wait_notifications 'status ELte0 connected' 2 120
+[[ $(grep -c 'APP RDY' "$out/modem.log") -ge 2 ]] || fail "the modem was not power-cycled"
+station_wait_line "$out/reboots.txt" 'reboot requested' 30 || fail "no reboot request at the board controller"
+sleep 3
+[[ $(grep -c 'reboot requested' "$out/reboots.txt") -eq 1 ]] || fail "reboot requests: $(cat "$out/reboots.txt")"
+echo "serial lost: recovered, connected again; one reboot request by SMS"
