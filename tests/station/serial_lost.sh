@@ -18,6 +18,8 @@ station_wait_line "$out/modem.log" 'vanish|hung up|device gone' 90 || fail "the 
 wait_notifications 'status ELte0 (disconnected|not-set)' 1 30
 wait_notifications 'status ELte0 connected' 2 120
 [[ $(grep -c 'APP RDY' "$out/modem.log") -ge 2 ]] || fail "the modem was not power-cycled"
+# Enabling the modem deletes the stored messages: they arrive again now.
+station_signal USR1 modem
 station_wait_line "$out/reboots.txt" 'reboot requested' 30 || fail "no reboot request at the board controller"
 sleep 3
 [[ $(grep -c 'reboot requested' "$out/reboots.txt") -eq 1 ]] || fail "reboot requests: $(cat "$out/reboots.txt")"

@@ -1,6 +1,7 @@
 // tarv-modemsim: runs the simulated LTE modem until SIGINT or SIGTERM.
 //
 //   tarv-modemsim --root DIR --scenario FILE [--time-scale FACTOR]
+// SIGUSR1 delivers the scenario's messages again; SIGINT or SIGTERM ends it.
 //
 // Every command the modem receives is logged to standard error (PIN, PUK
 // and APN password replaced by "***").
@@ -75,6 +76,7 @@ int main(int argc, char** argv)
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     try {
@@ -84,8 +86,15 @@ int main(int argc, char** argv)
         CModemSimulator simulator(*scenario, options);
         std::fprintf(stderr, "tarv-modemsim: running, power key %s, device %s\n", simulator.PowerKeyPath().c_str(),
                      simulator.DevicePath().c_str());
+        // SIGUSR1: the network delivers the scenario's messages again (the
+        // daemon deletes what is stored when it enables the modem).
         int received = 0;
-        sigwait(&signals, &received);
+        while (sigwait(&signals, &received) == 0 && received == SIGUSR1) {
+            for (const auto& sms : scenario->sms) {
+                simulator.AddSms(sms);
+            }
+            std::fprintf(stderr, "tarv-modemsim: %zu messages delivered\n", scenario->sms.size());
+        }
         std::fprintf(stderr, "tarv-modemsim: signal %d, stopping\n", received);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarv-modemsim: %s\n", e.what());
