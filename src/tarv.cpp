@@ -173,13 +173,19 @@ void CTarv::ConnectITarvServices()
 void CTarv::ConnectIBoardControl() const
 {
     TLOG_FUNCTION();
-    mBoardControl->SetMainsLostHandler([config = mConfig, lte = mHandlers.lteControl] {
+    // The LTE handler holds the board-control client for its reboot request:
+    // a weak reference here keeps the two from owning each other.
+    mBoardControl->SetMainsLostHandler([config = mConfig, weakLte = std::weak_ptr<ITarvLteControl>(mHandlers.lteControl)] {
         try {
             if (!config->GetBool(HwHasLte) || !config->GetBool(TarvLteEnable)) {
                 return;
             }
         } catch (const std::exception& e) {
             TLOG_ERROR("Mains lost: cannot read the LTE configuration: {}", e.what());
+            return;
+        }
+        const auto lte = weakLte.lock();
+        if (!lte) {
             return;
         }
         TLOG_WARN("Mainslost, LTE modem fast shutdown.");
