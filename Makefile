@@ -17,14 +17,16 @@ build: bootstrap
 run: build
 	@scripts/run.sh $(BUILD_DIR)
 
-# Builds and runs every test: normal build (warnings as errors), the whole
-# suite under AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# Builds and runs every test (warnings as errors): the optimised build with
+# the tests of the built programs (daemon, packaging, simulated station), the
+# unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # concurrency tests under ThreadSanitizer.
 test: bootstrap
 	@scripts/test.sh
 
-# Normal build and its tests only (for quick local iterations).
-test-fast: build
+# Optimised build with every test, run there only (quick local iterations).
+test-fast: bootstrap
+	@scripts/build.sh $(BUILD_DIR) -DTARV_UNIT_TESTS=ON
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 # Fuzzes the modem answer parser for FUZZ_SECONDS (default 60); fails on a crash.

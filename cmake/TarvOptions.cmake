@@ -24,11 +24,16 @@ if(TARV_SANITIZE)
 endif()
 
 # Adds a GoogleTest executable and registers its cases with CTest.
-# tarv_add_test(NAME <name> SOURCES <files...> LIBS <libs...> [LABELS <labels...>])
+# tarv_add_test(NAME <name> SOURCES <files...> LIBS <libs...> [LABELS <labels...>] [PROGRAM])
 # The label "concurrency" puts the test into the ThreadSanitizer run;
 # the label "kernel" marks tests that need root and network namespaces.
+# PROGRAM marks a test that drives the built programs: it is built even when
+# TARV_UNIT_TESTS is off.
 function(tarv_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "PROGRAM" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT TARV_UNIT_TESTS AND NOT T_PROGRAM)
+    return()
+  endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tarv_testsupport GTest::gmock GTest::gtest_main)
   if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release|MinSizeRel)$")
