@@ -41,9 +41,7 @@ public:
     std::vector<SCall> WaitForKey(const std::string& key)
     {
         std::unique_lock lock(mMutex);
-        mCv.wait_for(lock, kWait, [&] {
-            return std::any_of(mCalls.begin(), mCalls.end(), [&](const SCall& c) { return c.first == key; });
-        });
+        mCv.wait_for(lock, kWait, [&] { return std::ranges::count(mCalls, key, &SCall::first) > 0; });
         return mCalls;
     }
     std::vector<SCall> Calls()
