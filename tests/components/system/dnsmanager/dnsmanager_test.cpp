@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -32,16 +33,8 @@ protected:
         mTmp.WriteFile("usr/bin/setresolv.sh", "#!/bin/sh\n" + body + "\n");
         ::chmod((mTmp.Path() + "/usr/bin/setresolv.sh").c_str(), 0755);
     }
-    long ScriptRuns() const
-    {
-        const std::string text = mTmp.ReadFile("script-runs");
-        return std::count(text.begin(), text.end(), '\n');
-    }
+    long ScriptRuns() const { return std::ranges::count(mTmp.ReadFile("script-runs"), '\n'); }
     std::string File() const { return mTmp.ReadFile("run/resolvconf/interface/eth0.udhcpc"); }
-    void WriteResolverFile(const std::string& content) const
-    {
-        mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", content);
-    }
 
     CTempDir mTmp;
     CTarvDnsManager mDns{"eth0", "/run/resolvconf/interface/", nullptr};
@@ -79,11 +72,11 @@ TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEachWrite)
 
 TEST_F(DnsManagerTest, ReadsNameserverPairsInFileOrder)
 {
-    WriteResolverFile("domain lan\nnameserver 10.0.0.1\nnameserver 10.0.0.2\n");
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "domain lan\nnameserver 10.0.0.1\nnameserver 10.0.0.2\n");
     EXPECT_EQ(mDns.GetDnsServers(), std::optional(std::queue<std::string>({"10.0.0.1", "10.0.0.2"})));
 
     // Words are paired regardless of lines: the odd line shifts the pairing.
-    WriteResolverFile("search a b\nnameserver 10.0.0.1\n");
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "search a b\nnameserver 10.0.0.1\n");
     CLogCapture log;
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
     EXPECT_TRUE(log.Contains(Log::warning, "No DNS servers found in " + mTmp.Path() +

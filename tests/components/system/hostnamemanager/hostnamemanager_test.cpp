@@ -25,8 +25,7 @@ public:
     }
     void SetKernelName(const std::string& name) { SysSetHostname(name.c_str(), name.size()); }
 
-    bool failGet = false;
-    bool failSet = false;
+    bool failGet = false, failSet = false;
 
 protected:
     int SysGetHostname(char* buffer, std::size_t size) override
@@ -41,11 +40,10 @@ protected:
     int SysSetHostname(const char* name, std::size_t length) override
     {
         std::lock_guard lock(mMutex);
-        if (failSet) {
-            return -1;
+        if (!failSet) {
+            mKernelName.assign(name, length);
         }
-        mKernelName.assign(name, length);
-        return 0;
+        return failSet ? -1 : 0;
     }
 
 private:
