@@ -1,20 +1,17 @@
 #include "tests/support/logcapture.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace TestSupport {
 
 class CLogCapture::CSink : public spdlog::sinks::base_sink<std::mutex> {
 public:
-    std::vector<SLogLine> Snapshot()
+    // The lines so far; with clear, forgets them.
+    std::vector<SLogLine> Take(bool clear)
     {
         std::lock_guard lock(mutex_);
-        return mLines;
-    }
-    void Clear()
-    {
-        std::lock_guard lock(mutex_);
-        mLines.clear();
+        return clear ? std::exchange(mLines, {}) : mLines;
     }
 
 protected:
@@ -22,9 +19,8 @@ protected:
     {
         std::string raw(msg.payload.data(), msg.payload.size());
         // Lines start with "(path:line) " where the logging statement is.
-        const auto close = raw.find(") ");
-        const bool positioned = !raw.empty() && raw.front() == '(' && close != std::string::npos;
-        mLines.push_back({static_cast<Log::ELogLevel>(msg.level), positioned ? raw.substr(close + 2) : raw, raw});
+        const auto close = raw.rfind('(', 0) == 0 ? raw.find(") ") : std::string::npos;
+        mLines.push_back({static_cast<Log::ELogLevel>(msg.level), close == raw.npos ? raw : raw.substr(close + 2), raw});
     }
     void flush_() override {}
 
@@ -46,7 +42,7 @@ CLogCapture::~CLogCapture()
 
 std::vector<SLogLine> CLogCapture::Lines() const
 {
-    return mSink->Snapshot();
+    return mSink->Take(false);
 }
 
 std::vector<std::string> CLogCapture::Texts(std::optional<Log::ELogLevel> level) const
@@ -60,32 +56,24 @@ std::vector<std::string> CLogCapture::Texts(std::optional<Log::ELogLevel> level)
     return out;
 }
 
-bool CLogCapture::Contains(const std::string& text) const
-{
-    return Count(text) > 0;
-}
-
 bool CLogCapture::Contains(Log::ELogLevel level, const std::string& text) const
 {
-    const auto texts = Texts(level);
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
+    return std::ranges::count(Texts(level), text) > 0;
 }
 
 bool CLogCapture::ContainsSubstring(const std::string& part) const
 {
-    const auto lines = Lines();
-    return std::any_of(lines.begin(), lines.end(), [&](const SLogLine& l) { return l.raw.find(part) != l.raw.npos; });
+    return std::ranges::any_of(Lines(), [&](const SLogLine& l) { return l.raw.find(part) != l.raw.npos; });
 }
 
 std::size_t CLogCapture::Count(const std::string& text) const
 {
-    const auto texts = Texts();
-    return static_cast<std::size_t>(std::count(texts.begin(), texts.end(), text));
+    return static_cast<std::size_t>(std::ranges::count(Texts(), text));
 }
 
 void CLogCapture::Clear()
 {
-    mSink->Clear();
+    mSink->Take(true);
 }
 
 } // namespace TestSupport

@@ -31,7 +31,7 @@ public:
     std::vector<SLogLine> Lines() const;
     // Message texts only, in order.
     std::vector<std::string> Texts(std::optional<Log::ELogLevel> level = std::nullopt) const;
-    bool Contains(const std::string& text) const;                      // exact text
+    bool Contains(const std::string& text) const { return Count(text) > 0; } // exact text
     bool Contains(Log::ELogLevel level, const std::string& text) const; // exact text at level
     bool ContainsSubstring(const std::string& part) const;
     std::size_t Count(const std::string& text) const;

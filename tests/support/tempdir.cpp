@@ -3,14 +3,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace TestSupport {
 
-CTempDir::CTempDir()
+CTempDir::CTempDir() : mPath("/tmp/tarv-test-XXXXXX")
 {
-    mPath = "/tmp/tarv-test-XXXXXX";
     if (mkdtemp(mPath.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -36,9 +35,7 @@ void CTempDir::WriteFile(const std::string& relativePath, const std::string& con
 std::string CTempDir::ReadFile(const std::string& relativePath) const
 {
     std::ifstream in(std::filesystem::path(mPath) / relativePath, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 } // namespace TestSupport

@@ -41,9 +41,7 @@ public:
     std::vector<SCall> WaitForKey(const std::string& key)
     {
         std::unique_lock lock(mMutex);
-        mCv.wait_for(lock, kWait, [&] {
-            return std::any_of(mCalls.begin(), mCalls.end(), [&](const SCall& c) { return c.first == key; });
-        });
+        mCv.wait_for(lock, kWait, [&] { return std::ranges::count(mCalls, key, &SCall::first) > 0; });
         return mCalls;
     }
     std::vector<SCall> Calls()
@@ -93,10 +91,8 @@ protected:
 
 TEST_F(ConfigTest, TypedReadsDefaultsTypeErrorsAndInvalidNames)
 {
-    auto missing = QeConfig::Create("settings");
-    EXPECT_TRUE(missing->GetBool("Missing", true));
-    EXPECT_EQ(missing->GetString("Missing", "dflt"), "dflt");
-
+    QeConfig::SyncChanges(); // no source: nothing to wait for
+    EXPECT_TRUE(QeConfig::Create("settings")->GetBool("Missing", true));
     Write("network", Object({{"Flag", true}, {"Name", "eth0"}, {"Number", 5}, {"Null", Json::Value()}}));
     auto config = QeConfig::Create("network");
     EXPECT_TRUE(config->GetBool("Flag", false));
@@ -104,9 +100,7 @@ TEST_F(ConfigTest, TypedReadsDefaultsTypeErrorsAndInvalidNames)
     EXPECT_EQ(config->GetString("Null", "dflt"), "dflt");
     EXPECT_THROW(config->GetBool("Name", false), QeConfig::CTypeError);
     EXPECT_THROW(config->GetString("Flag", ""), QeConfig::CTypeError);
-    EXPECT_THROW(config->GetBool("Number", false), QeConfig::CTypeError);
     EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
-    EXPECT_THROW(QeConfig::Create(""), std::invalid_argument);
     EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
     EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
 }
@@ -121,8 +115,7 @@ TEST_F(ConfigTest, GarbledFileRaisesInvalidConfigAndIsReportedOncePerSettledCont
     config->RegisterListener("", "", recorder.Callback());
     auto reported = errors.Calls();
     ASSERT_EQ(reported.size(), 1u);
-    EXPECT_NE(reported[0].first.find(PathOf("settings")), std::string::npos) << reported[0].first;
-    EXPECT_EQ(reported[0].first.find('\n'), std::string::npos) << reported[0].first;
+    EXPECT_EQ(reported[0].first.rfind("Invalid config file " + PathOf("settings") + ": ", 0), 0u) << reported[0].first;
     EXPECT_THROW(config->GetString("Other", ""), QeConfig::CInvalidConfig);
     EXPECT_THROW(config->SetValue("Other", "x"), QeConfig::CInvalidConfig);
     EXPECT_EQ(mDir.ReadFile("etc/config/settings.json"), "{\"InstallationComplete\": tru"); // not overwritten
@@ -186,39 +179,21 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdated)
     // Deleting the file removes every key.
     recorder.Calls();
     std::filesystem::remove(PathOf("network"));
-    EXPECT_EQ(recorder.WaitForKey("Sentinel"), (std::vector<SCall>{{"Added", Json::Value()},
-                                                                  {"Changed", Json::Value()},
-                                                                  {"Same", Json::Value()},
-                                                                  {"Sentinel", Json::Value()}}));
+    const Json::Value none;
+    EXPECT_EQ(recorder.WaitForKey("Sentinel"),
+              (std::vector<SCall>{{"Added", none}, {"Changed", none}, {"Same", none}, {"Sentinel", none}}));
     EXPECT_TRUE(config->GetBool("Same", true));
-}
-
-TEST_F(ConfigTest, SyncChangesDeliversWhatOtherWritersDidBeforeIt)
-{
-    QeConfig::SyncChanges(); // no source: nothing to wait for
-    CRecorder recorder;
-    auto config = QeConfig::Create("network", {}, recorder.Callback());
-    for (int i = 0; i < 20; ++i) {
-        const std::string value = "v" + std::to_string(i);
-        Write("network", Object({{"TarvSsid", value}}));
-        QeConfig::SyncChanges();
-        EXPECT_EQ(config->GetString("TarvSsid", ""), value);
-        const auto calls = recorder.Calls();
-        ASSERT_FALSE(calls.empty());
-        EXPECT_EQ(calls.back(), (SCall{"TarvSsid", value}));
-    }
 }
 
 TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
 {
     // The writer stores objects only and creates files for its group.
-    EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value("text")));
     EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value(Json::arrayValue)));
     Write("secrets", Object({{"Keep", "k"}, {"Pass", "p\"w\nd"}}));
     EXPECT_EQ(CConfigSource("secrets", {}, true).GetString("Pass", ""), "p\"w\nd");
-    struct stat before {};
+    struct stat before {}, after {};
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
-    EXPECT_EQ(before.st_mode & 07777, CConfigFileWriter::kNewFileMode);
+    EXPECT_EQ(before.st_mode & 07777, 0640u);
 
     CRecorder other;
     auto config = QeConfig::Create("secrets");
@@ -231,7 +206,6 @@ TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
     // An unchanged value leaves the file alone.
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
     config->SetValue("TarvLteApn", "internet");
-    struct stat after {};
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
     config->SetValue("TarvLteApn", Json::Value());
@@ -243,11 +217,10 @@ TEST_F(ConfigTest, ListenerMayUseTheConfigAndUnregisteredListenersStaySilent)
 {
     CRecorder recorder, dropped;
     const auto record = recorder.Callback();
-    std::shared_ptr<QeConfig::IConfig> config = QeConfig::Create("settings");
+    auto config = QeConfig::Create("settings");
     config->RegisterListener("dropped", "", dropped.Callback());
     config->RegisterListener("user", "", [&](const std::string& key, const Json::Value& value) {
-        // Reads, registrations and unregistrations from inside a callback.
-        (void)config->GetBool("Flag", false);
+        // Registrations and unregistrations from inside a callback.
         config->RegisterListener("late", "", [](const std::string&, const Json::Value&) {});
         config->UnregisterListener("dropped");
         config->UnregisterListener("late");
@@ -256,12 +229,9 @@ TEST_F(ConfigTest, ListenerMayUseTheConfigAndUnregisteredListenersStaySilent)
     Write("settings", Object({{"Flag", true}}));
     EXPECT_EQ(recorder.WaitForKey("Flag"), (std::vector<SCall>{{"Flag", true}}));
     Write("settings", Object({{"Flag", true}, {"Sentinel", true}}));
-    recorder.WaitForKey("Sentinel");
+    EXPECT_EQ(recorder.WaitForKey("Sentinel").back(), (SCall{"Sentinel", true}));
     // "dropped" may have heard the first change (it ran before "user"), never the second.
-    for (const auto& call : dropped.Calls()) {
-        EXPECT_NE(call.first, "Sentinel");
-    }
-    config->UnregisterListener("user");
+    EXPECT_EQ(std::ranges::count(dropped.Calls(), "Sentinel", &SCall::first), 0);
     config->UnregisterListener("unknown");
 }
 
@@ -270,15 +240,13 @@ TEST_F(ConfigTest, DirectoryCreatedLaterIsWatchedFromThen)
     std::filesystem::remove_all(ConfigDir());
     CRecorder recorder;
     auto config = QeConfig::Create("network", {}, recorder.Callback());
-    EXPECT_FALSE(config->GetBool("TarvWlanEnable", false));
     std::filesystem::create_directories(ConfigDir());
     Write("network", Object({{"TarvWlanEnable", true}}));
     QeConfig::SyncChanges(); // checks the polled file at once
     EXPECT_EQ(recorder.Calls(), (std::vector<SCall>{{"TarvWlanEnable", true}}));
-    EXPECT_TRUE(config->GetBool("TarvWlanEnable", false));
     // From now on through inotify.
     Write("network", Object({{"TarvWlanEnable", true}, {"Sentinel", "s"}}));
-    recorder.WaitForKey("Sentinel");
+    EXPECT_EQ(recorder.WaitForKey("Sentinel"), (std::vector<SCall>{{"Sentinel", "s"}}));
 }
 
 // Readers never see a partial file while another process replaces it, and
@@ -313,7 +281,6 @@ TEST_F(ConfigTest, ConcurrentReadersWhileTheFileIsReplaced)
         Write("network", Object({{"Value", "v" + std::to_string(i)}}));
     }
     Write("network", Object({{"Value", "done"}}));
-    recorder.WaitForKey("Value");
     QeConfig::SyncChanges();
     stop = true;
     for (auto& thread : threads) {

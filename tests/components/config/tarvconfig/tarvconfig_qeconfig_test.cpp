@@ -8,33 +8,22 @@
 
 #include <gtest/gtest.h>
 
-
 TEST(TarvConfigOnQeConfig, ReadsFilesAndReportsChangesFromTheWatcherThread)
 {
     TestSupport::CTempDir tmp;
     CRootDir::Set(tmp.Root());
-    tmp.WriteFile("etc/config/hwinfo.json", R"({"HwHasWlan": true, "ProductSn": "12-34-567-890"})");
-    tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": "station", "TarvEthEnable": false})");
-    tmp.WriteFile("etc/config/secrets.json", R"({"TarvLteApn": "internet"})");
-    tmp.WriteFile("etc/config/settings.json", "{}");
+    tmp.WriteFile("etc/config/hwinfo.json", R"({"HwHasWlan": true})");
+    tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": "station"})");
     {
-        auto network = QeConfig::Create("network");
         CTarvConfig config(QeConfig::Create("settings"), QeConfig::CreateReadOnly("hwinfo", {}, true),
-                           QeConfig::Create("secrets"), network);
+                           QeConfig::Create("secrets"), QeConfig::Create("network"));
         EXPECT_TRUE(config.GetBool(HwHasWlan));
-        EXPECT_EQ(config.GetString(ProductSn), "12-34-567-890");
         EXPECT_EQ(config.GetString(TarvSsid), "station");
-        EXPECT_FALSE(config.GetBool(TarvEthEnable));
-        EXPECT_EQ(config.GetString(TarvLteApn), "internet");
-        EXPECT_EQ(config.GetString(TarvLteSimPin), "3185");
-        EXPECT_FALSE(config.GetBool(InstallationComplete));
-
         // Another writer changes keys of "network" and "hwinfo" (read-only:
         // never reported). A request right after the write sees the change.
         for (int i = 0; i < 20; ++i) {
             const std::string ssid = "other" + std::to_string(i);
-            tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": ")" + ssid +
-                                                         R"(", "TarvEthEnable": false, "NtpServer1": "pool.example"})");
+            tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": ")" + ssid + R"(", "NtpServer1": "pool.example"})");
             tmp.WriteFile("etc/config/hwinfo.json", "{\"HwHasWlan\": " + std::string(i % 2 ? "true" : "false") + "}");
             EXPECT_EQ(config.CheckChanges(), i == 0 ? (std::vector<EConfigKey>{TarvSsid, NtpServer1})
                                                     : std::vector<EConfigKey>{TarvSsid});

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -32,16 +33,8 @@ protected:
         mTmp.WriteFile("usr/bin/setresolv.sh", "#!/bin/sh\n" + body + "\n");
         ::chmod((mTmp.Path() + "/usr/bin/setresolv.sh").c_str(), 0755);
     }
-    long ScriptRuns() const
-    {
-        const std::string text = mTmp.ReadFile("script-runs");
-        return std::count(text.begin(), text.end(), '\n');
-    }
+    long ScriptRuns() const { return std::ranges::count(mTmp.ReadFile("script-runs"), '\n'); }
     std::string File() const { return mTmp.ReadFile("run/resolvconf/interface/eth0.udhcpc"); }
-    void WriteResolverFile(const std::string& content) const
-    {
-        mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", content);
-    }
 
     CTempDir mTmp;
     CTarvDnsManager mDns{"eth0", "/run/resolvconf/interface/", nullptr};
@@ -61,11 +54,9 @@ TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEachWrite)
         {{"10.0.0.1"}, true, "nameserver 10.0.0.1\n", 1},
         {{"192.168.1.1", "8.8.8.8"}, true, "nameserver 192.168.1.1\nnameserver 8.8.8.8\n", 2},
         {{"2001:db8::53", ""}, true, "nameserver 2001:db8::53\n", 3},
-        {{}, false, "nameserver 2001:db8::53\n", 3},
         {{"", ""}, false, "nameserver 2001:db8::53\n", 3},
         // One hostile value end to end; the validation table has the rest.
         {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false, "nameserver 2001:db8::53\n", 3},
-        {{"dns.example.com"}, false, "nameserver 2001:db8::53\n", 3},
     };
     CLogCapture log;
     for (const auto& c : cases) {
@@ -74,18 +65,18 @@ TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEachWrite)
         EXPECT_EQ(File(), c.file);
         EXPECT_EQ(ScriptRuns(), c.runs);
     }
-    EXPECT_EQ(log.Count("Can't set static DNS servers for eth0, none were provided."), 2u);
+    EXPECT_TRUE(log.Contains("Can't set static DNS servers for eth0, none were provided."));
     EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
                                          "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
 }
 
 TEST_F(DnsManagerTest, ReadsNameserverPairsInFileOrder)
 {
-    WriteResolverFile("domain lan\nnameserver 10.0.0.1\nnameserver 10.0.0.2\n");
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "domain lan\nnameserver 10.0.0.1\nnameserver 10.0.0.2\n");
     EXPECT_EQ(mDns.GetDnsServers(), std::optional(std::queue<std::string>({"10.0.0.1", "10.0.0.2"})));
 
     // Words are paired regardless of lines: the odd line shifts the pairing.
-    WriteResolverFile("search a b\nnameserver 10.0.0.1\n");
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "search a b\nnameserver 10.0.0.1\n");
     CLogCapture log;
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
     EXPECT_TRUE(log.Contains(Log::warning, "No DNS servers found in " + mTmp.Path() +
@@ -122,9 +113,9 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThread)
     std::filesystem::remove_all(mTmp.Path() + "/run/resolvconf");
     EXPECT_FALSE(mDns.SetDnsServers({"10.0.0.1"}));
     EXPECT_TRUE(log.Contains("Failed to add DNS servers to " + mTmp.Path() + "/run/resolvconf/interface/eth0.udhcpc"));
-    const std::size_t before = log.Count(message);
+    log.Clear();
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
-    EXPECT_EQ(log.Count(message), before + 1);
+    EXPECT_EQ(log.Count(message), 1u);
     EXPECT_EQ(ScriptRuns(), 0);
 }

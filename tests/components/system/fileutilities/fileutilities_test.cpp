@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 
 using TestSupport::CLogCapture;
@@ -51,14 +49,4 @@ TEST(ReplaceInFile, RefusesTooLargeMissingAndUnreadableFiles)
     EXPECT_FALSE(std::filesystem::exists(tmp.Path() + "/missing"));
     EXPECT_FALSE(ReplaceInFile(tmp.Path(), "a", "b"));
     EXPECT_TRUE(log.Contains(Log::error, "Failed to open " + tmp.Path() + " for reading."));
-}
-
-TEST(WriteToFile, NewFilesForSecretsAreOwnerOnly)
-{
-    CTempDir tmp;
-    const std::string path = tmp.Path() + "/wpa_supplicant.conf";
-    ASSERT_TRUE(WriteToFile(path, "psk=\"secret\"\n", CAtomicFile::kSecretFileMode));
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
