@@ -20,7 +20,7 @@ namespace {
 class CProgram {
 public:
     explicit CProgram(const std::string& args)
-        : mPipe(::popen(("echo $$; exec " TARV_MODEMSIM_PROGRAM " " + args + " 2>&1").c_str(), "r"))
+        : mPipe(::popen(("echo $$; exec '" TARV_MODEMSIM_PROGRAM "' " + args + " 2>&1").c_str(), "r"))
     {
         EXPECT_NE(mPipe, nullptr);
         mPid = std::stoi(ReadUntil("\n"));
