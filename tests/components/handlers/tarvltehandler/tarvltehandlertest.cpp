@@ -15,21 +15,9 @@ using testing::Return;
 
 namespace {
 
-// Remembers the last target and its callback; the test plays the machine.
-class CFakeStateMachine : public IModemStateMachine {
+class CMockStateMachine : public IModemStateMachine {
 public:
-    explicit CFakeStateMachine(std::vector<EModemState>& targets) : mTargets(targets) {}
-    void SetTargetState(EModemState target, Callback callback) override
-    {
-        mTargets.push_back(target);
-        if (callback) {
-            enabled = callback;
-        }
-    }
-    Callback enabled;
-
-private:
-    std::vector<EModemState>& mTargets;
+    MOCK_METHOD(void, SetTargetState, (EModemState target, Callback callback), (override));
 };
 
 class CRebootCounter : public IBoardControl {
@@ -76,14 +64,18 @@ protected:
             mCommands.push_back(command);
             return SCommandResult{0, ""};
         });
-        auto machine = std::make_unique<CFakeStateMachine>(mTargets);
-        mMachine = machine.get();
+        // The machine records the targets and keeps the callback; the test plays the machine.
+        auto machine = std::make_unique<NiceMock<CMockStateMachine>>();
+        ON_CALL(*machine, SetTargetState).WillByDefault([this](EModemState target, const auto& callback) {
+            mTargets.push_back(target);
+            mArrived = callback ? callback : mArrived;
+        });
         mLte = std::make_unique<CTarvLteHandler>(mConfig, mRunner, mErrorHandler,
                                                  std::make_shared<NiceMock<MockTarvNetlink>>(), mModem,
                                                  std::move(machine), mDns, mBoard, mClock);
         bool ok = true;
         mLte->Enable(ok);
-        mMachine->enabled(true); // the modem arrived in Enabled
+        mArrived(true); // the modem arrived in Enabled
         mLte->Sync();            // the first update runs at once
     }
     // Runs the 2-second updates for the given time, a minute per step when long.
@@ -119,7 +111,7 @@ protected:
     std::vector<std::string> mCommands;
     std::vector<std::vector<std::string>> mResolverWrites;
     std::vector<EModemState> mTargets;
-    CFakeStateMachine* mMachine = nullptr;
+    IModemStateMachine::Callback mArrived;
     std::unique_ptr<CTarvLteHandler> mLte;
 };
 
@@ -168,7 +160,7 @@ TEST_F(LteHandlerTest, TimeoutsAndSerialErrorsTriggerRecovery)
     EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 1);
 
     mLteResult = EAtResult::Ok;
-    mMachine->enabled(true);
+    mArrived(true);
     mLte->Sync();
     EXPECT_EQ(mLte->GetStatus().connectionstate(), ipc::MNetStatus::EConnected);
     mLteResult = EAtResult::SerialError;
