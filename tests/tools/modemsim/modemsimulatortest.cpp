@@ -38,7 +38,7 @@ public:
         options.clock = std::move(clock);
         options.log = [this](const std::string& line) {
             std::lock_guard lock(mLogMutex);
-            mLog.push_back(line);
+            mLog += line + "\n";
         };
         mSim = std::make_unique<CModemSimulator>(scenario, options);
     }
@@ -104,17 +104,13 @@ public:
     std::string LogText()
     {
         std::lock_guard lock(mLogMutex);
-        std::string all;
-        for (const auto& l : mLog) {
-            all += l + "\n";
-        }
-        return all;
+        return mLog;
     }
 
 private:
     TestSupport::CTempDir mDir;
     std::mutex mLogMutex;
-    Lines mLog;
+    std::string mLog; // the simulator's log lines; guarded by mLogMutex
     std::unique_ptr<CModemSimulator> mSim;
     std::unique_ptr<CSerial> mSerial;
 };
