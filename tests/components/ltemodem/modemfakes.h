@@ -1,10 +1,14 @@
 #pragma once
 // Fakes for the modem layer's tests: a serial port whose far end is a
-// script (each written command's answer lines become readable), and the
-// configuration from a map. Single-threaded, like the channel's callers here.
+// script (each written command's answer lines become readable), the
+// configuration from a map (both single-threaded, like the channel's callers
+// here) and a mock of the modem command layer.
 
 #include "platform/serial/serial.h"
 #include "src/components/config/itarvconfig.h"
+#include "src/components/ltemodem/imodem.h"
+
+#include <gmock/gmock.h>
 
 #include <deque>
 #include <functional>
@@ -64,6 +68,48 @@ public:
     std::vector<EConfigKey> CheckChanges() override { return {}; }
     std::map<EConfigKey, bool> bools;
     std::map<EConfigKey, std::string> strings;
+};
+
+class CMockModem : public Modem::IModem {
+public:
+    MOCK_METHOD(bool, IsSerialPresent, (), (override));
+    MOCK_METHOD(bool, InitializeSerial, (), (override));
+    MOCK_METHOD(void, TogglePower, (), (override));
+    MOCK_METHOD(void, FastShutdown, (), (override));
+    MOCK_METHOD(EAtResult, ConfigureEcm, (), (override));
+    MOCK_METHOD(EAtResult, EnableFastShutdown, (), (override));
+    MOCK_METHOD(EAtResult, IsEcmMode, (bool&), (override));
+    MOCK_METHOD(EAtResult, SoftResetModem, (), (override));
+    MOCK_METHOD(EAtResult, SetAvailableBands, (), (override));
+    MOCK_METHOD(EAtResult, SetTechPriority, (), (override));
+    MOCK_METHOD(EAtResult, SetApn, (const Modem::ApnSettings&), (override));
+    MOCK_METHOD(EAtResult, GetPdpContext, (Modem::PdpContext&), (override));
+    MOCK_METHOD(EAtResult, ActivatePdpContext, (), (override));
+    MOCK_METHOD(EAtResult, IsRoamingEnabled, (bool&), (override));
+    MOCK_METHOD(EAtResult, DeleteRoamingConfigFile, (), (override));
+    MOCK_METHOD(EAtResult, ConfigureNbIot, (), (override));
+    MOCK_METHOD(EAtResult, GetSimEffect, (bool&), (override));
+    MOCK_METHOD(EAtResult, DisableSimEffect, (), (override));
+    MOCK_METHOD(EAtResult, GetModemFirmwareVersion, (std::string&), (override));
+    MOCK_METHOD(EAtResult, GetImei, (std::string&), (override));
+    MOCK_METHOD(EAtResult, GetTemperatures, (std::vector<std::int32_t>&), (override));
+    MOCK_METHOD(EAtResult, InitializeSim, (), (override));
+    MOCK_METHOD(EAtResult, UnlockSim, (), (override));
+    MOCK_METHOD(EAtResult, IsSimInserted, (bool&), (override));
+    MOCK_METHOD(EAtResult, GetIccid, (std::string&), (override));
+    MOCK_METHOD(EAtResult, GetImsi, (std::string&), (override));
+    MOCK_METHOD(EAtResult, SetSmsTextMode, (), (override));
+    MOCK_METHOD(EAtResult, SetSmsStorage, (), (override));
+    MOCK_METHOD(EAtResult, DeleteSmsMsgs, (), (override));
+    MOCK_METHOD(EAtResult, GetSmsMsg, (std::vector<std::string>&), (override));
+    MOCK_METHOD(EAtResult, GetDnsServers, (std::vector<std::string>&), (override));
+    MOCK_METHOD(EAtResult, GetLteRegistrationStatus, (Modem::ERegistrationState&), (override));
+    MOCK_METHOD(EAtResult, GetEgprsRegistrationStatus, (Modem::ERegistrationState&), (override));
+    MOCK_METHOD(EAtResult, GetSignalInfo, (Modem::SignalInfo&), (override));
+    MOCK_METHOD(EAtResult, GetCarrier, (std::string&), (override));
+    MOCK_METHOD(std::optional<Modem::ApnSettings>, GetApnSettings, (), (override));
+    MOCK_METHOD(bool, IsSmsEnabled, (), (override));
+    MOCK_METHOD(void, SetSmsEnabled, (bool), (override));
 };
 
 } // namespace ModemTest

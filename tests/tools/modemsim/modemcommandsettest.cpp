@@ -29,9 +29,11 @@ TEST(ModemCommandSet, RefusesMalformedArguments)
     SModemScenario scenario;
     CModemCommandSet modem(scenario);
     modem.PowerOn({});
-    for (const char* line : {"AT+QICSGP=1,1,\"open", "AT+QICSGP=1,1,\"a\"x,\"u\",\"p\",0", "AT+CFUN=2", "AT+CFUN=1x",
-                             "AT+QCFG=\"iotopmode\",3", "AT+QCFG=\"band\",0x,0x1,0x1", "AT+QIACT=2", "AT+CEREG?x",
-                             "AT+QCFG=\"nwscanseq\",021", "XYZ"}) {
+    for (const char* line : {"AT+QICSGP=1,1,\"open", "AT+QICSGP=1,1,\"a\"x,\"u\",\"p\",0",
+                             "AT+QICSGP=1,1,web,\"u\",\"p\",0", "AT+CFUN=2", "AT+CFUN=1x", "AT+QCFG=\"iotopmode\",3",
+                             "AT+QCFG=\"band\",0x,0x1,0x1", "AT+QCFG=\"band\",0x3,zz,0x1", "AT+QCFG=\"nwscanseq\",021",
+                             "AT+QCFG=\"nwscanseq\",0409", "AT+QCFG=\"unknown\"", "AT+QIACT=2", "AT+CEREG?x", "AT+CPIN",
+                             "AT+NOSUCH", "XYZ"}) {
         EXPECT_EQ(modem.Execute(line, {}).final, "ERROR") << line;
     }
 }

@@ -25,7 +25,7 @@ TEST(AtResponseParserTest, ParseTable)
         {"nothing after the prefix", "+CPMS\n", "+CPMS", Values {}},
         {"no prefix keeps every line", "+QIACT: 1,1,1,\"10.0.0.2\"\n", std::nullopt,
          Values {"+QIACT:1", "1", "1", "10.0.0.2"}},
-        {"trailing comma", "+X: a,\n", "+X:", Values {"a", ""}},
+        {"leading and trailing comma", "+X: ,a,\n", "+X:", Values {"", "a", ""}},
         {"no comma", "867123456789012\n", std::nullopt, Values {"867123456789012"}},
         {"spaces and quotes removed", "+QNWINFO: \"FDD LTE\",\"26201\",\"LTE BAND 20\",6300\n", "+QNWINFO:",
          Values {"FDDLTE", "26201", "LTEBAND20", "6300"}},

@@ -10,12 +10,12 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
-using Modem::ApnSettings;
 using Modem::CModem;
 using Modem::ERegistrationState;
 using ModemTest::CFakeConfig;
@@ -41,7 +41,7 @@ protected:
     ModemTest()
     {
         CDiagnosticsCommClient::SetSink([this](const CDiagnosticsCommClient::SSample& sample) {
-            mSignals.emplace_back(sample.identifier, sample.value);
+            mSignals[sample.identifier].push_back(sample.value);
             return true;
         });
         auto serial = std::make_unique<CScriptedSerial>();
@@ -64,21 +64,11 @@ protected:
         mSerial->written.clear();
         return sent;
     }
-    std::vector<CDiagnosticsCommClient::Value> SignalValues(std::uint32_t id) const
-    {
-        std::vector<CDiagnosticsCommClient::Value> values;
-        for (const auto& [identifier, value] : mSignals) {
-            if (identifier == id) {
-                values.push_back(value);
-            }
-        }
-        return values;
-    }
 
     std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
     std::shared_ptr<CFakeConfig> mConfig = std::make_shared<CFakeConfig>();
     std::shared_ptr<CRecordingSysfs> mSysfs = std::make_shared<CRecordingSysfs>();
-    std::vector<std::pair<std::uint32_t, CDiagnosticsCommClient::Value>> mSignals;
+    std::map<std::uint32_t, std::vector<CDiagnosticsCommClient::Value>> mSignals; // values sent, per signal
     CScriptedSerial* mSerial = nullptr;
     std::unique_ptr<CModem> mModem;
     CLogCapture mLog;
@@ -128,28 +118,25 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
     struct SCase {
         const char* name;
         std::map<EConfigKey, std::string> values;
-        std::optional<ApnSettings> settings;
+        Lines settings; // name, user, password, auth and IP type codes; none when refused
         const char* log;
     };
     const std::string apn100(100, 'a');
     const std::string cred127(127, 'u');
     const std::vector<SCase> cases = {
-        {"defaults", {}, ApnSettings {"", "", "", "0", "3"}, ""},
-        {"codes looked up", {{TarvLteApnAuth, "PAP or CHAP"}, {TarvLteApnIp, "IPv6"}},
-         ApnSettings {"", "", "", "3", "2"}, ""},
+        {"defaults", {}, {"", "", "", "0", "3"}, ""},
+        {"codes looked up", {{TarvLteApnAuth, "PAP or CHAP"}, {TarvLteApnIp, "IPv6"}}, {"", "", "", "3", "2"}, ""},
         {"longest values", {{TarvLteApn, apn100}, {TarvLteApnUser, cred127}, {TarvLteApnPass, cred127}},
-         ApnSettings {apn100, cred127, cred127, "0", "3"}, ""},
-        {"name too long", {{TarvLteApn, apn100 + "a"}}, std::nullopt, "APN too long, max: 100, got: 101"},
-        {"user too long", {{TarvLteApnUser, cred127 + "u"}}, std::nullopt, "APN User too long, max: 127, got: 128"},
-        {"password too long", {{TarvLteApnPass, cred127 + "u"}}, std::nullopt,
-         "APN Password too long, max: 127, got: 128"},
-        {"unknown IP type", {{TarvLteApnIp, "ipv4"}}, std::nullopt, "APN IP Type value 'ipv4' invalid"},
-        {"unknown auth", {{TarvLteApnAuth, "MSCHAP"}}, std::nullopt, "APN Auth value 'MSCHAP' invalid"},
-        {"quote in the name", {{TarvLteApn, "a\",\"b"}}, std::nullopt,
-         "APN value contains a double quote or a control character"},
-        {"CR in the user", {{TarvLteApnUser, "u\r\nAT+CFUN=0"}}, std::nullopt,
+         {apn100, cred127, cred127, "0", "3"}, ""},
+        {"name too long", {{TarvLteApn, apn100 + "a"}}, {}, "APN too long, max: 100, got: 101"},
+        {"user too long", {{TarvLteApnUser, cred127 + "u"}}, {}, "APN User too long, max: 127, got: 128"},
+        {"password too long", {{TarvLteApnPass, cred127 + "u"}}, {}, "APN Password too long, max: 127, got: 128"},
+        {"unknown IP type", {{TarvLteApnIp, "ipv4"}}, {}, "APN IP Type value 'ipv4' invalid"},
+        {"unknown auth", {{TarvLteApnAuth, "MSCHAP"}}, {}, "APN Auth value 'MSCHAP' invalid"},
+        {"quote in the name", {{TarvLteApn, "a\",\"b"}}, {}, "APN value contains a double quote or a control character"},
+        {"CR in the user", {{TarvLteApnUser, "u\r\nAT+CFUN=0"}}, {},
          "APN User value contains a double quote or a control character"},
-        {"LF in the password", {{TarvLteApnPass, "p\n"}}, std::nullopt,
+        {"LF in the password", {{TarvLteApnPass, "p\n"}}, {},
          "APN Password value contains a double quote or a control character"},
     };
     for (const auto& c : cases) {
@@ -157,17 +144,13 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
         mLog.Clear();
         mSignals.clear();
         mConfig->strings = c.values;
-        const auto settings = mModem->GetApnSettings();
-        ASSERT_EQ(settings.has_value(), c.settings.has_value());
-        if (settings) {
-            const auto& e = *c.settings;
-            EXPECT_EQ((Lines {settings->apn, settings->user, settings->password, settings->authCode,
-                              settings->ipTypeCode}),
-                      (Lines {e.apn, e.user, e.password, e.authCode, e.ipTypeCode}));
+        const auto s = mModem->GetApnSettings();
+        EXPECT_EQ((s ? Lines {s->apn, s->user, s->password, s->authCode, s->ipTypeCode} : Lines {}), c.settings);
+        if (s) {
             EXPECT_TRUE(mSignals.empty());
         } else {
             EXPECT_TRUE(mLog.Contains(Log::error, c.log));
-            EXPECT_EQ(SignalValues(0x451), std::vector<CDiagnosticsCommClient::Value> {true});
+            EXPECT_EQ(mSignals[0x451], std::vector<CDiagnosticsCommClient::Value> {true});
         }
     }
 }
@@ -291,9 +274,9 @@ TEST_F(ModemTest, IdentityIsPublished)
     EXPECT_EQ(mModem->GetIccid(value), EAtResult::Error);
     EXPECT_TRUE(mLog.ContainsSubstring("AT: Invalid data. Cmd: [AT+QGMR]"));
     using V = std::vector<CDiagnosticsCommClient::Value>;
-    EXPECT_EQ(SignalValues(0x85), (V {std::string("BG95M3LAR02A03_01.012.01.012"), std::string("Unknown: Failed to read")}));
-    EXPECT_EQ(SignalValues(0x84), (V {std::string("867123456789012")}));
-    EXPECT_EQ(SignalValues(0x82), (V {std::string("Unknown: Failed to read")}));
+    EXPECT_EQ(mSignals[0x85], (V {std::string("BG95M3LAR02A03_01.012.01.012"), std::string("Unknown: Failed to read")}));
+    EXPECT_EQ(mSignals[0x84], (V {std::string("867123456789012")}));
+    EXPECT_EQ(mSignals[0x82], (V {std::string("Unknown: Failed to read")}));
 }
 
 TEST_F(ModemTest, PdpContextAnswers)
@@ -317,9 +300,7 @@ TEST_F(ModemTest, PdpContextAnswers)
         Answer("AT+QIACT?", c.answer);
         Modem::PdpContext context;
         EXPECT_EQ(mModem->GetPdpContext(context), c.result);
-        EXPECT_EQ(context.active, c.active);
-        EXPECT_EQ(context.type, c.type);
-        EXPECT_EQ(context.ipAddress, c.address);
+        EXPECT_EQ(std::tie(context.active, context.type, context.ipAddress), std::tie(c.active, c.type, c.address));
     }
 }
 

@@ -68,30 +68,25 @@ private:
     std::unique_ptr<CModemSimulator> mSim;
 };
 
-// Runs the state machine to the Enabled target and waits for its callback.
-bool EnableWithStateMachine(CStation& station)
-{
-    std::mutex mutex;
-    std::condition_variable arrived;
-    bool enabled = false;
-    CModemStateMachine machine(std::make_unique<CModemStateMachineImpl>(station.modem, 5s),
-                               std::make_shared<CWorker>("modemsm"), 20ms);
-    machine.SetTargetState(EModemState::Enabled, [&](bool ok) {
-        std::lock_guard lock(mutex);
-        enabled = ok;
-        arrived.notify_all();
-    });
-    std::unique_lock lock(mutex);
-    return arrived.wait_for(lock, kLimit, [&] { return enabled; });
-}
-
 TEST(ModemSimTest, ConfiguredModemIsEnabledWithQueriesOnly)
 {
     SModemScenario scenario;
     scenario.pin = "1234";
     CStation station(scenario, "1234");
-    ASSERT_TRUE(EnableWithStateMachine(station));
-    EXPECT_EQ(station.Sim().SimState(), CSimCard::EState::Ready);
+    { // The state machine runs to Enabled and is gone before the checks below.
+        std::mutex mutex;
+        std::condition_variable arrived;
+        bool enabled = false;
+        CModemStateMachine machine(std::make_unique<CModemStateMachineImpl>(station.modem, 5s),
+                                   std::make_shared<CWorker>("modemsm"), 20ms);
+        machine.SetTargetState(EModemState::Enabled, [&](bool ok) {
+            std::lock_guard lock(mutex);
+            enabled = ok;
+            arrived.notify_all();
+        });
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(arrived.wait_for(lock, kLimit, [&] { return enabled; }));
+    }
     for (const auto& command : station.Sim().Commands()) {
         for (const char* write : {"AT+QCFG=\"band\",", "AT+QCFG=\"nwscanseq\",", "AT+QCFG=\"iotopmode\",", "AT+QICSGP=1,"}) {
             EXPECT_FALSE(command.starts_with(write)) << command;
@@ -118,7 +113,6 @@ TEST(ModemSimTest, SimStates)
     const std::vector<SCase> cases = {
         {"no PIN lock", true, std::nullopt, 3, "", EAtResult::Ok, EAtResult::Ok, CSimCard::EState::Ready},
         {"right PIN", true, "1234", 3, "1234", EAtResult::Ok, EAtResult::Ok, CSimCard::EState::Ready},
-        {"wrong PIN", true, "1234", 3, "4321", EAtResult::Ok, EAtResult::SimError, CSimCard::EState::PinRequired},
         {"PUK required", true, "1234", 0, "1234", EAtResult::Ok, EAtResult::SimError, CSimCard::EState::PukRequired},
         {"no SIM", false, std::nullopt, 3, "", EAtResult::SimError, EAtResult::Error, CSimCard::EState::Absent},
     };
@@ -136,6 +130,7 @@ TEST(ModemSimTest, SimStates)
     }
 }
 
+// A wrong PIN is refused by the SIM, and never sent when it would lock the SIM.
 TEST(ModemSimTest, WrongPinNeverUsesTheLastAttempt)
 {
     TestSupport::CLogCapture log(Log::error);
@@ -154,33 +149,25 @@ TEST(ModemSimTest, WrongPinNeverUsesTheLastAttempt)
     }
 }
 
-TEST(ModemSimTest, FaultsGiveDefinedResults)
+// The fault kinds a real line adds to the channel's own tests: a truncated
+// answer times out and leaves nothing behind for the next command; a device
+// that vanishes mid-command is a serial error.
+TEST(ModemSimTest, FaultsOnTheLineGiveDefinedResults)
 {
-    struct SCase {
-        SModemFault::EKind kind;
-        EAtResult result;
-    };
-    const std::vector<SCase> cases = {
-        {SModemFault::EKind::Timeout, EAtResult::Timeout},   {SModemFault::EKind::CmeError, EAtResult::Error},
-        {SModemFault::EKind::Truncated, EAtResult::Timeout}, {SModemFault::EKind::Endless, EAtResult::Timeout},
-        {SModemFault::EKind::Garbage, EAtResult::Timeout},   {SModemFault::EKind::Unsolicited, EAtResult::Ok},
-        {SModemFault::EKind::Vanish, EAtResult::SerialError},
-    };
     CStation station(SModemScenario {});
     station.PowerOn();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.kind));
-        station.Sim().ClearFaults();
+    for (const auto kind : {SModemFault::EKind::Truncated, SModemFault::EKind::Vanish}) {
+        const bool vanish = kind == SModemFault::EKind::Vanish;
+        SCOPED_TRACE(vanish ? "vanish" : "truncated");
         SModemFault fault;
-        fault.kind = c.kind;
+        fault.kind = kind;
         fault.command = "AT+CEREG?";
         fault.times = 1;
         station.Sim().InjectFault(fault);
         Modem::ERegistrationState state;
-        EXPECT_EQ(station.modem->GetLteRegistrationStatus(state), c.result);
-        // The next command is answered normally.
+        EXPECT_EQ(station.modem->GetLteRegistrationStatus(state), vanish ? EAtResult::SerialError : EAtResult::Timeout);
         std::string imei;
-        EXPECT_EQ(station.modem->GetImei(imei), c.result == EAtResult::SerialError ? EAtResult::Error : EAtResult::Ok);
+        EXPECT_EQ(station.modem->GetImei(imei), vanish ? EAtResult::Error : EAtResult::Ok);
     }
 }
 

@@ -16,30 +16,12 @@ using TestSupport::CLogCapture;
 
 namespace {
 
-// Records command lines; the one-shot run answers oneShotExit. The fakes are
-// read on the manager's thread only between the test's Sync calls.
-class CRecordingRunner : public IRunCommand {
-public:
-    SCommandResult Run(const std::string& commandLine, unsigned) override
-    {
-        commands.push_back(commandLine);
-        return {commandLine.rfind("/usr/sbin/ntpd -n -q", 0) == 0 ? oneShotExit : 0, ""};
-    }
-    std::size_t Count(const std::string& prefix) const
-    {
-        return std::count_if(commands.begin(), commands.end(),
-                             [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
-    }
-    std::vector<std::string> commands;
-    int oneShotExit = 0;
-};
-
+// The fakes are read on the manager's thread only between the test's Sync calls.
 class CFakeNtpSystem : public INtpSystem {
 public:
     bool ResolveHost(const std::string& host, bool quiet) override
     {
-        quietAsks += quiet ? 1 : 0;
-        return resolvable.count(host) != 0;
+        return quietAsks += quiet, resolvable.count(host) != 0;
     }
     bool IsClockSynchronised() override { return synchronised; }
     std::set<std::string> resolvable;
@@ -57,6 +39,11 @@ protected:
             mSignals[sample.identifier].push_back(sample.value);
             return true;
         });
+        // The runner records command lines; the one-shot run answers mOneShotExit.
+        ON_CALL(*mRunner, Run).WillByDefault([this](const std::string& line, unsigned) {
+            mCommands.push_back(line);
+            return SCommandResult {line.starts_with("/usr/sbin/ntpd -n -q") ? mOneShotExit : 0, ""};
+        });
     }
     ~NtpManagerTest() override { CDiagnosticsCommClient::SetSink(nullptr); }
 
@@ -72,11 +59,18 @@ protected:
             mNtp.Sync();
         }
     }
+    std::size_t Count(const std::string& prefix) const
+    {
+        return std::count_if(mCommands.begin(), mCommands.end(), [&](const auto& c) { return c.starts_with(prefix); });
+    }
 
     CLogCapture mLog;
     std::map<std::uint32_t, std::vector<V>> mSignals; // values sent, per signal
     std::shared_ptr<CFakeConfig> mConfig = std::make_shared<CFakeConfig>();
-    std::shared_ptr<CRecordingRunner> mRunner = std::make_shared<CRecordingRunner>();
+    std::shared_ptr<testing::NiceMock<HandlerMocks::MockRunCommand>> mRunner =
+        std::make_shared<testing::NiceMock<HandlerMocks::MockRunCommand>>();
+    std::vector<std::string> mCommands;
+    int mOneShotExit = 0;
     std::shared_ptr<CFakeNtpSystem> mSystem = std::make_shared<CFakeNtpSystem>();
     std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
     CNtpManager mNtp{mConfig, mRunner, mSystem, mClock};
@@ -103,16 +97,16 @@ TEST_F(NtpManagerTest, OnlyValidServerNamesReachTheCommandLines)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first + " | " + c.second);
-        auto recorder = std::make_shared<CRecordingRunner>();
+        mCommands.clear();
         Configure(c.first, c.second);
         mSystem->resolvable = {c.first, c.second};
-        CNtpManager ntp(mConfig, recorder, mSystem, mClock);
+        CNtpManager ntp(mConfig, mRunner, mSystem, mClock);
         EXPECT_EQ(ntp.Init(), c.initialised);
         if (c.initialised) {
             ntp.StartNtpd();
             ntp.Sync();
         }
-        EXPECT_EQ(recorder->commands.size() > 1 ? recorder->commands[1] : "", c.oneShot);
+        EXPECT_EQ(mCommands.size() > 1 ? mCommands[1] : "", c.oneShot);
     }
     EXPECT_TRUE(mLog.Contains(Log::error, "NtpServer1 contains invalid characters: 'a\\x0ab'"));
     EXPECT_TRUE(mLog.Contains(Log::warning, "No (valid) NTP servers configured, skipping starting ntpd"));
@@ -129,7 +123,7 @@ TEST_F(NtpManagerTest, ResolveLoopReportsAFailurePeriodOnce)
     mNtp.StartNtpd();
     mNtp.Sync();
     Pass(6);
-    EXPECT_EQ(mRunner->Count("/usr/sbin/ntpd"), 0U);
+    EXPECT_EQ(Count("/usr/sbin/ntpd"), 0U);
     mSystem->resolvable = {"ntp.example.org"};
     Pass(1);
 
@@ -137,14 +131,14 @@ TEST_F(NtpManagerTest, ResolveLoopReportsAFailurePeriodOnce)
     EXPECT_EQ(mLog.Count("Suppressing logging until resolvable"), 1U);
     EXPECT_EQ(mSystem->quietAsks, 8);
     EXPECT_EQ(mSignals[Signals::kNtpServerDnsQueryFailed.GetIdentifier()], (std::vector<V>{V(true), V(false)}));
-    EXPECT_EQ(mRunner->commands,
+    EXPECT_EQ(mCommands,
               (std::vector<std::string>{
                   "start-stop-daemon -K -n ntpd", "/usr/sbin/ntpd -n -q -p ntp.example.org",
                   "start-stop-daemon -S -b -n ntpd -a /usr/sbin/ntpd -- -d -N -S "
                   "/usr/bin/busybox-ntpd-update-status.sh -p ntp.example.org"}));
     // No retry is left planted once ntpd runs.
     Pass(1);
-    EXPECT_EQ(mRunner->Count("/usr/sbin/ntpd"), 1U);
+    EXPECT_EQ(Count("/usr/sbin/ntpd"), 1U);
 }
 
 // A failing one-shot run still starts the daemon; the sync check polls
@@ -153,12 +147,12 @@ TEST_F(NtpManagerTest, FailedOneShotRunStillStartsTheDaemonAndKeepsChecking)
 {
     Configure("ntp.example.org", "");
     mSystem->resolvable = {"ntp.example.org"};
-    mRunner->oneShotExit = 1;
+    mOneShotExit = 1;
     ASSERT_TRUE(mNtp.Init());
     mNtp.StartNtpd();
     mNtp.StartNtpd();
     mNtp.Sync();
-    EXPECT_EQ(mRunner->Count("start-stop-daemon -S"), 2U);
+    EXPECT_EQ(Count("start-stop-daemon -S"), 2U);
     EXPECT_TRUE(mLog.Contains(Log::error, "Run ntpd -q failed with return code 1"));
     Pass(3);
     EXPECT_FALSE(mLog.Contains("Time synchronization successful"));
