@@ -10,6 +10,7 @@
 
 #include <signal.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -70,6 +71,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarv-modemsim: %s\n", error.c_str());
         return 1;
     }
+
+    // A reader of the log that goes away must not end the simulator in the
+    // middle of a write, with the device link left behind: the write fails.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // Blocked before the simulator thread starts, so only sigwait sees them.
     sigset_t signals;

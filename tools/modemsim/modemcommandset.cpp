@@ -84,7 +84,6 @@ CModemCommandSet::CModemCommandSet(const SModemScenario& scenario)
 void CModemCommandSet::PowerOn(TimePoint now)
 {
     mEcho = true;
-    mEcmActive = mEcm;
     mSms.PowerOn();
     mFunction = 1;
     mRadioOn = now;
@@ -101,11 +100,6 @@ void CModemCommandSet::PowerOff()
     mRadioOn.reset();
     mPdpActive = false;
     mSim.PowerDown();
-}
-
-void CModemCommandSet::SetRegistration(int lte, int gsm)
-{
-    mRegistration = {SRegistrationStep {0, lte, gsm}};
 }
 
 std::pair<int, int> CModemCommandSet::Registration(TimePoint now) const

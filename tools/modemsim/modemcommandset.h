@@ -36,14 +36,7 @@ public:
 
     bool EchoOn() const { return mEcho; }
     bool FastShutdownEnabled() const { return mFastShutdown; }
-    // The USB network mode the modem booted with (a new mode takes effect at
-    // the next power-on) and the configured one.
-    bool EcmActive() const { return mEcmActive; }
-    bool EcmConfigured() const { return mEcm; }
     const CSimCard& Sim() const { return mSim; }
-    void SetSimPresent(bool present) { mSim.SetPresent(present); }
-    // Replaces the registration timeline by one fixed state.
-    void SetRegistration(int lte, int gsm);
     // The registration states in effect at now: both 0 while the radio is
     // off or the SIM is not unlocked.
     std::pair<int, int> Registration(TimePoint now) const;
@@ -92,7 +85,6 @@ private:
 
     // Volatile state, reset at power-on
     bool mEcho = true;
-    bool mEcmActive = false;
     int mFunction = 1;
     std::optional<TimePoint> mRadioOn;
     bool mPdpActive = false;

@@ -506,24 +506,6 @@ void CModemSimulator::InjectFault(const SModemFault& fault)
     mFaults.push_back({fault});
 }
 
-void CModemSimulator::ClearFaults()
-{
-    std::lock_guard lock(mMutex);
-    mFaults.clear();
-}
-
-void CModemSimulator::SetRegistration(int lte, int gsm)
-{
-    std::lock_guard lock(mMutex);
-    mCommands->SetRegistration(lte, gsm);
-}
-
-void CModemSimulator::SetSimPresent(bool present)
-{
-    std::lock_guard lock(mMutex);
-    mCommands->SetSimPresent(present);
-}
-
 void CModemSimulator::AddSms(const SStoredSms& sms)
 {
     std::lock_guard lock(mMutex);
@@ -563,8 +545,3 @@ int CModemSimulator::PinAttemptsLeft() const
     return mCommands->Sim().PinAttemptsLeft();
 }
 
-bool CModemSimulator::EcmActive() const
-{
-    std::lock_guard lock(mMutex);
-    return mCommands->EcmActive();
-}

@@ -88,9 +88,6 @@ public:
 
     // Run-time changes, as the scenario would set them.
     void InjectFault(const SModemFault& fault);
-    void ClearFaults();
-    void SetRegistration(int lte, int gsm);
-    void SetSimPresent(bool present);
     void AddSms(const SStoredSms& sms);
     // Power-ons from now on after which the device does not appear;
     // negative: every one.
@@ -103,8 +100,6 @@ public:
     std::vector<std::string> Commands() const;
     CSimCard::EState SimState() const;
     int PinAttemptsLeft() const;
-    // The USB network mode the modem is running in (ECM or not).
-    bool EcmActive() const;
 
 private:
     struct SPendingOutput {

@@ -42,13 +42,6 @@ void CSimCard::PowerUp()
     mState = LockedState();
 }
 
-void CSimCard::SetPresent(bool present)
-{
-    mPresent = present;
-    mUnlocked = false;
-    mState = LockedState();
-}
-
 CSimCard::EEntry CSimCard::EnterPin(const std::string& pin)
 {
     if (mState != EState::PinRequired) {

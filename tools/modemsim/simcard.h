@@ -32,7 +32,6 @@ public:
     // replaces the old one and resets the PIN counter.
     EEntry EnterPuk(const std::string& puk, const std::string& newPin);
 
-    void SetPresent(bool present);
 
 private:
     EState LockedState() const;
