@@ -28,20 +28,17 @@ protected:
     ~CHandlerFixture() override { CRootDir::Set("/"); }
 
     template <typename T>
-    static std::shared_ptr<T> New()
-    {
-        return std::make_shared<T>();
-    }
+    using Nice = ::testing::NiceMock<T>;
 
     TestSupport::CTempDir root;
-    std::shared_ptr<CFakeConfig> config = New<CFakeConfig>();
-    std::shared_ptr<Mock<MockRunCommand>> runner = New<Mock<MockRunCommand>>();
-    std::shared_ptr<Mock<MockTarvErrorHandler>> errorHandler = New<Mock<MockTarvErrorHandler>>();
-    std::shared_ptr<Mock<MockInterfacesFileEditor>> editor = New<Mock<MockInterfacesFileEditor>>();
-    std::shared_ptr<::testing::NiceMock<MockTarvNetlink>> netlink = New<::testing::NiceMock<MockTarvNetlink>>();
-    std::shared_ptr<::testing::NiceMock<MockHostnameManager>> hostname = New<::testing::NiceMock<MockHostnameManager>>();
-    std::shared_ptr<CManualClock> clock = New<CManualClock>();
-    std::shared_ptr<CFakeHostSystem> host = New<CFakeHostSystem>();
+    std::shared_ptr<CFakeConfig> config = std::make_shared<CFakeConfig>();
+    std::shared_ptr<Mock<MockRunCommand>> runner = std::make_shared<Mock<MockRunCommand>>();
+    std::shared_ptr<Mock<MockTarvErrorHandler>> errorHandler = std::make_shared<Mock<MockTarvErrorHandler>>();
+    std::shared_ptr<Mock<MockInterfacesFileEditor>> editor = std::make_shared<Mock<MockInterfacesFileEditor>>();
+    std::shared_ptr<Nice<MockTarvNetlink>> netlink = std::make_shared<Nice<MockTarvNetlink>>();
+    std::shared_ptr<Nice<MockHostnameManager>> hostname = std::make_shared<Nice<MockHostnameManager>>();
+    std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
+    std::shared_ptr<CFakeHostSystem> host = std::make_shared<CFakeHostSystem>();
     std::atomic<std::uint8_t> linkState{Tarv::kOperStateUp};
     TestSupport::CLogCapture log;
 };

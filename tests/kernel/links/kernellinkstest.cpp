@@ -1,5 +1,5 @@
-// Link queries, recovery and the Ethernet handler against the real kernel: veth
-// links named like the station's (eth0, plc0, each with a "-peer") in a
+// Link queries, recovery and the Ethernet handler against the real kernel: a
+// veth link named like the station's (eth0, with "eth0-peer") in a
 // private network namespace, and the real ip command. ifup and ifdown are
 // replaced by small scripts that only set the link up or down, so that no
 // interfaces file of the machine is read.
@@ -46,13 +46,10 @@ std::string EnterPrivateNamespaces()
         mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0) {
         return std::string("private network and mount namespace failed: ") + std::strerror(errno);
     }
-    if (std::system("ip link set lo up") != 0) {
-        return "the ip command is missing or failed";
-    }
     // ifup/ifdown stand-ins first in PATH.
     char pattern[] = "/tmp/tarv-kernel-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        return "mkdtemp failed";
+    if (std::system("ip link set lo up") != 0 || mkdtemp(pattern) == nullptr) {
+        return "the ip command or a temporary directory failed";
     }
     gStubDirectory = pattern;
     for (const auto& [name, action] : {std::pair{"ifup", "up"}, std::pair{"ifdown", "down"}}) {
@@ -80,16 +77,9 @@ protected:
             GTEST_SKIP() << gSkipReason;
         }
         config->bools[HwHasEthernet] = true;
-        for (const char* name : {"eth0", "plc0"}) {
-            Shell(std::string("ip link add ") + name + " type veth peer name " + name + "-peer");
-        }
+        Shell("ip link add eth0 type veth peer name eth0-peer");
     }
-    void TearDown() override
-    {
-        for (const char* name : {"eth0", "plc0"}) {
-            (void)!std::system((std::string("ip link del ") + name + " 2>/dev/null").c_str());
-        }
-    }
+    void TearDown() override { (void)!std::system("ip link del eth0 2>/dev/null"); }
 
     std::unique_ptr<CTarvEthHandler> MakeHandler()
     {
@@ -101,13 +91,10 @@ protected:
     // Waits (bounded) until the kernel reports the link in that state.
     bool WaitForKernel(const std::string& name, std::uint8_t state)
     {
-        for (int i = 0; i < 300; ++i) {
-            if (errorHandler->IsIfInDesiredState(name, state)) {
-                return true;
-            }
+        for (int i = 0; i < 300 && !errorHandler->IsIfInDesiredState(name, state); ++i) {
             std::this_thread::sleep_for(10ms);
         }
-        return false;
+        return errorHandler->IsIfInDesiredState(name, state);
     }
 
     std::shared_ptr<CFakeConfig> config = std::make_shared<CFakeConfig>();
@@ -164,23 +151,23 @@ TEST_F(KernelLinksTest, EthernetStatusLeaksNothingAndDisableTakesTheLinkDown)
 
 TEST_F(KernelLinksTest, RecoveryBringsARealLinkUpAndDown)
 {
-    Shell("ip link set plc0-peer up && ip addr add 10.9.9.1/24 dev plc0");
-    ASSERT_TRUE(WaitForKernel("plc0", Tarv::kOperStateDown));
+    Shell("ip link set eth0-peer up && ip addr add 10.9.9.1/24 dev eth0");
+    ASSERT_TRUE(WaitForKernel("eth0", Tarv::kOperStateDown));
 
-    EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateUp));
-    EXPECT_TRUE(errorHandler->IsIfInDesiredState("plc0", Tarv::kOperStateUp));
+    EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("eth0", Tarv::kOperStateUp));
+    EXPECT_TRUE(errorHandler->IsIfInDesiredState("eth0", Tarv::kOperStateUp));
     // The addresses were flushed on the way.
-    const std::string addresses = runner->Run("ip -4 addr show dev plc0", 0).output;
+    const std::string addresses = runner->Run("ip -4 addr show dev eth0", 0).output;
     EXPECT_EQ(addresses.find("10.9.9.1"), std::string::npos) << addresses;
 
-    EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateDown));
-    EXPECT_TRUE(errorHandler->IsIfInDesiredState("plc0", Tarv::kOperStateDown));
+    EXPECT_TRUE(errorHandler->RecoverFromIfUpDown("eth0", Tarv::kOperStateDown));
+    EXPECT_TRUE(errorHandler->IsIfInDesiredState("eth0", Tarv::kOperStateDown));
 
     // A link whose peer is down cannot reach the up state: refused, not thrown.
-    Shell("ip link set plc0-peer down");
+    Shell("ip link set eth0-peer down");
     TestSupport::CLogCapture log;
-    EXPECT_FALSE(errorHandler->RecoverFromIfUpDown("plc0", Tarv::kOperStateUp));
-    EXPECT_TRUE(log.Contains(Log::error, "could not recover and bring plc0 up"));
+    EXPECT_FALSE(errorHandler->RecoverFromIfUpDown("eth0", Tarv::kOperStateUp));
+    EXPECT_TRUE(log.Contains(Log::error, "could not recover and bring eth0 up"));
 
     EXPECT_THROW(errorHandler->RecoverFromIfUpDown("wlan9", Tarv::kOperStateUp), CTarvException);
 }

@@ -46,7 +46,7 @@ protected:
                                               CTarvApHandler::kDnsmasqConfPath, CTarvApHandler::kHostapdConfPath, clock);
     }
 
-    std::shared_ptr<CScriptedRunner> scripted = New<CScriptedRunner>();
+    std::shared_ptr<CScriptedRunner> scripted = std::make_shared<CScriptedRunner>();
     std::unique_ptr<CTarvApHandler> ap;
 };
 
@@ -93,11 +93,7 @@ TEST_F(ApHandlerTest, EnableStartsOnlyTheServicesThatAreNotRunning)
 {
     const std::string up = "ifup uap0", pidofH = "pidof hostapd", pidofD = "pidof dnsmasq";
     const std::string startH = "/etc/init.d/hostapd2 start", startD = "/etc/init.d/dnsmasq start";
-    const struct {
-        SCommandResult hostapd, hostapdStart;
-        std::vector<std::string> commands;
-        bool ok;
-    } cases[] = {
+    const struct { SCommandResult hostapd, hostapdStart; std::vector<std::string> commands; bool ok; } cases[] = {
         {kStopped, {0, ""}, {up, pidofH, startH, pidofD, startD}, true},
         {kRunning, {0, ""}, {up, pidofH, pidofD, startD}, true},
         {kStopped, {1, ""}, {up, pidofH, startH}, false},
@@ -115,10 +111,8 @@ TEST_F(ApHandlerTest, EnableStartsOnlyTheServicesThatAreNotRunning)
 
 TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsSurvivors)
 {
-    const struct {
-        std::deque<SCommandResult> hostapd; // pidof answers: before its stop, then at each poll
-        bool killed, killWorks;
-    } cases[] = {
+    // pidof answers: before its stop, then at each poll
+    const struct { std::deque<SCommandResult> hostapd; bool killed, killWorks; } cases[] = {
         {{kRunning, kStopped}, false, true},
         {{kRunning, kRunning, kRunning, kStopped}, false, true},
         {{kRunning}, true, true},  // survives its stop script

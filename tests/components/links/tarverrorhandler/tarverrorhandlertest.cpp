@@ -38,8 +38,7 @@ protected:
             return states[lastName];
         });
         ON_CALL(*netlink, DeleteExternalNetlinkPointers(_, _)).WillByDefault([this](nl_sock* s, rtnl_link* l) {
-            EXPECT_EQ(s, FakeSocket());
-            EXPECT_EQ(l, FakeLink());
+            EXPECT_TRUE(s == FakeSocket() && l == FakeLink());
             --outstanding;
         });
     }
@@ -126,12 +125,7 @@ TEST_F(ErrorHandlerTest, RecoveryRunsItsCommandsInOrderAndTrustsOnlySuccessAndTh
 
 TEST_F(ErrorHandlerTest, StoppingAProcessEndsWhenPidofFindsNone)
 {
-    const struct {
-        const char* name;
-        SCommandResult killall, pidof;
-        int rounds;
-        bool stopped;
-    } cases[] = {
+    const struct { const char* name; SCommandResult killall, pidof; int rounds; bool stopped; } cases[] = {
         {"dies at once", {0, ""}, {1, ""}, 1, true},
         {"had already exited", {1, ""}, {1, ""}, 1, true},
         {"survives every attempt", {0, ""}, {0, "812"}, 5, false},
