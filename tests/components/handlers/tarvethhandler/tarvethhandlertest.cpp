@@ -121,14 +121,14 @@ TEST(EthGatewayColumnTest, FirstDefaultRouteOfTheInterfaceWithTheGatewayFlags)
 {
     const std::string d = "eth0\t00000000\t", tail = "\t0\t0\t0\t00000000\t0\t0\t0\n";
     const std::pair<std::string, std::string> cases[] = {
-        {d + "0101A8C0\t3" + tail, ""},                                           // flags compared as text
-        {"eth0\t0001A8C0\t0101A8C0\t0003" + tail, ""},                            // not a default route
-        {"eth0:1\t00000000\t0101A8C0\t0003" + tail, ""},                          // another interface
+        {d + "0101A8C0\t3" + tail, ""}, // flags compared as text
+        {"eth0\t0001A8C0\t0101A8C0\t0003" + tail, ""}, // not a default route
+        {"eth0:1\t00000000\t0101A8C0\t0003" + tail, ""}, // another interface
         {d + "0201A8C0\t0003" + tail + d + "0301A8C0\t0003" + tail, "0201A8C0"}, // the first one
-        {"  eth0   00000000 \t 0401A8C0  0003  0 0\n", "0401A8C0"},              // blanks and tabs mixed
-        {d + "0501A8C0\t0003\r\n", ""},                                           // a carriage return is part of the field
-        {d + "0601A8C0\t0003", "0601A8C0"},                                       // no final newline
-        {d + "0701A8C0\n" + d + "0801A8C0\t0003\n", "0801A8C0"},                 // a short line first
+        {"  eth0   00000000 \t 0401A8C0  0003  0 0\n", "0401A8C0"}, // blanks and tabs mixed
+        {d + "0501A8C0\t0003\r\n", ""}, // a carriage return is part of the field
+        {d + "0601A8C0\t0003", "0601A8C0"}, // no final newline
+        {d + "0701A8C0\n" + d + "0801A8C0\t0003\n", "0801A8C0"}, // a short line first
     };
     for (const auto& [lines, gateway] : cases) {
         EXPECT_EQ(CTarvEthHandler::GatewayColumn(kRouteHeader + lines, "eth0").value_or(""), gateway) << lines;

@@ -56,7 +56,8 @@ TEST(WpaPskTest, MatchesReferenceVectors)
     const std::tuple<std::string, std::string, std::string> cases[] = {
         {"IEEE", "password", "f42c6fc52df0ebef9ebb4b90b38a5f902e83fe1b135a70e23aed762e9710a12e"},
         // Bytes above 0x7f on both sides, and the longest name and passphrase.
-        {"\xff\xfe raw bytes", "Gr\xc3\xbc\xc3\x9f" "e!2024", "57558097c4dc93b5ec26d1a75f6faac7b35c05243df1074b2f75db0b8493e358"},
+        {"\xff\xfe raw bytes", "Gr\xc3\xbc\xc3\x9f" "e!2024",
+         "57558097c4dc93b5ec26d1a75f6faac7b35c05243df1074b2f75db0b8493e358"},
         {std::string(32, 'S'), std::string(63, '~'), "deb7c21cf467ea04bc9e7e7bcf6daf8db4f103af03006b9902963fc1bd847fbe"},
         {"IEEE", std::string(64, 'A'), std::string(64, 'a')}, // 64 hexadecimal digits are the key itself
     };
