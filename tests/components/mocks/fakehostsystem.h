@@ -13,19 +13,14 @@
 
 namespace HandlerMocks {
 
-class CFakeHostSystem : public IHostSystem {
-public:
+struct CFakeHostSystem : IHostSystem {
     std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override { return addresses; }
-
     std::string ProcessFile(int pid, const std::string& entry) override
     {
         const auto it = processes.find(pid);
-        if (it == processes.end()) {
-            return {};
-        }
-        return entry == "comm" ? it->second.first + "\n" : entry == "cmdline" ? it->second.second : std::string();
+        const bool known = it != processes.end() && (entry == "comm" || entry == "cmdline");
+        return !known ? std::string() : entry == "comm" ? it->second.first + "\n" : it->second.second;
     }
-
     int SignalProcess(int pid, int signalNumber) override
     {
         signals.emplace_back(pid, signalNumber);
@@ -34,22 +29,18 @@ public:
 
     void AddAddress(const std::string& name, const char* address, const char* netmask)
     {
-        SIpv4Address entry;
+        SIpv4Address& entry = addresses->emplace_back();
         entry.interfaceName = name;
         inet_pton(AF_INET, address, &entry.address);
         inet_pton(AF_INET, netmask, &entry.netmask);
-        addresses->push_back(entry);
     }
-
     // The process's name and its arguments, the first being the program.
     void AddProcess(int pid, const std::string& comm, const std::vector<std::string>& arguments)
     {
-        std::string cmdline;
+        std::string& cmdline = (processes[pid] = {comm, ""}).second;
         for (const auto& argument : arguments) {
-            cmdline += argument;
-            cmdline.push_back('\0');
+            cmdline += argument + '\0';
         }
-        processes[pid] = {comm, cmdline};
     }
 
     std::optional<std::vector<SIpv4Address>> addresses = std::vector<SIpv4Address>{};

@@ -19,48 +19,34 @@
 
 namespace HandlerMocks {
 
-class MockRunCommand : public IRunCommand {
-public:
+struct MockRunCommand : IRunCommand {
     MOCK_METHOD(SCommandResult, Run, (const std::string& commandLine, unsigned retries), (override));
 };
 
 // Configuration from a map; missing keys read as false / empty.
-class CFakeConfig : public ITarvConfig {
-public:
-    bool GetBool(EConfigKey key) const override
-    {
-        const auto it = bools.find(key);
-        return it != bools.end() && it->second;
-    }
-    std::string GetString(EConfigKey key) const override
-    {
-        const auto it = strings.find(key);
-        return it == strings.end() ? std::string() : it->second;
-    }
+struct CFakeConfig : ITarvConfig {
+    bool GetBool(EConfigKey key) const override { return bools.count(key) != 0 && bools.at(key); }
+    std::string GetString(EConfigKey key) const override { return strings.count(key) != 0 ? strings.at(key) : ""; }
     std::vector<EConfigKey> CheckChanges() override { return {}; }
-
     std::map<EConfigKey, bool> bools;
     std::map<EConfigKey, std::string> strings;
 };
 
-class MockTarvNetlink : public ITarvNetlink {
-public:
+struct MockTarvNetlink : ITarvNetlink {
     MOCK_METHOD(nl_sock*, ConnectSocket, (), (override));
     MOCK_METHOD(rtnl_link*, GetLink, (nl_sock * socket, const std::string& interfaceName), (override));
     MOCK_METHOD(std::uint8_t, GetLinkState, (rtnl_link * link), (override));
     MOCK_METHOD(void, DeleteExternalNetlinkPointers, (nl_sock * socket, rtnl_link* link), (override));
 };
 
-class MockTarvErrorHandler : public ITarvErrorHandler {
-public:
+struct MockTarvErrorHandler : ITarvErrorHandler {
     MOCK_METHOD(bool, DoesIfExist, (const std::string& interfaceName), (override));
     MOCK_METHOD(bool, RecoverFromIfUpDown, (const std::string& interfaceName, std::uint8_t desiredState), (override));
     MOCK_METHOD(bool, RecoverFromStopProcessError, (const std::string& processName), (override));
     MOCK_METHOD(bool, IsIfInDesiredState, (const std::string& interfaceName, std::uint8_t desiredState), (override));
 };
 
-class MockInterfacesFileEditor : public ITarvInterfacesFileEditor {
-public:
+struct MockInterfacesFileEditor : ITarvInterfacesFileEditor {
     MOCK_METHOD(void, InitializeFile, (const std::string& hostname), (override));
     MOCK_METHOD(void, SetInterfacesFile, (bool& ok), (override));
     MOCK_METHOD(void, SetAsDhcp, (const std::string& interfaceName, const std::string& hostname, bool& ok),
@@ -74,21 +60,18 @@ public:
                 (override));
 };
 
-class MockDnsManager : public ITarvDnsManager {
-public:
+struct MockDnsManager : ITarvDnsManager {
     MOCK_METHOD(bool, SetDnsServers, (const std::vector<std::string>& servers), (override));
     MOCK_METHOD(std::optional<std::queue<std::string>>, GetDnsServers, (), (override));
     MOCK_METHOD(void, UpdateSystemResolvConf, (), (override));
 };
 
-class MockHostnameManager : public IHostnameManager {
-public:
+struct MockHostnameManager : IHostnameManager {
     MOCK_METHOD(std::optional<std::string>, GetHostname, (), (override));
     MOCK_METHOD(bool, SetHostname, (const std::string& name), (override));
 };
 
-class MockWpaSupplicantHandler : public IWpaSupplicantHandler {
-public:
+struct MockWpaSupplicantHandler : IWpaSupplicantHandler {
     MOCK_METHOD(bool, StartWpaSupplicant,
                 (std::string_view interfaceName, std::string_view ssid, std::string_view passphrase), (override));
     MOCK_METHOD(void, StopWpaSupplicant, (), (override));

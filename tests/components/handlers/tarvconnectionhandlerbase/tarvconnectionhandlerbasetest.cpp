@@ -1,26 +1,13 @@
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 
 #include "platform/ipc/diagnosticscommclient.h"
-#include "platform/rootdir/rootdir.h"
-#include "platform/worker/manualclock.h"
-#include "src/components/system/tarvexception.h"
-#include "tests/components/mocks/fakehostsystem.h"
-#include "tests/components/mocks/handlermocks.h"
-#include "tests/support/logcapture.h"
-#include "tests/support/tempdir.h"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include "tests/components/mocks/handlerfixture.h"
 
 #include <signal.h>
 
 using namespace HandlerMocks;
 using namespace std::chrono_literals;
-using ::testing::_;
-using ::testing::InSequence;
-using ::testing::Return;
-using ::testing::StrictMock;
-using ::testing::Throw;
+using namespace ::testing;
 
 namespace {
 
@@ -36,14 +23,9 @@ public:
     using CTarvConnectionHandlerBase::WaitForState;
 };
 
-class ConnectionHandlerBaseTest : public ::testing::Test {
+class ConnectionHandlerBaseTest : public CHandlerFixture<StrictMock> {
 protected:
-    ConnectionHandlerBaseTest()
-    {
-        config->bools[HwHasEthernet] = true;
-        CRootDir::Set(root.Root());
-    }
-    ~ConnectionHandlerBaseTest() override { CRootDir::Set("/"); }
+    ConnectionHandlerBaseTest() { config->bools[HwHasEthernet] = true; }
 
     std::unique_ptr<CTestHandler> MakeHandler(ipc::EIfName id = ipc::EEth0,
                                               const CSignalDefinition<bool>* signal = &kTestSignal)
@@ -51,24 +33,6 @@ protected:
         return std::make_unique<CTestHandler>(id, config, runner, errorHandler, HwHasEthernet, 3s, netlink, signal,
                                               clock, host);
     }
-
-    void ExpectLink(const std::string& name, std::uint8_t state)
-    {
-        EXPECT_CALL(*netlink, ConnectSocket()).WillOnce(Return(FakeSocket()));
-        EXPECT_CALL(*netlink, GetLink(FakeSocket(), name)).WillOnce(Return(FakeLink()));
-        EXPECT_CALL(*netlink, GetLinkState(FakeLink())).WillOnce(Return(state));
-        EXPECT_CALL(*netlink, DeleteExternalNetlinkPointers(FakeSocket(), FakeLink()));
-    }
-
-    TestSupport::CTempDir root;
-    std::shared_ptr<CFakeConfig> config = std::make_shared<CFakeConfig>();
-    std::shared_ptr<StrictMock<MockRunCommand>> runner = std::make_shared<StrictMock<MockRunCommand>>();
-    std::shared_ptr<StrictMock<MockTarvErrorHandler>> errorHandler =
-        std::make_shared<StrictMock<MockTarvErrorHandler>>();
-    std::shared_ptr<StrictMock<MockTarvNetlink>> netlink = std::make_shared<StrictMock<MockTarvNetlink>>();
-    std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
-    std::shared_ptr<CFakeHostSystem> host = std::make_shared<CFakeHostSystem>();
-    TestSupport::CLogCapture log;
 };
 
 TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRunsNothing)
@@ -79,147 +43,117 @@ TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRu
 
     config->bools[HwHasEthernet] = false;
     auto handler = MakeHandler();
-    bool ok = true;
-    handler->Enable(ok);
-    EXPECT_FALSE(ok);
-    ok = true;
-    handler->Disable(ok);
-    EXPECT_FALSE(ok);
+    bool up = true, down = true;
+    handler->Enable(up);
+    handler->Disable(down);
+    EXPECT_FALSE(up || down);
     EXPECT_EQ(log.Count("eth0 not supported"), 2u);
 }
 
 TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
 {
-    struct SCase {
-        const char* name;
+    const std::string up = "ifup eth0", link = "ip link set dev eth0 down", down = "ifdown eth0";
+    const struct {
         bool enable;
         std::vector<std::pair<std::string, int>> commands; // command line and exit code, in order
-        std::optional<bool> recovery;                       // asked, and its answer
-        bool ok;
-        bool throws;
-    };
-    const SCase cases[] = {
-        {"ifup succeeds", true, {{"ifup eth0", 0}}, std::nullopt, true, false},
-        {"ifup fails, recovered", true, {{"ifup eth0", 1}}, true, true, false},
-        {"ifup fails, not recovered", true, {{"ifup eth0", 1}}, false, false, false},
-        {"down commands succeed", false, {{"ip link set dev eth0 down", 0}, {"ifdown eth0", 0}}, std::nullopt, true,
-         false},
-        {"ifdown fails, recovered", false, {{"ip link set dev eth0 down", 0}, {"ifdown eth0", 127}}, true, true, false},
-        {"link command fails, not recovered", false, {{"ip link set dev eth0 down", 1}}, false, true, true},
+        std::optional<bool> recovered;                      // asked, and its answer
+        bool ok, throws;
+    } cases[] = {
+        {true, {{up, 0}}, std::nullopt, true, false},
+        {true, {{up, 1}}, true, true, false},
+        {true, {{up, 1}}, false, false, false},
+        {false, {{link, 0}, {down, 0}}, std::nullopt, true, false},
+        {false, {{link, 0}, {down, 127}}, true, true, false},
+        {false, {{link, 1}}, false, true, true},
     };
     auto handler = MakeHandler();
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         log.Clear();
         {
             InSequence order;
             for (const auto& [command, exitCode] : c.commands) {
-                EXPECT_CALL(*runner, Run(command, command.rfind("ip link", 0) == 0 ? 5u : 0u))
+                EXPECT_CALL(*runner, Run(command, command == link ? 5u : 0u))
                     .WillOnce(Return(SCommandResult{exitCode, ""}));
             }
             const std::uint8_t desired = c.enable ? Tarv::kOperStateUp : Tarv::kOperStateDown;
-            if (c.recovery) {
-                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", desired)).WillOnce(Return(*c.recovery));
+            if (c.recovered) {
+                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", desired)).WillOnce(Return(*c.recovered));
             }
             if (!c.enable && !c.throws) {
                 EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
             }
         }
         bool ok = true;
-        if (c.throws) {
-            EXPECT_THROW(handler->Disable(ok), CTarvException);
-        } else if (c.enable) {
-            handler->Enable(ok);
-        } else {
-            handler->Disable(ok);
-        }
+        EXPECT_EQ(Throws([&] { c.enable ? handler->Enable(ok) : handler->Disable(ok); }), c.throws);
         EXPECT_EQ(ok, c.ok);
         const std::string failure = c.enable ? "Could not bring eth0 up" : "Could not bring eth0 down";
         EXPECT_EQ(log.Contains(Log::error, failure), !c.ok || c.throws);
-        testing::Mock::VerifyAndClearExpectations(runner.get());
-        testing::Mock::VerifyAndClearExpectations(errorHandler.get());
+        Mock::VerifyAndClearExpectations(runner.get());
+        Mock::VerifyAndClearExpectations(errorHandler.get());
     }
 }
 
 TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
 {
-    struct SCase {
-        const char* name;
+    const struct {
         ipc::EIfName id;
         std::uint8_t state;
         std::chrono::milliseconds timeout;
-        int falseAnswers; // before the state shows; -1: never
-        bool ok;
-        bool throws;
-        const char* line;
+        int misses; // polls before the state shows; -1: never
+        bool ok, throws;
+        const char* line; // nullptr: no warning at all
         std::chrono::milliseconds elapsed;
-    };
-    const SCase cases[] = {
-        {"down after two polls", ipc::EEth0, Tarv::kOperStateDown, 2s, 2, true, false, "eth0 interface disabled", 300ms},
-        {"never down", ipc::EEth0, Tarv::kOperStateDown, 2s, -1, true, true, "Could not bring eth0 down", 2100ms},
+    } cases[] = {
+        {ipc::EEth0, Tarv::kOperStateDown, 2s, 2, true, false, "eth0 interface disabled", 300ms},
+        {ipc::EEth0, Tarv::kOperStateDown, 2s, -1, true, true, "Could not bring eth0 down", 2100ms},
         // Seen only when the time is already up: a failure.
-        {"up exactly at the timeout", ipc::EUap0, Tarv::kOperStateUp, 200ms, 2, false, false,
-         "Could not enable uap0 interface", 300ms},
-        {"up", ipc::EUap0, Tarv::kOperStateUp, 3s, 1, true, false, "uap0 interface enabled", 200ms},
+        {ipc::EUap0, Tarv::kOperStateUp, 200ms, 2, false, false, "Could not enable uap0 interface", 300ms},
         // The WLAN station watches its association itself.
-        {"wlan never up", ipc::EWlan0, Tarv::kOperStateUp, 8s, -1, true, false, "", 8100ms},
+        {ipc::EWlan0, Tarv::kOperStateUp, 8s, -1, true, false, nullptr, 8100ms},
     };
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         log.Clear();
         auto handler = MakeHandler(c.id);
-        int answers = 0;
+        int polls = 0;
         EXPECT_CALL(*errorHandler, IsIfInDesiredState(handler->GetInterfaceName(), c.state))
-            .WillRepeatedly([&](const std::string&, std::uint8_t) {
-                return c.falseAnswers >= 0 && answers++ >= c.falseAnswers;
-            });
+            .WillRepeatedly([&](auto&&, auto) { return c.misses >= 0 && polls++ >= c.misses; });
         const auto start = clock->Now();
         bool ok = true;
-        if (c.throws) {
-            EXPECT_THROW(handler->WaitForState(start, c.state, c.timeout, ok), CTarvException);
-        } else {
-            handler->WaitForState(start, c.state, c.timeout, ok);
-        }
+        EXPECT_EQ(Throws([&] { handler->WaitForState(start, c.state, c.timeout, ok); }), c.throws);
         EXPECT_EQ(ok, c.ok);
-        if (*c.line != '\0') {
-            EXPECT_TRUE(log.ContainsSubstring(c.line));
-        } else {
-            EXPECT_TRUE(log.Texts(Log::warning).empty());
-        }
+        EXPECT_TRUE(c.line ? log.ContainsSubstring(c.line) : log.Texts(Log::warning).empty());
         EXPECT_EQ(clock->Now() - start, c.elapsed);
-        testing::Mock::VerifyAndClearExpectations(errorHandler.get());
+        Mock::VerifyAndClearExpectations(errorHandler.get());
     }
 }
 
 TEST_F(ConnectionHandlerBaseTest, OperationalStatesMapToConnectionStatesAndTheLinkSignal)
 {
     using S = ipc::MNetStatus;
-    const std::vector<std::pair<std::uint8_t, S::EConnectionState>> cases{
-        {Tarv::kOperStateUp, S::EConnected},          {Tarv::kOperStateDown, S::EDisconnected},
-        {Tarv::kOperStateLowerLayerDown, S::EDisconnected}, {Tarv::kOperStateTesting, S::EDisconnected},
-        {Tarv::kOperStateDormant, S::EDisconnected},  {7, S::EDisconnected},
-        {Tarv::kOperStateUnknown, S::ENotSet},        {Tarv::kOperStateNotPresent, S::ENotSet},
-    };
-    for (const auto& [state, expected] : cases) {
-        EXPECT_EQ(CTarvConnectionHandlerBase::ConnectionStateOf(state), expected) << static_cast<int>(state);
-    }
-
-    // The signal sent follows the states that give a connection state, and only those.
+    // The signal follows the states that give a connection state, and only those.
+    const std::tuple<std::uint8_t, S::EConnectionState, bool> cases[] = {
+        {Tarv::kOperStateUp, S::EConnected, true}, {Tarv::kOperStateUnknown, S::ENotSet, true},
+        {Tarv::kOperStateDown, S::EDisconnected, false}, {Tarv::kOperStateUp, S::EConnected, true},
+        {Tarv::kOperStateNotPresent, S::ENotSet, true}, {Tarv::kOperStateLowerLayerDown, S::EDisconnected, false},
+        {Tarv::kOperStateDormant, S::EDisconnected, false}, {7, S::EDisconnected, false}};
     auto handler = MakeHandler(ipc::EPlc0);
-    std::vector<bool> sent;
+    std::optional<bool> sent;
     CDiagnosticsCommClient::SetSink([&sent](const CDiagnosticsCommClient::SSample& sample) {
-        sent.push_back(std::get<bool>(sample.value));
+        sent = std::get<bool>(sample.value);
         return true;
     });
-    for (const std::uint8_t state : {Tarv::kOperStateUp, Tarv::kOperStateUnknown, Tarv::kOperStateDown}) {
-        ExpectLink("plc0", state);
-        EXPECT_EQ(handler->GetStatus().interface(), ipc::EPlc0);
+    for (const auto& [state, connection, signal] : cases) {
+        linkState = state;
+        const S status = handler->GetStatus();
         handler->SendDiagSignals();
+        EXPECT_EQ(status.interface(), ipc::EPlc0);
+        EXPECT_EQ(status.connectionstate(), connection) << static_cast<int>(state);
+        EXPECT_EQ(sent, signal) << static_cast<int>(state);
     }
     CDiagnosticsCommClient::SetSink(nullptr);
-    EXPECT_EQ(sent, (std::vector<bool>{true, true, false}));
-    EXPECT_CALL(*netlink, ConnectSocket()).WillOnce(Return(FakeSocket()));
-    EXPECT_CALL(*netlink, GetLink(FakeSocket(), "plc0")).WillOnce(Throw(CTarvException()));
+    EXPECT_CALL(*netlink, GetLink(_, "plc0")).WillOnce(Throw(CTarvException()));
     EXPECT_THROW(handler->GetStatus(), CTarvException);
 }
 
@@ -250,28 +184,23 @@ TEST_F(ConnectionHandlerBaseTest, OnlyTheInterfacesOwnDhcpClientIsAskedToRenew)
     host->AddProcess(103, "udhcpc", {"udhcpc", "-i", "wlan0"});
     host->AddProcess(104, "chargectl", {"chargectl", "-i", "eth0"});
     host->AddProcess(105, "udhcpc", {"udhcpc", "-i", "eth0.5"});
-    struct SCase {
-        std::string pidFile;
-        int pid;
-        bool renewed;
-    };
-    const SCase cases[] = {
-        {"100\n", 100, true},  {"101", 101, true},   {"102", 102, true},
-        {"103", -1, false},    {"104", -1, false},   {"105", -1, false},
-        {"", -1, false},       {"-1\n", -1, false},  {"999", -1, false},
+    // Pid file content and the pid read; only a positive one is renewed.
+    const std::pair<std::string, int> cases[] = {
+        {"100\n", 100}, {"101", 101}, {"102", 102}, {"103", -1}, {"104", -1}, {"105", -1}, {"", -1}, {"-1\n", -1},
+        {"999", -1},
         // Not a number: 0, which nobody signals (it would address our own process group).
-        {"udhcpc\n", 0, false},
+        {"udhcpc\n", 0},
     };
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(c.pidFile);
-        root.WriteFile("var/run/udhcpc.eth0.pid", c.pidFile);
+    for (const auto& [pidFile, pid] : cases) {
+        SCOPED_TRACE(pidFile);
+        root.WriteFile("var/run/udhcpc.eth0.pid", pidFile);
         host->signals.clear();
         auto handler = MakeHandler();
-        EXPECT_EQ(handler->GetUdhcpcPid(), c.pid);
+        EXPECT_EQ(handler->GetUdhcpcPid(), pid);
         handler->UpdateUdhcpc(true); // up at the first query counts as the link coming up
         handler->UpdateUdhcpc(true); // no change: no renewal
         using Sent = std::vector<std::pair<int, int>>;
-        EXPECT_EQ(host->signals, (c.renewed ? Sent{{c.pid, SIGUSR1}} : Sent{}));
+        EXPECT_EQ(host->signals, (pid > 0 ? Sent{{pid, SIGUSR1}} : Sent{}));
     }
 }
 

@@ -5,17 +5,13 @@
 #include "tests/components/mocks/handlermocks.h"
 #include "tests/support/logcapture.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 
 using namespace HandlerMocks;
-using ::testing::_;
-using ::testing::InSequence;
-using ::testing::NiceMock;
-using ::testing::Return;
-using ::testing::StrictMock;
+using namespace ::testing;
 
 namespace {
 
@@ -36,31 +32,25 @@ protected:
             return FakeLink();
         });
         ON_CALL(*netlink, GetLinkState(_)).WillByDefault([this](rtnl_link*) {
-            if (pending && pending->queriesLeft-- == 0) {
-                states[lastName] = pending->state;
-                pending.reset();
+            if (queriesLeft >= 0 && queriesLeft-- == 0) {
+                states[lastName] = pendingState;
             }
             return states[lastName];
         });
         ON_CALL(*netlink, DeleteExternalNetlinkPointers(_, _)).WillByDefault([this](nl_sock* s, rtnl_link* l) {
-            EXPECT_EQ(s, FakeSocket());
-            EXPECT_EQ(l, FakeLink());
+            EXPECT_TRUE(s == FakeSocket() && l == FakeLink());
             --outstanding;
         });
     }
     void TearDown() override { EXPECT_EQ(outstanding, 0); }
-
-    struct SPending {
-        std::uint8_t state;
-        int queriesLeft;
-    };
 
     std::shared_ptr<NiceMock<MockTarvNetlink>> netlink = std::make_shared<NiceMock<MockTarvNetlink>>();
     std::shared_ptr<StrictMock<MockRunCommand>> runner = std::make_shared<StrictMock<MockRunCommand>>();
     std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
     CTarvErrorHandler handler{runner, netlink, clock};
     std::map<std::string, std::uint8_t> states;
-    std::optional<SPending> pending;
+    std::uint8_t pendingState = 0; // shown once queriesLeft more queries were answered (-1: none pending)
+    int queriesLeft = -1;
     std::string lastName;
     int outstanding = 0;
     TestSupport::CLogCapture log;
@@ -86,90 +76,73 @@ TEST_F(ErrorHandlerTest, QueriesReleaseWhatTheyTakeAndAMissingInterfaceIsNeverRe
 
 TEST_F(ErrorHandlerTest, RecoveryRunsItsCommandsInOrderAndTrustsOnlySuccessAndTheKernel)
 {
-    constexpr std::uint8_t kUp = Tarv::kOperStateUp;
-    constexpr std::uint8_t kDown = Tarv::kOperStateDown;
+    constexpr std::uint8_t kUp = Tarv::kOperStateUp, kDown = Tarv::kOperStateDown;
     struct SStep {
         std::string command;
-        unsigned retries;
         int exitCode;
         std::optional<std::uint8_t> linkBecomes{}; // after this command
     };
-    struct SCase {
+    const SStep flush{"ip addr flush eth0", 0}, link{"ip link set dev eth0 down", 0};
+    const struct {
         const char* name;
-        std::uint8_t initial;
-        std::uint8_t desired;
+        std::uint8_t initial, desired;
         std::vector<SStep> steps;
         int lateQueries; // state queries before the new state shows
         bool recovered;
-    };
-    const std::vector<SCase> cases{
+    } cases[] = {
         {"already up", kUp, kUp, {}, 0, true},
-        {"already down", kDown, kDown, {}, 0, true},
-        {"up", kDown, kUp, {{"ip addr flush eth0", 5, 0}, {"ifup eth0", 0, 0, kUp}}, 0, true},
-        {"up, shown late", kDown, kUp, {{"ip addr flush eth0", 5, 0}, {"ifup eth0", 0, 0, kUp}}, 20, true},
-        {"up, never shown", Tarv::kOperStateLowerLayerDown, kUp,
-         {{"ip addr flush eth0", 5, 0}, {"ifup eth0", 0, 0}}, 0, false},
-        {"ifup failed", kDown, kUp, {{"ip addr flush eth0", 5, 0}, {"ifup eth0", 0, 1, kUp}}, 0, false},
-        {"flush failed", kDown, kUp, {{"ip addr flush eth0", 5, 1}}, 0, false},
-        {"down", kUp, kDown,
-         {{"ip addr flush eth0", 5, 0}, {"ip link set dev eth0 down", 5, 0}, {"ifdown eth0", 0, 0, kDown}}, 0, true},
-        {"link command failed", kUp, kDown, {{"ip addr flush eth0", 5, 0}, {"ip link set dev eth0 down", 5, 2}}, 0,
-         false},
-        {"ifdown failed", kUp, kDown,
-         {{"ip addr flush eth0", 5, 0}, {"ip link set dev eth0 down", 5, 0, kDown}, {"ifdown eth0", 0, 1}}, 0, false},
-        {"no command reaches dormant", kUp, Tarv::kOperStateDormant, {{"ip addr flush eth0", 5, 0}}, 0, false},
+        {"up", kDown, kUp, {flush, {"ifup eth0", 0, kUp}}, 0, true},
+        {"up, shown late", kDown, kUp, {flush, {"ifup eth0", 0, kUp}}, 20, true},
+        {"up, never shown", Tarv::kOperStateLowerLayerDown, kUp, {flush, {"ifup eth0", 0}}, 0, false},
+        {"ifup failed", kDown, kUp, {flush, {"ifup eth0", 1, kUp}}, 0, false},
+        {"flush failed", kDown, kUp, {{"ip addr flush eth0", 1}}, 0, false},
+        {"down", kUp, kDown, {flush, link, {"ifdown eth0", 0, kDown}}, 0, true},
+        {"link command failed", kUp, kDown, {flush, {"ip link set dev eth0 down", 2}}, 0, false},
+        {"ifdown failed", kUp, kDown, {flush, {link.command, 0, kDown}, {"ifdown eth0", 1}}, 0, false},
+        {"no command reaches dormant", kUp, Tarv::kOperStateDormant, {flush}, 0, false},
     };
-    for (const SCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         log.Clear();
         states["eth0"] = c.initial;
-        pending.reset();
-        {
-            InSequence order;
-            for (const SStep& step : c.steps) {
-                EXPECT_CALL(*runner, Run(step.command, step.retries)).WillOnce([this, step, &c](const std::string&, unsigned) {
-                    if (step.linkBecomes) {
-                        pending = SPending{*step.linkBecomes, c.lateQueries};
-                    }
-                    return SCommandResult{step.exitCode, ""};
-                });
-            }
+        queriesLeft = -1;
+        InSequence order;
+        for (const SStep& step : c.steps) {
+            const unsigned retries = step.command.rfind("if", 0) == 0 ? 0u : 5u;
+            EXPECT_CALL(*runner, Run(step.command, retries)).WillOnce([this, step, &c](const std::string&, unsigned) {
+                if (step.linkBecomes) {
+                    pendingState = *step.linkBecomes;
+                    queriesLeft = c.lateQueries;
+                }
+                return SCommandResult{step.exitCode, ""};
+            });
         }
         EXPECT_EQ(handler.RecoverFromIfUpDown("eth0", c.desired), c.recovered);
         EXPECT_EQ(log.Contains(Log::error, "could not recover and bring eth0 up"), !c.recovered);
-        testing::Mock::VerifyAndClearExpectations(runner.get());
+        Mock::VerifyAndClearExpectations(runner.get());
     }
 }
 
 TEST_F(ErrorHandlerTest, StoppingAProcessEndsWhenPidofFindsNone)
 {
-    struct SCase {
-        const char* name;
-        SCommandResult killall;
-        SCommandResult pidof;
-        int rounds;
-        bool stopped;
-    };
-    const SCase cases[] = {
+    const struct { const char* name; SCommandResult killall, pidof; int rounds; bool stopped; } cases[] = {
         {"dies at once", {0, ""}, {1, ""}, 1, true},
         {"had already exited", {1, ""}, {1, ""}, 1, true},
         {"survives every attempt", {0, ""}, {0, "812"}, 5, false},
         // exitCode -1: pidof never ran to completion; the process may still run.
         {"pidof never ran", {0, ""}, {-1, ""}, 5, false},
     };
-    for (const SCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         log.Clear();
-        {
-            InSequence order;
-            for (int round = 0; round < c.rounds; ++round) {
-                EXPECT_CALL(*runner, Run("killall -9 ntpd", 5u)).WillOnce(Return(c.killall));
-                EXPECT_CALL(*runner, Run("pidof ntpd", 0u)).WillOnce(Return(c.pidof));
-            }
+        InSequence order;
+        for (int round = 0; round < c.rounds; ++round) {
+            EXPECT_CALL(*runner, Run("killall -9 ntpd", 5u)).WillOnce(Return(c.killall));
+            EXPECT_CALL(*runner, Run("pidof ntpd", 0u)).WillOnce(Return(c.pidof));
         }
         EXPECT_EQ(handler.RecoverFromStopProcessError("ntpd"), c.stopped);
         EXPECT_EQ(log.Contains(Log::error, "Could not recover from stopping ntpd"), !c.stopped);
-        testing::Mock::VerifyAndClearExpectations(runner.get());
+        Mock::VerifyAndClearExpectations(runner.get());
     }
 }
 
