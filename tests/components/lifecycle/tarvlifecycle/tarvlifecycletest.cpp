@@ -49,18 +49,6 @@ public:
     std::atomic<int> mFailuresAfterFirst{0};
 };
 
-class CNtp : public INtpManager {
-public:
-    bool Init() override { return true; }
-    void StartNtpd() override {}
-};
-
-class CSink : public ITarvClient {
-public:
-    void NotifyStatus(const ipc::MNetStatus&) override {}
-    void NotifyFloat(float) override {}
-};
-
 std::shared_ptr<HandlerMocks::CFakeConfig> WlanOnlyStation()
 {
     auto config = std::make_shared<HandlerMocks::CFakeConfig>();
@@ -79,7 +67,8 @@ struct Lifecycle : ::testing::Test {
     std::shared_ptr<testing::NiceMock<HandlerMocks::MockRunCommand>> commands =
         std::make_shared<testing::NiceMock<HandlerMocks::MockRunCommand>>();
     std::shared_ptr<CTarvHsmActionHandler> handler = std::make_shared<CTarvHsmActionHandler>(
-        config, std::make_shared<CSink>(), commands, hostnames, std::make_shared<CNtp>(), clock);
+        config, std::make_shared<LifecycleFakes::CNullClient>(), commands, hostnames,
+        std::make_shared<LifecycleFakes::CNoNtp>(), clock);
     std::shared_ptr<CTarvHsm> hsm = std::make_shared<CTarvHsm>(handler);
     std::shared_ptr<CProcessControlService> service = std::make_shared<CProcessControlService>();
     TestSupport::CLogCapture log;
@@ -240,7 +229,6 @@ TEST_F(Lifecycle, ReportsStopOnceTheServiceIsReleased)
     EXPECT_EQ(IDisableCall(*hsm).result(), ipc::MResult::Ok);
     Settle();
     EXPECT_EQ(State(), "Disabled");
-    EXPECT_FALSE(handler->ExtSendAlive); // IntAlive stays a no-op
 }
 
 struct CDroppingMachine : IHsmInterface {
