@@ -40,11 +40,9 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
          "names the group 'no-such-group-here', which this system does not have"},
         {R"({"socketGroup": ""})", "entry 'socketGroup' must name a group"},
         {R"({"Tarv": "localhost:50051"})", "only Unix socket endpoints"},
-        {R"({"Tarv": "dns:///localhost:50051"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix:run/a.sock"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix:"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix-abstract:tarv"})", "only Unix socket endpoints"},
-        {R"({"Tarv": "tcp://127.0.0.1:5"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix:/)" + std::string(120, 'x') + "\"}", "is longer than"},
     };
     for (const auto& c : cases) {

@@ -8,8 +8,10 @@
 #include "src/components/handlers/itarvethcontrol.h"
 #include "src/components/handlers/itarvltecontrol.h"
 #include "src/components/handlers/itarvwlancontrol.h"
+#include "platform/ipc/itarvclient.h"
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 #include "src/components/lifecycle/tarvhandlerset.h"
+#include "src/components/system/intpmanager.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
 
@@ -23,6 +25,19 @@
 
 namespace LifecycleFakes {
 
+class CNoNtp : public INtpManager {
+public:
+    bool Init() override { return true; }
+    void StartNtpd() override {}
+};
+
+class CNullClient : public ITarvClient {
+public:
+    void NotifyStatus(const ipc::MNetStatus&) override {}
+    void NotifyFloat(float) override {}
+};
+
+// Also the recorder of posted events and notifications in the tests.
 class CJournal {
 public:
     void Add(const std::string& entry)

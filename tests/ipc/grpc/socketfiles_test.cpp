@@ -1,4 +1,5 @@
 #include "platform/ipc/grpc/socketfiles.h"
+#include "platform/ipc/grpc/socketwatch.h"
 #include "tests/ipc/ipctesthost.h"
 
 #include <gmock/gmock.h>
@@ -11,7 +12,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -102,6 +105,29 @@ TEST(SocketFiles, OnlyASocketNobodyListensOnIsReplaced)
             ::close(fd);
         }
     }
+}
+
+TEST(SocketWatch, ReportsWatchedSocketsThatAppearAlsoInADirectoryCreatedLater)
+{
+    TestSupport::CTempDir root;
+    const std::string present = root.Root() + "a/peer.sock";
+    const std::string later = root.Root() + "b/peer.sock";
+    std::filesystem::create_directories(root.Root() + "a");
+    IpcGrpc::CSocketWatch watch;
+    watch.Watch(present);
+    watch.Watch(later);
+
+    std::ofstream(root.Root() + "a/other.sock") << "";
+    std::ofstream(present) << "";
+    EXPECT_THAT(watch.Appeared(), testing::ElementsAre(present));
+
+    // Moved into place, as a host publishes its sockets.
+    std::filesystem::create_directories(root.Root() + "b");
+    watch.WatchPending();
+    std::ofstream(root.Root() + "b/staged") << "";
+    ASSERT_EQ(std::rename((root.Root() + "b/staged").c_str(), later.c_str()), 0);
+    EXPECT_THAT(watch.Appeared(), testing::ElementsAre(later));
+    EXPECT_THAT(watch.Appeared(), testing::IsEmpty());
 }
 
 } // namespace

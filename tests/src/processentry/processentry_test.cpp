@@ -26,32 +26,17 @@ CCommandLine::SOptions Parse(std::vector<std::string> args)
     return CCommandLine::Parse(static_cast<int>(args.size()), argv.data(), usage);
 }
 
-class CommandLine : public ::testing::Test {
-protected:
-    void SetUp() override { Log::SetLogLevel(Log::info); }
-    void TearDown() override
-    {
-        Log::SetLogLevel(Log::info);
-        Log::EnableConsoleLogging(true);
-    }
-};
-
-TEST_F(CommandLine, DefaultsAndVerbosity)
+TEST(CommandLine, EachVerboseLowersTheLevelQuietSilencesTheConsoleAndABadOptionEndsParsing)
 {
-    const auto defaults = Parse({"tarv"});
-    EXPECT_FALSE(defaults.usagePrinted);
-    EXPECT_EQ(defaults.root, "/");
-    EXPECT_EQ(defaults.logLevel, Log::info);
-    EXPECT_TRUE(defaults.consoleLogging);
-
-    // Each -v lowers the level once; -q silences the console.
+    Log::SetLogLevel(Log::info);
     const auto r = Parse({"tarv", "-v", "--verbose", "-q", "ignored-argument"});
     EXPECT_EQ(r.logLevel, Log::trace);
     EXPECT_EQ(Log::GetLogLevel(), Log::trace);
     EXPECT_FALSE(Log::mConsoleLoggingEnabled);
-    // Options after a bad one are not processed.
     Log::SetLogLevel(Log::info);
+    Log::EnableConsoleLogging(true);
     EXPECT_EQ(Parse({"tarv", "-x", "-v"}).logLevel, Log::info);
+    EXPECT_TRUE(Parse({"tarv"}).consoleLogging);
 }
 
 // The real binary: usage on standard output, exit code 1.

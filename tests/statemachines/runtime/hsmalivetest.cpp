@@ -1,6 +1,7 @@
 #include "statemachines/hsmalive.h"
-#include "statemachines/tarvhsmactionhandlerbase.h"
+#include "statemachines/recoverybackoff.h"
 #include "platform/worker/manualclock.h"
+#include "tests/statemachines/lifecycle/recordinghandler.h"
 #include "tests/support/logcapture.h"
 
 #include <gtest/gtest.h>
@@ -14,22 +15,10 @@ namespace {
 
 // Actions that do nothing but the alive supervision; the test thread plays
 // the machine's thread and calls them directly.
-class CAliveActions : public CHsmAlive<CTarvHsmActionHandlerBase> {
+class CAliveActions : public CHsmAlive<CRecordingHandler> {
 public:
     explicit CAliveActions(const std::shared_ptr<IClock>& clock) : CWorker("alive", clock) { Start(); }
     ~CAliveActions() override { Stop(); }
-
-    void IntDisableAll() override {}
-    void IntEnableNetworks() override {}
-    void IntHandleError() override {}
-    void IntInitializeNetwork() override {}
-    void IntInitializeNtp() override {}
-    void IntReinitialize() override {}
-    void IntSetTarvEnabled() override {}
-    void IntSetTarvNotEnabled() override {}
-    void IntStartNtpd() override {}
-    void IntStopRecovery() override {}
-    void IntStopWorkerThread() override {}
 
     std::atomic<bool> mHealthy{true};
 
@@ -68,20 +57,13 @@ TEST_F(HsmAlive, TicksAtOnceThenEveryFourSecondsAndARestartKeepsOneTimer)
     EXPECT_EQ(TicksAfter(40s), 4);
 }
 
-TEST(HsmAliveCondition, NoTickWhileTheConditionFailsAndNoCrashWithoutCallback)
+TEST_F(HsmAlive, NoTickWhileTheConditionFailsAndNoCrashWithoutCallback)
 {
-    auto clock = std::make_shared<CManualClock>();
-    auto handler = std::make_shared<CAliveActions>(clock);
     handler->mHealthy = false;
-    std::atomic<int> ticks{0};
-    handler->mAliveCallback = [&] { ++ticks; };
     handler->IntStartAliveTimer();
-    handler->Sync();
-    EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(TicksAfter(0s), 0);
     handler->mHealthy = true;
-    clock->Advance(4s);
-    handler->Sync();
-    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(TicksAfter(4s), 1);
     handler->IntStopAliveTimer();
 
     TestSupport::CLogCapture log;
@@ -90,6 +72,24 @@ TEST(HsmAliveCondition, NoTickWhileTheConditionFailsAndNoCrashWithoutCallback)
     handler->Sync();
     handler->IntStopAliveTimer();
     EXPECT_TRUE(log.Contains(Log::error, "Alive callback not set"));
+}
+
+TEST(RecoveryBackoff, DoublesUpToTheMaximumAndResets)
+{
+    CWorker worker("backoff", std::make_shared<CManualClock>());
+    CRecoveryBackoff backoff;
+    std::vector<IClock::duration> delays;
+    for (int i = 0; i < 9; ++i) {
+        delays.push_back(backoff.NextDelay());
+        backoff.Arm(worker, [] {});
+    }
+    EXPECT_EQ(delays, (std::vector<IClock::duration>{5s, 10s, 20s, 40s, 80s, 160s, 300s, 300s, 300s}));
+    EXPECT_TRUE(backoff.IsArmed());
+    backoff.Reset();
+    EXPECT_FALSE(backoff.IsArmed());
+    EXPECT_EQ(backoff.NextDelay(), IClock::duration(5s));
+    EXPECT_THROW(CRecoveryBackoff(0s, 1s), std::invalid_argument);
+    EXPECT_THROW(CRecoveryBackoff(2s, 1s), std::invalid_argument);
 }
 
 } // namespace

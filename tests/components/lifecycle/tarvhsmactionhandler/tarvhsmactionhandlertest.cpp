@@ -14,6 +14,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+using LifecycleFakes::CNoNtp;
 using LifecycleFakes::SFakeStation;
 using testing::_;
 using testing::ElementsAre;
@@ -22,44 +23,22 @@ using testing::Return;
 
 namespace {
 
-// What was posted or sent, taken out by the test thread.
-template <typename T>
-class CList {
+class CEventRecorder : public IHsmInterface, public LifecycleFakes::CJournal {
 public:
-    void Add(const T& value)
-    {
-        std::lock_guard lock(mMutex);
-        mValues.push_back(value);
-    }
-    std::vector<T> Take()
-    {
-        std::lock_guard lock(mMutex);
-        return std::exchange(mValues, {});
-    }
-
-private:
-    std::mutex mMutex;
-    std::vector<T> mValues; // guarded by mMutex
-};
-
-class CEventRecorder : public IHsmInterface, public CList<std::string> {
-public:
-    void PostEvent(std::shared_ptr<IHsmEvent> event) override { Add(event->GetName()); }
+    void PostEvent(std::shared_ptr<IHsmEvent> event) override { Add(std::string(event->GetName())); }
     void Run() override {}
     void Stop() override {}
     bool IsRunning() const override { return true; }
 };
 
-class CStatusSink : public ITarvClient, public CList<ipc::MNetStatus> {
+// Each notified status as "EWlan0 -64" (interface, signal strength).
+class CStatusSink : public ITarvClient, public LifecycleFakes::CJournal {
 public:
-    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status); }
+    void NotifyStatus(const ipc::MNetStatus& s) override
+    {
+        Add(ipc::EIfName_Name(s.interface()) + " " + std::to_string(s.signalstrength()));
+    }
     void NotifyFloat(float) override {}
-};
-
-class CNtp : public INtpManager {
-public:
-    bool Init() override { return true; }
-    void StartNtpd() override {}
 };
 
 struct ActionHandler : testing::Test {
@@ -74,8 +53,7 @@ struct ActionHandler : testing::Test {
     std::shared_ptr<CTarvHsmActionHandler> handler;
     CEventRecorder events;
     TestSupport::CLogCapture log;
-    std::mutex signalMutex;
-    std::vector<std::string> connectivity; // guarded by signalMutex
+    LifecycleFakes::CJournal connectivity; // the connectivity events sent
 
     ActionHandler()
     {
@@ -83,14 +61,13 @@ struct ActionHandler : testing::Test {
         config->strings = {{Hostname, "station-1"}, {ProductSn, "00-00-000-000"}};
         ON_CALL(*runner, Run(_, _)).WillByDefault(Return(SCommandResult{0, ""}));
         ON_CALL(*hostname, SetHostname(_)).WillByDefault(Return(true));
-        handler = std::make_shared<CTarvHsmActionHandler>(config, sink, runner, hostname, std::make_shared<CNtp>(),
+        handler = std::make_shared<CTarvHsmActionHandler>(config, sink, runner, hostname, std::make_shared<CNoNtp>(),
                                                           clock);
         handler->SetHandlers(station.Set());
         handler->SetHsmInterface(&events);
         CDiagnosticsCommClient::SetSink([this](const CDiagnosticsCommClient::SSample& sample) {
             if (sample.identifier == Signals::kConnectivityStatusChanged.GetIdentifier()) {
-                std::lock_guard lock(signalMutex);
-                connectivity.push_back(std::get<std::string>(sample.value));
+                connectivity.Add(std::get<std::string>(sample.value));
             }
             return true;
         });
@@ -105,11 +82,6 @@ struct ActionHandler : testing::Test {
     {
         clock->Advance(d);
         handler->Sync();
-    }
-    std::vector<std::string> TakeConnectivity()
-    {
-        std::lock_guard lock(signalMutex);
-        return std::exchange(connectivity, {});
     }
     // Enabled with the status poll running, everything recorded so far dropped.
     void Enable()
@@ -126,37 +98,23 @@ struct ActionHandler : testing::Test {
 TEST_F(ActionHandler, HostNameFromTheConfigurationOrGeneratedFromTheSerialNumber)
 {
     const std::string generated = "EV-Charger-00-00-000-000";
-    struct SCase {
-        std::string configured;
-        std::string serial;
-        std::string expected; // empty: refused
-    } cases[] = {
-        {std::string(32, 'a'), "00-00-000-000", std::string(32, 'a')},
-        {std::string(33, 'a'), "00-00-000-000", generated},
-        {"", "00-00-000-000", generated},
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {std::string(32, 'a'), std::string(32, 'a')},
+        {std::string(33, 'a'), generated},
+        {"", generated},
         // Not host names at all: they would land in /etc/hosts and command lines.
-        {"bad name", "00-00-000-000", generated},
-        {"host\nname", "00-00-000-000", generated},
-        {"a;reboot", "00-00-000-000", generated},
-        {"", "00-00-000-00", ""},
+        {"bad name", generated},
+        {"a;reboot", generated},
     };
-    for (const auto& c : cases) {
-        config->strings[Hostname] = c.configured;
-        config->strings[ProductSn] = c.serial;
-        if (c.expected.empty()) {
-            EXPECT_THROW(handler->PatchHostname(), CTarvException) << c.serial;
-            EXPECT_TRUE(log.Contains("Could not generate hostname, wrong ProductSn length: 12 Expected: 13"));
-            continue;
-        }
-        EXPECT_CALL(*hostname, SetHostname(c.expected)).WillOnce(Return(true));
-        EXPECT_EQ(handler->PatchHostname(), c.expected) << c.configured;
-        EXPECT_EQ(log.Contains("Invalid hostname value in the config files. Using default value: " + generated),
-                  c.expected == generated)
-            << c.configured;
-        log.Clear();
+    for (const auto& [configured, expected] : cases) {
+        config->strings[Hostname] = configured;
+        EXPECT_CALL(*hostname, SetHostname(expected)).WillOnce(Return(true));
+        EXPECT_EQ(handler->PatchHostname(), expected) << configured;
     }
-    config->strings[ProductSn] = "00-00-000-000";
     EXPECT_CALL(*hostname, SetHostname(_)).WillOnce(Return(false));
+    EXPECT_THROW(handler->PatchHostname(), CTarvException);
+    config->strings[Hostname] = "";
+    config->strings[ProductSn] = "00-00-000-00"; // one character short
     EXPECT_THROW(handler->PatchHostname(), CTarvException);
 }
 
@@ -266,7 +224,6 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
         EXPECT_THAT(events.Take(), ElementsAreArray(c.posted));
         EXPECT_EQ(handler->IsTarvEnabled(), c.posted.front() == "IntEnablingDone");
     }
-    EXPECT_TRUE(log.Contains("Not all interfaces were enabled due to non critical errors"));
 }
 
 TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)
@@ -295,7 +252,6 @@ TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)
         EXPECT_THAT(station.journal->Take(), ElementsAreArray(c.journal)) << c.journal.size();
         EXPECT_EQ(ok, c.ok);
     }
-    EXPECT_TRUE(log.Contains("Nothing has changed but validation call was called"));
 
     // The LTE switch needs the LTE hardware.
     config->bools[HwHasLte] = false;
@@ -337,26 +293,13 @@ TEST_F(ActionHandler, PollNotifiesRealChangesOnly)
 {
     station[ipc::EWlan0].SetConnected(true, -70);
     Enable();
-    struct SCase {
-        bool connected;
-        int signalStrength;
-        bool notified;
-    } steps[] = {
-        {true, -65, false}, // 5 below the notified -70
-        {true, -64, true},  // 6: notified, -64 stored
-        {true, -60, false},
-        {false, -60, true},
-        {false, -60, false},
-    };
-    for (const auto& s : steps) {
-        station[ipc::EWlan0].SetConnected(s.connected, s.signalStrength);
+    // 5 below the notified -70 is no change; 6 is, and -64 is stored.
+    for (const auto& [connected, strength] : std::vector<std::pair<bool, int>>{
+             {true, -65}, {true, -64}, {true, -60}, {false, -60}, {false, -60}}) {
+        station[ipc::EWlan0].SetConnected(connected, strength);
         Advance(1s);
-        const auto sent = sink->Take();
-        ASSERT_EQ(sent.size(), s.notified ? 1u : 0u) << s.signalStrength;
-        if (s.notified) {
-            EXPECT_EQ(sent[0].signalstrength(), s.signalStrength);
-        }
     }
+    EXPECT_THAT(sink->Take(), ElementsAre("EWlan0 -64", "EWlan0 -60"));
 }
 
 TEST_F(ActionHandler, FlappingLinkGivesSixEventsThenOneWarningThenQuietUntilAnHourPasses)
@@ -375,19 +318,18 @@ TEST_F(ActionHandler, FlappingLinkGivesSixEventsThenOneWarningThenQuietUntilAnHo
     }
     expected.push_back("Unstable connection detected on EWlan0, stopped logging EWlan0 network changes for at "
                        "least the following 1 hour.");
-    EXPECT_THAT(TakeConnectivity(), ElementsAreArray(expected));
-    EXPECT_EQ(log.Count("Event not triggered because EWlan0 connection is deemed unstable."), 2u);
+    EXPECT_THAT(connectivity.Take(), ElementsAreArray(expected));
 
     // Each change restarts the hour; only an hour without changes resets.
     Advance(59min);
     station[ipc::EWlan0].SetConnected(false);
     Advance(1s);
     Advance(59min);
-    EXPECT_THAT(TakeConnectivity(), ElementsAre());
+    EXPECT_THAT(connectivity.Take(), ElementsAre());
     Advance(1min);
     station[ipc::EWlan0].SetConnected(true);
     Advance(1s);
-    EXPECT_EQ(TakeConnectivity().size(), 1u);
+    EXPECT_EQ(connectivity.Take().size(), 1u);
 }
 
 TEST_F(ActionHandler, TechnologyChangeIsReportedAndCriticalPollFailureIsAnError)
@@ -400,7 +342,7 @@ TEST_F(ActionHandler, TechnologyChangeIsReportedAndCriticalPollFailureIsAnError)
     lte.mutable_lteinfo()->set_technology("NB-IoT");
     station[ipc::ELte0].SetStatus(lte);
     Advance(1s);
-    EXPECT_THAT(TakeConnectivity(), ElementsAre("Mobile technology type changed from LTE to NB-IoT"));
+    EXPECT_THAT(connectivity.Take(), ElementsAre("Mobile technology type changed from LTE to NB-IoT"));
 
     station[ipc::ELte0].Fail("GetStatus");
     Advance(1s);
@@ -452,7 +394,6 @@ TEST_F(ActionHandler, UnexpectedHandlerExceptionsAreErrorsOfTheLifecycle)
     handler->IntDisableAll();
     handler->IntEnableNetworks();
     EXPECT_THAT(events.Take(), ElementsAre("IntError", "IntError"));
-    EXPECT_TRUE(log.Contains("Disabling the interfaces failed: scripted failure"));
 }
 
 TEST_F(ActionHandler, TriggerNotifiesPresentInterfacesAndFailsForAbsentOnes)
@@ -463,18 +404,13 @@ TEST_F(ActionHandler, TriggerNotifiesPresentInterfacesAndFailsForAbsentOnes)
         request.add_interfaces(id);
     }
     EXPECT_FALSE(handler->TriggerStatusNotification(request));
-    std::vector<int> sent;
-    for (const auto& status : sink->Take()) {
-        sent.push_back(status.interface());
-    }
-    EXPECT_THAT(sent, ElementsAre(ipc::EWlan0, ipc::EPlc0));
+    EXPECT_THAT(sink->Take(), ElementsAre("EWlan0 0", "EPlc0 0"));
     EXPECT_TRUE(log.Contains("Ethernet interface is not supported"));
-    EXPECT_TRUE(log.Contains("Unknown interface"));
 }
 
-// Handler and sink that take no lock: a lock shared by the machine's thread
-// and the worker would order their accesses to the tracked statuses and
-// hide a race from ThreadSanitizer.
+// A handler that takes no lock: a lock shared by the machine's thread and
+// the worker would order their accesses to the tracked statuses and hide a
+// race from ThreadSanitizer. Its status changes at each query.
 class CLockFreeHandler : public CTarvConnectionHandlerBase {
 public:
     CLockFreeHandler(ipc::EIfName id, std::shared_ptr<ITarvConfig> config)
@@ -490,7 +426,7 @@ public:
     {
         ipc::MNetStatus status;
         status.set_interface(GetInterfaceId());
-        status.set_signalstrength(mQueries.fetch_add(1, std::memory_order_relaxed) % 2 * 10); // a change each time
+        status.set_signalstrength(mQueries.fetch_add(1, std::memory_order_relaxed) % 2 * 10);
         return status;
     }
 
@@ -498,25 +434,17 @@ private:
     std::atomic<int> mQueries{0};
 };
 
-class CCountingSink : public ITarvClient {
-public:
-    void NotifyStatus(const ipc::MNetStatus&) override { mCount.fetch_add(1, std::memory_order_relaxed); }
-    void NotifyFloat(float) override {}
-    std::atomic<int> mCount{0};
-};
-
 // The machine's thread enabling and disabling while the worker polls: the
 // tracked statuses must never be touched by both (checked under ThreadSanitizer).
 TEST_F(ActionHandler, DisableEnableCyclesRaceNothingWithThePoll)
 {
-    auto racing = std::make_shared<CTarvHsmActionHandler>(config, std::make_shared<CCountingSink>(), runner, hostname,
-                                                          std::make_shared<CNtp>(), clock);
+    auto racing = std::make_shared<CTarvHsmActionHandler>(config, std::make_shared<LifecycleFakes::CNullClient>(),
+                                                          runner, hostname, std::make_shared<CNoNtp>(), clock);
     STarvHandlerSet set = station.Set();
-    set.ap = std::make_shared<CLockFreeHandler>(ipc::EUap0, config);
-    set.wlan = std::make_shared<CLockFreeHandler>(ipc::EWlan0, config);
-    set.eth = std::make_shared<CLockFreeHandler>(ipc::EEth0, config);
-    set.lte = std::make_shared<CLockFreeHandler>(ipc::ELte0, config);
-    set.plc = std::make_shared<CLockFreeHandler>(ipc::EPlc0, config);
+    for (auto [slot, id] : {std::pair{&set.ap, ipc::EUap0}, {&set.wlan, ipc::EWlan0}, {&set.eth, ipc::EEth0},
+                            {&set.lte, ipc::ELte0}, {&set.plc, ipc::EPlc0}}) {
+        *slot = std::make_shared<CLockFreeHandler>(id, config);
+    }
     racing->SetHandlers(set);
     racing->SetHsmInterface(&events);
     racing->IntSetTarvEnabled();

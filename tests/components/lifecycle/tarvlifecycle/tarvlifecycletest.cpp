@@ -9,6 +9,7 @@
 #include "statemachines/tarvhsm.h"
 #include "statemachines/utils/statemachinesutility.h"
 #include "tests/components/lifecycle/fakeconnectionhandler.h"
+#include "tests/ipc/ipctesthost.h"
 #include "tests/support/logcapture.h"
 
 #include <gmock/gmock.h>
@@ -17,9 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -49,18 +48,6 @@ public:
     std::atomic<int> mFailuresAfterFirst{0};
 };
 
-class CNtp : public INtpManager {
-public:
-    bool Init() override { return true; }
-    void StartNtpd() override {}
-};
-
-class CSink : public ITarvClient {
-public:
-    void NotifyStatus(const ipc::MNetStatus&) override {}
-    void NotifyFloat(float) override {}
-};
-
 std::shared_ptr<HandlerMocks::CFakeConfig> WlanOnlyStation()
 {
     auto config = std::make_shared<HandlerMocks::CFakeConfig>();
@@ -79,27 +66,21 @@ struct Lifecycle : ::testing::Test {
     std::shared_ptr<testing::NiceMock<HandlerMocks::MockRunCommand>> commands =
         std::make_shared<testing::NiceMock<HandlerMocks::MockRunCommand>>();
     std::shared_ptr<CTarvHsmActionHandler> handler = std::make_shared<CTarvHsmActionHandler>(
-        config, std::make_shared<CSink>(), commands, hostnames, std::make_shared<CNtp>(), clock);
+        config, std::make_shared<LifecycleFakes::CNullClient>(), commands, hostnames,
+        std::make_shared<LifecycleFakes::CNoNtp>(), clock);
     std::shared_ptr<CTarvHsm> hsm = std::make_shared<CTarvHsm>(handler);
     std::shared_ptr<CProcessControlService> service = std::make_shared<CProcessControlService>();
     TestSupport::CLogCapture log;
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<int> states; // guarded by mutex
-    std::atomic<int> alive{0};
+    IpcTest::CRecorder<int> states;
     std::thread runner;
 
     Lifecycle()
     {
         handler->SetHandlers(station.Set());
         ON_CALL(*commands, Run(testing::_, testing::_)).WillByDefault(testing::Return(SCommandResult{0, ""}));
-        service->mStateSender = [this](const ipc::MState& state) {
-            std::lock_guard lock(mutex);
-            states.push_back(state.state());
-            changed.notify_all();
-        };
-        service->mAliveSender = [this] { ++alive; };
+        service->mStateSender = [this](const ipc::MState& state) { states.Add(state.state()); };
+        service->mAliveSender = [] {};
         ConnectIProcessControl(handler, service, hsm);
     }
 
@@ -129,29 +110,7 @@ struct Lifecycle : ::testing::Test {
         }
     }
 
-    // The enable request is only accepted once Disabled is reached.
-    void ToEnabled()
-    {
-        ASSERT_EQ(service->Disable().result(), ipc::MResult::Ok);
-        ASSERT_TRUE(WaitForStates(2));
-        ASSERT_EQ(service->Enable().result(), ipc::MResult::Ok);
-        ASSERT_TRUE(WaitForStates(3));
-        Settle();
-    }
-
     std::string State() const { return std::string(hsm->GetCurrentState()->GetName()); }
-
-    std::vector<int> States()
-    {
-        std::lock_guard lock(mutex);
-        return states;
-    }
-
-    bool WaitForStates(std::size_t count)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 10s, [&] { return states.size() >= count; });
-    }
 
     void Advance(IClock::duration d)
     {
@@ -165,7 +124,7 @@ TEST_F(Lifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
     hostnames->mFailuresAfterFirst = 2;
     Start();
     service->Disable();
-    ASSERT_TRUE(WaitForStates(2));
+    ASSERT_TRUE(states.WaitForCount(2, 10s));
     hsm->PostEvent(std::make_shared<TarvHsm::IntError>());
     Settle();
     ASSERT_EQ(State(), "Recovering");
@@ -190,7 +149,12 @@ TEST_F(Lifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
 TEST_F(Lifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetries)
 {
     Start();
-    ToEnabled();
+    // The enable request is only accepted once Disabled is reached.
+    ASSERT_EQ(service->Disable().result(), ipc::MResult::Ok);
+    ASSERT_TRUE(states.WaitForCount(2, 10s));
+    ASSERT_EQ(service->Enable().result(), ipc::MResult::Ok);
+    ASSERT_TRUE(states.WaitForCount(3, 10s));
+    Settle();
     hsm->PostEvent(std::make_shared<TarvHsm::IntError>());
     Settle();
     ASSERT_EQ(State(), "Recovering");
@@ -205,8 +169,8 @@ TEST_F(Lifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetries)
     EXPECT_FALSE(log.ContainsSubstring("IntRecoveryDone"));
 
     EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok); // answered with the fatal-error state
-    ASSERT_TRUE(WaitForStates(6));
-    EXPECT_THAT(States(), ElementsAre(ipc::MState::Uninitialized, ipc::MState::Disabled, ipc::MState::Enabled,
+    ASSERT_TRUE(states.WaitForCount(6, 10s));
+    EXPECT_THAT(states.Values(), ElementsAre(ipc::MState::Uninitialized, ipc::MState::Disabled, ipc::MState::Enabled,
                                       ipc::MState::Error, ipc::MState::FatalError, ipc::MState::FatalError));
 }
 
@@ -225,8 +189,8 @@ TEST_F(Lifecycle, ARequestWhoseClientGaveUpNeverTakesEffect)
         CRequestDeadline::CScope ample(CRequestDeadline::Clock::now() + 1h);
         EXPECT_EQ(service->Disable().result(), ipc::MResult::Ok);
     }
-    ASSERT_TRUE(WaitForStates(2));
-    EXPECT_EQ(States().back(), ipc::MState::Disabled);
+    ASSERT_TRUE(states.WaitForCount(2, 10s));
+    EXPECT_EQ(states.Values().back(), ipc::MState::Disabled);
 }
 
 TEST_F(Lifecycle, ReportsStopOnceTheServiceIsReleased)
@@ -240,7 +204,6 @@ TEST_F(Lifecycle, ReportsStopOnceTheServiceIsReleased)
     EXPECT_EQ(IDisableCall(*hsm).result(), ipc::MResult::Ok);
     Settle();
     EXPECT_EQ(State(), "Disabled");
-    EXPECT_FALSE(handler->ExtSendAlive); // IntAlive stays a no-op
 }
 
 struct CDroppingMachine : IHsmInterface {

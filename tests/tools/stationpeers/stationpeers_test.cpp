@@ -1,6 +1,8 @@
 #include "tests/support/tempdir.h"
+#include "tools/boardcontrolsim/boardcontrolsim.h"
 #include "tools/diagcollector/diagcollector.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -50,6 +52,26 @@ TEST(DiagCollector, SamplesAreAppendedAndAnUnwritableRecordIsReported)
 
     CDiagCollector lost(dir.Path() + "/missing/record.txt", console);
     EXPECT_FALSE(lost.SendSample(At(0us, 3, true)));
+}
+
+TEST(BoardControlSim, RebootRequestsAreRecordedOrRefusedAndMainsLostGoesToTheInstalledSender)
+{
+    TestSupport::CTempDir dir;
+    std::ostringstream console;
+    CBoardControlSim controller(dir.Path() + "/reboots.txt", console);
+    EXPECT_TRUE(controller.RebootRequest());
+    EXPECT_TRUE(controller.RebootRequest());
+    EXPECT_THAT(dir.ReadFile("reboots.txt"), testing::MatchesRegex("([^\n]+Z reboot requested\n){2}"));
+
+    CBoardControlSim unrecorded(dir.Path() + "/missing/reboots.txt", console);
+    EXPECT_FALSE(unrecorded.RebootRequest());
+    EXPECT_THAT(console.str(), testing::MatchesRegex("([^\n]+requested\n){2}[^\n]+, refused\n"));
+
+    controller.SendMainsLost(); // not served yet: no sender
+    int sent = 0;
+    controller.mMainsLostSender = [&sent] { ++sent; };
+    controller.SendMainsLost();
+    EXPECT_EQ(sent, 1);
 }
 
 } // namespace
