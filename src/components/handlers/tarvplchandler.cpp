@@ -199,14 +199,30 @@ ipc::MNetStatus CTarvPlcHandler::GetStatus()
     bool connected = false;
     const CNetlinkLinkHandle link(*mNetlink, mInterfaceName);
     if (link.State() == Tarv::kOperStateUp) {
-        std::string output = mRunCommand->Run("plctool -i " + mInterfaceName + " -L -q", 0).output;
-        // The link state is the last character the query prints.
-        while (!output.empty() && std::isspace(static_cast<unsigned char>(output.back())) != 0) {
-            output.pop_back();
-        }
-        connected = !output.empty() && output.back() == '1';
+        connected = QueryPowerlineLink();
+    } else {
+        // A link that comes back is asked about at once.
+        std::lock_guard lock(mLinkQueryMutex);
+        mLinkQueriedAt.reset();
     }
     mLinkSignal->SetValue(connected);
     status.set_connectionstate(connected ? ipc::MNetStatus::EConnected : ipc::MNetStatus::EDisconnected);
     return status;
+}
+
+bool CTarvPlcHandler::QueryPowerlineLink()
+{
+    std::lock_guard lock(mLinkQueryMutex);
+    const IClock::time_point now = mClock->Now();
+    if (mLinkQueriedAt && now - *mLinkQueriedAt < kLinkQueryPeriod) {
+        return mLinkConnected;
+    }
+    std::string output = mRunCommand->Run("plctool -i " + mInterfaceName + " -L -q", 0).output;
+    // The link state is the last character the query prints.
+    while (!output.empty() && std::isspace(static_cast<unsigned char>(output.back())) != 0) {
+        output.pop_back();
+    }
+    mLinkConnected = !output.empty() && output.back() == '1';
+    mLinkQueriedAt = now;
+    return mLinkConnected;
 }

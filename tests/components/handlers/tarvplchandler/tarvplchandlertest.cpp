@@ -155,12 +155,37 @@ TEST_F(PlcHandlerTest, StatusFollowsTheLastCharacterOfTheLinkQuery)
         {Tarv::kOperStateDown, "1", ipc::MNetStatus::EDisconnected}};
     LoadFirmware();
     for (const auto& [link, output, state] : cases) {
+        clock->Advance(CTarvPlcHandler::kLinkQueryPeriod);
         EXPECT_CALL(*netlink, GetLinkState(_)).WillOnce(Return(link));
         ON_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).WillByDefault(Return(SCommandResult{0, output}));
         EXPECT_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).Times(link == Tarv::kOperStateUp ? 1 : 0);
         EXPECT_EQ(plc->GetStatus().connectionstate(), state) << output;
         ::testing::Mock::VerifyAndClearExpectations(runner.get());
     }
+}
+
+// The link query runs a command: the every-second status poll repeats it
+// only after kLinkQueryPeriod, or at once when plc0 went down and came back.
+TEST_F(PlcHandlerTest, LinkQueryIsReusedWithinItsPeriod)
+{
+    LoadFirmware();
+    const std::string query = "plctool -i plc0 -L -q";
+    ON_CALL(*runner, Run(query, 0u)).WillByDefault(Return(SCommandResult{0, "1"}));
+    EXPECT_CALL(*runner, Run(query, 0u)).Times(1);
+    for (int second = 0; second < 5; ++second) {
+        EXPECT_EQ(plc->GetStatus().connectionstate(), ipc::MNetStatus::EConnected);
+        clock->Advance(std::chrono::seconds(1) - std::chrono::milliseconds(second == 4 ? 1 : 0));
+    }
+    ::testing::Mock::VerifyAndClearExpectations(runner.get());
+    ON_CALL(*runner, Run(query, 0u)).WillByDefault(Return(SCommandResult{0, "0"}));
+    EXPECT_CALL(*runner, Run(query, 0u)).Times(2);
+    clock->Advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(plc->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
+    EXPECT_CALL(*netlink, GetLinkState(_))
+        .WillOnce(Return(Tarv::kOperStateDown))
+        .WillRepeatedly(Return(Tarv::kOperStateUp));
+    EXPECT_EQ(plc->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
+    EXPECT_EQ(plc->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
 }
 
 TEST_F(PlcHandlerTest, NetworkKeyIsSetOnceAfterTheFirmwareAndNeverLogged)
