@@ -99,7 +99,8 @@ CTarvLteHandler::CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::share
         throw std::invalid_argument("CTarvLteHandler: modem, modem state machine and DNS manager are required");
     }
     ClearStatus(mStatus);
-    Start();
+    // The worker's thread starts with the first Enable: a station without
+    // a modem never has one.
 }
 
 CTarvLteHandler::~CTarvLteHandler()
@@ -160,6 +161,7 @@ void CTarvLteHandler::Enable(bool& ok)
         TLOG_WARN("LTE not supported");
         return;
     }
+    Start();
     static_cast<void>(ok);
     TLOG_INFO("Enabling LTE network...");
     mStateMachine->SetTargetState(EModemState::Enabled, [this](bool) { EnableCallback(); });

@@ -34,16 +34,12 @@ CTarvPlcHandler::CTarvPlcHandler(std::shared_ptr<ITarvConfig> config, std::share
                                  std::move(hostSystem)),
       mInterfacesFileEditor(std::move(interfacesFileEditor)), mWorker("plc0 firmware", mClock)
 {
-    mWorker.Start();
+    // The thread runs only while the firmware poll does: Enable starts it.
 }
 
 CTarvPlcHandler::~CTarvPlcHandler()
 {
-    mWorker.BlockingCall([this] {
-        if (mFirmwarePoll) {
-            mFirmwarePoll->Cancel();
-        }
-    });
+    // Drops the firmware poll with every other pending call.
     mWorker.Stop();
 }
 
@@ -111,6 +107,8 @@ void CTarvPlcHandler::Enable(bool& ok)
         TLOG_WARN("Failed to enable {}", mInterfaceName);
         return;
     }
+    std::lock_guard lock(mWorkerMutex);
+    mWorker.Start();
     mWorker.BlockingCall([this] {
         // One poll at a time: a second Enable replaces the first one's.
         if (mFirmwarePoll) {
@@ -139,6 +137,13 @@ void CTarvPlcHandler::PollFirmware()
     mFirmwarePoll->Cancel();
     mFirmwarePoll.reset();
     LoadQcaFirmware();
+    // Nothing is left for the thread: it ends after this call, and the next
+    // Enable starts it again. An Enable in progress holds the lock and plants
+    // a new poll: then the thread stays.
+    std::unique_lock lock(mWorkerMutex, std::try_to_lock);
+    if (lock.owns_lock()) {
+        mWorker.Stop();
+    }
 }
 
 void CTarvPlcHandler::LoadQcaFirmware()

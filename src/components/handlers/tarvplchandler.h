@@ -72,6 +72,10 @@ private:
     bool mLinkConnected = false;
     // Touched only on mWorker's thread (through BlockingCall from elsewhere).
     CWorker::CallHandle mFirmwarePoll;
+    // Held by Enable while it starts the worker and plants the poll, and by the
+    // poll while it ends the worker's thread, so that no new poll is dropped.
+    std::mutex mWorkerMutex;
+    // Runs from Enable until the firmware poll is done (no thread that only sleeps).
     // Last member: its thread stops (in the destructor) before the rest goes.
     CWorker mWorker;
 };

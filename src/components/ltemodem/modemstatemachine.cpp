@@ -22,7 +22,8 @@ CModemStateMachine::CModemStateMachine(std::unique_ptr<IModemStateMachineImpl> i
     if (!mImpl || !mWorker) {
         throw std::invalid_argument("CModemStateMachine needs an implementation and a worker");
     }
-    mWorker->Start();
+    // The worker's thread starts with the first target: a station without
+    // a modem never has one.
 }
 
 CModemStateMachine::~CModemStateMachine()
@@ -62,6 +63,7 @@ const char* CModemStateMachine::EModemStateToString(EModemState state)
 void CModemStateMachine::SetTargetState(EModemState target, Callback callback)
 {
     TLOG_FUNCTION();
+    mWorker->Start();
     std::lock_guard lock(mMutex);
     if (mStopped.load()) {
         TLOG_ERROR("Modem in fatal error state, cannot change target state to {}", EModemStateToString(target));

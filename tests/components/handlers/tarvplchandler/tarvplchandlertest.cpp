@@ -130,7 +130,9 @@ TEST_F(PlcHandlerTest, FirmwareIsLoadedUnlessItAlreadyRuns)
 
 TEST_F(PlcHandlerTest, FirmwarePollLoadsOnceTheLinkIsUp)
 {
-    EXPECT_CALL(*runner, Run(kVersionQuery, 0u)).WillOnce(Return(SCommandResult{0, CTarvPlcHandler::kFirmwareVersion}));
+    EXPECT_CALL(*runner, Run(kVersionQuery, 0u))
+        .Times(2)
+        .WillRepeatedly(Return(SCommandResult{0, CTarvPlcHandler::kFirmwareVersion}));
     bool ok = true;
     plc->Enable(ok);
     for (int poll = 1; poll <= 3; ++poll) { // down, down, up: loads and ends the poll
@@ -140,8 +142,14 @@ TEST_F(PlcHandlerTest, FirmwarePollLoadsOnceTheLinkIsUp)
         clock->Advance(CTarvPlcHandler::kFirmwarePollPeriod);
     }
     clock->Advance(CTarvPlcHandler::kFirmwarePollPeriod * 4);
+    // The worker's thread ended with the poll; a later enable polls again.
+    plc->Enable(ok);
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return polls >= 4; });
+    }
     plc.reset(); // waits for the worker
-    EXPECT_EQ(polls, 3);
+    EXPECT_EQ(polls, 4);
     EXPECT_EQ(log.Count("Postponed loading PLC modem firmware, plc interface is down."), 2u);
 }
 
