@@ -22,8 +22,8 @@ CModemStateMachine::CModemStateMachine(std::unique_ptr<IModemStateMachineImpl> i
     if (!mImpl || !mWorker) {
         throw std::invalid_argument("CModemStateMachine needs an implementation and a worker");
     }
-    // The worker's thread starts with the first target: a station without
-    // a modem never has one.
+    // The worker's thread runs only while the machine steps: it starts with
+    // a target, and a station without a modem never has one.
 }
 
 CModemStateMachine::~CModemStateMachine()
@@ -63,8 +63,10 @@ const char* CModemStateMachine::EModemStateToString(EModemState state)
 void CModemStateMachine::SetTargetState(EModemState target, Callback callback)
 {
     TLOG_FUNCTION();
-    mWorker->Start();
     std::lock_guard lock(mMutex);
+    // Under the lock: a thread that ended itself in a finished step (see
+    // Update) is started again before the new step is queued.
+    mWorker->Start();
     if (mStopped.load()) {
         TLOG_ERROR("Modem in fatal error state, cannot change target state to {}", EModemStateToString(target));
         mImpl->RefreshDiagnosticSignals(target == EModemState::Disabled);
@@ -181,6 +183,9 @@ void CModemStateMachine::Update()
                 mStepCall->Cancel();
                 mStepCall.reset();
             }
+            // Nothing is left for the thread until the next target: it ends
+            // after this step, and SetTargetState starts it again.
+            mWorker->Stop();
             return;
         }
         // A power-up still waiting for the serial device is abandoned at once
