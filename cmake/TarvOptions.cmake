@@ -6,6 +6,11 @@ add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
 add_compile_options(-Wall -Wextra -Wpedantic)
 
+# Every function and object in a section of its own, so that the daemon's
+# link can drop what it never uses (see src/CMakeLists.txt): a third of its
+# code, and of the pages it keeps resident.
+add_compile_options(-ffunction-sections -fdata-sections)
+
 # Build time: full debug information costs a quarter of each compile and most
 # of each link; line tables and function names (-g1) are what backtraces and
 # sanitizer reports use. Test programs need no -O2: -O1 compiles them a third

@@ -6,10 +6,14 @@
 #include "src/terminatehandler.h"
 
 #include <iostream>
+#include <malloc.h>
 #include <memory>
 
 int main(int argc, char* argv[])
 {
+    // Every thread would otherwise get a heap arena of its own, each keeping
+    // freed memory for itself; the daemon's threads allocate little and rarely.
+    mallopt(M_ARENA_MAX, 2);
     Log::Init("Tarv", Log::info);
     CTerminateHandler::Install();
 

@@ -28,16 +28,12 @@ CTarvApHandler::CTarvApHandler(std::shared_ptr<ITarvConfig> config, std::shared_
     : CTarvConnectionHandlerBase(ipc::EUap0, std::move(config), std::move(runCommand), std::move(errorHandler),
                                  HwHasWlan, kApStateTimeout, std::move(netlink), &Signals::kApLinkState, clock,
                                  std::move(hostSystem)),
-      CWorker("uap0", CTarvConnectionHandlerBase::mClock), mHostnameManager(std::move(hostnameManager)),
-      mDnsmasqPath(std::move(dnsmasqPath)), mHostapdPath(std::move(hostapdPath))
+      mHostnameManager(std::move(hostnameManager)), mDnsmasqPath(std::move(dnsmasqPath)),
+      mHostapdPath(std::move(hostapdPath))
 {
-    CWorker::Start();
 }
 
-CTarvApHandler::~CTarvApHandler()
-{
-    CWorker::Stop();
-}
+CTarvApHandler::~CTarvApHandler() = default;
 
 void CTarvApHandler::Initialize()
 {

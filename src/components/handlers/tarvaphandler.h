@@ -4,7 +4,6 @@
 // creates uap0 on the WLAN radio, starts and stops both services and makes
 // sure they are gone after a disable.
 
-#include "platform/worker/worker.h"
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 #include "src/components/system/ihostnamemanager.h"
 
@@ -12,7 +11,7 @@
 #include <memory>
 #include <string>
 
-class CTarvApHandler : public CTarvConnectionHandlerBase, public CWorker {
+class CTarvApHandler : public CTarvConnectionHandlerBase {
 public:
     CTarvApHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
                    std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,

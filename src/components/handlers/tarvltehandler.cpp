@@ -87,8 +87,9 @@ CTarvLteHandler::CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::share
       mBoardControl(std::move(boardControl)), mCarrierSignal(&Signals::kLteCarrier),
       mTechnologySignal(&Signals::kLteNetworkTechnology), mRssiSignal(&Signals::kLteSignalStrength),
       mImsiSignal(&Signals::kLteImsi), mNbIotSignal(&Signals::kCellularUsingNbIot),
-      mLteRegistrationSignal(&Signals::kLteRegistrationState), mGsmRegistrationSignal(&Signals::kGsmRegistrationState),
       mConnectivitySignal(&Signals::kConnectivityStatusChanged),
+      mLteRegistrationSignal(&Signals::kLteRegistrationState, kReducedPeriod, clock),
+      mGsmRegistrationSignal(&Signals::kGsmRegistrationState, kReducedPeriod, clock),
       mRsrpSignal(&Signals::kLteRsrp, kReducedPeriod, clock), mSinrSignal(&Signals::kLteSinr, kReducedPeriod, clock),
       mRsrqSignal(&Signals::kLteRsrq, kReducedPeriod, clock), mBandSignal(&Signals::kLteBand, kReducedPeriod, clock),
       mChannelSignal(&Signals::kLteChannel, kReducedPeriod, clock),
@@ -98,7 +99,8 @@ CTarvLteHandler::CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::share
         throw std::invalid_argument("CTarvLteHandler: modem, modem state machine and DNS manager are required");
     }
     ClearStatus(mStatus);
-    Start();
+    // The worker's thread starts with the first Enable: a station without
+    // a modem never has one.
 }
 
 CTarvLteHandler::~CTarvLteHandler()
@@ -159,6 +161,7 @@ void CTarvLteHandler::Enable(bool& ok)
         TLOG_WARN("LTE not supported");
         return;
     }
+    Start();
     static_cast<void>(ok);
     TLOG_INFO("Enabling LTE network...");
     mStateMachine->SetTargetState(EModemState::Enabled, [this](bool) { EnableCallback(); });
@@ -227,8 +230,7 @@ void CTarvLteHandler::Disable(bool& ok)
     CTarvConnectionHandlerBase::Disable(ok);
     StopUpdates();
     mStateMachine->SetTargetState(EModemState::Disabled, [this](bool) {
-        mGsmRegistrationSignal.Send(std::string());
-        mLteRegistrationSignal.Send(std::string());
+        SendRegistration(std::string(), std::string());
         {
             std::unique_lock lock(mStatusMutex);
             mStatus.connected = false;
@@ -372,9 +374,9 @@ bool CTarvLteHandler::CheckRegistration()
     Modem::ERegistrationState lte = Modem::ERegistrationState::Unknown;
     Modem::ERegistrationState gsm = Modem::ERegistrationState::Unknown;
     const EAtResult lteResult = mModem->GetLteRegistrationStatus(lte);
-    mLteRegistrationSignal.Send(std::string(lteResult == EAtResult::Ok ? RegistrationText(lte) : "Error"));
     const EAtResult gsmResult = mModem->GetEgprsRegistrationStatus(gsm);
-    mGsmRegistrationSignal.Send(std::string(gsmResult == EAtResult::Ok ? RegistrationText(gsm) : "Error"));
+    SendRegistration(lteResult == EAtResult::Ok ? RegistrationText(lte) : "Error",
+                     gsmResult == EAtResult::Ok ? RegistrationText(gsm) : "Error");
 
     if (lteResult == EAtResult::SerialError || gsmResult == EAtResult::SerialError) {
         TLOG_WARN("Serial error - triggering modem recovery");
@@ -581,6 +583,13 @@ void CTarvLteHandler::SendDiagSignals()
     mRssiSignal.Send(mStatus.signal.rssi);
     mImsiSignal.Send(mStatus.imsi);
     mNbIotSignal.Send(mStatus.signal.technology == "NBIoT");
+}
+
+void CTarvLteHandler::SendRegistration(const std::string& lte, const std::string& gsm)
+{
+    std::lock_guard lock(mReducedMutex);
+    mLteRegistrationSignal.Send(lte);
+    mGsmRegistrationSignal.Send(gsm);
 }
 
 void CTarvLteHandler::SendExtendedDiagSignals()

@@ -79,6 +79,8 @@ private:
     void UpdateModemStatus();
     void UpdateNetworkInterfaceStatus();
     bool CheckRegistration();
+    // Sends the two registration texts (only what changed).
+    void SendRegistration(const std::string& lte, const std::string& gsm);
     void HandleDenial();
     void RetryRegistration();
     void ResetRegistrationRetry();
@@ -103,11 +105,13 @@ private:
     CDiagnosticsSignal<std::int32_t> mRssiSignal;
     CDiagnosticsSignal<std::string> mImsiSignal;
     CDiagnosticsSignal<bool> mNbIotSignal;
-    CDiagnosticsSignal<std::string> mLteRegistrationSignal;
-    CDiagnosticsSignal<std::string> mGsmRegistrationSignal;
     CDiagnosticsSignal<std::string> mConnectivitySignal;
     // The reduced signals keep their last send: they are guarded by mReducedMutex.
     std::mutex mReducedMutex;
+    // The registration is read on every update; it goes out when it changed
+    // (and once an hour, so that a collector that restarted learns it).
+    CReducedDiagnosticsSignal<std::string> mLteRegistrationSignal;
+    CReducedDiagnosticsSignal<std::string> mGsmRegistrationSignal;
     CReducedDiagnosticsSignal<std::int32_t> mRsrpSignal;
     CReducedDiagnosticsSignal<std::int32_t> mSinrSignal;
     CReducedDiagnosticsSignal<std::int32_t> mRsrqSignal;

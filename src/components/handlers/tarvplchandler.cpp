@@ -34,16 +34,12 @@ CTarvPlcHandler::CTarvPlcHandler(std::shared_ptr<ITarvConfig> config, std::share
                                  std::move(hostSystem)),
       mInterfacesFileEditor(std::move(interfacesFileEditor)), mWorker("plc0 firmware", mClock)
 {
-    mWorker.Start();
+    // The thread runs only while the firmware poll does: Enable starts it.
 }
 
 CTarvPlcHandler::~CTarvPlcHandler()
 {
-    mWorker.BlockingCall([this] {
-        if (mFirmwarePoll) {
-            mFirmwarePoll->Cancel();
-        }
-    });
+    // Drops the firmware poll with every other pending call.
     mWorker.Stop();
 }
 
@@ -111,6 +107,8 @@ void CTarvPlcHandler::Enable(bool& ok)
         TLOG_WARN("Failed to enable {}", mInterfaceName);
         return;
     }
+    std::lock_guard lock(mWorkerMutex);
+    mWorker.Start();
     mWorker.BlockingCall([this] {
         // One poll at a time: a second Enable replaces the first one's.
         if (mFirmwarePoll) {
@@ -139,6 +137,13 @@ void CTarvPlcHandler::PollFirmware()
     mFirmwarePoll->Cancel();
     mFirmwarePoll.reset();
     LoadQcaFirmware();
+    // Nothing is left for the thread: it ends after this call, and the next
+    // Enable starts it again. An Enable in progress holds the lock and plants
+    // a new poll: then the thread stays.
+    std::unique_lock lock(mWorkerMutex, std::try_to_lock);
+    if (lock.owns_lock()) {
+        mWorker.Stop();
+    }
 }
 
 void CTarvPlcHandler::LoadQcaFirmware()
@@ -199,14 +204,30 @@ ipc::MNetStatus CTarvPlcHandler::GetStatus()
     bool connected = false;
     const CNetlinkLinkHandle link(*mNetlink, mInterfaceName);
     if (link.State() == Tarv::kOperStateUp) {
-        std::string output = mRunCommand->Run("plctool -i " + mInterfaceName + " -L -q", 0).output;
-        // The link state is the last character the query prints.
-        while (!output.empty() && std::isspace(static_cast<unsigned char>(output.back())) != 0) {
-            output.pop_back();
-        }
-        connected = !output.empty() && output.back() == '1';
+        connected = QueryPowerlineLink();
+    } else {
+        // A link that comes back is asked about at once.
+        std::lock_guard lock(mLinkQueryMutex);
+        mLinkQueriedAt.reset();
     }
     mLinkSignal->SetValue(connected);
     status.set_connectionstate(connected ? ipc::MNetStatus::EConnected : ipc::MNetStatus::EDisconnected);
     return status;
+}
+
+bool CTarvPlcHandler::QueryPowerlineLink()
+{
+    std::lock_guard lock(mLinkQueryMutex);
+    const IClock::time_point now = mClock->Now();
+    if (mLinkQueriedAt && now - *mLinkQueriedAt < kLinkQueryPeriod) {
+        return mLinkConnected;
+    }
+    std::string output = mRunCommand->Run("plctool -i " + mInterfaceName + " -L -q", 0).output;
+    // The link state is the last character the query prints.
+    while (!output.empty() && std::isspace(static_cast<unsigned char>(output.back())) != 0) {
+        output.pop_back();
+    }
+    mLinkConnected = !output.empty() && output.back() == '1';
+    mLinkQueriedAt = now;
+    return mLinkConnected;
 }

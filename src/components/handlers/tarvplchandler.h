@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -44,6 +45,9 @@ public:
     static std::string GenerateRandomNmk();
 
     static constexpr std::chrono::milliseconds kFirmwarePollPeriod{500};
+    // The powerline link query runs a command: while plc0 stays up, a status
+    // request within this time of the last query reuses its answer.
+    static constexpr std::chrono::seconds kLinkQueryPeriod{5};
     static constexpr const char* kFirmwareDir = "/lib/firmware/qca/";
     static constexpr const char* kPib = "QCA7005-SpiSlave-EVSE.pib";
     static constexpr const char* kNvm = "MAC-7005-v1.2.5-00-CS.nvm";
@@ -52,6 +56,8 @@ public:
 
 private:
     void PollFirmware();
+    // Whether the powerline has a peer, asked at most once per kLinkQueryPeriod.
+    bool QueryPowerlineLink();
 
     // Set once at construction.
     const std::shared_ptr<ITarvInterfacesFileEditor> mInterfacesFileEditor;
@@ -60,8 +66,16 @@ private:
     std::atomic<bool> mNmkSet{false};
     // Whether the last poll could not query plc0, so that it is logged once.
     std::atomic<bool> mPollFailing{false};
+    std::mutex mLinkQueryMutex;
+    // The last link query's time (none: ask at once) and answer; guarded by mLinkQueryMutex.
+    std::optional<IClock::time_point> mLinkQueriedAt;
+    bool mLinkConnected = false;
     // Touched only on mWorker's thread (through BlockingCall from elsewhere).
     CWorker::CallHandle mFirmwarePoll;
+    // Held by Enable while it starts the worker and plants the poll, and by the
+    // poll while it ends the worker's thread, so that no new poll is dropped.
+    std::mutex mWorkerMutex;
+    // Runs from Enable until the firmware poll is done (no thread that only sleeps).
     // Last member: its thread stops (in the destructor) before the rest goes.
     CWorker mWorker;
 };

@@ -8,6 +8,7 @@
 #include "statemachines/tarvhsmevents.h"
 
 #include <cctype>
+#include <malloc.h>
 #include <stdexcept>
 
 namespace {
@@ -283,6 +284,8 @@ void CTarvHsmActionHandler::EnableNetworks()
         TLOG_WARN("Not all interfaces were enabled due to non critical errors");
     }
     mEnabled = true;
+    // Start-up and enabling leave freed heap behind; the daemon now idles for long.
+    malloc_trim(0);
     Post<TarvHsm::IntEnablingDone>();
 }
 

@@ -22,7 +22,8 @@ CModemStateMachine::CModemStateMachine(std::unique_ptr<IModemStateMachineImpl> i
     if (!mImpl || !mWorker) {
         throw std::invalid_argument("CModemStateMachine needs an implementation and a worker");
     }
-    mWorker->Start();
+    // The worker's thread runs only while the machine steps: it starts with
+    // a target, and a station without a modem never has one.
 }
 
 CModemStateMachine::~CModemStateMachine()
@@ -63,6 +64,9 @@ void CModemStateMachine::SetTargetState(EModemState target, Callback callback)
 {
     TLOG_FUNCTION();
     std::lock_guard lock(mMutex);
+    // Under the lock: a thread that ended itself in a finished step (see
+    // Update) is started again before the new step is queued.
+    mWorker->Start();
     if (mStopped.load()) {
         TLOG_ERROR("Modem in fatal error state, cannot change target state to {}", EModemStateToString(target));
         mImpl->RefreshDiagnosticSignals(target == EModemState::Disabled);
@@ -179,6 +183,9 @@ void CModemStateMachine::Update()
                 mStepCall->Cancel();
                 mStepCall.reset();
             }
+            // Nothing is left for the thread until the next target: it ends
+            // after this step, and SetTargetState starts it again.
+            mWorker->Stop();
             return;
         }
         // A power-up still waiting for the serial device is abandoned at once

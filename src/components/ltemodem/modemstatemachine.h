@@ -17,8 +17,8 @@ class CModemStateMachine final : public IModemStateMachine {
 public:
     static constexpr std::chrono::milliseconds kDefaultPeriod {500};
 
-    // The worker is started here (tests hand in one on a manual clock and
-    // wait for its steps with Sync); steps run only after the first target.
+    // The worker's thread runs from a new target until the machine has
+    // reached it (tests hand in one on a manual clock and wait for its steps with Sync).
     explicit CModemStateMachine(std::unique_ptr<IModemStateMachineImpl> impl,
                                 std::shared_ptr<CWorker> worker = std::make_shared<CWorker>("modemsm"),
                                 std::chrono::milliseconds period = kDefaultPeriod);

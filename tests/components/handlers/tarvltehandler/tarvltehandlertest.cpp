@@ -1,5 +1,7 @@
 #include "src/components/handlers/tarvltehandler.h"
 
+#include "diagnostics/signalcatalogue.h"
+#include "platform/ipc/diagnosticscommclient.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/ltemodem/modemfakes.h"
 #include "tests/components/mocks/handlermocks.h"
@@ -230,4 +232,23 @@ TEST_F(LteHandlerTest, SmsRebootNeedsTheExactPasswordAndHappensOnce)
     EXPECT_TRUE(mLog.Contains("SMS received but reboot request rejected: \"hello\\x01world\" "));
     EXPECT_FALSE(mLog.ContainsSubstring("S3cret"));
     EXPECT_TRUE(mLog.Contains("SMS reboot already in progress"));
+}
+
+// The registration read on every update goes out when it changed; unchanged,
+// only once the hour has passed.
+TEST_F(LteHandlerTest, RegistrationIsSentWhenItChanges)
+{
+    std::vector<std::string> sent;
+    CDiagnosticsCommClient::SetSink([&sent](const CDiagnosticsCommClient::SSample& sample) {
+        if (sample.identifier == Signals::kLteRegistrationState.GetIdentifier()) {
+            sent.push_back(std::get<std::string>(sample.value));
+        }
+        return true;
+    });
+    mModem->lte = ERegistrationState::Searching;
+    Pass(10s);
+    mModem->lte = ERegistrationState::RegisteredHome;
+    Pass(62min, 60s);
+    CDiagnosticsCommClient::SetSink(nullptr);
+    EXPECT_EQ(sent, (std::vector<std::string>{"Not registered: Scanning", "Registered", "Registered"}));
 }

@@ -98,7 +98,9 @@ TEST_F(PlcHandlerTest, FirmwareIsLoadedUnlessItAlreadyRuns)
 
 TEST_F(PlcHandlerTest, FirmwarePollLoadsOnceTheLinkIsUp)
 {
-    EXPECT_CALL(*runner, Run(kVersionQuery, 0u)).WillOnce(Return(SCommandResult{0, CTarvPlcHandler::kFirmwareVersion}));
+    EXPECT_CALL(*runner, Run(kVersionQuery, 0u))
+        .Times(2)
+        .WillRepeatedly(Return(SCommandResult{0, CTarvPlcHandler::kFirmwareVersion}));
     bool ok = true;
     plc->Enable(ok);
     for (int poll = 1; poll <= 3; ++poll) { // down, down, up: loads and ends the poll
@@ -108,8 +110,14 @@ TEST_F(PlcHandlerTest, FirmwarePollLoadsOnceTheLinkIsUp)
         clock->Advance(CTarvPlcHandler::kFirmwarePollPeriod);
     }
     clock->Advance(CTarvPlcHandler::kFirmwarePollPeriod * 4);
+    // The worker's thread ended with the poll; a later enable polls again.
+    plc->Enable(ok);
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return polls >= 4; });
+    }
     plc.reset(); // waits for the worker
-    EXPECT_EQ(polls, 3);
+    EXPECT_EQ(polls, 4);
 }
 
 TEST_F(PlcHandlerTest, StatusFollowsTheLastCharacterOfTheLinkQuery)
@@ -121,11 +129,29 @@ TEST_F(PlcHandlerTest, StatusFollowsTheLastCharacterOfTheLinkQuery)
         {Tarv::kOperStateDown, "1", S::EDisconnected}};
     LoadFirmware();
     for (const auto& [link, output, state] : cases) {
+        clock->Advance(CTarvPlcHandler::kLinkQueryPeriod);
         EXPECT_CALL(*netlink, GetLinkState(_)).WillOnce(Return(link));
         ON_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).WillByDefault(Return(SCommandResult{0, output}));
         EXPECT_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).Times(link == Tarv::kOperStateUp ? 1 : 0);
         EXPECT_EQ(plc->GetStatus().connectionstate(), state) << output;
         Mock::VerifyAndClearExpectations(runner.get());
+    }
+}
+
+// The link query runs a command: it is repeated after kLinkQueryPeriod, or at
+// once when plc0 went down and came back.
+TEST_F(PlcHandlerTest, LinkQueryIsReusedWithinItsPeriod)
+{
+    LoadFirmware();
+    using std::chrono::milliseconds;
+    const std::pair<milliseconds, std::uint8_t> steps[] = {{milliseconds(0), Tarv::kOperStateUp},
+        {milliseconds(4999), Tarv::kOperStateUp}, {milliseconds(1), Tarv::kOperStateUp},
+        {milliseconds(0), Tarv::kOperStateDown}, {milliseconds(0), Tarv::kOperStateUp}};
+    EXPECT_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).Times(3); // first, after 5 s, after down
+    for (const auto& [advance, link] : steps) {
+        clock->Advance(advance);
+        EXPECT_CALL(*netlink, GetLinkState(_)).WillOnce(Return(link));
+        plc->GetStatus();
     }
 }
 
