@@ -245,9 +245,9 @@ TEST_F(LteHandlerTest, RegistrationIsSentWhenItChanges)
         }
         return true;
     });
-    mModem->lte = ERegistrationState::Searching;
+    mLteState = ERegistrationState::Searching;
     Pass(10s);
-    mModem->lte = ERegistrationState::RegisteredHome;
+    mLteState = ERegistrationState::RegisteredHome;
     Pass(62min, 60s);
     CDiagnosticsCommClient::SetSink(nullptr);
     EXPECT_EQ(sent, (std::vector<std::string>{"Not registered: Scanning", "Registered", "Registered"}));
