@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config ccache
+  build-essential cmake ninja-build pkg-config ccache lld
   libspdlog-dev libfmt-dev libjsoncpp-dev
   libprotobuf-dev protobuf-compiler libgrpc++-dev protobuf-compiler-grpc
   libnl-3-dev libnl-route-3-dev libnl-genl-3-dev libwolfssl-dev
