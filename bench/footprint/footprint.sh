@@ -75,8 +75,8 @@ ctl() { timeout 40 "$ctl" --root "$root/" "$@"; }
 for _ in $(seq 100); do [[ -S $root/run/iipc/tarvgenctrl.sock ]] && break; sleep 0.1; done
 [[ -S $root/run/iipc/tarvgenctrl.sock ]] || { echo "footprint: the daemon did not start:" >&2; tail "$root/tarv.log" >&2; exit 1; }
 ctl disable >/dev/null || true
-# An enable that arrives while the daemon still initialises is dropped: wait
-# for Disabled first.
+# An enable that arrives while the daemon still initialises is answered
+# "Illegal" and has no effect: wait for Disabled first.
 for _ in $(seq 100); do
   [[ $(ctl state 2>/dev/null || true) == *Disabled* ]] && break
   sleep 0.2
