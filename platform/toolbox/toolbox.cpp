@@ -21,9 +21,9 @@ constexpr std::size_t kMaxPassphraseLength = 63;
 constexpr std::size_t kRawPskLength = 64;
 
 // Only 0-9, a-f and A-F, whatever the locale.
-bool IsHexDigit(char c)
+bool IsPskHexDigit(char c)
 {
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 } // namespace
@@ -97,7 +97,7 @@ bool Toolbox::ValidateWlanSsid(const std::string& ssid)
 bool Toolbox::ValidateWlanPassword(const std::string& password)
 {
     if (password.size() == kRawPskLength) {
-        return std::all_of(password.begin(), password.end(), IsHexDigit);
+        return std::all_of(password.begin(), password.end(), IsPskHexDigit);
     }
     if (password.size() < kMinPassphraseLength || password.size() > kMaxPassphraseLength) {
         return false;

@@ -129,7 +129,7 @@ public:
         std::lock_guard lock(ChannelsMutex());
         const auto it = Channels().find("unix:" + socketPath);
         if (it != Channels().end()) {
-            Log(ELevel::debug, "Socket '{}' appeared; connecting at once", socketPath);
+            IpcGrpc::Log(ELevel::debug, "Socket '{}' appeared; connecting at once", socketPath);
             grpc::experimental::ChannelResetConnectionBackoff(it->second.get());
         }
     }
@@ -185,7 +185,7 @@ public:
             for (std::size_t i = 0; i < sockets.size(); ++i) {
                 sockets[i]->Publish();
                 mBoundPaths.push_back(mSocketPaths[i]);
-                Log(ELevel::info, "Serving IPC on '{}'", mSocketPaths[i]);
+                IpcGrpc::Log(ELevel::info, "Serving IPC on '{}'", mSocketPaths[i]);
             }
         } catch (const std::exception&) {
             mServer->Shutdown(std::chrono::system_clock::now());
@@ -238,10 +238,10 @@ public:
                 try {
                     delivery();
                 } catch (const std::exception& e) {
-                    Log(ELevel::error, "A notification listener failed: {}", e.what());
+                    IpcGrpc::Log(ELevel::error, "A notification listener failed: {}", e.what());
                 } catch (...) {
                     // Whatever a listener throws must not end this thread (and the process).
-                    Log(ELevel::error, "A notification listener failed with an unknown exception");
+                    IpcGrpc::Log(ELevel::error, "A notification listener failed with an unknown exception");
                 }
                 lock.lock();
                 if (mClientsStopped) {
@@ -324,7 +324,7 @@ public:
         }
         for (const auto& path : bound) {
             if (unlink(path.c_str()) == 0) {
-                Log(ELevel::debug, "Removed socket '{}'", path);
+                IpcGrpc::Log(ELevel::debug, "Removed socket '{}'", path);
             }
         }
     }
