@@ -149,7 +149,7 @@ TEST_F(WorkerTest, CancelDuringRunFinishesAfterRun)
     EXPECT_EQ(runs, 1);
 }
 
-TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadAndRethrow)
+TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowAndMayStopIt)
 {
     CWorker worker("blocking");
     worker.Sync(); // not started: returns at once
@@ -176,6 +176,21 @@ TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadAndRethrow)
         steps.push_back(3);
     });
     EXPECT_EQ(steps, (std::vector<int>{1, 2, 3}));
+
+    // Stopped from inside a call: what it queued is dropped; a restart runs calls again.
+    bool laterRan = false;
+    bool stillRunningInside = true;
+    worker.BlockingCall([&] {
+        worker.NonBlockingCall([&] { laterRan = true; });
+        worker.Stop();
+        stillRunningInside = worker.IsRunning();
+    });
+    EXPECT_FALSE(stillRunningInside);
+    worker.Start();
+    onWorker = false;
+    worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
+    EXPECT_TRUE(onWorker);
+    EXPECT_FALSE(laterRan);
 }
 
 TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
@@ -215,27 +230,6 @@ TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
     EXPECT_FALSE(pendingRan);
     EXPECT_TRUE(pending->IsFinished());
     EXPECT_TRUE(future->IsFinished());
-}
-
-TEST_F(WorkerTest, StopFromInsideACallAndRestart)
-{
-    CWorker worker("selfstop", mClock);
-    worker.Start();
-    bool laterRan = false;
-    bool stillRunningInside = true;
-    worker.BlockingCall([&] {
-        worker.NonBlockingCall([&] { laterRan = true; });
-        worker.Stop();
-        stillRunningInside = worker.IsRunning();
-    });
-    EXPECT_FALSE(stillRunningInside);
-    EXPECT_FALSE(laterRan);
-
-    worker.Start();
-    bool onWorker = false;
-    worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
-    EXPECT_TRUE(onWorker);
-    EXPECT_FALSE(laterRan);
 }
 
 // A worker owned by its own queued call is destroyed on its own thread when
