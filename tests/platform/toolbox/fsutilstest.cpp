@@ -92,11 +92,9 @@ TEST(FsUtilsRunSystemCmd, BackgroundChildrenHoldingThePipeDoNotHoldTheRun)
 
 TEST(FsUtilsRunSystemCmd, CommandPastItsDeadlineIsStoppedWithItsProcessGroup)
 {
-    CLogCapture log;
     std::string output;
     // The background sleep would outlive a shell that was stopped alone.
     EXPECT_EQ(CFsUtils::RunSystemCmd("sleep 30 & echo $!; wait", output, 200ms), -1);
-    EXPECT_TRUE(log.Contains(Log::error, "'sleep' did not finish within 200 ms and was stopped"));
     // SIGKILL has been sent: the process is gone or a zombie within a generous bound.
     const std::string stat = "/proc/" + output + "/stat";
     const auto until = std::chrono::steady_clock::now() + 20s;
