@@ -44,9 +44,6 @@ TEST(ReplaceInFile, RefusesTooLargeMissingAndUnreadableFiles)
                                              ", the file is too large (70001 bytes). Expected 70000 bytes or less."));
     EXPECT_EQ(tmp.ReadFile("dnsmasq.conf").front(), 'X');
     EXPECT_FALSE(ReplaceInFile(tmp.Path() + "/missing", "a", "b"));
-    EXPECT_TRUE(log.Contains(Log::error, "Cannot open " + tmp.Path() +
-                                             "/missing, it doesn't exist or Tarv doesn't have read permission."));
     EXPECT_FALSE(std::filesystem::exists(tmp.Path() + "/missing"));
     EXPECT_FALSE(ReplaceInFile(tmp.Path(), "a", "b"));
-    EXPECT_TRUE(log.Contains(Log::error, "Failed to open " + tmp.Path() + " for reading."));
 }

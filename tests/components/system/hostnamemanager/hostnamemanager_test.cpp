@@ -127,10 +127,8 @@ TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
     std::filesystem::remove(mTmp.Path() + "/etc/hostname");
 
     // The kernel's name cannot be read: hosts is left alone.
-    CLogCapture log;
     mManager.failGet = true;
     EXPECT_EQ(mManager.GetHostname(), std::nullopt);
-    EXPECT_TRUE(log.Contains(Log::error, "Failed to get system's hostname"));
     ASSERT_TRUE(mManager.SetHostname("charger-6"));
     EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 charger-4\n");
     mManager.failGet = false;
@@ -138,7 +136,6 @@ TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
     // The kernel refuses.
     mManager.failSet = true;
     EXPECT_FALSE(mManager.SetHostname("charger-5"));
-    EXPECT_TRUE(log.Contains(Log::error, "Failed to set system's hostname."));
     EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-5\n");
 }
 

@@ -31,7 +31,6 @@ TEST(RunCommand, RetriesDeadlinesAndResults)
         {"success stops at once", "exit 0", 5, 10s, 1, 0, ""},
         {"second run succeeds", "if [ $(wc -l < $C) -lt 2 ]; then echo first; exit 7; fi; echo second", 4, 10s, 2,
          0, "second"},
-        {"zero retries", "exit 3", 0, 10s, 1, 3, ""},
         {"one newline removed", "printf 'line\\n\\n'", 0, 10s, 1, 0, "line\n"},
         {"stopped at its deadline", "echo slow; sleep 30", 1, 100ms, 2, -1, "slow"},
         {"exit status of the last run", "if [ $(wc -l < $C) -lt 2 ]; then exit 4; fi; sleep 30", 1, 300ms, 2, -1,
