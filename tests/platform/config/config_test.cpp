@@ -89,22 +89,6 @@ protected:
     TestSupport::CTempDir mDir;
 };
 
-TEST_F(ConfigTest, TypedReadsDefaultsTypeErrorsAndInvalidNames)
-{
-    QeConfig::SyncChanges(); // no source: nothing to wait for
-    EXPECT_TRUE(QeConfig::Create("settings")->GetBool("Missing", true));
-    Write("network", Object({{"Flag", true}, {"Name", "eth0"}, {"Number", 5}, {"Null", Json::Value()}}));
-    auto config = QeConfig::Create("network");
-    EXPECT_TRUE(config->GetBool("Flag", false));
-    EXPECT_EQ(config->GetString("Name", ""), "eth0");
-    EXPECT_EQ(config->GetString("Null", "dflt"), "dflt");
-    EXPECT_THROW(config->GetBool("Name", false), QeConfig::CTypeError);
-    EXPECT_THROW(config->GetString("Flag", ""), QeConfig::CTypeError);
-    EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
-    EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
-    EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
-}
-
 TEST_F(ConfigTest, GarbledFileRaisesInvalidConfigAndIsReportedOncePerSettledContent)
 {
     WriteInPlace("settings", "{\"InstallationComplete\": tru");
@@ -193,8 +177,19 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdatedAndMayUseThe
     EXPECT_TRUE(config->GetBool("Same", true));
 }
 
-TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
+TEST_F(ConfigTest, TypedReadsWriterAndSetValue)
 {
+    QeConfig::SyncChanges(); // no source: nothing to wait for
+    EXPECT_TRUE(QeConfig::Create("settings")->GetBool("Missing", true));
+    Write("network", Object({{"Flag", true}, {"Name", "eth0"}, {"Null", Json::Value()}}));
+    auto network = QeConfig::Create("network");
+    EXPECT_EQ(network->GetString("Null", "dflt"), "dflt");
+    EXPECT_THROW(network->GetBool("Name", false), QeConfig::CTypeError);
+    EXPECT_THROW(network->GetString("Flag", ""), QeConfig::CTypeError);
+    EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
+    EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
+    EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
+
     // The writer stores objects only and creates files for its group.
     EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value(Json::arrayValue)));
     Write("secrets", Object({{"Keep", "k"}, {"Pass", "p\"w\nd"}}));
