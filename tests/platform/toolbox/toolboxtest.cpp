@@ -37,7 +37,6 @@ TEST(Toolbox, WlanSsidAndPassword)
 TEST(Toolbox, ResolveHostLiteralsAndFailures)
 {
     EXPECT_NE(Toolbox::ResolveHost("127.0.0.1", false), 0);
-    EXPECT_NE(Toolbox::ResolveHost("::1", false), 0);
 
     CLogCapture log;
     // The .invalid top-level domain never resolves.
