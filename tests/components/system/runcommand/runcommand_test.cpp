@@ -43,15 +43,12 @@ TEST(RunCommand, RetriesDeadlinesAndResults)
         CLogCapture log;
         CRunCommand runner(50ms);
         const std::string counter = tmp.Path() + "/count";
-        const auto started = std::chrono::steady_clock::now();
         const SCommandResult result =
             runner.RunWithDeadline("C=" + counter + "; echo run >> $C; " + c.command, c.retries, c.deadline);
         const std::string runs = tmp.ReadFile("count");
         EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), c.runs);
         EXPECT_EQ(result.exitCode, c.exitCode);
         EXPECT_EQ(result.output, c.output);
-        // Generous bound: only a run that was never stopped takes this long.
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
         const bool stopped = c.deadline < 10s;
         EXPECT_EQ(log.Contains(Log::error, "'C=" + counter + "' did not finish within " +
                                                std::to_string(c.deadline.count()) + " ms and was stopped"),
