@@ -41,7 +41,7 @@ TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrder)
     EXPECT_EQ(order, (std::vector<std::string>{"now1", "now2", "mid1", "mid2", "late1", "late2"}));
 }
 
-TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimers)
+TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
 {
     CWorker worker("periodic", mClock);
     worker.Start();
@@ -75,26 +75,7 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimers)
     mClock->Advance(1ms);
     worker.Sync();
     EXPECT_EQ(ticks, 3602);
-}
 
-// The worker sleeps until the clock's listener wakes it; an Advance from
-// another thread must never be lost, without Sync waking the loop.
-TEST_F(WorkerTest, ClockAdvanceWakesWaitingWorker)
-{
-    CWorker worker("wake", mClock);
-    worker.Start();
-    for (int i = 0; i < 200; ++i) {
-        std::promise<void> fired;
-        worker.AddCall([&] { fired.set_value(); }, mClock->Now() + 1ms);
-        mClock->Advance(1ms);
-        ASSERT_EQ(fired.get_future().wait_for(kWait), std::future_status::ready) << "iteration " << i;
-    }
-}
-
-TEST_F(WorkerTest, CancelFromInsideAndOutside)
-{
-    CWorker worker("cancel", mClock);
-    worker.Start();
     // Periodic calls: one cancels itself on its third run, one is cancelled
     // from the test thread after two runs; a one-shot before it is due.
     int insideRuns = 0, outsideRuns = 0;
@@ -125,6 +106,20 @@ TEST_F(WorkerTest, CancelFromInsideAndOutside)
     EXPECT_TRUE(self->IsFinished());
     EXPECT_EQ(outsideRuns, 2);
     EXPECT_FALSE(oneShotRan);
+}
+
+// The worker sleeps until the clock's listener wakes it; an Advance from
+// another thread must never be lost, without Sync waking the loop.
+TEST_F(WorkerTest, ClockAdvanceWakesWaitingWorker)
+{
+    CWorker worker("wake", mClock);
+    worker.Start();
+    for (int i = 0; i < 200; ++i) {
+        std::promise<void> fired;
+        worker.AddCall([&] { fired.set_value(); }, mClock->Now() + 1ms);
+        mClock->Advance(1ms);
+        ASSERT_EQ(fired.get_future().wait_for(kWait), std::future_status::ready) << "iteration " << i;
+    }
 }
 
 TEST_F(WorkerTest, CancelDuringRunFinishesAfterRun)
