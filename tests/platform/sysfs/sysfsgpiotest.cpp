@@ -71,7 +71,7 @@ TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
     EXPECT_EQ(mAccess->Read("/sys/zero"), std::nullopt);
 }
 
-TEST_F(SysfsTest, ExportWritesTheNumberOnlyWhenTheLineIsMissing)
+TEST_F(SysfsTest, ExportWritesTheNumberOnlyWhenTheLineIsMissingAndLinesCheckTheirValues)
 {
     CSysfsGpio powerKey(74, mAccess);
     ASSERT_TRUE(powerKey.Export());
@@ -91,11 +91,8 @@ TEST_F(SysfsTest, ExportWritesTheNumberOnlyWhenTheLineIsMissing)
     std::filesystem::remove(Path("sys/class/gpio/export"));
     CSysfsGpio other(12, mAccess);
     EXPECT_FALSE(other.Export());
-}
 
-// The modem's tests check the values written on the power lines.
-TEST_F(SysfsTest, ExportedLineReadsItsValueAndRefusesInvalidArguments)
-{
+    // An exported line reads its value and refuses invalid arguments.
     CreateLine(74);
     CSysfsGpio line(74, mAccess);
     EXPECT_EQ(line.GetValue(), 0);
@@ -115,5 +112,6 @@ TEST_F(SysfsTest, ExportedLineReadsItsValueAndRefusesInvalidArguments)
 
     EXPECT_THROW(CSysfsGpio(75, nullptr), std::invalid_argument);
 }
+
 
 } // namespace
