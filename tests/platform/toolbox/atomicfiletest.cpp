@@ -107,7 +107,6 @@ TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndFailsLeavingTheOldFileIntact
     fs::create_symlink("b", tmp.Path() + "/a");
     fs::create_symlink("a", tmp.Path() + "/b");
     tmp.WriteFile("interfaces", "auto lo\n");
-    CLogCapture log;
     EXPECT_FALSE(Replace(tmp.Path() + "/a", "x"));
     EXPECT_FALSE(Replace(tmp.Path() + "/no/such/dir/file", "x"));
 
@@ -122,7 +121,6 @@ TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndFailsLeavingTheOldFileIntact
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(written);
-    EXPECT_TRUE(log.Contains(Log::error, "Failed to write content to " + tmp.Path() + "/interfaces."));
     EXPECT_EQ(tmp.ReadFile("interfaces"), "auto lo\n");
     EXPECT_EQ(Entries(tmp.Path()), (std::vector<std::string>{"a", "b", "dangling", "data", "etc", "hosts-alias",
                                                               "interfaces", "missing-target"}));

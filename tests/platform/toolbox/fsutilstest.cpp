@@ -111,12 +111,10 @@ TEST(FsUtilsRunSystemCmd, CommandPastItsDeadlineIsStoppedWithItsProcessGroup)
 
 TEST(FsUtilsRunSystemCmd, LargeOutputIsCappedAndDrained)
 {
-    CLogCapture log;
     std::string output;
     // 2 MiB of output: the command must not stall on a full pipe.
     EXPECT_EQ(CFsUtils::RunSystemCmd("head -c 2097152 /dev/zero", output), 0);
     EXPECT_EQ(output.size(), CFsUtils::kMaxOutputBytes);
-    EXPECT_TRUE(log.ContainsSubstring("bytes dropped"));
 }
 
 } // namespace
