@@ -10,7 +10,7 @@
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
 
-TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedText)
+TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedTextAndRefusesUnsafeFiles)
 {
     struct SCase {
         std::string before, placeholder, value, after;
@@ -30,11 +30,8 @@ TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedText)
         ASSERT_TRUE(ReplaceInFile(tmp.Path() + "/hostapd.conf", c.placeholder, c.value));
         EXPECT_EQ(tmp.ReadFile("hostapd.conf"), c.after);
     }
-}
 
-TEST(ReplaceInFile, RefusesTooLargeMissingAndUnreadableFiles)
-{
-    CTempDir tmp;
+    // Too large, missing and unreadable files are refused.
     const std::string path = tmp.Path() + "/dnsmasq.conf";
     tmp.WriteFile("dnsmasq.conf", "X" + std::string(70000, '.'));
     CLogCapture log;

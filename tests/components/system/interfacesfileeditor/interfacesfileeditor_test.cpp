@@ -89,18 +89,7 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
     }
 }
 
-TEST_F(InterfacesFileEditorTest, WlanNeverGetsAGatewayWhateverTheCallerPasses)
-{
-    mEditor.InitializeFile("charger-1");
-    bool ok = true;
-    mEditor.SetAsStaticIpv4("wlan0", "charger-1", "10.1.0.5", "255.255.0.0", ok, "10.1.0.1");
-    mEditor.SetInterfacesFile(ok);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(File(), Compose(kEthDhcp, kLte, "",
-                              "auto wlan0\niface wlan0 inet static\nhostname charger-1\naddress 10.1.0.5\nnetmask 255.255.0.0"));
-}
-
-TEST_F(InterfacesFileEditorTest, RefusedRequestsChangeNothing)
+TEST_F(InterfacesFileEditorTest, RefusedRequestsChangeNothingAndWlanNeverGetsAGateway)
 {
     mEditor.InitializeFile("charger-1");
     const std::string before = File();
@@ -124,6 +113,14 @@ TEST_F(InterfacesFileEditorTest, RefusedRequestsChangeNothing)
     }
     EXPECT_TRUE(log.Contains(Log::error, "Invalid IPv4 address '10.0.0.5\\x0apre-up x' for eth0, "
                                          "interface settings not changed"));
+
+    // No gateway for WLAN, whatever the caller passes.
+    bool ok = true;
+    mEditor.SetAsStaticIpv4("wlan0", "charger-1", "10.1.0.5", "255.255.0.0", ok, "10.1.0.1");
+    mEditor.SetInterfacesFile(ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(File(), Compose(kEthDhcp, kLte, "",
+                              "auto wlan0\niface wlan0 inet static\nhostname charger-1\naddress 10.1.0.5\nnetmask 255.255.0.0"));
 }
 
 TEST_F(InterfacesFileEditorTest, RefusedConfigurationKeepsTheOtherStanzasButIsNoSuccess)
