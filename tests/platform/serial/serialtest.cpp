@@ -112,7 +112,7 @@ Lines ReadAll(CSerial& port)
     return lines;
 }
 
-TEST_F(SerialTest, OpensOnlyATerminalUnderTheRootDirectory)
+TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesInPiecesFlushesAndDropsOverlongLines)
 {
     mRoot.WriteFile("dev/plainfile", "OK\n");
     struct SCase {
@@ -136,10 +136,7 @@ TEST_F(SerialTest, OpensOnlyATerminalUnderTheRootDirectory)
         EXPECT_FALSE(port.Read(line));
         EXPECT_FALSE(port.Write("AT\r\n"));
     }
-}
 
-TEST_F(SerialTest, ExchangesRawLinesInPiecesFlushesAndDropsOverlongLines)
-{
     CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
     ASSERT_TRUE(port.Open());
     // Raw mode: no output translation, no echo, 8-bit clean.

@@ -40,9 +40,9 @@ protected:
     std::shared_ptr<CSysfsAccess> mAccess = std::make_shared<CSysfsAccess>();
 };
 
-TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
+TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReasonGpioExportsAndChecksValues)
 {
-    // Reads and writes that succeed are those of the GPIO lines below.
+    // Reads and writes that succeed are those of the GPIO lines further down.
     CLogCapture log;
     // A missing attribute is never created.
     EXPECT_FALSE(mAccess->Write("/sys/class/gpio/unexport", "74"));
@@ -69,10 +69,8 @@ TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
     // Runaway content is refused rather than read without end.
     std::filesystem::create_symlink("/dev/zero", Path("sys/zero"));
     EXPECT_EQ(mAccess->Read("/sys/zero"), std::nullopt);
-}
 
-TEST_F(SysfsTest, ExportWritesTheNumberOnlyWhenTheLineIsMissingAndLinesCheckTheirValues)
-{
+    // Export writes the number only when the line is missing.
     CSysfsGpio powerKey(74, mAccess);
     ASSERT_TRUE(powerKey.Export());
     EXPECT_EQ(File("sys/class/gpio/export"), "74");

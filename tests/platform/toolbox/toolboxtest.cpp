@@ -11,7 +11,7 @@ namespace {
 using TestSupport::CLogCapture;
 using namespace std::string_literals;
 
-TEST(Toolbox, WlanSsidAndPassword)
+TEST(Toolbox, WlanSsidAndPasswordAndNameResolution)
 {
     struct SCase {
         std::string value;
@@ -32,10 +32,8 @@ TEST(Toolbox, WlanSsidAndPassword)
         EXPECT_EQ(Toolbox::ValidateWlanSsid(c.value), c.ssid);
         EXPECT_EQ(Toolbox::ValidateWlanPassword(c.value), c.password);
     }
-}
 
-TEST(Toolbox, ResolveHostLiteralsAndFailures)
-{
+    // Name resolution: literals resolve, failures are logged unless quiet.
     EXPECT_NE(Toolbox::ResolveHost("127.0.0.1", false), 0);
 
     CLogCapture log;

@@ -22,7 +22,7 @@ protected:
     std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
 };
 
-TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrder)
+TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrderAndWakesOnClockAdvance)
 {
     CWorker worker("order", mClock);
     std::vector<std::string> order; // touched on the worker thread only until Sync
@@ -39,6 +39,15 @@ TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrder)
     mClock->Advance(2s);
     worker.Sync();
     EXPECT_EQ(order, (std::vector<std::string>{"now1", "now2", "mid1", "mid2", "late1", "late2"}));
+
+    // The worker sleeps until the clock's listener wakes it; an Advance from
+    // another thread must never be lost, without Sync waking the loop.
+    for (int i = 0; i < 200; ++i) {
+        std::promise<void> fired;
+        worker.AddCall([&] { fired.set_value(); }, mClock->Now() + 1ms);
+        mClock->Advance(1ms);
+        ASSERT_EQ(fired.get_future().wait_for(kWait), std::future_status::ready) << "iteration " << i;
+    }
 }
 
 TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
@@ -106,20 +115,6 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
     EXPECT_TRUE(self->IsFinished());
     EXPECT_EQ(outsideRuns, 2);
     EXPECT_FALSE(oneShotRan);
-}
-
-// The worker sleeps until the clock's listener wakes it; an Advance from
-// another thread must never be lost, without Sync waking the loop.
-TEST_F(WorkerTest, ClockAdvanceWakesWaitingWorker)
-{
-    CWorker worker("wake", mClock);
-    worker.Start();
-    for (int i = 0; i < 200; ++i) {
-        std::promise<void> fired;
-        worker.AddCall([&] { fired.set_value(); }, mClock->Now() + 1ms);
-        mClock->Advance(1ms);
-        ASSERT_EQ(fired.get_future().wait_for(kWait), std::future_status::ready) << "iteration " << i;
-    }
 }
 
 TEST_F(WorkerTest, CancelDuringRunFinishesAfterRun)
