@@ -97,9 +97,7 @@ TEST_F(ConfigTest, GarbledFileRaisesInvalidConfigAndIsReportedOncePerSettledCont
     auto config = std::make_shared<CConfigSource>(
         "settings", [&](const std::string& message) { recordError(message, {}); }, false, 20ms);
     config->RegisterListener("", "", recorder.Callback());
-    auto reported = errors.Calls();
-    ASSERT_EQ(reported.size(), 1u);
-    EXPECT_EQ(reported[0].first.rfind("Invalid config file " + PathOf("settings") + ": ", 0), 0u) << reported[0].first;
+    EXPECT_EQ(errors.Calls().size(), 1u);
     EXPECT_THROW(config->GetString("Other", ""), QeConfig::CInvalidConfig);
     EXPECT_THROW(config->SetValue("Other", "x"), QeConfig::CInvalidConfig);
     EXPECT_EQ(mDir.ReadFile("etc/config/settings.json"), "{\"InstallationComplete\": tru"); // not overwritten
@@ -138,7 +136,7 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdatedAndMayUseThe
 {
     Write("network", Object({{"Same", true}, {"Changed", "a"}, {"Removed", "x"}}));
     std::vector<std::string> seenInCallback; // outlives the sources
-    CRecorder recorder, filtered, second, dropped;
+    CRecorder recorder, filtered, dropped;
     auto config = QeConfig::Create("network");
     const auto record = recorder.Callback();
     config->RegisterListener("dropped", "", dropped.Callback());
@@ -153,12 +151,10 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdatedAndMayUseThe
         record(key, value);
     });
     config->RegisterListener("filtered", "Ch", filtered.Callback());
-    auto other = QeConfig::Create("network", {}, second.Callback());
 
     Write("network", Object({{"Same", true}, {"Changed", "b"}, {"Added", false}}));
     const std::vector<SCall> expected{{"Added", false}, {"Changed", "b"}, {"Removed", Json::Value()}};
     EXPECT_EQ(recorder.WaitForKey("Removed"), expected);
-    EXPECT_EQ(second.WaitForKey("Removed"), expected);
     EXPECT_EQ(seenInCallback, std::vector<std::string>{"b"});
     recorder.Calls();
     // An in-place write is noticed too, and the first change is not reported again.

@@ -1,15 +1,8 @@
 #include "src/components/system/utility.h"
 
-#include "src/components/system/tarvexception.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
-
-TEST(IfNameToString, ThrowsForValuesThatNameNoInterface)
-{
-    EXPECT_THROW(IfNameToString(ipc::ENone), CTarvException);
-}
 
 TEST(NetStatusEquality, EveryComparedFieldMakesADifferenceUnsetAndIgnoredOnesDoNot)
 {
