@@ -1,6 +1,8 @@
 #include "src/components/config/tarvconfig.h"
 
+#include "platform/rootdir/rootdir.h"
 #include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +78,7 @@ protected:
 
 } // namespace
 
-TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefaultOthersReadAsEmpty)
+TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefaultAndItsChangesAreReported)
 {
     // Other processes rely on these names, places and defaults: written out
     // here on their own, not taken from the product table.
@@ -134,11 +136,9 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefaultOthersRea
     EXPECT_THROW(mConfig->GetBool(TarvEthEnable), QeConfig::CTypeError);
     mSecrets->unreadable = true;
     EXPECT_THROW(mConfig->GetString(TarvLteApn), QeConfig::CInvalidConfig);
-}
 
-TEST_F(TarvConfigTest, ChangesFromEveryWritableSourceAreReportedOnceInKeyOrder)
-{
-    // One thread per writable source plays another process changing it.
+    // Changes from every writable source are reported once, in key order: one
+    // thread per writable source plays another process changing it.
     const std::vector<std::pair<std::shared_ptr<CFakeSource>, std::vector<std::string>>> writers = {
         {mNetwork, {"NtpServer2", "TarvSsid", "TarvEthIpv4Addr", "NoSuchKey", "NtpServer1"}},
         {mSecrets, {"WlanStaPassword", "TarvLteApn"}},
@@ -174,4 +174,32 @@ TEST_F(TarvConfigTest, ChangesFromEveryWritableSourceAreReportedOnceInKeyOrder)
     // Listeners are removed on destruction.
     mConfig.reset();
     EXPECT_EQ(mSettings->listeners.size() + mSecrets->listeners.size() + mNetwork->listeners.size(), 0u);
+}
+
+// CTarvConfig on the real configuration sources: files under a temporary
+// root, a change written by "another process" reported through the watcher.
+TEST(TarvConfigOnQeConfig, ReadsFilesAndReportsChangesFromTheWatcherThread)
+{
+    TestSupport::CTempDir tmp;
+    CRootDir::Set(tmp.Root());
+    tmp.WriteFile("etc/config/hwinfo.json", R"({"HwHasWlan": true})");
+    tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": "station"})");
+    {
+        CTarvConfig config(QeConfig::Create("settings"), QeConfig::CreateReadOnly("hwinfo", {}, true),
+                           QeConfig::Create("secrets"), QeConfig::Create("network"));
+        EXPECT_TRUE(config.GetBool(HwHasWlan));
+        EXPECT_EQ(config.GetString(TarvSsid), "station");
+        // Another writer changes keys of "network" and "hwinfo" (read-only:
+        // never reported). A request right after the write sees the change.
+        for (int i = 0; i < 20; ++i) {
+            const std::string ssid = "other" + std::to_string(i);
+            tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": ")" + ssid + R"(", "NtpServer1": "pool.example"})");
+            tmp.WriteFile("etc/config/hwinfo.json", "{\"HwHasWlan\": " + std::string(i % 2 ? "true" : "false") + "}");
+            EXPECT_EQ(config.CheckChanges(), i == 0 ? (std::vector<EConfigKey>{TarvSsid, NtpServer1})
+                                                    : std::vector<EConfigKey>{TarvSsid});
+            EXPECT_EQ(config.GetString(TarvSsid), ssid);
+        }
+        EXPECT_TRUE(config.CheckChanges().empty());
+    }
+    CRootDir::Set("/");
 }

@@ -42,37 +42,7 @@ protected:
 
 } // namespace
 
-TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEachWriteEvenAFailingOne)
-{
-    struct SCase {
-        std::vector<std::string> servers;
-        bool ok;
-        std::string file; // after the call
-        long runs;        // script runs so far
-    };
-    const std::vector<SCase> cases = {
-        {{"192.168.1.1", "8.8.8.8"}, true, "nameserver 192.168.1.1\nnameserver 8.8.8.8\n", 1},
-        {{"2001:db8::53", ""}, true, "nameserver 2001:db8::53\n", 2},
-        {{"", ""}, false, "nameserver 2001:db8::53\n", 2},
-        // One hostile value end to end; the validation table has the rest.
-        {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false, "nameserver 2001:db8::53\n", 2},
-    };
-    CLogCapture log;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.servers.empty() ? "none" : c.servers.front());
-        EXPECT_EQ(mDns.SetDnsServers(c.servers), c.ok);
-        EXPECT_EQ(File(), c.file);
-        EXPECT_EQ(ScriptRuns(), c.runs);
-    }
-    EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
-                                         "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
-    // A failing resolver script is logged; the write still succeeds.
-    InstallScript("echo resolvconf broken; exit 2");
-    EXPECT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
-    EXPECT_TRUE(log.Contains(Log::error, "Could not update /etc/resolv.conf, error resolvconf broken"));
-}
-
-TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThread)
+TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThreadAndSetWritesValidServersOnly)
 {
     const std::string message = "Failed to open " + mTmp.Path() + "/run/resolvconf/interface/eth0.udhcpc for reading.";
     CLogCapture log(Log::error);
@@ -97,4 +67,32 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThread)
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
     EXPECT_EQ(log.Count(message), 1u);
     EXPECT_EQ(ScriptRuns(), 0);
+
+    // Set writes valid servers only and runs the script on each write, even a failing one.
+    std::filesystem::create_directories(mTmp.Path() + "/run/resolvconf/interface");
+    struct SCase {
+        std::vector<std::string> servers;
+        bool ok;
+        std::string file; // after the call
+        long runs;        // script runs so far
+    };
+    const std::vector<SCase> cases = {
+        {{"192.168.1.1", "8.8.8.8"}, true, "nameserver 192.168.1.1\nnameserver 8.8.8.8\n", 1},
+        {{"2001:db8::53", ""}, true, "nameserver 2001:db8::53\n", 2},
+        {{"", ""}, false, "nameserver 2001:db8::53\n", 2},
+        // One hostile value end to end; the validation table has the rest.
+        {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false, "nameserver 2001:db8::53\n", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.servers.empty() ? "none" : c.servers.front());
+        EXPECT_EQ(mDns.SetDnsServers(c.servers), c.ok);
+        EXPECT_EQ(File(), c.file);
+        EXPECT_EQ(ScriptRuns(), c.runs);
+    }
+    EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
+                                         "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
+    // A failing resolver script is logged; the write still succeeds.
+    InstallScript("echo resolvconf broken; exit 2");
+    EXPECT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
+    EXPECT_TRUE(log.Contains(Log::error, "Could not update /etc/resolv.conf, error resolvconf broken"));
 }
