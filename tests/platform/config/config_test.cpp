@@ -173,7 +173,7 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdatedAndMayUseThe
     EXPECT_TRUE(config->GetBool("Same", true));
 }
 
-TEST_F(ConfigTest, TypedReadsWriterAndSetValue)
+TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
 {
     QeConfig::SyncChanges(); // no source: nothing to wait for
     EXPECT_TRUE(QeConfig::Create("settings")->GetBool("Missing", true));
@@ -210,13 +210,11 @@ TEST_F(ConfigTest, TypedReadsWriterAndSetValue)
     config->SetValue("TarvLteApn", Json::Value());
     EXPECT_EQ(config->GetString("TarvLteApn", "none"), "none");
     EXPECT_THROW(config->SetValue("Number", 3), QeConfig::CTypeError);
-}
 
-TEST_F(ConfigTest, DirectoryCreatedLaterIsWatchedFromThen)
-{
+    // A directory created later is watched from then.
     std::filesystem::remove_all(ConfigDir());
     CRecorder recorder;
-    auto config = QeConfig::Create("network", {}, recorder.Callback());
+    auto later = QeConfig::Create("network", {}, recorder.Callback());
     std::filesystem::create_directories(ConfigDir());
     Write("network", Object({{"TarvWlanEnable", true}}));
     QeConfig::SyncChanges(); // checks the polled file at once

@@ -112,7 +112,7 @@ Lines ReadAll(CSerial& port)
     return lines;
 }
 
-TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesInPiecesFlushesAndDropsOverlongLines)
+TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesDropsOverlongOnesAndClosesWhenThePeerVanishes)
 {
     mRoot.WriteFile("dev/plainfile", "OK\n");
     struct SCase {
@@ -191,44 +191,41 @@ TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesInPiecesFlushesAndDropsOve
     EXPECT_EQ(ReadAll(port), Lines{"next"});
     EXPECT_EQ(log.Texts(Log::warning).size(), 2u);
     EXPECT_TRUE(port.IsOpen());
-}
 
-// The modem vanishing (USB reset, power cut) must end a read at once, not
-// after the read timeout, and leave the port closed: with a partial line
-// buffered and on a write (which may carry a PIN). When it powers up again
-// under the same name the port reopens.
-TEST_F(SerialTest, VanishedPeerClosesThePortUntilItComesBack)
-{
+    // The modem vanishing (USB reset, power cut) must end a read at once, not
+    // after the read timeout, and leave the port closed: with a partial line
+    // buffered and on a write (which may carry a PIN). When it powers up again
+    // under the same name the port reopens.
     for (const bool onWrite : {false, true}) {
         SCOPED_TRACE(onWrite ? "write" : "read");
         CPtyPeer peer;
         ASSERT_TRUE(peer.Valid());
         Relink(peer);
-        CSerial port("/dev/ttyATSERIAL2", 5s);
-        ASSERT_TRUE(port.Open());
-        CLogCapture log;
+        CSerial modem("/dev/ttyATSERIAL2", 5s);
+        ASSERT_TRUE(modem.Open());
+        CLogCapture lost;
         std::string line;
         const auto start = std::chrono::steady_clock::now();
         if (onWrite) {
             peer.Close();
-            EXPECT_FALSE(port.Write("AT+CPIN=1234\r\n"));
-            EXPECT_FALSE(log.ContainsSubstring("1234"));
+            EXPECT_FALSE(modem.Write("AT+CPIN=1234\r\n"));
+            EXPECT_FALSE(lost.ContainsSubstring("1234"));
         } else {
             peer.Send("complete\r\nincomplete");
-            ASSERT_TRUE(port.Read(line));
+            ASSERT_TRUE(modem.Read(line));
             EXPECT_EQ(line, "complete");
             peer.Close();
-            EXPECT_FALSE(port.Read(line));
+            EXPECT_FALSE(modem.Read(line));
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "waited for the read timeout";
-        EXPECT_FALSE(port.IsOpen());
+        EXPECT_FALSE(modem.IsOpen());
 
         CPtyPeer replacement;
         ASSERT_TRUE(replacement.Valid());
         Relink(replacement);
-        ASSERT_TRUE(port.Open());
+        ASSERT_TRUE(modem.Open());
         replacement.Send("APP RDY\r\n");
-        ASSERT_TRUE(port.Read(line));
+        ASSERT_TRUE(modem.Read(line));
         EXPECT_EQ(line, "APP RDY"); // no partial line carried over
     }
 }

@@ -54,7 +54,7 @@ bool Replace(const std::string& path, const std::string& content)
 
 } // namespace
 
-TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
+TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFilesAlsoForAnUnprivilegedWriter)
 {
     struct SCase {
         std::string content;
@@ -84,6 +84,23 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
         EXPECT_EQ(Entries(tmp.Path()), std::vector<std::string>{"file.conf"});
     }
     ::umask(savedUmask);
+
+    // An unprivileged writer (access checks apply to root only partly).
+    CTempDir tmp;
+    tmp.WriteFile("readonly", "old\n");
+    tmp.WriteFile("dir/writable", "a much longer old name\n");
+    ::chmod(tmp.Path().c_str(), 0777);
+    ::chmod((tmp.Path() + "/readonly").c_str(), 0444);
+    // A writable file in a read-only directory is written in place.
+    ::chmod((tmp.Path() + "/dir/writable").c_str(), 0666);
+    ::chmod((tmp.Path() + "/dir").c_str(), 0755);
+    const int status = RunAsNobody([&] {
+        const int written = Replace(tmp.Path() + "/readonly", "new\n") ? 1 : 0;
+        return written | (Replace(tmp.Path() + "/dir/writable", "new\n") ? 0 : 2);
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(tmp.ReadFile("readonly"), "old\n");
+    EXPECT_EQ(tmp.ReadFile("dir/writable"), "new\n");
 }
 
 TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndFailsLeavingTheOldFileIntact)
@@ -126,21 +143,3 @@ TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndFailsLeavingTheOldFileIntact
                                                               "interfaces", "missing-target"}));
 }
 
-TEST(AtomicFile, PermissionsOfAnUnprivilegedWriter)
-{
-    CTempDir tmp;
-    tmp.WriteFile("readonly", "old\n");
-    tmp.WriteFile("dir/writable", "a much longer old name\n");
-    ::chmod(tmp.Path().c_str(), 0777);
-    ::chmod((tmp.Path() + "/readonly").c_str(), 0444);
-    // A writable file in a read-only directory is written in place.
-    ::chmod((tmp.Path() + "/dir/writable").c_str(), 0666);
-    ::chmod((tmp.Path() + "/dir").c_str(), 0755);
-    const int status = RunAsNobody([&] {
-        const int written = Replace(tmp.Path() + "/readonly", "new\n") ? 1 : 0;
-        return written | (Replace(tmp.Path() + "/dir/writable", "new\n") ? 0 : 2);
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(tmp.ReadFile("readonly"), "old\n");
-    EXPECT_EQ(tmp.ReadFile("dir/writable"), "new\n");
-}

@@ -117,29 +117,7 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
     EXPECT_FALSE(oneShotRan);
 }
 
-TEST_F(WorkerTest, CancelDuringRunFinishesAfterRun)
-{
-    CWorker worker("cancelrun");
-    worker.Start();
-    std::latch started(1), release(1);
-    std::atomic<int> runs{0};
-    auto handle = worker.AddCall(
-        [&] {
-            ++runs;
-            started.count_down();
-            release.wait();
-        },
-        worker.Clock().Now(), 1ms);
-    started.wait();
-    handle->Cancel();
-    EXPECT_FALSE(handle->IsFinished()); // its run is still in progress
-    release.count_down();
-    worker.Sync();
-    EXPECT_TRUE(handle->IsFinished());
-    EXPECT_EQ(runs, 1);
-}
-
-TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowAndMayStopIt)
+TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowStopAndCancel)
 {
     CWorker worker("blocking");
     worker.Sync(); // not started: returns at once
@@ -181,9 +159,27 @@ TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowAndM
     worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
     EXPECT_TRUE(onWorker);
     EXPECT_FALSE(laterRan);
+
+    // A periodic call cancelled during its run finishes after that run.
+    std::latch started(1), release(1);
+    std::atomic<int> runs{0};
+    auto handle = worker.AddCall(
+        [&] {
+            ++runs;
+            started.count_down();
+            release.wait();
+        },
+        worker.Clock().Now(), 1ms);
+    started.wait();
+    handle->Cancel();
+    EXPECT_FALSE(handle->IsFinished()); // its run is still in progress
+    release.count_down();
+    worker.Sync();
+    EXPECT_TRUE(handle->IsFinished());
+    EXPECT_EQ(runs, 1);
 }
 
-TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
+TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinishAlsoOnTheWorkersOwnThread)
 {
     std::atomic<bool> pendingRan{false};
     std::atomic<bool> runningFinished{false};
@@ -220,12 +216,9 @@ TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
     EXPECT_FALSE(pendingRan);
     EXPECT_TRUE(pending->IsFinished());
     EXPECT_TRUE(future->IsFinished());
-}
 
-// A worker owned by its own queued call is destroyed on its own thread when
-// that call is released; the loop must end cleanly without deadlock.
-TEST_F(WorkerTest, DestroyedByItsOwnThread)
-{
+    // A worker owned by its own queued call is destroyed on its own thread when
+    // that call is released; the loop must end cleanly without deadlock.
     struct CProbe : CWorker {
         explicit CProbe(std::promise<void>& destroyed)
             : CWorker("probe")
@@ -236,13 +229,13 @@ TEST_F(WorkerTest, DestroyedByItsOwnThread)
         std::promise<void>& mDestroyed;
     };
     std::promise<void> destroyed;
-    auto future = destroyed.get_future();
+    auto destroyedFuture = destroyed.get_future();
     {
-        auto worker = std::make_shared<CProbe>(destroyed);
-        worker->Start();
-        worker->AddCall([keep = worker] {}, worker->Clock().Now() + 1ms);
+        auto probe = std::make_shared<CProbe>(destroyed);
+        probe->Start();
+        probe->AddCall([keep = probe] {}, probe->Clock().Now() + 1ms);
     }
-    ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+    ASSERT_EQ(destroyedFuture.wait_for(kWait), std::future_status::ready);
 }
 
 TEST(WorkerDeathTest, ExceptionFromQueuedCallEndsTheProcess)

@@ -108,7 +108,7 @@ TEST_F(HostnameManagerTest, RenamesWholeNamesInHostsThenHostnameFileThenKernelAn
     EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 EV_Charger_1\n");
 }
 
-TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
+TEST_F(HostnameManagerTest, FailuresStopAtTheirStepAndConcurrentRenamesNeverInterleave)
 {
     // Oversized hosts file: nothing changes.
     mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n" + std::string(70000, '#'));
@@ -135,11 +135,10 @@ TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
     mManager.failSet = true;
     EXPECT_FALSE(mManager.SetHostname("charger-5"));
     EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-5\n");
-}
+    mManager.failSet = false;
 
-TEST_F(HostnameManagerTest, ConcurrentRenamesNeverInterleave)
-{
-    mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
+    // Concurrent renames never interleave.
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 charger-6\n");
     auto rename = [this](const std::string& name) {
         for (int i = 0; i < 50; ++i) {
             EXPECT_TRUE(mManager.SetHostname(name));

@@ -49,7 +49,7 @@ protected:
 
 } // namespace
 
-TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
+TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzasRefusedRequestsChangeNothing)
 {
     struct SCase {
         const char* name;
@@ -87,10 +87,8 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
         EXPECT_EQ(File(), c.expected);
         mConfig->bools = kDefaults;
     }
-}
 
-TEST_F(InterfacesFileEditorTest, RefusedRequestsChangeNothingAndWlanNeverGetsAGateway)
-{
+    // Refused requests change nothing.
     mEditor.InitializeFile("charger-1");
     const std::string before = File();
     CLogCapture log;
