@@ -64,6 +64,7 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFilesAlsoForAnU
     };
     const std::vector<SCase> cases = {
         {"first version, rather long\n", -1, CAtomicFile::kDefaultNewFileMode, 0644},
+        {"psk=secret\n", -1, CAtomicFile::kSecretFileMode, 0600},
         {"", 0754, CAtomicFile::kSecretFileMode, 0754},
     };
     // The mode of a new file does not depend on the umask.

@@ -120,24 +120,23 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzasRefused
                               "auto wlan0\niface wlan0 inet static\nhostname charger-1\naddress 10.1.0.5\nnetmask 255.255.0.0"));
 }
 
-TEST_F(InterfacesFileEditorTest, RefusedConfigurationKeepsTheOtherStanzasButIsNoSuccess)
+TEST_F(InterfacesFileEditorTest, MissingWlanRefusedStanzaOrUnwritableFileIsNoSuccess)
 {
+    mConfig->bools[HwHasWlan] = false;
+    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
+    EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
+    // A refused stanza: the others are written, but it is no success.
+    mConfig->bools = kDefaults;
     mConfig->bools[TarvEthDhcpEnable] = false;
     mConfig->strings = {{TarvEthIpv4Addr, "192.168.1.50\npre-up reboot"}, {TarvEthIpv4Netmask, "255.255.255.0"}};
     CLogCapture log;
     EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
     EXPECT_EQ(File(), Compose("", kLte, "", kWlanDhcp));
     EXPECT_TRUE(log.Contains(Log::error, "/etc/network/interfaces written without the configured eth0 settings"));
-}
-
-TEST_F(InterfacesFileEditorTest, MissingWlanOrUnwritableFileThrows)
-{
-    mConfig->bools[HwHasWlan] = false;
-    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
-    EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
     // A directory in place of the file cannot be replaced.
+    std::filesystem::remove(mTmp.Path() + "/etc/network/interfaces");
     std::filesystem::create_directories(mTmp.Path() + "/etc/network/interfaces");
     bool ok = true;
     EXPECT_THROW(mEditor.SetInterfacesFile(ok), CTarvException);
-    EXPECT_EQ(mEditor.GetFileContent() + "\n", Compose("", "", "", "")); // nothing changed
+    EXPECT_EQ(mEditor.GetFileContent() + "\n", Compose("", kLte, "", kWlanDhcp)); // nothing changed
 }
