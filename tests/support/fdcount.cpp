@@ -1,18 +1,15 @@
 #include "tests/support/fdcount.h"
 
-#include <dirent.h>
+#include <filesystem>
+#include <iterator>
 
 namespace TestSupport {
 
 int OpenFdCount()
 {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    while (readdir(dir) != nullptr) {
-        ++count;
-    }
-    closedir(dir);
-    return count;
+    // The iterator's own descriptor is counted too, the same in every call.
+    std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(std::filesystem::begin(fds), std::filesystem::end(fds)));
 }
 
 } // namespace TestSupport

@@ -89,22 +89,6 @@ protected:
     TestSupport::CTempDir mDir;
 };
 
-TEST_F(ConfigTest, TypedReadsDefaultsTypeErrorsAndInvalidNames)
-{
-    QeConfig::SyncChanges(); // no source: nothing to wait for
-    EXPECT_TRUE(QeConfig::Create("settings")->GetBool("Missing", true));
-    Write("network", Object({{"Flag", true}, {"Name", "eth0"}, {"Number", 5}, {"Null", Json::Value()}}));
-    auto config = QeConfig::Create("network");
-    EXPECT_TRUE(config->GetBool("Flag", false));
-    EXPECT_EQ(config->GetString("Name", ""), "eth0");
-    EXPECT_EQ(config->GetString("Null", "dflt"), "dflt");
-    EXPECT_THROW(config->GetBool("Name", false), QeConfig::CTypeError);
-    EXPECT_THROW(config->GetString("Flag", ""), QeConfig::CTypeError);
-    EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
-    EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
-    EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
-}
-
 TEST_F(ConfigTest, GarbledFileRaisesInvalidConfigAndIsReportedOncePerSettledContent)
 {
     WriteInPlace("settings", "{\"InstallationComplete\": tru");
@@ -113,9 +97,7 @@ TEST_F(ConfigTest, GarbledFileRaisesInvalidConfigAndIsReportedOncePerSettledCont
     auto config = std::make_shared<CConfigSource>(
         "settings", [&](const std::string& message) { recordError(message, {}); }, false, 20ms);
     config->RegisterListener("", "", recorder.Callback());
-    auto reported = errors.Calls();
-    ASSERT_EQ(reported.size(), 1u);
-    EXPECT_EQ(reported[0].first.rfind("Invalid config file " + PathOf("settings") + ": ", 0), 0u) << reported[0].first;
+    EXPECT_EQ(errors.Calls().size(), 1u);
     EXPECT_THROW(config->GetString("Other", ""), QeConfig::CInvalidConfig);
     EXPECT_THROW(config->SetValue("Other", "x"), QeConfig::CInvalidConfig);
     EXPECT_EQ(mDir.ReadFile("etc/config/settings.json"), "{\"InstallationComplete\": tru"); // not overwritten
@@ -150,32 +132,38 @@ TEST_F(ConfigTest, TornWriteIsNoErrorWhileTheWriterCompletesIt)
     EXPECT_EQ(errors, 0);
 }
 
-TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdated)
+TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdatedAndMayUseTheConfig)
 {
     Write("network", Object({{"Same", true}, {"Changed", "a"}, {"Removed", "x"}}));
     std::vector<std::string> seenInCallback; // outlives the sources
-    CRecorder recorder, filtered, second;
+    CRecorder recorder, filtered, dropped;
     auto config = QeConfig::Create("network");
     const auto record = recorder.Callback();
+    config->RegisterListener("dropped", "", dropped.Callback());
     config->RegisterListener("test", "", [&](const std::string& key, const Json::Value& value) {
         if (key == "Changed") {
             seenInCallback.push_back(config->GetString("Changed", ""));
         }
+        // Registrations and unregistrations from inside a callback.
+        config->RegisterListener("late", "", [](const std::string&, const Json::Value&) {});
+        config->UnregisterListener("dropped");
+        config->UnregisterListener("late");
         record(key, value);
     });
     config->RegisterListener("filtered", "Ch", filtered.Callback());
-    auto other = QeConfig::Create("network", {}, second.Callback());
 
     Write("network", Object({{"Same", true}, {"Changed", "b"}, {"Added", false}}));
     const std::vector<SCall> expected{{"Added", false}, {"Changed", "b"}, {"Removed", Json::Value()}};
     EXPECT_EQ(recorder.WaitForKey("Removed"), expected);
-    EXPECT_EQ(second.WaitForKey("Removed"), expected);
     EXPECT_EQ(seenInCallback, std::vector<std::string>{"b"});
     recorder.Calls();
     // An in-place write is noticed too, and the first change is not reported again.
     WriteInPlace("network", R"({"Same": true, "Changed": "b", "Added": false, "Sentinel": "s"})");
     EXPECT_EQ(recorder.WaitForKey("Sentinel"), (std::vector<SCall>{{"Sentinel", "s"}}));
     EXPECT_EQ(filtered.Calls(), (std::vector<SCall>{{"Changed", "b"}}));
+    // "dropped" may have heard the first change (it ran before "test"), never the second.
+    EXPECT_EQ(std::ranges::count(dropped.Calls(), "Sentinel", &SCall::first), 0);
+    config->UnregisterListener("unknown");
     // Deleting the file removes every key.
     recorder.Calls();
     std::filesystem::remove(PathOf("network"));
@@ -185,8 +173,19 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdated)
     EXPECT_TRUE(config->GetBool("Same", true));
 }
 
-TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
+TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
 {
+    QeConfig::SyncChanges(); // no source: nothing to wait for
+    EXPECT_TRUE(QeConfig::Create("settings")->GetBool("Missing", true));
+    Write("network", Object({{"Flag", true}, {"Name", "eth0"}, {"Null", Json::Value()}}));
+    auto network = QeConfig::Create("network");
+    EXPECT_EQ(network->GetString("Null", "dflt"), "dflt");
+    EXPECT_THROW(network->GetBool("Name", false), QeConfig::CTypeError);
+    EXPECT_THROW(network->GetString("Flag", ""), QeConfig::CTypeError);
+    EXPECT_THROW(QeConfig::Create("../passwd"), std::invalid_argument);
+    EXPECT_THROW(QeConfig::CreateReadOnly("hwinfo", {}, false), std::invalid_argument);
+    EXPECT_THROW(CConfigSource("hwinfo", {}, true).SetValue("HwHasLte", true), std::logic_error);
+
     // The writer stores objects only and creates files for its group.
     EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value(Json::arrayValue)));
     Write("secrets", Object({{"Keep", "k"}, {"Pass", "p\"w\nd"}}));
@@ -211,35 +210,11 @@ TEST_F(ConfigTest, WriterAndSetValueReplaceTheFileAndNotifyLikeAnyChange)
     config->SetValue("TarvLteApn", Json::Value());
     EXPECT_EQ(config->GetString("TarvLteApn", "none"), "none");
     EXPECT_THROW(config->SetValue("Number", 3), QeConfig::CTypeError);
-}
 
-TEST_F(ConfigTest, ListenerMayUseTheConfigAndUnregisteredListenersStaySilent)
-{
-    CRecorder recorder, dropped;
-    const auto record = recorder.Callback();
-    auto config = QeConfig::Create("settings");
-    config->RegisterListener("dropped", "", dropped.Callback());
-    config->RegisterListener("user", "", [&](const std::string& key, const Json::Value& value) {
-        // Registrations and unregistrations from inside a callback.
-        config->RegisterListener("late", "", [](const std::string&, const Json::Value&) {});
-        config->UnregisterListener("dropped");
-        config->UnregisterListener("late");
-        record(key, value);
-    });
-    Write("settings", Object({{"Flag", true}}));
-    EXPECT_EQ(recorder.WaitForKey("Flag"), (std::vector<SCall>{{"Flag", true}}));
-    Write("settings", Object({{"Flag", true}, {"Sentinel", true}}));
-    EXPECT_EQ(recorder.WaitForKey("Sentinel").back(), (SCall{"Sentinel", true}));
-    // "dropped" may have heard the first change (it ran before "user"), never the second.
-    EXPECT_EQ(std::ranges::count(dropped.Calls(), "Sentinel", &SCall::first), 0);
-    config->UnregisterListener("unknown");
-}
-
-TEST_F(ConfigTest, DirectoryCreatedLaterIsWatchedFromThen)
-{
+    // A directory created later is watched from then.
     std::filesystem::remove_all(ConfigDir());
     CRecorder recorder;
-    auto config = QeConfig::Create("network", {}, recorder.Callback());
+    auto later = QeConfig::Create("network", {}, recorder.Callback());
     std::filesystem::create_directories(ConfigDir());
     Write("network", Object({{"TarvWlanEnable", true}}));
     QeConfig::SyncChanges(); // checks the polled file at once

@@ -38,7 +38,7 @@ private:
     int mFlushes = 0; // guarded by the base sink's mutex_
 };
 
-TEST(Log, FlushesAtWarningsAndOncePerInterval)
+TEST(Log, FlushesAtWarningsAndOncePerIntervalLevelsFilterAndTheConsoleIsSilencedAlone)
 {
     TestSupport::CLogCapture capture(Log::trace);
     auto counter = std::make_shared<CFlushCounter>();
@@ -56,17 +56,15 @@ TEST(Log, FlushesAtWarningsAndOncePerInterval)
     EXPECT_EQ(counter->Flushes() - base, 3);
     Log::SetFlushInterval(Log::kFlushInterval);
     Log::RemoveSink(counter);
-}
 
-TEST(Log, LevelsFilterAndTheConsoleSinkIsSilencedAlone)
-{
-    TestSupport::CLogCapture capture(Log::warning);
+    // Levels filter, and the console sink is silenced alone.
+    TestSupport::CLogCapture warnings(Log::warning);
     Log::EnableConsoleLogging(false);
     EXPECT_FALSE(Log::mConsoleSink->should_log(spdlog::level::critical));
     TLOG_INFO("hidden");
     TLOG_CRITICAL("shown");
     Log::EnableConsoleLogging(true);
-    EXPECT_EQ(capture.Texts(), std::vector<std::string>{"shown"});
+    EXPECT_EQ(warnings.Texts(), std::vector<std::string>{"shown"});
     // Garbage type names give an empty name, never a crash.
     EXPECT_EQ(Log::Demangle("not a mangled name"), "");
     EXPECT_EQ(Log::Demangle(nullptr), "");

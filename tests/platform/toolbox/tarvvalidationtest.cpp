@@ -65,10 +65,7 @@ TEST(Validation, EveryCheckAgainstOneTable)
         EXPECT_EQ(CTarvValidation::IsHostname(c.value), (c.accepted & kHost) != 0);
         EXPECT_EQ(Toolbox::ValidateDomain(c.value), (c.accepted & kDomain) != 0);
     }
-}
-
-TEST(Validation, PrintableEscapesWhatWouldBreakALogLine)
-{
+    // What would break a log line is escaped.
     EXPECT_EQ(CTarvValidation::Printable("1\npre-up x\\\t\x7f\r\0b"s), "1\\x0apre-up x\\x5c\\x09\\x7f\\x0d\\x00b");
 }
 

@@ -22,7 +22,7 @@ protected:
     std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
 };
 
-TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrder)
+TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrderAndWakesOnClockAdvance)
 {
     CWorker worker("order", mClock);
     std::vector<std::string> order; // touched on the worker thread only until Sync
@@ -39,9 +39,18 @@ TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrder)
     mClock->Advance(2s);
     worker.Sync();
     EXPECT_EQ(order, (std::vector<std::string>{"now1", "now2", "mid1", "mid2", "late1", "late2"}));
+
+    // The worker sleeps until the clock's listener wakes it; an Advance from
+    // another thread must never be lost, without Sync waking the loop.
+    for (int i = 0; i < 200; ++i) {
+        std::promise<void> fired;
+        worker.AddCall([&] { fired.set_value(); }, mClock->Now() + 1ms);
+        mClock->Advance(1ms);
+        ASSERT_EQ(fired.get_future().wait_for(kWait), std::future_status::ready) << "iteration " << i;
+    }
 }
 
-TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimers)
+TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
 {
     CWorker worker("periodic", mClock);
     worker.Start();
@@ -75,26 +84,7 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimers)
     mClock->Advance(1ms);
     worker.Sync();
     EXPECT_EQ(ticks, 3602);
-}
 
-// The worker sleeps until the clock's listener wakes it; an Advance from
-// another thread must never be lost, without Sync waking the loop.
-TEST_F(WorkerTest, ClockAdvanceWakesWaitingWorker)
-{
-    CWorker worker("wake", mClock);
-    worker.Start();
-    for (int i = 0; i < 200; ++i) {
-        std::promise<void> fired;
-        worker.AddCall([&] { fired.set_value(); }, mClock->Now() + 1ms);
-        mClock->Advance(1ms);
-        ASSERT_EQ(fired.get_future().wait_for(kWait), std::future_status::ready) << "iteration " << i;
-    }
-}
-
-TEST_F(WorkerTest, CancelFromInsideAndOutside)
-{
-    CWorker worker("cancel", mClock);
-    worker.Start();
     // Periodic calls: one cancels itself on its third run, one is cancelled
     // from the test thread after two runs; a one-shot before it is due.
     int insideRuns = 0, outsideRuns = 0;
@@ -127,29 +117,7 @@ TEST_F(WorkerTest, CancelFromInsideAndOutside)
     EXPECT_FALSE(oneShotRan);
 }
 
-TEST_F(WorkerTest, CancelDuringRunFinishesAfterRun)
-{
-    CWorker worker("cancelrun");
-    worker.Start();
-    std::latch started(1), release(1);
-    std::atomic<int> runs{0};
-    auto handle = worker.AddCall(
-        [&] {
-            ++runs;
-            started.count_down();
-            release.wait();
-        },
-        worker.Clock().Now(), 1ms);
-    started.wait();
-    handle->Cancel();
-    EXPECT_FALSE(handle->IsFinished()); // its run is still in progress
-    release.count_down();
-    worker.Sync();
-    EXPECT_TRUE(handle->IsFinished());
-    EXPECT_EQ(runs, 1);
-}
-
-TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadAndRethrow)
+TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowStopAndCancel)
 {
     CWorker worker("blocking");
     worker.Sync(); // not started: returns at once
@@ -176,9 +144,42 @@ TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadAndRethrow)
         steps.push_back(3);
     });
     EXPECT_EQ(steps, (std::vector<int>{1, 2, 3}));
+
+    // Stopped from inside a call: what it queued is dropped; a restart runs calls again.
+    bool laterRan = false;
+    bool stillRunningInside = true;
+    worker.BlockingCall([&] {
+        worker.NonBlockingCall([&] { laterRan = true; });
+        worker.Stop();
+        stillRunningInside = worker.IsRunning();
+    });
+    EXPECT_FALSE(stillRunningInside);
+    worker.Start();
+    onWorker = false;
+    worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
+    EXPECT_TRUE(onWorker);
+    EXPECT_FALSE(laterRan);
+
+    // A periodic call cancelled during its run finishes after that run.
+    std::latch started(1), release(1);
+    std::atomic<int> runs{0};
+    auto handle = worker.AddCall(
+        [&] {
+            ++runs;
+            started.count_down();
+            release.wait();
+        },
+        worker.Clock().Now(), 1ms);
+    started.wait();
+    handle->Cancel();
+    EXPECT_FALSE(handle->IsFinished()); // its run is still in progress
+    release.count_down();
+    worker.Sync();
+    EXPECT_TRUE(handle->IsFinished());
+    EXPECT_EQ(runs, 1);
 }
 
-TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
+TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinishAlsoOnTheWorkersOwnThread)
 {
     std::atomic<bool> pendingRan{false};
     std::atomic<bool> runningFinished{false};
@@ -215,33 +216,9 @@ TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
     EXPECT_FALSE(pendingRan);
     EXPECT_TRUE(pending->IsFinished());
     EXPECT_TRUE(future->IsFinished());
-}
 
-TEST_F(WorkerTest, StopFromInsideACallAndRestart)
-{
-    CWorker worker("selfstop", mClock);
-    worker.Start();
-    bool laterRan = false;
-    bool stillRunningInside = true;
-    worker.BlockingCall([&] {
-        worker.NonBlockingCall([&] { laterRan = true; });
-        worker.Stop();
-        stillRunningInside = worker.IsRunning();
-    });
-    EXPECT_FALSE(stillRunningInside);
-    EXPECT_FALSE(laterRan);
-
-    worker.Start();
-    bool onWorker = false;
-    worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
-    EXPECT_TRUE(onWorker);
-    EXPECT_FALSE(laterRan);
-}
-
-// A worker owned by its own queued call is destroyed on its own thread when
-// that call is released; the loop must end cleanly without deadlock.
-TEST_F(WorkerTest, DestroyedByItsOwnThread)
-{
+    // A worker owned by its own queued call is destroyed on its own thread when
+    // that call is released; the loop must end cleanly without deadlock.
     struct CProbe : CWorker {
         explicit CProbe(std::promise<void>& destroyed)
             : CWorker("probe")
@@ -252,13 +229,13 @@ TEST_F(WorkerTest, DestroyedByItsOwnThread)
         std::promise<void>& mDestroyed;
     };
     std::promise<void> destroyed;
-    auto future = destroyed.get_future();
+    auto destroyedFuture = destroyed.get_future();
     {
-        auto worker = std::make_shared<CProbe>(destroyed);
-        worker->Start();
-        worker->AddCall([keep = worker] {}, worker->Clock().Now() + 1ms);
+        auto probe = std::make_shared<CProbe>(destroyed);
+        probe->Start();
+        probe->AddCall([keep = probe] {}, probe->Clock().Now() + 1ms);
     }
-    ASSERT_EQ(future.wait_for(kWait), std::future_status::ready);
+    ASSERT_EQ(destroyedFuture.wait_for(kWait), std::future_status::ready);
 }
 
 TEST(WorkerDeathTest, ExceptionFromQueuedCallEndsTheProcess)

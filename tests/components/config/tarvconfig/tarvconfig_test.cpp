@@ -1,6 +1,8 @@
 #include "src/components/config/tarvconfig.h"
 
+#include "platform/rootdir/rootdir.h"
 #include "tests/support/logcapture.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -75,7 +78,7 @@ protected:
 
 } // namespace
 
-TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
+TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefaultAndItsChangesAreReported)
 {
     // Other processes rely on these names, places and defaults: written out
     // here on their own, not taken from the product table.
@@ -121,11 +124,8 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
         EXPECT_EQ(read(), isBool ? Value(!std::get<bool>(k.defaultValue)) : Value("set"));
     }
     EXPECT_TRUE(log.Lines().empty());
-}
 
-TEST_F(TarvConfigTest, KeysOfTheOtherTypeOrOutsideTheTableReadAsEmptyLibraryErrorsPassThrough)
-{
-    CLogCapture log(Log::error);
+    // Keys of the other type or outside the table read as empty, with an error each.
     EXPECT_EQ(mConfig->GetString(TarvEthEnable), "");
     EXPECT_FALSE(mConfig->GetBool(ProductSn));
     EXPECT_FALSE(mConfig->GetBool(static_cast<EConfigKey>(39)));
@@ -136,37 +136,21 @@ TEST_F(TarvConfigTest, KeysOfTheOtherTypeOrOutsideTheTableReadAsEmptyLibraryErro
     EXPECT_THROW(mConfig->GetBool(TarvEthEnable), QeConfig::CTypeError);
     mSecrets->unreadable = true;
     EXPECT_THROW(mConfig->GetString(TarvLteApn), QeConfig::CInvalidConfig);
-}
 
-TEST_F(TarvConfigTest, ChangesOnWritableSourcesAreReportedOnceInKeyOrder)
-{
-    for (const auto& source : {mSettings, mSecrets, mNetwork}) {
-        EXPECT_EQ(source->listeners.count("tarvconfig:"), 1u) << source->GetSource();
-    }
+    // Changes from every writable source are reported once, in key order: one
+    // thread per writable source plays another process changing it.
+    const std::vector<std::pair<std::shared_ptr<CFakeSource>, std::vector<std::string>>> writers = {
+        {mNetwork, {"NtpServer2", "TarvSsid", "TarvEthIpv4Addr", "NoSuchKey", "NtpServer1"}},
+        {mSecrets, {"WlanStaPassword", "TarvLteApn"}},
+        {mSettings, {"InstallationComplete"}},
+    };
     EXPECT_TRUE(mHwinfo->listeners.empty());
-    for (const char* name : {"TarvSsid", "NtpServer1", "TarvSsid", "NoSuchKey", "TarvSsid"}) {
-        mNetwork->Notify(name);
-    }
-    mSecrets->Notify("WlanStaPassword");
-    mSettings->Notify("InstallationComplete");
-    EXPECT_EQ(mConfig->CheckChanges(),
-              (std::vector<EConfigKey>{InstallationComplete, TarvSsid, WlanStaPassword, NtpServer1}));
-    EXPECT_TRUE(mConfig->CheckChanges().empty());
-    // Listeners are removed on destruction.
-    mConfig.reset();
-    EXPECT_EQ(mSettings->listeners.size() + mSecrets->listeners.size() + mNetwork->listeners.size(), 0u);
-}
-
-TEST_F(TarvConfigTest, ChangesFromOtherThreadsAreNeitherLostNorDuplicated)
-{
-    const std::vector<std::string> names = {"NtpServer2", "TarvSsid", "TarvEthIpv4Addr", "TarvApEnable",
-                                            "NtpServer1", "TarvLteApn", "Unknown"};
-    std::atomic<int> running{3};
+    std::atomic<int> running{static_cast<int>(writers.size())};
     std::vector<std::thread> notifiers;
-    for (int t = 0; t < 3; ++t) {
-        notifiers.emplace_back([&, t] {
-            for (int i = 0; i < 2000; ++i) {
-                mNetwork->Notify(names[(i + t) % names.size()]);
+    for (const auto& [source, names] : writers) {
+        notifiers.emplace_back([&, source = source.get(), names = &names] {
+            for (std::size_t i = 0; i < 2000; ++i) {
+                source->Notify((*names)[i % names->size()]);
             }
             --running;
         });
@@ -174,7 +158,7 @@ TEST_F(TarvConfigTest, ChangesFromOtherThreadsAreNeitherLostNorDuplicated)
     std::set<EConfigKey> seen;
     auto collect = [&] {
         const std::vector<EConfigKey> changed = mConfig->CheckChanges();
-        EXPECT_EQ(std::set<EConfigKey>(changed.begin(), changed.end()).size(), changed.size());
+        EXPECT_EQ(std::ranges::adjacent_find(changed, std::greater_equal<>()), changed.end()); // sorted, no repeats
         seen.insert(changed.begin(), changed.end());
     };
     while (running > 0) {
@@ -184,5 +168,38 @@ TEST_F(TarvConfigTest, ChangesFromOtherThreadsAreNeitherLostNorDuplicated)
         thread.join();
     }
     collect();
-    EXPECT_EQ(seen, (std::set<EConfigKey>{TarvEthIpv4Addr, TarvSsid, TarvApEnable, TarvLteApn, NtpServer1, NtpServer2}));
+    EXPECT_EQ(seen, (std::set<EConfigKey>{InstallationComplete, TarvEthIpv4Addr, TarvSsid, WlanStaPassword, TarvLteApn,
+                                          NtpServer1, NtpServer2}));
+    EXPECT_TRUE(mConfig->CheckChanges().empty());
+    // Listeners are removed on destruction.
+    mConfig.reset();
+    EXPECT_EQ(mSettings->listeners.size() + mSecrets->listeners.size() + mNetwork->listeners.size(), 0u);
+}
+
+// CTarvConfig on the real configuration sources: files under a temporary
+// root, a change written by "another process" reported through the watcher.
+TEST(TarvConfigOnQeConfig, ReadsFilesAndReportsChangesFromTheWatcherThread)
+{
+    TestSupport::CTempDir tmp;
+    CRootDir::Set(tmp.Root());
+    tmp.WriteFile("etc/config/hwinfo.json", R"({"HwHasWlan": true})");
+    tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": "station"})");
+    {
+        CTarvConfig config(QeConfig::Create("settings"), QeConfig::CreateReadOnly("hwinfo", {}, true),
+                           QeConfig::Create("secrets"), QeConfig::Create("network"));
+        EXPECT_TRUE(config.GetBool(HwHasWlan));
+        EXPECT_EQ(config.GetString(TarvSsid), "station");
+        // Another writer changes keys of "network" and "hwinfo" (read-only:
+        // never reported). A request right after the write sees the change.
+        for (int i = 0; i < 20; ++i) {
+            const std::string ssid = "other" + std::to_string(i);
+            tmp.WriteFile("etc/config/network.json", R"({"TarvSsid": ")" + ssid + R"(", "NtpServer1": "pool.example"})");
+            tmp.WriteFile("etc/config/hwinfo.json", "{\"HwHasWlan\": " + std::string(i % 2 ? "true" : "false") + "}");
+            EXPECT_EQ(config.CheckChanges(), i == 0 ? (std::vector<EConfigKey>{TarvSsid, NtpServer1})
+                                                    : std::vector<EConfigKey>{TarvSsid});
+            EXPECT_EQ(config.GetString(TarvSsid), ssid);
+        }
+        EXPECT_TRUE(config.CheckChanges().empty());
+    }
+    CRootDir::Set("/");
 }

@@ -1,23 +1,8 @@
 #include "src/components/system/utility.h"
 
-#include "src/components/system/tarvexception.h"
-#include "tests/support/logcapture.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
-
-TEST(IfNameToString, MapsEveryInterfaceAndThrowsForOtherValues)
-{
-    for (const auto& [name, text] : std::vector<std::pair<ipc::EIfName, std::string>>{
-             {ipc::EUap0, "uap0"}, {ipc::EEth0, "eth0"}, {ipc::EWlan0, "wlan0"}, {ipc::ELte0, "lte0"}, {ipc::EPlc0, "plc0"}}) {
-        EXPECT_EQ(IfNameToString(name), text);
-    }
-
-    TestSupport::CLogCapture log;
-    EXPECT_THROW(IfNameToString(ipc::ENone), CTarvException);
-    EXPECT_TRUE(log.Contains("Unknown Interface"));
-}
 
 TEST(NetStatusEquality, EveryComparedFieldMakesADifferenceUnsetAndIgnoredOnesDoNot)
 {
