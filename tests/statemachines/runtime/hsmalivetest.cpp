@@ -81,10 +81,8 @@ TEST(RecoveryBackoff, DoublesUpToTheMaximumAndResets)
         backoff.Arm(worker, [] {});
     }
     EXPECT_EQ(delays, (std::vector<IClock::duration>{5s, 10s, 20s, 40s, 80s, 160s, 300s, 300s, 300s}));
-    EXPECT_TRUE(backoff.IsArmed());
     backoff.Reset();
     EXPECT_FALSE(backoff.IsArmed());
-    EXPECT_EQ(backoff.NextDelay(), IClock::duration(5s));
     EXPECT_THROW(CRecoveryBackoff(0s, 1s), std::invalid_argument);
     EXPECT_THROW(CRecoveryBackoff(2s, 1s), std::invalid_argument);
 }
