@@ -91,13 +91,6 @@ public:
     void NotifyAlive() override { Add(kAlive); }
 };
 
-// Interfaces whose status was notified.
-class CStatuses : public ITarvClient, public CRecorder<int> {
-public:
-    void NotifyStatus(const ipc::MNetStatus& status) override { Add(status.interface()); }
-    void NotifyFloat(float) override {}
-};
-
 // Whether the last report is the given state.
 auto Reached(int state)
 {
@@ -142,105 +135,29 @@ protected:
     std::shared_ptr<IGenericControl> mControl;
 };
 
-TEST_F(Daemon, IsDrivenThroughItsLifecycleAndStopsInOrderOnSigint)
-{
-    auto daemon = StartSubscribed();
-    // Enabling before the first disable (which initialises) is refused. A
-    // request is answered once accepted, before its transition ends: the
-    // next one waits for the state it needs, as the board controller does.
-    EXPECT_EQ(mControl->Enable().result(), ipc::MResult::Illegal);
-    EXPECT_EQ(mControl->Disable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(mStates->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
-
-    // Not enabled: every network service request is refused.
-    auto statuses = std::make_shared<CStatuses>();
-    auto tarv = mClient->Get()->CreateClient("Tarv", std::static_pointer_cast<ITarvClient>(statuses))->GetInterface();
-    EXPECT_FALSE(tarv->ScanWlan().success());
-    EXPECT_FALSE(tarv->Validate());
-    EXPECT_FALSE(tarv->TriggerNotification(ipc::MNetInterfaces()));
-    EXPECT_EQ(mControl->Enable().result(), ipc::MResult::Ok);
-
-    // The state notifications follow the requests; alive ticks start once enabled.
-    ASSERT_TRUE(mStates->WaitUntil([](const std::vector<int>& values) {
-        return std::find(values.begin(), values.end(), kAlive) != values.end();
-    }));
-    std::vector<int> seen = mStates->Values();
-    seen.erase(std::remove(seen.begin(), seen.end(), ipc::MState::Uninitialized), seen.end());
-    ASSERT_GE(seen.size(), 3u);
-    EXPECT_THAT(std::vector<int>(seen.begin(), seen.begin() + 3),
-                testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
-    EXPECT_EQ(mControl->GetState().state(), ipc::MState::Enabled);
-
-    // Enabled: the network service answers (it opens once the interfaces are
-    // enabled, shortly after the enabled state is reported). The station has
-    // no Ethernet, so the trigger fails but still notifies the WLAN station.
-    ipc::MNetInterfaces accessPoint;
-    accessPoint.add_interfaces(ipc::EUap0);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!tarv->TriggerNotification(accessPoint) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
-    ipc::MNetInterfaces interfaces;
-    interfaces.add_interfaces(ipc::EEth0);
-    interfaces.add_interfaces(ipc::EWlan0);
-    EXPECT_FALSE(tarv->TriggerNotification(interfaces));
-    EXPECT_TRUE(statuses->WaitUntil([](const std::vector<int>& values) {
-        return std::find(values.begin(), values.end(), ipc::EWlan0) != values.end();
-    })) << Log();
-
-    daemon->Signal(SIGINT);
-    const auto status = daemon->WaitExit(10s);
-    ASSERT_TRUE(status.has_value()) << Log();
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << Log();
-    EXPECT_THAT(Log(), testing::HasSubstr(") State machine stopped\n"));
-    for (const char* socket : {"tarvgenctrl.sock", "tarv.sock", "tarvlog.sock"}) {
-        EXPECT_FALSE(std::filesystem::exists(mRoot.Root() + "run/iipc/" + socket)) << socket;
-    }
-}
-
-TEST_F(Daemon, AConfigurationErrorAtStartLeadsToFatalErrorAfterTheFirstReport)
-{
-    mRoot.WriteFile("etc/config/settings.json", "{not json");
-    auto daemon = StartSubscribed();
-    // Every request is answered with the fatal-error state.
-    EXPECT_EQ(mControl->Disable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(mStates->WaitUntil(Reached(ipc::MState::FatalError))) << Log();
-    EXPECT_EQ(mControl->GetState().state(), ipc::MState::FatalError);
-    EXPECT_THAT(Log(), testing::Not(testing::HasSubstr("Initializing system's network")));
-    EXPECT_THAT(Log(), testing::HasSubstr("Config error occurred: "));
-}
-
-TEST_F(Daemon, MainsLostShutsTheModemDownOnlyWhenLteIsInUse)
+TEST_F(Daemon, MainsLostLeavesTheModemAloneWhenLteIsNotInUse)
 {
     class CBoardController : public IBoardControl {
     public:
         bool RebootRequest() override { return true; }
     };
-    for (const bool lteInUse : {false, true}) {
-        TestSupport::CTempDir root;
-        IpcTest::WriteConfiguration(root);
-        root.WriteFile("etc/config/hwinfo.json", std::string(R"({"HwHasWlan": true, "WlanApMacAddr": "02:00:00:00:01:01",
-            "WlanStaMacAddr": "02:00:00:00:01:02", "HwHasLte": )") + (lteInUse ? "true" : "false") + "}");
-        root.WriteFile("etc/config/network.json", R"({"TarvLteEnable": true})");
-        auto subscribers = std::make_shared<IpcTest::CSubscribers>();
-        CRunningHost board(root, subscribers);
-        auto controller = std::make_shared<CBoardController>();
-        board.Get()->AddService<IBoardControl>("BoardControl", controller);
-        board.Start();
-        auto daemon = StartDaemon(root);
-        ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
-        controller->mMainsLostSender();
-        // The fast shutdown runs through the LTE handler's stand-in, which says so.
-        const auto deadline = std::chrono::steady_clock::now() + (lteInUse ? 10s : 500ms);
-        while (Read(root.Root() + "tarv.log").find("FastShutdown") == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(10ms);
-        }
-        const std::string log = Read(root.Root() + "tarv.log");
-        EXPECT_EQ(log.find("Mainslost, LTE modem fast shutdown.") != std::string::npos, lteInUse) << log;
-        daemon->Signal(SIGINT);
-        EXPECT_TRUE(daemon->WaitExit(10s).has_value());
+    mRoot.WriteFile("etc/config/network.json", R"({"TarvLteEnable": true})");
+    auto subscribers = std::make_shared<IpcTest::CSubscribers>();
+    CRunningHost board(mRoot, subscribers);
+    auto controller = std::make_shared<CBoardController>();
+    board.Get()->AddService<IBoardControl>("BoardControl", controller);
+    board.Start();
+    auto daemon = StartDaemon(mRoot);
+    ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
+    controller->mMainsLostSender();
+    // The fast shutdown would run through the LTE handler's stand-in, which says so.
+    const auto deadline = std::chrono::steady_clock::now() + 500ms;
+    while (Log().find("FastShutdown") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
     }
+    EXPECT_THAT(Log(), testing::Not(testing::HasSubstr("Mainslost, LTE modem fast shutdown."))) << Log();
+    daemon->Signal(SIGINT);
+    EXPECT_TRUE(daemon->WaitExit(10s).has_value());
 }
 
 TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
@@ -252,7 +169,7 @@ TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
     EXPECT_THAT(Log(), testing::HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
 }
 
-TEST_F(Daemon, TarvctlShowsStatusesSetsConfigurationAndMasksSecretsInItsReport)
+TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
 {
     // Exit status and combined output of one tarvctl run.
     int run = 0;
@@ -269,12 +186,25 @@ TEST_F(Daemon, TarvctlShowsStatusesSetsConfigurationAndMasksSecretsInItsReport)
     EXPECT_THAT(result.second, testing::HasSubstr("not reachable"));
 
     auto daemon = StartSubscribed();
+    // A request is answered once accepted, before its transition ends: the
+    // next one waits for the state it needs, as the board controller does.
     ASSERT_EQ(mControl->Disable().result(), ipc::MResult::Ok);
     ASSERT_TRUE(mStates->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
+    // Not enabled: every network service request is refused.
+    auto tarv = mClient->Get()->CreateClient<ITarv>("Tarv")->GetInterface();
+    EXPECT_FALSE(tarv->ScanWlan().success());
+    EXPECT_FALSE(tarv->Validate());
+    EXPECT_FALSE(tarv->TriggerNotification(ipc::MNetInterfaces()));
     ASSERT_EQ(mControl->Enable().result(), ipc::MResult::Ok);
+    // The state notifications follow the requests; alive ticks start once enabled.
     ASSERT_TRUE(mStates->WaitUntil([](const std::vector<int>& values) {
-        return std::find(values.begin(), values.end(), ipc::MState::Enabled) != values.end();
+        return std::find(values.begin(), values.end(), kAlive) != values.end();
     })) << Log();
+    std::vector<int> seen = mStates->Values();
+    seen.erase(std::remove(seen.begin(), seen.end(), ipc::MState::Uninitialized), seen.end());
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_THAT(std::vector<int>(seen.begin(), seen.begin() + 3),
+                testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
     // The station has WLAN only: both of its interfaces report, Ethernet is an error.
     for (int attempt = 0; attempt < 100; ++attempt) {
         result = tarvctl({"--json", "status"});
@@ -308,6 +238,14 @@ TEST_F(Daemon, TarvctlShowsStatusesSetsConfigurationAndMasksSecretsInItsReport)
     EXPECT_THAT(result.second, testing::HasSubstr(R"("state":"Enabled")"));
     EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("hunter22")));
     EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("commission-me")));
+
+    daemon->Signal(SIGINT);
+    const auto status = daemon->WaitExit(10s);
+    ASSERT_TRUE(status.has_value()) << Log();
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << Log();
+    for (const char* socket : {"tarvgenctrl.sock", "tarv.sock", "tarvlog.sock"}) {
+        EXPECT_FALSE(std::filesystem::exists(mRoot.Root() + "run/iipc/" + socket)) << socket;
+    }
 }
 
 } // namespace

@@ -55,20 +55,6 @@ TEST_F(ReducedSignalTest, FirstCallSendsEvenEarlyAfterBootThenThePeriodMustBeExc
     clock->Advance(30min); // the period runs from the last send
     EXPECT_EQ(sinr.Send(13), std::nullopt);
     EXPECT_EQ(SentValues<std::int32_t>(), (std::vector<std::int32_t>{10, 12}));
-    EXPECT_EQ(mSent.front().identifier, Signals::kLteSinr.GetIdentifier());
-    EXPECT_EQ(sinr.GetLastSentValue(), 12);
-}
-
-TEST_F(ReducedSignalTest, StringSendsOnEveryChangeAndUnchangedOncePerPeriod)
-{
-    CReducedDiagnosticsSignal<std::string> band(&Signals::kLteBand, kHour, mClock);
-    for (int minute = 0; minute < 180; ++minute) {
-        // The band changes at minutes 10 and 20 and then stays for hours.
-        band.Send(minute < 10 ? "B3" : minute < 20 ? "B20" : "B8");
-        mClock->Advance(1min);
-    }
-    // B3 at 0, B20 at 10, B8 at 20, then B8 again after more than an hour (81, 142).
-    EXPECT_EQ(SentValues<std::string>(), (std::vector<std::string>{"B3", "B20", "B8", "B8", "B8"}));
 }
 
 TEST_F(ReducedSignalTest, ThresholdsDecideWhatCountsAsAChange)

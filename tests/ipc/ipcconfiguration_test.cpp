@@ -32,7 +32,6 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
         {std::nullopt, "cannot be read"},
         {R"({"Tarv": "unix:/run/iipc/tarv.sock"})", "has no entry for 'BoardControl'"},
         {R"({"TarvGenCtrl": "unix:/a.sock",})", "is not valid JSON"},
-        {"", "is not valid JSON"},
         {R"({"A": "unix:/a.sock", "A": "unix:/b.sock"})", "is not valid JSON"},
         {R"(["unix:/a.sock"])", "must hold a JSON object"},
         {R"({"TarvGenCtrl": 5})", "entry 'TarvGenCtrl' must be a string"},
@@ -42,7 +41,6 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
         {R"({"Tarv": "localhost:50051"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix:run/a.sock"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix:"})", "only Unix socket endpoints"},
-        {R"({"Tarv": "unix-abstract:tarv"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix:/)" + std::string(120, 'x') + "\"}", "is longer than"},
     };
     for (const auto& c : cases) {

@@ -1,10 +1,10 @@
 #pragma once
 // A small machine for the engine tests: two leaves under a named composite.
 //
-//   First:  EvGo -> Second; EvBoth internal (also listed at the composite);
-//           EvBurst internal: posts three EvGo, then stops the machine
+//   First:  EvGo -> Second; EvBurst internal: posts three EvGo, then stops
+//           the machine
 //   Second: EvGo internal; EvThrow internal, throws
-//   composite "Machine": EvBoth internal; EvReset -> First
+//   composite "Machine": EvReset -> First
 
 #include "statemachines/hsm.h"
 #include "statemachines/hsmactions.h"
@@ -17,24 +17,20 @@
 #include <vector>
 
 struct STestTag {
-    static constexpr std::array<std::string_view, 6> kNames{"EvGo", "EvBoth", "EvReset", "EvBurst", "EvThrow", "EvNobody"};
+    static constexpr std::array<std::string_view, 4> kNames{"EvGo", "EvReset", "EvBurst", "EvThrow"};
     static constexpr std::string_view EventName(unsigned n) { return kNames.at(n); }
 };
 
 using EvGo = CHsmEvent<STestTag, 0>;
-using EvBoth = CHsmEvent<STestTag, 1>;
-using EvReset = CHsmEvent<STestTag, 2>;
-using EvBurst = CHsmEvent<STestTag, 3>;
-using EvThrow = CHsmEvent<STestTag, 4>;
-using EvNobody = CHsmEvent<STestTag, 5>;
+using EvReset = CHsmEvent<STestTag, 1>;
+using EvBurst = CHsmEvent<STestTag, 2>;
+using EvThrow = CHsmEvent<STestTag, 3>;
 
 class CTestHandler : public CHsmActionHandlerBase {
 public:
     void EnterFirst() { Record("EnterFirst"); if (mThrowOnEnterFirst) throw std::runtime_error("entry failed"); }
     void ExitFirst() { Record("ExitFirst"); }
     void EnterSecond() { Record("EnterSecond"); }
-    void LeafBoth() { Record("LeafBoth"); }
-    void CompositeBoth() { Record("CompositeBoth"); }
     void SecondGo() { Record("SecondGo"); }
     void Burst()
     {
@@ -66,8 +62,7 @@ struct SHsmDefinition<CTestHandler> {
 template <>
 struct SHsmStateDef<TestComp> : SHsmStateDefaults {
     static constexpr std::string_view kName = "Machine";
-    using Reactions = HsmReactions<HsmInternal<EvBoth, HsmCall<&CTestHandler::CompositeBoth>>,
-                                   HsmTransition<EvReset, First>>;
+    using Reactions = HsmReactions<HsmTransition<EvReset, First>>;
 };
 
 template <>
@@ -76,7 +71,6 @@ struct SHsmStateDef<First> : SHsmStateDefaults {
     using Entry = HsmActions<HsmCall<&CTestHandler::EnterFirst>>;
     using Exit = HsmActions<HsmCall<&CTestHandler::ExitFirst>>;
     using Reactions = HsmReactions<HsmTransition<EvGo, Second>,
-                                   HsmInternal<EvBoth, HsmCall<&CTestHandler::LeafBoth>>,
                                    HsmInternal<EvBurst, HsmCall<&CTestHandler::Burst>>>;
 };
 
