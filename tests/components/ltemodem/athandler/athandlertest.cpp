@@ -85,13 +85,10 @@ TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
 // Failures are told apart in the log; a quiet command's success stays at debug.
 TEST_F(AtHandlerTest, OutcomesAreLoggedAtTheirLevel)
 {
-    mSerial->answers["AT+CPIN?"] = {"OK"};
-    mHandler->SendCommand(kCpin);
     mSerial->answers["AT+CPIN?"] = {"ERROR"};
     mHandler->SendCommand(kCpin);
     mSerial->answers["AT+QCSQ"] = {"+QCSQ: \"NOSERVICE\"", "OK"};
     mHandler->SendCommand(kCsq);
-    EXPECT_TRUE(mLog.Contains(Log::error, "AT: Invalid data. Cmd: [AT+CPIN?], Res: [OK], Content: []"));
     EXPECT_TRUE(mLog.Contains(Log::error, "AT: Command fail. Cmd: [AT+CPIN?], Res: [ERROR], Content: []"));
     EXPECT_TRUE(mLog.Contains(Log::debug, "AT: Cmd [AT+QCSQ], Res: [OK], Content: [+QCSQ: \"NOSERVICE\"\n]"));
 }
@@ -134,19 +131,16 @@ TEST_F(AtHandlerTest, PortProblemsGiveSerialErrorWithoutWaiting)
         const char* name;
         bool open;
         bool writes;
-        bool vanishes;
         const char* log;
     };
     const std::vector<SCase> cases = {
-        {"closed", false, true, false, "AT: Serial port was not opened"},
-        {"write fails", true, false, false, "AT: Failed to write, serial lost! Cmd: [AT+COPS?]"},
-        {"device vanishes mid-command", true, true, true, "AT: Serial lost while waiting for the answer. Cmd: [AT+COPS?]"},
+        {"closed", false, true, "AT: Serial port was not opened"},
+        {"write fails", true, false, "AT: Failed to write, serial lost! Cmd: [AT+COPS?]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         mSerial->open = c.open;
         mSerial->writeSucceeds = c.writes;
-        mSerial->vanishWhenDrained = c.vanishes;
         mSerial->answers["AT+COPS?"] = {"+COPS: 0"};
         const auto start = mClock->Now();
         const AtResponse response = mHandler->SendCommand(kCops);
@@ -213,7 +207,6 @@ TEST_F(AtHandlerTest, InitializationWaitsForBannerAndChecksEcho)
         if (*c.log != '\0') {
             EXPECT_TRUE(mLog.ContainsSubstring(c.log));
         }
-        EXPECT_EQ(mLog.Contains(Log::info, "AT Init: Success, interface ready"), c.result);
     }
 }
 
