@@ -179,8 +179,7 @@ TEST(ModemSimulator, ScenariosAnswerInTheModemsFormats)
          {}},
         {"SIM absent",
          R"({"sim": {"present": false}})",
-         {{"AT+QSIMSTAT?", {"+QSIMSTAT: 0,0", "OK"}}, {"AT+CPIN?", {"+CME ERROR: 10"}},
-          {"AT+QCCID", {"+CME ERROR: 10"}}, {"AT+CPMS=\"SM\",\"SM\",\"SM\"", {"+CMS ERROR: 310"}},
+         {{"AT+QCCID", {"+CME ERROR: 10"}}, {"AT+CPMS=\"SM\",\"SM\",\"SM\"", {"+CMS ERROR: 310"}},
           {"AT+CEREG?", {"+CEREG: 0,0", "OK"}}},
          {}},
         // The attempt counter lives on the card: a power cycle does not restore it.

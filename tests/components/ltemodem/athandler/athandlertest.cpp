@@ -54,7 +54,6 @@ struct SExchangeCase {
 
 TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
 {
-    const std::string twoUnread = "+CMGL: 1,\"REC UNREAD\",\"+4912345\",,\"24/01/01,10:00:00+04\"";
     const std::vector<SExchangeCase> cases = {
         {"prefixed value", &kCpin, {"", "+CPIN: READY", "", "OK"}, EAtResult::Ok, {"READY"}},
         {"validator passes IMEI", &kImei, {"867123456789012", "OK"}, EAtResult::Ok, {"867123456789012"}},
@@ -69,8 +68,6 @@ TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
         {"unsolicited line before the answer", &kCpin, {"+QIURC: \"pdpdeact\",1", "+CPIN: READY", "OK"},
          EAtResult::Ok, {"READY"}},
         {"binary garbage then no prefix", &kCpin, {"\x01\xff\xfe", "OK"}, EAtResult::Error, {"\x01\xff\xfe\n"}},
-        {"two unread messages", &kList, {twoUnread, "reboot 1234", twoUnread, "second", "", "OK"}, EAtResult::Ok,
-         {"reboot 1234", "second"}},
         {"OK with blanks around it", &kCpin, {"+CPIN: READY", " OK "}, EAtResult::Ok, {"READY"}},
     };
     for (const auto& c : cases) {
