@@ -134,7 +134,6 @@ TEST_F(LteHandlerTest, DeniedRegistrationIsRetriedWithAGrowingBackOff)
     }
     mLteState = ERegistrationState::RegisteredHome;
     Pass(60s, 60s);
-    EXPECT_TRUE(mLog.Contains("Registration accepted after registration denied"));
     const auto before = mSoftResets.size();
     mLteState = ERegistrationState::Denied;
     Pass(10 * 60s, 60s);
@@ -221,7 +220,6 @@ TEST_F(LteHandlerTest, SmsRebootNeedsTheExactPasswordAndHappensOnce)
     EXPECT_EQ(mSmsDeletes, 3);
     EXPECT_TRUE(mLog.Contains("SMS received but reboot request rejected: \"hello\\x01world\" "));
     EXPECT_FALSE(mLog.ContainsSubstring("S3cret"));
-    EXPECT_TRUE(mLog.Contains("SMS reboot already in progress"));
 }
 
 // The registration read on every update goes out when it changed; unchanged,
