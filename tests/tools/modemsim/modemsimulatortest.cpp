@@ -156,8 +156,6 @@ TEST(ModemSimulator, ScenariosAnswerInTheModemsFormats)
              {"AT+QICSGP=1,1,\"web.apn\",\"user\",\"pw\",2", {"OK"}},
              {"AT+QICSGP=1", {"+QICSGP: 1,\"web.apn\",\"user\",\"pw\",2", "OK"}},
              {"AT+QIACT?", {"OK"}}, {"AT+QIACT=1", {"OK"}}, {"AT+QIACT=1", {"ERROR"}},
-             {"AT+QIACT?", {"+QIACT: 1,1,1,\"10.64.0.2\"", "OK"}},
-             {"AT+QIDNSCFG=1", {"+QIDNSCFG: 1,\"10.0.0.1\",\"10.0.0.2\"", "OK"}},
              {"AT+CMGL=\"REC UNREAD\"", {"+CMS ERROR: 302"}}, {"AT+CMGF?", {"+CMGF: 0", "OK"}}, {"AT+CMGF=1", {"OK"}},
              {"AT+CPMS=\"SM\",\"SM\",\"SM\"", {"+CPMS: 2,50,2,50,2,50", "OK"}},
              {"AT+CMGR=2", {"+CMGR: \"REC UNREAD\",\"+48\",,\"t2\"", "second", "OK"}},
