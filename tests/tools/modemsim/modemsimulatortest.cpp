@@ -163,7 +163,6 @@ TEST(ModemSimulator, ScenariosAnswerInTheModemsFormats)
              {"AT+CMGL=\"REC UNREAD\"", {"OK"}}, {"AT+CMGD=1", {"OK"}},
              {"AT+CMGL=\"ALL\"", {"+CMGL: 2,\"REC READ\",\"+48\",,\"t2\"", "second", "OK"}}, {"AT+CMGD=1,4", {"OK"}},
              {"AT+CPMS=\"SM\",\"SM\",\"SM\"", {"+CPMS: 0,50,0,50,0,50", "OK"}},
-             {"AT+QFDWL=\"eufs:/datatx/qcmap_config\"", {"CONNECT", "Roaming=1", "+QFDWL: 10,0c5b", "OK"}},
              {"AT+QFDEL=\"eufs:/datatx/qcmap_config\"", {"OK"}},
              {"AT+QFDWL=\"eufs:/datatx/qcmap_config\"", {"+CME ERROR: 405"}},
              // Radio off, then on again.
