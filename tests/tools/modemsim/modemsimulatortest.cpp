@@ -147,7 +147,6 @@ TEST(ModemSimulator, ScenariosAnswerInTheModemsFormats)
              {"at+gsn", {"866123456789012", "OK"}}, {"AT+CPIN=1234", {"+CME ERROR: 3"}},
              {"AT+QCCID", {"+QCCID: 89490200001234567890", "OK"}}, {"AT+CIMI", {"262011234567890", "OK"}},
              {"AT+COPS?", {"+COPS: 0,0,\"Carrier\",8", "OK"}},
-             {"AT+QNWINFO", {"+QNWINFO: \"eMTC\",\"26201\",\"LTE BAND 20\",6300", "OK"}},
              {"AT+QCFG=\"nwscanseq\",0301", {"OK"}}, {"AT+QCFG=\"nwscanseq\"", {"+QCFG: \"nwscanseq\",0301", "OK"}},
              {"AT+QCFG=\"iotopmode\",2,1", {"OK"}}, {"AT+QCFG=\"iotopmode\"", {"+QCFG: \"iotopmode\",2", "OK"}},
              {"AT+QCFG=\"band\",0x3,0x80,0x8080085", {"OK"}},
