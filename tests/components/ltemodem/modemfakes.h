@@ -1,12 +1,12 @@
 #pragma once
 // Fakes for the modem layer's tests: a serial port whose far end is a
-// script (each written command's answer lines become readable), the
-// configuration from a map (both single-threaded, like the channel's callers
-// here) and a mock of the modem command layer.
+// script (each written command's answer lines become readable; single-threaded,
+// like the channel's callers here), the handlers' configuration from a map and
+// a mock of the modem command layer.
 
 #include "platform/serial/serial.h"
-#include "src/components/config/itarvconfig.h"
 #include "src/components/ltemodem/imodem.h"
+#include "tests/components/mocks/handlermocks.h"
 
 #include <gmock/gmock.h>
 
@@ -24,7 +24,7 @@ class CScriptedSerial : public CSerial {
 public:
     CScriptedSerial() : CSerial("/dev/ttyATSERIAL2") {}
 
-    bool IsDevicePresent() const override { return present; }
+    bool IsDevicePresent() const override { return true; }
     bool IsOpen() const override { return open; }
     bool Open() override { return open = openSucceeds; }
     void Close() override { open = false; }
@@ -41,7 +41,6 @@ public:
     bool Read(std::string& line) override
     {
         if (!open || pending.empty()) {
-            open = open && !vanishWhenDrained;
             return false;
         }
         line = pending.front();
@@ -49,26 +48,16 @@ public:
         return true;
     }
 
-    bool present = true;
     bool open = false;
     bool openSucceeds = true;
     bool writeSucceeds = true;
-    bool vanishWhenDrained = false;
     std::deque<std::string> pending;
     std::map<std::string, Lines> answers;
     std::function<Lines(const std::string&)> fallback;
     Lines written;
 };
 
-// Missing keys read as false / empty.
-class CFakeConfig : public ITarvConfig {
-public:
-    bool GetBool(EConfigKey key) const override { return bools.count(key) != 0 && bools.at(key); }
-    std::string GetString(EConfigKey key) const override { return strings.count(key) != 0 ? strings.at(key) : ""; }
-    std::vector<EConfigKey> CheckChanges() override { return {}; }
-    std::map<EConfigKey, bool> bools;
-    std::map<EConfigKey, std::string> strings;
-};
+using HandlerMocks::CFakeConfig;
 
 class CMockModem : public Modem::IModem {
 public:

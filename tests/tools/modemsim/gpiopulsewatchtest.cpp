@@ -44,20 +44,6 @@ TEST(GpioPulseWatch, CountsPulsesShorterThanItsLook)
     }
 }
 
-TEST(GpioPulseWatch, PulseSeenAcrossLooksAndOnEachLine)
-{
-    TestSupport::CTempDir dir;
-    CGpioPulseWatch watch(dir.Path(), {74, 75});
-    const std::string key = CGpioPulseWatch::ValuePath(dir.Path(), 74);
-    Write(key, "1");
-    EXPECT_EQ(watch.TakePulses(), Pulses {});
-    Write(key, "0");
-    EXPECT_EQ(watch.TakePulses(), Pulses {74});
-    Write(CGpioPulseWatch::ValuePath(dir.Path(), 75), "1");
-    Write(CGpioPulseWatch::ValuePath(dir.Path(), 75), "0");
-    EXPECT_EQ(watch.TakePulses(), Pulses {75});
-}
-
 TEST(GpioPulseWatch, WriteInProgressIsNotReadAsALevel)
 {
     TestSupport::CTempDir dir;

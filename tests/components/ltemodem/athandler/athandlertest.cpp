@@ -54,7 +54,6 @@ struct SExchangeCase {
 
 TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
 {
-    const std::string twoUnread = "+CMGL: 1,\"REC UNREAD\",\"+4912345\",,\"24/01/01,10:00:00+04\"";
     const std::vector<SExchangeCase> cases = {
         {"prefixed value", &kCpin, {"", "+CPIN: READY", "", "OK"}, EAtResult::Ok, {"READY"}},
         {"validator passes IMEI", &kImei, {"867123456789012", "OK"}, EAtResult::Ok, {"867123456789012"}},
@@ -69,8 +68,6 @@ TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
         {"unsolicited line before the answer", &kCpin, {"+QIURC: \"pdpdeact\",1", "+CPIN: READY", "OK"},
          EAtResult::Ok, {"READY"}},
         {"binary garbage then no prefix", &kCpin, {"\x01\xff\xfe", "OK"}, EAtResult::Error, {"\x01\xff\xfe\n"}},
-        {"two unread messages", &kList, {twoUnread, "reboot 1234", twoUnread, "second", "", "OK"}, EAtResult::Ok,
-         {"reboot 1234", "second"}},
         {"OK with blanks around it", &kCpin, {"+CPIN: READY", " OK "}, EAtResult::Ok, {"READY"}},
     };
     for (const auto& c : cases) {
@@ -85,13 +82,10 @@ TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
 // Failures are told apart in the log; a quiet command's success stays at debug.
 TEST_F(AtHandlerTest, OutcomesAreLoggedAtTheirLevel)
 {
-    mSerial->answers["AT+CPIN?"] = {"OK"};
-    mHandler->SendCommand(kCpin);
     mSerial->answers["AT+CPIN?"] = {"ERROR"};
     mHandler->SendCommand(kCpin);
     mSerial->answers["AT+QCSQ"] = {"+QCSQ: \"NOSERVICE\"", "OK"};
     mHandler->SendCommand(kCsq);
-    EXPECT_TRUE(mLog.Contains(Log::error, "AT: Invalid data. Cmd: [AT+CPIN?], Res: [OK], Content: []"));
     EXPECT_TRUE(mLog.Contains(Log::error, "AT: Command fail. Cmd: [AT+CPIN?], Res: [ERROR], Content: []"));
     EXPECT_TRUE(mLog.Contains(Log::debug, "AT: Cmd [AT+QCSQ], Res: [OK], Content: [+QCSQ: \"NOSERVICE\"\n]"));
 }
@@ -134,19 +128,16 @@ TEST_F(AtHandlerTest, PortProblemsGiveSerialErrorWithoutWaiting)
         const char* name;
         bool open;
         bool writes;
-        bool vanishes;
         const char* log;
     };
     const std::vector<SCase> cases = {
-        {"closed", false, true, false, "AT: Serial port was not opened"},
-        {"write fails", true, false, false, "AT: Failed to write, serial lost! Cmd: [AT+COPS?]"},
-        {"device vanishes mid-command", true, true, true, "AT: Serial lost while waiting for the answer. Cmd: [AT+COPS?]"},
+        {"closed", false, true, "AT: Serial port was not opened"},
+        {"write fails", true, false, "AT: Failed to write, serial lost! Cmd: [AT+COPS?]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         mSerial->open = c.open;
         mSerial->writeSucceeds = c.writes;
-        mSerial->vanishWhenDrained = c.vanishes;
         mSerial->answers["AT+COPS?"] = {"+COPS: 0"};
         const auto start = mClock->Now();
         const AtResponse response = mHandler->SendCommand(kCops);
@@ -213,7 +204,6 @@ TEST_F(AtHandlerTest, InitializationWaitsForBannerAndChecksEcho)
         if (*c.log != '\0') {
             EXPECT_TRUE(mLog.ContainsSubstring(c.log));
         }
-        EXPECT_EQ(mLog.Contains(Log::info, "AT Init: Success, interface ready"), c.result);
     }
 }
 

@@ -112,7 +112,6 @@ TEST(ModemSimTest, SimStates)
     };
     const std::vector<SCase> cases = {
         {"no PIN lock", true, std::nullopt, 3, "", EAtResult::Ok, EAtResult::Ok, CSimCard::EState::Ready},
-        {"right PIN", true, "1234", 3, "1234", EAtResult::Ok, EAtResult::Ok, CSimCard::EState::Ready},
         {"PUK required", true, "1234", 0, "1234", EAtResult::Ok, EAtResult::SimError, CSimCard::EState::PukRequired},
         {"no SIM", false, std::nullopt, 3, "", EAtResult::SimError, EAtResult::Error, CSimCard::EState::Absent},
     };
