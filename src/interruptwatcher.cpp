@@ -12,6 +12,8 @@
 namespace {
 // Write end of the active watcher's pipe; read in signal context.
 std::atomic<int> gSignalPipe{-1};
+// The active watcher's way of writing; set before the handler is installed.
+std::atomic<CInterruptWatcher::PipeWrite> gPipeWrite{&::write};
 // Handlers between their first and last use of gSignalPipe's descriptor:
 // Stop closes the pipe only once this is zero with gSignalPipe cleared.
 std::atomic<int> gHandlersRunning{0};
@@ -25,12 +27,14 @@ void OnSignal(int signalNumber)
         // Non-blocking: with the pipe full, the byte already waiting wakes
         // the watcher and this signal is dropped instead of hanging here.
         const unsigned char byte = static_cast<unsigned char>(signalNumber);
-        [[maybe_unused]] const ssize_t n = write(fd, &byte, 1);
+        [[maybe_unused]] const ssize_t n = gPipeWrite.load()(fd, &byte, 1);
     }
     gHandlersRunning.fetch_sub(1);
     errno = savedErrno;
 }
 } // namespace
+
+CInterruptWatcher::CInterruptWatcher(PipeWrite pipeWrite) : mPipeWrite(pipeWrite) {}
 
 CInterruptWatcher::~CInterruptWatcher()
 {
@@ -53,6 +57,7 @@ void CInterruptWatcher::Start(Callback callback)
         throw std::runtime_error("cannot make the interrupt pipe non-blocking");
     }
     mCallback = std::move(callback);
+    gPipeWrite = mPipeWrite;
     gSignalPipe = mPipe[1];
     mThread = std::thread(&CInterruptWatcher::Watch, this);
     std::signal(SIGINT, &OnSignal);

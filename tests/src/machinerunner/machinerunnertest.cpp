@@ -78,4 +78,43 @@ TEST(InterruptWatcher, AFloodOfSignalsNeverBlocksTheSignalledThread)
     EXPECT_EQ(SigintDisposition(), SIG_DFL);
 }
 
+// A handler held between reading the pipe's descriptor and writing to it.
+std::atomic<bool> gWriteEntered{false};
+std::atomic<bool> gWriteReleased{false};
+std::atomic<ssize_t> gWriteResult{0};
+
+ssize_t HeldWrite(int fd, const void* buffer, std::size_t count)
+{
+    gWriteEntered = true;
+    while (!gWriteReleased) {
+        std::this_thread::yield();
+    }
+    gWriteResult = write(fd, buffer, count);
+    return gWriteResult;
+}
+
+TEST(InterruptWatcher, StopWaitsForAHandlerThatIsStillWriting)
+{
+    CInterruptWatcher watcher(&HeldWrite);
+    watcher.Start([](int) {});
+    std::thread signalled([] { raise(SIGINT); }); // the handler runs on this thread
+    while (!gWriteEntered) {
+        std::this_thread::yield();
+    }
+    std::promise<void> stopped;
+    std::future<void> stoppedFuture = stopped.get_future();
+    std::thread stopper([&] {
+        watcher.Stop();
+        stopped.set_value();
+    });
+    // Stop must wait for the handler; closing the pipe under it would send
+    // the byte to a closed descriptor, or to a file that reused its number.
+    const bool stoppedUnderTheHandler = stoppedFuture.wait_for(200ms) == std::future_status::ready;
+    gWriteReleased = true;
+    signalled.join();
+    stopper.join();
+    EXPECT_FALSE(stoppedUnderTheHandler);
+    EXPECT_EQ(gWriteResult.load(), 1);
+}
+
 } // namespace
