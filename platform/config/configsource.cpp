@@ -209,8 +209,18 @@ std::optional<std::string> CConfigSource::ApplyContent(SContent content, Json::V
 {
     std::optional<std::string> report;
     std::lock_guard lock(mMutex);
-    ++mApplied;
     mSignature = content.signature;
+    // A read that began before this process's last write may hold the file
+    // as it was before that write: the cache keeps the written values (the
+    // write's own event brings a later read), listeners hear what was read.
+    const bool cacheIsNewer = content.read != 0 && content.read <= mReadsBeforeOwnWrite;
+    if (content.error && cacheIsNewer) {
+        if (previous && current) {
+            *previous = mNotified;
+            *current = mNotified;
+        }
+        return report;
+    }
     if (content.error) {
         // The last good content stays for the listeners' comparison; reads
         // throw until the file is good again.
@@ -225,9 +235,11 @@ std::optional<std::string> CConfigSource::ApplyContent(SContent content, Json::V
         }
         return report;
     }
-    mError.reset();
-    mReportedErrorKey = 0;
-    mValues = content.values;
+    if (!cacheIsNewer) {
+        mError.reset();
+        mReportedErrorKey = 0;
+        mValues = content.values;
+    }
     if (previous && current) {
         *previous = std::move(mNotified);
         *current = content.values;
@@ -245,7 +257,13 @@ void CConfigSource::OnWatch(bool fileChanged)
             return;
         }
     }
+    std::uint64_t read = 0;
+    {
+        std::lock_guard lock(mMutex);
+        read = ++mReadsStarted;
+    }
     SContent content = ReadFile();
+    content.read = read;
     if (content.error) {
         // Possibly a writer between truncating and completing the file: the
         // content counts once it has stayed the same for the settle time.
@@ -398,22 +416,17 @@ void CConfigSource::SetValue(const std::string& key, const Json::Value& value)
     if (updated == content.values) {
         return; // spares the flash a rewrite
     }
-    std::uint64_t applied = 0;
-    {
-        std::lock_guard lock(mMutex);
-        applied = mApplied;
-    }
     if (!CConfigFileWriter::Write(mPath, updated)) {
         throw std::runtime_error("Cannot write config file " + mPath);
     }
     // Reads see the new value at once; listeners hear of it through the
-    // watcher, as of any other change. Should the watcher have taken a
-    // content from the file meanwhile, that content is at least as new.
+    // watcher, as of any other change. A read the watcher began before this
+    // point may still hold the older file: it must not replace these values
+    // (see ApplyContent). A read begun later sees this file or a newer one.
     std::lock_guard lock(mMutex);
-    if (mApplied == applied) {
-        mValues = std::move(updated);
-        mError.reset();
-    }
+    mReadsBeforeOwnWrite = mReadsStarted;
+    mValues = std::move(updated);
+    mError.reset();
 }
 
 void CConfigSource::WaitUntilNotRunning(const SListener* listener, std::unique_lock<std::mutex>& lock)

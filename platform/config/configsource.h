@@ -81,6 +81,7 @@ private:
         Json::Value values{Json::objectValue};
         std::size_t errorKey = 0;            // identifies a bad content for the error callback
         SSignature signature;
+        std::uint64_t read = 0;              // number of the watcher's read (0: not the watcher's)
     };
     struct SListener {
         std::string filter;
@@ -116,7 +117,8 @@ private:
     SSignature mSignature;                  // status of the file when last parsed
     std::size_t mReportedErrorKey = 0;      // last bad content reported (0: none)
     Json::Value mNotified{Json::objectValue}; // content listeners last heard of
-    std::uint64_t mApplied = 0;             // count of contents taken from the file
+    std::uint64_t mReadsStarted = 0;        // the watcher's reads begun so far
+    std::uint64_t mReadsBeforeOwnWrite = 0; // reads up to this number began before the last SetValue's write
     // Watcher thread only: a bad content seen and not yet reported.
     std::optional<SSignature> mUnsettledSignature;
     std::chrono::steady_clock::time_point mUnsettledSince;

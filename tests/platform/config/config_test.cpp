@@ -224,6 +224,27 @@ TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
     EXPECT_EQ(recorder.WaitForKey("Sentinel"), (std::vector<SCall>{{"Sentinel", "s"}}));
 }
 
+// Each write raises an event whose re-read the watcher may still be applying
+// when the next write lands: a read begun before a write must never put the
+// older file back into the cache, and listeners still hear the last value.
+TEST_F(ConfigTest, AWriteIsReadBackAtOnceWhileTheWatcherRereadsEarlierWrites)
+{
+    CRecorder recorder;
+    auto config = std::make_shared<CConfigSource>("settings", nullptr, false, 20ms); // one file: one order
+    config->RegisterListener("", "", recorder.Callback());
+    for (int i = 0; i < 300; ++i) {
+        const std::string value = "v" + std::to_string(i);
+        config->SetValue("TarvLteApn", value);
+        ASSERT_EQ(config->GetString("TarvLteApn", ""), value);
+    }
+    config->SetValue("Sentinel", "s");
+    const auto calls = recorder.WaitForKey("Sentinel");
+    const auto last = std::ranges::find(calls.rbegin(), calls.rend(), "TarvLteApn", &SCall::first);
+    ASSERT_NE(last, calls.rend());
+    EXPECT_EQ(last->second, "v299");
+    EXPECT_EQ(config->GetString("TarvLteApn", ""), "v299");
+}
+
 // Readers never see a partial file while another process replaces it, and
 // sources come and go while their file changes.
 TEST_F(ConfigTest, ConcurrentReadersWhileTheFileIsReplaced)
