@@ -138,7 +138,6 @@ TEST_F(AtHandlerTest, PortProblemsGiveSerialErrorWithoutWaiting)
         SCOPED_TRACE(c.name);
         mSerial->open = c.open;
         mSerial->writeSucceeds = c.writes;
-        mSerial->answers["AT+COPS?"] = {"+COPS: 0"};
         const auto start = mClock->Now();
         const AtResponse response = mHandler->SendCommand(kCops);
         EXPECT_EQ(response.result, EAtResult::SerialError);
