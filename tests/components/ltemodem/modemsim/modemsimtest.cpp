@@ -37,9 +37,6 @@ public:
         options.timeScale = 0.05;
         options.log = [](const std::string&) {};
         mSim = std::make_unique<CModemSimulator>(scenario, options);
-        for (const char* line : {"sys/class/gpio/gpio74/direction", "sys/class/gpio/gpio75/direction"}) {
-            mDir.WriteFile(line, "in");
-        }
         mConfig->strings[TarvLteSimPin] = pin;
         auto sysfs = std::make_shared<CSysfsAccess>();
         // The power-key pulse needs no real second: the simulator sees every write.
