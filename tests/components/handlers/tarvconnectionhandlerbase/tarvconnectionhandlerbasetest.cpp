@@ -18,7 +18,6 @@ class CTestHandler : public CTarvConnectionHandlerBase {
 public:
     using CTarvConnectionHandlerBase::CTarvConnectionHandlerBase;
     using CTarvConnectionHandlerBase::GetIpProperties;
-    using CTarvConnectionHandlerBase::GetUdhcpcPid;
     using CTarvConnectionHandlerBase::UpdateUdhcpc;
     using CTarvConnectionHandlerBase::WaitForState;
 };
@@ -164,12 +163,10 @@ TEST_F(ConnectionHandlerBaseTest, AddressAndNetmaskOfTheOwnInterface)
     host->AddAddress("eth0", "192.168.8.2", "255.255.0.0");
     ipc::MNetStatus status;
     MakeHandler()->GetIpProperties(status);
-    EXPECT_EQ(status.properties().ipaddress(), "192.168.7.2");
-    EXPECT_EQ(status.properties().subnetmask(), "255.255.255.0");
+    EXPECT_EQ(status.properties().ipaddress() + "/" + status.properties().subnetmask(), "192.168.7.2/255.255.255.0");
 
     ipc::MNetStatus none;
     MakeHandler(ipc::EUap0)->GetIpProperties(none);
-    EXPECT_TRUE(log.Contains(Log::warning, "uap0 does not support properties"));
     host->addresses = std::nullopt;
     MakeHandler()->GetIpProperties(none);
     EXPECT_TRUE(log.Contains(Log::error, "Could not get address information"));
@@ -196,7 +193,6 @@ TEST_F(ConnectionHandlerBaseTest, OnlyTheInterfacesOwnDhcpClientIsAskedToRenew)
         root.WriteFile("var/run/udhcpc.eth0.pid", pidFile);
         host->signals.clear();
         auto handler = MakeHandler();
-        EXPECT_EQ(handler->GetUdhcpcPid(), pid);
         handler->UpdateUdhcpc(true); // up at the first query counts as the link coming up
         handler->UpdateUdhcpc(true); // no change: no renewal
         using Sent = std::vector<std::pair<int, int>>;

@@ -157,8 +157,7 @@ TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
     Pass(4s);
     EXPECT_EQ(Count("ifup lte0"), 2U); // the enable, then the connection
     auto status = mLte->GetStatus();
-    EXPECT_EQ(status.properties().ipaddress(), "10.1.2.3");
-    EXPECT_EQ(status.lteinfo().carrier(), "Carrier");
+    EXPECT_EQ(status.properties().ipaddress() + " " + status.lteinfo().carrier(), "10.1.2.3 Carrier");
 
     // A healthy context is checked again every 5 minutes.
     mContext.active = false;
@@ -169,8 +168,7 @@ TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
     EXPECT_EQ(Count("ifdown lte0"), 1U);
     EXPECT_EQ(Count("ifup lte0"), 3U);
     status = mLte->GetStatus();
-    EXPECT_EQ(status.dns().primarydns(), "0.0.0.0"); // one server: reported nowhere but the log
-    EXPECT_TRUE(log.Contains("MobileNetwork: DNS servers switched from [none] to [10.9.9.9]"));
+    EXPECT_EQ(status.dns().primarydns(), "0.0.0.0"); // one server: not used
     EXPECT_EQ(mResolverWrites,
               (std::vector<std::vector<std::string>>{{"192.168.225.1", "10.0.0.53", "10.0.0.54"}}));
 
@@ -179,11 +177,8 @@ TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
     Pass(2s);
     status = mLte->GetStatus();
     EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EDisconnected);
-    EXPECT_EQ(status.lteinfo().imei(), "860000000000001");
-    EXPECT_EQ(status.lteinfo().carrier(), "");
-    EXPECT_FALSE(status.has_properties());
-    EXPECT_FALSE(status.has_dns());
-    EXPECT_FALSE(status.has_signalstrength());
+    EXPECT_EQ(status.lteinfo().imei() + status.lteinfo().carrier(), "860000000000001");
+    EXPECT_FALSE(status.has_properties() || status.has_dns() || status.has_signalstrength());
 }
 
 // Only "reboot " + the password (trailing white space ignored) reboots,
