@@ -102,9 +102,7 @@ TEST_F(ApHandlerTest, EnableStartsOnlyTheServicesThatAreNotRunning)
     for (const auto& c : cases) {
         scripted->scripts = {{pidofH, {c.hostapd}}, {pidofD, {kStopped}}, {startH, {c.hostapdStart}}};
         scripted->commands.clear();
-        bool ok = true;
-        ap->Enable(ok);
-        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Enable), c.ok);
         EXPECT_EQ(scripted->commands, c.commands);
     }
 }
@@ -126,9 +124,7 @@ TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsSurvivors)
         EXPECT_CALL(*errorHandler, RecoverFromStopProcessError("hostapd")).Times(c.killed ? 1 : 0);
         EXPECT_CALL(*errorHandler, RecoverFromStopProcessError("dnsmasq")).Times(0);
         const auto start = clock->Now();
-        bool ok = true;
-        ap->Disable(ok);
-        EXPECT_EQ(ok, c.killWorks);
+        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Disable), c.killWorks);
         EXPECT_EQ(std::vector<std::string>(scripted->commands.begin(), scripted->commands.begin() + 5),
                   (std::vector<std::string>{"ifdown uap0", "pidof dnsmasq", "/etc/init.d/dnsmasq stop",
                                             "pidof hostapd", "/etc/init.d/hostapd2 stop"}));

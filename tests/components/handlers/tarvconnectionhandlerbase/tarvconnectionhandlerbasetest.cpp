@@ -42,10 +42,8 @@ TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRu
 
     config->bools[HwHasEthernet] = false;
     auto handler = MakeHandler();
-    bool up = true, down = true;
-    handler->Enable(up);
-    handler->Disable(down);
-    EXPECT_FALSE(up || down);
+    EXPECT_FALSE(OkAfter(*handler, &CTestHandler::Enable));
+    EXPECT_FALSE(OkAfter(*handler, &CTestHandler::Disable));
     EXPECT_EQ(log.Count("eth0 not supported"), 2u);
 }
 
