@@ -154,7 +154,7 @@ TEST_F(ConnectionHandlerBaseTest, OperationalStatesMapToConnectionStatesAndTheLi
     EXPECT_THROW(handler->GetStatus(), CTarvException);
 }
 
-TEST_F(ConnectionHandlerBaseTest, AddressAndNetmaskOfTheOwnInterface)
+TEST_F(ConnectionHandlerBaseTest, AddressNetmaskAndDhcpRenewalOfTheOwnInterfaceOnly)
 {
     host->AddAddress("wlan0", "10.0.0.9", "255.0.0.0");
     host->AddAddress("eth0", "192.168.7.2", "255.255.255.0");
@@ -169,10 +169,7 @@ TEST_F(ConnectionHandlerBaseTest, AddressAndNetmaskOfTheOwnInterface)
     MakeHandler()->GetIpProperties(none);
     EXPECT_TRUE(log.Contains(Log::error, "Could not get address information"));
     EXPECT_FALSE(none.has_properties());
-}
 
-TEST_F(ConnectionHandlerBaseTest, OnlyTheInterfacesOwnDhcpClientIsAskedToRenew)
-{
     host->AddProcess(100, "udhcpc", {"udhcpc", "-R", "-i", "eth0", "-p", "/var/run/udhcpc.eth0.pid"});
     host->AddProcess(101, "busybox", {"/bin/busybox", "udhcpc", "-ieth0"});
     host->AddProcess(102, "udhcpc", {"/sbin/udhcpc", "--interface=eth0"});
