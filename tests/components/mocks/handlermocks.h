@@ -77,6 +77,15 @@ struct MockWpaSupplicantHandler : IWpaSupplicantHandler {
     MOCK_METHOD(void, StopWpaSupplicant, (), (override));
 };
 
+// The ok flag a handler call leaves behind; it starts out true.
+template <typename H, typename C>
+bool OkAfter(H& handler, void (C::*call)(bool&))
+{
+    bool ok = true;
+    (handler.*call)(ok);
+    return ok;
+}
+
 // Stand-ins for libnl objects; the mocks never dereference them.
 inline nl_sock* FakeSocket(std::uintptr_t n = 1) { return reinterpret_cast<nl_sock*>(0x1000 + n * 0x10); }
 inline rtnl_link* FakeLink(std::uintptr_t n = 1) { return reinterpret_cast<rtnl_link*>(0x2000 + n * 0x10); }

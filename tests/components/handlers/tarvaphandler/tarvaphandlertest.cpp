@@ -50,7 +50,7 @@ protected:
     std::unique_ptr<CTarvApHandler> ap;
 };
 
-TEST_F(ApHandlerTest, InitializePersonalisesBothFilesOnceAndRefusesAnUnusablePassphraseFirst)
+TEST_F(ApHandlerTest, InitializePersonalisesBothFilesOnceRefusesAnUnusablePassphraseFirstAndThrowsWithoutUap0)
 {
     const std::pair<std::string, bool> cases[] = {
         {"1234567", false}, {std::string(64, 'p'), false}, {"password\nwpa=0", false} /* a line of its own */,
@@ -74,10 +74,7 @@ TEST_F(ApHandlerTest, InitializePersonalisesBothFilesOnceAndRefusesAnUnusablePas
     EXPECT_FALSE(Throws([&] { ap->Initialize(); }));
     EXPECT_EQ(root.ReadFile("etc/hostapd.conf"), personalised);
     EXPECT_TRUE(scripted->commands.empty()); // uap0 already there
-}
 
-TEST_F(ApHandlerTest, InterfaceCreationFailuresThrow)
-{
     const std::string iw = "/usr/sbin/iw dev wlan0 interface add uap0 type __ap";
     // iw exit code, uap0 there afterwards, throws
     for (const auto& [exitCode, appears, throws] : {std::tuple{0, true, false}, {1, false, true}, {0, false, true}}) {
@@ -102,9 +99,7 @@ TEST_F(ApHandlerTest, EnableStartsOnlyTheServicesThatAreNotRunning)
     for (const auto& c : cases) {
         scripted->scripts = {{pidofH, {c.hostapd}}, {pidofD, {kStopped}}, {startH, {c.hostapdStart}}};
         scripted->commands.clear();
-        bool ok = true;
-        ap->Enable(ok);
-        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Enable), c.ok);
         EXPECT_EQ(scripted->commands, c.commands);
     }
 }
@@ -126,9 +121,7 @@ TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsSurvivors)
         EXPECT_CALL(*errorHandler, RecoverFromStopProcessError("hostapd")).Times(c.killed ? 1 : 0);
         EXPECT_CALL(*errorHandler, RecoverFromStopProcessError("dnsmasq")).Times(0);
         const auto start = clock->Now();
-        bool ok = true;
-        ap->Disable(ok);
-        EXPECT_EQ(ok, c.killWorks);
+        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Disable), c.killWorks);
         EXPECT_EQ(std::vector<std::string>(scripted->commands.begin(), scripted->commands.begin() + 5),
                   (std::vector<std::string>{"ifdown uap0", "pidof dnsmasq", "/etc/init.d/dnsmasq stop",
                                             "pidof hostapd", "/etc/init.d/hostapd2 stop"}));

@@ -18,7 +18,6 @@ class CTestHandler : public CTarvConnectionHandlerBase {
 public:
     using CTarvConnectionHandlerBase::CTarvConnectionHandlerBase;
     using CTarvConnectionHandlerBase::GetIpProperties;
-    using CTarvConnectionHandlerBase::GetUdhcpcPid;
     using CTarvConnectionHandlerBase::UpdateUdhcpc;
     using CTarvConnectionHandlerBase::WaitForState;
 };
@@ -43,11 +42,8 @@ TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRu
 
     config->bools[HwHasEthernet] = false;
     auto handler = MakeHandler();
-    bool up = true, down = true;
-    handler->Enable(up);
-    handler->Disable(down);
-    EXPECT_FALSE(up || down);
-    EXPECT_EQ(log.Count("eth0 not supported"), 2u);
+    EXPECT_FALSE(OkAfter(*handler, &CTestHandler::Enable));
+    EXPECT_FALSE(OkAfter(*handler, &CTestHandler::Disable));
 }
 
 TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
@@ -157,27 +153,22 @@ TEST_F(ConnectionHandlerBaseTest, OperationalStatesMapToConnectionStatesAndTheLi
     EXPECT_THROW(handler->GetStatus(), CTarvException);
 }
 
-TEST_F(ConnectionHandlerBaseTest, AddressAndNetmaskOfTheOwnInterface)
+TEST_F(ConnectionHandlerBaseTest, AddressNetmaskAndDhcpRenewalOfTheOwnInterfaceOnly)
 {
     host->AddAddress("wlan0", "10.0.0.9", "255.0.0.0");
     host->AddAddress("eth0", "192.168.7.2", "255.255.255.0");
     host->AddAddress("eth0", "192.168.8.2", "255.255.0.0");
     ipc::MNetStatus status;
     MakeHandler()->GetIpProperties(status);
-    EXPECT_EQ(status.properties().ipaddress(), "192.168.7.2");
-    EXPECT_EQ(status.properties().subnetmask(), "255.255.255.0");
+    EXPECT_EQ(status.properties().ipaddress() + "/" + status.properties().subnetmask(), "192.168.7.2/255.255.255.0");
 
     ipc::MNetStatus none;
     MakeHandler(ipc::EUap0)->GetIpProperties(none);
-    EXPECT_TRUE(log.Contains(Log::warning, "uap0 does not support properties"));
     host->addresses = std::nullopt;
     MakeHandler()->GetIpProperties(none);
     EXPECT_TRUE(log.Contains(Log::error, "Could not get address information"));
     EXPECT_FALSE(none.has_properties());
-}
 
-TEST_F(ConnectionHandlerBaseTest, OnlyTheInterfacesOwnDhcpClientIsAskedToRenew)
-{
     host->AddProcess(100, "udhcpc", {"udhcpc", "-R", "-i", "eth0", "-p", "/var/run/udhcpc.eth0.pid"});
     host->AddProcess(101, "busybox", {"/bin/busybox", "udhcpc", "-ieth0"});
     host->AddProcess(102, "udhcpc", {"/sbin/udhcpc", "--interface=eth0"});
@@ -196,7 +187,6 @@ TEST_F(ConnectionHandlerBaseTest, OnlyTheInterfacesOwnDhcpClientIsAskedToRenew)
         root.WriteFile("var/run/udhcpc.eth0.pid", pidFile);
         host->signals.clear();
         auto handler = MakeHandler();
-        EXPECT_EQ(handler->GetUdhcpcPid(), pid);
         handler->UpdateUdhcpc(true); // up at the first query counts as the link coming up
         handler->UpdateUdhcpc(true); // no change: no renewal
         using Sent = std::vector<std::pair<int, int>>;

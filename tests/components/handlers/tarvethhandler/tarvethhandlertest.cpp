@@ -155,16 +155,11 @@ TEST_F(EthHandlerTest, EmptyOrMalformedStaticValuesOrNoHostnameNeverReachTheInte
                 .WillOnce(SetArgReferee<4>(false));
             EXPECT_CALL(*editor, SetInterfacesFile(_));
         }
-        bool ok = true;
-        handler->SetIfProperties(ok);
-        EXPECT_FALSE(ok);
+        EXPECT_FALSE(OkAfter(*handler, &CTarvEthHandler::SetIfProperties));
         EXPECT_TRUE(c.error.empty() || log.Contains(Log::error, c.error)) << c.error;
-        EXPECT_TRUE(log.Contains(Log::error, "Failed to set static IP address for eth0"));
     }
     ON_CALL(*hostname, GetHostname()).WillByDefault(Return(std::nullopt));
-    bool ok = true;
-    handler->SetIfProperties(ok);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(OkAfter(*handler, &CTarvEthHandler::SetIfProperties));
     EXPECT_TRUE(log.Contains(Log::error, "Could not get hostname"));
 }
 
@@ -199,9 +194,7 @@ TEST_F(EthHandlerTest, NewStanzaGoesInWhileDownAndARestartFailureIsOnlyAWarning)
                 EXPECT_CALL(*dns, UpdateSystemResolvConf());
             }
         }
-        bool ok = true;
-        handler->SetIfProperties(ok);
-        EXPECT_TRUE(ok);
+        EXPECT_TRUE(OkAfter(*handler, &CTarvEthHandler::SetIfProperties));
         EXPECT_EQ(log.Texts(Log::error).empty(), !dhcp);
         EXPECT_EQ(log.Contains(Log::warning, "eth0 could not be restarted after setting static IP properties"), dhcp);
         Mock::VerifyAndClearExpectations(dns.get());
@@ -229,9 +222,7 @@ TEST_F(EthHandlerTest, SetDnsRenewsTheLeaseOrHandsStaticServersToTheDnsManager)
         root.WriteFile("var/run/udhcpc.eth0.pid", c.client ? "200\n" : "");
         ON_CALL(*dns, SetDnsServers(_)).WillByDefault(Return(c.accepted));
         EXPECT_CALL(*dns, SetDnsServers(ElementsAre("192.168.1.1", "8.8.8.8"))).Times(c.dnsAuto ? 0 : 1);
-        bool ok = true;
-        handler->SetDns(ok);
-        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(OkAfter(*handler, &CTarvEthHandler::SetDns), c.ok);
         EXPECT_EQ(host->signals, c.sent);
         EXPECT_TRUE(c.error == nullptr || log.Contains(Log::error, c.error));
         // Said once, and only where the DNS servers were to be set.
@@ -240,10 +231,8 @@ TEST_F(EthHandlerTest, SetDnsRenewsTheLeaseOrHandsStaticServersToTheDnsManager)
     }
     config->bools[HwHasEthernet] = false; // without the hardware neither call changes anything
     auto bare = MakeHandler();
-    bool ok = true;
-    bare->SetIfProperties(ok);
-    bare->SetDns(ok);
-    EXPECT_TRUE(ok);
+    EXPECT_TRUE(OkAfter(*bare, &CTarvEthHandler::SetIfProperties));
+    EXPECT_TRUE(OkAfter(*bare, &CTarvEthHandler::SetDns));
 }
 
 } // namespace

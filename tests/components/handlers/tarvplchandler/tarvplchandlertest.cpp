@@ -57,7 +57,7 @@ TEST(PlcAddressTest, LinkLocalAddressIsModifiedEui64AndKeysAreFreshHexPairs)
     EXPECT_NE(CTarvPlcHandler::GenerateRandomNmk(), key);
 }
 
-TEST_F(PlcHandlerTest, InitializeWritesTheStanzaOnlyForAUsableMac)
+TEST_F(PlcHandlerTest, InitializeWritesTheStanzaOnlyForAUsableMacAndFirmwareIsLoadedUnlessItAlreadyRuns)
 {
     EXPECT_CALL(*editor, SetAsStaticIpv6("plc0", "fe80::0201:87ff:fe12:3456", "64", _));
     EXPECT_CALL(*editor, SetInterfacesFile(_));
@@ -66,10 +66,7 @@ TEST_F(PlcHandlerTest, InitializeWritesTheStanzaOnlyForAUsableMac)
     config->strings[PlcMacAddr] = "not a mac";
     EXPECT_CALL(*editor, SetInterfacesFile(_)).Times(0);
     plc->Initialize();
-}
 
-TEST_F(PlcHandlerTest, FirmwareIsLoadedUnlessItAlreadyRuns)
-{
     const std::string boot = "plcboot -i plc0 -P " + root.Root() + "lib/firmware/qca/QCA7005-SpiSlave-EVSE.pib -N " +
                              root.Root() + kNvm;
     const struct { std::string version; int bootExit; bool bootRuns, loaded; } cases[] = {
@@ -120,38 +117,30 @@ TEST_F(PlcHandlerTest, FirmwarePollLoadsOnceTheLinkIsUp)
     EXPECT_EQ(polls, 4);
 }
 
-TEST_F(PlcHandlerTest, StatusFollowsTheLastCharacterOfTheLinkQuery)
+// The link query runs a command: its answer is reused within kLinkQueryPeriod,
+// and asked again at once when plc0 went down and came back.
+TEST_F(PlcHandlerTest, StatusFollowsTheLastCharacterOfTheLinkQueryAskedOncePerPeriod)
 {
     using S = ipc::MNetStatus;
-    const std::tuple<std::uint8_t, std::string, S::EConnectionState> cases[] = {
-        {Tarv::kOperStateUp, "link status: 1", S::EConnected}, {Tarv::kOperStateUp, "link status: 0", S::EDisconnected},
-        {Tarv::kOperStateUp, "1\r\n", S::EConnected}, {Tarv::kOperStateUp, "", S::EDisconnected},
-        {Tarv::kOperStateDown, "1", S::EDisconnected}};
-    LoadFirmware();
-    for (const auto& [link, output, state] : cases) {
-        clock->Advance(CTarvPlcHandler::kLinkQueryPeriod);
-        EXPECT_CALL(*netlink, GetLinkState(_)).WillOnce(Return(link));
-        ON_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).WillByDefault(Return(SCommandResult{0, output}));
-        EXPECT_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).Times(link == Tarv::kOperStateUp ? 1 : 0);
-        EXPECT_EQ(plc->GetStatus().connectionstate(), state) << output;
-        Mock::VerifyAndClearExpectations(runner.get());
-    }
-}
-
-// The link query runs a command: it is repeated after kLinkQueryPeriod, or at
-// once when plc0 went down and came back.
-TEST_F(PlcHandlerTest, LinkQueryIsReusedWithinItsPeriod)
-{
-    LoadFirmware();
     using std::chrono::milliseconds;
-    const std::pair<milliseconds, std::uint8_t> steps[] = {{milliseconds(0), Tarv::kOperStateUp},
-        {milliseconds(4999), Tarv::kOperStateUp}, {milliseconds(1), Tarv::kOperStateUp},
-        {milliseconds(0), Tarv::kOperStateDown}, {milliseconds(0), Tarv::kOperStateUp}};
-    EXPECT_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).Times(3); // first, after 5 s, after down
-    for (const auto& [advance, link] : steps) {
-        clock->Advance(advance);
-        EXPECT_CALL(*netlink, GetLinkState(_)).WillOnce(Return(link));
-        plc->GetStatus();
+    const milliseconds period = CTarvPlcHandler::kLinkQueryPeriod;
+    const struct { milliseconds advance; std::uint8_t link; std::string output; S::EConnectionState state; bool asked; }
+        cases[] = {
+            {period, Tarv::kOperStateUp, "link status: 1", S::EConnected, true},
+            {period - milliseconds(1), Tarv::kOperStateUp, "link status: 0", S::EConnected, false}, // the last answer
+            {milliseconds(1), Tarv::kOperStateUp, "link status: 0", S::EDisconnected, true},
+            {period, Tarv::kOperStateUp, "1\r\n", S::EConnected, true},
+            {period, Tarv::kOperStateUp, "", S::EDisconnected, true},
+            {milliseconds(0), Tarv::kOperStateDown, "1", S::EDisconnected, false},
+            {milliseconds(0), Tarv::kOperStateUp, "1", S::EConnected, true}};
+    LoadFirmware();
+    for (const auto& c : cases) {
+        clock->Advance(c.advance);
+        EXPECT_CALL(*netlink, GetLinkState(_)).WillOnce(Return(c.link));
+        ON_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).WillByDefault(Return(SCommandResult{0, c.output}));
+        EXPECT_CALL(*runner, Run("plctool -i plc0 -L -q", 0u)).Times(c.asked ? 1 : 0);
+        EXPECT_EQ(plc->GetStatus().connectionstate(), c.state) << &c - cases;
+        Mock::VerifyAndClearExpectations(runner.get());
     }
 }
 

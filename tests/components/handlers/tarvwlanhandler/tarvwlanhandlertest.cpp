@@ -164,13 +164,11 @@ TEST_F(WlanHandlerTest, EnablePollsUntilDisableLeavesTheStatusDisconnected)
 {
     EXPECT_CALL(*supplicant, StartWpaSupplicant(StrEq("wlan0"), StrEq("Home"), StrEq(kPassphrase)));
     EXPECT_CALL(*supplicant, StopWpaSupplicant()).Times(0);
-    bool ok = true;
-    wlan->Enable(ok);
+    EXPECT_TRUE(OkAfter(*wlan, &CTarvWlanHandler::Enable));
     scan->WaitForStationQueries(1); // at once
     clock->Advance(CTarvWlanHandler::kStatusPollPeriod);
     scan->WaitForStationQueries(2); // and every period
-    wlan->Disable(ok);
-    EXPECT_TRUE(ok);
+    EXPECT_TRUE(OkAfter(*wlan, &CTarvWlanHandler::Disable));
     const ipc::MNetStatus status = wlan->GetStatus();
     EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EDisconnected);
     EXPECT_EQ(status.signalstrength(), -1000);
@@ -186,17 +184,13 @@ TEST_F(WlanHandlerTest, EnableThatCannotConnectStopsTheSupplicant)
         config->bools[TarvWlanDhcpEnable] = c.dhcp;
         ON_CALL(*supplicant, StartWpaSupplicant(_, _, _)).WillByDefault(Return(c.starts));
         EXPECT_CALL(*supplicant, StopWpaSupplicant());
-        bool ok = true;
-        wlan->Enable(ok);
-        EXPECT_FALSE(ok) << c.passphrase;
+        EXPECT_FALSE(OkAfter(*wlan, &CTarvWlanHandler::Enable)) << c.passphrase;
         Mock::VerifyAndClearExpectations(supplicant.get());
     }
     // Without any credentials only ifup runs.
     config->strings = {};
     EXPECT_CALL(*supplicant, StopWpaSupplicant()).Times(0);
-    bool ok = true;
-    wlan->Enable(ok);
-    EXPECT_TRUE(ok);
+    EXPECT_TRUE(OkAfter(*wlan, &CTarvWlanHandler::Enable));
     Mock::VerifyAndClearExpectations(supplicant.get());
 
     // Invalid ones set anew are cleared from the supplicant and the link stays down.
@@ -205,17 +199,14 @@ TEST_F(WlanHandlerTest, EnableThatCannotConnectStopsTheSupplicant)
     EXPECT_CALL(*supplicant, StartWpaSupplicant(StrEq("wlan0"), StrEq(""), StrEq("")));
     EXPECT_CALL(*supplicant, StopWpaSupplicant());
     EXPECT_CALL(*runner, Run("ifup wlan0", _)).Times(0);
-    wlan->SetCredentialsAndEnable(ok);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(OkAfter(*wlan, &CTarvWlanHandler::SetCredentialsAndEnable));
 }
 
 TEST_F(WlanHandlerTest, SetIfPropertiesRestartsAConnectedLinkUnderTheNewStanza)
 {
     config->strings[TarvWlanIpv4Netmask] = "255.0.0.0";
     EXPECT_CALL(*runner, Run(_, _)).Times(0); // no address: nothing changes
-    bool ok = true;
-    wlan->SetIfProperties(ok);
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(OkAfter(*wlan, &CTarvWlanHandler::SetIfProperties));
     Mock::VerifyAndClearExpectations(runner.get());
 
     config->strings[TarvWlanIpv4Addr] = "10.0.0.7";
@@ -225,9 +216,7 @@ TEST_F(WlanHandlerTest, SetIfPropertiesRestartsAConnectedLinkUnderTheNewStanza)
     EXPECT_CALL(*editor, SetAsStaticIpv4("wlan0", "charger-1", "10.0.0.7", "255.0.0.0", _, ""));
     EXPECT_CALL(*editor, SetInterfacesFile(_));
     EXPECT_CALL(*runner, Run("ifup wlan0", _));
-    ok = true;
-    wlan->SetIfProperties(ok);
-    EXPECT_TRUE(ok);
+    EXPECT_TRUE(OkAfter(*wlan, &CTarvWlanHandler::SetIfProperties));
     wlan->Disconnect();
 }
 

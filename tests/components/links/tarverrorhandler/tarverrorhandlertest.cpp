@@ -59,11 +59,6 @@ protected:
 TEST_F(ErrorHandlerTest, QueriesReleaseWhatTheyTakeAndAMissingInterfaceIsNeverRecovered)
 {
     states["eth0"] = Tarv::kOperStateUp;
-    EXPECT_TRUE(handler.DoesIfExist("eth0"));
-    EXPECT_TRUE(handler.IsIfInDesiredState("eth0", Tarv::kOperStateUp));
-    EXPECT_FALSE(handler.IsIfInDesiredState("eth0", Tarv::kOperStateDown));
-    EXPECT_FALSE(handler.DoesIfExist("lte0"));
-    EXPECT_THROW(handler.IsIfInDesiredState("lte0", Tarv::kOperStateUp), CTarvException);
     EXPECT_THROW(handler.RecoverFromIfUpDown("lte0", Tarv::kOperStateUp), CTarvException);
 
     // Vanishing between the state query and the recovery: a failure, no command run.

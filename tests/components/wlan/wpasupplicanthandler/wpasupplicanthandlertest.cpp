@@ -66,7 +66,7 @@ TEST(WpaPskTest, MatchesReferenceVectors)
     }
 }
 
-TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecrets)
+TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecretsAndFailedOrPointlessStartsReportFalse)
 {
     root.WriteFile("etc/wpa_supplicant.conf", "left by someone else\n");
     chmod(Conf().c_str(), 0644);
@@ -80,6 +80,12 @@ TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecrets)
     for (const auto& line : log.Lines()) {
         EXPECT_TRUE(line.raw.find("password") == std::string::npos && line.raw.find(psk) == std::string::npos) << line.raw;
     }
+    exitCode = 255;
+    EXPECT_FALSE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
+    EXPECT_TRUE(log.Contains(Log::error, "Could not start wpa_supplicant: 255"));
+    commands.clear();
+    EXPECT_FALSE(handler.StartWpaSupplicant("wlan0", "", "")); // nothing to join
+    EXPECT_TRUE(commands.empty());
 }
 
 TEST_F(WpaSupplicantTest, StartStopsTheRunningSupplicantOnlyWhenThePidFileNamesIt)
@@ -102,16 +108,6 @@ TEST_F(WpaSupplicantTest, StartStopsTheRunningSupplicantOnlyWhenThePidFileNamesI
         using Sent = std::vector<std::pair<int, int>>;
         EXPECT_EQ(host->signals, (ignoresTerm ? Sent{{4321, SIGTERM}, {4321, SIGKILL}} : Sent{{4321, SIGTERM}}));
     }
-}
-
-TEST_F(WpaSupplicantTest, FailedOrPointlessStartReportsFalse)
-{
-    exitCode = 255;
-    EXPECT_FALSE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
-    EXPECT_TRUE(log.Contains(Log::error, "Could not start wpa_supplicant: 255"));
-    commands.clear();
-    EXPECT_FALSE(handler.StartWpaSupplicant("wlan0", "", "")); // nothing to join
-    EXPECT_TRUE(commands.empty());
 }
 
 } // namespace
