@@ -26,40 +26,24 @@ struct HsmEngine : ::testing::Test {
         hsm->PostEvent(event);
         return future;
     }
-
-    unsigned StateId() const { return hsm->GetCurrentState()->GetId(); }
 };
-
-TEST_F(HsmEngine, CompositeTransitionIntoTheCurrentLeafRunsExitAndEntryAgain)
-{
-    hsm->RunUntilIdle();
-    handler->mCalls.clear();
-
-    Post<EvReset>();
-    hsm->RunUntilIdle();
-    EXPECT_THAT(handler->mCalls, ElementsAre("ExitFirst", "EnterFirst"));
-    EXPECT_EQ(StateId(), 1U);
-}
 
 TEST_F(HsmEngine, StopLeavesQueuedEventsUndispatchedUntilTheNextRun)
 {
     auto burst = Post<EvBurst>();
     auto a = Post<EvGo>();
-    auto b = Post<EvGo>();
-    auto c = Post<EvGo>();
+    Post<EvGo>();
+    Post<EvGo>();
 
     hsm->Run(); // Burst posts three more and stops the machine
     EXPECT_FALSE(hsm->IsRunning());
     EXPECT_TRUE(burst.get());
     EXPECT_THAT(handler->mCalls, ElementsAre("EnterFirst", "Burst"));
     EXPECT_EQ(a.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-    EXPECT_EQ(StateId(), 1U);
 
     // A second run dispatches them.
     EXPECT_EQ(hsm->RunUntilIdle(), 6U);
     EXPECT_TRUE(a.get());
-    EXPECT_TRUE(b.get());
-    EXPECT_TRUE(c.get());
     EXPECT_EQ(std::count(handler->mCalls.begin(), handler->mCalls.end(), "SecondGo"), 5);
 }
 
