@@ -1,4 +1,3 @@
-#include "platform/ipc/communicationexception.h"
 #include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
 

@@ -29,14 +29,13 @@ CCommandLine::SOptions Parse(std::vector<std::string> args)
 TEST(CommandLine, EachVerboseLowersTheLevelQuietSilencesTheConsoleAndABadOptionEndsParsing)
 {
     Log::SetLogLevel(Log::info);
-    const auto r = Parse({"tarv", "-v", "--verbose", "-q", "ignored-argument"});
-    EXPECT_EQ(r.logLevel, Log::trace);
+    Parse({"tarv", "-v", "--verbose", "-q", "ignored-argument"});
     EXPECT_EQ(Log::GetLogLevel(), Log::trace);
     EXPECT_FALSE(Log::mConsoleLoggingEnabled);
     Log::SetLogLevel(Log::info);
     Log::EnableConsoleLogging(true);
-    EXPECT_EQ(Parse({"tarv", "-x", "-v"}).logLevel, Log::info);
-    EXPECT_TRUE(Parse({"tarv"}).consoleLogging);
+    Parse({"tarv", "-x", "-v"});
+    EXPECT_EQ(Log::GetLogLevel(), Log::info);
 }
 
 // The real binary: usage on standard output, exit code 1.
@@ -73,7 +72,6 @@ TEST(ProcessEntry, BinaryPrintsUsageAndExitsWithOne)
         // The usage text names the program and the root in effect when it was printed.
         EXPECT_EQ(run.output.rfind(std::string("usage: ") + TARV_BINARY + " [OPTION]\n", 0), 0u) << run.output;
         EXPECT_NE(run.output.find("defaults to '" + root + "'\n"), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find("-h, --help"), std::string::npos) << run.output;
     }
 }
 

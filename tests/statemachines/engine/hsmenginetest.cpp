@@ -1,7 +1,5 @@
 #include "tests/statemachines/engine/testmachine.h"
 
-#include "statemachines/utils/statemachinesutility.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -26,40 +24,23 @@ struct HsmEngine : ::testing::Test {
         hsm->PostEvent(event);
         return future;
     }
-
-    unsigned StateId() const { return hsm->GetCurrentState()->GetId(); }
 };
-
-TEST_F(HsmEngine, CompositeTransitionIntoTheCurrentLeafRunsExitAndEntryAgain)
-{
-    hsm->RunUntilIdle();
-    handler->mCalls.clear();
-
-    Post<EvReset>();
-    hsm->RunUntilIdle();
-    EXPECT_THAT(handler->mCalls, ElementsAre("ExitFirst", "EnterFirst"));
-    EXPECT_EQ(StateId(), 1U);
-}
 
 TEST_F(HsmEngine, StopLeavesQueuedEventsUndispatchedUntilTheNextRun)
 {
     auto burst = Post<EvBurst>();
     auto a = Post<EvGo>();
-    auto b = Post<EvGo>();
-    auto c = Post<EvGo>();
+    Post<EvGo>();
+    Post<EvGo>();
 
     hsm->Run(); // Burst posts three more and stops the machine
-    EXPECT_FALSE(hsm->IsRunning());
     EXPECT_TRUE(burst.get());
     EXPECT_THAT(handler->mCalls, ElementsAre("EnterFirst", "Burst"));
     EXPECT_EQ(a.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-    EXPECT_EQ(StateId(), 1U);
 
     // A second run dispatches them.
     EXPECT_EQ(hsm->RunUntilIdle(), 6U);
     EXPECT_TRUE(a.get());
-    EXPECT_TRUE(b.get());
-    EXPECT_TRUE(c.get());
     EXPECT_EQ(std::count(handler->mCalls.begin(), handler->mCalls.end(), "SecondGo"), 5);
 }
 
@@ -138,7 +119,6 @@ TEST_F(HsmEngine, CloseReleasesQueuedAndLaterPostsAsNotHandled)
     auto late = Post<EvGo>();
     ASSERT_EQ(late.wait_for(std::chrono::seconds(0)), std::future_status::ready);
     EXPECT_FALSE(late.get());
-    EXPECT_EQ(IEnableCall(*hsm).result(), ipc::MResult::Illegal);
 }
 
 TEST_F(HsmEngine, StopFromAnotherThreadEndsRun)
@@ -147,7 +127,6 @@ TEST_F(HsmEngine, StopFromAnotherThreadEndsRun)
     EXPECT_TRUE(Post<EvGo>().get()); // dispatched: Run waits for the next event
     hsm->Stop();
     runner.join();
-    EXPECT_FALSE(hsm->IsRunning());
 }
 
 } // namespace

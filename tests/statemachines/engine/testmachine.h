@@ -4,7 +4,6 @@
 //   First:  EvGo -> Second; EvBurst internal: posts three EvGo, then stops
 //           the machine
 //   Second: EvGo internal; EvThrow internal, throws
-//   composite "Machine": EvReset -> First
 
 #include "statemachines/hsm.h"
 #include "statemachines/hsmactions.h"
@@ -17,19 +16,17 @@
 #include <vector>
 
 struct STestTag {
-    static constexpr std::array<std::string_view, 4> kNames{"EvGo", "EvReset", "EvBurst", "EvThrow"};
+    static constexpr std::array<std::string_view, 3> kNames{"EvGo", "EvBurst", "EvThrow"};
     static constexpr std::string_view EventName(unsigned n) { return kNames.at(n); }
 };
 
 using EvGo = CHsmEvent<STestTag, 0>;
-using EvReset = CHsmEvent<STestTag, 1>;
-using EvBurst = CHsmEvent<STestTag, 2>;
-using EvThrow = CHsmEvent<STestTag, 3>;
+using EvBurst = CHsmEvent<STestTag, 1>;
+using EvThrow = CHsmEvent<STestTag, 2>;
 
 class CTestHandler : public CHsmActionHandlerBase {
 public:
     void EnterFirst() { Record("EnterFirst"); if (mThrowOnEnterFirst) throw std::runtime_error("entry failed"); }
-    void ExitFirst() { Record("ExitFirst"); }
     void EnterSecond() { Record("EnterSecond"); }
     void SecondGo() { Record("SecondGo"); }
     void Burst()
@@ -62,14 +59,12 @@ struct SHsmDefinition<CTestHandler> {
 template <>
 struct SHsmStateDef<TestComp> : SHsmStateDefaults {
     static constexpr std::string_view kName = "Machine";
-    using Reactions = HsmReactions<HsmTransition<EvReset, First>>;
 };
 
 template <>
 struct SHsmStateDef<First> : SHsmStateDefaults {
     static constexpr std::string_view kName = "First";
     using Entry = HsmActions<HsmCall<&CTestHandler::EnterFirst>>;
-    using Exit = HsmActions<HsmCall<&CTestHandler::ExitFirst>>;
     using Reactions = HsmReactions<HsmTransition<EvGo, Second>,
                                    HsmInternal<EvBurst, HsmCall<&CTestHandler::Burst>>>;
 };

@@ -83,8 +83,6 @@ TEST(RecoveryBackoff, DoublesUpToTheMaximumAndResets)
     EXPECT_EQ(delays, (std::vector<IClock::duration>{5s, 10s, 20s, 40s, 80s, 160s, 300s, 300s, 300s}));
     backoff.Reset();
     EXPECT_FALSE(backoff.IsArmed());
-    EXPECT_THROW(CRecoveryBackoff(0s, 1s), std::invalid_argument);
-    EXPECT_THROW(CRecoveryBackoff(2s, 1s), std::invalid_argument);
 }
 
 } // namespace

@@ -143,7 +143,6 @@ TEST_F(Lifecycle, FailedRecoveriesBackOffAndASuccessResetsTheDelay)
     Advance(5s);
     EXPECT_EQ(hostnames->Reinitialisations(), 4);
     EXPECT_EQ(State(), "Disabled");
-    EXPECT_EQ(service->Enable().result(), ipc::MResult::Ok);
 }
 
 TEST_F(Lifecycle, ReportsEveryStateAndFatalErrorEndsTheRecoveryRetries)
