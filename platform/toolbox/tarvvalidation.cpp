@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -82,6 +83,11 @@ bool CTarvValidation::IsIpv4Netmask(std::string_view text)
     // Ones followed by zeros: the inverted mask plus one is a power of two.
     const std::uint32_t inverted = ~*mask;
     return (inverted & (inverted + 1)) == 0;
+}
+
+bool CTarvValidation::IsHexText(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), IsHexDigit);
 }
 
 bool CTarvValidation::IsIpv6Address(std::string_view text)

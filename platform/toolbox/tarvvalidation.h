@@ -34,6 +34,8 @@ public:
     // must resolve or be published; a host name that fails it may still be
     // used locally (see IsHostname).
     static bool IsDomainName(std::string_view text);
+    // Only the digits 0-9, a-f and A-F, whatever the locale; empty passes.
+    static bool IsHexText(std::string_view text);
 
     // The text with control characters, backslashes and bytes above 0x7e
     // written as \xNN, so that a refused value can be quoted in a log line

@@ -9,7 +9,6 @@
 #include <sys/timex.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <system_error>
 
@@ -19,12 +18,6 @@ constexpr std::size_t kMaxSsidLength = 32;
 constexpr std::size_t kMinPassphraseLength = 8;
 constexpr std::size_t kMaxPassphraseLength = 63;
 constexpr std::size_t kRawPskLength = 64;
-
-// Only 0-9, a-f and A-F, whatever the locale.
-bool IsPskHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 } // namespace
 
@@ -97,7 +90,7 @@ bool Toolbox::ValidateWlanSsid(const std::string& ssid)
 bool Toolbox::ValidateWlanPassword(const std::string& password)
 {
     if (password.size() == kRawPskLength) {
-        return std::all_of(password.begin(), password.end(), IsPskHexDigit);
+        return CTarvValidation::IsHexText(password);
     }
     if (password.size() < kMinPassphraseLength || password.size() > kMaxPassphraseLength) {
         return false;
