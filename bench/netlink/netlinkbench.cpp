@@ -70,6 +70,7 @@ public:
 class CNoDns : public ITarvDnsManager {
 public:
     bool SetDnsServers(const std::vector<std::string>&) override { return false; }
+    bool ClearDnsServers() override { return false; }
     std::optional<std::queue<std::string>> GetDnsServers() override { return std::nullopt; }
     void UpdateSystemResolvConf() override {}
 };

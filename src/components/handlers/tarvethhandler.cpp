@@ -32,8 +32,7 @@ CTarvEthHandler::CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::share
                                  HwHasEthernet, kEthStateTimeout, std::move(netlink), &Signals::kEthState,
                                  std::move(clock), std::move(hostSystem)),
       mInterfacesFileEditor(std::move(interfacesFileEditor)), mHostnameManager(std::move(hostnameManager)),
-      mDnsManager(std::move(dnsManager)), mResolvConfPath(Tarv::kResolvConfDir + Tarv::kEth0 + ".udhcpc"),
-      mRouteTablePath(std::move(routeTablePath))
+      mDnsManager(std::move(dnsManager)), mRouteTablePath(std::move(routeTablePath))
 {
 }
 
@@ -159,9 +158,9 @@ std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)
 void CTarvEthHandler::GetDns(ipc::MNetStatus& status)
 {
     TLOG_FUNCTION();
+    // The servers in force for eth0; an absent one is left empty, not given
+    // a placeholder address.
     ipc::MNetStatus_MNetDns* dns = status.mutable_dns();
-    dns->set_primarydns("0.0.0.0");
-    dns->set_secondarydns("0.0.0.0");
     std::optional<std::queue<std::string>> servers = mDnsManager->GetDnsServers();
     if (!servers || servers->empty()) {
         return;
@@ -277,6 +276,10 @@ void CTarvEthHandler::SetDns(bool& ok)
                                            mConfig->GetString(TarvAlternativeDnsServerAddr)};
 
     const bool dnsAuto = mConfig->GetBool(TarvDnsAuto);
+    if (dnsAuto) {
+        // The lease's servers apply again once the static ones are withdrawn.
+        mDnsManager->ClearDnsServers();
+    }
     if (dnsAuto && mConfig->GetBool(TarvEthDhcpEnable)) {
         if (mConfig->GetBool(TarvEthEnable)) {
             // A renewed lease brings the DHCP server's DNS servers, which

@@ -53,7 +53,6 @@ private:
     const std::shared_ptr<ITarvInterfacesFileEditor> mInterfacesFileEditor;
     const std::shared_ptr<IHostnameManager> mHostnameManager;
     const std::shared_ptr<ITarvDnsManager> mDnsManager;
-    const std::string mResolvConfPath;
     const std::string mRouteTablePath;
     std::mutex mRouteLogMutex;
     // The gateway text last refused, while the table still shows it.

@@ -125,6 +125,8 @@ void CTarvLteHandler::Initialize()
         TLOG_INFO("LTE not supported by hardware. Skipping initialization.");
         return;
     }
+    // The mobile network's servers of an earlier run no longer hold.
+    mDnsManager->ClearDnsServers();
     if (!mModem->GetApnSettings()) {
         TLOG_ERROR("Incorrect APN settings. Aborting initialization.");
         return;
@@ -236,6 +238,7 @@ void CTarvLteHandler::Disable(bool& ok)
             mStatus.connected = false;
             ClearStatus(mStatus);
         }
+        mDnsManager->ClearDnsServers();
         SendDiagSignals();
         SendExtendedDiagSignals();
     });
@@ -311,6 +314,7 @@ void CTarvLteHandler::UpdateModemStatus()
     }
 
     bool dnsChanged = false;
+    bool dnsLost = false;
     std::vector<std::string> storedDns;
     {
         std::unique_lock lock(mStatusMutex);
@@ -328,6 +332,7 @@ void CTarvLteHandler::UpdateModemStatus()
             mStatus.imsi = imsi;
         }
         if (!connected) {
+            dnsLost = !mStatus.dnsServers.empty();
             ClearStatus(mStatus);
             mLastActivationTry = {};
             mActivationRetry = kFirstActivationRetry;
@@ -345,6 +350,8 @@ void CTarvLteHandler::UpdateModemStatus()
     // The resolver files are written outside the status lock.
     if (dnsChanged) {
         SetSystemDnsServers(storedDns);
+    } else if (dnsLost) {
+        mDnsManager->ClearDnsServers();
     }
 }
 
@@ -488,10 +495,10 @@ bool CTarvLteHandler::UpdateDns(const std::vector<std::string>& servers, std::ve
 void CTarvLteHandler::SetSystemDnsServers(const std::vector<std::string>& servers)
 {
     TLOG_FUNCTION();
-    if (servers.size() != 2) {
-        return;
-    }
-    if (!mDnsManager->SetDnsServers({kModemRouter, servers[0], servers[1]})) {
+    // The modem's relay first, then the network's servers (one or two).
+    std::vector<std::string> all{kModemRouter};
+    all.insert(all.end(), servers.begin(), servers.end());
+    if (!mDnsManager->SetDnsServers(all)) {
         TLOG_ERROR("Failed to set DNS servers for {}.", GetInterfaceName());
     }
 }
@@ -566,9 +573,13 @@ ipc::MNetStatus CTarvLteHandler::GetStatus()
         info->set_technology(mStatus.signal.technology);
         status.set_signalstrength(mStatus.signal.rssi);
         status.mutable_properties()->set_ipaddress(mStatus.context.ipAddress);
-        const bool known = mStatus.dnsServers.size() >= 2;
-        status.mutable_dns()->set_primarydns(known ? mStatus.dnsServers[0] : "0.0.0.0");
-        status.mutable_dns()->set_secondarydns(known ? mStatus.dnsServers[1] : "0.0.0.0");
+        // The network's servers in force; an absent one stays empty.
+        if (!mStatus.dnsServers.empty()) {
+            status.mutable_dns()->set_primarydns(mStatus.dnsServers[0]);
+        }
+        if (mStatus.dnsServers.size() > 1) {
+            status.mutable_dns()->set_secondarydns(mStatus.dnsServers[1]);
+        }
     }
     return status;
 }

@@ -7,7 +7,9 @@
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/utility.h"
 
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 CTarvDnsManager::CTarvDnsManager(std::string interfaceName, std::string directory,
                                  std::shared_ptr<IRunCommand> runCommand)
@@ -39,7 +41,7 @@ bool CTarvDnsManager::SetDnsServers(const std::vector<std::string>& servers)
         return false;
     }
 
-    const std::string path = CRootDir::Resolve(GetFilePath());
+    const std::string path = CRootDir::Resolve(GetOwnFilePath());
     TLOG_INFO("Writing DNS content: '{}', to file: {}", content, path);
     if (!WriteToFile(path, content)) {
         TLOG_ERROR("Failed to add DNS servers to {}", path);
@@ -49,10 +51,30 @@ bool CTarvDnsManager::SetDnsServers(const std::vector<std::string>& servers)
     return true;
 }
 
+bool CTarvDnsManager::ClearDnsServers()
+{
+    TLOG_FUNCTION();
+    const std::string path = CRootDir::Resolve(GetOwnFilePath());
+    std::error_code error;
+    if (!std::filesystem::remove(path, error)) {
+        if (error) {
+            TLOG_ERROR("Failed to remove {}: {}", path, error.message());
+        }
+        return false;
+    }
+    TLOG_INFO("Removed the DNS servers set for {} ({})", mInterfaceName, path);
+    UpdateSystemResolvConf();
+    return true;
+}
+
 std::optional<std::queue<std::string>> CTarvDnsManager::GetDnsServers()
 {
-    const std::string path = CRootDir::Resolve(GetFilePath());
+    std::string path = CRootDir::Resolve(GetOwnFilePath());
     std::ifstream in(path);
+    if (!in.is_open()) {
+        path = CRootDir::Resolve(GetLeaseFilePath());
+        in.open(path);
+    }
     if (!in.is_open()) {
         if (!mOpenFailureReported.exchange(true)) {
             TLOG_ERROR("Failed to open {} for reading.", path);

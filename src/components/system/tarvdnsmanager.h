@@ -1,10 +1,15 @@
 #pragma once
-// Owner of one interface's resolver file (<directory><interface>.udhcpc).
-// The DHCP client writes it while DNS is automatic; with static servers this
-// class writes it, then has /etc/resolv.conf rebuilt from all such files.
+// Owner of one interface's name servers. Two files in the resolver directory
+// hold them:
+//   <interface>.udhcpc  the DHCP client's, rewritten at every lease renewal;
+//   <interface>.tarv    the daemon's own (static servers, or the mobile
+//                       network's), never touched by the DHCP client.
+// The merge script (/usr/bin/setresolv.sh) builds /etc/resolv.conf from every
+// interface's files, taking <interface>.tarv in place of <interface>.udhcpc
+// while it exists, so a renewal can no longer undo what the daemon set.
 //
 // SetDnsServers and GetDnsServers may run on different threads; they share
-// only the report flag below and the file, which is replaced atomically.
+// only the report flag below and the files, which are replaced atomically.
 
 #include "src/components/system/iruncommand.h"
 #include "src/components/system/itarvdnsmanager.h"
@@ -19,18 +24,23 @@ public:
     // resolved under the root directory at every use.
     CTarvDnsManager(std::string interfaceName, std::string directory, std::shared_ptr<IRunCommand> runCommand);
 
-    // Writes one "nameserver <address>" line per server, in order, and runs
-    // the resolver script. Empty entries are skipped; every other entry must
-    // be an IPv4 or IPv6 address, or nothing is written and false returned.
+    // Writes one "nameserver <address>" line per server, in order, to the
+    // daemon's own file and runs the resolver script. Empty entries are
+    // skipped; every other entry must be an IPv4 or IPv6 address, or nothing
+    // is written and false returned.
     bool SetDnsServers(const std::vector<std::string>& servers) override;
-    // The values of "nameserver" keys, read as whitespace-separated
+    // Removes the daemon's own file and, if there was one, runs the script.
+    bool ClearDnsServers() override;
+    // The values of "nameserver" keys of the file in force (the daemon's own
+    // while it exists, else the lease's), read as whitespace-separated
     // key/value word pairs; nothing when the file is missing or names none.
     std::optional<std::queue<std::string>> GetDnsServers() override;
     // Runs the script that rebuilds /etc/resolv.conf; a failure is logged only.
     void UpdateSystemResolvConf() override;
 
-    // The resolver file as the documented path (before root resolution).
-    std::string GetFilePath() const { return mDirectory + mInterfaceName + ".udhcpc"; }
+    // The two files as documented paths (before root resolution).
+    std::string GetOwnFilePath() const { return mDirectory + mInterfaceName + ".tarv"; }
+    std::string GetLeaseFilePath() const { return mDirectory + mInterfaceName + ".udhcpc"; }
 
 private:
     const std::string mInterfaceName;

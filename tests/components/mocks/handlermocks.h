@@ -62,6 +62,7 @@ struct MockInterfacesFileEditor : ITarvInterfacesFileEditor {
 
 struct MockDnsManager : ITarvDnsManager {
     MOCK_METHOD(bool, SetDnsServers, (const std::vector<std::string>& servers), (override));
+    MOCK_METHOD(bool, ClearDnsServers, (), (override));
     MOCK_METHOD(std::optional<std::queue<std::string>>, GetDnsServers, (), (override));
     MOCK_METHOD(void, UpdateSystemResolvConf, (), (override));
 };

@@ -63,8 +63,9 @@ TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnectedAndARenewe
         std::string expected; // gateway, primary and secondary server
     } cases[] = {
         {Route("0101A8C0"), {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, "192.168.1.1 10.0.0.1 10.0.0.2"},
-        {"", {}, "0.0.0.0 0.0.0.0 0.0.0.0"}, // no default route and no resolver file: zero addresses
-        {std::nullopt, {"10.0.0.1"}, "0.0.0.0 10.0.0.1 0.0.0.0"},
+        // No default route: the zero gateway; no server: empty, never a placeholder address.
+        {"", {}, "0.0.0.0  "},
+        {std::nullopt, {"10.0.0.1"}, "0.0.0.0 10.0.0.1 "},
     };
     auto handler = MakeHandler();
     AddClient(200);
@@ -222,6 +223,8 @@ TEST_F(EthHandlerTest, SetDnsRenewsTheLeaseOrHandsStaticServersToTheDnsManager)
         root.WriteFile("var/run/udhcpc.eth0.pid", c.client ? "200\n" : "");
         ON_CALL(*dns, SetDnsServers(_)).WillByDefault(Return(c.accepted));
         EXPECT_CALL(*dns, SetDnsServers(ElementsAre("192.168.1.1", "8.8.8.8"))).Times(c.dnsAuto ? 0 : 1);
+        // Automatic DNS withdraws the static servers, so the lease's apply.
+        EXPECT_CALL(*dns, ClearDnsServers()).Times(c.dnsAuto ? 1 : 0);
         EXPECT_EQ(OkAfter(*handler, &CTarvEthHandler::SetDns), c.ok);
         EXPECT_EQ(host->signals, c.sent);
         EXPECT_TRUE(c.error == nullptr || log.Contains(Log::error, c.error));

@@ -58,6 +58,11 @@ protected:
             mResolverWrites.push_back(servers);
             return true;
         });
+        // A withdrawal shows as an empty write.
+        ON_CALL(*mDns, ClearDnsServers).WillByDefault([this] {
+            mResolverWrites.emplace_back();
+            return true;
+        });
         ON_CALL(*runner, Run).WillByDefault([this](const std::string& command, unsigned) {
             mCommands.push_back(command);
             return SCommandResult{0, ""};
@@ -151,7 +156,8 @@ TEST_F(LteHandlerTest, RegistrationTimeoutsTriggerRecovery)
 }
 
 // lte0 follows the data context: one ifdown when it is lost, one ifup when
-// it is back. The resolver changes only for two network DNS servers.
+// it is back. The network's servers (one or two) follow it into the resolver
+// and leave it with the connection.
 TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
 {
     Pass(4s);
@@ -168,9 +174,7 @@ TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
     EXPECT_EQ(Count("ifdown lte0"), 1U);
     EXPECT_EQ(Count("ifup lte0"), 3U);
     status = mLte->GetStatus();
-    EXPECT_EQ(status.dns().primarydns(), "0.0.0.0"); // one server: not used
-    EXPECT_EQ(mResolverWrites,
-              (std::vector<std::vector<std::string>>{{"192.168.225.1", "10.0.0.53", "10.0.0.54"}}));
+    EXPECT_EQ(status.dns().primarydns() + "|" + status.dns().secondarydns(), "10.9.9.9|"); // no placeholder
 
     // Disconnected: identity only.
     mLteState = ERegistrationState::Searching;
@@ -179,6 +183,13 @@ TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
     EXPECT_EQ(status.connectionstate(), ipc::MNetStatus::EDisconnected);
     EXPECT_EQ(status.lteinfo().imei() + status.lteinfo().carrier(), "860000000000001");
     EXPECT_FALSE(status.has_properties() || status.has_dns() || status.has_signalstrength());
+    const std::vector<std::string> none;
+    EXPECT_EQ(mResolverWrites, (std::vector<std::vector<std::string>>{
+                                   none, // the start: an earlier run's servers are withdrawn
+                                   {"192.168.225.1", "10.0.0.53", "10.0.0.54"},
+                                   none, // the context lost
+                                   {"192.168.225.1", "10.9.9.9"},
+                                   none})); // disconnected
 }
 
 // Only "reboot " + the password (trailing white space ignored) reboots,

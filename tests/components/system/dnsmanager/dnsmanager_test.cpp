@@ -34,7 +34,7 @@ protected:
         ::chmod((mTmp.Path() + "/usr/bin/setresolv.sh").c_str(), 0755);
     }
     long ScriptRuns() const { return std::ranges::count(mTmp.ReadFile("script-runs"), '\n'); }
-    std::string File() const { return mTmp.ReadFile("run/resolvconf/interface/eth0.udhcpc"); }
+    std::string File() const { return mTmp.ReadFile("run/resolvconf/interface/eth0.tarv"); }
 
     CTempDir mTmp;
     CTarvDnsManager mDns{"eth0", "/run/resolvconf/interface/", nullptr};
@@ -44,6 +44,7 @@ protected:
 
 TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThreadAndSetWritesValidServersOnly)
 {
+    // With neither file, the lease's is the one reported missing.
     const std::string message = "Failed to open " + mTmp.Path() + "/run/resolvconf/interface/eth0.udhcpc for reading.";
     CLogCapture log(Log::error);
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
@@ -95,4 +96,34 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThreadAndSet
     InstallScript("echo resolvconf broken; exit 2");
     EXPECT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
     EXPECT_TRUE(log.Contains(Log::error, "Could not update /etc/resolv.conf, error resolvconf broken"));
+}
+
+// The daemon's own file holds while it exists, whatever the DHCP client writes
+// to the lease's file; withdrawing it brings the lease's servers back.
+TEST_F(DnsManagerTest, OwnServersStandInPlaceOfTheLeasesUntilWithdrawn)
+{
+    const auto servers = [this] {
+        std::string text;
+        auto queue = mDns.GetDnsServers();
+        for (; queue && !queue->empty(); queue->pop()) {
+            text += queue->front() + " ";
+        }
+        return text;
+    };
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "search lan\nnameserver 10.0.0.1\n");
+    EXPECT_EQ(servers(), "");                               // the odd "search lan" line shifts the pairing
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "domain lan\nnameserver 10.0.0.1\n");
+    EXPECT_EQ(servers(), "10.0.0.1 ");
+    EXPECT_FALSE(mDns.ClearDnsServers()); // nothing of its own yet: the script does not run
+    EXPECT_EQ(ScriptRuns(), 0);
+
+    ASSERT_TRUE(mDns.SetDnsServers({"9.9.9.9"}));
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "nameserver 10.0.0.7\n"); // a renewal
+    EXPECT_EQ(servers(), "9.9.9.9 ");
+    EXPECT_EQ(ScriptRuns(), 1);
+
+    EXPECT_TRUE(mDns.ClearDnsServers());
+    EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/run/resolvconf/interface/eth0.tarv"));
+    EXPECT_EQ(servers(), "10.0.0.7 ");
+    EXPECT_EQ(ScriptRuns(), 2);
 }
