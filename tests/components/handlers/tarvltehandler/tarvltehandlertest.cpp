@@ -185,7 +185,6 @@ TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
     EXPECT_FALSE(status.has_properties() || status.has_dns() || status.has_signalstrength());
     const std::vector<std::string> none;
     EXPECT_EQ(mResolverWrites, (std::vector<std::vector<std::string>>{
-                                   none, // the start: an earlier run's servers are withdrawn
                                    {"192.168.225.1", "10.0.0.53", "10.0.0.54"},
                                    none, // the context lost
                                    {"192.168.225.1", "10.9.9.9"},
