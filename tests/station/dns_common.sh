@@ -39,6 +39,6 @@ expect_resolv_has() { # SERVER
 # matches the extended regex.
 expect_last_status() { # INTERFACE REGEX
   local last
-  last=$(grep -E "^status $1 " "$out/watch.txt" | tail -n 1)
+  last=$(grep -E "^[0-9:]+ status $1 " "$out/watch.txt" | tail -n 1)
   grep -qE -- "$2" <<<"$last" || fail "last $1 status '$last', want '$2'"
 }
