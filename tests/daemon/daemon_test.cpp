@@ -247,4 +247,57 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
     }
 }
 
+// Whether a process runs (exists and is not a zombie).
+bool Runs(pid_t pid)
+{
+    std::string stat = Read("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// The host's pid of the process whose command line is exactly arguments, or -1.
+pid_t FindProcess(const std::string& arguments)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") == std::string::npos && Read(entry.path() / "cmdline") == arguments) {
+            return static_cast<pid_t>(std::stol(name));
+        }
+    }
+    return -1;
+}
+
+// The sandbox of the daemon's tests and benchmarks: a force stop of the access
+// point there (killall -9 hostapd) must not reach the host's hostapd, and
+// nothing in it may outlive the sandbox's script, even when that is killed.
+TEST(StationSandbox, NeitherSeesNorSignalsTheHostsProcessesAndEndsWithItsScript)
+{
+    TestSupport::CTempDir root;
+    const std::string hostapd = root.Root() + "hostapd";
+    std::filesystem::copy_file("/bin/sleep", hostapd);
+    CChild host({hostapd, "300"}, root.Root() + "host.log");
+    const std::string check = "pidof hostapd; echo pidof $?; killall -9 hostapd 2>/dev/null; echo killall $?";
+    const auto status =
+        CChild({STATION_SANDBOX, "/bin/sh", "-c", check, "-r", root.Root()}, root.Root() + "check.log").WaitExit(20s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(Read(root.Root() + "check.log"), "pidof 1\nkillall 1\n");
+    const pid_t hostPid = FindProcess(hostapd + '\0' + "300" + '\0');
+    EXPECT_TRUE(hostPid > 0 && Runs(hostPid));
+
+    pid_t innerPid = -1;
+    {
+        CChild sandbox({STATION_SANDBOX, "/bin/sh", "-c", "exec " + hostapd + " 301", "-r", root.Root()},
+                       root.Root() + "inner.log");
+        for (int attempt = 0; attempt < 1000 && innerPid < 0; ++attempt) {
+            std::this_thread::sleep_for(10ms);
+            innerPid = FindProcess(hostapd + '\0' + "301" + '\0');
+        }
+        ASSERT_GT(innerPid, 0) << Read(root.Root() + "inner.log");
+    } // SIGKILL to the sandbox's script
+    for (int attempt = 0; attempt < 1000 && Runs(innerPid); ++attempt) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_FALSE(Runs(innerPid));
+}
+
 } // namespace
