@@ -7,12 +7,18 @@
 # the namespaces only, CAP_SYS_TIME is dropped, and the only host path
 # written is the new state directory.
 #
-# usage: station.sh [-b BUILD] [-s STATE] [-c CONFIG] [-m SCENARIO] [-k] -- DRIVER [ARGS...]
+# usage: station.sh [-b BUILD] [-s STATE] [-c CONFIG] [-m SCENARIO] [-n FILE] [-k] -- DRIVER [ARGS...]
 #   -b BUILD     build directory holding src/tarv and tools/ (default: build)
 #   -s STATE     state directory to create (must not exist; default: new under /tmp)
 #   -c CONFIG    directory with the four configuration sources (default: sim/config)
 #   -m SCENARIO  modem simulator scenario (used when tarv-modemsim was built)
+#   -n FILE      write the sandbox's namespaces to FILE, one "KIND:[INODE]" a
+#                line (for a check that no process of theirs outlives it)
 #   -k           keep the state directory (logs, records) after the end
+#
+# DRIVER runs on the host in a UTS namespace of its own: that namespace marks
+# every process it starts, and the end stops them all, whether or not the
+# driver still runs (a watcher it left in the background, for example).
 #
 # DRIVER sees: STATION_STATE (state directory), STATION_ROOT (the station's
 # "/" as seen from the host, for tarvctl --root), STATION_PID and LAN_PID
@@ -20,15 +26,16 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=build state='' config=$here/config scenario='' keep=0
-while getopts 'b:s:c:m:k' opt; do
+build=build state='' config=$here/config scenario='' keep=0 nsfile=''
+while getopts 'b:s:c:m:n:k' opt; do
   case $opt in
     b) build=$OPTARG ;;
     s) state=$OPTARG ;;
     c) config=$OPTARG ;;
     m) scenario=$OPTARG ;;
+    n) nsfile=$OPTARG ;;
     k) keep=1 ;;
-    *) echo "usage: station.sh [-b BUILD] [-s STATE] [-c CONFIG] [-m SCENARIO] [-k] -- DRIVER [ARGS...]" >&2; exit 2 ;;
+    *) echo "usage: station.sh [-b BUILD] [-s STATE] [-c CONFIG] [-m SCENARIO] [-n FILE] [-k] -- DRIVER [ARGS...]" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -46,6 +53,7 @@ for tool in dnsmasq busybox ifup; do
 done
 build=$(cd "$build" 2>/dev/null && pwd) || refuse "no build directory '$build'"
 [[ -x $build/src/tarv ]] || refuse "no daemon at $build/src/tarv (build it first)"
+[[ -x $build/tools/standin/tarv-standin ]] || refuse "no stand-in at $build/tools/standin/tarv-standin (build tarv-standin)"
 [[ -r $config/hwinfo.json ]] || refuse "no configuration sources in '$config'"
 for dir in /etc /usr /run /sys; do
   [[ -d $dir && ! -L $dir ]] || refuse "$dir is not a plain directory on this host"
@@ -60,15 +68,34 @@ state=$(cd "$state" && pwd)
 config=$(cd "$config" && pwd)
 [[ -z $scenario ]] || scenario=$(realpath -- "$scenario")
 
-station_pid='' lan_pid='' driver=''
+station_pid='' lan_pid='' driver='' driver_uts=''
+own_uts=$(readlink /proc/self/ns/uts)
+# Signals every process in the driver's UTS namespace; false when none is left.
+signal_driver_processes() { # SIGNAL
+  local proc found=1
+  # Never this script's own namespace: that is the host's.
+  [[ -n $driver_uts && $driver_uts != "$own_uts" ]] || return 1
+  for proc in /proc/[0-9]*; do
+    [[ $(readlink "$proc/ns/uts" 2>/dev/null) == "$driver_uts" ]] || continue
+    kill "-$1" "${proc#/proc/}" 2>/dev/null && found=0
+  done
+  return $found
+}
 # shellcheck disable=SC2317 # called by the traps
 cleanup() {
-  local rc=$?
+  local rc=$? i
   trap - EXIT INT TERM HUP
-  # The driver and its children first (a live view may still be running).
+  # The driver and everything it started first (a live view may still be
+  # running, a watcher may have outlived its driver).
+  [[ -n $driver ]] && kill -TERM "$driver" 2>/dev/null
+  if signal_driver_processes TERM; then
+    for ((i = 0; i < 40; i++)); do
+      signal_driver_processes 0 || break
+      sleep 0.05
+    done
+    signal_driver_processes KILL || true
+  fi
   if [[ -n $driver ]]; then
-    pkill -TERM -P "$driver" 2>/dev/null || true
-    kill -TERM "$driver" 2>/dev/null || true
     wait "$driver" 2>/dev/null || true
   fi
   # Killing the two unshare processes ends both namespaces: their init
@@ -135,9 +162,24 @@ for ((i = 0; i < 200; i++)); do
   kill -0 "$station_pid" 2>/dev/null || { echo "station: the sandbox ended at start-up" >&2; cat "$state/out/station.log" >&2; exit 1; }
   sleep 0.05
 done
-# In the background, so that a signal to this script is handled at once.
-"$@" &
+ns_of() { readlink "/proc/$1/ns/$2"; }
+if [[ -n $nsfile ]]; then
+  for kind in pid net mnt; do ns_of "$station_init" $kind && ns_of "$lan_init" $kind; done >"$nsfile"
+fi
+# In the background, so that a signal to this script is handled at once. The
+# driver notes its UTS namespace before it runs DRIVER.
+unshare --uts bash -c 'readlink /proc/self/ns/uts >"$0.tmp" && mv "$0.tmp" "$0" && exec "$@"' \
+  "$state/ns/driver-uts" "$@" &
 driver=$!
+for ((i = 0; i < 100; i++)); do
+  [[ -s $state/ns/driver-uts ]] && break
+  kill -0 "$driver" 2>/dev/null || break
+  sleep 0.02
+done
+if [[ -s $state/ns/driver-uts ]]; then
+  driver_uts=$(<"$state/ns/driver-uts")
+  [[ -z $nsfile ]] || echo "$driver_uts" >>"$nsfile"
+fi
 set +e
 wait "$driver"
 rc=$?

@@ -4,7 +4,7 @@
 # powered, in ECM mode), the station has an lte0 link whose far end (ecm0,
 # here) hands out 192.168.225.x by DHCP with 192.168.225.1 as router and DNS
 # server, as the real modem's router does. When the device goes, so does lte0.
-# usage: modemrouter.sh STATE DEVICE STATION_NETNS_PID
+# usage: modemrouter.sh STATE DEVICE STATION_NETNS (a path naming the station's network namespace)
 set -uo pipefail
 state=$1 device=$2 station=$3
 dir=$state/ns/modemrouter
