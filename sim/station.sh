@@ -68,7 +68,7 @@ state=$(cd "$state" && pwd)
 config=$(cd "$config" && pwd)
 [[ -z $scenario ]] || scenario=$(realpath -- "$scenario")
 
-station_pid='' lan_pid='' driver='' driver_uts=''
+station_pid='' lan_pid='' router_pid='' driver='' driver_uts=''
 own_uts=$(readlink /proc/self/ns/uts)
 # Signals every process in the driver's UTS namespace; false when none is left.
 signal_driver_processes() { # SIGNAL
@@ -102,7 +102,7 @@ cleanup() {
   # processes go with them (--kill-child), every process in a PID namespace
   # goes with its init, and the links and mounts go with the namespaces.
   # (unshare ignores SIGTERM while it waits for its child.)
-  for pid in $station_pid $lan_pid; do
+  for pid in $station_pid $lan_pid $router_pid; do
     kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
@@ -130,6 +130,12 @@ nsrun() {
   exec setpriv --pdeathsig KILL --bounding-set -sys_time --inh-caps -sys_time \
     unshare --net --mount --uts --pid --fork --kill-child --mount-proc --propagation private "$@"
 }
+# The same, keeping the host's /proc (the modem's router reaches the
+# station through it).
+nsrun_host_proc() {
+  exec setpriv --pdeathsig KILL --bounding-set -sys_time --inh-caps -sys_time \
+    unshare --net --mount --uts --pid --fork --kill-child --propagation private "$@"
+}
 (nsrun bash "$here/lib/lan.sh" "$state" >"$state/out/lan.log" 2>&1) &
 lan_pid=$!
 (nsrun bash "$here/lib/inside.sh" "$state" "$here" >"$state/out/station.log" 2>&1) &
@@ -150,10 +156,20 @@ done
 # The init processes of the two namespaces (the unshare processes' children).
 station_init=$(pgrep -P "$station_pid") lan_init=$(pgrep -P "$lan_pid") ||
   { echo "station: the namespaces lost their init processes" >&2; exit 1; }
+STATION_ROOT_DIR=/proc/$station_init/root
 for link in eth0 wlan0 plc0; do
   ip link add "$link" netns "$station_init" type veth peer name "lan-$link" netns "$lan_init"
 done
 touch "$state/ns/links"
+# The modem's router (lte0's far end) is hardware inside the modem, not a
+# process of the station: its namespaces are siblings of the station's, so
+# that the station's pidof and killall never see its dnsmasq. It follows the
+# modem's device in the station's /dev and moves lte0 into the station.
+if [[ -x $build/tools/modemsim/tarv-modemsim ]]; then
+  (nsrun_host_proc bash "$here/lib/modemrouter.sh" "$state" "$STATION_ROOT_DIR/dev/ttyATSERIAL2" \
+    "/proc/$station_init/ns/net" >"$state/out/modemrouter.log" 2>&1) &
+  router_pid=$!
+fi
 
 export STATION_STATE=$state STATION_PID=$station_init LAN_PID=$lan_init STATION_BUILD=$build
 export STATION_ROOT=/proc/$station_init/root/
@@ -165,6 +181,9 @@ done
 ns_of() { readlink "/proc/$1/ns/$2"; }
 if [[ -n $nsfile ]]; then
   for kind in pid net mnt; do ns_of "$station_init" $kind && ns_of "$lan_init" $kind; done >"$nsfile"
+  if [[ -n $router_pid ]] && router_init=$(pgrep -P "$router_pid"); then
+    for kind in pid net mnt; do ns_of "$router_init" $kind; done >>"$nsfile"
+  fi
 fi
 # In the background, so that a signal to this script is handled at once. The
 # driver notes its UTS namespace before it runs DRIVER.

@@ -124,17 +124,6 @@ start_peer() { # NAME PROGRAM ARGS...
 }
 start_peer boardcontrol "$build/tools/boardcontrolsim/tarv-boardcontrolsim" --root / --record "$out/reboots.txt"
 start_peer diagnostics "$build/tools/diagcollector/tarv-diagcollector" --root / --record "$out/diagnostics.txt"
-# The modem's router (lte0) follows the simulated modem's serial device. It
-# is hardware inside the modem, not a process of the station: its dnsmasq
-# runs in PID and network namespaces of its own, out of sight of the
-# station's pidof and killall. It moves its end of the link into this
-# network namespace through an open descriptor of it.
-if [[ -x $build/tools/modemsim/tarv-modemsim ]]; then
-  exec {station_net}</proc/self/ns/net
-  unshare --net --pid --mount --fork --kill-child --mount-proc \
-    bash "$sim/lib/modemrouter.sh" "$state" /dev/ttyATSERIAL2 "/proc/self/fd/$station_net" >"$out/modemrouter.log" 2>&1 &
-  exec {station_net}<&-
-fi
 start_peer modem "$build/tools/modemsim/tarv-modemsim" --root / --scenario "${scenario:-$sim/config/modem.json}" \
   --control "$state/ns/modem-control.json"
 

@@ -247,21 +247,14 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
     }
 }
 
-// Whether a process runs (exists and is not a zombie).
-bool Runs(pid_t pid)
-{
-    std::string stat = Read("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
-}
-
-// The host's pid of the process whose command line is exactly arguments, or -1.
-pid_t FindProcess(const std::string& arguments)
+// The host's pid of the running (not zombie) process whose command line is
+// exactly arguments, or -1.
+pid_t Running(const std::string& arguments)
 {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") == std::string::npos && Read(entry.path() / "cmdline") == arguments) {
-            return static_cast<pid_t>(std::stol(name));
+        const std::string stat = Read(entry.path() / "stat");
+        if (Read(entry.path() / "cmdline") == arguments && stat.find(") Z ") == std::string::npos) {
+            return static_cast<pid_t>(std::stol(entry.path().filename()));
         }
     }
     return -1;
@@ -277,27 +270,25 @@ TEST(StationSandbox, NeitherSeesNorSignalsTheHostsProcessesAndEndsWithItsScript)
     std::filesystem::copy_file("/bin/sleep", hostapd);
     CChild host({hostapd, "300"}, root.Root() + "host.log");
     const std::string check = "pidof hostapd; echo pidof $?; killall -9 hostapd 2>/dev/null; echo killall $?";
-    const auto status =
-        CChild({STATION_SANDBOX, "/bin/sh", "-c", check, "-r", root.Root()}, root.Root() + "check.log").WaitExit(20s);
-    ASSERT_TRUE(status.has_value());
+    ASSERT_TRUE(CChild({STATION_SANDBOX, "/bin/sh", "-c", check, "-r", root.Root()}, root.Root() + "check.log")
+                    .WaitExit(20s)
+                    .has_value());
     EXPECT_EQ(Read(root.Root() + "check.log"), "pidof 1\nkillall 1\n");
-    const pid_t hostPid = FindProcess(hostapd + '\0' + "300" + '\0');
-    EXPECT_TRUE(hostPid > 0 && Runs(hostPid));
+    EXPECT_GT(Running(hostapd + '\0' + "300" + '\0'), 0);
 
-    pid_t innerPid = -1;
-    {
-        CChild sandbox({STATION_SANDBOX, "/bin/sh", "-c", "exec " + hostapd + " 301", "-r", root.Root()},
-                       root.Root() + "inner.log");
-        for (int attempt = 0; attempt < 1000 && innerPid < 0; ++attempt) {
-            std::this_thread::sleep_for(10ms);
-            innerPid = FindProcess(hostapd + '\0' + "301" + '\0');
-        }
-        ASSERT_GT(innerPid, 0) << Read(root.Root() + "inner.log");
-    } // SIGKILL to the sandbox's script
-    for (int attempt = 0; attempt < 1000 && Runs(innerPid); ++attempt) {
+    const std::string inner = hostapd + '\0' + "301" + '\0';
+    auto sandbox = std::make_unique<CChild>(
+        std::vector<std::string> {STATION_SANDBOX, "/bin/sh", "-c", "exec " + hostapd + " 301", "-r", root.Root()},
+        root.Root() + "inner.log");
+    for (int attempt = 0; attempt < 1000 && Running(inner) < 0; ++attempt) {
         std::this_thread::sleep_for(10ms);
     }
-    EXPECT_FALSE(Runs(innerPid));
+    ASSERT_GT(Running(inner), 0) << Read(root.Root() + "inner.log");
+    sandbox.reset(); // SIGKILL to the sandbox's script
+    for (int attempt = 0; attempt < 1000 && Running(inner) > 0; ++attempt) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(Running(inner), 0);
 }
 
 } // namespace
