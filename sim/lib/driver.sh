@@ -127,7 +127,7 @@ station_modem_unsolicited() { # COMMAND TEXT
 # DHCP): another service's, beside the access point's.
 station_foreign_dnsmasq() { # INTERFACE
   [[ $1 =~ ^[a-z0-9]+$ ]] || { echo "station: station_foreign_dnsmasq INTERFACE" >&2; return 2; }
-  station_exec dnsmasq --conf-file=/dev/null --interface="$1" --bind-interfaces --port=0 --user=root \
+  station_exec dnsmasq --conf-file=/dev/null --interface="$1" --bind-dynamic --port=0 --user=root \
     --pid-file=/run/foreign-dnsmasq.pid
 }
 
