@@ -12,8 +12,8 @@
 #   -s STATE     state directory to create (must not exist; default: new under /tmp)
 #   -c CONFIG    directory with the four configuration sources (default: sim/config)
 #   -m SCENARIO  modem simulator scenario (used when tarv-modemsim was built)
-#   -n FILE      write the sandbox's namespaces to FILE, one "KIND:[INODE]" a
-#                line (for a check that no process of theirs outlives it)
+#   -n FILE      after the end, write to FILE every process still in one of
+#                the sandbox's namespaces (empty: none outlived it)
 #   -k           keep the state directory (logs, records) after the end
 #
 # DRIVER runs on the host in a UTS namespace of its own: that namespace marks
@@ -68,7 +68,7 @@ state=$(cd "$state" && pwd)
 config=$(cd "$config" && pwd)
 [[ -z $scenario ]] || scenario=$(realpath -- "$scenario")
 
-station_pid='' lan_pid='' router_pid='' driver='' driver_uts=''
+station_pid='' lan_pid='' router_pid='' driver='' driver_uts='' namespaces=()
 own_uts=$(readlink /proc/self/ns/uts)
 # Signals every process in the driver's UTS namespace; false when none is left.
 signal_driver_processes() { # SIGNAL
@@ -80,6 +80,25 @@ signal_driver_processes() { # SIGNAL
     kill "-$1" "${proc#/proc/}" 2>/dev/null && found=0
   done
   return $found
+}
+# Every process still in one of the pinned namespaces ("PID (NAMESPACE):
+# COMMAND LINE"); processes that entered one from outside (nsenter) are
+# reaped by their parents on the host: a few seconds are allowed for that.
+left_in_namespaces() {
+  local i pids pid
+  ((${#namespaces[@]})) || return 0
+  for ((i = 0; i < 50; i++)); do
+    # One pass over every process's namespace links.
+    pids=$(find /proc/[0-9]*/ns -maxdepth 1 \( -name pid -o -name net -o -name mnt -o -name uts \) \
+      -printf '%h %l\n' 2>/dev/null | awk -v list="${namespaces[*]}" -v self="$$" '
+        BEGIN { n = split(list, ns, " "); for (i = 1; i <= n; i++) ours[ns[i]] = 1 }
+        ($2 in ours) { split($1, p, "/"); if (p[3] != self && !seen[p[3]]++) print p[3] ":" $2 }') || true
+    [[ -z $pids ]] && return 0
+    sleep 0.1
+  done
+  for pid in $pids; do
+    echo "process ${pid%%:*} (${pid#*:}): $(tr '\0' ' ' <"/proc/${pid%%:*}/cmdline" 2>/dev/null)"
+  done
 }
 # shellcheck disable=SC2317 # called by the traps
 cleanup() {
@@ -106,6 +125,7 @@ cleanup() {
     kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
+  [[ -z $nsfile ]] || left_in_namespaces >"$nsfile"
   if ((keep)); then
     echo "station: state kept in $state" >&2
   else
@@ -178,12 +198,21 @@ for ((i = 0; i < 200; i++)); do
   kill -0 "$station_pid" 2>/dev/null || { echo "station: the sandbox ended at start-up" >&2; cat "$state/out/station.log" >&2; exit 1; }
   sleep 0.05
 done
-ns_of() { readlink "/proc/$1/ns/$2"; }
-if [[ -n $nsfile ]]; then
-  for kind in pid net mnt; do ns_of "$station_init" $kind && ns_of "$lan_init" $kind; done >"$nsfile"
-  if [[ -n $router_pid ]] && router_init=$(pgrep -P "$router_pid"); then
-    for kind in pid net mnt; do ns_of "$router_init" $kind; done >>"$nsfile"
-  fi
+# The sandbox's namespaces, each held open until this script ends: a freed
+# namespace's number may be reused by a new one (another station's), which
+# would make its processes look like ours.
+pin_namespaces() { # PID KIND...
+  local pid=$1 kind fd
+  shift
+  for kind; do
+    exec {fd}<"/proc/$pid/ns/$kind" || continue
+    namespaces+=("$(readlink "/proc/self/fd/$fd")")
+  done
+}
+pin_namespaces "$station_init" pid net mnt
+pin_namespaces "$lan_init" pid net mnt
+if [[ -n $router_pid ]] && router_init=$(pgrep -P "$router_pid"); then
+  pin_namespaces "$router_init" pid net mnt
 fi
 # In the background, so that a signal to this script is handled at once. The
 # driver notes its UTS namespace before it runs DRIVER.
@@ -197,7 +226,7 @@ for ((i = 0; i < 100; i++)); do
 done
 if [[ -s $state/ns/driver-uts ]]; then
   driver_uts=$(<"$state/ns/driver-uts")
-  [[ -z $nsfile ]] || echo "$driver_uts" >>"$nsfile"
+  [[ $(readlink "/proc/$driver/ns/uts" 2>/dev/null) != "$driver_uts" ]] || pin_namespaces "$driver" uts
 fi
 set +e
 wait "$driver"

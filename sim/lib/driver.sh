@@ -155,3 +155,17 @@ station_wait_renewal() { # INTERFACE SECONDS
   echo "station: no renewal of $1's lease ($mac) within $2 s" >&2
   return 1
 }
+
+# Asks the daemon to apply the changed configuration, as a peer process does:
+# a refused request (the daemon takes it only while Enabled, not while it is
+# between states) is asked again for up to SECONDS. Prints the last answer;
+# false unless it was "Ok".
+station_validate() { # SECONDS
+  local answer i
+  for ((i = 0; i < $1 * 5; i++)); do
+    answer=$(station_ctl validate) && [[ $answer == Ok ]] && { echo "$answer"; return 0; }
+    sleep 0.2
+  done
+  echo "$answer"
+  return 1
+}
