@@ -72,12 +72,12 @@ station_pid='' lan_pid='' router_pid='' driver='' driver_uts='' namespaces=()
 own_uts=$(readlink /proc/self/ns/uts)
 # Signals every process in the driver's UTS namespace; false when none is left.
 signal_driver_processes() { # SIGNAL
-  local proc found=1
+  local pid found=1
   # Never this script's own namespace: that is the host's.
   [[ -n $driver_uts && $driver_uts != "$own_uts" ]] || return 1
-  for proc in /proc/[0-9]*; do
-    [[ $(readlink "$proc/ns/uts" 2>/dev/null) == "$driver_uts" ]] || continue
-    kill "-$1" "${proc#/proc/}" 2>/dev/null && found=0
+  for pid in $(find /proc/[0-9]*/ns -maxdepth 1 -name uts -printf '%h %l\n' 2>/dev/null |
+    awk -v uts="$driver_uts" '$2 == uts { split($1, p, "/"); print p[3] }'); do
+    kill "-$1" "$pid" 2>/dev/null && found=0
   done
   return $found
 }
@@ -117,7 +117,7 @@ cleanup() {
   if [[ -n $driver ]]; then
     wait "$driver" 2>/dev/null || true
   fi
-  # Killing the two unshare processes ends both namespaces: their init
+  # Killing the unshare processes ends the namespaces: their init
   # processes go with them (--kill-child), every process in a PID namespace
   # goes with its init, and the links and mounts go with the namespaces.
   # (unshare ignores SIGTERM while it waits for its child.)
