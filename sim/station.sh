@@ -71,6 +71,7 @@ config=$(cd "$config" && pwd)
 station_pid='' lan_pid='' router_pid='' driver='' driver_uts='' namespaces=()
 own_uts=$(readlink /proc/self/ns/uts)
 # Signals every process in the driver's UTS namespace; false when none is left.
+# shellcheck disable=SC2317 # called by the traps
 signal_driver_processes() { # SIGNAL
   local pid found=1
   # Never this script's own namespace: that is the host's.
@@ -79,11 +80,12 @@ signal_driver_processes() { # SIGNAL
     awk -v uts="$driver_uts" '$2 == uts { split($1, p, "/"); print p[3] }'); do
     kill "-$1" "$pid" 2>/dev/null && found=0
   done
-  return $found
+  return "$found"
 }
 # Every process still in one of the pinned namespaces ("PID (NAMESPACE):
 # COMMAND LINE"); processes that entered one from outside (nsenter) are
 # reaped by their parents on the host: a few seconds are allowed for that.
+# shellcheck disable=SC2317 # called by the traps
 left_in_namespaces() {
   local i pids pid
   ((${#namespaces[@]})) || return 0
