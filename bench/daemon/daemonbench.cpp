@@ -5,7 +5,12 @@
 // over IPC against the daemon binary running as a station in namespaces of
 // its own (needs root).
 //
-// usage: bench_daemon [validation-rounds]  (default 1000)
+// usage: bench_daemon [--rounds=N | N] [--help]  (N validation requests, default 1000)
+// Anything else is refused: this is not a Google Benchmark program.
+//
+// The daemon runs in the station sandbox (PID namespace): it is stopped when
+// the round trip ends in any way, and its namespace ends with this process
+// even if this process crashes.
 
 #include "platform/ipc/appcommunicationhost.h"
 #include "platform/log/log.h"
@@ -31,6 +36,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
 #include <filesystem>
 #include <ctime>
 #include <fstream>
@@ -209,6 +217,51 @@ void NotificationLatency()
                 Percentile(latencies, 0.5), Percentile(latencies, 1.0));
 }
 
+// The daemon in the station sandbox under a temporary root, for as long as
+// this object lives: stopped with SIGINT (SIGKILL after 10 s) and its root
+// removed on every way out of the scope, an exception included.
+class CSandboxedDaemon {
+public:
+    explicit CSandboxedDaemon(const std::string& root)
+        : mRoot(root)
+    {
+        std::filesystem::create_directories(root + "etc");
+        std::filesystem::copy_file(TARV_IIPC_JSON, root + "etc/iipc.json");
+        mPid = fork();
+        if (mPid == 0) {
+            const int log = open((root + "tarv.log").c_str(), O_WRONLY | O_CREAT, 0644);
+            dup2(log, 1);
+            dup2(log, 2);
+            execl(STATION_SANDBOX, STATION_SANDBOX, TARV_BINARY, "-r", root.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~CSandboxedDaemon()
+    {
+        if (mPid > 0) {
+            kill(mPid, SIGINT);
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (waitpid(mPid, nullptr, WNOHANG) == 0) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    kill(mPid, SIGKILL);
+                    waitpid(mPid, nullptr, 0);
+                    break;
+                }
+                std::this_thread::sleep_for(20ms);
+            }
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(mRoot, ignored);
+    }
+    CSandboxedDaemon(const CSandboxedDaemon&) = delete;
+    CSandboxedDaemon& operator=(const CSandboxedDaemon&) = delete;
+    bool Started() const { return mPid > 0; }
+
+private:
+    std::string mRoot;
+    pid_t mPid = -1;
+};
+
 // The daemon binary in a temporary root, enabled; validation requests with
 // nothing changed, timed at the client.
 void ValidationRoundTrip(int rounds)
@@ -219,15 +272,10 @@ void ValidationRoundTrip(int rounds)
         return;
     }
     const std::string root = std::string(rootTemplate) + "/";
-    std::filesystem::create_directories(root + "etc");
-    std::filesystem::copy_file(TARV_IIPC_JSON, root + "etc/iipc.json");
-    const pid_t daemon = fork();
-    if (daemon == 0) {
-        const int log = open((root + "tarv.log").c_str(), O_WRONLY | O_CREAT, 0644);
-        dup2(log, 1);
-        dup2(log, 2);
-        execl(STATION_SANDBOX, STATION_SANDBOX, TARV_BINARY, "-r", root.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    CSandboxedDaemon daemon(root);
+    if (!daemon.Started()) {
+        std::printf("validation round trip: the daemon could not be started\n");
+        return;
     }
     try {
         CRootDir::Set(root);
@@ -268,18 +316,52 @@ void ValidationRoundTrip(int rounds)
     } catch (const std::exception& e) {
         std::printf("validation round trip: %s\n", e.what());
     }
-    kill(daemon, SIGINT);
-    waitpid(daemon, nullptr, 0);
-    std::filesystem::remove_all(root);
+}
+
+// A whole number from 1 to 1000000, all of the text; nullopt otherwise.
+std::optional<int> Rounds(const std::string& text)
+{
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const int value = std::stoi(text);
+    return value >= 1 && value <= 1000000 ? std::optional<int>(value) : std::nullopt;
+}
+
+int Usage(const std::string& error)
+{
+    if (!error.empty()) {
+        std::fprintf(stderr, "bench_daemon: %s\n", error.c_str());
+    }
+    std::fprintf(error.empty() ? stdout : stderr,
+                 "usage: bench_daemon [--rounds=N | N]\n"
+                 "  N  validation requests timed against the running daemon (1 to 1000000, default 1000)\n"
+                 "Repeat the program to repeat the figures; it takes no other option.\n");
+    return error.empty() ? 0 : 2;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    int rounds = 1000;
+    if (argc > 2) {
+        return Usage("takes at most one argument");
+    }
+    if (argc == 2) {
+        const std::string argument = argv[1];
+        if (argument == "-h" || argument == "--help") {
+            return Usage({});
+        }
+        const auto parsed = Rounds(argument.rfind("--rounds=", 0) == 0 ? argument.substr(9) : argument);
+        if (!parsed) {
+            return Usage("cannot use the argument '" + argument + "'");
+        }
+        rounds = *parsed;
+    }
     Log::Init("bench", Log::error);
     StatusQueryCost();
     NotificationLatency();
-    ValidationRoundTrip(argc > 1 ? std::atoi(argv[1]) : 1000);
+    ValidationRoundTrip(rounds);
     return 0;
 }

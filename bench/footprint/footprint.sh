@@ -24,6 +24,8 @@ while getopts "b:w:sS" opt; do
     *) echo "usage: $0 [-b BUILD_DIR] [-w WINDOW_SECONDS] [-s]" >&2; exit 2 ;;
   esac
 done
+shift $((OPTIND - 1))
+(($# == 0)) || { echo "footprint: unexpected argument '$1'; usage: $0 [-b BUILD_DIR] [-w WINDOW_SECONDS] [-s]" >&2; exit 2; }
 [[ $window =~ ^[1-9][0-9]*$ ]] || { echo "footprint: the window must be a whole number of seconds" >&2; exit 2; }
 tarv=$build/src/tarv
 ctl=$build/tools/tarvctl/tarvctl
@@ -44,15 +46,29 @@ if ((station == 2)); then
   mode="in the simulated station"
 else
 root=$(mktemp -d /tmp/tarv-footprint-XXXXXX)
+sandbox=
+# The daemon ends on every way out: SIGTERM, then SIGKILL after 5 s. In the
+# sandbox (PID namespace) it also ends when this script is killed outright.
 cleanup() {
-  if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
+  if [[ -n $sandbox ]] && kill -0 "$sandbox" 2>/dev/null; then
+    kill -TERM "$sandbox" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$sandbox" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$sandbox" 2>/dev/null || true
   fi
   rm -rf "$root"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+# The first process named NAME below PID (the daemon below the sandbox's script).
+descendant_named() { # PID NAME
+  local child
+  for child in $(pgrep -P "$1"); do
+    [[ $(cat "/proc/$child/comm" 2>/dev/null) == "$2" ]] && { echo "$child"; return 0; }
+    descendant_named "$child" "$2" && return 0
+  done
+  return 1
+}
 mkdir -p "$root/etc/config" "$root/etc/network" "$root/run"
 cat > "$root/etc/iipc.json" <<'JSON'
 {
@@ -64,12 +80,19 @@ cat > "$root/etc/iipc.json" <<'JSON'
 }
 JSON
 
-# Private namespaces with a station's WLAN links keep the host's interfaces
-# and host name out of reach (the daemon sets the host name when it initialises).
+# The daemon test's sandbox (namespaces with a station's WLAN links, its own
+# processes, /run and /etc) keeps the host's interfaces, host name and
+# processes out of reach (the daemon sets the host name when it initialises).
 netns=()
 if [[ ${FOOTPRINT_NETNS:-1} == 1 ]]; then netns=(tests/daemon/station_sandbox.sh); fi
 "${netns[@]}" "$tarv" -r "$root/" >"$root/tarv.log" 2>&1 &
-pid=$!
+sandbox=$!
+pid=$sandbox
+if ((${#netns[@]})); then
+  pid=
+  for _ in $(seq 100); do pid=$(descendant_named "$sandbox" tarv) && break; sleep 0.05; done
+  [[ -n $pid ]] || { echo "footprint: no daemon in the sandbox:" >&2; tail "$root/tarv.log" >&2; exit 1; }
+fi
 
 ctl() { timeout 40 "$ctl" --root "$root/" "$@"; }
 for _ in $(seq 100); do [[ -S $root/run/iipc/tarvgenctrl.sock ]] && break; sleep 0.1; done

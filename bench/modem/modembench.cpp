@@ -6,7 +6,8 @@
 //    whole time limit;
 //  - wake-ups of the modem state machine's worker at rest;
 //  - wall time of the enable path with the simulator's delays scaled down.
-// usage: bench_modem [exchanges per class, default 300]
+// usage: bench_modem [--exchanges=N | N]  (exchanges per class, 10 to 100000, default 300);
+// anything else is refused.
 
 #include "src/components/ltemodem/athandler.h"
 #include "src/components/ltemodem/modem.h"
@@ -173,11 +174,37 @@ void EnablePath()
     std::printf("State machine worker at rest: %ld context switches in 5 s\n", ContextSwitches(workerTid) - before);
 }
 
+// The number of exchanges per class: a whole number from 10 to 100000, all
+// of the text; 0 when it is not one.
+int ExchangeCount(const std::string& text)
+{
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return 0;
+    }
+    const int value = std::stoi(text);
+    return value >= 10 && value <= 100000 ? value : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
+    // Anything not understood is refused: this is not a Google Benchmark program.
+    const char* usage = "usage: bench_modem [--exchanges=N | N]  (exchanges per command class, 10 to 100000, "
+                        "default 300)\n";
+    int count = 300;
+    if (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc == 2) {
+        const std::string argument = argv[1];
+        count = ExchangeCount(argument.rfind("--exchanges=", 0) == 0 ? argument.substr(12) : argument);
+    }
+    if (argc > 2 || count == 0) {
+        std::fprintf(stderr, "bench_modem: cannot use the arguments given\n%s", usage);
+        return 2;
+    }
     Log::SetLogLevel(Log::critical);
     RoundTrips(count);
     AnswerPollCost();

@@ -48,16 +48,18 @@ done
 : >/sys/class/gpio/unexport
 
 # The simulator's stand-ins and the station's own scripts.
+# hostapd, wpa_supplicant and ntpd are copies of one compiled stand-in that
+# acts as the program it is installed as (its name, command line, pid file and
+# signals); the access point's dnsmasq is the real one, started by the init
+# script as on the station.
 install -m 0755 "$sim/standins/iw" /usr/sbin/iw
-install -m 0755 "$sim/standins/wpa_supplicant" /usr/sbin/wpa_supplicant
+for name in hostapd wpa_supplicant ntpd; do
+  install -m 0755 "$build/tools/standin/tarv-standin" "/usr/sbin/$name"
+done
 install -m 0755 "$sim/standins/plctool" /usr/sbin/plctool
 install -m 0755 "$sim/standins/plcboot" /usr/sbin/plcboot
-install -m 0755 "$sim/standins/ntpd" /usr/sbin/ntpd
 install -m 0755 "$sim/standins/initscript" /etc/init.d/hostapd2
 install -m 0755 "$sim/standins/initscript" /etc/init.d/dnsmasq
-for name in hostapd dnsmasq ntpd; do
-  install -D -m 0755 "$sim/standins/idle" "/usr/libexec/station-sim/$name"
-done
 install -m 0755 "$sim/station/setresolv.sh" /usr/bin/setresolv.sh
 install -m 0755 "$sim/station/ntpd-update-status.sh" /usr/bin/busybox-ntpd-update-status.sh
 install -D -m 0755 "$sim/station/udhcpc.script" /etc/udhcpc/default.script
@@ -122,11 +124,8 @@ start_peer() { # NAME PROGRAM ARGS...
 }
 start_peer boardcontrol "$build/tools/boardcontrolsim/tarv-boardcontrolsim" --root / --record "$out/reboots.txt"
 start_peer diagnostics "$build/tools/diagcollector/tarv-diagcollector" --root / --record "$out/diagnostics.txt"
-# The modem's router (lte0) follows the simulated modem's serial device.
-if [[ -x $build/tools/modemsim/tarv-modemsim ]]; then
-  unshare --net bash "$sim/lib/modemrouter.sh" "$state" /dev/ttyATSERIAL2 $$ >"$out/modemrouter.log" 2>&1 &
-fi
-start_peer modem "$build/tools/modemsim/tarv-modemsim" --root / --scenario "${scenario:-$sim/config/modem.json}"
+start_peer modem "$build/tools/modemsim/tarv-modemsim" --root / --scenario "${scenario:-$sim/config/modem.json}" \
+  --control "$state/ns/modem-control.json"
 
 "$build/src/tarv" -v >"$out/tarv.log" 2>&1 &
 tarv=$!

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The simulated modem's internal router, run by inside.sh in a network
-# namespace of its own: while the modem's serial device exists (the modem is
-# powered, in ECM mode), the station has an lte0 link whose far end (ecm0,
+# The simulated modem's internal router, run by station.sh in namespaces of
+# its own (network, PID, mount), beside the station's: while the modem's
+# serial device exists (the modem is powered, in ECM mode), the station has an lte0 link whose far end (ecm0,
 # here) hands out 192.168.225.x by DHCP with 192.168.225.1 as router and DNS
 # server, as the real modem's router does. When the device goes, so does lte0.
-# usage: modemrouter.sh STATE DEVICE STATION_NETNS_PID
+# usage: modemrouter.sh STATE DEVICE STATION_NETNS
+#   DEVICE         the modem's device as seen from here (a link to a terminal
+#                  of the station's, which need not resolve here)
+#   STATION_NETNS  a path naming the station's network namespace
 set -uo pipefail
 state=$1 device=$2 station=$3
 dir=$state/ns/modemrouter
@@ -17,7 +20,7 @@ stop_dhcp() {
 }
 trap 'stop_dhcp; exit 0' TERM INT
 while :; do
-  if [[ -e $device && -z $dhcp ]]; then
+  if [[ -L $device && -z $dhcp ]]; then
     # The link is made here and its station end moved over as lte0.
     ip link add ecm0 type veth peer name lte0 &&
       ip link set lte0 netns "$station" &&
@@ -31,7 +34,7 @@ while :; do
         dhcp=$!
         echo "modemrouter: modem on, lte0 up"
       }
-  elif [[ ! -e $device && -n $dhcp ]]; then
+  elif [[ ! -L $device && -n $dhcp ]]; then
     stop_dhcp
     ip link del ecm0 2>/dev/null
     echo "modemrouter: modem off, lte0 gone"

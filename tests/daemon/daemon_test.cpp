@@ -247,4 +247,48 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
     }
 }
 
+// The host's pid of the running (not zombie) process whose command line is
+// exactly arguments, or -1.
+pid_t Running(const std::string& arguments)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string stat = Read(entry.path() / "stat");
+        if (Read(entry.path() / "cmdline") == arguments && stat.find(") Z ") == std::string::npos) {
+            return static_cast<pid_t>(std::stol(entry.path().filename()));
+        }
+    }
+    return -1;
+}
+
+// The sandbox of the daemon's tests and benchmarks: a force stop of the access
+// point there (killall -9 hostapd) must not reach the host's hostapd, and
+// nothing in it may outlive the sandbox's script, even when that is killed.
+TEST(StationSandbox, NeitherSeesNorSignalsTheHostsProcessesAndEndsWithItsScript)
+{
+    TestSupport::CTempDir root;
+    const std::string hostapd = root.Root() + "hostapd";
+    std::filesystem::copy_file("/bin/sleep", hostapd);
+    CChild host({hostapd, "300"}, root.Root() + "host.log");
+    const std::string check = "pidof hostapd; echo pidof $?; killall -9 hostapd 2>/dev/null; echo killall $?";
+    ASSERT_TRUE(CChild({STATION_SANDBOX, "/bin/sh", "-c", check, "-r", root.Root()}, root.Root() + "check.log")
+                    .WaitExit(20s)
+                    .has_value());
+    EXPECT_EQ(Read(root.Root() + "check.log"), "pidof 1\nkillall 1\n");
+    EXPECT_GT(Running(hostapd + '\0' + "300" + '\0'), 0);
+
+    const std::string inner = hostapd + '\0' + "301" + '\0';
+    auto sandbox = std::make_unique<CChild>(
+        std::vector<std::string> {STATION_SANDBOX, "/bin/sh", "-c", "exec " + hostapd + " 301", "-r", root.Root()},
+        root.Root() + "inner.log");
+    for (int attempt = 0; attempt < 1000 && Running(inner) < 0; ++attempt) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_GT(Running(inner), 0) << Read(root.Root() + "inner.log");
+    sandbox.reset(); // SIGKILL to the sandbox's script
+    for (int attempt = 0; attempt < 1000 && Running(inner) > 0; ++attempt) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(Running(inner), 0);
+}
+
 } // namespace

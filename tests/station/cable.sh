@@ -11,13 +11,13 @@ connected='status EEth0 connected ip 192\.168\.50\.'
 wait_notifications "$connected" 1 30
 wait_links_settled
 acks=$(grep -c 'DHCPACK(br0)' "$out/lan.log")
-lan_exec ip link set lan-eth0 down
+station_carrier eth0 down || fail "carrier of eth0"
 wait_notifications 'status EEth0 disconnected' 2 15
 # The event's summary asks every handler again after the poll: with the cable
 # back that soon, it could already list eth0 as connected.
 station_wait_line "$out/diagnostics.txt" ' 20503 .*Disconnected net interfaces [^"]*EEth0' 15 ||
   fail "no connectivity event with eth0 disconnected at the collector"
-lan_exec ip link set lan-eth0 up
+station_carrier eth0 up || fail "carrier of eth0"
 wait_notifications "$connected" 2 30
 for ((i = 0; i < 300; i++)); do
   [[ $(grep -c 'DHCPACK(br0)' "$out/lan.log") -gt $acks ]] && break

@@ -3,7 +3,8 @@
 # connected with the address, gateway and DNS servers of its DHCP lease; lte0
 # connected with the modem's DNS servers and its router in resolv.conf; the
 # access point address on uap0; the interfaces file as expected; the host
-# name in the UTS namespace and files.
+# name in the UTS namespace and files; after a lease renewal, every
+# interface's last status as the station really is.
 # shellcheck source=tests/station/common.sh
 source "$(dirname "$0")/common.sh"
 require_ctl status
@@ -30,4 +31,14 @@ done
 grep -qx 'nameserver 192.168.50.1' "$STATION_ROOT/etc/resolv.conf" || fail "resolv.conf: $(<"$STATION_ROOT/etc/resolv.conf")"
 cmp -s "$expected/interfaces" "$STATION_ROOT/etc/network/interfaces" ||
   fail "interfaces file: $(diff "$expected/interfaces" "$STATION_ROOT/etc/network/interfaces")"
-echo "cold start: Enabled with a DHCP lease on eth0"
+# What a station needs at the end, not a first notification: through one
+# renewal of eth0's lease, every interface's last status matches the
+# sandbox's real addresses, routes and name servers, and no daemon of the
+# station runs twice.
+station_wait_renewal eth0 90 || fail "eth0's lease was not renewed"
+sleep 3 # the next status poll (1 s) sees the renewed lease
+for link in eth0 wlan0 uap0 lte0 plc0; do check_status_matches "$link"; done
+grep -qx 'nameserver 192.168.50.1' "$STATION_ROOT/etc/resolv.conf" || fail "resolv.conf after the renewal: $(<"$STATION_ROOT/etc/resolv.conf")"
+grep -qx 'nameserver 192.168.225.1' "$STATION_ROOT/etc/resolv.conf" || fail "resolv.conf after the renewal: $(<"$STATION_ROOT/etc/resolv.conf")"
+check_no_duplicates
+echo "cold start: Enabled with a DHCP lease on eth0, statuses match the station after a renewal"

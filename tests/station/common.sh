@@ -59,3 +59,60 @@ wait_links_settled() {
   done
   fail "ifup or ifdown still running after 30 s"
 }
+# The pattern of INTERFACE's name in tarvctl's lines ("EEth0" or "eth0").
+if_pattern() { echo "(E${1^}|$1)"; }
+# The last status notification of INTERFACE, empty when none came.
+last_status() { grep -E "^([0-9:]+ )?status $(if_pattern "$1") " "$out/watch.txt" | tail -n 1; }
+# The word after KEY in a status line ("" when absent).
+status_field() { # LINE KEY
+  local words word next=0
+  read -ra words <<<"$1"
+  for word in "${words[@]}"; do
+    ((next)) && { echo "$word"; return; }
+    [[ $word == "$2" ]] && next=1
+  done
+}
+# Fails unless INTERFACE's last status matches the station's real state. A
+# connected interface's link is up. Where the status has an address: eth0 and
+# wlan0 have it on the link, the reported gateway is the link's default route
+# (and there is none when none is reported), and the name servers are those
+# the DHCP client wrote; lte0 reports its data context's address and the
+# network's name servers, which follow the modem's router in its resolver file.
+check_status_matches() { # INTERFACE
+  local line ip gateway routes servers dns file=$STATION_ROOT/run/resolvconf/interface/$1.udhcpc
+  line=$(last_status "$1")
+  [[ -n $line ]] || fail "no status notification of $1"
+  [[ $line =~ $(if_pattern "$1")\ connected ]] || return 0
+  station_exec ip -br link show dev "$1" | grep -qE '[<,]UP[,>]| UP ' || fail "$1 reported connected, its link: $(station_exec ip -br link show dev "$1")"
+  [[ $line == *" ip "* ]] || return 0
+  ip=$(status_field "$line" ip) gateway=$(status_field "$line" gateway)
+  dns=$(sed -nE 's/.* dns ([^ ]+) ([^ ]+).*/\1 \2/p' <<<"$line")
+  servers=$(awk '$1 == "nameserver" {print $2}' "$file" 2>/dev/null | xargs)
+  if [[ $1 == lte0 ]]; then
+    [[ $servers == "192.168.225.1 $dns" ]] || fail "lte0 reports name servers '$dns', its resolver file has '$servers'"
+    return 0
+  fi
+  station_exec ip -4 -o addr show dev "$1" | grep -qF " inet $ip/" ||
+    fail "$1 reports address '$ip', the link has: $(station_exec ip -4 -o addr show dev "$1")"
+  routes=$(station_exec ip -4 route show default dev "$1")
+  if [[ -n $gateway && $gateway != 0.0.0.0 ]]; then
+    grep -qF "via $gateway " <<<"$routes " || fail "$1 reports gateway $gateway, its default routes: '$routes'"
+  else
+    [[ -z $routes ]] || fail "$1 reports no gateway, but has the default route '$routes'"
+  fi
+  [[ -z $dns || ! -e $file || $dns == "$(cut -d' ' -f1-2 <<<"$servers")" ]] ||
+    fail "$1 reports name servers '$dns', its resolver file has '$servers'"
+}
+# Fails when a daemon the station runs once runs more than once (a second
+# supplicant, access point or DHCP client of one interface).
+check_no_duplicates() {
+  local name count
+  for name in hostapd wpa_supplicant dnsmasq ntpd; do
+    count=$(station_exec pidof "$name" | wc -w)
+    ((count <= 1)) || fail "$count processes $name: $(station_exec ps -o pid,args -C "$name")"
+  done
+  for name in eth0 wlan0 lte0; do
+    count=$(station_exec pgrep -fc -- "udhcpc.* -i $name( |$)")
+    ((count <= 1)) || fail "$count DHCP clients of $name: $(station_exec pgrep -fa udhcpc)"
+  done
+}

@@ -8,19 +8,23 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$1 scenario=$2
 shift 2
 [[ $(id -u) -eq 0 ]] || { echo "SKIP: the simulated station needs root"; exit 77; }
-[[ -x $build/src/tarv && -x $build/tools/tarvctl/tarvctl ]] || { echo "SKIP: tarv and tarvctl are not built in $build"; exit 77; }
+[[ -x $build/src/tarv && -x $build/tools/tarvctl/tarvctl && -x $build/tools/standin/tarv-standin ]] ||
+  { echo "SKIP: tarv, tarvctl and tarv-standin are not built in $build"; exit 77; }
 state=$(mktemp -u /tmp/tarv-station-test-XXXXXX)
-"$here/../../sim/station.sh" -b "$build" -s "$state" "$@" -- bash "$here/$scenario.sh"
+namespaces=$(mktemp /tmp/tarv-station-left-XXXXXX)
+trap 'rm -f "$namespaces"' EXIT
+"$here/../../sim/station.sh" -b "$build" -s "$state" -n "$namespaces" "$@" -- bash "$here/$scenario.sh"
 rc=$?
 left=()
 [[ -e $state ]] && left+=("the state directory $state")
 grep -qE "$state| station-(sim|etc|usr|dev|run|class) " /proc/self/mountinfo && left+=("mounts of the station")
 ip -o link | grep -qE ' (lan-(eth0|wlan0|plc0)|uap0|ecm0|lte0)[@:]' && left+=("links of the station")
-for proc in /proc/[0-9]*; do
-  grep -qF "$state" "$proc/cmdline" 2>/dev/null && left+=("process ${proc#/proc/}: $(tr '\0' ' ' <"$proc/cmdline")")
-done
+# station.sh lists every process still in one of the station's, the LAN's,
+# the modem router's or the driver's namespaces, whatever its command line.
+[[ -s $namespaces ]] && mapfile -t -O "${#left[@]}" left <"$namespaces"
 if ((${#left[@]})); then
-  printf 'scenario %s: left behind: %s\n' "$scenario" "${left[@]}"
+  echo "scenario $scenario: left behind:"
+  printf '  %s\n' "${left[@]}"
   exit 1
 fi
 exit "$rc"

@@ -21,7 +21,7 @@ for setting in "${settings[@]}"; do
   read -r key value <<<"$setting"
   station_ctl config set network "$key" "$value" >/dev/null || fail "config set $key"
 done
-[[ $(station_ctl validate) == Ok ]] || fail "validate (static) refused"
+station_validate 30 >/dev/null || fail "validate (static) refused"
 wait_notifications 'status EEth0 connected ip 192\.168\.50\.20 mask 255\.255\.255\.0 gateway 192\.168\.50\.1 ' 1 30
 stanza=$(sed -n '/^auto eth0$/,/^$/p' "$STATION_ROOT/etc/network/interfaces")
 for line in 'iface eth0 inet static' 'address 192.168.50.20' 'netmask 255.255.255.0' 'gateway 192.168.50.1'; do
@@ -29,7 +29,7 @@ for line in 'iface eth0 inet static' 'address 192.168.50.20' 'netmask 255.255.25
 done
 
 station_ctl config set network TarvEthDhcpEnable true >/dev/null || fail "config set TarvEthDhcpEnable"
-[[ $(station_ctl validate) == Ok ]] || fail "validate (DHCP) refused"
+station_validate 30 >/dev/null || fail "validate (DHCP) refused"
 wait_notifications "$dhcp" 2 30
 grep -qx 'iface eth0 inet dhcp' "$STATION_ROOT/etc/network/interfaces" || fail "no DHCP stanza again"
 echo "static ethernet: static address reported, then a DHCP lease again"

@@ -1,11 +1,14 @@
 // tarv-modemsim: runs the simulated LTE modem until SIGINT or SIGTERM.
 //
-//   tarv-modemsim --root DIR --scenario FILE [--time-scale FACTOR]
-// SIGUSR1 delivers the scenario's messages again; SIGINT or SIGTERM ends it.
+//   tarv-modemsim --root DIR --scenario FILE [--time-scale FACTOR] [--control FILE]
+// SIGUSR1 delivers the scenario's messages again; SIGUSR2 applies the
+// control file (faults to add, timing to replace; see modemcontrol.h), a bad
+// one is logged and changes nothing; SIGINT or SIGTERM ends it.
 //
 // Every command the modem receives is logged to standard error (PIN, PUK
 // and APN password replaced by "***").
 
+#include "tools/modemsim/modemcontrol.h"
 #include "tools/modemsim/modemsimulator.h"
 
 #include <signal.h>
@@ -24,10 +27,11 @@ int Usage(const char* error)
         std::fprintf(stderr, "tarv-modemsim: %s\n", error);
     }
     std::fprintf(stderr,
-                 "usage: tarv-modemsim --root DIR --scenario FILE [--time-scale FACTOR]\n"
+                 "usage: tarv-modemsim --root DIR --scenario FILE [--time-scale FACTOR] [--control FILE]\n"
                  "  --root DIR           root directory of the GPIO files and of dev/ttyATSERIAL2\n"
                  "  --scenario FILE      JSON scenario of the modem\n"
-                 "  --time-scale FACTOR  multiplies every delay of the scenario (default 1)\n");
+                 "  --time-scale FACTOR  multiplies every delay of the scenario (default 1)\n"
+                 "  --control FILE       read on SIGUSR2: {\"faults\": [...], \"timing\": {...}} to apply\n");
     return error != nullptr ? 2 : 0;
 }
 
@@ -37,6 +41,7 @@ int main(int argc, char** argv)
 {
     std::string root;
     std::string scenarioPath;
+    std::string controlPath;
     double scale = 1.0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -51,6 +56,8 @@ int main(int argc, char** argv)
             root = value;
         } else if (arg == "--scenario") {
             scenarioPath = value;
+        } else if (arg == "--control") {
+            controlPath = value;
         } else if (arg == "--time-scale") {
             char* end = nullptr;
             scale = std::strtod(value.c_str(), &end);
@@ -82,6 +89,7 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     try {
@@ -91,10 +99,23 @@ int main(int argc, char** argv)
         CModemSimulator simulator(*scenario, options);
         std::fprintf(stderr, "tarv-modemsim: running, power key %s, device %s\n", simulator.PowerKeyPath().c_str(),
                      simulator.DevicePath().c_str());
+        CModemControl control(simulator, *scenario);
         // SIGUSR1: the network delivers the scenario's messages again (the
         // daemon deletes what is stored when it enables the modem).
         int received = 0;
-        while (sigwait(&signals, &received) == 0 && received == SIGUSR1) {
+        while (sigwait(&signals, &received) == 0 && (received == SIGUSR1 || received == SIGUSR2)) {
+            if (received == SIGUSR2) {
+                std::string summary;
+                std::string error;
+                if (controlPath.empty()) {
+                    std::fprintf(stderr, "tarv-modemsim: SIGUSR2 without --control, ignored\n");
+                } else if (control.ApplyFile(controlPath, summary, error)) {
+                    std::fprintf(stderr, "tarv-modemsim: control %s: %s\n", controlPath.c_str(), summary.c_str());
+                } else {
+                    std::fprintf(stderr, "tarv-modemsim: control ignored: %s\n", error.c_str());
+                }
+                continue;
+            }
             for (const auto& sms : scenario->sms) {
                 simulator.AddSms(sms);
             }

@@ -67,6 +67,9 @@ CModemSimulator::CModemSimulator(const SModemScenario& scenario, SOptions option
     , mStart(mClock->Now())
     , mCommands(std::make_unique<CModemCommandSet>(scenario))
     , mDeviceMissingPowerOns(scenario.deviceMissingPowerOns)
+    , mPowerOnMs(scenario.powerOnMs)
+    , mAppReadyMs(scenario.appReadyMs)
+    , mPowerOffMs(scenario.powerOffMs)
 {
     if (!(mOptions.timeScale > 0) || !std::isfinite(mOptions.timeScale)) {
         throw std::invalid_argument("modem simulator: the time scale must be positive");
@@ -236,13 +239,13 @@ void CModemSimulator::OnPulse(int gpio)
     case EPower::Off:
         Log("power key: powering on");
         SetPower(EPower::Booting);
-        mDue = now + Scaled(mScenario.powerOnMs);
+        mDue = now + Scaled(mPowerOnMs);
         break;
     case EPower::On:
         Log("power key: powering off");
         mReady = false;
         SetPower(EPower::ShuttingDown);
-        mDue = now + Scaled(mScenario.powerOffMs);
+        mDue = now + Scaled(mPowerOffMs);
         break;
     case EPower::Booting:
     case EPower::OnNoDevice:
@@ -311,7 +314,7 @@ void CModemSimulator::DeviceUp()
     mInput.clear();
     mInputOverflow = false;
     mReady = false;
-    mDue = mClock->Now() + Scaled(mScenario.appReadyMs);
+    mDue = mClock->Now() + Scaled(mAppReadyMs);
     Log("device " + DevicePath() + " -> " + mPty->SlavePath());
     SetPower(EPower::On);
 }
@@ -545,3 +548,10 @@ int CModemSimulator::PinAttemptsLeft() const
     return mCommands->Sim().PinAttemptsLeft();
 }
 
+void CModemSimulator::SetTiming(std::int64_t powerOnMs, std::int64_t appReadyMs, std::int64_t powerOffMs)
+{
+    std::lock_guard lock(mMutex);
+    mPowerOnMs = powerOnMs;
+    mAppReadyMs = appReadyMs;
+    mPowerOffMs = powerOffMs;
+}

@@ -157,4 +157,14 @@ private:
     bool mVanishRequested = false;                      // guarded by mMutex
 
     std::thread mThread;
+
+public:
+    // Run-time change of the power timing (scenario milliseconds, before the
+    // time scale), from the next power step on.
+    void SetTiming(std::int64_t powerOnMs, std::int64_t appReadyMs, std::int64_t powerOffMs);
+
+private:
+    std::int64_t mPowerOnMs;  // guarded by mMutex
+    std::int64_t mAppReadyMs; // guarded by mMutex
+    std::int64_t mPowerOffMs; // guarded by mMutex
 };
