@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <sys/stat.h>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -42,6 +43,15 @@ public:
     {
         std::unique_lock lock(mMutex);
         mCv.wait_for(lock, kWait, [&] { return std::ranges::count(mCalls, key, &SCall::first) > 0; });
+        return mCalls;
+    }
+    // Waits (bounded) until a call's key contains part; returns every call so far.
+    std::vector<SCall> WaitForKeyWith(const std::string& part)
+    {
+        std::unique_lock lock(mMutex);
+        mCv.wait_for(lock, kWait, [&] {
+            return std::ranges::any_of(mCalls, [&](const SCall& call) { return call.first.find(part) != std::string::npos; });
+        });
         return mCalls;
     }
     std::vector<SCall> Calls()
@@ -164,13 +174,60 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdatedAndMayUseThe
     // "dropped" may have heard the first change (it ran before "test"), never the second.
     EXPECT_EQ(std::ranges::count(dropped.Calls(), "Sentinel", &SCall::first), 0);
     config->UnregisterListener("unknown");
-    // Deleting the file removes every key.
-    recorder.Calls();
-    std::filesystem::remove(PathOf("network"));
-    const Json::Value none;
-    EXPECT_EQ(recorder.WaitForKey("Sentinel"),
-              (std::vector<SCall>{{"Added", none}, {"Changed", none}, {"Same", none}, {"Sentinel", none}}));
-    EXPECT_TRUE(config->GetBool("Same", true));
+}
+
+// Whatever takes a source's place, at start or while in use, is an error
+// that names the file, and never an empty source whose defaults would be
+// applied. Only a file missing at start is an empty source.
+TEST_F(ConfigTest, BrokenSourcesAreErrorsNamingTheFileAtStartAndAtRunTime)
+{
+    const std::string path = PathOf("network");
+    const std::string deep = "{\"a\": " + std::string(5000, '[') + std::string(5000, ']') + "}";
+    struct SCase {
+        std::string name;
+        std::function<void()> make; // at run time: replaces the good file, or appears where none was
+        std::string error;
+    };
+    const std::vector<SCase> cases = {
+        {"removed", [&] { std::filesystem::remove(path); }, "is missing: it was removed while in use"},
+        {"nested 5000 deep", [&] { WriteInPlace("network", deep); }, "stackLimit"},
+        {"FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "it is a FIFO, not a regular file"},
+        {"directory", [&] { std::filesystem::create_directory(path); }, "it is a directory, not a regular file"},
+        {"link to a directory", [&] { std::filesystem::create_directory_symlink(ConfigDir(), path); },
+         "it is a directory, not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // At run time: a good file that then vanishes, or no file and then
+        // something made in place (noticed at its creation).
+        if (c.name == "removed") {
+            Write("network", Object({{"TarvWlanEnable", true}}));
+        }
+        CRecorder errors, recorder; // error messages recorded as keys
+        const auto recordError = errors.Callback();
+        auto config = std::make_shared<CConfigSource>(
+            "network", [&](const std::string& message) { recordError(message, {}); }, false, 20ms);
+        config->RegisterListener("", "", recorder.Callback());
+        c.make();
+        const auto reported = errors.WaitForKeyWith(c.error);
+        ASSERT_FALSE(reported.empty());
+        EXPECT_NE(reported.back().first.find(path), std::string::npos) << reported.back().first;
+        EXPECT_THROW(config->GetBool("TarvWlanEnable", false), QeConfig::CInvalidConfig);
+        EXPECT_EQ(recorder.Calls(), std::vector<SCall>{}); // no key reported as removed
+        config.reset();
+
+        // At start: refused at once, with the same message.
+        if (c.name == "removed") {
+            EXPECT_TRUE(CConfigSource("network", {}, true).GetBool("TarvWlanEnable", true));
+        } else {
+            std::vector<std::string> atStart;
+            CConfigSource again("network", [&](const std::string& message) { atStart.push_back(message); }, true, 1ms);
+            ASSERT_EQ(atStart.size(), 1u);
+            EXPECT_NE(atStart[0].find(c.error), std::string::npos) << atStart[0];
+            EXPECT_THROW(again.GetString("TarvSsid", ""), QeConfig::CInvalidConfig);
+        }
+        std::filesystem::remove_all(path);
+    }
 }
 
 TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
@@ -199,6 +256,8 @@ TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
     auto otherConfig = QeConfig::Create("secrets", {}, other.Callback());
     config->SetValue("TarvLteApn", "internet");
     EXPECT_EQ(config->GetString("TarvLteApn", ""), "internet"); // at once, before any event
+    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0600u); // the secrets file was 0640
     EXPECT_EQ(other.WaitForKey("TarvLteApn"), (std::vector<SCall>{{"TarvLteApn", "internet"}}));
     EXPECT_EQ(otherConfig->GetString("Keep", ""), "k");
 
