@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -48,6 +51,24 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
         c.content ? root.WriteFile("etc/iipc.json", *c.content) : (void)std::filesystem::remove(path);
         const auto error = IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
         EXPECT_THAT(error, AllOf(HasSubstr(path), HasSubstr(c.problem)));
+    }
+    // What is not a file of reasonable JSON is refused at once, never waited on.
+    const std::string deep = R"({"Tarv": )" + std::string(5000, '[') + std::string(5000, ']') + "}";
+    const struct {
+        std::function<void()> make;
+        std::string problem;
+    } others[] = {
+        {[&] { root.WriteFile("etc/iipc.json", deep); }, "is not valid JSON: Exceeded stackLimit"},
+        {[&] { std::filesystem::create_directory(path); }, "is a directory, not a file"},
+        {[&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "is not a regular file"},
+        {[&] { root.WriteFile("etc/iipc.json", std::string(70000, ' ') + "{}"); }, "is larger than"},
+    };
+    for (const auto& other : others) {
+        SCOPED_TRACE(other.problem);
+        std::filesystem::remove_all(path);
+        other.make();
+        const auto error = IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
+        EXPECT_THAT(error, AllOf(HasSubstr(path), HasSubstr(other.problem)));
     }
     CRootDir::Set("/");
 }
