@@ -147,11 +147,8 @@ TEST_F(EthHandlerTest, EmptyOrMalformedStaticValuesOrNoHostnameNeverReachTheInte
         {"192.168.1.50", "", "", "IP address or netmask are empty for eth0 static properties"},
         {"192.168.1.50\nup reboot", "255.255.255.0", "",
          "Static IP address '192.168.1.50\\x0aup reboot' for eth0 is not a valid IPv4 address" + address},
-        {"0.0.0.0", "255.255.255.0", "", "Static IP address '0.0.0.0' for eth0 is not a valid IPv4 address" + address},
         {"192.168.1.50", "255.0.255.0", "", "Static netmask '255.0.255.0' for eth0 is not a valid IPv4 netmask" + netmask},
         {"192.168.1.50", "255.255.255.0", "gw", "Static gateway 'gw' for eth0 is not a valid IPv4 address" + address},
-        {"192.168.1.50", "255.255.255.0", "255.255.255.255",
-         "Static gateway '255.255.255.255' for eth0 is not a valid IPv4 address" + address},
         {"192.168.1.50", "255.255.255.0", "192.168.1.1", ""}, // valid, but the file editor refuses the stanza
         {"192.168.1.50", "255.255.255.0", "0.0.0.0", ""},     // no gateway, as before
     };
