@@ -5,7 +5,7 @@
 
 #include <json/writer.h>
 
-bool CConfigFileWriter::Write(const std::string& path, const Json::Value& object)
+bool CConfigFileWriter::Write(const std::string& path, const Json::Value& object, mode_t mode)
 {
     if (!object.isObject()) {
         TLOG_ERROR("Config file {} not written: the value is not a JSON object", path);
@@ -14,5 +14,5 @@ bool CConfigFileWriter::Write(const std::string& path, const Json::Value& object
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "    ";
     builder["emitUTF8"] = true;
-    return CAtomicFile::Replace(path, Json::writeString(builder, object) + "\n", kNewFileMode);
+    return CAtomicFile::Replace(path, Json::writeString(builder, object) + "\n", mode);
 }

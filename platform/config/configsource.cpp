@@ -1,12 +1,12 @@
 #include "platform/config/configsource.h"
 
 #include "platform/config/configfilewriter.h"
+#include "platform/config/configtext.h"
 #include "platform/config/configwatcher.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/atomicfile.h"
 #include "platform/worker/iclock.h"
-
-#include <json/reader.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +19,9 @@
 #include <vector>
 
 namespace {
+
+// The source whose file holds secrets: it is kept readable by its owner only.
+const std::string kSecretsSource = "secrets";
 
 // Configuration files are a few kilobytes; anything this large is not one.
 constexpr off_t kMaxFileSize = 1024 * 1024;
@@ -38,21 +41,29 @@ const char* TypeName(const Json::Value& value)
     return "unknown";
 }
 
-std::string OneLine(std::string text)
-{
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    while (!text.empty() && text.back() == ' ') {
-        text.pop_back();
-    }
-    return text;
-}
-
 void ValidateSourceName(const std::string& source)
 {
     if (source.empty() || source == "." || source == ".." || source.find('/') != std::string::npos
         || source.find('\0') != std::string::npos) {
         throw std::invalid_argument("Invalid config source name '" + source + "'");
     }
+}
+
+const char* FileKind(mode_t mode)
+{
+    if (S_ISDIR(mode)) {
+        return "a directory";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    return "a special file";
 }
 
 std::string DirectoryOf(const std::string& path)
@@ -79,7 +90,9 @@ CConfigSource::CConfigSource(const std::string& source, QeConfig::ErrorCallback 
     , mErrorCallback(std::move(errorCallback))
     , mSettleTime(settleTime)
 {
-    const auto report = ApplyContent(ReadSettledFile(), nullptr, nullptr);
+    SContent first = ReadSettledFile();
+    mFileSeen = first.signature.exists;
+    const auto report = ApplyContent(std::move(first), nullptr, nullptr);
     // Watching starts after the first read; the watcher's first check
     // catches a change that happened in between.
     mWatcher = CConfigWatcher::Instance();
@@ -135,7 +148,7 @@ CConfigSource::SContent CConfigSource::ReadSettledFile() const
     return content;
 }
 
-CConfigSource::SContent CConfigSource::ReadFile() const
+CConfigSource::SContent CConfigSource::ReadFile(EMissing missing) const
 {
     SContent content;
     const auto fail = [&](std::string message, const std::string& data) {
@@ -147,10 +160,15 @@ CConfigSource::SContent CConfigSource::ReadFile() const
     // The status first: a change during the read then shows as a
     // different status at the next check.
     content.signature = StatFile();
-    const int fd = ::open(mPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never blocks: a FIFO put in the file's place would otherwise wait for
+    // a writer for ever. Anything but a regular file is refused below.
+    const int fd = ::open(mPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             content.signature.exists = false;
+            if (missing == EMissing::IsError) {
+                return fail("Config file " + mPath + " is missing: it was removed while in use", {});
+            }
             return content; // no file: an empty source
         }
         return fail("Cannot read config file " + mPath + ": " + std::strerror(errno), {});
@@ -158,6 +176,11 @@ CConfigSource::SContent CConfigSource::ReadFile() const
     std::string data;
     struct stat st {};
     bool readOk = ::fstat(fd, &st) == 0;
+    if (readOk && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail("Invalid config file " + mPath + ": it is " + FileKind(st.st_mode) + ", not a regular file",
+                    {});
+    }
     if (readOk && st.st_size > kMaxFileSize) {
         ::close(fd);
         return fail("Invalid config file " + mPath + ": too large (" + std::to_string(st.st_size) + " bytes)", {});
@@ -185,20 +208,9 @@ CConfigSource::SContent CConfigSource::ReadFile() const
     }
 
     ++mParseCount;
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
-    std::string errors;
-    if (!reader->parse(data.data(), data.data() + data.size(), &root, &errors)) {
-        // The parser's messages name positions and expectations, never
-        // values, so a bad secrets file does not leak into the log.
-        return fail("Invalid config file " + mPath + ": " + OneLine(errors), data);
-    }
-    if (!root.isObject()) {
-        return fail("Invalid config file " + mPath + ": the content is a JSON " + TypeName(root)
-                        + ", not an object",
-                    data);
+    if (const auto problem = CConfigText::Parse(data, root)) {
+        return fail("Invalid config file " + mPath + ": " + *problem, data);
     }
     content.values = std::move(root);
     return content;
@@ -210,6 +222,7 @@ std::optional<std::string> CConfigSource::ApplyContent(SContent content, Json::V
     std::optional<std::string> report;
     std::lock_guard lock(mMutex);
     mSignature = content.signature;
+    mHasFile = content.signature.exists;
     // A read that began before this process's last write may hold the file
     // as it was before that write: the cache keeps the written values (the
     // write's own event brings a later read), listeners hear what was read.
@@ -262,8 +275,11 @@ void CConfigSource::OnWatch(bool fileChanged)
         std::lock_guard lock(mMutex);
         read = ++mReadsStarted;
     }
-    SContent content = ReadFile();
+    SContent content = ReadFile(mFileSeen ? EMissing::IsError : EMissing::IsEmpty);
     content.read = read;
+    if (content.signature.exists) {
+        mFileSeen = true;
+    }
     if (content.error) {
         // Possibly a writer between truncating and completing the file: the
         // content counts once it has stayed the same for the settle time.
@@ -363,6 +379,12 @@ const Json::Value* CConfigSource::FindLocked(const std::string& key) const
     return value && !value->isNull() ? value : nullptr;
 }
 
+bool CConfigSource::HasFile() const
+{
+    std::lock_guard lock(mMutex);
+    return mHasFile;
+}
+
 bool CConfigSource::GetBool(const std::string& key, bool defaultValue) const
 {
     std::lock_guard lock(mMutex);
@@ -416,9 +438,11 @@ void CConfigSource::SetValue(const std::string& key, const Json::Value& value)
     if (updated == content.values) {
         return; // spares the flash a rewrite
     }
-    if (!CConfigFileWriter::Write(mPath, updated)) {
+    if (!CConfigFileWriter::Write(mPath, updated, mSource == kSecretsSource ? CAtomicFile::kSecretFileMode
+                                                                            : CConfigFileWriter::kNewFileMode)) {
         throw std::runtime_error("Cannot write config file " + mPath);
     }
+    mFileSeen = true;
     // Reads see the new value at once; listeners hear of it through the
     // watcher, as of any other change. A read the watcher began before this
     // point may still hold the older file: it must not replace these values
@@ -427,6 +451,7 @@ void CConfigSource::SetValue(const std::string& key, const Json::Value& value)
     mReadsBeforeOwnWrite = mReadsStarted;
     mValues = std::move(updated);
     mError.reset();
+    mHasFile = true;
 }
 
 void CConfigSource::WaitUntilNotRunning(const SListener* listener, std::unique_lock<std::mutex>& lock)

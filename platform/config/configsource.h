@@ -5,9 +5,12 @@
 // Reads come from a cache. The file is parsed when the source is created
 // and again only after the process-wide watcher reported a change (inotify
 // on the directory; without a watchable directory the file's status is
-// compared every 100 ms). A missing file is an empty source. A file that
-// cannot be read or is not a JSON object makes every read throw
-// CInvalidConfig; the error callback hears of each distinct bad content once.
+// compared every 100 ms). A file missing at start is an empty source; a file
+// that vanishes afterwards is an error, never a source of defaults. A file
+// that cannot be read, is not a regular file (it is opened without blocking,
+// so a FIFO cannot hang the reader) or is not a JSON object makes every read
+// throw CInvalidConfig; the error callback hears of each distinct bad
+// content once, with the file's path.
 // A bad content counts only once it has stayed unchanged for the settle time
 // and still reads bad: a writer that truncates the file and then writes it
 // is not an error. Until then reads keep the last good content.
@@ -46,6 +49,7 @@ public:
     bool GetBool(const std::string& key, bool defaultValue) const override;
     std::string GetString(const std::string& key, const std::string& defaultValue) const override;
     const std::string& GetSource() const override { return mSource; }
+    bool HasFile() const override;
 
     // Re-reads the file, sets the key (a null value removes it) and replaces
     // the file atomically; an unchanged value leaves the file alone. Throws
@@ -89,7 +93,10 @@ private:
         bool active = true;                  // guarded by mListenerMutex
     };
 
-    SContent ReadFile() const;
+    // What a missing file means: an empty source (at start, and for a file
+    // never seen), or an error (a file that vanished while in use).
+    enum class EMissing { IsEmpty, IsError };
+    SContent ReadFile(EMissing missing = EMissing::IsEmpty) const;
     // A fresh read; a bad content is read again until it stayed the same
     // for the settle time (at start-up, when nothing good is cached yet).
     SContent ReadSettledFile() const;
@@ -110,11 +117,15 @@ private:
     const std::chrono::milliseconds mSettleTime;
 
     mutable std::atomic<std::uint64_t> mParseCount{0};
+    // The file existed at some read or write: from then on its absence is
+    // an error, not an empty source.
+    std::atomic<bool> mFileSeen{false};
 
     mutable std::mutex mMutex;              // guards the cache below
     Json::Value mValues{Json::objectValue}; // content of the last good read or write
     std::optional<std::string> mError;      // current file unusable: reads throw this
     SSignature mSignature;                  // status of the file when last parsed
+    bool mHasFile = false;                  // the file existed at the last read applied or write
     std::size_t mReportedErrorKey = 0;      // last bad content reported (0: none)
     Json::Value mNotified{Json::objectValue}; // content listeners last heard of
     std::uint64_t mReadsStarted = 0;        // the watcher's reads begun so far

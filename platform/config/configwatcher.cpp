@@ -19,9 +19,11 @@
 
 namespace {
 
-// No IN_CREATE: a file created by a writer that fills it in place is read
-// once it is closed (IN_CLOSE_WRITE), never while still empty.
-constexpr std::uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE
+// IN_CREATE reports a name made in place (a hard link, a symbolic link, a
+// directory, a FIFO). A file created empty and filled afterwards is read
+// while still empty too; the source keeps its last good content until such
+// a content has settled, and IN_CLOSE_WRITE brings the complete file.
+constexpr std::uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE
                                      | IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR;
 
 std::mutex gInstanceMutex;

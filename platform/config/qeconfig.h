@@ -39,6 +39,9 @@ public:
     virtual bool GetBool(const std::string& key, bool defaultValue) const = 0;
     virtual std::string GetString(const std::string& key, const std::string& defaultValue) const = 0;
     virtual const std::string& GetSource() const = 0;
+    // Whether the source has a file (false: a file missing at start, which
+    // reads as an empty source).
+    virtual bool HasFile() const = 0;
 };
 
 class IConfig : public IReadOnlyConfig {

@@ -1,6 +1,10 @@
 #include "platform/ipc/ipcconfiguration.h"
 
 #include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/uniquefd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <grp.h>
 #include <json/json.h>
@@ -9,9 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -19,6 +21,8 @@ namespace {
 constexpr const char* kUnixPrefix = "unix:";
 constexpr const char* kExample = "\"unix:/run/iipc/tarv.sock\"";
 constexpr const char* kGroupKey = "socketGroup";
+// The file names a handful of endpoints; anything this large is not one.
+constexpr std::size_t kMaxFileSize = 64 * 1024;
 
 // The id of the named group; nothing when the system has no such group.
 std::optional<gid_t> FindGroup(const std::string& name)
@@ -41,21 +45,23 @@ std::optional<gid_t> FindGroup(const std::string& name)
 
 CIpcConfiguration::CIpcConfiguration(const std::string& path) : mPath(path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Fail(std::string("cannot be read: ") + std::strerror(errno));
-    }
-    std::stringstream content;
-    content << in.rdbuf();
-    const std::string text = content.str();
-
+    const std::string text = ReadText();
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
-        while (!errors.empty() && (errors.back() == '\n' || errors.back() == ' ')) {
+    bool parsed = false;
+    try {
+        parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+    } catch (const std::exception& e) {
+        errors = e.what(); // nesting deeper than the reader's stack limit
+    }
+    if (!parsed) {
+        for (char& c : errors) {
+            c = c == '\n' ? ' ' : c;
+        }
+        while (!errors.empty() && errors.back() == ' ') {
             errors.pop_back();
         }
         Fail("is not valid JSON: " + errors);
@@ -63,6 +69,49 @@ CIpcConfiguration::CIpcConfiguration(const std::string& path) : mPath(path)
     if (!root.isObject()) {
         Fail("must hold a JSON object that maps names to endpoints such as " + std::string(kExample));
     }
+    ReadEntries(root);
+}
+
+std::string CIpcConfiguration::ReadText() const
+{
+    // Never blocks (a FIFO in the file's place would wait for a writer for
+    // ever); anything but a regular file is refused.
+    CUniqueFd fd(::open(mPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.IsOpen()) {
+        Fail(std::string("cannot be read: ") + std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        Fail(std::string("cannot be read: ") + std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        Fail("is a directory, not a file");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Fail("is not a regular file (a FIFO, socket or device)");
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            Fail(std::string("cannot be read: ") + std::strerror(errno));
+        }
+        if (n == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kMaxFileSize) {
+            Fail("is larger than " + std::to_string(kMaxFileSize) + " bytes");
+        }
+    }
+}
+
+void CIpcConfiguration::ReadEntries(const Json::Value& root)
+{
     const std::size_t maxPath = sizeof(sockaddr_un::sun_path) - 1;
     for (const std::string& name : root.getMemberNames()) {
         const Json::Value& value = root[name];

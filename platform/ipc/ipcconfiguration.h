@@ -15,6 +15,10 @@
 #include <optional>
 #include <string>
 
+namespace Json {
+class Value;
+}
+
 struct SIpcEndpoint {
     std::string name;       // service or client name
     std::string socketPath; // resolved under the root directory
@@ -36,6 +40,8 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& problem) const;
+    std::string ReadText() const;
+    void ReadEntries(const Json::Value& root);
 
     std::string mPath;
     std::map<std::string, SIpcEndpoint> mEndpoints;

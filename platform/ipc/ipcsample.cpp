@@ -1,5 +1,7 @@
 #include "platform/ipc/ipcsample.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <type_traits>
 
 namespace IpcSample {
@@ -60,9 +62,14 @@ CDiagnosticsCommClient::SSample FromMessage(const ipc::MDiagnosticsSample& messa
 {
     CDiagnosticsCommClient::SSample sample;
     sample.identifier = message.identifier();
+    // A peer may send any number: one beyond what the clock can hold is
+    // taken as its limit instead of overflowing.
+    using Duration = std::chrono::system_clock::duration;
+    constexpr auto kMax = std::chrono::duration_cast<std::chrono::microseconds>(Duration::max()).count();
+    constexpr auto kMin = std::chrono::duration_cast<std::chrono::microseconds>(Duration::min()).count();
+    const auto microseconds = std::clamp<std::int64_t>(message.timestampus(), kMin, kMax);
     sample.timestamp = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::microseconds(message.timestampus())));
+        std::chrono::duration_cast<Duration>(std::chrono::microseconds(microseconds)));
     using M = ipc::MDiagnosticsSample;
     switch (message.value_case()) {
     case M::kBoolValue: sample.value = message.boolvalue(); break;

@@ -67,11 +67,18 @@ CUniqueFd CreateTempFile(const std::filesystem::path& target, std::string& tempP
 // Writes over the existing file. Used where a file cannot be replaced by a
 // rename: device and other special files, a file whose directory is not
 // writable, a file mounted on its own.
-bool WriteInPlace(const std::string& path, const std::filesystem::path& target, std::string_view content)
+bool WriteInPlace(const std::string& path, const std::filesystem::path& target, std::string_view content,
+                  bool secret)
 {
-    CUniqueFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    CUniqueFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY));
     if (!fd.IsOpen()) {
         TLOG_ERROR("Failed to open {} for writing.", path);
+        return false;
+    }
+    struct stat st {};
+    if (secret && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode)
+        && ::fchmod(fd.Get(), CAtomicFile::kSecretFileMode) != 0) {
+        TLOG_ERROR("Failed to restrict the permissions of {}.", path);
         return false;
     }
     if (!fd.WriteAll(content) || (::fsync(fd.Get()) != 0 && errno != EINVAL) || !fd.Close()) {
@@ -93,6 +100,7 @@ void SyncDirectory(const std::string& directory)
 
 bool CAtomicFile::Replace(const std::string& path, std::string_view content, mode_t newFileMode)
 {
+    const bool secret = newFileMode == kSecretFileMode;
     std::filesystem::path target;
     if (!FollowLinks(path, target)) {
         TLOG_ERROR("Failed to open {} for writing.", path);
@@ -107,7 +115,7 @@ bool CAtomicFile::Replace(const std::string& path, std::string_view content, mod
         return false;
     }
     if (exists && (!S_ISREG(existing.st_mode) || ::access(directory.c_str(), W_OK | X_OK) != 0)) {
-        return WriteInPlace(path, target, content);
+        return WriteInPlace(path, target, content, secret);
     }
 
     std::string tempPath;
@@ -116,7 +124,8 @@ bool CAtomicFile::Replace(const std::string& path, std::string_view content, mod
         TLOG_ERROR("Failed to open {} for writing.", path);
         return false;
     }
-    bool written = ::fchmod(fd.Get(), exists ? existing.st_mode & 07777 : newFileMode) == 0;
+    const mode_t mode = secret ? kSecretFileMode : exists ? existing.st_mode & 07777 : newFileMode;
+    bool written = ::fchmod(fd.Get(), mode) == 0;
     if (exists) {
         if (::fchown(fd.Get(), existing.st_uid, existing.st_gid) != 0) {
             // Without the right to give the file away it stays ours, as a
@@ -129,7 +138,7 @@ bool CAtomicFile::Replace(const std::string& path, std::string_view content, mod
         const int renameError = errno;
         ::unlink(tempPath.c_str());
         if (renameError == EBUSY || renameError == EXDEV) {
-            return WriteInPlace(path, target, content);
+            return WriteInPlace(path, target, content, secret);
         }
         TLOG_ERROR("Failed to write content to {}.", path);
         return false;

@@ -14,8 +14,9 @@ public:
     // in the same directory, is flushed to disk and then renamed over the
     // target, and the directory is flushed. A symbolic link is followed: its
     // final target is replaced, the link stays. An existing target keeps its
-    // permission bits and owner; a new file gets newFileMode (0600 for files
-    // holding secrets), whatever the umask. Files that cannot be replaced by
+    // permission bits and owner; a new file gets newFileMode, whatever the
+    // umask. kSecretFileMode marks a file holding a secret: it is 0600 after
+    // every write, whatever mode it had. Files that cannot be replaced by
     // a rename (special files, a read-only directory, a file mounted on its
     // own) are written in place. Failures are logged with the path (never
     // the content) and reported as false; nothing throws.

@@ -74,10 +74,16 @@ bool CTarvValidation::IsIpv4Address(std::string_view text)
     return ParseIpv4(text).has_value();
 }
 
+bool CTarvValidation::IsIpv4HostAddress(std::string_view text)
+{
+    const auto address = ParseIpv4(text);
+    return address && *address != 0 && *address != 0xffffffffu;
+}
+
 bool CTarvValidation::IsIpv4Netmask(std::string_view text)
 {
     const auto mask = ParseIpv4(text);
-    if (!mask) {
+    if (!mask || *mask == 0 || *mask == 0xffffffffu) {
         return false;
     }
     // Ones followed by zeros: the inverted mask plus one is a power of two.
@@ -112,13 +118,21 @@ bool CTarvValidation::IsIpv6PrefixLength(std::string_view text)
 
 bool CTarvValidation::IsHostname(std::string_view text)
 {
-    if (text.empty() || text.size() > kMaxHostnameLength || text.front() == '-' || text.front() == '.') {
+    if (text.empty() || text.size() > kMaxHostnameLength) {
         return false;
     }
-    for (const char c : text) {
-        if (!IsAlnum(c) && c != '-' && c != '_' && c != '.') {
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t dot = std::min(text.find('.', start), text.size());
+        const std::string_view label = text.substr(start, dot - start);
+        if (label.empty() || label.front() == '-' || label.back() == '-') {
             return false;
         }
+        for (const char c : label) {
+            if (!IsAlnum(c) && c != '-' && c != '_') {
+                return false;
+            }
+        }
+        start = dot + 1;
     }
     return true;
 }
@@ -160,8 +174,9 @@ std::string CTarvValidation::Printable(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string printable;
-    printable.reserve(text.size());
-    for (const char c : text) {
+    const std::string_view shown = text.substr(0, kMaxPrintable);
+    printable.reserve(shown.size() + 24);
+    for (const char c : shown) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte > 0x7e || c == '\\') {
             printable += "\\x";
@@ -170,6 +185,9 @@ std::string CTarvValidation::Printable(std::string_view text)
         } else {
             printable += c;
         }
+    }
+    if (shown.size() < text.size()) {
+        printable += "... (" + std::to_string(text.size()) + " bytes)";
     }
     return printable;
 }

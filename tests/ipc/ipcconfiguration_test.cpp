@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -48,6 +51,19 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
         c.content ? root.WriteFile("etc/iipc.json", *c.content) : (void)std::filesystem::remove(path);
         const auto error = IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
         EXPECT_THAT(error, AllOf(HasSubstr(path), HasSubstr(c.problem)));
+    }
+    // What is not a file of reasonable JSON is refused at once, never waited on.
+    const std::pair<std::function<void()>, std::string> others[] = {
+        {[&] { root.WriteFile("etc/iipc.json", "{\"A\": " + std::string(5000, '[') + std::string(5000, ']') + "}"); },
+         "is not valid JSON: Exceeded stackLimit"},
+        {[&] { std::filesystem::create_directory(path); }, "is a directory, not a file"},
+        {[&] { ::mkfifo(path.c_str(), 0600); }, "is not a regular file"},
+    };
+    for (const auto& [make, problem] : others) {
+        std::filesystem::remove_all(path);
+        make();
+        EXPECT_THAT(IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); }),
+                    AllOf(HasSubstr(path), HasSubstr(problem)));
     }
     CRootDir::Set("/");
 }

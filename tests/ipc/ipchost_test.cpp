@@ -367,11 +367,39 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
     }
 }
 
+// Any local process may hold every subscription of a service: a controller
+// that subscribes afterwards (after its restart, say) still gets in, and
+// hears the state.
+TEST_F(IpcHost, AFullServiceMakesRoomForANewSubscriber)
+{
+    mServer.Start();
+    CRunningHost hog(mRoot);
+    std::vector<std::shared_ptr<IClient<IGenericControl>>> held;
+    for (int i = 0; i < 64; ++i) {
+        held.push_back(hog.Get()->CreateClient("TarvGenCtrl", std::make_shared<CStateRecorder>()));
+    }
+    hog.Start();
+    ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 64));
+
+    auto states = std::make_shared<CStateRecorder>();
+    auto controller = mClient.Get()->CreateClient("TarvGenCtrl", states);
+    mClient.Start();
+    ASSERT_TRUE(controller->WaitSubscribed(5s));
+    mServed->mStateSender(State(ipc::MState::Enabled));
+    EXPECT_TRUE(states->WaitUntil([](const std::vector<int>& values) {
+        return std::ranges::count(values, static_cast<int>(ipc::MState::Enabled)) > 0;
+    }));
+    hog.Stop();
+}
+
 TEST_F(IpcHost, SocketsGetTheirModeAndGroupOnlyWhenPublishedAndAreRemovedAtStop)
 {
     mRoot.WriteFile("etc/iipc.json", R"({"Tarv": "unix:/run/iipc/tarv.sock", "socketGroup": "daemon"})");
     const gid_t group = ::getgrnam("daemon")->gr_gid;
     const std::string path = mRoot.Root() + "run/iipc/tarv.sock";
+    // An existing directory anyone may write to is set as a new one.
+    std::filesystem::create_directories(mRoot.Root() + "run/iipc");
+    ::chmod((mRoot.Root() + "run/iipc").c_str(), 0777);
     CRunningHost host(mRoot);
     host.Get()->AddService<ITarv>("Tarv", std::make_shared<CFakeTarv>());
     host.Start();
@@ -393,6 +421,15 @@ TEST_F(IpcHost, SocketsGetTheirModeAndGroupOnlyWhenPublishedAndAreRemovedAtStop)
     EXPECT_EQ(::stat(path.c_str(), &info), 0);
     host.Stop();
     EXPECT_NE(::stat(path.c_str(), &info), 0);
+
+    // Two services on one socket are refused, naming both.
+    mRoot.WriteFile("etc/iipc.json", R"({"Tarv": "unix:/run/iipc/a.sock", "TarvLog": "unix:/run/iipc/a.sock"})");
+    CRunningHost shared(mRoot);
+    shared.Get()->AddService<ITarv>("Tarv", std::make_shared<CFakeTarv>());
+    EXPECT_THAT(IpcTest::ErrorOf([&] {
+                    shared.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
+                }),
+                AllOf(HasSubstr("'Tarv' and 'TarvLog'"), HasSubstr("one socket")));
 }
 
 } // namespace

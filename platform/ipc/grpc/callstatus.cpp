@@ -4,6 +4,9 @@
 #include "platform/ipc/requestdeadline.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 
@@ -23,6 +26,13 @@ std::string Describe(const grpc::Status& status)
 
 [[noreturn]] void ThrowFailure(const SIpcEndpoint& endpoint, const grpc::Status& status)
 {
+    // A socket this process may not connect to looks like an absent or
+    // silent peer to gRPC; say what it is.
+    const bool unreachable = status.error_code() == grpc::StatusCode::UNAVAILABLE
+                             || status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED;
+    if (unreachable && ::access(endpoint.socketPath.c_str(), W_OK) != 0 && errno == EACCES) {
+        throw Rpc::CommunicationException("'" + endpoint.name + "' at " + endpoint.socketPath + ": permission denied");
+    }
     throw Rpc::CommunicationException("'" + endpoint.name + "' at " + endpoint.socketPath + ": " +
                                       Describe(status));
 }

@@ -59,6 +59,15 @@ public:
         if (mServiceNames.count(name) != 0) {
             throw std::logic_error("IPC service '" + name + "' added twice");
         }
+        // Each service needs a socket of its own: clients address a service
+        // by its socket, and a peer's configuration may move one of them.
+        for (const auto& other : mServiceNames) {
+            if (mConfiguration.GetEndpoint(other).socketPath == endpoint.socketPath) {
+                throw std::runtime_error("IPC configuration file '" + mConfiguration.GetPath() + "' maps the services '" +
+                                         other + "' and '" + name + "' to one socket '" + endpoint.socketPath +
+                                         "'; give each service a socket of its own");
+            }
+        }
         mServiceNames.insert(name);
         return endpoint;
     }

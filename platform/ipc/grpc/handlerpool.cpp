@@ -46,20 +46,31 @@ void CHandlerPool::Work(SWorker& worker)
 {
     pthread_setname_np(pthread_self(), "ipc-request");
     std::unique_lock lock(mMutex);
-    while (!mTasks.empty()) {
-        auto task = std::move(mTasks.front());
-        mTasks.pop_front();
-        ++mBusy;
-        lock.unlock();
-        try {
-            task();
-        } catch (...) {
-            // The tasks catch what their handlers throw; nothing may end the process here.
-            Log(ELevel::error, "A request task failed with an exception");
+    for (;;) {
+        while (!mTasks.empty()) {
+            auto task = std::move(mTasks.front());
+            mTasks.pop_front();
+            ++mBusy;
+            lock.unlock();
+            try {
+                task();
+            } catch (...) {
+                // The tasks catch what their handlers throw; nothing may end the process here.
+                Log(ELevel::error, "A request task failed with an exception");
+            }
+            task = nullptr; // released before the lock is taken again
+            mTrim.Count();
+            lock.lock();
+            --mBusy;
         }
-        task = nullptr; // released before the lock is taken again
+        // The last thread of a burst gives the memory the burst freed back
+        // before it ends; a task queued meanwhile is still its own.
+        if (mRunning != 1 || !mTrim.Due()) {
+            break;
+        }
+        lock.unlock();
+        CMemoryTrim::Trim();
         lock.lock();
-        --mBusy;
     }
     worker.finished = true;
     --mRunning;

@@ -3,7 +3,10 @@
 // for the state machine), so the completion-queue thread never does. A
 // thread is started when a task finds none free and ends as soon as no task
 // waits: an idle host has none. At most `limit` run at once; further tasks
-// wait for a free thread.
+// wait for a free thread. After a burst of tasks, the last thread to end
+// trims the heap (CMemoryTrim), so a flood's memory does not stay resident.
+
+#include "platform/toolbox/memorytrim.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -38,7 +41,11 @@ private:
     // longer take it.
     void ReapFinished();
 
+    // Requests that make a burst whose end is worth a heap trim.
+    static constexpr std::size_t kTrimAfterTasks = 32;
+
     const std::size_t mLimit;
+    CMemoryTrim mTrim{kTrimAfterTasks}; // own guard (atomic)
     std::mutex mMutex; // guards the fields below
     std::condition_variable mIdle;
     std::deque<std::function<void()>> mTasks;

@@ -10,7 +10,7 @@ using Clock = std::chrono::steady_clock;
 
 // Bound of the per-subscriber queue of notifications not yet written.
 constexpr std::size_t kSubscriberQueueLimit = 256;
-// Subscribers per service; further subscriptions are refused.
+// Subscribers per service; a further subscription ends the oldest idle one.
 constexpr std::size_t kSubscriberLimit = 64;
 // Bound of the queue of received notifications not yet delivered to listeners.
 constexpr std::size_t kDeliveryQueueLimit = 1024;

@@ -1,6 +1,7 @@
 #include "platform/ipc/grpc/ipclog.h"
 
 #include "platform/ipc/grpc/timereventengine.h"
+#include "platform/toolbox/memorytrim.h"
 
 #include <grpc/grpc.h>
 #include <grpc/support/log.h>
@@ -75,6 +76,9 @@ void InitializeGrpc()
         grpc_event_engine::experimental::SetEventEngineFactory(
             [] { return std::make_unique<CTimerEventEngine>(); });
 #endif
+        // Request threads come and go: without a bound each could leave
+        // an allocation arena of its own behind.
+        CMemoryTrim::LimitArenas();
         gpr_set_log_function(&OnGrpcLog);
         grpc_init();
     });

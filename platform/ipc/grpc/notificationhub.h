@@ -7,16 +7,18 @@
 #include "platform/ipc/grpc/ipclimits.h"
 #include "platform/ipc/grpc/ipclog.h"
 #include "platform/ipc/iipcobserver.h"
+#include "platform/log/logthrottle.h"
 #include "proto/servicemessages.pb.h"
 
 #include <grpcpp/grpcpp.h>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +82,13 @@ public:
         } else {
             FinishLocked(status);
         }
+    }
+
+    // Notifications wait for it: it does not keep up, or never reads.
+    bool Backlogged()
+    {
+        std::lock_guard lock(mMutex);
+        return !mQueue.empty() || mDropped > 0;
     }
 
     // The call ended (finished, cancelled or the client went away).
@@ -168,7 +177,7 @@ public:
     void Publish(const Envelope& envelope)
     {
         std::lock_guard lock(mMutex);
-        for (const auto& subscriber : mSubscribers) {
+        for (const auto& [subscriber, admitted] : mSubscribers) {
             subscriber->Push(envelope);
         }
     }
@@ -178,7 +187,7 @@ public:
     {
         std::lock_guard lock(mMutex);
         mClosed = true;
-        for (const auto& subscriber : mSubscribers) {
+        for (const auto& [subscriber, admitted] : mSubscribers) {
             subscriber->Close(grpc::Status::OK);
         }
     }
@@ -192,15 +201,12 @@ private:
             return;
         }
         if (mSubscribers.size() >= kSubscriberLimit) {
-            Log(ELevel::warning, "Refusing a subscription to '{}': {} clients are subscribed", mService,
-                kSubscriberLimit);
-            subscriber->Close({grpc::StatusCode::RESOURCE_EXHAUSTED, "too many subscribers"});
-            return;
+            EvictLocked();
         }
         // Under the lock: the initial metadata goes out before any
         // notification a concurrent Publish queues.
         subscriber->Begin();
-        mSubscribers.insert(subscriber);
+        mSubscribers.emplace(subscriber, ++mAdmitted);
         Log(ELevel::debug, "Client subscribed to '{}'", mService);
         Report();
     }
@@ -214,6 +220,30 @@ private:
         }
     }
 
+    // Makes room for a new subscriber, so that idle subscriptions held by
+    // any local process never lock out a peer that (re)subscribes: the
+    // oldest subscriber that does not keep up goes, else the oldest one.
+    void EvictLocked()
+    {
+        auto victim = mSubscribers.end();
+        bool victimBacklogged = false;
+        for (auto it = mSubscribers.begin(); it != mSubscribers.end(); ++it) {
+            const bool backlogged = it->first->Backlogged();
+            if (victim == mSubscribers.end() || (backlogged && !victimBacklogged)
+                || (backlogged == victimBacklogged && it->second < victim->second)) {
+                victim = it;
+                victimBacklogged = backlogged;
+            }
+        }
+        if (const auto skipped = mEvictionLog.Allow(CLogThrottle::Clock::now())) {
+            Log(ELevel::warning, "'{}' has {} subscribers: ending the oldest {}subscription for a new one{}", mService,
+                kSubscriberLimit, victimBacklogged ? "backlogged " : "",
+                *skipped > 0 ? " (" + std::to_string(*skipped) + " more since the last report)" : std::string());
+        }
+        victim->first->Close({grpc::StatusCode::RESOURCE_EXHAUSTED, "too many subscribers: the oldest is ended"});
+        mSubscribers.erase(victim);
+    }
+
     // Called with mMutex held, so the observer sees the changes in order.
     void Report()
     {
@@ -224,9 +254,11 @@ private:
 
     std::string mService;
     std::shared_ptr<IIpcObserver> mObserver;
-    std::mutex mMutex; // guards mSubscribers and mClosed
-    std::set<std::shared_ptr<Subscriber>> mSubscribers;
+    std::mutex mMutex; // guards mSubscribers, mAdmitted and mClosed
+    std::map<std::shared_ptr<Subscriber>, std::uint64_t> mSubscribers; // with the number of its admission
+    std::uint64_t mAdmitted = 0;
     bool mClosed = false;
+    CLogThrottle mEvictionLog; // own guard
 };
 
 } // namespace IpcGrpc

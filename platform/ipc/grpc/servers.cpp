@@ -1,6 +1,7 @@
 #include "platform/ipc/grpc/servers.h"
 
 #include "platform/ipc/grpc/ipclimits.h"
+#include "platform/worker/iclock.h"
 
 namespace IpcGrpc {
 
@@ -18,18 +19,29 @@ CRequestDeadline::Clock::time_point CRequestRunner::ToSteady(std::chrono::system
     return CRequestDeadline::Clock::now() + std::chrono::duration_cast<CRequestDeadline::Clock::duration>(left);
 }
 
-grpc::Status CRequestRunner::Refuse(CRequestGate::EAdmission admission, const char* request) const
+grpc::Status CRequestRunner::Refuse(CRequestGate::EAdmission admission, const char* request)
 {
+    // A flood is refused request by request, but logged at most once per
+    // interval and kind, with the number of refusals left out.
+    const auto allowed = mRefusalLog[static_cast<std::size_t>(admission) % kRefusalKinds].Allow(IClock::Steady()->Now());
+    const std::string more = allowed && *allowed > 0 ? " (" + std::to_string(*allowed) + " more since the last report)" : "";
     switch (admission) {
     case CRequestGate::EAdmission::expired:
-        Log(ELevel::warning, "Request {} of '{}' dropped: its deadline passed before its turn", request, mService);
+        if (allowed) {
+            Log(ELevel::warning, "Request {} of '{}' dropped: its deadline passed before its turn{}", request,
+                mService, more);
+        }
         return {grpc::StatusCode::DEADLINE_EXCEEDED, "deadline passed before the request was served"};
     case CRequestGate::EAdmission::cancelled:
-        Log(ELevel::info, "Request {} of '{}' dropped: the client cancelled it", request, mService);
+        if (allowed) {
+            Log(ELevel::info, "Request {} of '{}' dropped: the client cancelled it{}", request, mService, more);
+        }
         return {grpc::StatusCode::CANCELLED, "cancelled by the client"};
     case CRequestGate::EAdmission::busy:
-        Log(ELevel::warning, "Request {} of '{}' refused: too many requests of this service at once", request,
-            mService);
+        if (allowed) {
+            Log(ELevel::warning, "Request {} of '{}' refused: too many requests of this service at once{}", request,
+                mService, more);
+        }
         return {grpc::StatusCode::RESOURCE_EXHAUSTED, "too many requests at once"};
     default: break;
     }

@@ -18,10 +18,12 @@
 #include "platform/ipc/iserver.h"
 #include "platform/ipc/itarv.h"
 #include "platform/ipc/requestdeadline.h"
+#include "platform/log/logthrottle.h"
 #include "proto/services.grpc.pb.h"
 
 #include <grpcpp/grpcpp.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -113,10 +115,13 @@ private:
 
     // gRPC gives the deadline on the system clock; "none" is its maximum.
     static CRequestDeadline::Clock::time_point ToSteady(std::chrono::system_clock::time_point deadline);
-    grpc::Status Refuse(CRequestGate::EAdmission admission, const char* request) const;
+    grpc::Status Refuse(CRequestGate::EAdmission admission, const char* request);
+
+    static constexpr std::size_t kRefusalKinds = 4;
 
     std::string mService;
     CRequestGate mGate;
+    std::array<CLogThrottle, kRefusalKinds> mRefusalLog; // one per kind of refusal; each its own guard
 };
 
 // Arms the Subscribe method of a service on the queue for its hub.

@@ -68,6 +68,19 @@ void PrepareSocketDirectory(const std::string& socketPath, std::optional<gid_t> 
         chmod(it->c_str(), 0750); // independent of the umask
         SetGroup(*it, group);
     }
+    // An existing directory that others may write to (without the sticky
+    // bit that keeps them from replacing our sockets) is set as a new one.
+    // Anything narrower, /run for instance, stays as it is.
+    struct stat info {};
+    if (missing.empty() && lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+        && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+        Log(ELevel::warning, "Socket directory '{}' was writable by others (mode {:o}); setting mode 750",
+            directory.string(), info.st_mode & 07777);
+        if (chmod(directory.c_str(), 0750) != 0) {
+            Fail("cannot set the mode of the socket directory '" + directory.string() + "'");
+        }
+        SetGroup(directory, group);
+    }
 }
 
 void RemoveStaleSocket(const std::string& socketPath)

@@ -9,7 +9,8 @@
 namespace IpcGrpc {
 
 // Creates the missing directories of the socket path with mode 0750 and the
-// given group (default: the process's).
+// given group (default: the process's). An existing socket directory that
+// group or others may write to, without the sticky bit, is set the same way.
 void PrepareSocketDirectory(const std::string& socketPath, std::optional<gid_t> group);
 
 // Removes a socket file left behind by an earlier run. Only a socket nobody

@@ -134,7 +134,10 @@ std::string CTarvConfig::GetString(EConfigKey key) const
     case Network:
         return mNetwork->GetString(row->name, defaultValue);
     case Secrets:
-        return mSecrets->GetString(row->name, defaultValue);
+        // A secret default (the SIM PIN's) stands for a provisioned station
+        // that relies on it. Without any secrets file nobody configured a
+        // secret: sending the default PIN to a SIM would cost an attempt.
+        return mSecrets->GetString(row->name, mSecrets->HasFile() ? defaultValue : std::string());
     case Settings:
         return mSettings->GetString(row->name, defaultValue);
     }

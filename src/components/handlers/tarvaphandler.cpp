@@ -71,11 +71,11 @@ void CTarvApHandler::SetApConfigFiles(const std::string& hostname)
         throw CTarvException();
     }
     const std::string hostapd = CRootDir::Resolve(mHostapdPath);
-    if (!ReplaceInFile(hostapd, kPassphrasePlaceholder, passphrase)) {
+    if (!ReplaceInFile(hostapd, kPassphrasePlaceholder, passphrase, CAtomicFile::kSecretFileMode)) {
         TLOG_ERROR("Could not set AP password");
         throw CTarvException();
     }
-    if (!ReplaceInFile(hostapd, kNamePlaceholder, hostname)) {
+    if (!ReplaceInFile(hostapd, kNamePlaceholder, hostname, CAtomicFile::kSecretFileMode)) {
         TLOG_ERROR("Could not set AP SSID");
         throw CTarvException();
     }

@@ -176,20 +176,20 @@ bool CTarvEthHandler::AreStaticPropertiesValid(const std::string& address, const
                                                const std::string& gateway) const
 {
     bool valid = true;
-    if (!CTarvValidation::IsIpv4Address(address)) {
-        TLOG_ERROR("Static IP address '{}' for {} is not a valid IPv4 address", CTarvValidation::Printable(address),
-                   mInterfaceName);
+    if (!CTarvValidation::IsIpv4HostAddress(address)) {
+        TLOG_ERROR("Static IP address '{}' for {} is not a valid IPv4 address ({})",
+                   CTarvValidation::Printable(address), mInterfaceName, CTarvValidation::kIpv4HostAddressRule);
         valid = false;
     }
     if (!CTarvValidation::IsIpv4Netmask(netmask)) {
-        TLOG_ERROR("Static netmask '{}' for {} is not a valid IPv4 netmask", CTarvValidation::Printable(netmask),
-                   mInterfaceName);
+        TLOG_ERROR("Static netmask '{}' for {} is not a valid IPv4 netmask ({})", CTarvValidation::Printable(netmask),
+                   mInterfaceName, CTarvValidation::kIpv4NetmaskRule);
         valid = false;
     }
-    // An empty gateway means none.
-    if (!gateway.empty() && !CTarvValidation::IsIpv4Address(gateway)) {
-        TLOG_ERROR("Static gateway '{}' for {} is not a valid IPv4 address", CTarvValidation::Printable(gateway),
-                   mInterfaceName);
+    // An empty gateway, or 0.0.0.0, means none.
+    if (!gateway.empty() && gateway != "0.0.0.0" && !CTarvValidation::IsIpv4HostAddress(gateway)) {
+        TLOG_ERROR("Static gateway '{}' for {} is not a valid IPv4 address ({})", CTarvValidation::Printable(gateway),
+                   mInterfaceName, CTarvValidation::kIpv4HostAddressRule);
         valid = false;
     }
     return valid;

@@ -12,7 +12,8 @@ bool WriteToFile(const std::string& path, const std::string& content, mode_t new
     return CAtomicFile::Replace(path, content, newFileMode);
 }
 
-bool EditFile(const std::string& path, const std::function<std::string(const std::string&)>& edit)
+bool EditFile(const std::string& path, const std::function<std::string(const std::string&)>& edit,
+              mode_t newFileMode)
 {
     if (::access(path.c_str(), R_OK) != 0) {
         TLOG_ERROR("Cannot open {}, it doesn't exist or Tarv doesn't have read permission.", path);
@@ -43,10 +44,11 @@ bool EditFile(const std::string& path, const std::function<std::string(const std
     }
     in.close();
 
-    return WriteToFile(path, edit(content));
+    return WriteToFile(path, edit(content), newFileMode);
 }
 
-bool ReplaceInFile(const std::string& path, std::string_view placeholder, std::string_view value)
+bool ReplaceInFile(const std::string& path, std::string_view placeholder, std::string_view value,
+                   mode_t newFileMode)
 {
     return EditFile(path, [&](const std::string& content) {
         if (placeholder.empty()) {
@@ -63,6 +65,6 @@ bool ReplaceInFile(const std::string& path, std::string_view placeholder, std::s
         }
         modified.append(content, from, std::string::npos);
         return modified;
-    });
+    }, newFileMode);
 }
 

@@ -23,11 +23,14 @@ bool WriteToFile(const std::string& path, const std::string& content,
                  mode_t newFileMode = CAtomicFile::kDefaultNewFileMode);
 
 // Reads the file (at most kMaxEditableFileSize bytes) and writes back what
-// edit makes of its content with WriteToFile.
-bool EditFile(const std::string& path, const std::function<std::string(const std::string&)>& edit);
+// edit makes of its content with WriteToFile (newFileMode as there; a file
+// that holds a secret passes CAtomicFile::kSecretFileMode).
+bool EditFile(const std::string& path, const std::function<std::string(const std::string&)>& edit,
+              mode_t newFileMode = CAtomicFile::kDefaultNewFileMode);
 
 // Replaces every occurrence of placeholder by value and writes the file back
 // with EditFile. Searching continues after each inserted value, so a value
 // that contains the placeholder is never searched again. Files over
 // kMaxEditableFileSize bytes are refused. An empty placeholder matches nothing.
-bool ReplaceInFile(const std::string& path, std::string_view placeholder, std::string_view value);
+bool ReplaceInFile(const std::string& path, std::string_view placeholder, std::string_view value,
+                   mode_t newFileMode = CAtomicFile::kDefaultNewFileMode);

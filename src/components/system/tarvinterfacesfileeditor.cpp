@@ -119,9 +119,9 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName
     const bool isEthernet = interfaceName == Tarv::kEth0;
     const bool withGateway = isEthernet && !gateway.empty() && gateway != "0.0.0.0";
     if (!Accept(CTarvValidation::IsHostname(hostname), "hostname", hostname, interfaceName, ok) ||
-        !Accept(CTarvValidation::IsIpv4Address(address), "IPv4 address", address, interfaceName, ok) ||
+        !Accept(CTarvValidation::IsIpv4HostAddress(address), "IPv4 address", address, interfaceName, ok) ||
         !Accept(CTarvValidation::IsIpv4Netmask(netmask), "IPv4 netmask", netmask, interfaceName, ok) ||
-        (withGateway && !Accept(CTarvValidation::IsIpv4Address(gateway), "gateway", gateway, interfaceName, ok))) {
+        (withGateway && !Accept(CTarvValidation::IsIpv4HostAddress(gateway), "gateway", gateway, interfaceName, ok))) {
         return;
     }
     std::string text = StanzaStart(interfaceName) + " inet static" + "\nhostname " + hostname + "\naddress " +

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <sys/stat.h>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -164,13 +165,51 @@ TEST_F(ConfigTest, ListenersHearOncePerChangedKeyWithTheCacheUpdatedAndMayUseThe
     // "dropped" may have heard the first change (it ran before "test"), never the second.
     EXPECT_EQ(std::ranges::count(dropped.Calls(), "Sentinel", &SCall::first), 0);
     config->UnregisterListener("unknown");
-    // Deleting the file removes every key.
-    recorder.Calls();
-    std::filesystem::remove(PathOf("network"));
-    const Json::Value none;
-    EXPECT_EQ(recorder.WaitForKey("Sentinel"),
-              (std::vector<SCall>{{"Added", none}, {"Changed", none}, {"Same", none}, {"Sentinel", none}}));
-    EXPECT_TRUE(config->GetBool("Same", true));
+}
+
+// Whatever takes a source's place, at start or while in use (noticed when it
+// is made, or when the file vanishes), is an error naming the file, never an
+// empty source of defaults; only a file missing at start is one.
+TEST_F(ConfigTest, BrokenSourcesAreErrorsNamingTheFileAtStartAndAtRunTime)
+{
+    const std::string path = PathOf("network");
+    const std::string deep = "{\"a\": " + std::string(5000, '[') + std::string(5000, ']') + "}";
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] { std::filesystem::remove(path); }, "Config file " + path + " is missing: it was removed while in use"},
+        {[&] { WriteInPlace("network", deep); }, "Invalid config file " + path + ": Exceeded stackLimit in readValue()."},
+        {[&] { ::mkfifo(path.c_str(), 0600); }, "Invalid config file " + path + ": it is a FIFO, not a regular file"},
+        {[&] { std::filesystem::create_directory_symlink(ConfigDir(), path); },
+         "Invalid config file " + path + ": it is a directory, not a regular file"},
+    };
+    for (const auto& [make, error] : cases) {
+        SCOPED_TRACE(error);
+        const bool removal = &make == &cases[0].first;
+        if (removal) {
+            Write("network", Object({{"TarvWlanEnable", true}}));
+        }
+        CRecorder errors, recorder; // error messages recorded as keys
+        auto config = std::make_shared<CConfigSource>(
+            "network", [record = errors.Callback()](const std::string& message) { record(message, {}); }, false, 20ms);
+        config->RegisterListener("", "", recorder.Callback());
+        make();
+        EXPECT_EQ(std::ranges::count(errors.WaitForKey(error), error, &SCall::first), 1);
+        EXPECT_THROW(config->GetBool("TarvWlanEnable", false), QeConfig::CInvalidConfig);
+        EXPECT_EQ(recorder.Calls(), std::vector<SCall>{}); // no key reported as removed
+        config.reset();
+        std::vector<std::string> atStart;
+        CConfigSource again("network", [&](const std::string& message) { atStart.push_back(message); }, true, 1ms);
+        EXPECT_EQ(atStart, removal ? std::vector<std::string>{} : std::vector<std::string>{error});
+        // Missing at start: an empty source (the default); anything else: reads throw.
+        const auto read = [&] {
+            try {
+                return again.GetBool("TarvWlanEnable", true);
+            } catch (const QeConfig::CInvalidConfig&) {
+                return false;
+            }
+        };
+        EXPECT_EQ(read(), removal);
+        std::filesystem::remove_all(path);
+    }
 }
 
 TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
@@ -199,6 +238,8 @@ TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
     auto otherConfig = QeConfig::Create("secrets", {}, other.Callback());
     config->SetValue("TarvLteApn", "internet");
     EXPECT_EQ(config->GetString("TarvLteApn", ""), "internet"); // at once, before any event
+    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0600u); // the secrets file was 0640
     EXPECT_EQ(other.WaitForKey("TarvLteApn"), (std::vector<SCall>{{"TarvLteApn", "internet"}}));
     EXPECT_EQ(otherConfig->GetString("Keep", ""), "k");
 

@@ -65,7 +65,9 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFilesAlsoForAnU
     const std::vector<SCase> cases = {
         {"first version, rather long\n", -1, CAtomicFile::kDefaultNewFileMode, 0644},
         {"psk=secret\n", -1, CAtomicFile::kSecretFileMode, 0600},
-        {"", 0754, CAtomicFile::kSecretFileMode, 0754},
+        {"", 0754, CAtomicFile::kDefaultNewFileMode, 0754},
+        // A file holding a secret loses a wider mode at the write.
+        {"wpa_passphrase=secret\n", 0644, CAtomicFile::kSecretFileMode, 0600},
     };
     // The mode of a new file does not depend on the umask.
     const mode_t savedUmask = ::umask(0077);

@@ -20,6 +20,7 @@ enum : unsigned {
     kPrefix = 8,  // IsIpv6PrefixLength
     kHost = 16,   // IsHostname
     kDomain = 32, // Toolbox::ValidateDomain: a domain name or an address
+    kAddr = 64,   // IsIpv4HostAddress
 };
 
 struct SCase {
@@ -33,9 +34,10 @@ TEST(Validation, EveryCheckAgainstOneTable)
     const std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
     const std::vector<SCase> cases = {
         // IPv4 addresses and netmasks.
-        {"192.168.1.50", kIpv4 | kHost | kDomain}, {"0.0.0.0", kIpv4 | kMask | kHost | kDomain},
-        {"255.255.254.0", kIpv4 | kMask | kHost | kDomain}, {"255.255.255.255", kIpv4 | kMask | kHost | kDomain},
-        {"255.0.255.0", kIpv4 | kHost | kDomain}, {"255.255.255.1", kIpv4 | kHost | kDomain},
+        {"192.168.1.50", kIpv4 | kAddr | kHost | kDomain}, {"0.0.0.0", kIpv4 | kHost | kDomain},
+        {"255.255.254.0", kIpv4 | kAddr | kMask | kHost | kDomain}, {"255.255.255.255", kIpv4 | kHost | kDomain},
+        {"255.0.255.0", kIpv4 | kAddr | kHost | kDomain}, {"255.255.255.1", kIpv4 | kAddr | kHost | kDomain},
+        {"128.0.0.0", kIpv4 | kAddr | kMask | kHost | kDomain}, {"255.255.255.254", kIpv4 | kAddr | kMask | kHost | kDomain},
         // Leading zeros read as octal by some tools; malformed dotted forms.
         {"192.168.001.050", kHost}, {"256.0.0.1", kHost}, {"1.2.3", kHost}, {"1.2.3.4.5", kHost},
         {"0x7f.0.0.1", kHost}, {"1.2.3.4/24", kNone},
@@ -46,8 +48,8 @@ TEST(Validation, EveryCheckAgainstOneTable)
         {"0", kPrefix | kHost}, {"128", kPrefix | kHost}, {"129", kHost}, {"064", kHost},
         // Host names: what is merely unusual passes, DNS names are stricter.
         {"charger-1", kHost | kDomain}, {"EV_Charger_1", kHost}, {"charger.example.com", kHost | kDomain},
-        {"EXAMPLE.com.", kHost | kDomain}, {"xn--bcher-kva.example", kHost | kDomain}, {"charger-", kHost},
-        {"a..b", kHost}, {label63 + "a.com", kHost}, {name253, kHost | kDomain}, {name253 + ".", kDomain},
+        {"EXAMPLE.com.", kDomain}, {"xn--bcher-kva.example", kHost | kDomain}, {"charger-", kNone},
+        {"a..b", kNone}, {"a-.b", kNone}, {"a.-b", kNone}, {label63 + "a.com", kHost}, {name253, kHost | kDomain}, {name253 + ".", kDomain},
         {name253 + "b", kNone}, {"-charger", kNone}, {".charger", kNone}, {"ch\xc3\xa4rger", kNone},
         // Hostile: extra lines, words, quoting or shell syntax where the value lands.
         {"", kNone}, {" ", kNone}, {"10.0.0.1\npre-up touch /tmp/owned", kNone},
@@ -59,6 +61,7 @@ TEST(Validation, EveryCheckAgainstOneTable)
     for (const auto& c : cases) {
         SCOPED_TRACE(CTarvValidation::Printable(c.value));
         EXPECT_EQ(CTarvValidation::IsIpv4Address(c.value), (c.accepted & kIpv4) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv4HostAddress(c.value), (c.accepted & kAddr) != 0);
         EXPECT_EQ(CTarvValidation::IsIpv4Netmask(c.value), (c.accepted & kMask) != 0);
         EXPECT_EQ(CTarvValidation::IsIpv6Address(c.value), (c.accepted & kIpv6) != 0);
         EXPECT_EQ(CTarvValidation::IsIpv6PrefixLength(c.value), (c.accepted & kPrefix) != 0);
@@ -67,6 +70,9 @@ TEST(Validation, EveryCheckAgainstOneTable)
     }
     // What would break a log line is escaped.
     EXPECT_EQ(CTarvValidation::Printable("1\npre-up x\\\t\x7f\r\0b"s), "1\\x0apre-up x\\x5c\\x09\\x7f\\x0d\\x00b");
+    // A huge value is cut: the log line stays short and says how long it was.
+    EXPECT_EQ(CTarvValidation::Printable(std::string(64, 'a')), std::string(64, 'a'));
+    EXPECT_EQ(CTarvValidation::Printable(std::string(1 << 20, 'x')), std::string(64, 'x') + "... (1048576 bytes)");
 }
 
 } // namespace

@@ -34,6 +34,7 @@ public:
         return Get(key, &Json::Value::isString, fallback).asString();
     }
     const std::string& GetSource() const override { return mName; }
+    bool HasFile() const override { return true; }
     void SetValue(const std::string& key, const Json::Value& value) override { mValues[key] = value; }
     void RegisterListener(const std::string& name, const std::string& filter, QeConfig::ChangeCallback callback) override
     {
@@ -200,6 +201,13 @@ TEST(TarvConfigOnQeConfig, ReadsFilesAndReportsChangesFromTheWatcherThread)
             EXPECT_EQ(config.GetString(TarvSsid), ssid);
         }
         EXPECT_TRUE(config.CheckChanges().empty());
+
+        // The SIM PIN's default stands only for a station that has a
+        // secrets file: without one, no PIN is configured at all.
+        EXPECT_EQ(config.GetString(TarvLteSimPin), "");
+        tmp.WriteFile("etc/config/secrets.json", R"({"TarvLteApn": "internet"})");
+        EXPECT_EQ(config.CheckChanges(), std::vector<EConfigKey>{TarvLteApn});
+        EXPECT_EQ(config.GetString(TarvLteSimPin), "3185");
     }
     CRootDir::Set("/");
 }

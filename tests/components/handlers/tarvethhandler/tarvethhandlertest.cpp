@@ -1,5 +1,7 @@
 #include "src/components/handlers/tarvethhandler.h"
 
+#include "platform/toolbox/tarvvalidation.h"
+
 #include "tests/components/mocks/handlerfixture.h"
 
 using namespace HandlerMocks;
@@ -139,13 +141,17 @@ TEST(EthGatewayColumnTest, FirstDefaultRouteOfTheInterfaceWithTheGatewayFlags)
 TEST_F(EthHandlerTest, EmptyOrMalformedStaticValuesOrNoHostnameNeverReachTheInterfacesFile)
 {
     config->bools[TarvEthDhcpEnable] = config->bools[TarvEthEnable] = false;
+    // Each refusal states the rule the value breaks.
+    const std::string address = std::string(" (") + CTarvValidation::kIpv4HostAddressRule + ")";
+    const std::string netmask = std::string(" (") + CTarvValidation::kIpv4NetmaskRule + ")";
     const struct { std::string address, netmask, gateway, error; } cases[] = {
         {"192.168.1.50", "", "", "IP address or netmask are empty for eth0 static properties"},
         {"192.168.1.50\nup reboot", "255.255.255.0", "",
-         "Static IP address '192.168.1.50\\x0aup reboot' for eth0 is not a valid IPv4 address"},
-        {"192.168.1.50", "255.0.255.0", "", "Static netmask '255.0.255.0' for eth0 is not a valid IPv4 netmask"},
-        {"192.168.1.50", "255.255.255.0", "gw", "Static gateway 'gw' for eth0 is not a valid IPv4 address"},
+         "Static IP address '192.168.1.50\\x0aup reboot' for eth0 is not a valid IPv4 address" + address},
+        {"192.168.1.50", "255.0.255.0", "", "Static netmask '255.0.255.0' for eth0 is not a valid IPv4 netmask" + netmask},
+        {"192.168.1.50", "255.255.255.0", "gw", "Static gateway 'gw' for eth0 is not a valid IPv4 address" + address},
         {"192.168.1.50", "255.255.255.0", "192.168.1.1", ""}, // valid, but the file editor refuses the stanza
+        {"192.168.1.50", "255.255.255.0", "0.0.0.0", ""},     // no gateway, as before
     };
     auto handler = MakeHandler();
     for (const auto& c : cases) {

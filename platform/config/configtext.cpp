@@ -1,0 +1,59 @@
+#include "platform/config/configtext.h"
+
+#include <json/reader.h>
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+
+namespace {
+
+const char* TypeName(const Json::Value& value)
+{
+    switch (value.type()) {
+    case Json::nullValue: return "null";
+    case Json::intValue: return "integer";
+    case Json::uintValue: return "unsigned integer";
+    case Json::realValue: return "real number";
+    case Json::stringValue: return "string";
+    case Json::booleanValue: return "boolean";
+    case Json::arrayValue: return "array";
+    case Json::objectValue: return "object";
+    }
+    return "unknown";
+}
+
+std::string OneLine(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
+} // namespace
+
+std::optional<std::string> CConfigText::Parse(std::string_view text, Json::Value& object)
+{
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string errors;
+    bool parsed = false;
+    try {
+        parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+    } catch (const std::exception& e) {
+        // The reader throws for nesting deeper than its stack limit.
+        errors = e.what();
+    }
+    if (!parsed) {
+        return OneLine(errors);
+    }
+    if (!root.isObject()) {
+        return std::string("the content is a JSON ") + TypeName(root) + ", not an object";
+    }
+    object = std::move(root);
+    return std::nullopt;
+}
