@@ -16,8 +16,11 @@
 set -euo pipefail
 
 # Ends with its parent (a test or benchmark that crashed), taking the sandbox along.
+# A script started in the background of another has SIGINT ignored, and bash
+# cannot trap a signal ignored on entry: the default action comes back first,
+# so that the forwarding below works whoever started the script.
 if [[ -z ${STATION_SANDBOX_GUARDED:-} ]]; then
-  STATION_SANDBOX_GUARDED=1 exec setpriv --pdeathsig KILL "$BASH" "$0" "$@"
+  STATION_SANDBOX_GUARDED=1 exec setpriv --pdeathsig KILL env --default-signal=INT "$BASH" "$0" "$@"
 fi
 unset STATION_SANDBOX_GUARDED
 
