@@ -10,7 +10,7 @@ trap 'rm -f "$tmp"' EXIT
 {
   cat "$dir"/* 2>/dev/null | awk '$1 == "search" { for (i = 2; i <= NF; i++) if (!seen["s" $i]++) s = s " " $i }
     END { if (s != "") print "search" s }'
-  cat "$dir"/* 2>/dev/null | awk '$1 == "nameserver" && NF == 2 && !seen[$2]++ { print "nameserver " $2 }'
+  cat "$dir"/* 2>/dev/null | awk '$1 == "nameserver" && NF == 2 && !seen[$2]++ && n++ < 3 { print "nameserver " $2 }'
 } >"$tmp"
 mv "$tmp" "$target"
 trap - EXIT
