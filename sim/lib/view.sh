@@ -57,7 +57,7 @@ children+=($!)
 
 # The last value of a diagnostic signal in diagnostics.txt ("time id value").
 signal_value() {
-  awk -v id="$1" '$2 == id { $1 = ""; $2 = ""; v = substr($0, 3) } END { print (v == "" ? "not set" : v) }' \
+  awk -v id="$1" '$2 == id { $1 = ""; $2 = ""; v = substr($0, 3); gsub(/^"|"$/, "", v) } END { print (v == "" ? "not set" : v) }' \
     "$out/diagnostics.txt" 2>/dev/null || echo "not set"
 }
 lease() {

@@ -45,7 +45,7 @@ stripped() { ! readelf -S "$1" | grep -q '\.symtab'; }
 man_has_verbs() {
   local verbs
   verbs=$("$build/tools/tarvctl/tarvctl" --help | sed -n 's/^  \([a-z][a-z-]*\).*/\1/p')
-  [[ -n $verbs ]] && same "$(zcat "$1" | sed -n '/^\.SH VERBS/,/^\.SH/{/^\.B /s/^\.B \(.*\)/\1/p}' | sed 's/\\-/-/g')" "$verbs"
+  [[ -n $verbs ]] && same "$(zcat "$1" | sed -n '/^\.SH VERBS/,/^\.SH/s/^\\fB//p' | sed 's/\\fR.*//; s/\\-/-/g')" "$verbs"
 }
 no_placeholder() { ! grep -rq "@TARV_" "$1"; }
 
