@@ -47,6 +47,15 @@ man_has_verbs() {
   verbs=$("$build/tools/tarvctl/tarvctl" --help | sed -n 's/^  \([a-z][a-z-]*\).*/\1/p')
   [[ -n $verbs ]] && same "$(zcat "$1" | sed -n '/^\.SH VERBS/,/^\.SH/s/^\\fB//p' | sed 's/\\fR.*//; s/\\-/-/g')" "$verbs"
 }
+# Every long option of the daemon's usage text is in its manual page.
+man_has_options() {
+  local option options
+  options=$("$build/src/tarv" --help | grep -o -- '--[a-z]*')
+  [[ -n $options ]] || return 1
+  for option in $options; do
+    zcat "$1" | grep -qF -- "${option//-/\\-}" || { echo "$option missing"; return 1; }
+  done
+}
 no_placeholder() { ! grep -rq "@TARV_" "$1"; }
 
 # Install into DESTDIR.
@@ -58,6 +67,7 @@ check "programs and init script executable" test -x "$dest$prefix/sbin/tarv" -a 
 check "init script starts the installed daemon" grep -qx "DAEMON=$prefix/sbin/tarv" "$dest$etc/init.d/tarv"
 check "unit starts the installed daemon" grep -q "^ExecStart=$prefix/sbin/tarv " "$dest$prefix/lib/systemd/system/tarv.service"
 check "unit reads the defaults file" grep -qx "EnvironmentFile=-$etc/default/tarv" "$dest$prefix/lib/systemd/system/tarv.service"
+check "tarv(8) has every option of the usage text" man_has_options "$dest$prefix/share/man/man8/tarv.8.gz"
 check "man page lists every verb of the help" man_has_verbs "$dest$prefix/share/man/man1/tarvctl.1.gz"
 check "unit stops with SIGINT" grep -qx "KillSignal=SIGINT" "$dest$prefix/lib/systemd/system/tarv.service"
 check "no template placeholder left" no_placeholder "$dest"
