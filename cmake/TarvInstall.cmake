@@ -112,12 +112,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarv)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "network manager daemon of the charging station")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "network manager daemon of the charging station
- tarv owns the station's network interfaces (Ethernet, the WLAN station
- link, the commissioning access point, the LTE modem and the powerline
- modem), writes the system network files, runs ntpd and serves the
- station's other processes over Unix sockets. tarvctl drives and inspects
- it from a shell.")
+# The summary comes first; cpack indents these lines below it.
+set(CPACK_PACKAGE_DESCRIPTION "tarv owns the station's network interfaces (Ethernet, the WLAN station
+link, the commissioning access point, the LTE modem and the powerline
+modem), writes the system network files, runs ntpd and serves the
+station's other processes over Unix sockets. tarvctl drives and inspects
+it from a shell.")
 set(CPACK_PACKAGE_CONTACT "${TARV_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # Absolute destinations (/etc) go through DESTDIR into the package.
