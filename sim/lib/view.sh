@@ -37,10 +37,16 @@ trap finish INT TERM HUP
 
 # The daemon serves its sockets a moment after it started: the notifications
 # are followed from then on, again after a restart of the daemon.
+# Each helper stops its tarvctl when it is stopped itself, whoever stops it:
+# no tarvctl outlives the view.
 (
+  child=''
+  trap '[[ -z $child ]] || kill "$child" 2>/dev/null; exit 0' TERM INT HUP
   until "$tarvctl" --root "$STATION_ROOT" --timeout 5 state >/dev/null 2>&1; do sleep 0.2; done
   while :; do
-    "$tarvctl" --root "$STATION_ROOT" watch >>"$watch" 2>/dev/null
+    "$tarvctl" --root "$STATION_ROOT" watch >>"$watch" 2>/dev/null &
+    child=$!
+    wait "$child"
     sleep 1
   done
 ) &
