@@ -21,7 +21,7 @@ echo "run: building the daemon"
 scripts/build.sh "$build" -- tarv
 # The station's programs: tarvctl, the modem simulator and the peers, and
 # whatever else the station has (every program target named tarv-*).
-mapfile -t programs < <(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(tarvctl\|tarv-[a-z0-9-]*\)$/\1/p')
+mapfile -t programs < <(ninja -C "$build" -t targets all | sed -n 's/^\(tarvctl\|tarv-[a-z0-9-]*\): phony$/\1/p' | sort -u)
 echo "run: building ${programs[*]}"
 scripts/build.sh "$build" -- "${programs[@]}"
 
