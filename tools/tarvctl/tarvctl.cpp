@@ -19,6 +19,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 
@@ -373,8 +374,17 @@ int CTarvCtl::Watch()
     if (mDeadline) {
         mDeadline->Disarm();
     }
-    Daemon().HandleClientNotifications();
-    return kOk;
+    std::thread notifications([this] { Daemon().HandleClientNotifications(); });
+    // A root that is gone (a sandbox that ended) never sees the daemon
+    // again: the watch ends instead of waiting for it for ever.
+    const std::string configuration = mRoot + "etc/iipc.json";
+    struct stat status {};
+    while (::stat(configuration.c_str(), &status) == 0) {
+        std::this_thread::sleep_for(kRootCheckPeriod);
+    }
+    Daemon().Stop();
+    notifications.join();
+    return Fail(kNotRunning, configuration + " is gone: tarv cannot come back there");
 }
 
 int CTarvCtl::LogLevel()

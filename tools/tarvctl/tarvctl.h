@@ -35,6 +35,8 @@ public:
     int Run(const std::vector<std::string>& arguments);
 
     static constexpr std::chrono::seconds kDefaultTimeout{30};
+    // How often watch checks that its root still exists.
+    static constexpr std::chrono::seconds kRootCheckPeriod{1};
 
 private:
     using Host = AppCommunicationHost<GrpcBackend>;
