@@ -49,7 +49,7 @@ trap finish INT TERM HUP
     wait "$child"
     sleep 1
   done
-) &
+) 2>/dev/null &
 children+=($!)
 (
   echo "disable, then enable, as the board controller does ..." >"$bringup"
