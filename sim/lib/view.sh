@@ -19,7 +19,8 @@ started=$(date +%s)
 keys=''
 if [[ -t 1 ]] && exec 3<>/dev/tty 2>/dev/null; then
   keys=$(stty -g <&3)
-  stty -isig -echo -icanon min 1 time 0 <&3
+  # A read returns one key, or nothing after a second (time is in tenths).
+  stty -isig -echo -icanon min 0 time 10 <&3
 fi
 children=()
 finish() {
@@ -107,8 +108,8 @@ while :; do
       printf '\r%s\033[K\n' "${line:0:width}"
       height=$((height + 1))
     done <<<"$text"
-    key=''
-    read -rsn1 -t 1 key <&3 || true
+    # Not bash's read -n: it turns the terminal's signal keys back on.
+    key=$(dd bs=1 count=1 2>/dev/null <&3)
     [[ $key == q || $key == $'\003' ]] && finish
   elif [[ ${text#*:} != "${shown#*:}" ]]; then
     # The first line's uptime alone is no change.
