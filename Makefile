@@ -12,9 +12,10 @@ bootstrap:
 build: bootstrap
 	@scripts/build.sh $(BUILD_DIR)
 
-# Builds, then runs the daemon in the simulated station (needs root): a live
-# view of its states and interface statuses until Ctrl-C, which ends it all.
-run: build
+# Runs the daemon in the simulated station (needs root; builds the daemon,
+# tarvctl and the station's programs first): a live view of the whole
+# station until Ctrl-C or q, which ends it all; the logs stay.
+run:
 	@scripts/run.sh $(BUILD_DIR)
 
 # Builds and runs every test (warnings as errors): the optimised build with

@@ -11,6 +11,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   iproute2 util-linux procps
+  # the package check (tests/packaging/deb_check.sh)
+  lintian
   # wpa_passphrase: the pre-shared key test compares its derivation with it
   wpasupplicant
   # the simulated station's system programs

@@ -25,7 +25,7 @@ done
   [ -z "$files" ] || cat $files | awk '$1 == "search" { for (i = 2; i <= NF; i++) if (!seen["s" $i]++) s = s " " $i }
     END { if (s != "") print "search" s }'
   # shellcheck disable=SC2086
-  [ -z "$files" ] || cat $files | awk '$1 == "nameserver" && NF == 2 && !seen[$2]++ { print "nameserver " $2 }'
+  [ -z "$files" ] || cat $files | awk '$1 == "nameserver" && NF == 2 && !seen[$2]++ && n++ < 3 { print "nameserver " $2 }'
 } >"$tmp"
 mv "$tmp" "$target"
 trap - EXIT

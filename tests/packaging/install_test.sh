@@ -24,8 +24,15 @@ check() { # description, command...
 }
 same() { [[ $1 == "$2" ]] || { printf 'got:\n%s\nwant:\n%s\n' "$1" "$2"; return 1; }; }
 
-expected=$(printf '%s\n' "$etc/config/" "$etc/iipc.json" "$etc/init.d/tarv" \
-  "$prefix/bin/tarvctl" "$prefix/bin/tarv-modemsim" "$prefix/lib/systemd/system/tarv.service" "$prefix/sbin/tarv" | sort)
+# Only the daemon and tarvctl among the programs: `make package` builds no
+# others, and an install rule for one would stop cpack.
+doc=$prefix/share/doc/tarv
+expected=$(printf '%s\n' "$etc/config/" "$etc/default/tarv" "$etc/iipc.json" "$etc/init.d/tarv" "$etc/insserv.conf.d/tarv" \
+  "$prefix/bin/tarvctl" "$prefix/lib/systemd/system/tarv.service" "$prefix/sbin/tarv" \
+  "$prefix/share/bash-completion/completions/tarvctl" "$prefix/share/man/man1/tarvctl.1.gz" \
+  "$prefix/share/man/man8/tarv.8.gz" "$doc/changelog.gz" "$doc/copyright" \
+  "$doc/examples/link-up" "$doc/examples/ntpd-update-status.sh" "$doc/examples/setresolv.sh" \
+  "$doc/examples/udhcpc.script" | sort)
 # Files and empty directories under a tree, as absolute paths.
 listing() { (cd "$1" && { find . -type f -printf '/%P\n'; find . -mindepth 1 -type d -empty -printf '/%P/\n'; } | sort); }
 has_all() { # text, words that must occur in it
@@ -34,6 +41,21 @@ has_all() { # text, words that must occur in it
   for word; do [[ $text == *"$word"* ]] || { echo "'$word' missing in: $text"; return 1; }; done
 }
 stripped() { ! readelf -S "$1" | grep -q '\.symtab'; }
+# The verbs tarvctl's help lists are the manual page's.
+man_has_verbs() {
+  local verbs
+  verbs=$("$build/tools/tarvctl/tarvctl" --help | sed -n 's/^  \([a-z][a-z-]*\).*/\1/p')
+  [[ -n $verbs ]] && same "$(zcat "$1" | sed -n '/^\.SH VERBS/,/^\.SH/s/^\\fB//p' | sed 's/\\fR.*//; s/\\-/-/g')" "$verbs"
+}
+# Every long option of the daemon's usage text is in its manual page.
+man_has_options() {
+  local option options
+  options=$("$build/src/tarv" --help | grep -o -- '--[a-z]*')
+  [[ -n $options ]] || return 1
+  for option in $options; do
+    zcat "$1" | grep -qF -- "${option//-/\\-}" || { echo "$option missing"; return 1; }
+  done
+}
 no_placeholder() { ! grep -rq "@TARV_" "$1"; }
 
 # Install into DESTDIR.
@@ -44,6 +66,9 @@ check "installed files" same "$(listing "$dest")" "$expected"
 check "programs and init script executable" test -x "$dest$prefix/sbin/tarv" -a -x "$dest$prefix/bin/tarvctl" -a -x "$dest$etc/init.d/tarv"
 check "init script starts the installed daemon" grep -qx "DAEMON=$prefix/sbin/tarv" "$dest$etc/init.d/tarv"
 check "unit starts the installed daemon" grep -q "^ExecStart=$prefix/sbin/tarv " "$dest$prefix/lib/systemd/system/tarv.service"
+check "unit reads the defaults file" grep -qx "EnvironmentFile=-$etc/default/tarv" "$dest$prefix/lib/systemd/system/tarv.service"
+check "tarv(8) has every option of the usage text" man_has_options "$dest$prefix/share/man/man8/tarv.8.gz"
+check "man page lists every verb of the help" man_has_verbs "$dest$prefix/share/man/man1/tarvctl.1.gz"
 check "unit stops with SIGINT" grep -qx "KillSignal=SIGINT" "$dest$prefix/lib/systemd/system/tarv.service"
 check "no template placeholder left" no_placeholder "$dest"
 
@@ -61,7 +86,10 @@ if (cd "$tmp" && cpack -G DEB -B "$tmp/pkg" --config "$build/CPackConfig.cmake" 
   depends=$(dpkg-deb -f "$deb" Depends)
   check "dependencies from the shared libraries" has_all "$depends" libc6 libgrpc++ libprotobuf-lite libjsoncpp
   dpkg-deb -e "$deb" "$tmp/control"
-  check "conffiles" same "$(sort "$tmp/control/conffiles")" "$(printf '%s\n' "$etc/iipc.json" "$etc/init.d/tarv" | sort)"
+  check "conffiles: every file under /etc" same "$(sort "$tmp/control/conffiles")" "$(grep "^$etc/.*[^/]$" <<<"$expected" | sort)"
+  check "dependencies on the programs tarv runs" has_all "$depends" ifupdown iproute2 "udhcpc | busybox"
+  check "a real maintainer address" bash -c "! dpkg-deb -f '$deb' Maintainer | grep -q localhost"
+  check "package checks" bash "$(dirname "$0")/deb_check.sh" "$deb"
   check "maintainer scripts" test -x "$tmp/control/postinst" -a -x "$tmp/control/prerm" -a -x "$tmp/control/postrm"
   check "binaries stripped" stripped "$tmp/unpacked$prefix/sbin/tarv"
 else

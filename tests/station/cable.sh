@@ -7,12 +7,12 @@ source "$(dirname "$0")/common.sh"
 require_ctl status
 start_watch
 station_bring_up 60 || fail "did not reach Enabled"
-connected='status EEth0 connected ip 192\.168\.50\.'
+connected='status eth0 connected ip 192\.168\.50\.'
 wait_notifications "$connected" 1 30
 wait_links_settled
 acks=$(grep -c 'DHCPACK(br0)' "$out/lan.log")
 station_carrier eth0 down || fail "carrier of eth0"
-wait_notifications 'status EEth0 disconnected' 2 15
+wait_notifications 'status eth0 disconnected' 2 15
 # The event's summary asks every handler again after the poll: with the cable
 # back that soon, it could already list eth0 as connected.
 station_wait_line "$out/diagnostics.txt" ' 20503 .*Disconnected net interfaces [^"]*EEth0' 15 ||

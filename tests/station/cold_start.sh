@@ -14,10 +14,10 @@ station_bring_up 60 || fail "did not reach Enabled"
 wait_notification 'state 1 Uninitialized' 5
 wait_notification 'state 2 Disabled' 5
 wait_notification 'state 3 Enabled' 5
-lease='status EEth0 connected ip 192\.168\.50\.1[0-4][0-9] mask 255\.255\.255\.0 gateway 192\.168\.50\.1 dns 192\.168\.50\.1 192\.168\.50\.2'
+lease='status eth0 connected ip 192\.168\.50\.1[0-4][0-9] mask 255\.255\.255\.0 gateway 192\.168\.50\.1 dns 192\.168\.50\.1 192\.168\.50\.2'
 wait_notification "$lease" 30
 # The modem registers on its own time (a scaled scenario would hide the real pace).
-wait_notification 'status ELte0 connected.* dns 10\.0\.0\.1 10\.0\.0\.2' 60
+wait_notification 'status lte0 connected.* dns 10\.0\.0\.1 10\.0\.0\.2' 60
 grep -qx 'nameserver 192.168.225.1' "$STATION_ROOT/etc/resolv.conf" || fail "resolv.conf without the modem's router: $(<"$STATION_ROOT/etc/resolv.conf")"
 station_exec ip -4 -br addr show dev uap0 | grep -qE '^uap0\S* +UP +172\.16\.0\.1/24' ||
   fail "uap0: $(station_exec ip -4 -br addr show dev uap0)"

@@ -10,13 +10,13 @@ require_ctl status
   { echo "SKIP: the modem simulator or the board controller stand-in is not built"; exit 77; }
 start_watch
 station_bring_up 60 || fail "did not reach Enabled"
-wait_notifications 'status EEth0 connected ip' 1 30
+wait_notifications 'status eth0 connected ip' 1 30
 wait_links_settled
 skip_without_lte
-wait_notifications 'status ELte0 connected' 1 90
+wait_notifications 'status lte0 connected' 1 90
 station_wait_line "$out/modem.log" 'vanish|hung up|device gone' 90 || fail "the modem's device never vanished"
-wait_notifications 'status ELte0 (disconnected|not-set)' 1 30
-wait_notifications 'status ELte0 connected' 2 120
+wait_notifications 'status lte0 (disconnected|not set)' 1 30
+wait_notifications 'status lte0 connected' 2 120
 [[ $(grep -c 'APP RDY' "$out/modem.log") -ge 2 ]] || fail "the modem was not power-cycled"
 # Enabling the modem deletes the stored messages: they arrive again now.
 station_signal USR1 modem

@@ -7,7 +7,7 @@ source "$(dirname "$0")/common.sh"
 require_ctl validate
 start_watch
 station_bring_up 60 || fail "did not reach Enabled"
-dhcp='status EEth0 connected ip 192\.168\.50\.1[0-4][0-9] mask 255\.255\.255\.0 gateway 192\.168\.50\.1 '
+dhcp='status eth0 connected ip 192\.168\.50\.1[0-4][0-9] mask 255\.255\.255\.0 gateway 192\.168\.50\.1 '
 wait_notifications "$dhcp" 1 30
 wait_links_settled
 # key value
@@ -22,7 +22,7 @@ for setting in "${settings[@]}"; do
   station_ctl config set network "$key" "$value" >/dev/null || fail "config set $key"
 done
 station_validate 30 >/dev/null || fail "validate (static) refused"
-wait_notifications 'status EEth0 connected ip 192\.168\.50\.20 mask 255\.255\.255\.0 gateway 192\.168\.50\.1 ' 1 30
+wait_notifications 'status eth0 connected ip 192\.168\.50\.20 mask 255\.255\.255\.0 gateway 192\.168\.50\.1 ' 1 30
 stanza=$(sed -n '/^auto eth0$/,/^$/p' "$STATION_ROOT/etc/network/interfaces")
 for line in 'iface eth0 inet static' 'address 192.168.50.20' 'netmask 255.255.255.0' 'gateway 192.168.50.1'; do
   grep -qx "$line" <<<"$stanza" || fail "no '$line' in the eth0 stanza: $stanza"

@@ -1,115 +1,79 @@
 #include "tools/tarvctl/tarvctl.h"
 
-#include "platform/ipc/appcommunicationhost.h"
 #include "platform/ipc/communicationexception.h"
+#include "platform/ipc/ipcconfiguration.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/uniquefd.h"
 
 #include "tools/tarvctl/tarvctlconfig.h"
+#include "tools/tarvctl/tarvctldeadline.h"
+#include "tools/tarvctl/tarvctlformat.h"
+#include "tools/tarvctl/tarvctlreport.h"
 
-#include <chrono>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <iostream>
-#include <map>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+
+#ifndef TARV_VERSION
+#define TARV_VERSION "unknown"
+#endif
 
 namespace {
 
-using Host = AppCommunicationHost<GrpcBackend>;
+using Format = CTarvCtlFormat;
 
-const char* StateName(int state)
-{
-    switch (state) {
-    case ipc::MState::Invalid: return "Invalid";
-    case ipc::MState::Uninitialized: return "Uninitialized";
-    case ipc::MState::Disabled: return "Disabled";
-    case ipc::MState::Enabled: return "Enabled";
-    case ipc::MState::Error: return "Error";
-    case ipc::MState::FatalError: return "FatalError";
-    case ipc::MState::Commission: return "Commission";
-    default: return "Unknown";
-    }
-}
+// Nothing listens on the daemon's socket: exit code 8.
+class CNotRunning : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
-const char* ConnectionName(ipc::MNetStatus::EConnectionState state)
-{
-    switch (state) {
-    case ipc::MNetStatus::EConnected: return "connected";
-    case ipc::MNetStatus::EDisconnected: return "disconnected";
-    default: return "not-set";
-    }
-}
+// A request the daemon refused in its present state: exit code 3.
+class CRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
-std::string Timestamp()
-{
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local {};
-    localtime_r(&seconds, &local);
-    char text[32];
-    std::strftime(text, sizeof(text), "%H:%M:%S", &local);
-    return text;
-}
+// A wrong argument after the verb: exit code 2.
+class CUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
-std::string StatusLine(const ipc::MNetStatus& status)
-{
-    std::string line = ipc::EIfName_Name(status.interface()) + " " + ConnectionName(status.connectionstate());
-    if (status.has_properties()) {
-        line += " ip " + status.properties().ipaddress() + " mask " + status.properties().subnetmask() + " gateway " +
-                status.properties().defaultgateway();
-    }
-    if (status.has_dns()) {
-        line += " dns " + status.dns().primarydns() + " " + status.dns().secondarydns();
-    }
-    if (status.optionalSignalStrength_case() == ipc::MNetStatus::kSignalStrength) {
-        line += " signal " + std::to_string(status.signalstrength());
-    }
-    if (status.has_lteinfo()) {
-        line += " carrier " + status.lteinfo().carrier() + " technology " + status.lteinfo().technology();
-    }
-    return line;
-}
+struct SOption {
+    const char* spelling;
+    const char* argument;
+    const char* text;
+};
 
-Json::Value StatusJson(const ipc::MNetStatus& status)
-{
-    Json::Value value;
-    value["interface"] = ipc::EIfName_Name(status.interface());
-    value["connection"] = ConnectionName(status.connectionstate());
-    if (status.has_properties()) {
-        value["ip"] = status.properties().ipaddress();
-        value["netmask"] = status.properties().subnetmask();
-        value["gateway"] = status.properties().defaultgateway();
-    }
-    if (status.has_dns()) {
-        value["dns"].append(status.dns().primarydns());
-        value["dns"].append(status.dns().secondarydns());
-    }
-    if (status.optionalSignalStrength_case() == ipc::MNetStatus::kSignalStrength) {
-        value["signal"] = status.signalstrength();
-    }
-    if (status.has_lteinfo()) {
-        const auto& lte = status.lteinfo();
-        value["carrier"] = lte.carrier();
-        value["technology"] = lte.technology();
-        value["iccid"] = lte.iccid();
-        value["imsi"] = lte.imsi();
-        value["imei"] = lte.imei();
-    }
-    return value;
-}
+const std::vector<SOption> kOptions{
+#define TARVCTL_OPTION(spelling, argument, text) {spelling, argument, text},
+#define TARVCTL_VERB(name, member, arguments, fewest, most, text)
+#define TARVCTL_EXIT(code, text)
+#include "tools/tarvctl/tarvctlcommands.def"
+#undef TARVCTL_OPTION
+#undef TARVCTL_VERB
+#undef TARVCTL_EXIT
+};
 
-std::string OneLine(const Json::Value& value)
-{
-    Json::StreamWriterBuilder writer;
-    writer["indentation"] = "";
-    return Json::writeString(writer, value);
-}
-
-// Interface names as the command line gives them.
-const std::map<std::string, ipc::EIfName> kInterfaceNames{
-    {"uap0", ipc::EUap0}, {"eth0", ipc::EEth0}, {"wlan0", ipc::EWlan0}, {"lte0", ipc::ELte0}, {"plc0", ipc::EPlc0}};
+const std::vector<std::pair<int, const char*>> kExitCodes{
+#define TARVCTL_OPTION(spelling, argument, text)
+#define TARVCTL_VERB(name, member, arguments, fewest, most, text)
+#define TARVCTL_EXIT(code, text) {code, text},
+#include "tools/tarvctl/tarvctlcommands.def"
+#undef TARVCTL_OPTION
+#undef TARVCTL_VERB
+#undef TARVCTL_EXIT
+};
 
 // The statuses the daemon notifies after a trigger request.
 class CStatusCollector : public ITarvClient {
@@ -122,10 +86,13 @@ public:
     }
     void NotifyFloat(float) override {}
 
-    std::map<int, ipc::MNetStatus> WaitFor(std::size_t count, std::chrono::milliseconds timeout)
+    std::map<int, ipc::MNetStatus> WaitFor(const std::vector<ipc::EIfName>& interfaces,
+                                           std::chrono::milliseconds timeout)
     {
         std::unique_lock lock(mMutex);
-        mChanged.wait_for(lock, timeout, [&] { return mStatuses.size() >= count; });
+        mChanged.wait_for(lock, timeout, [&] {
+            return std::all_of(interfaces.begin(), interfaces.end(), [&](int id) { return mStatuses.count(id) > 0; });
+        });
         return mStatuses;
     }
 
@@ -135,19 +102,365 @@ private:
     std::map<int, ipc::MNetStatus> mStatuses; // guarded by mMutex
 };
 
-struct SStatusReply {
-    bool accepted = false;
-    std::map<int, ipc::MNetStatus> statuses;
+// Prints every notification on its own line as it arrives.
+class CPrinter : public IProcessControl, public ITarvClient {
+public:
+    CPrinter(std::ostream& out, bool json) : mOut(out), mJson(json) {}
+
+    void NotifyState(const ipc::MState& state) override { State(state.state()); }
+    void NotifyAlive() override { Line("alive", Json::Value(Json::objectValue)); }
+    void NotifyStatus(const ipc::MNetStatus& status) override
+    {
+        Line("status " + Format::StatusLine(status), Format::StatusJson(status));
+    }
+    void NotifyFloat(float value) override
+    {
+        Json::Value json;
+        json["value"] = value;
+        Line("value " + std::to_string(value), json);
+    }
+    void State(int state)
+    {
+        Json::Value json;
+        json["state"] = state;
+        json["name"] = Format::StateName(state);
+        Line("state " + std::to_string(state) + " " + Format::StateName(state), json);
+    }
+
+private:
+    void Line(const std::string& text, Json::Value json)
+    {
+        std::lock_guard lock(mMutex);
+        if (mJson) {
+            json["time"] = Format::Timestamp();
+            json["event"] = text.substr(0, text.find(' '));
+            mOut << Format::OneLine(json) << std::endl;
+        } else {
+            mOut << Format::Timestamp() << " " << text << std::endl;
+        }
+    }
+
+    std::mutex mMutex; // guards mOut
+    std::ostream& mOut;
+    const bool mJson;
 };
 
-// Subscribes, asks for the statuses of the interfaces and collects what
-// arrives (bounded in time: interfaces without hardware send nothing).
-SStatusReply CollectStatuses(const std::shared_ptr<Host>& host, const std::vector<ipc::EIfName>& interfaces)
+std::chrono::seconds ParseTimeout(const std::string& text)
 {
+    std::size_t used = 0;
+    long seconds = 0;
+    try {
+        seconds = std::stol(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || seconds < 1 || seconds > 3600) {
+        throw CUsageError("--timeout takes whole seconds from 1 to 3600, not '" + text + "'");
+    }
+    return std::chrono::seconds(seconds);
+}
+
+} // namespace
+
+const std::vector<CTarvCtl::SVerb>& CTarvCtl::Verbs()
+{
+    static const std::vector<SVerb> verbs{
+#define TARVCTL_OPTION(spelling, argument, text)
+#define TARVCTL_VERB(name, member, arguments, fewest, most, text) {name, &CTarvCtl::member, arguments, fewest, most, text},
+#define TARVCTL_EXIT(code, text)
+#include "tools/tarvctl/tarvctlcommands.def"
+#undef TARVCTL_OPTION
+#undef TARVCTL_VERB
+#undef TARVCTL_EXIT
+    };
+    return verbs;
+}
+
+int CTarvCtl::Help(std::ostream& stream, int exitCode)
+{
+    stream << "usage: tarvctl [OPTION]... VERB [ARGUMENT]...\n"
+              "Drives and inspects tarv, the network manager, through the sockets of <root>etc/iipc.json.\n"
+              "Verbs:\n";
+    for (const SVerb& verb : Verbs()) {
+        const std::string head = std::string(verb.name) + (*verb.arguments ? " " : "") + verb.arguments;
+        stream << "  " << head << (head.size() < 18 ? std::string(18 - head.size(), ' ') : "\n" + std::string(20, ' '))
+               << verb.text << "\n";
+    }
+    stream << "Options:\n";
+    for (const SOption& option : kOptions) {
+        const std::string head = std::string(option.spelling) + (*option.argument ? " " : "") + option.argument;
+        stream << "  " << head << std::string(head.size() < 18 ? 18 - head.size() : 1, ' ') << option.text << "\n";
+    }
+    stream << "Exit codes:\n";
+    for (const auto& [code, text] : kExitCodes) {
+        stream << "  " << code << "  " << text << "\n";
+    }
+    stream << "Interfaces are named as the kernel names them: uap0 eth0 wlan0 lte0 plc0.\n" << std::flush;
+    return exitCode;
+}
+
+int CTarvCtl::Fail(int code, const std::string& message)
+{
+    mErr << "tarvctl: " << message << std::endl;
+    return code;
+}
+
+std::size_t CTarvCtl::ParseOptions(const std::vector<std::string>& arguments, int& exitCode)
+{
+    std::size_t next = 0;
+    for (; next < arguments.size() && arguments[next].rfind("-", 0) == 0; ++next) {
+        const std::string& option = arguments[next];
+        const std::string name = option.substr(0, option.find('='));
+        const bool inlineValue = name.size() < option.size();
+        if (name == "--root" || name == "--timeout") {
+            if (!inlineValue && next + 1 >= arguments.size()) {
+                exitCode = Fail(kUsage, name + " needs a value (tarvctl --help)");
+                return next;
+            }
+            const std::string value = inlineValue ? option.substr(name.size() + 1) : arguments[++next];
+            if (name == "--root") {
+                mRoot = value;
+            } else {
+                mTimeout = ParseTimeout(value);
+            }
+        } else if (option == "--json") {
+            mJson = true;
+        } else if (option == "--show-secrets") {
+            mShowSecrets = true;
+        } else if (option == "--help" || option == "-h") {
+            exitCode = Help();
+            return next;
+        } else if (option == "--version") {
+            mOut << "tarvctl " << TARV_VERSION << std::endl;
+            exitCode = kOk;
+            return next;
+        } else {
+            exitCode = Fail(kUsage, "unknown option '" + option + "' (tarvctl --help)");
+            return next;
+        }
+    }
+    if (next >= arguments.size()) {
+        Help(mErr, kUsage);
+        exitCode = kUsage;
+    }
+    return next;
+}
+
+int CTarvCtl::Run(const std::vector<std::string>& arguments)
+{
+    try {
+        int exitCode = -1;
+        const std::size_t index = ParseOptions(arguments, exitCode);
+        if (exitCode >= 0) {
+            return exitCode;
+        }
+        const std::string& name = arguments[index];
+        const auto verb = std::find_if(Verbs().begin(), Verbs().end(), [&](const SVerb& v) { return name == v.name; });
+        if (verb == Verbs().end()) {
+            return Fail(kUsage, "unknown verb '" + name + "' (tarvctl --help lists them)");
+        }
+        mArguments.assign(arguments.begin() + static_cast<std::ptrdiff_t>(index) + 1, arguments.end());
+        if (mArguments.size() < verb->fewest || mArguments.size() > verb->most) {
+            return Fail(kUsage, std::string("usage: tarvctl ") + verb->name + " " + verb->arguments);
+        }
+        CRootDir::Set(mRoot);
+        if (mDeadline) {
+            mDeadline->Arm(mTimeout);
+        }
+        const int code = (this->*(verb->run))();
+        if (mDeadline) {
+            mDeadline->Disarm();
+        }
+        return code;
+    } catch (const CUsageError& e) {
+        return Fail(kUsage, e.what());
+    } catch (const CNotRunning& e) {
+        return Fail(kNotRunning, e.what());
+    } catch (const CRefused& e) {
+        return Fail(kRefused, e.what());
+    } catch (const Rpc::CommunicationException& e) {
+        return Fail(kFailure, std::string(e.what()) + " (is tarv running?)");
+    } catch (const std::exception& e) {
+        return Fail(kFailure, e.what());
+    }
+}
+
+void CTarvCtl::RequireDaemon(const std::string& service) const
+{
+    const CIpcConfiguration configuration(mRoot + "etc/iipc.json");
+    const std::string& path = configuration.GetEndpoint(service).socketPath;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        return; // the IPC library reports what it makes of such a path
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const CUniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!socket.IsOpen() ||
+        ::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+        return;
+    }
+    const int error = errno;
+    if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) {
+        throw CNotRunning("tarv is not running: " + service + " at " + path + " is not reachable (" +
+                          std::strerror(error) + ")");
+    }
+    if (error == EACCES || error == EPERM) {
+        throw std::runtime_error("permission denied on " + path + " (" + service + ")");
+    }
+}
+
+CTarvCtl::Host& CTarvCtl::Daemon()
+{
+    if (!mHost) {
+        mHost = std::make_shared<Host>(mRoot + "etc/iipc.json");
+    }
+    return *mHost;
+}
+
+void CTarvCtl::Print(const std::string& text, const Json::Value& json)
+{
+    mOut << (mJson ? Format::OneLine(json) : text) << std::endl;
+}
+
+int CTarvCtl::Enable()
+{
+    return Lifecycle(true);
+}
+
+int CTarvCtl::Disable()
+{
+    return Lifecycle(false);
+}
+
+int CTarvCtl::Lifecycle(bool enable)
+{
+    RequireDaemon("TarvGenCtrl");
+    auto control = Daemon().CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
+    const ipc::MResult result = enable ? control->Enable() : control->Disable();
+    if (result.result() != ipc::MResult::Ok) {
+        const int state = control->GetState().state();
+        throw CRefused(std::string("tarv refused to ") + (enable ? "enable" : "disable") + " in state " +
+                       Format::StateName(state) +
+                       (enable && state == ipc::MState::Uninitialized ? " (disable it first: that initialises the networks)"
+                                                                      : ""));
+    }
+    Json::Value json;
+    json["result"] = "ok";
+    Print("Ok", json);
+    return kOk;
+}
+
+int CTarvCtl::State()
+{
+    RequireDaemon("TarvGenCtrl");
+    const ipc::MState state = Daemon().CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface()->GetState();
+    Json::Value json;
+    json["state"] = state.state();
+    json["name"] = Format::StateName(state.state());
+    Print(std::to_string(state.state()) + " " + Format::StateName(state.state()), json);
+    return kOk;
+}
+
+int CTarvCtl::Watch()
+{
+    // Fails at once when the daemon is not there, then follows it;
+    // resubscribing happens by itself when the daemon restarts.
+    RequireDaemon("TarvGenCtrl");
+    auto printer = std::make_shared<CPrinter>(mOut, mJson);
+    auto control = Daemon().CreateClient("TarvGenCtrl", std::static_pointer_cast<IProcessControl>(printer));
+    auto tarv = Daemon().CreateClient("Tarv", std::static_pointer_cast<ITarvClient>(printer));
+    printer->State(control->GetInterface()->GetState().state());
+    if (mDeadline) {
+        mDeadline->Disarm();
+    }
+    std::thread notifications([this] { Daemon().HandleClientNotifications(); });
+    // A root that is gone (a sandbox that ended) never sees the daemon
+    // again: the watch ends instead of waiting for it for ever.
+    const std::string configuration = mRoot + "etc/iipc.json";
+    struct stat status {};
+    while (::stat(configuration.c_str(), &status) == 0) {
+        std::this_thread::sleep_for(kRootCheckPeriod);
+    }
+    Daemon().Stop();
+    notifications.join();
+    return Fail(kNotRunning, configuration + " is gone: tarv cannot come back there");
+}
+
+int CTarvCtl::LogLevel()
+{
+    RequireDaemon("TarvLog");
+    auto logConfig = Daemon().CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface();
+    Log::ELogLevel level = Log::info;
+    if (mArguments.empty()) {
+        const int current = logConfig->GetLogLevel();
+        const char* name =
+            current >= Log::trace && current <= Log::critical ? Log::LevelName(Log::ELogLevel(current)) : "unknown";
+        Json::Value json;
+        json["level"] = name;
+        Print(name, json);
+        return kOk;
+    }
+    if (!Log::ParseLevel(mArguments[0], level)) {
+        throw CUsageError("unknown log level '" + mArguments[0] + "' (trace, debug, info, warning, error, critical)");
+    }
+    if (!logConfig->SetLogLevel(level)) {
+        throw CRefused("tarv refused log level '" + mArguments[0] + "'");
+    }
+    Json::Value json;
+    json["level"] = Log::LevelName(level);
+    Print(Log::LevelName(level), json);
+    return kOk;
+}
+
+int CTarvCtl::Scan()
+{
+    RequireDaemon("Tarv");
+    const ipc::MScanWlan scan = Daemon().CreateClient<ITarv>("Tarv")->GetInterface()->ScanWlan();
+    if (!scan.success()) {
+        return Fail(kFailure, "the WLAN scan failed (is tarv enabled? see its log)");
+    }
+    Json::Value networks(Json::arrayValue);
+    for (const auto& network : scan.networks()) {
+        Json::Value entry;
+        entry["ssid"] = network.ssid();
+        entry["security"] = network.security();
+        entry["signal"] = network.signallevel();
+        entry["channel"] = network.channel();
+        networks.append(entry);
+        if (!mJson) {
+            mOut << network.ssid() << "\t" << network.security() << "\t" << network.signallevel() << "\t"
+                 << network.channel() << "\n";
+        }
+    }
+    if (mJson) {
+        mOut << Format::OneLine(networks) << "\n";
+    }
+    mOut << std::flush;
+    return kOk;
+}
+
+int CTarvCtl::Validate()
+{
+    RequireDaemon("Tarv");
+    if (!Daemon().CreateClient<ITarv>("Tarv")->GetInterface()->Validate()) {
+        return Fail(kFailure, "validation failed: tarv is not enabled, nothing changed, or a change was not applied "
+                              "(see its log)");
+    }
+    Json::Value json;
+    json["result"] = true;
+    Print("Ok", json);
+    return kOk;
+}
+
+std::map<int, ipc::MNetStatus> CTarvCtl::CollectStatuses(const std::vector<ipc::EIfName>& interfaces, bool& accepted)
+{
+    RequireDaemon("Tarv");
     auto collector = std::make_shared<CStatusCollector>();
+    auto host = std::make_shared<Host>(mRoot + "etc/iipc.json");
     auto client = host->CreateClient("Tarv", std::static_pointer_cast<ITarvClient>(collector));
     std::thread notifications([host] { host->HandleClientNotifications(); });
-    SStatusReply reply;
+    std::map<int, ipc::MNetStatus> statuses;
     try {
         if (!client->WaitSubscribed(std::chrono::seconds(5))) {
             throw Rpc::CommunicationException("'Tarv' does not deliver notifications");
@@ -156,8 +469,8 @@ SStatusReply CollectStatuses(const std::shared_ptr<Host>& host, const std::vecto
         for (const auto id : interfaces) {
             request.add_interfaces(id);
         }
-        reply.accepted = client->GetInterface()->TriggerNotification(request);
-        reply.statuses = collector->WaitFor(interfaces.size(), std::chrono::seconds(reply.accepted ? 5 : 1));
+        accepted = client->GetInterface()->TriggerNotification(request);
+        statuses = collector->WaitFor(interfaces, std::chrono::seconds(accepted ? 5 : 1));
     } catch (...) {
         host->Stop();
         notifications.join();
@@ -165,231 +478,63 @@ SStatusReply CollectStatuses(const std::shared_ptr<Host>& host, const std::vecto
     }
     host->Stop();
     notifications.join();
-    return reply;
+    return statuses;
 }
 
-// Prints every notification on its own line as it arrives.
-class CPrinter : public IProcessControl, public ITarvClient {
-public:
-    explicit CPrinter(std::ostream& out) : mOut(out) {}
-
-    void NotifyState(const ipc::MState& state) override
-    {
-        Line("state " + std::to_string(state.state()) + " " + StateName(state.state()));
-    }
-    void NotifyAlive() override { Line("alive"); }
-    void NotifyStatus(const ipc::MNetStatus& status) override
-    {
-        Line("status " + StatusLine(status));
-    }
-    void NotifyFloat(float value) override { Line("value " + std::to_string(value)); }
-
-private:
-    void Line(const std::string& text)
-    {
-        std::lock_guard lock(mMutex);
-        mOut << Timestamp() << " " << text << std::endl;
-    }
-
-    std::mutex mMutex; // guards mOut
-    std::ostream& mOut;
-};
-
-} // namespace
-
-int CTarvCtl::Usage()
+int CTarvCtl::Notify()
 {
-    mErr << "usage: tarvctl [--root PATH] [--json] COMMAND\n"
-            "  enable            enable the network manager\n"
-            "  disable           disable it (the first disable initialises the networks)\n"
-            "  state             print its lifecycle state\n"
-            "  watch             print lifecycle states, alive ticks and interface statuses as they arrive\n"
-            "  log-level [LEVEL] print or set its log level (trace, debug, info, warning, error, critical)\n"
-            "  scan              scan for WLAN networks\n"
-            "  validate          apply the configuration changed since the last validation\n"
-            "  notify IF...      have the statuses of the interfaces (uap0 eth0 wlan0 lte0 plc0) notified\n"
-            "  status            print the current status of every interface\n"
-            "  config get SOURCE KEY | config set SOURCE KEY VALUE\n"
-            "                    read or write a configuration key (sources: hwinfo, network, secrets, settings)\n"
-            "  report            state, statuses, configuration (secrets masked) and modem identity in one snapshot\n"
-            "The IPC configuration is read from PATH followed by \"etc/iipc.json\" (PATH defaults to \"/\").\n";
-    return 2;
+    std::vector<ipc::EIfName> interfaces;
+    for (const std::string& name : mArguments) {
+        const auto id = Format::InterfaceId(name);
+        if (!id) {
+            throw CUsageError("unknown interface '" + name + "' (uap0, eth0, wlan0, lte0, plc0)");
+        }
+        interfaces.push_back(*id);
+    }
+    bool accepted = false;
+    const auto statuses = CollectStatuses(interfaces, accepted);
+    PrintStatuses(statuses);
+    if (!accepted) {
+        return Fail(kFailure, statuses.empty() ? "no status notified (is tarv enabled? see its log)"
+                                               : "some interfaces have no hardware (see tarv's log)");
+    }
+    return kOk;
 }
 
-int CTarvCtl::Fail(const std::string& message)
+std::vector<ipc::EIfName> CTarvCtl::PresentInterfaces() const
 {
-    mErr << "tarvctl: " << message << std::endl;
-    return 1;
+    const std::vector<std::pair<const char*, std::vector<ipc::EIfName>>> hardware{
+        {"HwHasWlan", {ipc::EUap0, ipc::EWlan0}},
+        {"HwHasEthernet", {ipc::EEth0}},
+        {"HwHasLte", {ipc::ELte0}},
+        {"HwHasPlc", {ipc::EPlc0}}};
+    std::vector<ipc::EIfName> present;
+    const CTarvCtlConfig config(mRoot);
+    for (const auto& [key, interfaces] : hardware) {
+        bool has = true;
+        try {
+            const Json::Value value = config.Get("hwinfo", key);
+            has = !value.isBool() || value.asBool();
+        } catch (const std::exception&) {
+            // unreadable: ask for it anyway
+        }
+        if (has) {
+            present.insert(present.end(), interfaces.begin(), interfaces.end());
+        }
+    }
+    std::sort(present.begin(), present.end());
+    return present;
 }
 
-int CTarvCtl::Run(const std::vector<std::string>& arguments)
+int CTarvCtl::Status()
 {
-    std::string root = "/";
-    std::size_t next = 0;
-    while (next < arguments.size() && arguments[next].rfind("--", 0) == 0) {
-        if (arguments[next] == "--json") {
-            mJson = true;
-            next += 1;
-        } else if (arguments[next] == "--root" && next + 1 < arguments.size()) {
-            root = arguments[next + 1];
-            next += 2;
-        } else if (arguments[next].rfind("--root=", 0) == 0) {
-            root = arguments[next].substr(7);
-            next += 1;
-        } else {
-            return Usage();
-        }
+    bool accepted = false;
+    const auto statuses = CollectStatuses(PresentInterfaces(), accepted);
+    PrintStatuses(statuses);
+    if (statuses.empty()) {
+        return Fail(kFailure, "no status notified (is tarv enabled? see its log)");
     }
-    if (next >= arguments.size()) {
-        return Usage();
-    }
-    const std::string command = arguments[next];
-    const std::vector<std::string> rest(arguments.begin() + static_cast<std::ptrdiff_t>(next) + 1, arguments.end());
-    const std::map<std::string, std::pair<std::size_t, std::size_t>> argumentCounts{
-        {"enable", {0, 0}}, {"disable", {0, 0}}, {"state", {0, 0}},  {"watch", {0, 0}},    {"log-level", {0, 1}},
-        {"scan", {0, 0}},   {"validate", {0, 0}}, {"notify", {1, 5}}, {"status", {0, 0}},   {"config", {3, 4}},
-        {"report", {0, 0}}};
-    const auto counts = argumentCounts.find(command);
-    if (counts == argumentCounts.end() || rest.size() < counts->second.first || rest.size() > counts->second.second) {
-        return Usage();
-    }
-
-    try {
-        CRootDir::Set(root);
-        if (command == "config") {
-            return Config(root, rest);
-        }
-        auto host = std::make_shared<Host>(root + "etc/iipc.json");
-        if (command == "enable" || command == "disable") {
-            auto control = host->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface();
-            const ipc::MResult result = command == "enable" ? control->Enable() : control->Disable();
-            mOut << (result.result() == ipc::MResult::Ok ? "Ok" : "Illegal") << std::endl;
-            return result.result() == ipc::MResult::Ok ? 0 : 3;
-        }
-        if (command == "state") {
-            const ipc::MState state = host->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface()->GetState();
-            if (mJson) {
-                Json::Value value;
-                value["state"] = state.state();
-                value["name"] = StateName(state.state());
-                mOut << OneLine(value) << std::endl;
-            } else {
-                mOut << state.state() << " " << StateName(state.state()) << std::endl;
-            }
-            return 0;
-        }
-        if (command == "log-level") {
-            return LogLevel(*host->CreateClient<Rpc::ILogConfig>("TarvLog")->GetInterface(), rest);
-        }
-        if (command == "scan") {
-            const ipc::MScanWlan scan = host->CreateClient<ITarv>("Tarv")->GetInterface()->ScanWlan();
-            if (!scan.success()) {
-                return Fail("the WLAN scan failed (is tarv enabled? see its log)");
-            }
-            Json::Value networks(Json::arrayValue);
-            for (const auto& network : scan.networks()) {
-                Json::Value entry;
-                entry["ssid"] = network.ssid();
-                entry["security"] = network.security();
-                entry["signal"] = network.signallevel();
-                entry["channel"] = network.channel();
-                networks.append(entry);
-                if (!mJson) {
-                    mOut << network.ssid() << "\t" << network.security() << "\t" << network.signallevel() << "\t"
-                         << network.channel() << "\n";
-                }
-            }
-            if (mJson) {
-                mOut << OneLine(networks) << "\n";
-            }
-            mOut << std::flush;
-            return 0;
-        }
-        if (command == "validate") {
-            if (!host->CreateClient<ITarv>("Tarv")->GetInterface()->Validate()) {
-                return Fail("validation failed: tarv is not enabled, nothing changed, or a change was not applied "
-                            "(see its log)");
-            }
-            mOut << (mJson ? "{\"result\":true}" : "Ok") << std::endl;
-            return 0;
-        }
-        if (command == "notify" || command == "status") {
-            std::vector<ipc::EIfName> interfaces;
-            for (const std::string& name : command == "notify" ? rest : std::vector<std::string>{}) {
-                const auto id = kInterfaceNames.find(name);
-                if (id == kInterfaceNames.end()) {
-                    return Fail("unknown interface '" + name + "' (uap0, eth0, wlan0, lte0, plc0)");
-                }
-                interfaces.push_back(id->second);
-            }
-            if (command == "status") {
-                interfaces = {ipc::EUap0, ipc::EEth0, ipc::EWlan0, ipc::ELte0, ipc::EPlc0};
-            }
-            const SStatusReply reply = CollectStatuses(host, interfaces);
-            PrintStatuses(reply.statuses);
-            if (command == "notify" ? !reply.accepted : reply.statuses.empty()) {
-                return Fail(reply.statuses.empty() ? "no status notified (is tarv enabled? see its log)"
-                                                   : "some interfaces have no hardware (see tarv's log)");
-            }
-            return 0;
-        }
-        if (command == "report") {
-            return Report(host, root);
-        }
-
-        // watch: fail at once when the daemon is not there, then follow it;
-        // resubscribing happens by itself when the daemon restarts.
-        auto printer = std::make_shared<CPrinter>(mOut);
-        auto control = host->CreateClient("TarvGenCtrl", std::static_pointer_cast<IProcessControl>(printer));
-        auto tarv = host->CreateClient("Tarv", std::static_pointer_cast<ITarvClient>(printer));
-        const ipc::MState state = control->GetInterface()->GetState();
-        mOut << Timestamp() << " state " << state.state() << " " << StateName(state.state()) << std::endl;
-        host->HandleClientNotifications();
-        return 0;
-    } catch (const Rpc::CommunicationException& e) {
-        return Fail(std::string(e.what()) + " (is tarv running?)");
-    } catch (const std::exception& e) {
-        return Fail(e.what());
-    }
-}
-
-int CTarvCtl::LogLevel(Rpc::ILogConfig& logConfig, const std::vector<std::string>& rest)
-{
-    if (rest.empty()) {
-        const int level = logConfig.GetLogLevel();
-        mOut << (level >= Log::trace && level <= Log::critical ? Log::LevelName(Log::ELogLevel(level)) : "unknown")
-             << std::endl;
-        return 0;
-    }
-    Log::ELogLevel level = Log::info;
-    if (!Log::ParseLevel(rest[0], level)) {
-        mErr << "tarvctl: unknown log level '" << rest[0] << "' (trace, debug, info, warning, error, critical)"
-             << std::endl;
-        return 2;
-    }
-    if (!logConfig.SetLogLevel(level)) {
-        mErr << "tarvctl: the daemon refused log level '" << rest[0] << "'" << std::endl;
-        return 3;
-    }
-    mOut << Log::LevelName(level) << std::endl;
-    return 0;
-}
-
-int CTarvCtl::Config(const std::string& root, const std::vector<std::string>& rest)
-{
-    const CTarvCtlConfig config(root);
-    const std::string& action = rest[0];
-    if (action == "get" && rest.size() == 3) {
-        const Json::Value value = config.Get(rest[1], rest[2]);
-        mOut << (mJson || !value.isString() ? OneLine(value) : value.asString()) << std::endl;
-        return 0;
-    }
-    if (action == "set" && rest.size() == 4) {
-        config.Set(rest[1], rest[2], rest[3]);
-        mOut << (mJson ? "{\"result\":true}" : "Ok") << std::endl;
-        return 0;
-    }
-    return Usage();
+    return kOk;
 }
 
 void CTarvCtl::PrintStatuses(const std::map<int, ipc::MNetStatus>& statuses)
@@ -397,36 +542,113 @@ void CTarvCtl::PrintStatuses(const std::map<int, ipc::MNetStatus>& statuses)
     Json::Value list(Json::arrayValue);
     for (const auto& [id, status] : statuses) {
         if (mJson) {
-            list.append(StatusJson(status));
+            list.append(Format::StatusJson(status));
         } else {
-            mOut << StatusLine(status) << "\n";
+            mOut << Format::StatusLine(status) << "\n";
         }
     }
     if (mJson) {
-        mOut << OneLine(list) << "\n";
+        mOut << Format::OneLine(list) << "\n";
     }
     mOut << std::flush;
 }
 
-int CTarvCtl::Report(const std::shared_ptr<Host>& host, const std::string& root)
+int CTarvCtl::Config()
 {
-    Json::Value report;
-    const ipc::MState state = host->CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface()->GetState();
-    report["state"] = StateName(state.state());
-    // Statuses are only notified while tarv is enabled.
-    const SStatusReply reply = CollectStatuses(host, {ipc::EUap0, ipc::EEth0, ipc::EWlan0, ipc::ELte0, ipc::EPlc0});
-    report["interfaces"] = Json::Value(Json::arrayValue);
-    for (const auto& [id, status] : reply.statuses) {
-        report["interfaces"].append(StatusJson(status));
-        if (id == ipc::ELte0) {
-            Json::Value modem = StatusJson(status);
-            modem.removeMember("interface");
-            report["modem"] = modem;
+    const CTarvCtlConfig config(mRoot);
+    const std::string& action = mArguments[0];
+    if (action == "list" && mArguments.size() <= 2) {
+        return ConfigList();
+    }
+    if (action == "get" && mArguments.size() == 3) {
+        if (CTarvCtlConfig::IsSecret(mArguments[1], mArguments[2]) && !mShowSecrets) {
+            throw CUsageError(mArguments[2] + " is a secret: add --show-secrets to print it");
+        }
+        const Json::Value value = config.Get(mArguments[1], mArguments[2]);
+        mOut << (mJson || !value.isString() ? Format::OneLine(value) : value.asString()) << std::endl;
+        return kOk;
+    }
+    if (action == "set" && mArguments.size() == 4) {
+        std::string value = mArguments[3];
+        if (value == "-") {
+            // From standard input, so that a secret never shows in ps.
+            value.assign(std::istreambuf_iterator<char>(mIn), std::istreambuf_iterator<char>());
+            if (!value.empty() && value.back() == '\n') {
+                value.pop_back();
+            }
+        }
+        config.Set(mArguments[1], mArguments[2], value);
+        Json::Value json;
+        json["result"] = true;
+        Print("Ok", json);
+        return kOk;
+    }
+    throw CUsageError("usage: tarvctl config get SOURCE KEY | set SOURCE KEY VALUE|- | list [SOURCE]");
+}
+
+int CTarvCtl::ConfigList()
+{
+    const auto rows = CTarvCtlConfig(mRoot).List(mArguments.size() == 2 ? mArguments[1] : "");
+    Json::Value list(Json::arrayValue);
+    auto shown = [&](const CTarvCtlConfig::SKeyRow& row, const Json::Value& value) {
+        return row.secret && !value.isNull() ? Json::Value(CTarvCtlConfig::kMask) : value;
+    };
+    auto text = [](const Json::Value& value) {
+        if (value.isNull()) {
+            return std::string(Format::kNotSet);
+        }
+        return value.isString() && !value.asString().empty() ? value.asString() : Format::OneLine(value);
+    };
+    for (const auto& row : rows) {
+        Json::Value entry;
+        entry["source"] = row.source;
+        entry["key"] = row.key;
+        entry["type"] = row.type;
+        entry["default"] = shown(row, row.defaultValue);
+        entry["value"] = shown(row, row.value);
+        entry["secret"] = row.secret;
+        list.append(entry);
+        if (!mJson) {
+            mOut << row.source << "\t" << row.key << "\t" << row.type << "\t" << text(entry["default"]) << "\t"
+                 << text(entry["value"]) << "\n";
         }
     }
-    report["configuration"] = CTarvCtlConfig(root).MaskedSnapshot();
+    if (mJson) {
+        mOut << Format::OneLine(list) << "\n";
+    }
+    mOut << std::flush;
+    return kOk;
+}
+
+int CTarvCtl::Report()
+{
+    Json::Value report;
+    report["tarvctl"] = TARV_VERSION;
+    try {
+        RequireDaemon("TarvGenCtrl");
+        const int state = Daemon().CreateClient<IGenericControl>("TarvGenCtrl")->GetInterface()->GetState().state();
+        report["state"] = Format::StateName(state);
+        // Statuses are only notified while tarv is enabled.
+        bool accepted = false;
+        report["interfaces"] = Json::Value(Json::arrayValue);
+        for (const auto& [id, status] : CollectStatuses(PresentInterfaces(), accepted)) {
+            report["interfaces"].append(Format::StatusJson(status));
+            if (id == ipc::ELte0) {
+                report["modem"] = Format::StatusJson(status);
+                report["modem"].removeMember("interface");
+            }
+        }
+    } catch (const std::exception& e) {
+        // What the daemon would have said is marked as not asked.
+        report["state"] = Json::Value();
+        report["interfaces"] = Json::Value();
+        report["notAsked"] = std::string("tarv: ") + e.what();
+    }
+    report["configuration"] = CTarvCtlConfig(mRoot).MaskedSnapshot();
+    report["system"] = CTarvCtlReport(mRoot).System();
     Json::StreamWriterBuilder writer;
     writer["indentation"] = mJson ? "" : "  ";
+    writer["emitUTF8"] = true;
     mOut << Json::writeString(writer, report) << std::endl;
-    return 0;
+    return kOk;
 }
