@@ -9,13 +9,13 @@ source "$(dirname "$0")/dns_common.sh"
 require_ctl validate
 start_watch
 station_bring_up 60 || fail "did not reach Enabled"
-lease='status EEth0 connected ip 192\.168\.50\.1[0-4][0-9] .*dns 192\.168\.50\.1 192\.168\.50\.2'
+lease='status eth0 connected ip 192\.168\.50\.1[0-4][0-9] .*dns 192\.168\.50\.1 192\.168\.50\.2'
 wait_notification "$lease" 30
 wait_links_settled
 station_ctl config set network TarvPreferredDnsServerAddr 9.9.9.9 >/dev/null || fail "config set"
 station_ctl config set network TarvDnsAuto false >/dev/null || fail "config set TarvDnsAuto"
 [[ $(station_ctl validate) == Ok ]] || fail "validate refused static DNS"
-wait_notification 'status EEth0 connected .*dns 9\.9\.9\.9' 30
+wait_notification 'status eth0 connected .*dns 9\.9\.9\.9' 30
 expect_resolv_starts 9.9.9.9
 station_ctl config set network TarvDnsAuto true >/dev/null || fail "config set TarvDnsAuto"
 [[ $(station_ctl validate) == Ok ]] || fail "validate refused automatic DNS"
@@ -26,5 +26,5 @@ for renewal in 1 2; do
   expect_resolv_starts 192.168.50.1 192.168.50.2
   grep -qx 'nameserver 9.9.9.9' "$STATION_ROOT/etc/resolv.conf" && fail "the withdrawn server is still in resolv.conf"
 done
-expect_last_status EEth0 'connected .*dns 192\.168\.50\.1 192\.168\.50\.2'
+expect_last_status eth0 'connected .*dns 192\.168\.50\.1 192\.168\.50\.2'
 echo "name servers: eth0's lease servers held through two renewals"

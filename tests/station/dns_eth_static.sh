@@ -9,14 +9,14 @@ source "$(dirname "$0")/dns_common.sh"
 require_ctl validate
 start_watch
 station_bring_up 60 || fail "did not reach Enabled"
-wait_notification 'status EEth0 connected ip 192\.168\.50\.1[0-4][0-9] .*dns 192\.168\.50\.1 192\.168\.50\.2' 30
+wait_notification 'status eth0 connected ip 192\.168\.50\.1[0-4][0-9] .*dns 192\.168\.50\.1 192\.168\.50\.2' 30
 wait_links_settled
 for setting in "TarvPreferredDnsServerAddr 192.168.50.2" "TarvAlternativeDnsServerAddr 9.9.9.9" "TarvDnsAuto false"; do
   read -r key value <<<"$setting"
   station_ctl config set network "$key" "$value" >/dev/null || fail "config set $key"
 done
 [[ $(station_ctl validate) == Ok ]] || fail "validate refused static DNS servers"
-wait_notification 'status EEth0 connected .*dns 192\.168\.50\.2 9\.9\.9\.9' 30
+wait_notification 'status eth0 connected .*dns 192\.168\.50\.2 9\.9\.9\.9' 30
 for renewal in 1 2; do
   renew_lease eth0
   [[ $(servers_of "$resolv_dir/eth0.udhcpc") == "192.168.50.1 192.168.50.2" ]] ||
@@ -25,5 +25,5 @@ for renewal in 1 2; do
     fail "renewal $renewal: eth0's static servers are '$(servers_of "$resolv_dir/eth0.tarv")'"
   expect_resolv_starts 192.168.50.2 9.9.9.9
 done
-expect_last_status EEth0 'connected .*dns 192\.168\.50\.2 9\.9\.9\.9'
+expect_last_status eth0 'connected .*dns 192\.168\.50\.2 9\.9\.9\.9'
 echo "name servers: eth0's static servers held through two renewals"
