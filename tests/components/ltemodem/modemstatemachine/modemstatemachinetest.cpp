@@ -40,11 +40,16 @@ protected:
             }
             return true;
         });
-        // The device appears at once on power-on and goes a second after power-off.
-        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] { return mPowered || mClock->Now() < mGoneAt.load(); });
+        // A pulse toggles the power. The device appears mEnumeration after
+        // power-on and goes a second after power-off.
+        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] {
+            const auto now = mClock->Now();
+            return (mPowered && now >= mUpAt.load()) || now < mGoneAt.load();
+        });
         ON_CALL(*mModem, TogglePower()).WillByDefault([this] {
             ++mPulses;
             mGoneAt = mPowered ? mClock->Now() + 1s : IClock::time_point {};
+            mUpAt = mClock->Now() + mEnumeration.load();
             mPowered = !mPowered;
         });
         ON_CALL(*mModem, InitializeSerial()).WillByDefault(Return(true));
@@ -93,6 +98,8 @@ protected:
     std::shared_ptr<NiceMock<ModemTest::CMockModem>> mModem = std::make_shared<NiceMock<ModemTest::CMockModem>>();
     std::atomic<bool> mPowered {false};
     std::atomic<IClock::time_point> mGoneAt {};
+    std::atomic<IClock::time_point> mUpAt {};
+    std::atomic<IClock::duration> mEnumeration {IClock::duration {0}};
     std::atomic<int> mPulses {0};
     std::mutex mRaisedMutex;
     std::vector<std::uint32_t> mRaised; // identifiers of signals sent as true; guarded by mRaisedMutex
@@ -197,16 +204,56 @@ TEST_F(ModemStateMachineTest, PowerSupervision)
     }
 }
 
-TEST_F(ModemStateMachineTest, DisabledWhileInitializingGoesStraightToDisabling)
+// A switch-off during the power-up waits for the booting modem's device and
+// switches it off; it is not taken for a modem that is already off.
+TEST_F(ModemStateMachineTest, DisabledWhileInitializingSwitchesTheBootingModemOff)
 {
-    ON_CALL(*mModem, TogglePower()).WillByDefault([this] { ++mPulses; }); // the device never appears
+    mEnumeration = 5s;
     int disabled = 0;
     Target(EModemState::Enabled);
     Steps(3);
     Target(EModemState::Disabled, [&disabled](bool) { ++disabled; });
-    Steps(3);
+    Steps(20);
     EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Disabling", "Disabling>Disabled"}));
     EXPECT_EQ(disabled, 1);
+    EXPECT_EQ(mPulses, 2);
+    EXPECT_FALSE(mPowered);
+}
+
+// A modem that switched itself off is switched on by the recovery, with one
+// pulse: the device takes seconds to appear, and a second pulse would switch
+// the booting modem off again.
+TEST_F(ModemStateMachineTest, ModemThatSwitchedItselfOffIsBroughtBack)
+{
+    mEnumeration = 5s;
+    int enabled = 0;
+    Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
+    Steps(20);
+    ASSERT_EQ(enabled, 1);
+    mPowered = false; // switched itself off, or a short mains dip
+    Target(EModemState::Error);
+    Steps(30);
+    EXPECT_EQ(enabled, 2);
+    EXPECT_EQ(mPulses, 2);
+    EXPECT_TRUE(mPowered);
+    EXPECT_FALSE(mLog.ContainsSubstring("Modem fatal error"));
+}
+
+// A switch-off while the modem is enabled ends the procedure between two
+// commands, and is no failure to recover from.
+TEST_F(ModemStateMachineTest, SwitchOffStopsEnablingBetweenCommands)
+{
+    ON_CALL(*mModem, SetAvailableBands()).WillByDefault([this] {
+        mMachine->SetTargetState(EModemState::Disabled, {}); // arrives while this command is in flight
+        return EAtResult::Ok;
+    });
+    EXPECT_CALL(*mModem, SetApn).Times(0);
+    Target(EModemState::Enabled);
+    Steps(10);
+    EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
+                                     "Enabling>Disabling", "Disabling>Disabled"}));
+    EXPECT_FALSE(mPowered);
+    EXPECT_FALSE(mLog.ContainsSubstring("Modem recovery reset attempt"));
 }
 
 } // namespace
