@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -242,8 +243,15 @@ void CTarvLteHandler::Disable(bool& ok)
     // switching the modem off needs no AT command.
     mWanted.store(false);
     StopUpdates();
-    if (mErrorHandler->DoesIfExist(GetInterfaceName())) {
-        CTarvConnectionHandlerBase::Disable(ok);
+    // An lte0 that refuses to go down is reported (rethrown below) after the
+    // modem was told to switch off.
+    std::exception_ptr downFailure;
+    try {
+        if (mErrorHandler->DoesIfExist(GetInterfaceName())) {
+            CTarvConnectionHandlerBase::Disable(ok);
+        }
+    } catch (const CTarvException&) {
+        downFailure = std::current_exception();
     }
     MarkDisconnected();
     SendRegistration(std::string(), std::string());
@@ -257,6 +265,9 @@ void CTarvLteHandler::Disable(bool& ok)
         SendDiagSignals();
         SendExtendedDiagSignals();
     });
+    if (downFailure) {
+        std::rethrow_exception(downFailure);
+    }
 }
 
 void CTarvLteHandler::FastShutdown()
@@ -321,10 +332,10 @@ void CTarvLteHandler::UpdateModemStatus()
         CModemStateMachineImpl::SetUpSms(*mModem);
     }
     if (mRebootPendingSince) {
-        RequestReboot();
+        RequestReboot(now);
     } else if (!mHalted.load() && CheckSmsContent()) {
         mRebootPendingSince = now;
-        RequestReboot();
+        RequestReboot(now);
     }
     if (!mHalted.load()) {
         StoreStatus(registered, next);
@@ -569,9 +580,8 @@ void CTarvLteHandler::TriggerRecovery()
     mStateMachine->SetTargetState(EModemState::Error, nullptr);
 }
 
-void CTarvLteHandler::RequestReboot()
+void CTarvLteHandler::RequestReboot(IClock::time_point now)
 {
-    const auto now = CTarvConnectionHandlerBase::mClock->Now();
     if (mBoardControl && mBoardControl->RebootRequest()) {
         TLOG_INFO("SMS reboot: the board controller took the reboot request");
         mSmsRebootInProgress = true;

@@ -85,8 +85,9 @@ private:
     // Reacts to what the modem reported on its own; false when the pass ends.
     bool HandleModemEvents(const Modem::SModemEvents& events, SStatus& current);
     // Asks the board controller to reboot for an authorised SMS, again on
-    // every update until it takes the request or the limit passes.
-    void RequestReboot();
+    // every update until it takes the request or the limit passes. now is
+    // the time of the update pass (the first one logs a failure).
+    void RequestReboot(IClock::time_point now);
     // Marks lte0 disconnected without another ifdown (done by the caller).
     void MarkDisconnected();
     void UpdateModemStatus();

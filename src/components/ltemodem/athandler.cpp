@@ -296,8 +296,10 @@ AtResponse CAtHandler::Exchange(const AtCommand& command, const std::string& tex
             if (TakeUnsolicited(line, command.expected)) {
                 continue;
             }
-            // With echo off, the command coming back means the modem started again.
-            if (line == text && mInitialized.load()) {
+            // With echo off, the command coming back means the modem started
+            // again; the echo is never answer content (the echo check of the
+            // initialisation looks at it itself).
+            if (line == text && &command != &kEchoOff && &command != &kAttention) {
                 echoed = true;
                 continue;
             }

@@ -36,6 +36,7 @@ protected:
         mSerial = serial.get();
         mSerial->open = true;
         mSerial->clock = mClock;
+        mSerial->answers["AT"] = {"OK"};
         mHandler = std::make_unique<CAtHandler>(std::move(serial), mClock);
         mHandler->SetEventHandlers([this](const std::string& line) { mCodes.push_back(line); },
                                    [this] { ++mRestarts; });
@@ -98,6 +99,7 @@ TEST_F(AtHandlerTest, MissingAnswerTimesOutOnTheCommandsOwnLimit)
     for (const auto& c : std::vector<SCase> {{&kCsq, {}, ""}, {&kCops, {"+COPS: 0,0"}, "+COPS: 0,0\n"}}) {
         SCOPED_TRACE(std::string(c.command->command));
         mSerial->answers[std::string(c.command->command)] = c.partial;
+        mHandler->SendCommand(CAtHandler::kAttention); // in step again after the time-out before
         const auto start = mClock->Now();
         const AtResponse response = mHandler->SendCommand(*c.command);
         const auto waited = mClock->Now() - start;
