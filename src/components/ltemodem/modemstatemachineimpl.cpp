@@ -302,14 +302,7 @@ int CModemStateMachineImpl::DoError()
             return kFailed;
         }
         TLOG_INFO("Modem recovery reset attempt {}/{}", mRecoveryAttempts, kMaxRecoveryAttempts);
-        // A pulse toggles the power: only a modem that is on gets one. One
-        // that switched itself off (or lost its power) is switched on by
-        // the initialisation that follows.
-        if (mModem->IsSerialPresent()) {
-            mModem->TogglePower();
-        } else {
-            TLOG_INFO("Modem already off, no power key pulse for the recovery");
-        }
+        mModem->TogglePower();
         mRecoveryPulseTime = mClock->Now();
     }
     // The modem takes a while to switch off; initialising it again before

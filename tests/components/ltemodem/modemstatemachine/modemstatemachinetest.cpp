@@ -221,25 +221,6 @@ TEST_F(ModemStateMachineTest, DisabledWhileInitializingSwitchesTheBootingModemOf
     EXPECT_FALSE(mPowered);
 }
 
-// A modem that switched itself off is switched on by the recovery, with one
-// pulse: the device takes seconds to appear, and a second pulse would switch
-// the booting modem off again.
-TEST_F(ModemStateMachineTest, ModemThatSwitchedItselfOffIsBroughtBack)
-{
-    mEnumeration = 5s;
-    int enabled = 0;
-    Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
-    Steps(20);
-    ASSERT_EQ(enabled, 1);
-    mPowered = false; // switched itself off, or a short mains dip
-    Target(EModemState::Error);
-    Steps(30);
-    EXPECT_EQ(enabled, 2);
-    EXPECT_EQ(mPulses, 2);
-    EXPECT_TRUE(mPowered);
-    EXPECT_FALSE(mLog.ContainsSubstring("Modem fatal error"));
-}
-
 // A switch-off while the modem is enabled ends the procedure between two
 // commands, and is no failure to recover from.
 TEST_F(ModemStateMachineTest, SwitchOffStopsEnablingBetweenCommands)
