@@ -169,6 +169,7 @@ SModemFault ParseFault(const Json::Value& value, const std::string& where)
     int endless = static_cast<int>(fault.endlessBytes);
     r.Int("bytes", endless, 1, 1 << 20);
     fault.endlessBytes = static_cast<std::size_t>(endless);
+    r.Int("position", fault.position, 0, 1000);
     if (fault.kind == SModemFault::EKind::Unsolicited) {
         CheckAnswerText(r.Where("text"), fault.text, true);
     }
@@ -350,6 +351,7 @@ void ParseTiming(const Json::Value& value, SModemScenario& s)
     r.Millis("powerOnMs", s.powerOnMs);
     r.Millis("appReadyMs", s.appReadyMs);
     r.Millis("powerOffMs", s.powerOffMs);
+    r.Millis("simReadyMs", s.simReadyMs);
     r.Finish();
 }
 

@@ -21,7 +21,7 @@ struct SModemFault {
         CmeError,   // "+CME ERROR: <code>"
         Truncated,  // the information lines without the final result line
         Endless,    // a line that never ends
-        Unsolicited,// an unsolicited line before the regular answer
+        Unsolicited,// an unsolicited line inside the regular answer (at position)
         Delay,      // the regular answer after delayMs
         Vanish,     // the device disappears (serial lost)
     };
@@ -41,6 +41,9 @@ struct SModemFault {
     bool thenAnswer = false;
     std::int64_t delayMs = 0;
     std::size_t endlessBytes = 8192;
+    // Unsolicited: the answer line before which the code goes; 0 before the
+    // answer, beyond the information lines just before the final line.
+    int position = 0;
 };
 
 // The 3GPP registration states of both radio technologies from a point in
@@ -121,6 +124,9 @@ struct SModemScenario {
     std::int64_t powerOnMs = 2000;   // power key released -> device present
     std::int64_t appReadyMs = 300;   // device present -> "APP RDY"
     std::int64_t powerOffMs = 1000;  // power key released -> device gone
+    // "APP RDY" -> SIM ready: until then the SIM commands answer
+    // "+CME ERROR: 14" (SIM busy), then "+CPIN: READY" is sent.
+    std::int64_t simReadyMs = 0;
 
     // Power-ons after which the device does not appear; negative: every one.
     int deviceMissingPowerOns = 0;

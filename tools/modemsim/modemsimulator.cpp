@@ -159,6 +159,9 @@ void CModemSimulator::SetPower(EPower power)
 int CModemSimulator::PollTimeoutMs() const
 {
     std::optional<IClock::time_point> next = mDue;
+    if (mSimReadyDue && (!next || *mSimReadyDue < *next)) {
+        next = mSimReadyDue;
+    }
     if (!mPending.empty() && (!next || mPending.front().due < *next)) {
         next = mPending.front().due;
     }
@@ -200,13 +203,7 @@ void CModemSimulator::Run()
                 OnPulse(gpio);
             }
         }
-        if (mVanishRequested) {
-            mVanishRequested = false;
-            if (mPty) {
-                Log("device vanishes");
-                DeviceDown(EPower::OnNoDevice);
-            }
-        }
+        RunRequests();
         RunTimers();
         if (mPty && fds[2].fd == mPty->MasterFd()) {
             if ((fds[2].revents & POLLIN) != 0) {
@@ -257,9 +254,57 @@ void CModemSimulator::OnPulse(int gpio)
     }
 }
 
+void CModemSimulator::RunRequests()
+{
+    if (mVanishRequested) {
+        mVanishRequested = false;
+        if (mPty) {
+            Log("device vanishes");
+            DeviceDown(EPower::OnNoDevice);
+        }
+    }
+    if (mSelfOffRequested) {
+        mSelfOffRequested = false;
+        if (mPower != EPower::Off) {
+            Log("switched itself off");
+            DeviceDown(EPower::Off);
+        }
+    }
+    if (mResetRequested) {
+        mResetRequested = false;
+        if (mPty) {
+            Log("module reset, device kept");
+            mCommands->PowerOn(ScenarioNow());
+            mInput.clear();
+            mReady = false;
+            mSimReadyDue.reset();
+            Queue(Framed("RDY"));
+            mDue = mClock->Now() + Scaled(mScenario.appReadyMs);
+        }
+    }
+}
+
+bool CModemSimulator::SimBusy(const std::string& line)
+{
+    if (!mSimReadyDue) {
+        return false;
+    }
+    for (const char* head : {"AT+CPIN", "AT+QCCID", "AT+CIMI", "AT+QPINC", "AT+CMG", "AT+CPMS"}) {
+        if (line.rfind(head, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void CModemSimulator::RunTimers()
 {
     const auto now = mClock->Now();
+    if (mSimReadyDue && *mSimReadyDue <= now) {
+        mSimReadyDue.reset();
+        Queue(Framed("+CPIN: READY"));
+        Log("SIM ready");
+    }
     if (mDue && *mDue <= now) {
         mDue.reset();
         if (mPower == EPower::Booting) {
@@ -275,6 +320,9 @@ void CModemSimulator::RunTimers()
             mReady = true;
             Queue(Framed("APP RDY"));
             Log("APP RDY");
+            if (mScenario.simReadyMs > 0) {
+                mSimReadyDue = now + Scaled(mScenario.simReadyMs);
+            }
             mChanged.notify_all();
         } else if (mPower == EPower::ShuttingDown) {
             DeviceDown(EPower::Off);
@@ -329,6 +377,7 @@ void CModemSimulator::DeviceDown(EPower next)
     mInput.clear();
     mReady = false;
     mDue.reset();
+    mSimReadyDue.reset();
     if (next == EPower::Off) {
         mCommands->PowerOff();
     }
@@ -429,6 +478,11 @@ void CModemSimulator::OnCommand(const std::string& line)
     };
 
     std::string final;
+    if (!kind && SimBusy(line)) {
+        Queue(Framed("+CME ERROR: 14"));
+        Log(shown + " -> +CME ERROR: 14 (SIM busy)");
+        return;
+    }
     if (!kind) {
         Queue(answerText(true, final));
         Log(shown + " -> " + final);
@@ -452,9 +506,18 @@ void CModemSimulator::OnCommand(const std::string& line)
     case EKind::Endless:
         Queue(std::string(fault->endlessBytes, 'X'));
         break;
-    case EKind::Unsolicited:
-        Queue(Framed(fault->text) + answerText(true, final));
+    case EKind::Unsolicited: {
+        SModemAnswer answer = mCommands->Execute(line, ScenarioNow());
+        const auto at = std::min<std::size_t>(static_cast<std::size_t>(fault->position), answer.lines.size());
+        answer.lines.insert(answer.lines.begin() + static_cast<std::ptrdiff_t>(at), fault->text);
+        std::string text;
+        for (const auto& l : answer.lines) {
+            text += Framed(l);
+        }
+        final = answer.final;
+        Queue(text + Framed(final));
         break;
+    }
     case EKind::Delay:
         Queue(answerText(true, final), Scaled(fault->delayMs));
         break;
@@ -526,6 +589,24 @@ void CModemSimulator::VanishDevice()
     {
         std::lock_guard lock(mMutex);
         mVanishRequested = true;
+    }
+    Wake();
+}
+
+void CModemSimulator::SwitchOffByItself()
+{
+    {
+        std::lock_guard lock(mMutex);
+        mSelfOffRequested = true;
+    }
+    Wake();
+}
+
+void CModemSimulator::ResetKeepingDevice()
+{
+    {
+        std::lock_guard lock(mMutex);
+        mResetRequested = true;
     }
     Wake();
 }

@@ -96,6 +96,13 @@ public:
     // without it until the next power-key pulse.
     void VanishDevice();
 
+    // The modem switches itself off now (as after overheating or a short
+    // mains dip): the device disappears, and the next pulse powers it on.
+    void SwitchOffByItself();
+    // The module restarts behind its device, which stays: echo is on again,
+    // it does not listen until "APP RDY", and the SIM starts again.
+    void ResetKeepingDevice();
+
     // Every command line received, PIN and password replaced by "***".
     std::vector<std::string> Commands() const;
     CSimCard::EState SimState() const;
@@ -130,6 +137,9 @@ private:
     int PollTimeoutMs() const;
     void Log(const std::string& line) const;
     void SetPower(EPower power);
+    void RunRequests();
+    // Whether the line is a SIM command answered busy while the SIM starts.
+    bool SimBusy(const std::string& line);
 
     const SOptions mOptions;
     const std::shared_ptr<IClock> mClock;
@@ -155,6 +165,9 @@ private:
     int mDeviceMissingPowerOns;                         // guarded by mMutex
     std::vector<std::string> mReceived;                 // guarded by mMutex
     bool mVanishRequested = false;                      // guarded by mMutex
+    bool mSelfOffRequested = false;                     // guarded by mMutex
+    bool mResetRequested = false;                       // guarded by mMutex
+    std::optional<IClock::time_point> mSimReadyDue;     // guarded by mMutex: SIM busy until then
 
     std::thread mThread;
 

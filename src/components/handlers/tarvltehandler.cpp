@@ -3,11 +3,13 @@
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
 #include "platform/toolbox/tarvvalidation.h"
+#include "src/components/ltemodem/modemstatemachineimpl.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/utility.h"
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <stdexcept>
 #include <utility>
 
@@ -165,6 +167,7 @@ void CTarvLteHandler::Enable(bool& ok)
     }
     Start();
     static_cast<void>(ok);
+    mWanted.store(true);
     TLOG_INFO("Enabling LTE network...");
     mStateMachine->SetTargetState(EModemState::Enabled, [this](bool) { EnableCallback(); });
 }
@@ -175,7 +178,15 @@ void CTarvLteHandler::Enable(bool& ok)
 void CTarvLteHandler::EnableCallback()
 {
     TLOG_FUNCTION();
-    BlockingCall([this] { mAtTimeouts = 0; });
+    if (!mWanted.load()) {
+        TLOG_INFO("Modem enabled after LTE was switched off, {} stays down", GetInterfaceName());
+        return;
+    }
+    BlockingCall([this] {
+        mAtTimeouts = 0;
+        mLastActivationTry = {};
+        mActivationRetry = kFirstActivationRetry;
+    });
     bool ok = true;
     CTarvConnectionHandlerBase::Enable(ok);
     if (!ok) {
@@ -196,6 +207,7 @@ void CTarvLteHandler::StartUpdates()
     if (mUpdate) {
         mUpdate->Cancel();
     }
+    mHalted.store(false);
     mUpdate = AddCall(
         [this] {
             UpdateModemStatus();
@@ -206,17 +218,24 @@ void CTarvLteHandler::StartUpdates()
 
 void CTarvLteHandler::StopUpdates()
 {
+    mHalted.store(true);
+    std::lock_guard lock(mUpdateMutex);
+    if (mUpdate) {
+        mUpdate->Cancel();
+        mUpdate.reset();
+    }
+}
+
+void CTarvLteHandler::MarkDisconnected()
+{
     {
-        std::lock_guard lock(mUpdateMutex);
-        if (mUpdate) {
-            mUpdate->Cancel();
-            mUpdate.reset();
-        }
+        std::unique_lock lock(mStatusMutex);
+        mStatus.connected = false;
+        mStatus.statusChanged = false;
+        ClearStatus(mStatus);
     }
-    // An update in flight finishes before the modem is handed back.
-    if (!IsThisThread()) {
-        BlockingCall([] {});
-    }
+    // The network's servers leave the resolver with the connection.
+    mDnsManager->ClearDnsServers();
 }
 
 void CTarvLteHandler::Disable(bool& ok)
@@ -226,22 +245,35 @@ void CTarvLteHandler::Disable(bool& ok)
         TLOG_WARN("Tried to disable LTE while it is not supported.");
         return;
     }
-    if (!mErrorHandler->DoesIfExist(GetInterfaceName())) {
-        return;
-    }
-    CTarvConnectionHandlerBase::Disable(ok);
+    // Without waiting for a pass in flight: it ends at its next check, and
+    // switching the modem off needs no AT command.
+    mWanted.store(false);
     StopUpdates();
+    // An lte0 that refuses to go down is reported (rethrown below) after the
+    // modem was told to switch off.
+    std::exception_ptr downFailure;
+    try {
+        if (mErrorHandler->DoesIfExist(GetInterfaceName())) {
+            CTarvConnectionHandlerBase::Disable(ok);
+        }
+    } catch (const CTarvException&) {
+        downFailure = std::current_exception();
+    }
+    MarkDisconnected();
+    SendRegistration(std::string(), std::string());
+    SendDiagSignals();
+    SendExtendedDiagSignals();
+    // Whatever lte0's state: the modem may be powering up or recovering,
+    // when lte0 does not exist yet.
     mStateMachine->SetTargetState(EModemState::Disabled, [this](bool) {
         SendRegistration(std::string(), std::string());
-        {
-            std::unique_lock lock(mStatusMutex);
-            mStatus.connected = false;
-            ClearStatus(mStatus);
-        }
-        mDnsManager->ClearDnsServers();
+        MarkDisconnected();
         SendDiagSignals();
         SendExtendedDiagSignals();
     });
+    if (downFailure) {
+        std::rethrow_exception(downFailure);
+    }
 }
 
 void CTarvLteHandler::FastShutdown()
@@ -250,100 +282,142 @@ void CTarvLteHandler::FastShutdown()
     mModem->FastShutdown();
 }
 
+bool CTarvLteHandler::HandleModemEvents(const Modem::SModemEvents& events, SStatus& current)
+{
+    if (events.restarted) {
+        TLOG_WARN("LTE modem restarted on its own, initialising it again");
+        TriggerRecovery();
+        return false;
+    }
+    if (events.contextLost) {
+        TLOG_WARN("MobileNetwork: The network ended the PDP context");
+        current.context.active = false; // checked in this pass
+    }
+    if (events.newSms) {
+        TLOG_INFO("MobileNetwork: SMS received");
+    }
+    return true;
+}
+
 void CTarvLteHandler::UpdateModemStatus()
 {
     TLOG_FUNCTION();
+    if (mHalted.load()) {
+        return;
+    }
     SStatus current;
     {
         std::shared_lock lock(mStatusMutex);
         current = mStatus;
     }
-    std::string imei = current.imei;
-    if (imei.empty()) {
-        mModem->GetImei(imei);
+    if (!HandleModemEvents(mModem->TakeEvents(), current)) {
+        return;
+    }
+    SStatus next;
+    next.imei = current.imei;
+    if (next.imei.empty()) {
+        mModem->GetImei(next.imei);
     }
     const bool registered = CheckRegistration();
+    if (mHalted.load()) {
+        return; // a recovery was triggered: nothing more is asked of the modem
+    }
     const auto now = CTarvConnectionHandlerBase::mClock->Now();
-    std::string imsi = current.imsi;
-    if (imsi.empty() || now - mLastImsiRead > kRereadInterval) {
-        mModem->GetImsi(imsi);
+    next.imsi = current.imsi;
+    if (next.imsi.empty() || now - mLastImsiRead > kRereadInterval) {
+        mModem->GetImsi(next.imsi);
         mLastImsiRead = now;
     }
-
-    Modem::SignalInfo signal;
-    std::string carrier;
-    std::vector<std::string> dnsServers;
-    Modem::PdpContext context = current.context;
+    next.context = current.context;
     if (registered) {
-        mModem->GetSignalInfo(signal);
-        if (current.carrier.empty() || current.dnsServers.empty() || !current.context.active ||
-            now - mLastDataCheck > kRereadInterval) {
-            mModem->GetCarrier(carrier);
-            if (carrier != CTarvValidation::Printable(carrier)) {
-                TLOG_ERROR("MobileNetwork: Carrier name refused: '{}'", CTarvValidation::Printable(carrier));
-                carrier.clear();
-            }
-            context = SuperviseDataContext();
-            if (context.active) {
-                mModem->GetDnsServers(dnsServers);
-                dnsServers = AddressesOnly(dnsServers);
-                if (dnsServers.empty()) {
-                    TLOG_WARN("MobileNetwork: No DNS servers returned from network");
-                }
-            }
-            mLastDataCheck = now;
-        }
-        if (context.active) {
-            if (!current.context.active) {
-                const std::string text = "LTE: PDP context activated, [" + context.type + ":" + context.ipAddress + "]";
-                mConnectivitySignal.Send(text);
-                TLOG_INFO("{}", text);
-            } else if (context.ipAddress != current.context.ipAddress) {
-                TLOG_INFO("{}", "LTE: IP Changed: [" + current.context.type + ":" + current.context.ipAddress +
-                                    "] to [" + context.type + ":" + context.ipAddress + "]");
-            }
-        }
+        ReadNetwork(current, next);
     }
-    std::vector<std::int32_t> temperatures;
-    mModem->GetTemperatures(temperatures);
-    if (CheckSmsContent()) {
-        mSmsRebootInProgress = true;
-        if (!mBoardControl || !mBoardControl->RebootRequest()) {
-            TLOG_ERROR("Reboot request to the board controller failed");
-        }
+    mModem->GetTemperatures(next.temperatures);
+    if (!mModem->IsSmsEnabled() && !mHalted.load()) {
+        TLOG_DEBUG("SMS not set up, trying again");
+        CModemStateMachineImpl::SetUpSms(*mModem);
     }
+    if (mRebootPendingSince) {
+        RequestReboot(now);
+    } else if (!mHalted.load() && CheckSmsContent()) {
+        mRebootPendingSince = now;
+        RequestReboot(now);
+    }
+    if (!mHalted.load()) {
+        StoreStatus(registered, next);
+    }
+}
 
+void CTarvLteHandler::ReadNetwork(const SStatus& current, SStatus& next)
+{
+    mModem->GetSignalInfo(next.signal);
+    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    if (current.carrier.empty() || current.dnsServers.empty() || !current.context.active ||
+        now - mLastDataCheck > kRereadInterval) {
+        mModem->GetCarrier(next.carrier);
+        if (next.carrier != CTarvValidation::Printable(next.carrier)) {
+            TLOG_ERROR("MobileNetwork: Carrier name refused: '{}'", CTarvValidation::Printable(next.carrier));
+            next.carrier.clear();
+        }
+        if (mHalted.load()) {
+            return;
+        }
+        next.context = SuperviseDataContext();
+        if (next.context.active) {
+            mModem->GetDnsServers(next.dnsServers);
+            next.dnsServers = AddressesOnly(next.dnsServers);
+            if (next.dnsServers.empty()) {
+                TLOG_WARN("MobileNetwork: No DNS servers returned from network");
+            }
+        }
+        mLastDataCheck = now;
+    }
+    if (!next.context.active) {
+        return;
+    }
+    if (!current.context.active) {
+        const std::string text = "LTE: PDP context activated, [" + next.context.type + ":" + next.context.ipAddress + "]";
+        mConnectivitySignal.Send(text);
+        TLOG_INFO("{}", text);
+    } else if (next.context.ipAddress != current.context.ipAddress) {
+        TLOG_INFO("{}", "LTE: IP Changed: [" + current.context.type + ":" + current.context.ipAddress + "] to [" +
+                            next.context.type + ":" + next.context.ipAddress + "]");
+    }
+}
+
+void CTarvLteHandler::StoreStatus(bool registered, const SStatus& next)
+{
     bool dnsChanged = false;
     bool dnsLost = false;
     std::vector<std::string> storedDns;
     {
         std::unique_lock lock(mStatusMutex);
-        const bool connected = registered && context.active;
+        const bool connected = registered && next.context.active;
         if (connected != mStatus.connected) {
             mStatus.connected = connected;
             mStatus.statusChanged = true;
         }
-        mStatus.temperatures = temperatures;
+        mStatus.temperatures = next.temperatures;
         if (mStatus.imei.empty()) {
-            mStatus.imei = imei;
+            mStatus.imei = next.imei;
         }
-        if (imsi != mStatus.imsi) {
-            TLOG_INFO("MobileNetwork: SIM switched IMSI from [{}] to [{}]", mStatus.imsi, imsi);
-            mStatus.imsi = imsi;
+        if (next.imsi != mStatus.imsi) {
+            TLOG_INFO("MobileNetwork: SIM switched IMSI from [{}] to [{}]", mStatus.imsi, next.imsi);
+            mStatus.imsi = next.imsi;
         }
         if (!connected) {
+            // The activation back-off keeps growing while disconnected: it
+            // starts again only after a success or a new enable.
             dnsLost = !mStatus.dnsServers.empty();
             ClearStatus(mStatus);
-            mLastActivationTry = {};
-            mActivationRetry = kFirstActivationRetry;
         } else {
-            mStatus.signal = signal;
-            if (!carrier.empty() && carrier != mStatus.carrier) {
-                TLOG_INFO("MobileNetwork: Carrier switched from [{}] to [{}]", mStatus.carrier, carrier);
-                mStatus.carrier = carrier;
+            mStatus.signal = next.signal;
+            if (!next.carrier.empty() && next.carrier != mStatus.carrier) {
+                TLOG_INFO("MobileNetwork: Carrier switched from [{}] to [{}]", mStatus.carrier, next.carrier);
+                mStatus.carrier = next.carrier;
             }
-            mStatus.context = context;
-            dnsChanged = !dnsServers.empty() && UpdateDns(dnsServers, mStatus.dnsServers);
+            mStatus.context = next.context;
+            dnsChanged = !next.dnsServers.empty() && UpdateDns(next.dnsServers, mStatus.dnsServers);
             storedDns = mStatus.dnsServers;
         }
     }
@@ -358,6 +432,9 @@ void CTarvLteHandler::UpdateModemStatus()
 void CTarvLteHandler::UpdateNetworkInterfaceStatus()
 {
     bool connected = false;
+    if (mHalted.load()) {
+        return;
+    }
     {
         std::unique_lock lock(mStatusMutex);
         if (!mStatus.statusChanged) {
@@ -506,10 +583,32 @@ void CTarvLteHandler::SetSystemDnsServers(const std::vector<std::string>& server
 void CTarvLteHandler::TriggerRecovery()
 {
     TLOG_FUNCTION();
-    mRunCommand->Run("ifdown " + GetInterfaceName(), 0);
-    ResetRegistrationRetry();
     StopUpdates();
+    mRunCommand->Run("ifdown " + GetInterfaceName(), 0);
+    MarkDisconnected();
+    ResetRegistrationRetry();
     mStateMachine->SetTargetState(EModemState::Error, nullptr);
+}
+
+void CTarvLteHandler::RequestReboot(IClock::time_point now)
+{
+    if (mBoardControl && mBoardControl->RebootRequest()) {
+        TLOG_INFO("SMS reboot: the board controller took the reboot request");
+        mSmsRebootInProgress = true;
+        mRebootPendingSince.reset();
+        mModem->DeleteReadSmsMsgs();
+        return;
+    }
+    if (now - *mRebootPendingSince >= kRebootRequestLimit) {
+        TLOG_ERROR("SMS reboot: the board controller did not take the reboot request within {} minutes, given up",
+                   kRebootRequestLimit.count());
+        mRebootPendingSince.reset();
+        mModem->DeleteReadSmsMsgs();
+        return;
+    }
+    if (now == *mRebootPendingSince) {
+        TLOG_ERROR("Reboot request to the board controller failed, asking again on every update");
+    }
 }
 
 bool CTarvLteHandler::CheckSmsContent()
@@ -530,15 +629,15 @@ bool CTarvLteHandler::CheckSmsContent()
     const std::string password = mConfig->GetString(TarvSmsPassword);
     if (password.empty()) {
         TLOG_DEBUG("SMS reboot inactive because no password is set");
-        mModem->DeleteSmsMsgs();
+        mModem->DeleteReadSmsMsgs();
         return false;
     }
     const std::string expected = "reboot " + password;
     for (const auto& message : messages) {
         const std::string body = TrimEnd(message);
         if (body == expected) {
+            // Deleted once the board controller took the request.
             TLOG_INFO("SMS Reboot Authorized, reboot requested...");
-            mModem->DeleteSmsMsgs();
             return true;
         }
         // A near miss may hold most of the password: such a body is not shown.
@@ -549,7 +648,7 @@ bool CTarvLteHandler::CheckSmsContent()
                   rebootRequest || body.find(password) != std::string::npos ? std::string("<reboot request>")
                                                                            : CTarvValidation::Printable(body));
     }
-    mModem->DeleteSmsMsgs();
+    mModem->DeleteReadSmsMsgs();
     return false;
 }
 

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ public:
     // Data context activation back-off: 15 s, doubled up to 150 s.
     static constexpr std::chrono::seconds kFirstActivationRetry{15};
     static constexpr std::chrono::seconds kMaxActivationRetry{150};
+    // A reboot request the board controller does not take is repeated on
+    // every update for this long.
+    static constexpr std::chrono::minutes kRebootRequestLimit{10};
     // More consecutive registration time-outs than this trigger a recovery.
     static constexpr unsigned kTimeoutThreshold = 3;
     // The modem's own router, first in the resolver list.
@@ -75,8 +79,22 @@ private:
 
     void EnableCallback();
     void StartUpdates();
+    // Ends the periodic update without waiting for a pass in flight: the
+    // pass stops at its next check of mHalted.
     void StopUpdates();
+    // Reacts to what the modem reported on its own; false when the pass ends.
+    bool HandleModemEvents(const Modem::SModemEvents& events, SStatus& current);
+    // Asks the board controller to reboot for an authorised SMS, again on
+    // every update until it takes the request or the limit passes. now is
+    // the time of the update pass (the first one logs a failure).
+    void RequestReboot(IClock::time_point now);
+    // Marks lte0 disconnected without another ifdown (done by the caller).
+    void MarkDisconnected();
     void UpdateModemStatus();
+    // Signal, carrier, data context and DNS servers of a registered modem.
+    void ReadNetwork(const SStatus& current, SStatus& next);
+    // Stores what the pass read; the DNS servers go to the resolver.
+    void StoreStatus(bool registered, const SStatus& next);
     void UpdateNetworkInterfaceStatus();
     bool CheckRegistration();
     // Sends the two registration texts (only what changed).
@@ -124,6 +142,12 @@ private:
 
     std::mutex mUpdateMutex;
     CWorker::CallHandle mUpdate; // guarded by mUpdateMutex: the periodic update
+    // Set when the updates are stopped (disable, recovery), cleared when they
+    // start; read by the pass between modem commands. Atomic, no other guard.
+    std::atomic<bool> mHalted{true};
+    // Whether LTE is wanted (Enable) or not (Disable): a modem that arrives in
+    // Enabled after a disable does not bring lte0 up. Atomic, no other guard.
+    std::atomic<bool> mWanted{false};
 
     // Used on the handler's worker thread only.
     unsigned mAtTimeouts = 0;
@@ -134,5 +158,6 @@ private:
     IClock::time_point mLastDataCheck{};
     IClock::time_point mLastActivationTry{};
     std::chrono::seconds mActivationRetry = kFirstActivationRetry;
-    bool mSmsRebootInProgress = false;
+    bool mSmsRebootInProgress = false; // the board controller took a reboot request
+    std::optional<IClock::time_point> mRebootPendingSince; // an authorised SMS waits for the board controller
 };

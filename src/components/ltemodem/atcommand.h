@@ -28,6 +28,8 @@ struct AtCommand {
     // Arguments and answer carry a secret (PIN, APN password): no log line
     // shows them, and a failed answer is handed back masked.
     bool secret = false;
+    // The answer lists message bodies: the log shows the entry heads only.
+    bool bodies = false;
 };
 
 enum class EAtResult : int {
@@ -49,4 +51,6 @@ struct AtResponse {
     // Ok: the parsed values. Error and Timeout: one element, the raw
     // collected content. SerialError: empty.
     std::vector<std::string> values;
+    // The final result line ("OK", "+CME ERROR: 14"); empty without one.
+    std::string final;
 };

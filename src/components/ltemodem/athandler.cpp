@@ -3,6 +3,7 @@
 #include "platform/log/log.h"
 #include "src/components/ltemodem/atanswer.h"
 #include "src/components/ltemodem/atresponseparser.h"
+#include "src/components/ltemodem/atunsolicited.h"
 
 #include <stdexcept>
 
@@ -11,6 +12,38 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::string_view kHidden = "<hidden>";
+constexpr std::string_view kListingHead = "+CMGL:";
+
+// What the log may show of an answer: nothing of a secret one, only the
+// entry heads of a message listing (a body may carry a password).
+std::string Shown(const AtCommand& command, const std::string& content)
+{
+    if (command.secret) {
+        return std::string(kHidden);
+    }
+    if (!command.bodies) {
+        return content;
+    }
+    std::string shown;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        auto end = content.find('\n', start);
+        end = end == std::string::npos ? content.size() : end + 1;
+        const std::string_view line(content.data() + start, end - start);
+        if (line.starts_with(kListingHead)) {
+            shown.append(line);
+        } else {
+            shown.append(kHidden).push_back('\n');
+        }
+        start = end;
+    }
+    return shown;
+}
+
+bool IsBanner(const std::string& line)
+{
+    return line == "RDY" || line == CAtHandler::kBanner;
+}
 
 } // namespace
 
@@ -27,6 +60,18 @@ CAtHandler::CAtHandler(std::unique_ptr<CSerial> serial, std::shared_ptr<IClock> 
     }
 }
 
+void CAtHandler::SetEventHandlers(UnsolicitedHandler unsolicited, RestartHandler restarted)
+{
+    std::lock_guard lock(mExchangeMutex);
+    mUnsolicited = std::move(unsolicited);
+    mRestarted = std::move(restarted);
+}
+
+unsigned CAtHandler::ConsecutiveTimeouts()
+{
+    return mTimeouts.load();
+}
+
 bool CAtHandler::IsSerialPresent()
 {
     TLOG_FUNCTION();
@@ -36,12 +81,19 @@ bool CAtHandler::IsSerialPresent()
 bool CAtHandler::InitializeSerial()
 {
     TLOG_FUNCTION();
+    mInitialized.store(false);
     if (!mSerial->Open()) {
         return false;
+    }
+    {
+        std::lock_guard lock(mExchangeMutex);
+        mResync = false;
+        mTimeouts.store(0);
     }
     if (!WaitForReady() || !DisableEcho()) {
         return false;
     }
+    mInitialized.store(true);
     TLOG_INFO("AT Init: Success, interface ready");
     return true;
 }
@@ -51,6 +103,7 @@ bool CAtHandler::CloseSerial()
     TLOG_FUNCTION();
     // Without the exchange lock: an exchange in flight ends at once with
     // SerialError instead of holding the close back until its time limit.
+    mInitialized.store(false);
     mSerial->Close();
     return !mSerial->IsOpen();
 }
@@ -127,6 +180,75 @@ AtResponse CAtHandler::SendCommand(const AtCommand& command, const std::string& 
     return SendCommandInternal(command, arguments);
 }
 
+void CAtHandler::ReportRestart(const char* sign)
+{
+    if (!mInitialized.exchange(false)) {
+        return;
+    }
+    TLOG_WARN("AT: {} after initialisation: the modem restarted", sign);
+    if (mRestarted) {
+        mRestarted();
+    }
+}
+
+bool CAtHandler::TakeUnsolicited(const std::string& line, std::optional<std::string_view> expected)
+{
+    if (!CAtUnsolicited::IsUnsolicited(line, expected)) {
+        return false;
+    }
+    TLOG_INFO("AT: Unsolicited [{}]", line);
+    if (mUnsolicited) {
+        mUnsolicited(line);
+    }
+    if (IsBanner(line)) {
+        ReportRestart("Start-up banner");
+    }
+    return true;
+}
+
+void CAtHandler::DrainLocked()
+{
+    std::string line;
+    mSerial->SetReadTimeout(0ms);
+    unsigned dropped = 0;
+    while (mSerial->Read(line)) {
+        if (!line.empty() && !TakeUnsolicited(line, mLateExpected)) {
+            ++dropped;
+        }
+    }
+    if (dropped > 0) {
+        TLOG_WARN("AT: {} stale answer line(s) dropped", dropped);
+    }
+    mSerial->Flush();
+}
+
+bool CAtHandler::ResynchroniseLocked()
+{
+    std::string line;
+    const auto lateDeadline = mClock->Now() + mTimings.resyncWait;
+    while (mClock->Now() < lateDeadline && mSerial->IsOpen()) {
+        if (ReadLine(line, mTimings.answerPoll) && !TakeUnsolicited(line, mLateExpected) && CAtAnswer::IsFinalLine(line)) {
+            TLOG_INFO("AT: Late answer ended with [{}], channel in step again", line);
+            DrainLocked();
+            return true;
+        }
+    }
+    DrainLocked();
+    if (!mSerial->Write(std::string(kAttention.command) + "\r\n")) {
+        return false;
+    }
+    const auto deadline = mClock->Now() + kAttention.timeout;
+    while (mClock->Now() <= deadline && mSerial->IsOpen()) {
+        if (ReadLine(line, mTimings.answerPoll) && !TakeUnsolicited(line, mLateExpected) &&
+            CAtAnswer::IsSuccessLine(line)) {
+            TLOG_INFO("AT: Channel in step again after a time-out");
+            return true;
+        }
+    }
+    TLOG_WARN("AT: No answer to a plain AT after a time-out");
+    return false;
+}
+
 AtResponse CAtHandler::SendCommandInternal(const AtCommand& command, const std::string& arguments)
 {
     TLOG_FUNCTION();
@@ -136,33 +258,64 @@ AtResponse CAtHandler::SendCommandInternal(const AtCommand& command, const std::
         command.secret && !arguments.empty() ? std::string(command.command) + std::string(kHidden) : text;
     if (!mSerial->IsOpen()) {
         TLOG_ERROR("AT: Serial port was not opened");
-        return {EAtResult::SerialError, {}};
+        return {EAtResult::SerialError, {}, {}};
     }
-    mSerial->Flush();
+    if (mResync) {
+        if (!ResynchroniseLocked()) {
+            mTimeouts.fetch_add(1);
+            TLOG_WARN("AT: Timeout. Cmd [{}] not sent, the modem does not answer", shown);
+            return {EAtResult::Timeout, {std::string()}, {}};
+        }
+        mResync = false;
+    }
+    DrainLocked();
+    mLateExpected.reset();
     if (!mSerial->Write(text + "\r\n")) {
         TLOG_ERROR("AT: Failed to write, serial lost! Cmd: [{}]", shown);
-        return {EAtResult::SerialError, {}};
+        return {EAtResult::SerialError, {}, {}};
     }
+    return Exchange(command, text, shown);
+}
 
+AtResponse CAtHandler::Exchange(const AtCommand& command, const std::string& text, const std::string& shown)
+{
     const auto deadline = mClock->Now() + command.timeout;
     CAtAnswer answer(command);
     std::string line;
+    bool echoed = false;
     while (!answer.IsComplete()) {
         if (deadline < mClock->Now()) {
-            const std::string content = command.secret ? std::string(kHidden) : answer.Content();
+            const std::string content = Shown(command, answer.Content());
             TLOG_WARN("AT: Timeout. Cmd [{}], Content: [{}]", shown, content);
-            return {EAtResult::Timeout, {content}};
+            mResync = true;
+            mLateExpected = command.expected;
+            mTimeouts.fetch_add(1);
+            return {EAtResult::Timeout, {content}, {}};
         }
         if (ReadLine(line, mTimings.answerPoll)) {
+            if (TakeUnsolicited(line, command.expected)) {
+                continue;
+            }
+            // With echo off, the command coming back means the modem started
+            // again; the echo is never answer content (the echo check of the
+            // initialisation looks at it itself).
+            if (line == text && &command != &kEchoOff && &command != &kAttention) {
+                echoed = true;
+                continue;
+            }
             answer.AddLine(line);
         } else if (!mSerial->IsOpen()) {
             TLOG_ERROR("AT: Serial lost while waiting for the answer. Cmd: [{}]", shown);
-            return {EAtResult::SerialError, {}};
+            return {EAtResult::SerialError, {}, {}};
         }
+    }
+    mTimeouts.store(0);
+    if (echoed) {
+        ReportRestart("Command echo");
     }
 
     const std::string& content = answer.Content();
-    const std::string shownContent = command.secret ? std::string(kHidden) : content;
+    const std::string shownContent = Shown(command, content);
     if (answer.Verdict() == EAtResult::Ok) {
         TLOG(command.quiet ? Log::debug : Log::info, "AT: Cmd [{}], Res: [{}], Content: [{}]", shown,
              answer.FinalLine(), shownContent);
@@ -175,9 +328,9 @@ AtResponse CAtHandler::SendCommandInternal(const AtCommand& command, const std::
                 values = std::move(*parsed);
             }
         }
-        return {EAtResult::Ok, std::move(values)};
+        return {EAtResult::Ok, std::move(values), answer.FinalLine()};
     }
     TLOG_ERROR("AT: {}. Cmd: [{}], Res: [{}], Content: [{}]", answer.FailureReason(), shown, answer.FinalLine(),
                shownContent);
-    return {EAtResult::Error, {shownContent}};
+    return {EAtResult::Error, {command.secret ? std::string(kHidden) : content}, answer.FinalLine()};
 }

@@ -53,6 +53,13 @@ enum class ERegistrationState : int {
     RegisteredRoaming = 5,
 };
 
+// What the modem reported on its own since the last TakeEvents.
+struct SModemEvents {
+    bool newSms = false;      // "+CMTI": a message was stored
+    bool contextLost = false; // "+QIURC: \"pdpdeact\"": the network ended the data context
+    bool restarted = false;   // the banner or an echo behind an open port: the module started again
+};
+
 class IModem {
 public:
     virtual ~IModem() = default;
@@ -87,7 +94,9 @@ public:
     virtual EAtResult GetModemFirmwareVersion(std::string& version) = 0;
     virtual EAtResult GetImei(std::string& imei) = 0;
     virtual EAtResult GetTemperatures(std::vector<std::int32_t>& temperatures) = 0;
-    // SIM present and its ICCID readable; SimError without a SIM.
+    // SIM present and its ICCID readable; SimError without a SIM. The SIM
+    // commands repeat a "SIM busy" answer for up to 10 s: the SIM is still
+    // starting for a while after the modem's banner.
     virtual EAtResult InitializeSim() = 0;
     // Enters the configured PIN when the SIM asks for it; SimError when the
     // SIM stays locked, the PIN is missing or unusable, or only one attempt
@@ -98,7 +107,10 @@ public:
     virtual EAtResult GetImsi(std::string& imsi) = 0;
     virtual EAtResult SetSmsTextMode() = 0;
     virtual EAtResult SetSmsStorage() = 0;
+    // Every stored message, read or not.
     virtual EAtResult DeleteSmsMsgs() = 0;
+    // The messages that were listed (a listing marks them read).
+    virtual EAtResult DeleteReadSmsMsgs() = 0;
     // Bodies of the unread messages.
     virtual EAtResult GetSmsMsg(std::vector<std::string>& messages) = 0;
     virtual EAtResult GetDnsServers(std::vector<std::string>& servers) = 0;
@@ -113,6 +125,8 @@ public:
     virtual std::optional<ApnSettings> GetApnSettings() = 0;
     virtual bool IsSmsEnabled() = 0;
     virtual void SetSmsEnabled(bool enabled) = 0;
+    // Returns the events seen since the last call and forgets them.
+    virtual SModemEvents TakeEvents() = 0;
 };
 
 } // namespace Modem

@@ -21,4 +21,8 @@ public:
     virtual void ClearErrors() = 0;
     // Sends each warning signal again, or false for each when clear is set.
     virtual void RefreshDiagnosticSignals(bool clear) = 0;
+    // Called on the caller's thread with each new target: true when the
+    // modem is to be switched off, so that a procedure in flight ends
+    // between two of its commands.
+    virtual void RequestStop(bool stop) = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "src/components/ltemodem/modemanswers.h"
 #include "src/components/ltemodem/modemcommands.h"
 #include "src/components/ltemodem/modemvalidation.h"
 
@@ -19,28 +20,12 @@ constexpr auto kPowerKeyPulse = 1s;
 constexpr auto kFastShutdownPulse = 100ms;
 constexpr auto kSimPollInterval = 1s;
 constexpr auto kSimPollLimit = 15s;
+// The SIM answers "busy" for a while after the banner (about 1.5 s).
+constexpr std::string_view kSimBusy = "+CME ERROR: 14";
+constexpr auto kSimBusyInterval = 500ms;
+constexpr auto kSimBusyLimit = 10s;
 
-std::string Join(const std::vector<std::string>& values)
-{
-    std::string text;
-    for (const auto& value : values) {
-        if (!text.empty()) {
-            text += ',';
-        }
-        text += value;
-    }
-    return text;
-}
 
-bool Contains(std::string_view list, std::initializer_list<std::string_view> names)
-{
-    for (const auto name : names) {
-        if (list == name) {
-            return true;
-        }
-    }
-    return false;
-}
 
 const std::string& ApnForLog(const std::string& apn)
 {
@@ -70,6 +55,35 @@ CModem::CModem(std::shared_ptr<ITarvConfig> config, std::unique_ptr<IAtHandler> 
         if (!line->SetDirection(CSysfsGpio::kDirectionOut) || !line->SetValue(0)) {
             TLOG_ERROR("Modem control line GPIO {} could not be set up", line->Number());
         }
+    }
+    mAt->SetEventHandlers([this](const std::string& line) { OnUnsolicited(line); },
+                          [this] { mRestarted.store(true); });
+}
+
+void CModem::OnUnsolicited(const std::string& line)
+{
+    if (line.starts_with("+CMTI:")) {
+        mNewSms.store(true);
+    } else if (line.starts_with("+QIURC:") && line.find("\"pdpdeact\"") != std::string::npos) {
+        mContextLost.store(true);
+    }
+}
+
+SModemEvents CModem::TakeEvents()
+{
+    return {mNewSms.exchange(false), mContextLost.exchange(false), mRestarted.exchange(false)};
+}
+
+AtResponse CModem::SendSimCommand(const AtCommand& command, const std::string& arguments)
+{
+    const auto deadline = mClock->Now() + kSimBusyLimit;
+    while (true) {
+        AtResponse response = mAt->SendCommand(command, arguments);
+        if (response.result != EAtResult::Error || response.final != kSimBusy || mClock->Now() >= deadline) {
+            return response;
+        }
+        TLOG_INFO("SIM busy, [{}] again in {} ms", command.command, kSimBusyInterval.count());
+        mClock->SleepFor(kSimBusyInterval);
     }
 }
 
@@ -291,22 +305,15 @@ EAtResult CModem::GetPdpContext(PdpContext& context)
 {
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kPdpQuery);
-    const auto& v = response.values;
     if (response.result != EAtResult::Ok) {
-        TLOG_ERROR("Could not obtain active PDP context, resp: [{}]", Join(v));
+        TLOG_ERROR("Could not obtain active PDP context, resp: [{}]", JoinValues(response.values));
         return EAtResult::Error;
     }
-    if (v.empty()) {
-        context = PdpContext {};
-        return EAtResult::Ok;
-    }
-    if (v.size() < 4) {
-        TLOG_ERROR("Unexpected response size for PDP context, resp: [{}]", Join(v));
+    const auto parsed = ParseQiact(response.values);
+    if (!parsed) {
         return EAtResult::Error;
     }
-    context.active = v[0] == "+QIACT:1" && v[1] == "1";
-    context.type = v[2] == "1" ? "IPv4" : "IPv6";
-    context.ipAddress = v[3];
+    context = *parsed;
     return EAtResult::Ok;
 }
 
@@ -371,7 +378,7 @@ EAtResult CModem::DisableSimEffect()
 
 EAtResult CModem::ReadIdentity(const AtCommand& command, CDiagnosticsSignal<std::string>& signal, std::string& value)
 {
-    const AtResponse response = mAt->SendCommand(command);
+    const AtResponse response = SendSimCommand(command);
     if (response.result != EAtResult::Ok || response.values.empty()) {
         signal.Send(std::string(kUnreadValue));
         return EAtResult::Error;
@@ -414,7 +421,7 @@ EAtResult CModem::GetIccid(std::string& iccid)
 EAtResult CModem::GetImsi(std::string& imsi)
 {
     TLOG_FUNCTION();
-    const AtResponse response = mAt->SendCommand(Cmd::kImsi);
+    const AtResponse response = SendSimCommand(Cmd::kImsi);
     if (response.result != EAtResult::Ok || response.values.empty()) {
         TLOG_ERROR("Could not obtain IMSI");
         return EAtResult::Error;
@@ -427,34 +434,21 @@ EAtResult CModem::GetTemperatures(std::vector<std::int32_t>& temperatures)
 {
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kTemperatures);
-    if (response.result != EAtResult::Ok || response.values.empty()) {
-        TLOG_ERROR("Could not obtain temperatures");
+    auto parsed = response.result == EAtResult::Ok ? ParseQtemp(response.values) : std::nullopt;
+    if (!parsed) {
+        if (response.result != EAtResult::Ok) {
+            TLOG_ERROR("Could not obtain temperatures");
+        }
         return EAtResult::Error;
     }
-    std::vector<std::int32_t> values;
-    for (const auto& text : response.values) {
-        std::int32_t value = 0;
-        std::string error;
-        switch (CModemValidation::ToInt32(text, value, error)) {
-        case CModemValidation::EConversion::Ok:
-            values.push_back(value);
-            break;
-        case CModemValidation::EConversion::NoNumber:
-            TLOG_ERROR("Failed to convert temperature value. Content: [{}], Error: {}", Join(response.values), error);
-            return EAtResult::Error;
-        case CModemValidation::EConversion::OutOfRange:
-            TLOG_ERROR("Temperature value out of range. Content: [{}], Error: {}", Join(response.values), error);
-            return EAtResult::Error;
-        }
-    }
-    temperatures = std::move(values);
+    temperatures = std::move(*parsed);
     return EAtResult::Ok;
 }
 
 EAtResult CModem::IsSimInserted(bool& inserted)
 {
     TLOG_FUNCTION();
-    const AtResponse response = mAt->SendCommand(Cmd::kSimStatus);
+    const AtResponse response = SendSimCommand(Cmd::kSimStatus);
     if (response.result != EAtResult::Ok || response.values.size() < 2) {
         TLOG_ERROR("Could not obtain SIM insertion status");
         return EAtResult::Error;
@@ -487,7 +481,7 @@ EAtResult CModem::InitializeSim()
 
 EAtResult CModem::EnterPin(const std::string& pin)
 {
-    const AtResponse attempts = mAt->SendCommand(Cmd::kPinAttempts);
+    const AtResponse attempts = SendSimCommand(Cmd::kPinAttempts);
     std::int32_t left = 0;
     std::string error;
     if (attempts.result != EAtResult::Ok || attempts.values.size() < 2 ||
@@ -509,7 +503,7 @@ EAtResult CModem::EnterPin(const std::string& pin)
 EAtResult CModem::UnlockSim()
 {
     TLOG_FUNCTION();
-    const AtResponse status = mAt->SendCommand(Cmd::kPinStatus);
+    const AtResponse status = SendSimCommand(Cmd::kPinStatus);
     if (status.result != EAtResult::Ok || status.values.empty()) {
         TLOG_ERROR("Failed to retrieve SIM PIN status, do not proceed with unlock procedure");
         return EAtResult::Error;
@@ -534,7 +528,7 @@ EAtResult CModem::UnlockSim()
             return entered;
         }
     }
-    const AtResponse after = mAt->SendCommand(Cmd::kPinStatus);
+    const AtResponse after = SendSimCommand(Cmd::kPinStatus);
     if (after.result != EAtResult::Ok || after.values.empty()) {
         TLOG_ERROR("Failed to retrieve SIM PIN status, do not proceed with unlock procedure");
         return EAtResult::SimError;
@@ -614,6 +608,16 @@ EAtResult CModem::DeleteSmsMsgs()
     return EAtResult::Ok;
 }
 
+EAtResult CModem::DeleteReadSmsMsgs()
+{
+    TLOG_FUNCTION();
+    if (mAt->SendCommand(Cmd::kSmsDeleteRead).result != EAtResult::Ok) {
+        TLOG_ERROR("Could not delete the handled SMS Messages");
+        return EAtResult::Error;
+    }
+    return EAtResult::Ok;
+}
+
 EAtResult CModem::GetSmsMsg(std::vector<std::string>& messages)
 {
     TLOG_FUNCTION();
@@ -644,7 +648,7 @@ EAtResult CModem::GetCarrier(std::string& carrier)
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kOperator);
     if (response.values.size() < 3) {
-        TLOG_ERROR("Could not obtain carrier, resp: [{}]", Join(response.values));
+        TLOG_ERROR("Could not obtain carrier, resp: [{}]", JoinValues(response.values));
         carrier.clear();
         return EAtResult::Error;
     }
@@ -655,16 +659,15 @@ EAtResult CModem::GetCarrier(std::string& carrier)
 EAtResult CModem::GetRegistrationStatus(const AtCommand& command, const char* name, ERegistrationState& state)
 {
     const AtResponse response = mAt->SendCommand(command);
-    if (response.result != EAtResult::Ok || response.values.size() < 2) {
+    if (response.result != EAtResult::Ok) {
         TLOG_ERROR("Could not get {} registration status", name);
-        return response.result == EAtResult::Ok ? EAtResult::Error : response.result;
+        return response.result;
     }
-    const std::string& value = response.values[1];
-    if (value.size() != 1 || value[0] < '0' || value[0] > '5') {
-        TLOG_ERROR("Unknown {} registration status [{}]", name, value);
+    const auto parsed = ParseRegistration(response.values, name);
+    if (!parsed) {
         return EAtResult::Error;
     }
-    state = static_cast<ERegistrationState>(value[0] - '0');
+    state = *parsed;
     return EAtResult::Ok;
 }
 
@@ -693,69 +696,22 @@ EAtResult CModem::GetSignalQuality(SignalInfo& info)
 {
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kSignalQuality);
-    const auto& v = response.values;
-    if (response.result != EAtResult::Ok || v.empty()) {
+    if (response.result != EAtResult::Ok) {
         TLOG_ERROR("Could not get signal strength");
         return EAtResult::Error;
     }
-    info.technology = v[0];
-    if (info.technology == "NOSERVICE") {
-        TLOG_DEBUG("No service");
-        return EAtResult::Ok;
-    }
-    const bool lte = Contains(info.technology, {"eMTC", "NBIoT"});
-    if (!lte && !Contains(info.technology, {"GSM", "GPRS", "EDGE"})) {
-        TLOG_ERROR("Unknown mobile technology: {}", info.technology);
-        return EAtResult::Error;
-    }
-    if (v.size() < 2) {
-        TLOG_ERROR("Signal strength for {} missing", info.technology);
-        return EAtResult::Error;
-    }
-    std::vector<std::int32_t*> targets {&info.rssi};
-    if (lte && v.size() >= 5) {
-        targets.insert(targets.end(), {&info.rsrp, &info.sinr, &info.rsrq});
-    }
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-        std::string error;
-        switch (CModemValidation::ToInt32(v[i + 1], *targets[i], error)) {
-        case CModemValidation::EConversion::Ok:
-            break;
-        case CModemValidation::EConversion::NoNumber:
-            TLOG_ERROR("Failed to convert signal strength value. Content: [{}], Error: {}", Join(v), error);
-            return EAtResult::Error;
-        case CModemValidation::EConversion::OutOfRange:
-            TLOG_ERROR("Signal strength value out of range. Content: [{}], Error: {}", Join(v), error);
-            return EAtResult::Error;
-        }
-    }
-    if (lte && v.size() < 5) {
-        TLOG_ERROR("Additional signal quality for {} missing", info.technology);
-    }
-    return EAtResult::Ok;
+    return ParseQcsq(response.values, info) ? EAtResult::Ok : EAtResult::Error;
 }
 
 EAtResult CModem::GetNetworkInfo(SignalInfo& info)
 {
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kNetworkInfo);
-    const auto& v = response.values;
-    if (response.result != EAtResult::Ok || v.empty()) {
-        TLOG_ERROR("Could not get network info, contents: [{}]", Join(v));
+    if (response.result != EAtResult::Ok) {
+        TLOG_ERROR("Could not get network info, contents: [{}]", JoinValues(response.values));
         return EAtResult::Error;
     }
-    info.technology = v[0];
-    if (info.technology == "NoService") {
-        TLOG_DEBUG("No service");
-        return EAtResult::Ok;
-    }
-    if (v.size() < 4) {
-        TLOG_ERROR("Additional network info for {} missing", info.technology);
-        return EAtResult::Error;
-    }
-    info.band = v[2];
-    info.channel = v[3];
-    return EAtResult::Ok;
+    return ParseQnwinfo(response.values, info) ? EAtResult::Ok : EAtResult::Error;
 }
 
 bool CModem::IsSmsEnabled()

@@ -62,6 +62,7 @@ public:
     EAtResult SetSmsTextMode() override;
     EAtResult SetSmsStorage() override;
     EAtResult DeleteSmsMsgs() override;
+    EAtResult DeleteReadSmsMsgs() override;
     EAtResult GetSmsMsg(std::vector<std::string>& messages) override;
     EAtResult GetDnsServers(std::vector<std::string>& servers) override;
     EAtResult GetLteRegistrationStatus(ERegistrationState& state) override;
@@ -71,8 +72,13 @@ public:
     std::optional<ApnSettings> GetApnSettings() override;
     bool IsSmsEnabled() override;
     void SetSmsEnabled(bool enabled) override;
+    SModemEvents TakeEvents() override;
 
 private:
+    // Takes note of the unsolicited codes that matter above the channel.
+    void OnUnsolicited(const std::string& line);
+    // Sends a SIM command again while the SIM answers busy, for a bounded time.
+    AtResponse SendSimCommand(const AtCommand& command, const std::string& arguments = {});
     EAtResult GetSignalQuality(SignalInfo& info);
     EAtResult GetNetworkInfo(SignalInfo& info);
     EAtResult GetRegistrationStatus(const AtCommand& command, const char* name, ERegistrationState& state);
@@ -94,6 +100,11 @@ private:
     // Written by the modem state machine's worker, read by the LTE handler:
     // atomic, no other guard.
     std::atomic<bool> mSmsEnabled {false};
+    // Set by the AT channel's event handlers on the thread of an exchange,
+    // taken by the LTE handler: atomic, no other guard.
+    std::atomic<bool> mNewSms {false};
+    std::atomic<bool> mContextLost {false};
+    std::atomic<bool> mRestarted {false};
     // Each signal guards itself.
     CDiagnosticsSignal<std::string> mFirmwareSignal;
     CDiagnosticsSignal<std::string> mImeiSignal;

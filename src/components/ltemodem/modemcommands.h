@@ -42,7 +42,10 @@ inline constexpr AtCommand kSmsFormatQuery {.command = "AT+CMGF?", .expected = "
 inline constexpr AtCommand kSmsTextMode {.command = "AT+CMGF=1", .timeout = 500ms};
 inline constexpr AtCommand kSmsStorage {.command = "AT+CPMS=\"SM\",\"SM\",\"SM\"", .expected = "+CPMS", .timeout = 500ms};
 inline constexpr AtCommand kSmsDeleteAll {.command = "AT+CMGD=1,4", .timeout = 10000ms, .quiet = true};
-inline constexpr AtCommand kSmsListUnread {.command = "AT+CMGL=\"REC UNREAD\"", .timeout = 500ms, .quiet = true};
+// Deletes the messages already read: those a listing handed out, never one
+// that arrived after it.
+inline constexpr AtCommand kSmsDeleteRead {.command = "AT+CMGD=1,1", .timeout = 10000ms, .quiet = true};
+inline constexpr AtCommand kSmsListUnread {.command = "AT+CMGL=\"REC UNREAD\"", .timeout = 500ms, .quiet = true, .bodies = true};
 inline constexpr AtCommand kDnsQuery {.command = "AT+QIDNSCFG=1", .expected = "+QIDNSCFG", .timeout = 61000ms, .quiet = true};
 inline constexpr AtCommand kPdpQuery {.command = "AT+QIACT?", .timeout = 151000ms, .quiet = true};
 inline constexpr AtCommand kPdpActivate {.command = "AT+QIACT=1", .timeout = 151000ms};

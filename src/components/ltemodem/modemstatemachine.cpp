@@ -74,6 +74,8 @@ void CModemStateMachine::SetTargetState(EModemState target, Callback callback)
     }
     TLOG_DEBUG("Modem target state changed from {} to {}.", TargetName(mTarget), EModemStateToString(target));
     mTarget = target;
+    // A power-up or enabling in flight ends between two of its commands.
+    mImpl->RequestStop(target == EModemState::Disabled);
     if (callback) {
         mCallbacks[target] = std::move(callback);
     }
@@ -235,7 +237,14 @@ void CModemStateMachine::Update()
     if (result == IModemStateMachineImpl::kDone) {
         AdvanceToTarget();
     } else if (result == IModemStateMachineImpl::kFailed && state != EModemState::Error) {
-        SetState(EModemState::Error);
+        // A procedure stopped for a switch-off is no failure to recover from.
+        bool switchOff = false;
+        {
+            std::lock_guard lock(mMutex);
+            switchOff = mTarget == EModemState::Disabled &&
+                        (state == EModemState::Initializing || state == EModemState::Enabling);
+        }
+        SetState(switchOff ? EModemState::Disabling : EModemState::Error);
     }
     ScheduleNextStep();
 }

@@ -3,6 +3,7 @@
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -39,9 +40,23 @@ void CModemStateMachineImpl::ResetPowerPhases()
     mRecoveryPulseTime.reset();
 }
 
-int CModemStateMachineImpl::DoInitializing()
+int CModemStateMachineImpl::RunSteps(std::initializer_list<std::function<int()>> steps)
 {
-    TLOG_FUNCTION();
+    for (const auto& step : steps) {
+        if (mStopRequested.load()) {
+            TLOG_INFO("Modem procedure stopped between two commands: the modem is to be switched off");
+            return kFailed;
+        }
+        const int result = step();
+        if (result != kDone) {
+            return result;
+        }
+    }
+    return kDone;
+}
+
+int CModemStateMachineImpl::AwaitPowerOn()
+{
     if (!mPowerOnTime) {
         if (mModem->IsSerialPresent()) {
             TLOG_INFO("Modem already powered on while initializing");
@@ -51,71 +66,128 @@ int CModemStateMachineImpl::DoInitializing()
         }
         mPowerOnTime = mClock->Now();
     }
-    if (!mModem->IsSerialPresent()) {
-        if (mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
-            TLOG_INFO("Serial not present yet after modem power up, waiting one cycle...");
-            return kNotYet;
-        }
-        TLOG_ERROR("Modem powered up but serial not present after timeout ({}ms)", mSerialTimeout.count());
-        mNoRecovery = true;
-        mInitializationWarning.Send(true);
-        return kFailed;
+    if (mModem->IsSerialPresent()) {
+        return kDone;
     }
-    TLOG_DEBUG("Modem powered on and serial present");
+    if (mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
+        TLOG_INFO("Serial not present yet after modem power up, waiting one cycle...");
+        return kNotYet;
+    }
+    TLOG_ERROR("Modem powered up but serial not present after timeout ({}ms)", mSerialTimeout.count());
+    mNoRecovery = true;
+    mInitializationWarning.Send(true);
+    return kFailed;
+}
+
+int CModemStateMachineImpl::OpenChannel()
+{
     if (!mModem->InitializeSerial()) {
         mInitializationWarning.Send(true);
         return Fail("Failed initializing AT serial", EAtResult::Error);
     }
     TLOG_DEBUG("Serial initialized");
     mInitializationWarning.Send(false);
+    // Whatever the module reported before this point is history, and SMS
+    // is set up again by the enabling.
+    mModem->TakeEvents();
+    mModem->SetSmsEnabled(false);
+    return kDone;
+}
 
-    std::string text;
-    if (mModem->GetModemFirmwareVersion(text) != EAtResult::Ok) {
-        return Fail("Modem could not read firmware version", EAtResult::Error);
-    }
-    TLOG_INFO("Modem firmware: {}", text);
-    if (mModem->GetImei(text) != EAtResult::Ok) {
-        return Fail("Modem could not read IMEI", EAtResult::Error);
-    }
-    TLOG_INFO("Modem IMEI: {}", text);
-    if (mModem->EnableFastShutdown() != EAtResult::Ok) {
-        return Fail("Modem could not enable fast shutdown", EAtResult::Error);
-    }
-    bool flag = false;
-    if (mModem->IsEcmMode(flag) != EAtResult::Ok) {
+int CModemStateMachineImpl::CheckEcm()
+{
+    bool ecm = false;
+    if (mModem->IsEcmMode(ecm) != EAtResult::Ok) {
         return Fail("Modem could not check ECM mode", EAtResult::Error);
     }
-    if (!flag) {
+    if (!ecm) {
         // The error path power-cycles the modem, which then starts in ECM mode.
         TLOG_ERROR("ECM not configured, configuring and restarting modem...");
         mModem->ConfigureEcm();
         return kFailed;
     }
+    return kDone;
+}
+
+int CModemStateMachineImpl::CheckSim()
+{
     const EAtResult sim = mModem->InitializeSim();
     if (sim != EAtResult::Ok) {
         mSimWarning.Send(true);
         mInitializationWarning.Send(true);
         return Fail("Failed initializing SIM", sim);
     }
-    if (mModem->GetSimEffect(flag) != EAtResult::Ok) {
+    bool effect = false;
+    if (mModem->GetSimEffect(effect) != EAtResult::Ok) {
         return Fail("Modem could not get Sim effect", EAtResult::Error);
     }
-    if (flag) {
+    if (effect) {
         TLOG_WARN("Sim effect is currently enabled and will be disabled after a reboot");
         mModem->DisableSimEffect();
     }
-    if (mModem->IsRoamingEnabled(flag) != EAtResult::Ok) {
+    return kDone;
+}
+
+int CModemStateMachineImpl::CheckRoaming()
+{
+    bool roaming = false;
+    if (mModem->IsRoamingEnabled(roaming) != EAtResult::Ok) {
         return Fail("Modem could not get roaming status", EAtResult::Error);
     }
-    if (!flag) {
+    if (!roaming) {
         TLOG_WARN("Roaming not enabled, deleting default roaming config settings");
         mRoamingWarning.Send(true);
         mModem->DeleteRoamingConfigFile();
         return kFailed;
     }
+    return kDone;
+}
+
+int CModemStateMachineImpl::DoInitializing()
+{
+    TLOG_FUNCTION();
+    const int power = AwaitPowerOn();
+    if (power != kDone) {
+        return power;
+    }
+    TLOG_DEBUG("Modem powered on and serial present");
+    std::string text;
+    const int result = RunSteps({
+        [this] { return OpenChannel(); },
+        [this, &text]() -> int {
+            if (mModem->GetModemFirmwareVersion(text) != EAtResult::Ok) {
+                return Fail("Modem could not read firmware version", EAtResult::Error);
+            }
+            TLOG_INFO("Modem firmware: {}", text);
+            return kDone;
+        },
+        [this, &text]() -> int {
+            if (mModem->GetImei(text) != EAtResult::Ok) {
+                return Fail("Modem could not read IMEI", EAtResult::Error);
+            }
+            TLOG_INFO("Modem IMEI: {}", text);
+            return kDone;
+        },
+        [this] {
+            return mModem->EnableFastShutdown() == EAtResult::Ok
+                       ? kDone
+                       : Fail("Modem could not enable fast shutdown", EAtResult::Error);
+        },
+        [this] { return CheckEcm(); },
+        [this] { return CheckSim(); },
+        [this] { return CheckRoaming(); },
+    });
+    if (result != kDone) {
+        return result;
+    }
     TLOG_INFO("Modem initialized successfully ");
     mPowerOnTime.reset();
     return kDone;
+}
+
+int CModemStateMachineImpl::Configure(EAtResult result, const char* failure)
+{
+    return result == EAtResult::Ok ? kDone : Fail(failure, EAtResult::Error);
 }
 
 int CModemStateMachineImpl::DoEnabling()
@@ -126,42 +198,53 @@ int CModemStateMachineImpl::DoEnabling()
     if (!apn) {
         return Fail("Modem not enabled, invalid APN settings", EAtResult::SimError);
     }
-    if (mModem->SetTechPriority() != EAtResult::Ok) {
-        return Fail("Modem not enabled, failed setting mobile technology priority", EAtResult::Error);
-    }
-    if (mModem->ConfigureNbIot() != EAtResult::Ok) {
-        return Fail("Modem not enabled, failed setting NB-IoT preference", EAtResult::Error);
-    }
-    if (mModem->SetAvailableBands() != EAtResult::Ok) {
-        return Fail("Modem not enabled, failed setting available bands", EAtResult::Error);
-    }
-    if (mModem->SetApn(*apn) != EAtResult::Ok) {
-        return Fail("Modem not enabled, failed configuring custom APN", EAtResult::Error);
-    }
-    const EAtResult sim = mModem->UnlockSim();
-    if (sim != EAtResult::Ok) {
-        mPinWarning.Send(true);
-        return Fail("Modem not enabled, failed unlocking SIM", sim);
-    }
-    if (mModem->ActivatePdpContext() != EAtResult::Ok) {
-        TLOG_WARN("Failed to activate PDP context, proceeding without data...");
+    const int result = RunSteps({
+        [this] {
+            return Configure(mModem->SetTechPriority(), "Modem not enabled, failed setting mobile technology priority");
+        },
+        [this] { return Configure(mModem->ConfigureNbIot(), "Modem not enabled, failed setting NB-IoT preference"); },
+        [this] { return Configure(mModem->SetAvailableBands(), "Modem not enabled, failed setting available bands"); },
+        [this, &apn] { return Configure(mModem->SetApn(*apn), "Modem not enabled, failed configuring custom APN"); },
+        [this]() -> int {
+            const EAtResult sim = mModem->UnlockSim();
+            if (sim != EAtResult::Ok) {
+                mPinWarning.Send(true);
+                return Fail("Modem not enabled, failed unlocking SIM", sim);
+            }
+            return kDone;
+        },
+        [this]() -> int {
+            if (mModem->ActivatePdpContext() != EAtResult::Ok) {
+                TLOG_WARN("Failed to activate PDP context, proceeding without data...");
+            }
+            return kDone;
+        },
+    });
+    if (result != kDone) {
+        return result;
     }
     TLOG_INFO("Modem enabled successfully ");
-    if (mModem->SetSmsTextMode() != EAtResult::Ok) {
-        TLOG_WARN("Failed to set SMS Message format to Text Mode");
-        return kDone;
-    }
-    if (mModem->SetSmsStorage() != EAtResult::Ok) {
-        TLOG_WARN("Failed to set SMS storage");
-        return kDone;
-    }
-    if (mModem->DeleteSmsMsgs() != EAtResult::Ok) {
-        TLOG_WARN("Failed to clear SMS storage");
-        return kDone;
-    }
-    mModem->SetSmsEnabled(true);
-    TLOG_INFO("SMS enabled successfully ");
+    SetUpSms(*mModem);
     return kDone;
+}
+
+bool CModemStateMachineImpl::SetUpSms(Modem::IModem& modem)
+{
+    if (modem.SetSmsTextMode() != EAtResult::Ok) {
+        TLOG_WARN("Failed to set SMS Message format to Text Mode");
+        return false;
+    }
+    if (modem.SetSmsStorage() != EAtResult::Ok) {
+        TLOG_WARN("Failed to set SMS storage");
+        return false;
+    }
+    if (modem.DeleteSmsMsgs() != EAtResult::Ok) {
+        TLOG_WARN("Failed to clear SMS storage");
+        return false;
+    }
+    modem.SetSmsEnabled(true);
+    TLOG_INFO("SMS enabled successfully ");
+    return true;
 }
 
 int CModemStateMachineImpl::DoDisabling()
@@ -171,6 +254,12 @@ int CModemStateMachineImpl::DoDisabling()
         if (mModem->IsSerialPresent()) {
             TLOG_INFO("Powering off modem...");
             mModem->TogglePower();
+        } else if (mPowerOnTime && mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
+            // A power-up cut short: the modem boots and its device is not
+            // there yet. A pulse now would not switch it off reliably; wait
+            // for the device, then switch it off.
+            TLOG_INFO("Modem still powering up, waiting for its device before powering it off...");
+            return kNotYet;
         } else {
             TLOG_INFO("Modem already powered off while disabling");
         }
@@ -235,6 +324,11 @@ void CModemStateMachineImpl::ClearDiagnosticWarnings()
     mInitializationWarning.Send(false);
     mPinWarning.Send(false);
     mSimWarning.Send(false);
+}
+
+void CModemStateMachineImpl::RequestStop(bool stop)
+{
+    mStopRequested.store(stop);
 }
 
 void CModemStateMachineImpl::ClearErrors()

@@ -8,7 +8,10 @@
 #include "src/components/ltemodem/imodem.h"
 #include "src/components/ltemodem/imodemstatemachineimpl.h"
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <initializer_list>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,8 +33,23 @@ public:
     int DoError() override;
     void ClearErrors() override;
     void RefreshDiagnosticSignals(bool clear) override;
+    void RequestStop(bool stop) override;
+
+    // Text mode, SIM storage, stored messages cleared, then SMS marked
+    // enabled; false (with a warning) at the first failure.
+    static bool SetUpSms(Modem::IModem& modem);
 
 private:
+    // Runs the steps in order until one does not report kDone; a stop
+    // request is honoured between two steps.
+    int RunSteps(std::initializer_list<std::function<int()>> steps);
+    // Powers the modem on if needed and waits for its device.
+    int AwaitPowerOn();
+    int OpenChannel();
+    int CheckEcm();
+    int CheckSim();
+    int CheckRoaming();
+    int Configure(EAtResult result, const char* failure);
     void ClearDiagnosticWarnings();
     void ResetPowerPhases();
     // Logs the failure; a SIM failure rules out recovery.
@@ -48,6 +66,9 @@ private:
     std::optional<IClock::time_point> mPowerOffTime; // set while a power-off is supervised
     std::optional<IClock::time_point> mRecoveryPulseTime; // set while a recovery power-off is supervised
     bool mPowerOffRetried = false;
+    // Set from the caller's thread when the modem is to be switched off,
+    // read between the commands of a procedure.
+    std::atomic<bool> mStopRequested {false};
     bool mNoRecovery = false;
     std::uint8_t mRecoveryAttempts = 0;
 

@@ -5,6 +5,7 @@
 // a mock of the modem command layer.
 
 #include "platform/serial/serial.h"
+#include "platform/worker/iclock.h"
 #include "src/components/ltemodem/imodem.h"
 #include "tests/components/mocks/handlermocks.h"
 
@@ -35,11 +36,23 @@ public:
         const std::string command = text.substr(0, text.find("\r\n"));
         const auto it = answers.find(command);
         const Lines lines = it != answers.end() ? it->second : fallback ? fallback(command) : Lines {};
-        pending.insert(pending.end(), lines.begin(), lines.end());
+        const auto late = delays.find(command);
+        if (late != delays.end() && clock) {
+            for (const auto& line : lines) {
+                inFlight.emplace_back(clock->Now() + late->second, line);
+            }
+        } else {
+            pending.insert(pending.end(), lines.begin(), lines.end());
+        }
         return writeSucceeds;
     }
     bool Read(std::string& line) override
     {
+        // Lines of a late answer arrive once their time has come.
+        while (!inFlight.empty() && inFlight.front().first <= clock->Now()) {
+            pending.push_back(inFlight.front().second);
+            inFlight.pop_front();
+        }
         if (!open || pending.empty()) {
             return false;
         }
@@ -55,6 +68,10 @@ public:
     std::map<std::string, Lines> answers;
     std::function<Lines(const std::string&)> fallback;
     Lines written;
+    // Commands whose answer arrives this long after the command (needs clock).
+    std::map<std::string, std::chrono::milliseconds> delays;
+    std::shared_ptr<IClock> clock;
+    std::deque<std::pair<IClock::time_point, std::string>> inFlight;
 };
 
 using HandlerMocks::CFakeConfig;
@@ -90,6 +107,7 @@ public:
     MOCK_METHOD(EAtResult, SetSmsTextMode, (), (override));
     MOCK_METHOD(EAtResult, SetSmsStorage, (), (override));
     MOCK_METHOD(EAtResult, DeleteSmsMsgs, (), (override));
+    MOCK_METHOD(EAtResult, DeleteReadSmsMsgs, (), (override));
     MOCK_METHOD(EAtResult, GetSmsMsg, (std::vector<std::string>&), (override));
     MOCK_METHOD(EAtResult, GetDnsServers, (std::vector<std::string>&), (override));
     MOCK_METHOD(EAtResult, GetLteRegistrationStatus, (Modem::ERegistrationState&), (override));
@@ -99,6 +117,7 @@ public:
     MOCK_METHOD(std::optional<Modem::ApnSettings>, GetApnSettings, (), (override));
     MOCK_METHOD(bool, IsSmsEnabled, (), (override));
     MOCK_METHOD(void, SetSmsEnabled, (bool), (override));
+    MOCK_METHOD(Modem::SModemEvents, TakeEvents, (), (override));
 };
 
 } // namespace ModemTest

@@ -357,6 +357,50 @@ TEST(ModemSimulator, RegistrationAndDelayedAnswersFollowTheClock)
     EXPECT_EQ(rig.Exchange("AT+CFUN?", 3), (Lines {"+QTEMP: 31,33,29", "OK", "OK", "+CFUN: 1", "OK"}));
 }
 
+// What a module does on its own: the SIM busy after the banner, a code at any
+// position inside an answer, a reset that keeps the device, switching itself off.
+TEST(ModemSimulator, WhatAModuleDoesOnItsOwn)
+{
+    CRig rig(R"({"sim": {"pin": null}, "timing": {"simReadyMs": 1000000}})");
+    rig.Start();
+    EXPECT_EQ(rig.Exchange("AT+CPIN?"), (Lines {"+CME ERROR: 14"}));
+    const auto readUntil = [&rig](const std::string& wanted) {
+        Lines seen;
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + kLimit;
+        while (line != wanted && rig.Serial().IsOpen() && std::chrono::steady_clock::now() < deadline) {
+            if (rig.Serial().Read(line) && !line.empty()) {
+                seen.push_back(line);
+            }
+        }
+        return seen;
+    };
+    EXPECT_EQ(readUntil("+CPIN: READY"), Lines {"+CPIN: READY"});
+    EXPECT_EQ(rig.Exchange("AT+CPIN?"), (Lines {"+CPIN: READY", "OK"}));
+
+    for (const int position : {0, 1, 7}) {
+        SModemFault fault = Fault(SModemFault::EKind::Unsolicited, "AT+CEREG?");
+        fault.text = "+CEREG: 1";
+        fault.position = position;
+        fault.times = 1;
+        rig.Sim().InjectFault(fault);
+        Lines expected = {"+CEREG: 0,1", "OK"};
+        expected.insert(expected.begin() + std::min(position, 1), "+CEREG: 1");
+        EXPECT_EQ(rig.Exchange("AT+CEREG?"), expected) << position;
+    }
+
+    rig.Sim().ResetKeepingDevice();
+    EXPECT_EQ(readUntil("APP RDY"), (Lines {"RDY", "APP RDY"}));
+    EXPECT_EQ(rig.Exchange("AT"), (Lines {"AT", "OK"})); // echo is on again
+    EXPECT_EQ(rig.Exchange("AT+QCCID"), (Lines {"AT+QCCID", "+CME ERROR: 14"}));
+
+    rig.Sim().SwitchOffByItself();
+    ASSERT_TRUE(rig.Sim().WaitForDevice(false, kLimit));
+    EXPECT_EQ(rig.Sim().Power(), CModemSimulator::EPower::Off);
+    rig.Pulse(CModemSimulator::kPowerKeyGpio); // one pulse switches it on
+    EXPECT_TRUE(rig.Sim().WaitForDevice(true, kLimit));
+}
+
 TEST(ModemScenario, RefusesBadScenariosWithTheOffendingKey)
 {
     const struct {

@@ -3,7 +3,10 @@
 #include "diagnostics/signalcatalogue.h"
 #include "platform/ipc/diagnosticscommclient.h"
 #include "tests/components/ltemodem/modemfakes.h"
+#include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlerfixture.h"
+
+#include <utility>
 
 using namespace std::chrono_literals;
 using namespace HandlerMocks;
@@ -20,7 +23,9 @@ public:
 
 class CRebootCounter : public IBoardControl {
 public:
-    bool RebootRequest() override { return ++reboots, true; }
+    bool RebootRequest() override { return ++requests, accept && ++reboots; }
+    bool accept = true; // the board controller runs and takes requests
+    int requests = 0;
     int reboots = 0;
 };
 
@@ -38,9 +43,13 @@ protected:
             return EAtResult::Ok;
         });
         ON_CALL(*mModem, GetPdpContext).WillByDefault([this, give](Modem::PdpContext& c) { return give(c, mContext); });
-        ON_CALL(*mModem, ActivatePdpContext()).WillByDefault(Return(EAtResult::Error));
         ON_CALL(*mModem, GetImei).WillByDefault([give](std::string& v) { return give(v, "860000000000001"); });
-        ON_CALL(*mModem, DeleteSmsMsgs()).WillByDefault([this] { return mSms.clear(), ++mSmsDeletes, EAtResult::Ok; });
+        ON_CALL(*mModem, DeleteReadSmsMsgs()).WillByDefault([this] { return mSms.clear(), ++mSmsDeletes, EAtResult::Ok; });
+        ON_CALL(*mModem, TakeEvents()).WillByDefault([this] { return std::exchange(mEvents, {}); });
+        ON_CALL(*mModem, ActivatePdpContext()).WillByDefault([this] {
+            mActivations.push_back(std::chrono::duration_cast<std::chrono::seconds>(clock->Now() - mStart).count());
+            return EAtResult::Error;
+        });
         ON_CALL(*mModem, GetSmsMsg).WillByDefault([this, give](auto& m) { return give(m, mSms); });
         ON_CALL(*mModem, GetDnsServers).WillByDefault([this, give](auto& s) { return give(s, mDnsServers); });
         ON_CALL(*mModem, GetLteRegistrationStatus).WillByDefault([this](auto& s) { return s = mLteState, mLteResult; });
@@ -71,7 +80,7 @@ protected:
         auto machine = std::make_unique<NiceMock<CMockStateMachine>>();
         ON_CALL(*machine, SetTargetState).WillByDefault([this](EModemState target, const auto& callback) {
             mTargets.push_back(target);
-            mArrived = callback ? callback : mArrived;
+            mArrived = target == EModemState::Enabled && callback ? callback : mArrived;
         });
         mLte = std::make_unique<CTarvLteHandler>(config, runner, errorHandler, netlink, mModem, std::move(machine), mDns,
                                                  mBoard, clock);
@@ -103,6 +112,8 @@ protected:
     std::vector<std::string> mDnsServers{"10.0.0.53", "10.0.0.54"};
     std::vector<std::string> mSms;
     std::vector<long> mSoftResets; // minutes since start
+    std::vector<long> mActivations; // seconds since start
+    Modem::SModemEvents mEvents;
     int mSmsDeletes = 0;
     std::shared_ptr<CRebootCounter> mBoard = std::make_shared<CRebootCounter>();
     std::vector<std::string> mCommands;
@@ -234,4 +245,112 @@ TEST_F(LteHandlerTest, RegistrationIsSentWhenItChanges)
     Pass(62min, 60s);
     CDiagnosticsCommClient::SetSink(nullptr);
     EXPECT_EQ(sent, (std::vector<std::string>{"Not registered: Scanning", "Registered", "Registered"}));
+}
+
+// While activation is refused, the waits between tries grow to 150 s.
+TEST_F(LteHandlerTest, DataContextBackOffGrows)
+{
+    mContext.active = false;
+    mEvents.contextLost = true;
+    Pass(700s);
+    std::vector<long> gaps;
+    for (std::size_t i = 1; i < mActivations.size(); ++i) {
+        gaps.push_back(mActivations[i] - mActivations[i - 1]);
+    }
+    const std::vector<long> waits = {15, 30, 60, 120, 150, 150};
+    ASSERT_GE(gaps.size(), waits.size());
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        EXPECT_TRUE(gaps[i] > waits[i] && gaps[i] <= waits[i] + 2) << "wait " << i << ": " << gaps[i];
+    }
+}
+
+// LTE off switches the modem off whatever lte0's state, and the status says
+// disconnected at once.
+TEST_F(LteHandlerTest, DisableSwitchesTheModemOffAndReportsDisconnected)
+{
+    for (const bool exists : {true, false}) {
+        SCOPED_TRACE(exists);
+        ON_CALL(*errorHandler, DoesIfExist).WillByDefault(Return(exists));
+        bool ok = true;
+        mLte->Enable(ok);
+        mArrived(true);
+        Pass(2s);
+        mTargets.clear();
+        try {
+            mLte->Disable(ok);
+        } catch (const CTarvException&) {
+            // lte0 did not report down here; the modem is switched off all the same
+        }
+        EXPECT_EQ(mTargets, std::vector<EModemState> {EModemState::Disabled});
+        ON_CALL(*errorHandler, DoesIfExist).WillByDefault(Return(true));
+        EXPECT_EQ(mLte->GetStatus().connectionstate(), ipc::MNetStatus::EDisconnected);
+        const auto ups = Count("ifup lte0");
+        mArrived(true); // a late arrival in Enabled does not bring lte0 up
+        Pass(6s);
+        EXPECT_EQ(Count("ifup lte0"), ups);
+    }
+}
+
+// An authorised SMS while the board controller does not run yet: the request
+// is repeated until taken, the SMS is deleted only then, and the outcome is
+// logged once.
+TEST_F(LteHandlerTest, RebootRequestIsRepeatedUntilTaken)
+{
+    mBoard->accept = false;
+    mSms = {"reboot s3cret"};
+    Pass(20s);
+    EXPECT_EQ(mSmsDeletes, 0);
+    EXPECT_EQ(mBoard->requests, 10);
+    mBoard->accept = true;
+    Pass(2s);
+    EXPECT_EQ(mBoard->reboots, 1);
+    EXPECT_EQ(mSmsDeletes, 1);
+    EXPECT_EQ(log.Count("Reboot request to the board controller failed, asking again on every update"), 1U);
+}
+
+// Never taken: given up after the limit, logged once; a later SMS is tried afresh.
+TEST_F(LteHandlerTest, RebootRequestIsGivenUpAfterItsLimit)
+{
+    mBoard->accept = false;
+    mSms = {"reboot s3cret"};
+    Pass(CTarvLteHandler::kRebootRequestLimit + 4s);
+    EXPECT_EQ(mSmsDeletes, 1);
+    EXPECT_EQ(log.Count("SMS reboot: the board controller did not take the reboot request within 10 minutes, given up"),
+              1U);
+    mBoard->accept = true;
+    mSms = {"reboot s3cret"};
+    Pass(2s);
+    EXPECT_EQ(mBoard->reboots, 1);
+}
+
+// What the modem reports on its own is acted on in the next pass: a lost
+// context takes lte0 down at once, a module that restarted is recovered.
+// A recovery ends the pass: one ifdown, no further modem command.
+TEST_F(LteHandlerTest, ModemEventsAreActedOnAndARecoveryEndsThePass)
+{
+    Pass(4s);
+    mContext.active = false;
+    mEvents.contextLost = true;
+    Pass(2s);
+    EXPECT_EQ(Count("ifdown lte0"), 1U);
+    mContext.active = true;
+    Pass(2s);
+    mEvents.restarted = true;
+    EXPECT_CALL(*mModem, GetTemperatures).Times(0);
+    Pass(2s);
+    EXPECT_EQ(Count("ifdown lte0"), 2U);
+    EXPECT_EQ(mTargets.back(), EModemState::Error);
+    mLteResult = EAtResult::SerialError;
+    mArrived(true); // back in Enabled, serial lost at once
+    Pass(2s);
+    EXPECT_EQ(Count("ifdown lte0"), 3U);
+    EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 2);
+}
+
+// SMS set-up that failed while enabling is tried again on the next update.
+TEST_F(LteHandlerTest, SmsSetUpIsRetried)
+{
+    ON_CALL(*mModem, IsSmsEnabled()).WillByDefault(Return(false));
+    EXPECT_CALL(*mModem, SetSmsTextMode()).Times(2).WillRepeatedly(Return(EAtResult::Error));
+    Pass(4s);
 }

@@ -35,13 +35,19 @@ protected:
         auto serial = std::make_unique<CScriptedSerial>();
         mSerial = serial.get();
         mSerial->open = true;
+        mSerial->clock = mClock;
+        mSerial->answers["AT"] = {"OK"};
         mHandler = std::make_unique<CAtHandler>(std::move(serial), mClock);
+        mHandler->SetEventHandlers([this](const std::string& line) { mCodes.push_back(line); },
+                                   [this] { ++mRestarts; });
     }
 
     std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
     CScriptedSerial* mSerial = nullptr;
     std::unique_ptr<CAtHandler> mHandler;
     CLogCapture mLog;
+    Lines mCodes;
+    int mRestarts = 0;
 };
 
 struct SExchangeCase {
@@ -93,6 +99,7 @@ TEST_F(AtHandlerTest, MissingAnswerTimesOutOnTheCommandsOwnLimit)
     for (const auto& c : std::vector<SCase> {{&kCsq, {}, ""}, {&kCops, {"+COPS: 0,0"}, "+COPS: 0,0\n"}}) {
         SCOPED_TRACE(std::string(c.command->command));
         mSerial->answers[std::string(c.command->command)] = c.partial;
+        mHandler->SendCommand(CAtHandler::kAttention); // in step again after the time-out before
         const auto start = mClock->Now();
         const AtResponse response = mHandler->SendCommand(*c.command);
         const auto waited = mClock->Now() - start;
@@ -196,6 +203,115 @@ TEST_F(AtHandlerTest, InitializationWaitsForBannerAndChecksEcho)
             EXPECT_TRUE(mLog.ContainsSubstring(c.log));
         }
     }
+}
+
+// Unsolicited codes come at any point of an answer, also with the answer's
+// own prefix: the answer stays what it was, and each code reaches the handler.
+TEST_F(AtHandlerTest, UnsolicitedCodeAtEveryPositionOfAnAnswer)
+{
+    const std::vector<SExchangeCase> answers = {
+        {"registration", &Cmd::kLteRegistration, {"+CEREG: 0,1", "OK"}, EAtResult::Ok, {"0", "1"}},
+        {"context without prefix", &Cmd::kPdpQuery, {"+QIACT: 1,1,1,\"10.64.0.2\"", "OK"}, EAtResult::Ok,
+         {"+QIACT:1", "1", "1", "10.64.0.2"}},
+        {"no context", &Cmd::kPdpQuery, {"OK"}, EAtResult::Ok, {}},
+        {"listing", &kList,
+         {"+CMGL: 1,\"REC UNREAD\",\"+100\",,\"26/01/01,12:00:00+00\"", "reboot s3cret",
+          "+CMGL: 2,\"REC UNREAD\",\"+100\",,\"26/01/01,12:00:01+00\"", "hello", "OK"},
+         EAtResult::Ok, {"reboot s3cret", "hello"}},
+        {"empty listing", &kList, {"OK"}, EAtResult::Ok, {}},
+        {"roaming file", &Cmd::kRoamingRead, {"CONNECT", "Roaming=1", "+QFDWL: 10,1a2b", "OK"}, EAtResult::Ok,
+         {"CONNECTRoaming=1+QFDWL:10", "1a2b"}},
+        {"IMEI", &kImei, {"867123456789012", "OK"}, EAtResult::Ok, {"867123456789012"}},
+        {"refused", &kCops, {"+CME ERROR: 30"}, EAtResult::Error, {""}},
+    };
+    const Lines codes = {"+CMTI: \"SM\",3", "+QIURC: \"pdpdeact\",1", "+CEREG: 1", "+CEREG: 1,\"1A2B\",\"01C3\",8",
+                         "+CGREG: 5", "+CPIN: READY", "+QIND: SMS DONE", "RDY"};
+    for (const auto& a : answers) {
+        for (const auto& code : codes) {
+            for (std::size_t at = 0; at < a.answer.size(); ++at) {
+                SCOPED_TRACE(std::string(a.name) + " / " + code + " at " + std::to_string(at));
+                Lines lines = a.answer;
+                lines.insert(lines.begin() + static_cast<long>(at), code);
+                mSerial->answers[std::string(a.command->command)] = lines;
+                mCodes.clear();
+                const AtResponse response = mHandler->SendCommand(*a.command);
+                EXPECT_EQ(response.result, a.result);
+                EXPECT_EQ(response.values, a.values);
+                EXPECT_EQ(mCodes, Lines {code});
+            }
+        }
+    }
+    EXPECT_EQ(mRestarts, 0); // the channel was never initialised
+}
+
+// An answer later than its limit is taken for what it is: the next commands
+// get their own answers. A modem that stays silent is probed with "AT".
+TEST_F(AtHandlerTest, LateAnswerIsNeverReadAsTheNextCommands)
+{
+    mSerial->answers["AT+CEREG?"] = {"+CEREG: 0,5", "OK"};
+    mSerial->delays["AT+CEREG?"] = 900ms;
+    mSerial->answers["AT+QTEMP"] = {"+QTEMP: 31,33,29", "OK"};
+    mSerial->answers["AT"] = {"OK"};
+    EXPECT_EQ(mHandler->SendCommand(Cmd::kLteRegistration).result, EAtResult::Timeout);
+    EXPECT_EQ(mHandler->ConsecutiveTimeouts(), 1U);
+    AtResponse response = mHandler->SendCommand(Cmd::kTemperatures);
+    EXPECT_EQ(response.result, EAtResult::Ok);
+    EXPECT_EQ(response.values, (Lines {"31", "33", "29"}));
+    EXPECT_EQ(mHandler->ConsecutiveTimeouts(), 0U);
+    EXPECT_TRUE(mLog.ContainsSubstring("AT: Late answer ended with [OK]"));
+
+    // No late answer at all: a plain "AT" marks the boundary.
+    mSerial->answers["AT+CEREG?"] = {};
+    mSerial->written.clear();
+    EXPECT_EQ(mHandler->SendCommand(Cmd::kLteRegistration).result, EAtResult::Timeout);
+    response = mHandler->SendCommand(Cmd::kTemperatures);
+    EXPECT_EQ(response.values, (Lines {"31", "33", "29"}));
+    EXPECT_EQ(mSerial->written, (Lines {"AT+CEREG?\r\n", "AT\r\n", "AT+QTEMP\r\n"}));
+
+    // Nor to that: the command is not sent, and the time-outs add up.
+    mSerial->answers["AT"] = {};
+    mSerial->written.clear();
+    EXPECT_EQ(mHandler->SendCommand(Cmd::kLteRegistration).result, EAtResult::Timeout);
+    EXPECT_EQ(mHandler->SendCommand(Cmd::kTemperatures).result, EAtResult::Timeout);
+    EXPECT_EQ(mHandler->ConsecutiveTimeouts(), 2U);
+    EXPECT_EQ(mSerial->written, (Lines {"AT+CEREG?\r\n", "AT\r\n"}));
+}
+
+// Message bodies (a reboot password) stay out of the log; entry heads show.
+TEST_F(AtHandlerTest, ListingBodiesAreMaskedInTheLog)
+{
+    const std::string head = "+CMGL: 1,\"REC UNREAD\",\"+100\",,\"26/01/01,12:00:00+00\"";
+    for (const Lines& answer : {Lines {head, "reboot s3cret", "OK"}, Lines {head, "reboot s3cret"}}) {
+        mSerial->answers["AT+CMGL=\"REC UNREAD\""] = answer;
+        mHandler->SendCommand(kList);
+    }
+    EXPECT_TRUE(mLog.ContainsSubstring(head + "\n<hidden>\n"));
+    for (const auto& line : mLog.Lines()) {
+        EXPECT_EQ(line.text.find("s3cret"), std::string::npos) << line.text;
+    }
+}
+
+// After initialisation, the banner or an echoed command shows a module that
+// restarted behind the open port; the answer itself still counts.
+TEST_F(AtHandlerTest, BannerOrEchoAfterInitialisationReportsARestart)
+{
+    mSerial->answers["ATE0"] = {"OK"};
+    mSerial->answers["AT"] = {"OK"};
+    mSerial->answers["AT+CPIN?"] = {"+CPIN: READY", "OK"};
+    mSerial->pending = {"APP RDY"};
+    mSerial->open = false;
+    ASSERT_TRUE(mHandler->InitializeSerial());
+    EXPECT_EQ(mHandler->SendCommand(kCpin).values, Lines {"READY"});
+    EXPECT_EQ(mRestarts, 0);
+    mSerial->answers["AT+CPIN?"] = {"AT+CPIN?", "+CPIN: READY", "OK"};
+    EXPECT_EQ(mHandler->SendCommand(kCpin).values, Lines {"READY"});
+    EXPECT_EQ(mHandler->SendCommand(kCpin).values, Lines {"READY"});
+    EXPECT_EQ(mRestarts, 1); // once until initialised again
+    mSerial->pending = {"APP RDY"};
+    ASSERT_TRUE(mHandler->InitializeSerial());
+    mSerial->answers["AT+CPIN?"] = {"RDY", "+CPIN: READY", "OK"};
+    EXPECT_EQ(mHandler->SendCommand(kCpin).values, Lines {"READY"});
+    EXPECT_EQ(mRestarts, 2);
 }
 
 } // namespace

@@ -319,4 +319,37 @@ TEST_F(ModemTest, SoftResetWaitsForTheSim)
     EXPECT_LT(mClock->Now() - start, 17s);
 }
 
+// The SIM answers busy for a while after the banner: its commands are sent
+// again until it answers, for a bounded time.
+TEST_F(ModemTest, SimBusyAfterTheBannerIsWaitedFor)
+{
+    int busy = 3;
+    mSerial->fallback = [&busy](const std::string& command) -> Lines {
+        if (busy > 0) {
+            --busy;
+            return {"+CME ERROR: 14"};
+        }
+        return {command == "AT+QSIMSTAT?" ? "+QSIMSTAT: 0,1" : "+QCCID: 89490200001234567890", "OK"};
+    };
+    EXPECT_EQ(mModem->InitializeSim(), EAtResult::Ok);
+    busy = 1000;
+    const auto start = mClock->Now();
+    EXPECT_EQ(mModem->InitializeSim(), EAtResult::Error);
+    EXPECT_GE(mClock->Now() - start, 10s);
+    EXPECT_LT(mClock->Now() - start, 11s);
+}
+
+// Codes inside an answer leave it intact and are kept as events until taken.
+TEST_F(ModemTest, UnsolicitedCodesBecomeEvents)
+{
+    Answer("AT+QTEMP", {"+CMTI: \"SM\",2", "+QTEMP: 30,31,32", "+QIURC: \"pdpdeact\",1", "OK"});
+    std::vector<std::int32_t> temperatures;
+    EXPECT_EQ(mModem->GetTemperatures(temperatures), EAtResult::Ok);
+    EXPECT_EQ(temperatures, (std::vector<std::int32_t> {30, 31, 32}));
+    auto events = mModem->TakeEvents();
+    EXPECT_TRUE(events.newSms && events.contextLost && !events.restarted);
+    events = mModem->TakeEvents();
+    EXPECT_FALSE(events.newSms || events.contextLost);
+}
+
 } // namespace

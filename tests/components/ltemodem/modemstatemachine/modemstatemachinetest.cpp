@@ -40,11 +40,16 @@ protected:
             }
             return true;
         });
-        // The device appears at once on power-on and goes a second after power-off.
-        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] { return mPowered || mClock->Now() < mGoneAt.load(); });
+        // A pulse toggles the power. The device appears mEnumeration after
+        // power-on and goes a second after power-off.
+        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] {
+            const auto now = mClock->Now();
+            return (mPowered && now >= mUpAt.load()) || now < mGoneAt.load();
+        });
         ON_CALL(*mModem, TogglePower()).WillByDefault([this] {
             ++mPulses;
             mGoneAt = mPowered ? mClock->Now() + 1s : IClock::time_point {};
+            mUpAt = mClock->Now() + mEnumeration.load();
             mPowered = !mPowered;
         });
         ON_CALL(*mModem, InitializeSerial()).WillByDefault(Return(true));
@@ -93,6 +98,8 @@ protected:
     std::shared_ptr<NiceMock<ModemTest::CMockModem>> mModem = std::make_shared<NiceMock<ModemTest::CMockModem>>();
     std::atomic<bool> mPowered {false};
     std::atomic<IClock::time_point> mGoneAt {};
+    std::atomic<IClock::time_point> mUpAt {};
+    std::atomic<IClock::duration> mEnumeration {IClock::duration {0}};
     std::atomic<int> mPulses {0};
     std::mutex mRaisedMutex;
     std::vector<std::uint32_t> mRaised; // identifiers of signals sent as true; guarded by mRaisedMutex
@@ -101,6 +108,7 @@ protected:
 
 TEST_F(ModemStateMachineTest, EnablePathThenNothingRunsAtRest)
 {
+    EXPECT_CALL(*mModem, SetSmsEnabled(false)).Times(::testing::AnyNumber());
     EXPECT_CALL(*mModem, SetSmsEnabled(true));
     int calls = 0;
     Target(EModemState::Enabled, [&calls](bool ok) { calls += ok ? 1 : 100; });
@@ -197,16 +205,37 @@ TEST_F(ModemStateMachineTest, PowerSupervision)
     }
 }
 
-TEST_F(ModemStateMachineTest, DisabledWhileInitializingGoesStraightToDisabling)
+// A switch-off during the power-up waits for the booting modem's device and
+// switches it off; it is not taken for a modem that is already off.
+TEST_F(ModemStateMachineTest, DisabledWhileInitializingSwitchesTheBootingModemOff)
 {
-    ON_CALL(*mModem, TogglePower()).WillByDefault([this] { ++mPulses; }); // the device never appears
+    mEnumeration = 5s;
     int disabled = 0;
     Target(EModemState::Enabled);
     Steps(3);
     Target(EModemState::Disabled, [&disabled](bool) { ++disabled; });
-    Steps(3);
+    Steps(20);
     EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Disabling", "Disabling>Disabled"}));
     EXPECT_EQ(disabled, 1);
+    EXPECT_EQ(mPulses, 2);
+    EXPECT_FALSE(mPowered);
+}
+
+// A switch-off while the modem is enabled ends the procedure between two
+// commands, and is no failure to recover from.
+TEST_F(ModemStateMachineTest, SwitchOffStopsEnablingBetweenCommands)
+{
+    ON_CALL(*mModem, SetAvailableBands()).WillByDefault([this] {
+        mMachine->SetTargetState(EModemState::Disabled, {}); // arrives while this command is in flight
+        return EAtResult::Ok;
+    });
+    EXPECT_CALL(*mModem, SetApn).Times(0);
+    Target(EModemState::Enabled);
+    Steps(10);
+    EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
+                                     "Enabling>Disabling", "Disabling>Disabled"}));
+    EXPECT_FALSE(mPowered);
+    EXPECT_FALSE(mLog.ContainsSubstring("Modem recovery reset attempt"));
 }
 
 } // namespace
