@@ -76,10 +76,12 @@ status_field() { # LINE KEY
 # connected interface's link is up. Where the status has an address: eth0 and
 # wlan0 have it on the link, the reported gateway is the link's default route
 # (and there is none when none is reported), and the name servers are those
-# the DHCP client wrote; lte0 reports its data context's address and the
-# network's name servers, which follow the modem's router in its resolver file.
+# in force for it (the daemon's own resolver file while it exists, else the
+# DHCP client's); lte0 reports its data context's address and the network's
+# name servers, which follow the modem's router in its resolver file.
 check_status_matches() { # INTERFACE
-  local line ip gateway routes servers dns file=$STATION_ROOT/run/resolvconf/interface/$1.udhcpc
+  local line ip gateway routes servers dns file=$STATION_ROOT/run/resolvconf/interface/$1.tarv
+  [[ -e $file ]] || file=${file%.tarv}.udhcpc
   line=$(last_status "$1")
   [[ -n $line ]] || fail "no status notification of $1"
   [[ $line =~ $(if_pattern "$1")\ connected ]] || return 0

@@ -15,7 +15,7 @@ for setting in "TarvPreferredDnsServerAddr 192.168.50.2" "TarvAlternativeDnsServ
   read -r key value <<<"$setting"
   station_ctl config set network "$key" "$value" >/dev/null || fail "config set $key"
 done
-[[ $(station_ctl validate) == Ok ]] || fail "validate refused static DNS servers"
+station_validate 30 >/dev/null || fail "validate refused static DNS servers"
 wait_notification 'status eth0 connected .*dns 192\.168\.50\.2 9\.9\.9\.9' 30
 for renewal in 1 2; do
   renew_lease eth0
