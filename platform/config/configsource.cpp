@@ -26,21 +26,6 @@ const std::string kSecretsSource = "secrets";
 // Configuration files are a few kilobytes; anything this large is not one.
 constexpr off_t kMaxFileSize = 1024 * 1024;
 
-const char* TypeName(const Json::Value& value)
-{
-    switch (value.type()) {
-    case Json::nullValue: return "null";
-    case Json::intValue: return "integer";
-    case Json::uintValue: return "unsigned integer";
-    case Json::realValue: return "real number";
-    case Json::stringValue: return "string";
-    case Json::booleanValue: return "boolean";
-    case Json::arrayValue: return "array";
-    case Json::objectValue: return "object";
-    }
-    return "unknown";
-}
-
 void ValidateSourceName(const std::string& source)
 {
     if (source.empty() || source == "." || source == ".." || source.find('/') != std::string::npos
@@ -394,7 +379,7 @@ bool CConfigSource::GetBool(const std::string& key, bool defaultValue) const
     }
     if (!value->isBool()) {
         throw QeConfig::CTypeError("Config key '" + key + "' in source '" + mSource + "' holds a "
-                                   + TypeName(*value) + ", not a boolean");
+                                   + CConfigText::TypeName(*value) + ", not a boolean");
     }
     return value->asBool();
 }
@@ -408,7 +393,7 @@ std::string CConfigSource::GetString(const std::string& key, const std::string& 
     }
     if (!value->isString()) {
         throw QeConfig::CTypeError("Config key '" + key + "' in source '" + mSource + "' holds a "
-                                   + TypeName(*value) + ", not a string");
+                                   + CConfigText::TypeName(*value) + ", not a string");
     }
     return value->asString();
 }
@@ -420,7 +405,7 @@ void CConfigSource::SetValue(const std::string& key, const Json::Value& value)
     }
     if (!value.isBool() && !value.isString() && !value.isNull()) {
         throw QeConfig::CTypeError("Config key '" + key + "' in source '" + mSource + "' cannot hold a "
-                                   + TypeName(value) + ": only booleans and strings are stored");
+                                   + CConfigText::TypeName(value) + ": only booleans and strings are stored");
     }
     std::lock_guard writeLock(mWriteMutex);
     // The file, not the cache, is the base: a change by another process

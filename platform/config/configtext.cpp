@@ -8,21 +8,6 @@
 
 namespace {
 
-const char* TypeName(const Json::Value& value)
-{
-    switch (value.type()) {
-    case Json::nullValue: return "null";
-    case Json::intValue: return "integer";
-    case Json::uintValue: return "unsigned integer";
-    case Json::realValue: return "real number";
-    case Json::stringValue: return "string";
-    case Json::booleanValue: return "boolean";
-    case Json::arrayValue: return "array";
-    case Json::objectValue: return "object";
-    }
-    return "unknown";
-}
-
 std::string OneLine(std::string text)
 {
     std::replace(text.begin(), text.end(), '\n', ' ');
@@ -52,8 +37,23 @@ std::optional<std::string> CConfigText::Parse(std::string_view text, Json::Value
         return OneLine(errors);
     }
     if (!root.isObject()) {
-        return std::string("the content is a JSON ") + TypeName(root) + ", not an object";
+        return std::string("the content is a JSON ") + CConfigText::TypeName(root) + ", not an object";
     }
     object = std::move(root);
     return std::nullopt;
+}
+
+const char* CConfigText::TypeName(const Json::Value& value)
+{
+    switch (value.type()) {
+    case Json::nullValue: return "null";
+    case Json::intValue: return "integer";
+    case Json::uintValue: return "unsigned integer";
+    case Json::realValue: return "real number";
+    case Json::stringValue: return "string";
+    case Json::booleanValue: return "boolean";
+    case Json::arrayValue: return "array";
+    case Json::objectValue: return "object";
+    }
+    return "unknown";
 }

@@ -18,4 +18,6 @@ public:
     // positions and expectations, never values, so that a bad secrets file
     // does not leak into the log.
     static std::optional<std::string> Parse(std::string_view text, Json::Value& object);
+    // The JSON type of a value as errors name it ("string", "object"...).
+    static const char* TypeName(const Json::Value& value);
 };

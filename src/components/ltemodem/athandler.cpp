@@ -12,7 +12,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::string_view kHidden = "<hidden>";
-constexpr std::string_view kListingHead = "+CMGL:";
+constexpr std::string_view kListingPrefix = "+CMGL:";
 
 // What the log may show of an answer: nothing of a secret one, only the
 // entry heads of a message listing (a body may carry a password).
@@ -30,7 +30,7 @@ std::string Shown(const AtCommand& command, const std::string& content)
         auto end = content.find('\n', start);
         end = end == std::string::npos ? content.size() : end + 1;
         const std::string_view line(content.data() + start, end - start);
-        if (line.starts_with(kListingHead)) {
+        if (line.starts_with(kListingPrefix)) {
             shown.append(line);
         } else {
             shown.append(kHidden).push_back('\n');

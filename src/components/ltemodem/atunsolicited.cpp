@@ -5,7 +5,7 @@
 
 namespace {
 
-std::string_view Trim(std::string_view text)
+std::string_view TrimLine(std::string_view text)
 {
     constexpr std::string_view kBlanks = " \t\r\n";
     const auto first = text.find_first_not_of(kBlanks);
@@ -66,7 +66,7 @@ int CAtUnsolicited::ArgumentCount(std::string_view line)
     if (colon == std::string_view::npos) {
         return 0;
     }
-    const std::string_view arguments = Trim(line.substr(colon + 1));
+    const std::string_view arguments = TrimLine(line.substr(colon + 1));
     if (arguments.empty()) {
         return 0;
     }
@@ -84,7 +84,7 @@ int CAtUnsolicited::ArgumentCount(std::string_view line)
 
 bool CAtUnsolicited::IsUnsolicited(std::string_view line, std::optional<std::string_view> expected)
 {
-    const std::string_view text = Trim(line);
+    const std::string_view text = TrimLine(line);
     for (const auto& code : kCodes) {
         if (code.exact) {
             if (text == code.prefix) {
@@ -95,7 +95,7 @@ bool CAtUnsolicited::IsUnsolicited(std::string_view line, std::optional<std::str
         if (!text.starts_with(code.prefix)) {
             continue;
         }
-        const std::string_view answer = expected ? Trim(*expected) : std::string_view {};
+        const std::string_view answer = expected ? TrimLine(*expected) : std::string_view {};
         if (answer.empty() || !(code.prefix.starts_with(answer) || answer.starts_with(code.prefix))) {
             return true;
         }
