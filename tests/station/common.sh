@@ -118,3 +118,17 @@ check_no_duplicates() {
     ((count <= 1)) || fail "$count DHCP clients of $name: $(station_exec pgrep -fa udhcpc)"
   done
 }
+# Brings the station up as the modem scenarios need it: the modem simulator
+# and the board controller present (else the scenario is skipped), Enabled,
+# eth0 connected and its links settled, lte0 connected.
+bring_up_with_modem() {
+  require_ctl status
+  [[ -e $STATION_STATE/ns/modem.pid && -e $STATION_STATE/ns/boardcontrol.pid ]] ||
+    { echo "SKIP: the modem simulator or the board controller stand-in is not built"; exit 77; }
+  start_watch
+  station_bring_up 60 || fail "did not reach Enabled"
+  wait_notifications 'status eth0 connected ip' 1 30
+  wait_links_settled
+  skip_without_lte
+  wait_notifications 'status lte0 connected' 1 90
+}

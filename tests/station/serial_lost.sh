@@ -5,15 +5,7 @@
 # password) makes the board controller record exactly one reboot request.
 # shellcheck source=tests/station/common.sh
 source "$(dirname "$0")/common.sh"
-require_ctl status
-[[ -e $STATION_STATE/ns/modem.pid && -e $STATION_STATE/ns/boardcontrol.pid ]] ||
-  { echo "SKIP: the modem simulator or the board controller stand-in is not built"; exit 77; }
-start_watch
-station_bring_up 60 || fail "did not reach Enabled"
-wait_notifications 'status eth0 connected ip' 1 30
-wait_links_settled
-skip_without_lte
-wait_notifications 'status lte0 connected' 1 90
+bring_up_with_modem
 station_wait_line "$out/modem.log" 'vanish|hung up|device gone' 90 || fail "the modem's device never vanished"
 wait_notifications 'status lte0 (disconnected|not set)' 1 30
 wait_notifications 'status lte0 connected' 2 120

@@ -6,15 +6,7 @@
 # reaches the board controller as exactly one reboot request; lte0 stays up.
 # shellcheck source=tests/station/common.sh
 source "$(dirname "$0")/common.sh"
-require_ctl status
-[[ -e $STATION_STATE/ns/modem.pid && -e $STATION_STATE/ns/boardcontrol.pid ]] ||
-  { echo "SKIP: the modem simulator or the board controller stand-in is not built"; exit 77; }
-start_watch
-station_bring_up 60 || fail "did not reach Enabled"
-wait_notifications 'status eth0 connected ip' 1 30
-wait_links_settled
-skip_without_lte
-wait_notifications 'status lte0 connected' 1 90
+bring_up_with_modem
 sleep 5
 grep -q 'SMS received but reboot request rejected' "$out/tarv.log" && fail "an empty listing gave a message"
 station_signal USR1 modem

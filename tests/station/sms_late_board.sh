@@ -4,15 +4,7 @@
 # is taken once the board controller runs; the daemon logs each outcome once.
 # shellcheck source=tests/station/common.sh
 source "$(dirname "$0")/common.sh"
-require_ctl status
-[[ -e $STATION_STATE/ns/modem.pid && -e $STATION_STATE/ns/boardcontrol.pid ]] ||
-  { echo "SKIP: the modem simulator or the board controller stand-in is not built"; exit 77; }
-start_watch
-station_bring_up 60 || fail "did not reach Enabled"
-wait_notifications 'status eth0 connected ip' 1 30
-wait_links_settled
-skip_without_lte
-wait_notifications 'status lte0 connected' 1 90
+bring_up_with_modem
 station_signal STOP boardcontrol
 station_signal USR1 modem
 station_wait_line "$out/tarv.log" 'Reboot request to the board controller failed, asking again' 60 ||
