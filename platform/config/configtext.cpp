@@ -19,22 +19,30 @@ std::string OneLine(std::string text)
 
 } // namespace
 
-std::optional<std::string> CConfigText::Parse(std::string_view text, Json::Value& object)
+std::optional<std::string> CConfigText::ParseValue(std::string_view text, Json::Value& value)
 {
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
     std::string errors;
     bool parsed = false;
     try {
-        parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+        parsed = reader->parse(text.data(), text.data() + text.size(), &value, &errors);
     } catch (const std::exception& e) {
         // The reader throws for nesting deeper than its stack limit.
         errors = e.what();
     }
     if (!parsed) {
         return OneLine(errors);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> CConfigText::Parse(std::string_view text, Json::Value& object)
+{
+    Json::Value root;
+    if (auto error = ParseValue(text, root)) {
+        return error;
     }
     if (!root.isObject()) {
         return std::string("the content is a JSON ") + CConfigText::TypeName(root) + ", not an object";

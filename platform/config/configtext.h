@@ -18,6 +18,8 @@ public:
     // positions and expectations, never values, so that a bad secrets file
     // does not leak into the log.
     static std::optional<std::string> Parse(std::string_view text, Json::Value& object);
+    // The same for any JSON value (the caller checks its type).
+    static std::optional<std::string> ParseValue(std::string_view text, Json::Value& value);
     // The JSON type of a value as errors name it ("string", "object"...).
     static const char* TypeName(const Json::Value& value);
 };

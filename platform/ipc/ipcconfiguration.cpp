@@ -1,5 +1,6 @@
 #include "platform/ipc/ipcconfiguration.h"
 
+#include "platform/config/configtext.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/uniquefd.h"
 
@@ -46,25 +47,9 @@ std::optional<gid_t> FindGroup(const std::string& name)
 CIpcConfiguration::CIpcConfiguration(const std::string& path) : mPath(path)
 {
     const std::string text = ReadText();
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
-    std::string errors;
-    bool parsed = false;
-    try {
-        parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
-    } catch (const std::exception& e) {
-        errors = e.what(); // nesting deeper than the reader's stack limit
-    }
-    if (!parsed) {
-        for (char& c : errors) {
-            c = c == '\n' ? ' ' : c;
-        }
-        while (!errors.empty() && errors.back() == ' ') {
-            errors.pop_back();
-        }
-        Fail("is not valid JSON: " + errors);
+    if (const auto errors = CConfigText::ParseValue(text, root)) {
+        Fail("is not valid JSON: " + *errors);
     }
     if (!root.isObject()) {
         Fail("must hold a JSON object that maps names to endpoints such as " + std::string(kExample));

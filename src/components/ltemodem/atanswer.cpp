@@ -1,20 +1,5 @@
 #include "src/components/ltemodem/atanswer.h"
 
-namespace {
-
-std::string_view Trim(std::string_view text)
-{
-    constexpr std::string_view kBlanks = " \t\r\n";
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(kBlanks);
-    return text.substr(first, last - first + 1);
-}
-
-} // namespace
-
 const char* AtResultName(EAtResult result)
 {
     switch (result) {
@@ -41,12 +26,12 @@ CAtAnswer::CAtAnswer(const AtCommand& command)
 
 bool CAtAnswer::IsSuccessLine(std::string_view line)
 {
-    return Trim(line) == "OK";
+    return CAtAnswer::Trim(line) == "OK";
 }
 
 bool CAtAnswer::IsFinalLine(std::string_view line)
 {
-    const std::string_view text = Trim(line);
+    const std::string_view text = CAtAnswer::Trim(line);
     return text == "OK" || text == "ERROR" || text.starts_with("+CME ERROR:") || text.starts_with("+CMS ERROR:");
 }
 
@@ -89,4 +74,15 @@ const char* CAtAnswer::FailureReason() const
         return "Answer too long";
     }
     return IsSuccessLine(mFinal) ? "Invalid data" : "Command fail";
+}
+
+std::string_view CAtAnswer::Trim(std::string_view text)
+{
+    constexpr std::string_view kBlanks = " \t\r\n";
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
 }

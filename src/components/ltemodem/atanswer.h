@@ -36,6 +36,8 @@ public:
     // a value (an operator named "TOKYO", an SMS text) is not final.
     static bool IsFinalLine(std::string_view line);
     static bool IsSuccessLine(std::string_view line);
+    // The line without surrounding blanks (spaces, tabs, CR, LF).
+    static std::string_view Trim(std::string_view text);
 
 private:
     const AtCommand& mCommand;

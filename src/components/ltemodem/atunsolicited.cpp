@@ -1,19 +1,11 @@
 #include "src/components/ltemodem/atunsolicited.h"
 
+#include "src/components/ltemodem/atanswer.h"
+
 #include <array>
 #include <initializer_list>
 
 namespace {
-
-std::string_view TrimLine(std::string_view text)
-{
-    constexpr std::string_view kBlanks = " \t\r\n";
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
 
 struct SCode {
     std::string_view prefix;
@@ -66,7 +58,7 @@ int CAtUnsolicited::ArgumentCount(std::string_view line)
     if (colon == std::string_view::npos) {
         return 0;
     }
-    const std::string_view arguments = TrimLine(line.substr(colon + 1));
+    const std::string_view arguments = CAtAnswer::Trim(line.substr(colon + 1));
     if (arguments.empty()) {
         return 0;
     }
@@ -84,7 +76,7 @@ int CAtUnsolicited::ArgumentCount(std::string_view line)
 
 bool CAtUnsolicited::IsUnsolicited(std::string_view line, std::optional<std::string_view> expected)
 {
-    const std::string_view text = TrimLine(line);
+    const std::string_view text = CAtAnswer::Trim(line);
     for (const auto& code : kCodes) {
         if (code.exact) {
             if (text == code.prefix) {
@@ -95,7 +87,7 @@ bool CAtUnsolicited::IsUnsolicited(std::string_view line, std::optional<std::str
         if (!text.starts_with(code.prefix)) {
             continue;
         }
-        const std::string_view answer = expected ? TrimLine(*expected) : std::string_view {};
+        const std::string_view answer = expected ? CAtAnswer::Trim(*expected) : std::string_view {};
         if (answer.empty() || !(code.prefix.starts_with(answer) || answer.starts_with(code.prefix))) {
             return true;
         }
