@@ -78,6 +78,9 @@ CTarvWlanHandler::CTarvWlanHandler(std::shared_ptr<ITarvConfig> config, std::sha
       mWorker("wlan0 status", mClock)
 {
     mCachedStatus.set_interface(ipc::EWlan0);
+    // A poll that failed (a configuration file that went bad, say) leaves
+    // the association unknown until the next one succeeds.
+    mWorker.SetErrorReporter([this](const std::string&) { SetDisconnected(ipc::MNetStatus::ENotSet); });
     mWorker.Start();
 }
 

@@ -46,6 +46,8 @@ CTarvHsmActionHandler::CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config
     if (!mConfig || !mStatusSink || !mRunCommand || !mHostnameManager || !mNtpManager) {
         throw std::invalid_argument("CTarvHsmActionHandler: a collaborator is missing");
     }
+    // A timed call that failed unexpectedly is an error of the lifecycle.
+    SetErrorReporter([this](const std::string&) { PostErrorFromWorker(); });
     Start();
 }
 

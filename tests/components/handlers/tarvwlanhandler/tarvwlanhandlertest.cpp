@@ -175,6 +175,18 @@ TEST_F(WlanHandlerTest, EnablePollsUntilDisableLeavesTheStatusDisconnected)
     EXPECT_EQ(status.properties().ipaddress() + status.properties().subnetmask(), "");
 }
 
+TEST_F(WlanHandlerTest, PollOutlivesAConfigurationFileGoneBad)
+{
+    ASSERT_TRUE(OkAfter(*wlan, &CTarvWlanHandler::Enable));
+    scan->WaitForStationQueries(1);
+    config->unreadable = true;
+    for (const int polls : {2, 3}) {
+        clock->Advance(CTarvWlanHandler::kStatusPollPeriod);
+        scan->WaitForStationQueries(polls); // the worker is still there
+    }
+    EXPECT_TRUE(log.Contains(Log::error, "Worker wlan0 status: a call failed: network: not a JSON object"));
+}
+
 TEST_F(WlanHandlerTest, EnableThatCannotConnectStopsTheSupplicant)
 {
     const struct { std::string passphrase; bool starts, dhcp; } cases[] = {
