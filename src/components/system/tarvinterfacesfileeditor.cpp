@@ -1,11 +1,15 @@
 #include "src/components/system/tarvinterfacesfileeditor.h"
 
+#include "diagnostics/signalcatalogue.h"
+#include "platform/ipc/diagnosticssignal.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvfileutilities.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/utility.h"
+
+#include <tuple>
 
 namespace {
 
@@ -69,14 +73,20 @@ void CTarvInterfacesFileEditor::InitializeFile(const std::string& hostname)
         mLteStanza = StanzaStart(Tarv::kLte0) + " inet dhcp";
     }
 
+    // A refused value costs only its interface: it is left unconfigured (no
+    // older stanza stays behind), the others are written, and the refusal is
+    // reported without failing the initialisation.
+    for (const auto& [refused, interfaceName, stanza] :
+         {std::tuple{!wlanOk, &Tarv::kWlan0, &mWlanStanza}, std::tuple{!ethOk, &Tarv::kEth0, &mEthStanza}}) {
+        if (refused) {
+            stanza->clear();
+            TLOG_ERROR("{} written without the configured {} settings, {} left unconfigured", mFilePath,
+                       *interfaceName, *interfaceName);
+            CDiagnosticsSignal<bool>(&Signals::kInvalidConfigValueError).Send(true);
+        }
+    }
     bool ok = true;
     SetInterfacesFile(ok);
-    if (!wlanOk || !ethOk) {
-        // The file went out with what could be accepted, but not as configured.
-        TLOG_ERROR("{} written without the configured {} settings", mFilePath,
-                   !ethOk ? Tarv::kEth0 : Tarv::kWlan0);
-        throw CTarvException();
-    }
 }
 
 void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)

@@ -1,5 +1,7 @@
 #include "src/components/system/tarvinterfacesfileeditor.h"
 
+#include "diagnostics/signalcatalogue.h"
+#include "platform/ipc/diagnosticscommclient.h"
 #include "platform/rootdir/rootdir.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
@@ -120,19 +122,29 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzasRefused
                               "auto wlan0\niface wlan0 inet static\nhostname charger-1\naddress 10.1.0.5\nnetmask 255.255.0.0"));
 }
 
-TEST_F(InterfacesFileEditorTest, MissingWlanRefusedStanzaOrUnwritableFileIsNoSuccess)
+TEST_F(InterfacesFileEditorTest, MissingWlanOrUnwritableFileFailsARefusedStanzaCostsOnlyItsInterface)
 {
     mConfig->bools[HwHasWlan] = false;
     EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
     EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
-    // A refused stanza: the others are written, but it is no success.
+    // A refused value costs only its interface: the earlier eth0 stanza goes,
+    // the others are written, the refusal is signalled, initialisation goes on.
     mConfig->bools = kDefaults;
+    mEditor.InitializeFile("charger-1");
     mConfig->bools[TarvEthDhcpEnable] = false;
     mConfig->strings = {{TarvEthIpv4Addr, "192.168.1.50\npre-up reboot"}, {TarvEthIpv4Netmask, "255.255.255.0"}};
     CLogCapture log;
-    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
+    int signalled = 0;
+    CDiagnosticsCommClient::SetSink([&](const CDiagnosticsCommClient::SSample& sample) {
+        signalled += sample.identifier == Signals::kInvalidConfigValueError.GetIdentifier();
+        return true;
+    });
+    EXPECT_NO_THROW(mEditor.InitializeFile("charger-1"));
+    CDiagnosticsCommClient::SetSink(nullptr);
     EXPECT_EQ(File(), Compose("", kLte, "", kWlanDhcp));
-    EXPECT_TRUE(log.Contains(Log::error, "/etc/network/interfaces written without the configured eth0 settings"));
+    EXPECT_EQ(signalled, 1);
+    EXPECT_TRUE(log.Contains(Log::error, "/etc/network/interfaces written without the configured eth0 settings, "
+                                         "eth0 left unconfigured"));
     // A directory in place of the file cannot be replaced.
     std::filesystem::remove(mTmp.Path() + "/etc/network/interfaces");
     std::filesystem::create_directories(mTmp.Path() + "/etc/network/interfaces");
