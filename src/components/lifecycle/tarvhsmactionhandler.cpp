@@ -261,7 +261,8 @@ void CTarvHsmActionHandler::EnableNetworks()
         TLOG_ERROR("Connection handlers were not properly initialized");
         throw CTarvException();
     }
-    mHandlers.ap->Enable(ok);
+    bool critical = false;
+    RunStep([this](bool& own) { mHandlers.ap->Enable(own); }, ok, critical);
     if (installationComplete) {
         ScheduleApDisable();
     }
@@ -278,8 +279,13 @@ void CTarvHsmActionHandler::EnableNetworks()
     if (hasPlc) {
         keys.push_back(TarvPlcEnable);
     }
-    // After a critical failure (already reported) the daemon is not enabled.
+    // After a critical failure (reported once every handler has run) the
+    // daemon is not enabled.
     if (!UpdateInterfacesOrReportError(keys, ok)) {
+        return;
+    }
+    if (critical) {
+        Post<TarvHsm::IntError>();
         return;
     }
     if (!ok) {
@@ -310,25 +316,47 @@ bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<ECon
         ok = false;
         return true;
     }
-    try {
-        ApplyKeys(keys, ok);
-    } catch (const QeConfig::CTypeError&) {
-        TLOG_ERROR("Wrong data type was used in the configuration files.");
-        ok = false;
-    } catch (const CTarvException&) {
+    bool critical = false;
+    ApplyKeys(keys, ok, critical);
+    if (critical) {
         Post<TarvHsm::IntError>();
         return false;
     }
     return true;
 }
 
-void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok)
+void CTarvHsmActionHandler::RunStep(const std::function<void(bool&)>& step, bool& ok, bool& critical)
+{
+    // A flag of its own: an earlier failure of another handler must not read
+    // as one of this step, nor keep it from running.
+    bool own = true;
+    try {
+        step(own);
+    } catch (const QeConfig::CTypeError&) {
+        TLOG_ERROR("Wrong data type was used in the configuration files.");
+        own = false;
+    } catch (const CTarvException&) {
+        own = false;
+        critical = true;
+    } catch (const std::exception& e) {
+        TLOG_ERROR("Interface operation failed: {}", e.what());
+        own = false;
+        critical = true;
+    }
+    ok = ok && own;
+}
+
+void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok, bool& critical)
 {
     // One call per group of related keys, however many of them changed.
     bool ethPropertiesDone = false;
     bool wlanPropertiesDone = false;
     bool dnsDone = false;
     bool wlanConnectionDone = false;
+    const auto run = [&](const std::function<void(bool&)>& step) { RunStep(step, ok, critical); };
+    const auto switchOf = [&](CTarvConnectionHandlerBase& handler, EConfigKey key) {
+        run([&](bool& own) { EnableOrDisable(handler, key, own); });
+    };
     for (const EConfigKey key : keys) {
         switch (key) {
         case InstallationComplete:
@@ -336,7 +364,7 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
             IntEnableNetworks();
             break;
         case TarvEthEnable:
-            EnableOrDisable(*mHandlers.eth, key, ok);
+            switchOf(*mHandlers.eth, key);
             break;
         case TarvEthDhcpEnable:
         case TarvEthIpv4Addr:
@@ -344,7 +372,7 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
         case TarvEthGatewayAddr:
             if (!ethPropertiesDone) {
                 TLOG_INFO("Update eth properties");
-                mHandlers.ethControl->SetIfProperties(ok);
+                run([this](bool& own) { mHandlers.ethControl->SetIfProperties(own); });
                 ethPropertiesDone = true;
             }
             break;
@@ -353,20 +381,24 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
         case TarvAlternativeDnsServerAddr:
             if (!dnsDone) {
                 TLOG_INFO("Configuring DNS");
-                mHandlers.ethControl->SetDns(ok);
+                run([this](bool& own) { mHandlers.ethControl->SetDns(own); });
                 dnsDone = true;
             }
             break;
         case TarvWlanEnable:
-            // Enabling connects with the current credentials itself.
-            EnableOrDisable(*mHandlers.wlan, key, ok);
+            // Enabling connects with the current credentials itself; after
+            // the credentials were applied (which enables) a second enable
+            // would only start the supplicant again.
+            if (!wlanConnectionDone || !mConfig->GetBool(TarvWlanEnable)) {
+                switchOf(*mHandlers.wlan, key);
+            }
             wlanConnectionDone = true;
             break;
         case TarvSsid:
         case WlanStaPassword:
             if (!wlanConnectionDone) {
                 TLOG_INFO("Update/make WLAN connection");
-                mHandlers.wlanControl->SetCredentialsAndEnable(ok);
+                run([this](bool& own) { mHandlers.wlanControl->SetCredentialsAndEnable(own); });
                 wlanConnectionDone = true;
             }
             break;
@@ -375,20 +407,22 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
         case TarvWlanIpv4Netmask:
             if (!wlanPropertiesDone) {
                 TLOG_INFO("Update WLAN properties");
-                mHandlers.wlanControl->SetIfProperties(ok);
+                run([this](bool& own) { mHandlers.wlanControl->SetIfProperties(own); });
                 wlanPropertiesDone = true;
             }
             break;
         case TarvApEnable:
-            EnableOrDisable(*mHandlers.ap, key, ok);
+            switchOf(*mHandlers.ap, key);
             break;
         case TarvLteEnable:
-            if (mConfig->GetBool(HwHasLte)) {
-                EnableOrDisable(*mHandlers.lte, key, ok);
-            }
+            run([&](bool& own) {
+                if (mConfig->GetBool(HwHasLte)) {
+                    EnableOrDisable(*mHandlers.lte, key, own);
+                }
+            });
             break;
         case TarvPlcEnable:
-            EnableOrDisable(*mHandlers.plc, key, ok);
+            switchOf(*mHandlers.plc, key);
             break;
         default:
             break;
@@ -484,17 +518,22 @@ void CTarvHsmActionHandler::IntDisableAll()
             Post<TarvHsm::IntError>();
             return;
         }
-        // A non-critical failure of one handler does not stop the others.
+        // Each handler disables on its own: neither a non-critical nor a
+        // critical failure of one keeps the others from going down.
         bool ok = true;
+        bool critical = false;
+        const auto disable = [&](CTarvConnectionHandlerBase& handler) {
+            RunStep([&handler](bool& own) { handler.Disable(own); }, ok, critical);
+        };
         if (hasWlan) {
-            mHandlers.ap->Disable(ok);
-            mHandlers.wlan->Disable(ok);
+            disable(*mHandlers.ap);
+            disable(*mHandlers.wlan);
         }
         if (hasLte) {
-            mHandlers.lte->Disable(ok);
+            disable(*mHandlers.lte);
         }
         if (hasPlc) {
-            mHandlers.plc->Disable(ok);
+            disable(*mHandlers.plc);
         }
         if (mApDisableCall) {
             mApDisableCall->Cancel();
@@ -502,11 +541,12 @@ void CTarvHsmActionHandler::IntDisableAll()
         // The AP timer's call never takes the lock: waiting for it here is safe.
         lock.unlock();
         Sync();
+        if (critical) {
+            Post<TarvHsm::IntError>();
+            return;
+        }
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Wrong data type was used in the hardware configuration file");
-        Post<TarvHsm::IntError>();
-        return;
-    } catch (const CTarvException&) {
         Post<TarvHsm::IntError>();
         return;
     } catch (const std::exception& e) {

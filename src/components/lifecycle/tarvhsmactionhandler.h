@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -83,7 +84,12 @@ private:
     void EnableNetworks();
     // False when a critical failure was reported (IntError posted).
     bool UpdateInterfacesOrReportError(const std::vector<EConfigKey>& keys, bool& ok);
-    void ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok);
+    // Applies each key's change with a flag of its own; ok collects them,
+    // critical is set when a handler reported a critical failure.
+    void ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok, bool& critical);
+    // Runs one handler's step with a fresh flag and folds its outcome into ok
+    // and critical; nothing escapes.
+    static void RunStep(const std::function<void(bool&)>& step, bool& ok, bool& critical);
     void EnableOrDisable(CTarvConnectionHandlerBase& handler, EConfigKey key, bool& ok);
     void DisableApAfterTimeout();
     // Posts IntError; from the worker a missing machine is only logged.

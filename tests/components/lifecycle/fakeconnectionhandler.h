@@ -110,9 +110,10 @@ public:
 
 private:
     void Record(const std::string& operation) { mJournal->Add(GetInterfaceName() + "." + operation); }
+    // A flag that arrives cleared is another step's failure leaking in.
     void Act(const std::string& operation, bool& ok)
     {
-        Record(operation);
+        Record(ok ? operation : operation + " with a failed flag");
         std::lock_guard lock(mMutex);
         if (mFailing.contains("!" + operation)) {
             throw CTarvException();

@@ -183,8 +183,9 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
         {{{TarvEthEnable, true}, {TarvWlanEnable, true}, {TarvLteEnable, false}, {TarvPlcEnable, true}},
          {{TarvSsid, "net"}, {WlanStaPassword, "secret12"}},
          "",
-         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "wlan0.Enable",
-          "lte0.Disable", "plc0.Enable"},
+         // The credentials enable WLAN: the supplicant starts once.
+         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "lte0.Disable",
+          "plc0.Enable"},
          {"IntEnablingDone"}},
         // A non-critical failure still enables the daemon.
         {{{HwHasLte, false}, {HwHasPlc, false}}, {}, "eth0.Enable", {}, {"IntEnablingDone"}},
@@ -216,6 +217,30 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
         EXPECT_THAT(events.Take(), ElementsAreArray(c.posted));
         EXPECT_EQ(handler->IsTarvEnabled(), c.posted.front() == "IntEnablingDone");
     }
+}
+
+TEST_F(ActionHandler, EachHandlerRunsAndReportsOnItsOwn)
+{
+    config->bools.insert({{TarvEthEnable, true}, {TarvWlanEnable, true}, {TarvLteEnable, true}, {TarvPlcEnable, true}});
+    config->strings.insert({{TarvSsid, "net"}, {WlanStaPassword, "secret12"}});
+    const std::vector<std::string> enabling{"uap0.Enable", "eth0.Enable", "eth0.SetDns",
+                                            "wlan0.SetCredentialsAndEnable", "lte0.Enable", "plc0.Enable"};
+    const std::vector<std::string> disabling{"uap0.Disable", "wlan0.Disable", "lte0.Disable", "plc0.Disable"};
+    // eth0's failure (a cable out) is its own: every other handler runs with
+    // a clean flag, and the daemon is enabled.
+    station[ipc::EEth0].Fail("Enable");
+    handler->IntEnableNetworks();
+    EXPECT_THAT(station.journal->Take(), ElementsAreArray(enabling));
+    EXPECT_THAT(events.Take(), ElementsAre("IntEnablingDone"));
+    // A critical failure is reported once the others have run too.
+    station[ipc::EUap0].Fail("!Enable");
+    station[ipc::EUap0].Fail("!Disable");
+    handler->IntEnableNetworks();
+    EXPECT_THAT(station.journal->Take(), ElementsAreArray(enabling));
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+    handler->IntDisableAll();
+    EXPECT_THAT(station.journal->Take(), ElementsAreArray(disabling));
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
 }
 
 TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)
