@@ -61,6 +61,7 @@ CTarvConnectionHandlerBase::CTarvConnectionHandlerBase(ipc::EIfName interfaceId,
 
 bool CTarvConnectionHandlerBase::RunOrRecover(const std::vector<SCommand>& commands, std::uint8_t desiredState)
 {
+    std::lock_guard lock(mLinkCommandMutex);
     for (const SCommand& command : commands) {
         if (mRunCommand->Run(command.commandLine, command.retries).exitCode != 0) {
             return mErrorHandler->RecoverFromIfUpDown(mInterfaceName, desiredState);

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,10 @@ protected:
     const std::shared_ptr<IProcessOwner> mProcesses;
 
 private:
+    // Serialises the interface's ifup/ifdown command sequences (and their
+    // recovery): ifupdown must never bring the same interface up and down
+    // at once, whichever threads ask.
+    std::mutex mLinkCommandMutex;
     // Last link state seen by UpdateUdhcpc; atomic because status queries run
     // on several threads.
     std::atomic<bool> mLastUdhcpcLinkUp{false};

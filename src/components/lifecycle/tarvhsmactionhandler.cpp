@@ -46,14 +46,23 @@ CTarvHsmActionHandler::CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config
     if (!mConfig || !mStatusSink || !mRunCommand || !mHostnameManager || !mNtpManager) {
         throw std::invalid_argument("CTarvHsmActionHandler: a collaborator is missing");
     }
-    // A timed call that failed unexpectedly is an error of the lifecycle.
+    // A timed call or job that failed unexpectedly is an error of the lifecycle.
     SetErrorReporter([this](const std::string&) { PostErrorFromWorker(); });
     Start();
+    mJobs = std::make_unique<CTarvInterfaceJobs>(ClockPtr(), [this](const std::string&) { PostErrorFromWorker(); });
 }
 
 CTarvHsmActionHandler::~CTarvHsmActionHandler()
 {
+    // The jobs go first: they use this worker's timers and the members.
+    mJobs.reset();
     Stop();
+}
+
+void CTarvHsmActionHandler::Sync()
+{
+    mJobs->Sync();
+    CWorker::Sync();
 }
 
 void CTarvHsmActionHandler::SetHandlers(STarvHandlerSet handlers)
@@ -77,9 +86,11 @@ void CTarvHsmActionHandler::PostErrorFromWorker() const
 void CTarvHsmActionHandler::IntInitializeNetwork()
 {
     TLOG_FUNCTION();
-    if (InitializeNetwork()) {
-        Post<TarvHsm::IntInitializingDone>();
-    }
+    mJobs->RunNew([this] {
+        if (InitializeNetwork()) {
+            PostResult<TarvHsm::IntInitializingDone>();
+        }
+    });
 }
 
 bool CTarvHsmActionHandler::InitializeNetwork()
@@ -113,7 +124,7 @@ bool CTarvHsmActionHandler::InitializeNetwork()
         // Anything else escaping an action would end the machine, and the daemon with it.
         TLOG_ERROR("Network initialisation failed: {}", e.what());
     }
-    Post<TarvHsm::IntError>();
+    PostResult<TarvHsm::IntError>();
     return false;
 }
 
@@ -172,9 +183,12 @@ void CTarvHsmActionHandler::SetMacAddrs(const std::string& interfaceName, const 
 void CTarvHsmActionHandler::IntInitializeNtp()
 {
     TLOG_FUNCTION();
-    if (mNtpManager->Init()) {
-        Post<TarvHsm::IntNtpInitialized>();
-    }
+    // After the network's initialisation, on the same worker.
+    mJobs->RunInCurrent([this] {
+        if (mNtpManager->Init()) {
+            PostResult<TarvHsm::IntNtpInitialized>();
+        }
+    });
 }
 
 void CTarvHsmActionHandler::IntStartNtpd()
@@ -191,9 +205,12 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
     TLOG_FUNCTION();
     // A disable shortly before planted a cancel of the poll: enabled again,
     // the poll must go on.
-    if (mDelayedCancelCall) {
-        mDelayedCancelCall->Cancel();
-        mDelayedCancelCall.reset();
+    {
+        std::lock_guard lock(mDelayedCancelMutex);
+        if (mDelayedCancelCall) {
+            mDelayedCancelCall->Cancel();
+            mDelayedCancelCall.reset();
+        }
     }
     try {
         std::vector<std::shared_ptr<CTarvConnectionHandlerBase>> present;
@@ -211,6 +228,10 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
             present.push_back(mHandlers.plc);
         }
         mStatusTracker.Start(present);
+        // State 3 is reported right after this action: from here on the
+        // requests that Enabled allows are accepted (they wait for the
+        // enabling to finish where they need the handlers).
+        mEnabled = true;
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Wrong data type was used in the hardware configuration file");
         Post<TarvHsm::IntError>();
@@ -228,17 +249,23 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
 void CTarvHsmActionHandler::IntEnableNetworks()
 {
     TLOG_FUNCTION();
+    // Off the machine's thread: a disable or SIGINT cancels it.
+    mJobs->RunNew([this] { EnableNetworksReporting(); });
+}
+
+void CTarvHsmActionHandler::EnableNetworksReporting()
+{
     std::lock_guard lock(mUpdateMutex);
     try {
         EnableNetworks();
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Error while reading configuration files: Wrong data types present");
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
     } catch (const CTarvException&) {
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
     } catch (const std::exception& e) {
         TLOG_ERROR("Enabling the interfaces failed: {}", e.what());
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
     }
 }
 
@@ -285,22 +312,22 @@ void CTarvHsmActionHandler::EnableNetworks()
         return;
     }
     if (critical) {
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return;
     }
     if (!ok) {
         TLOG_WARN("Not all interfaces were enabled due to non critical errors");
     }
-    mEnabled = true;
     // Start-up and enabling leave freed heap behind; the daemon now idles for long.
     malloc_trim(0);
-    Post<TarvHsm::IntEnablingDone>();
+    PostResult<TarvHsm::IntEnablingDone>();
 }
 
 void CTarvHsmActionHandler::UpdateInterfaces(const std::vector<EConfigKey>& keys, bool& ok)
 {
     TLOG_FUNCTION();
-    UpdateInterfacesOrReportError(keys, ok);
+    // A disable or SIGINT cancels the change's commands too.
+    mJobs->RunHere([&] { UpdateInterfacesOrReportError(keys, ok); });
 }
 
 bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<EConfigKey>& keys, bool& ok)
@@ -308,7 +335,7 @@ bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<ECon
     std::lock_guard lock(mUpdateMutex);
     if (!mHandlers.IsComplete()) {
         TLOG_ERROR("Connection handlers were not properly initialized");
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return false;
     }
     if (keys.empty()) {
@@ -319,7 +346,7 @@ bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<ECon
     bool critical = false;
     ApplyKeys(keys, ok, critical);
     if (critical) {
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return false;
     }
     return true;
@@ -327,6 +354,11 @@ bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<ECon
 
 void CTarvHsmActionHandler::RunStep(const std::function<void(bool&)>& step, bool& ok, bool& critical)
 {
+    // Cancelled work starts no further step: its commands would not run.
+    if (CTarvInterfaceJobs::IsCancelled()) {
+        ok = false;
+        return;
+    }
     // A flag of its own: an earlier failure of another handler must not read
     // as one of this step, nor keep it from running.
     bool own = true;
@@ -361,10 +393,15 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
         switch (key) {
         case InstallationComplete:
             TLOG_INFO("Update all interfaces because installation is done");
-            IntEnableNetworks();
+            EnableNetworksReporting();
             break;
         case TarvEthEnable:
-            switchOf(*mHandlers.eth, key);
+        case TarvApEnable:
+        case TarvPlcEnable:
+            switchOf(key == TarvEthEnable ? *mHandlers.eth
+                     : key == TarvApEnable ? *mHandlers.ap
+                                           : *mHandlers.plc,
+                     key);
             break;
         case TarvEthDhcpEnable:
         case TarvEthIpv4Addr:
@@ -386,9 +423,7 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
             }
             break;
         case TarvWlanEnable:
-            // Enabling connects with the current credentials itself; after
-            // the credentials were applied (which enables) a second enable
-            // would only start the supplicant again.
+            // Enabling connects with the current credentials itself, and applying them enables.
             if (!wlanConnectionDone || !mConfig->GetBool(TarvWlanEnable)) {
                 switchOf(*mHandlers.wlan, key);
             }
@@ -411,18 +446,12 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
                 wlanPropertiesDone = true;
             }
             break;
-        case TarvApEnable:
-            switchOf(*mHandlers.ap, key);
-            break;
         case TarvLteEnable:
             run([&](bool& own) {
                 if (mConfig->GetBool(HwHasLte)) {
                     EnableOrDisable(*mHandlers.lte, key, own);
                 }
             });
-            break;
-        case TarvPlcEnable:
-            switchOf(*mHandlers.plc, key);
             break;
         default:
             break;
@@ -447,12 +476,18 @@ void CTarvHsmActionHandler::ScheduleApDisable()
     if (mApDisableCall) {
         mApDisableCall->Cancel();
     }
-    mApDisableCall = AddCall([this] { DisableApAfterTimeout(); }, Clock().Now() + kApEnabledTime);
+    // On the interfaces' worker, so that it never runs beside another
+    // change of the access point.
+    mApDisableCall = mJobs->RunAt([this] { DisableApAfterTimeout(); }, Clock().Now() + kApEnabledTime);
 }
 
 void CTarvHsmActionHandler::DisableApAfterTimeout()
 {
     // Runs on the worker: nothing may escape it, failures go to the lifecycle.
+    std::lock_guard lock(mUpdateMutex);
+    if (CTarvInterfaceJobs::IsCancelled()) {
+        return; // the lifecycle stopped or disabled everything meanwhile
+    }
     try {
         if (mConfig->GetBool(TarvApEnable)) {
             return;
@@ -508,6 +543,13 @@ void CTarvHsmActionHandler::IntDisableAll()
 {
     TLOG_FUNCTION();
     TLOG_INFO("Disabling all supported interfaces");
+    // Whatever the interfaces' worker is doing (an ifup waiting for its
+    // lease, say) is cancelled, and the disable follows it at once.
+    mJobs->RunNew([this] { DisableAll(); });
+}
+
+void CTarvHsmActionHandler::DisableAll()
+{
     try {
         std::unique_lock lock(mUpdateMutex);
         const bool hasWlan = mConfig->GetBool(HwHasWlan);
@@ -515,8 +557,11 @@ void CTarvHsmActionHandler::IntDisableAll()
         const bool hasPlc = mConfig->GetBool(HwHasPlc);
         if (!mHandlers.IsComplete()) {
             TLOG_ERROR("Connection handlers were not properly initialized");
-            Post<TarvHsm::IntError>();
+            PostResult<TarvHsm::IntError>();
             return;
+        }
+        if (mApDisableCall) {
+            mApDisableCall->Cancel();
         }
         // Each handler disables on its own: neither a non-critical nor a
         // critical failure of one keeps the others from going down.
@@ -535,30 +580,30 @@ void CTarvHsmActionHandler::IntDisableAll()
         if (hasPlc) {
             disable(*mHandlers.plc);
         }
-        if (mApDisableCall) {
-            mApDisableCall->Cancel();
-        }
-        // The AP timer's call never takes the lock: waiting for it here is safe.
-        lock.unlock();
-        Sync();
         if (critical) {
-            Post<TarvHsm::IntError>();
+            PostResult<TarvHsm::IntError>();
             return;
         }
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Wrong data type was used in the hardware configuration file");
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return;
     } catch (const std::exception& e) {
         TLOG_ERROR("Disabling the interfaces failed: {}", e.what());
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return;
     }
-    if (mDelayedCancelCall) {
-        mDelayedCancelCall->Cancel();
+    if (CTarvInterfaceJobs::IsCancelled()) {
+        return;
     }
-    mDelayedCancelCall = AddCall([this] { mStatusTracker.CancelTimers(); }, Clock().Now() + kPollStopDelay);
-    Post<TarvHsm::IntDisablingDone>();
+    {
+        std::lock_guard lock(mDelayedCancelMutex);
+        if (mDelayedCancelCall) {
+            mDelayedCancelCall->Cancel();
+        }
+        mDelayedCancelCall = AddCall([this] { mStatusTracker.CancelTimers(); }, Clock().Now() + kPollStopDelay);
+    }
+    PostResult<TarvHsm::IntDisablingDone>();
 }
 
 void CTarvHsmActionHandler::IntSetTarvNotEnabled()
@@ -570,19 +615,25 @@ void CTarvHsmActionHandler::IntSetTarvNotEnabled()
 void CTarvHsmActionHandler::IntStopWorkerThread()
 {
     TLOG_FUNCTION();
+    // The interfaces' work in progress ends with its current command; the
+    // machine does not wait for it (nor for a change request's).
+    mJobs->CancelAll();
     mStatusTracker.CancelTimers();
     {
-        std::lock_guard lock(mUpdateMutex);
-        if (mApDisableCall) {
-            mApDisableCall->Cancel();
+        std::lock_guard lock(mDelayedCancelMutex);
+        if (mDelayedCancelCall) {
+            mDelayedCancelCall->Cancel();
         }
     }
-    if (mDelayedCancelCall) {
-        mDelayedCancelCall->Cancel();
-    }
     CancelAliveTimer();
-    mRecovery.Cancel();
-    Sync();
+    {
+        std::lock_guard lock(mRecoveryMutex);
+        mRecovery.Cancel();
+    }
+    // The timed calls of this worker only: the jobs' worker may still be
+    // ending a cancelled job, and the access point's timer there now does
+    // nothing (its generation is cancelled).
+    CWorker::Sync();
     Post<TarvHsm::IntStopWorkerThreadDone>();
 }
 
@@ -590,6 +641,7 @@ void CTarvHsmActionHandler::IntHandleError()
 {
     TLOG_FUNCTION();
     // The retry posts IntRecoveryDone until a recovery attempt starts.
+    std::lock_guard lock(mRecoveryMutex);
     mRecovery.Arm(*this, [this] {
         try {
             Post<TarvHsm::IntRecoveryDone>();
@@ -602,6 +654,7 @@ void CTarvHsmActionHandler::IntHandleError()
 void CTarvHsmActionHandler::IntStopRecovery()
 {
     TLOG_FUNCTION();
+    std::lock_guard lock(mRecoveryMutex);
     mRecovery.Cancel();
 }
 
@@ -610,9 +663,17 @@ void CTarvHsmActionHandler::IntReinitialize()
     TLOG_FUNCTION();
     // No further retries while this one runs; a failure posts IntError, and
     // entering Error arms the next retry with a longer delay.
-    mRecovery.Cancel();
-    if (InitializeNetwork()) {
-        mRecovery.Reset();
-        Post<TarvHsm::IntRecoveringDone>();
+    {
+        std::lock_guard lock(mRecoveryMutex);
+        mRecovery.Cancel();
     }
+    mJobs->RunNew([this] {
+        if (InitializeNetwork()) {
+            {
+                std::lock_guard lock(mRecoveryMutex);
+                mRecovery.Reset();
+            }
+            PostResult<TarvHsm::IntRecoveringDone>();
+        }
+    });
 }

@@ -155,7 +155,13 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv6(const std::string& interfaceName
         !Accept(CTarvValidation::IsIpv6PrefixLength(netmask), "IPv6 netmask", netmask, interfaceName, ok)) {
         return;
     }
-    mPlcStanza = StanzaStart(interfaceName) + " inet6 static\naddress " + address + "\nnetmask " + netmask;
+    // The address is the one the kernel would give the link itself (EUI-64
+    // of the MAC address): with the kernel's own in place, adding it would
+    // fail and take ifup with it. The kernel makes none for this link, and
+    // one made before (the link was up already) goes.
+    mPlcStanza = StanzaStart(interfaceName) + " inet6 static\naddress " + address + "\nnetmask " + netmask +
+                 "\npre-up echo 1 > /proc/sys/net/ipv6/conf/" + interfaceName + "/addr_gen_mode || true" +
+                 "\npre-up ip -6 addr flush dev " + interfaceName + " scope link";
 }
 
 std::string* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceName, bool& ok)

@@ -1,7 +1,6 @@
 #pragma once
 // Scripted collaborators of the interface handlers.
 
-#include "platform/config/qeconfig.h"
 #include "src/components/system/ihostnamemanager.h"
 #include "src/components/system/iruncommand.h"
 #include "src/components/config/itarvconfig.h"
@@ -13,7 +12,6 @@
 
 #include <gmock/gmock.h>
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -26,28 +24,12 @@ struct MockRunCommand : IRunCommand {
 };
 
 // Configuration from a map; missing keys read as false / empty.
-// Set unreadable to read as a file another process garbled.
 struct CFakeConfig : ITarvConfig {
-    bool GetBool(EConfigKey key) const override
-    {
-        ThrowIfUnreadable();
-        return bools.count(key) != 0 && bools.at(key);
-    }
-    std::string GetString(EConfigKey key) const override
-    {
-        ThrowIfUnreadable();
-        return strings.count(key) != 0 ? strings.at(key) : "";
-    }
+    bool GetBool(EConfigKey key) const override { return bools.count(key) != 0 && bools.at(key); }
+    std::string GetString(EConfigKey key) const override { return strings.count(key) != 0 ? strings.at(key) : ""; }
     std::vector<EConfigKey> CheckChanges() override { return {}; }
-    void ThrowIfUnreadable() const
-    {
-        if (unreadable) {
-            throw QeConfig::CInvalidConfig("network: not a JSON object");
-        }
-    }
     std::map<EConfigKey, bool> bools;
     std::map<EConfigKey, std::string> strings;
-    std::atomic<bool> unreadable{false};
 };
 
 struct MockTarvNetlink : ITarvNetlink {

@@ -113,8 +113,16 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzasRefused
     EXPECT_TRUE(log.Contains(Log::error, "Invalid IPv4 address '10.0.0.5\\x0apre-up x' for eth0, "
                                          "interface settings not changed"));
 
-    // No gateway for WLAN, whatever the caller passes.
+    // plc0's address is the kernel's own for the link: the kernel must not add it first.
     bool ok = true;
+    CTarvInterfacesFileEditor plc{nullptr, mConfig, "/etc/network/interfaces"};
+    plc.SetAsStaticIpv6("plc0", "fe80::0201:87ff:fe12:3456", "64", ok);
+    plc.SetInterfacesFile(ok);
+    EXPECT_NE(File().find("netmask 64\npre-up echo 1 > /proc/sys/net/ipv6/conf/plc0/addr_gen_mode || true\n"
+                          "pre-up ip -6 addr flush dev plc0 scope link\n"),
+              std::string::npos);
+
+    // No gateway for WLAN, whatever the caller passes.
     mEditor.SetAsStaticIpv4("wlan0", "charger-1", "10.1.0.5", "255.255.0.0", ok, "10.1.0.1");
     mEditor.SetInterfacesFile(ok);
     EXPECT_TRUE(ok);

@@ -99,6 +99,8 @@ TEST_F(WpaSupplicantTest, StartStopsTheRunningSupplicantOnlyWhenThePidFileNamesI
         EXPECT_TRUE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
         EXPECT_TRUE(host->signals.empty()) << content;
     }
+    // Each stop above waited on the clock for the pid file of the supplicant just started.
+    EXPECT_EQ(log.Count("wpa_supplicant started but wrote no pid file to /var/run/wpa_supplicant.pid"), 5u);
     // One that ignores SIGTERM is killed once the grace time passed on the driven clock.
     for (const bool ignoresTerm : {false, true}) {
         host->signals.clear();
