@@ -73,7 +73,9 @@ struct SHsmStateDef<TarvHsm::Disabling> : SHsmStateDefaults {
 template <>
 struct SHsmStateDef<TarvHsm::Enabled> : SHsmStateDefaults {
     static constexpr std::string_view kName = "Enabled";
-    using Entry = HsmActions<HsmPost<TarvHsm::IntTarvEnable>,
+    // Enabled is set up before it is reported, so that a peer reacting to
+    // state 3 at once is accepted.
+    using Entry = HsmActions<HsmCall<&TarvHsm::H::IntSetTarvEnabled>,
                              HsmRespond<&TarvHsm::H::ExtEnabledRsp>,
                              HsmCall<&TarvHsm::H::IntStartAliveTimer>>;
     using Exit = HsmActions<HsmCall<&TarvHsm::H::IntSetTarvNotEnabled>, HsmCall<&TarvHsm::H::IntStopAliveTimer>>;

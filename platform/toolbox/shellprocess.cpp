@@ -168,9 +168,14 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
             timeoutMs = std::min<long long>(timeoutMs, kExitCheckIntervalMs);
         }
         // poll skips entries with a negative descriptor.
-        pollfd fds[2] = {{eof ? -1 : readEnd.Get(), POLLIN, 0}, {exitFd.Get(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(timeoutMs));
+        pollfd fds[3] = {
+            {eof ? -1 : readEnd.Get(), POLLIN, 0}, {exitFd.Get(), POLLIN, 0}, {options.cancelFd, POLLIN, 0}};
+        const int ready = ::poll(fds, 3, static_cast<int>(timeoutMs));
         if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0 && fds[2].revents != 0) {
+            result.cancelled = true;
             break;
         }
         if (ready > 0 && fds[0].revents != 0) {
@@ -187,7 +192,7 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
             return result;
         }
     }
-    if (result.timedOut) {
+    if (result.timedOut || result.cancelled) {
         ::kill(-group, SIGTERM);
         const auto graceEnd = Clock::now() + options.termGrace;
         while (!failed && !(result.waited = Reap(pid, WNOHANG, result.waitStatus, failed))

@@ -17,6 +17,9 @@ public:
         // group gets SIGTERM and, if still there after termGrace, SIGKILL.
         std::chrono::milliseconds deadline = kDefaultDeadline;
         std::chrono::milliseconds termGrace = kDefaultTermGrace;
+        // A descriptor that becomes readable when the run is to be cancelled
+        // (-1: none); the command is then stopped as at its deadline.
+        int cancelFd = -1;
     };
 
     struct SResult {
@@ -28,6 +31,8 @@ public:
         int waitStatus = 0;
         // The deadline passed and the command's process group was stopped.
         bool timedOut = false;
+        // The run was cancelled and the command's process group was stopped.
+        bool cancelled = false;
         // Output beyond kMaxOutputBytes was read and dropped.
         std::size_t droppedBytes = 0;
     };

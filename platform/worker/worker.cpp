@@ -115,6 +115,7 @@ struct CWorker::SState {
     bool running = false;             // guarded by mutex; from Start until the loop ends
     bool stopRequested = false;       // guarded by mutex; from Stop until the loop ends
     std::thread::id threadId;         // guarded by mutex; set while the loop runs
+    ErrorReporter reporter;           // guarded by mutex
 };
 
 CWorker::CWorker(std::string name, std::shared_ptr<IClock> clock)
@@ -294,6 +295,43 @@ void CWorker::BlockingCall(Fn fn)
     }
 }
 
+void CWorker::SetErrorReporter(ErrorReporter reporter)
+{
+    std::lock_guard lock(mState->mutex);
+    mState->reporter = std::move(reporter);
+}
+
+void CWorker::RunGuarded(SState& state, const Fn& fn)
+{
+    // One failing call must not take the thread, and with it every other
+    // timer of the owner (or the whole process), down.
+    std::string what;
+    try {
+        fn();
+        return;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+        what = "unknown exception";
+    }
+    TLOG_ERROR("Worker {}: a call failed: {}", state.name, what);
+    ErrorReporter reporter;
+    {
+        std::lock_guard lock(state.mutex);
+        reporter = state.reporter;
+    }
+    if (!reporter) {
+        return;
+    }
+    try {
+        reporter(what);
+    } catch (const std::exception& e) {
+        TLOG_ERROR("Worker {}: reporting the failure failed: {}", state.name, e.what());
+    } catch (...) {
+        TLOG_ERROR("Worker {}: reporting the failure failed", state.name);
+    }
+}
+
 CWorker::CallHandle CWorker::AddCall(Fn fn, IClock::time_point due, IClock::duration period)
 {
     auto handle = std::make_shared<CWorkerCall>();
@@ -354,9 +392,7 @@ void CWorker::Loop(const std::shared_ptr<SState>& stateRef)
         if (!entry.handle->BeginRun()) {
             continue;    // cancelled while queued
         }
-        // Not caught: an exception escaping a queued call ends the process
-        // through the terminate handler, which logs it.
-        entry.fn();
+        RunGuarded(*state, entry.fn);
         const bool periodic = entry.period != IClock::duration::zero();
         if (!entry.handle->EndRun(periodic)) {
             continue;

@@ -18,6 +18,8 @@ class CWorker {
 public:
     using Fn = std::function<void()>;
     using CallHandle = std::shared_ptr<CWorkerCall>;
+    // Told the text of an exception that escaped a queued call.
+    using ErrorReporter = std::function<void(const std::string& what)>;
 
     // The name shows in the thread name (at most 15 characters are kept).
     explicit CWorker(std::string name = "worker", std::shared_ptr<IClock> clock = IClock::Steady());
@@ -51,8 +53,15 @@ public:
     // manual clock that jumped, continues at now + period instead of running
     // the missed calls in a burst). Calls queued before Start wait for it;
     // calls queued while a Stop is in progress are dropped (finished).
-    // An exception escaping fn on the worker thread ends the process.
+    // An exception escaping fn on the worker thread is logged with the
+    // worker's name and given to the error reporter; the thread goes on (a
+    // periodic call keeps its period).
     CallHandle AddCall(Fn fn, IClock::time_point due, IClock::duration period = IClock::duration::zero());
+
+    // How the owner reports an exception of a queued call (besides the log
+    // line); replaces an earlier reporter. Runs on the worker's thread; an
+    // exception of the reporter itself is only logged.
+    void SetErrorReporter(ErrorReporter reporter);
 
     IClock& Clock() const { return *mClock; }
     const std::shared_ptr<IClock>& ClockPtr() const { return mClock; }
@@ -65,6 +74,8 @@ private:
     struct SState;
 
     static void Loop(const std::shared_ptr<SState>& state);
+    // Runs one queued call inside the thread's exception boundary.
+    static void RunGuarded(SState& state, const Fn& fn);
 
     // Set in the constructor, constant afterwards.
     std::string mName;

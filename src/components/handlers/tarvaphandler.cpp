@@ -9,6 +9,7 @@
 #include "src/components/system/utility.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -24,10 +25,11 @@ CTarvApHandler::CTarvApHandler(std::shared_ptr<ITarvConfig> config, std::shared_
                                std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
                                std::shared_ptr<IHostnameManager> hostnameManager, std::string dnsmasqPath,
                                std::string hostapdPath, std::shared_ptr<IClock> clock,
-                               std::shared_ptr<IHostSystem> hostSystem)
+                               std::shared_ptr<IHostSystem> hostSystem,
+                               std::shared_ptr<IProcessOwner> processOwner)
     : CTarvConnectionHandlerBase(ipc::EUap0, std::move(config), std::move(runCommand), std::move(errorHandler),
                                  HwHasWlan, kApStateTimeout, std::move(netlink), &Signals::kApLinkState, clock,
-                                 std::move(hostSystem)),
+                                 std::move(hostSystem), std::move(processOwner)),
       mHostnameManager(std::move(hostnameManager)), mDnsmasqPath(std::move(dnsmasqPath)),
       mHostapdPath(std::move(hostapdPath))
 {
@@ -104,16 +106,9 @@ void CTarvApHandler::ConfigureAp()
     TLOG_INFO("{} interface has been created", mInterfaceName);
 }
 
-bool CTarvApHandler::IsServiceRunning(const std::string& program)
+bool CTarvApHandler::IsServiceRunning(const SProcessIdentity& service)
 {
-    const SCommandResult result = mRunCommand->Run("pidof " + program, kServiceRetries);
-    return result.exitCode == 0 && !result.output.empty();
-}
-
-bool CTarvApHandler::IsServiceStopped(const std::string& program)
-{
-    const SCommandResult result = mRunCommand->Run("pidof " + program, kServiceRetries);
-    return result.exitCode != 0 && result.output.empty();
+    return mProcesses->Find(service) != -1;
 }
 
 void CTarvApHandler::Enable(bool& ok)
@@ -125,15 +120,17 @@ void CTarvApHandler::Enable(bool& ok)
         ok = false;
         return;
     }
-    if (!IsServiceRunning("hostapd") && mRunCommand->Run("/etc/init.d/hostapd2 start", kServiceRetries).exitCode != 0) {
-        TLOG_ERROR("Could not start Hostapd");
-        ok = false;
-        return;
-    }
-    if (!IsServiceRunning("dnsmasq") && mRunCommand->Run("/etc/init.d/dnsmasq start", kServiceRetries).exitCode != 0) {
-        TLOG_ERROR("Could not start Dnsmasq");
-        ok = false;
-        return;
+    for (const auto& [service, script, name] : {std::tuple{&kHostapd, "/etc/init.d/hostapd2 start", "Hostapd"},
+                                                std::tuple{&kDnsmasq, "/etc/init.d/dnsmasq start", "Dnsmasq"}}) {
+        if (IsServiceRunning(*service)) {
+            continue;
+        }
+        if (mRunCommand->Run(script, kServiceRetries).exitCode != 0) {
+            TLOG_ERROR("Could not start {}", name);
+            ok = false;
+            return;
+        }
+        mProcesses->NoteStarted(*service);
     }
     WaitForState(CTarvConnectionHandlerBase::mClock->Now(), Tarv::kOperStateUp, mStateTimeout, ok);
 }
@@ -147,11 +144,11 @@ void CTarvApHandler::Disable(bool& ok)
         throw CTarvException();
     }
     // The reverse of the start order.
-    if (IsServiceRunning("dnsmasq") && mRunCommand->Run("/etc/init.d/dnsmasq stop", kServiceRetries).exitCode != 0) {
+    if (IsServiceRunning(kDnsmasq) && mRunCommand->Run("/etc/init.d/dnsmasq stop", kServiceRetries).exitCode != 0) {
         TLOG_ERROR("Could not stop Dnsmasq");
         throw CTarvException();
     }
-    if (IsServiceRunning("hostapd") && mRunCommand->Run("/etc/init.d/hostapd2 stop", kServiceRetries).exitCode != 0) {
+    if (IsServiceRunning(kHostapd) && mRunCommand->Run("/etc/init.d/hostapd2 stop", kServiceRetries).exitCode != 0) {
         TLOG_ERROR("Could not stop Hostapd");
         throw CTarvException();
     }
@@ -175,8 +172,8 @@ bool CTarvApHandler::WaitForApServicesStopped()
             TLOG_WARN("hostapd and/or dnsmasq still running after timeout - force stopping");
             break;
         }
-        hostapdStopped = IsServiceStopped("hostapd");
-        dnsmasqStopped = IsServiceStopped("dnsmasq");
+        hostapdStopped = !IsServiceRunning(kHostapd);
+        dnsmasqStopped = !IsServiceRunning(kDnsmasq);
         TLOG_DEBUG("hostapd stopped: {}, dnsmasq stopped: {}", hostapdStopped, dnsmasqStopped);
         if (hostapdStopped && dnsmasqStopped) {
             TLOG_DEBUG("hostapd and dnsmasq stopped in time");
@@ -184,12 +181,13 @@ bool CTarvApHandler::WaitForApServicesStopped()
         }
         CTarvConnectionHandlerBase::mClock->SleepFor(kPollInterval);
     }
+    // Only our own processes, found through their pid files, are ended.
     bool result = true;
-    if (!hostapdStopped && !mErrorHandler->RecoverFromStopProcessError("hostapd")) {
+    if (!hostapdStopped && !mProcesses->Stop(kHostapd, kServiceStopTimeout)) {
         TLOG_ERROR("Hostapd is still running after disabling {}", mInterfaceName);
         result = false;
     }
-    if (!dnsmasqStopped && !mErrorHandler->RecoverFromStopProcessError("dnsmasq")) {
+    if (!dnsmasqStopped && !mProcesses->Stop(kDnsmasq, kServiceStopTimeout)) {
         TLOG_ERROR("Dnsmasq is still running after disabling {}", mInterfaceName);
         result = false;
     }

@@ -17,7 +17,8 @@ public:
                    std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
                    std::shared_ptr<IHostnameManager> hostnameManager, std::string dnsmasqPath = kDnsmasqConfPath,
                    std::string hostapdPath = kHostapdConfPath, std::shared_ptr<IClock> clock = IClock::Steady(),
-                   std::shared_ptr<IHostSystem> hostSystem = nullptr);
+                   std::shared_ptr<IHostSystem> hostSystem = nullptr,
+                   std::shared_ptr<IProcessOwner> processOwner = nullptr);
     ~CTarvApHandler() override;
 
     // Throws CTarvException when the files or the interface cannot be prepared.
@@ -32,16 +33,18 @@ public:
     static constexpr const char* kNamePlaceholder = "EV-Charger-xx-xx-xxx-xxx";
     // How long the services get to stop before they are killed.
     static constexpr std::chrono::seconds kServiceStopTimeout{2};
+    // The access point's own service processes, as their init scripts leave
+    // them; a service of the same name elsewhere on the station (the modem
+    // side's DHCP server) has a pid file of its own and is left alone.
+    static inline const SProcessIdentity kHostapd{"hostapd", "/run/hostapd.pid", ""};
+    static inline const SProcessIdentity kDnsmasq{"dnsmasq", "/run/dnsmasq.pid", ""};
 
 private:
     void SetApConfigFiles(const std::string& hostname);
     void ConfigureAp();
     // True once both services are gone (killed if need be).
     bool WaitForApServicesStopped();
-    // pidof: running when it succeeds and names a process, stopped when it
-    // fails without output; anything else is neither.
-    bool IsServiceRunning(const std::string& program);
-    bool IsServiceStopped(const std::string& program);
+    bool IsServiceRunning(const SProcessIdentity& service);
 
     // Set once at construction.
     const std::shared_ptr<IHostnameManager> mHostnameManager;

@@ -4,6 +4,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "src/components/handlers/hostsystem.h"
 #include "src/components/links/netlinklinkhandle.h"
+#include "src/components/system/processowner.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/utility.h"
 
@@ -12,7 +13,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <fstream>
 #include <stdexcept>
 #include <utility>
@@ -21,57 +21,6 @@
 namespace {
 
 constexpr unsigned kDownRetries = 5;
-
-std::string BaseName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::vector<std::string> SplitArguments(const std::string& cmdline)
-{
-    std::vector<std::string> arguments;
-    std::size_t start = 0;
-    while (start < cmdline.size()) {
-        const std::size_t end = std::min(cmdline.find('\0', start), cmdline.size());
-        arguments.push_back(cmdline.substr(start, end - start));
-        start = end + 1;
-    }
-    return arguments;
-}
-
-// Whether the process is the DHCP client of the interface: a pid file left
-// behind by a client that died may name any other process by now (SIGUSR1
-// ends most of them), or the client of another interface, whose lease a
-// renewal would disturb. The client runs as its own program or as a
-// multi-call binary applet, and names its interface with "-i IFACE",
-// "-iIFACE" or "--interface[=]IFACE".
-bool IsUdhcpcProcess(IHostSystem& system, int pid, const std::string& interfaceName)
-{
-    std::string comm = system.ProcessFile(pid, "comm");
-    if (!comm.empty() && comm.back() == '\n') {
-        comm.pop_back();
-    }
-    std::vector<std::string> arguments = SplitArguments(system.ProcessFile(pid, "cmdline"));
-    if (arguments.empty()) {
-        return false;
-    }
-    if (BaseName(arguments.front()) == "busybox") {
-        arguments.erase(arguments.begin());
-    }
-    if (comm != "udhcpc" && (arguments.empty() || BaseName(arguments.front()) != "udhcpc")) {
-        return false;
-    }
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        const bool separate = argument == "-i" || argument == "--interface";
-        if ((separate && i + 1 < arguments.size() && arguments[i + 1] == interfaceName) ||
-            argument == "-i" + interfaceName || argument == "--interface=" + interfaceName) {
-            return true;
-        }
-    }
-    return false;
-}
 
 const std::shared_ptr<ITarvConfig>& Required(const std::shared_ptr<ITarvConfig>& config)
 {
@@ -98,18 +47,21 @@ CTarvConnectionHandlerBase::CTarvConnectionHandlerBase(ipc::EIfName interfaceId,
                                                        std::shared_ptr<ITarvNetlink> netlink,
                                                        const CSignalDefinition<bool>* linkSignal,
                                                        std::shared_ptr<IClock> clock,
-                                                       std::shared_ptr<IHostSystem> hostSystem)
+                                                       std::shared_ptr<IHostSystem> hostSystem,
+                                                       std::shared_ptr<IProcessOwner> processOwner)
     : mInterfaceId(interfaceId), mInterfaceName(IfNameToString(interfaceId)), mConfig(Required(config)),
       mRunCommand(std::move(runCommand)), mErrorHandler(std::move(errorHandler)),
       mSupported(mConfig->GetBool(hardwareFlagKey)), mStateTimeout(stateTimeout),
       mLinkSignal(std::make_shared<CDiagnosticsSignal<bool>>(Required(linkSignal))), mNetlink(std::move(netlink)),
       mClock(clock ? std::move(clock) : IClock::Steady()),
-      mHostSystem(hostSystem ? std::move(hostSystem) : std::make_shared<CHostSystem>())
+      mHostSystem(hostSystem ? std::move(hostSystem) : std::make_shared<CHostSystem>()),
+      mProcesses(processOwner ? std::move(processOwner) : std::make_shared<CProcessOwner>(mHostSystem, mClock))
 {
 }
 
 bool CTarvConnectionHandlerBase::RunOrRecover(const std::vector<SCommand>& commands, std::uint8_t desiredState)
 {
+    std::lock_guard lock(mLinkCommandMutex);
     for (const SCommand& command : commands) {
         if (mRunCommand->Run(command.commandLine, command.retries).exitCode != 0) {
             return mErrorHandler->RecoverFromIfUpDown(mInterfaceName, desiredState);
@@ -257,24 +209,21 @@ void CTarvConnectionHandlerBase::UpdateUdhcpc(bool linkUp)
     }
 }
 
+SProcessIdentity CTarvConnectionHandlerBase::UdhcpcIdentity() const
+{
+    return {"udhcpc", "/var/run/udhcpc." + mInterfaceName + ".pid", mInterfaceName};
+}
+
 int CTarvConnectionHandlerBase::GetUdhcpcPid()
 {
-    const std::string path = CRootDir::Resolve("/var/run/udhcpc." + mInterfaceName + ".pid");
+    const SProcessIdentity identity = UdhcpcIdentity();
+    const std::string path = CRootDir::Resolve(identity.pidFile);
     std::ifstream file(path);
     if (!file.is_open() || file.peek() == std::ifstream::traits_type::eof()) {
         TLOG_ERROR("Could not open {}", path);
         return -1;
     }
-    int pid = 0; // stays 0 when the content is not a number
-    file >> pid;
-    if (pid == -1) {
-        TLOG_ERROR("Failed to read {}", path);
-    }
-    if (pid > 0 && !IsUdhcpcProcess(*mHostSystem, pid, mInterfaceName)) {
-        TLOG_ERROR("{} names process {}, which is not the udhcpc of {}", path, pid, mInterfaceName);
-        return -1;
-    }
-    return pid;
+    return mProcesses->Find(identity);
 }
 
 bool CTarvConnectionHandlerBase::TriggerUdhcpcRenew(int pid)
@@ -283,17 +232,10 @@ bool CTarvConnectionHandlerBase::TriggerUdhcpcRenew(int pid)
     if (pid <= 0) {
         return false;
     }
-    // Checked again right before the signal: the client may have gone since
-    // its pid was read.
-    if (!IsUdhcpcProcess(*mHostSystem, pid, mInterfaceName)) {
-        TLOG_ERROR("Process {} is not the udhcpc of {}, no renew", pid, mInterfaceName);
-        return false;
-    }
-    const int error = mHostSystem->SignalProcess(pid, SIGUSR1);
-    if (error == 0) {
+    if (mProcesses->Signal(UdhcpcIdentity(), pid, SIGUSR1)) {
         TLOG_INFO("Triggered renew udhcpc for {}", mInterfaceName);
         return true;
     }
-    TLOG_ERROR("Failed to trigger renew udhcpc for {}: {}", mInterfaceName, error);
+    TLOG_ERROR("Failed to trigger renew udhcpc for {}", mInterfaceName);
     return false;
 }

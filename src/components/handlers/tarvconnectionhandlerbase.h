@@ -12,11 +12,13 @@
 #include "src/components/links/itarverrorhandler.h"
 #include "src/components/links/itarvnetlink.h"
 #include "src/components/handlers/ihostsystem.h"
+#include "src/components/system/iprocessowner.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,13 +26,15 @@ class CTarvConnectionHandlerBase {
 public:
     // Throws std::invalid_argument without a configuration or a link signal
     // definition, CTarvException for an unknown interface id. Without a host
-    // system the real one is used.
+    // system the real one is used; without a process owner, one over the
+    // host system.
     CTarvConnectionHandlerBase(ipc::EIfName interfaceId, std::shared_ptr<ITarvConfig> config,
                                std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvErrorHandler> errorHandler,
                                EConfigKey hardwareFlagKey, std::chrono::seconds stateTimeout,
                                std::shared_ptr<ITarvNetlink> netlink, const CSignalDefinition<bool>* linkSignal,
                                std::shared_ptr<IClock> clock = IClock::Steady(),
-                               std::shared_ptr<IHostSystem> hostSystem = nullptr);
+                               std::shared_ptr<IHostSystem> hostSystem = nullptr,
+                               std::shared_ptr<IProcessOwner> processOwner = nullptr);
     virtual ~CTarvConnectionHandlerBase() = default;
     CTarvConnectionHandlerBase(const CTarvConnectionHandlerBase&) = delete;
     CTarvConnectionHandlerBase& operator=(const CTarvConnectionHandlerBase&) = delete;
@@ -78,7 +82,10 @@ protected:
     void UpdateUdhcpc(bool linkUp);
     // Pid of the interface's udhcpc, or -1 (also for a pid file naming another process).
     int GetUdhcpcPid();
+    // Sends the renew signal to pid once it is checked to be the interface's udhcpc.
     bool TriggerUdhcpcRenew(int pid);
+    // The interface's DHCP client as its pid file and command line show it.
+    SProcessIdentity UdhcpcIdentity() const;
     // Polls the operational state until it matches or the timeout passes.
     // Throws CTarvException when the down state is not reached.
     void WaitForState(IClock::time_point start, std::uint8_t desiredState, std::chrono::milliseconds timeout,
@@ -97,8 +104,14 @@ protected:
     const std::shared_ptr<ITarvNetlink> mNetlink;
     const std::shared_ptr<IClock> mClock;
     const std::shared_ptr<IHostSystem> mHostSystem;
+    // Every process the handler signals or stops goes through it.
+    const std::shared_ptr<IProcessOwner> mProcesses;
 
 private:
+    // Serialises the interface's ifup/ifdown command sequences (and their
+    // recovery): ifupdown must never bring the same interface up and down
+    // at once, whichever threads ask.
+    std::mutex mLinkCommandMutex;
     // Last link state seen by UpdateUdhcpc; atomic because status queries run
     // on several threads.
     std::atomic<bool> mLastUdhcpcLinkUp{false};

@@ -2,6 +2,7 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "platform/toolbox/toolbox.h"
 #include "src/components/links/netlinklinkhandle.h"
@@ -78,6 +79,9 @@ CTarvWlanHandler::CTarvWlanHandler(std::shared_ptr<ITarvConfig> config, std::sha
       mWorker("wlan0 status", mClock)
 {
     mCachedStatus.set_interface(ipc::EWlan0);
+    // A poll that failed (a configuration file that went bad, say) leaves
+    // the association unknown until the next one succeeds.
+    mWorker.SetErrorReporter([this](const std::string&) { SetDisconnected(ipc::MNetStatus::ENotSet); });
     mWorker.Start();
 }
 
@@ -111,44 +115,87 @@ void CTarvWlanHandler::SetCredentialsAndEnable(bool& ok)
 void CTarvWlanHandler::Enable(bool& ok)
 {
     TLOG_FUNCTION();
-    CTarvConnectionHandlerBase::Enable(ok);
     std::string ssid, passphrase;
     const bool valid = ReadCredentials(ssid, passphrase);
     if (ssid.empty() && passphrase.empty()) {
+        CTarvConnectionHandlerBase::Enable(ok);
         TLOG_INFO("Empty WLAN credentials, not starting wpa_supplicant");
         return;
     }
-    const bool dhcp = mConfig->GetBool(TarvWlanDhcpEnable);
-    if (ok) {
-        if (!valid) {
-            // Another process may have changed them since they were checked.
-            TLOG_ERROR("WLAN credentials invalid, not starting wpa_supplicant");
-            ok = false;
-        } else if (!mSupplicant->StartWpaSupplicant(mInterfaceName, ssid, passphrase)) {
-            TLOG_ERROR("Failed to start the wpa_supplicant process");
-            ok = false;
-        } else if (dhcp && !TriggerUdhcpcRenew(GetUdhcpcPid())) {
-            TLOG_ERROR("Failed to renew DHCP lease");
-            ok = false;
-        } else {
-            TLOG_INFO("Establishing connection with \"{}\"... ", CTarvValidation::Printable(ssid));
-            // On the worker, so that no poll is in flight while the handle changes.
-            mWorker.BlockingCall([this] {
-                if (mStatusPoll) {
-                    mStatusPoll->Cancel();
-                }
-                mStatusPoll = mWorker.AddCall([this] { UpdateNetworkStatus(); }, mClock->Now(), kStatusPollPeriod);
-            });
-            return;
-        }
+    if (!valid) {
+        CTarvConnectionHandlerBase::Enable(ok);
+        // Another process may have changed them since they were checked.
+        TLOG_ERROR("WLAN credentials invalid, not starting wpa_supplicant");
+        ok = false;
+        mSupplicant->StopWpaSupplicant();
+        return;
     }
-    mSupplicant->StopWpaSupplicant();
+    // The supplicant first, as on any WLAN client: the DHCP client that ifup
+    // starts gets a lease only once the radio has associated.
+    if (!mSupplicant->StartWpaSupplicant(mInterfaceName, ssid, passphrase)) {
+        TLOG_ERROR("Failed to start the wpa_supplicant process");
+        ok = false;
+        mSupplicant->StopWpaSupplicant();
+        return;
+    }
+    if (!BringUpWithSupplicant()) {
+        ok = false;
+        mSupplicant->StopWpaSupplicant();
+        return;
+    }
+    TLOG_INFO("Establishing connection with \"{}\"... ", CTarvValidation::Printable(ssid));
+    // On the worker, so that no poll is in flight while the handle changes.
+    mWorker.BlockingCall([this] {
+        if (mStatusPoll) {
+            mStatusPoll->Cancel();
+        }
+        mStatusPoll = mWorker.AddCall([this] { UpdateNetworkStatus(); }, mClock->Now(), kStatusPollPeriod);
+    });
+}
+
+bool CTarvWlanHandler::BringUpWithSupplicant()
+{
+    const bool dhcp = mConfig->GetBool(TarvWlanDhcpEnable);
+    bool up = true;
+    CTarvConnectionHandlerBase::Enable(up);
+    if (up) {
+        if (dhcp && !TriggerUdhcpcRenew(GetUdhcpcPid())) {
+            TLOG_ERROR("Failed to renew DHCP lease");
+            return false;
+        }
+        return true;
+    }
+    if (!dhcp) {
+        return false;
+    }
+    // No lease yet (a network out of range, an association that takes
+    // longer than ifup's DHCP client waits): the supplicant joins when it
+    // can, and a DHCP client in the background takes the lease then.
+    const std::optional<std::string> hostname = mHostnameManager->GetHostname();
+    const SProcessIdentity client = UdhcpcIdentity();
+    const std::string command = "udhcpc -b -R -p " + CRootDir::Resolve(client.pidFile) + " -i " + mInterfaceName +
+                                (hostname ? " -x hostname:" + *hostname : "");
+    if (mProcesses->Find(client) == -1) {
+        if (mRunCommand->Run(command, 0).exitCode != 0) {
+            TLOG_ERROR("Could not start a DHCP client for {}", mInterfaceName);
+            return false;
+        }
+        mProcesses->NoteStarted(client);
+    }
+    mOwnDhcpClient = true;
+    TLOG_WARN("{} has no lease yet: it is taken once the network is joined", mInterfaceName);
+    return true;
 }
 
 void CTarvWlanHandler::Disable(bool& ok)
 {
     Disconnect();
     CTarvConnectionHandlerBase::Disable(ok);
+    // A DHCP client ifup did not start is not ended by ifdown.
+    if (mOwnDhcpClient.exchange(false) && !mProcesses->Stop(UdhcpcIdentity(), kDhcpClientStopGrace)) {
+        TLOG_ERROR("Could not stop the DHCP client of {}", mInterfaceName);
+        ok = false;
+    }
 }
 
 void CTarvWlanHandler::Disconnect()

@@ -31,6 +31,8 @@ public:
     // Stops the status poll before the handler goes.
     ~CTarvWlanHandler() override;
 
+    // Starts the supplicant, then brings wlan0 up; with DHCP a lease that
+    // is not there yet is taken later, once the network is joined.
     void Enable(bool& ok) override;
     // Stops the status poll, then brings wlan0 down; the supplicant keeps running.
     void Disable(bool& ok) override;
@@ -56,12 +58,15 @@ public:
     static constexpr std::uint32_t kMinScanFrequencyMhz = 2412;
     static constexpr std::uint32_t kMaxScanFrequencyMhz = 2483;
     static constexpr std::int32_t kNoSignal = -1000;
+    static constexpr std::chrono::seconds kDhcpClientStopGrace{2};
 
     // The scan entries for the records: strongest first, one per network name,
     // only usable 2.4 GHz networks, at most kMaxScanEntries.
     static void AddScanEntries(std::vector<ITarvWifiScan::SScanRecord> records, ipc::MScanWlan& scan);
 
 private:
+    // ifup with the supplicant running; false when wlan0 cannot be used.
+    bool BringUpWithSupplicant();
     void SetDisconnected(ipc::MNetStatus::EConnectionState state);
     // Association state of wlan0; fills station when connected.
     ipc::MNetStatus::EConnectionState QueryAssociation(ITarvWifiScan::SStationInfo& station);
@@ -78,6 +83,9 @@ private:
 
     // Written by the poll (worker) and cleared by Disconnect (lifecycle thread).
     std::atomic<bool> mConnectionAnnounced{false};
+    // Whether the DHCP client of wlan0 is the handler's own (started after
+    // ifup found no lease), which ifdown does not end. Lifecycle thread.
+    std::atomic<bool> mOwnDhcpClient{false};
     // Whether the last poll failed, so that a lasting failure is logged once.
     std::atomic<bool> mPollFailing{false};
     mutable std::shared_mutex mStatusMutex; // guards mCachedStatus

@@ -46,12 +46,23 @@ CTarvHsmActionHandler::CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config
     if (!mConfig || !mStatusSink || !mRunCommand || !mHostnameManager || !mNtpManager) {
         throw std::invalid_argument("CTarvHsmActionHandler: a collaborator is missing");
     }
+    // A timed call or job that failed unexpectedly is an error of the lifecycle.
+    SetErrorReporter([this](const std::string&) { PostErrorFromWorker(); });
     Start();
+    mJobs = std::make_unique<CTarvInterfaceJobs>(ClockPtr(), [this](const std::string&) { PostErrorFromWorker(); });
 }
 
 CTarvHsmActionHandler::~CTarvHsmActionHandler()
 {
+    // The jobs go first: they use this worker's timers and the members.
+    mJobs.reset();
     Stop();
+}
+
+void CTarvHsmActionHandler::Sync()
+{
+    mJobs->Sync();
+    CWorker::Sync();
 }
 
 void CTarvHsmActionHandler::SetHandlers(STarvHandlerSet handlers)
@@ -75,9 +86,11 @@ void CTarvHsmActionHandler::PostErrorFromWorker() const
 void CTarvHsmActionHandler::IntInitializeNetwork()
 {
     TLOG_FUNCTION();
-    if (InitializeNetwork()) {
-        Post<TarvHsm::IntInitializingDone>();
-    }
+    mJobs->RunNew([this] {
+        if (InitializeNetwork()) {
+            PostResult<TarvHsm::IntInitializingDone>();
+        }
+    });
 }
 
 bool CTarvHsmActionHandler::InitializeNetwork()
@@ -111,7 +124,7 @@ bool CTarvHsmActionHandler::InitializeNetwork()
         // Anything else escaping an action would end the machine, and the daemon with it.
         TLOG_ERROR("Network initialisation failed: {}", e.what());
     }
-    Post<TarvHsm::IntError>();
+    PostResult<TarvHsm::IntError>();
     return false;
 }
 
@@ -170,9 +183,12 @@ void CTarvHsmActionHandler::SetMacAddrs(const std::string& interfaceName, const 
 void CTarvHsmActionHandler::IntInitializeNtp()
 {
     TLOG_FUNCTION();
-    if (mNtpManager->Init()) {
-        Post<TarvHsm::IntNtpInitialized>();
-    }
+    // After the network's initialisation, on the same worker.
+    mJobs->RunInCurrent([this] {
+        if (mNtpManager->Init()) {
+            PostResult<TarvHsm::IntNtpInitialized>();
+        }
+    });
 }
 
 void CTarvHsmActionHandler::IntStartNtpd()
@@ -189,9 +205,12 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
     TLOG_FUNCTION();
     // A disable shortly before planted a cancel of the poll: enabled again,
     // the poll must go on.
-    if (mDelayedCancelCall) {
-        mDelayedCancelCall->Cancel();
-        mDelayedCancelCall.reset();
+    {
+        std::lock_guard lock(mDelayedCancelMutex);
+        if (mDelayedCancelCall) {
+            mDelayedCancelCall->Cancel();
+            mDelayedCancelCall.reset();
+        }
     }
     try {
         std::vector<std::shared_ptr<CTarvConnectionHandlerBase>> present;
@@ -209,6 +228,10 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
             present.push_back(mHandlers.plc);
         }
         mStatusTracker.Start(present);
+        // State 3 is reported right after this action: from here on the
+        // requests that Enabled allows are accepted (they wait for the
+        // enabling to finish where they need the handlers).
+        mEnabled = true;
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Wrong data type was used in the hardware configuration file");
         Post<TarvHsm::IntError>();
@@ -226,17 +249,23 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
 void CTarvHsmActionHandler::IntEnableNetworks()
 {
     TLOG_FUNCTION();
+    // Off the machine's thread: a disable or SIGINT cancels it.
+    mJobs->RunNew([this] { EnableNetworksReporting(); });
+}
+
+void CTarvHsmActionHandler::EnableNetworksReporting()
+{
     std::lock_guard lock(mUpdateMutex);
     try {
         EnableNetworks();
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Error while reading configuration files: Wrong data types present");
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
     } catch (const CTarvException&) {
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
     } catch (const std::exception& e) {
         TLOG_ERROR("Enabling the interfaces failed: {}", e.what());
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
     }
 }
 
@@ -259,7 +288,8 @@ void CTarvHsmActionHandler::EnableNetworks()
         TLOG_ERROR("Connection handlers were not properly initialized");
         throw CTarvException();
     }
-    mHandlers.ap->Enable(ok);
+    bool critical = false;
+    RunStep([this](bool& own) { mHandlers.ap->Enable(own); }, ok, critical);
     if (installationComplete) {
         ScheduleApDisable();
     }
@@ -276,23 +306,28 @@ void CTarvHsmActionHandler::EnableNetworks()
     if (hasPlc) {
         keys.push_back(TarvPlcEnable);
     }
-    // After a critical failure (already reported) the daemon is not enabled.
+    // After a critical failure (reported once every handler has run) the
+    // daemon is not enabled.
     if (!UpdateInterfacesOrReportError(keys, ok)) {
+        return;
+    }
+    if (critical) {
+        PostResult<TarvHsm::IntError>();
         return;
     }
     if (!ok) {
         TLOG_WARN("Not all interfaces were enabled due to non critical errors");
     }
-    mEnabled = true;
     // Start-up and enabling leave freed heap behind; the daemon now idles for long.
     malloc_trim(0);
-    Post<TarvHsm::IntEnablingDone>();
+    PostResult<TarvHsm::IntEnablingDone>();
 }
 
 void CTarvHsmActionHandler::UpdateInterfaces(const std::vector<EConfigKey>& keys, bool& ok)
 {
     TLOG_FUNCTION();
-    UpdateInterfacesOrReportError(keys, ok);
+    // A disable or SIGINT cancels the change's commands too.
+    mJobs->RunHere([&] { UpdateInterfacesOrReportError(keys, ok); });
 }
 
 bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<EConfigKey>& keys, bool& ok)
@@ -300,7 +335,7 @@ bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<ECon
     std::lock_guard lock(mUpdateMutex);
     if (!mHandlers.IsComplete()) {
         TLOG_ERROR("Connection handlers were not properly initialized");
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return false;
     }
     if (keys.empty()) {
@@ -308,33 +343,65 @@ bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<ECon
         ok = false;
         return true;
     }
-    try {
-        ApplyKeys(keys, ok);
-    } catch (const QeConfig::CTypeError&) {
-        TLOG_ERROR("Wrong data type was used in the configuration files.");
-        ok = false;
-    } catch (const CTarvException&) {
-        Post<TarvHsm::IntError>();
+    bool critical = false;
+    ApplyKeys(keys, ok, critical);
+    if (critical) {
+        PostResult<TarvHsm::IntError>();
         return false;
     }
     return true;
 }
 
-void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok)
+void CTarvHsmActionHandler::RunStep(const std::function<void(bool&)>& step, bool& ok, bool& critical)
+{
+    // Cancelled work starts no further step: its commands would not run.
+    if (CTarvInterfaceJobs::IsCancelled()) {
+        ok = false;
+        return;
+    }
+    // A flag of its own: an earlier failure of another handler must not read
+    // as one of this step, nor keep it from running.
+    bool own = true;
+    try {
+        step(own);
+    } catch (const QeConfig::CTypeError&) {
+        TLOG_ERROR("Wrong data type was used in the configuration files.");
+        own = false;
+    } catch (const CTarvException&) {
+        own = false;
+        critical = true;
+    } catch (const std::exception& e) {
+        TLOG_ERROR("Interface operation failed: {}", e.what());
+        own = false;
+        critical = true;
+    }
+    ok = ok && own;
+}
+
+void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok, bool& critical)
 {
     // One call per group of related keys, however many of them changed.
     bool ethPropertiesDone = false;
     bool wlanPropertiesDone = false;
     bool dnsDone = false;
     bool wlanConnectionDone = false;
+    const auto run = [&](const std::function<void(bool&)>& step) { RunStep(step, ok, critical); };
+    const auto switchOf = [&](CTarvConnectionHandlerBase& handler, EConfigKey key) {
+        run([&](bool& own) { EnableOrDisable(handler, key, own); });
+    };
     for (const EConfigKey key : keys) {
         switch (key) {
         case InstallationComplete:
             TLOG_INFO("Update all interfaces because installation is done");
-            IntEnableNetworks();
+            EnableNetworksReporting();
             break;
         case TarvEthEnable:
-            EnableOrDisable(*mHandlers.eth, key, ok);
+        case TarvApEnable:
+        case TarvPlcEnable:
+            switchOf(key == TarvEthEnable ? *mHandlers.eth
+                     : key == TarvApEnable ? *mHandlers.ap
+                                           : *mHandlers.plc,
+                     key);
             break;
         case TarvEthDhcpEnable:
         case TarvEthIpv4Addr:
@@ -342,7 +409,7 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
         case TarvEthGatewayAddr:
             if (!ethPropertiesDone) {
                 TLOG_INFO("Update eth properties");
-                mHandlers.ethControl->SetIfProperties(ok);
+                run([this](bool& own) { mHandlers.ethControl->SetIfProperties(own); });
                 ethPropertiesDone = true;
             }
             break;
@@ -351,20 +418,22 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
         case TarvAlternativeDnsServerAddr:
             if (!dnsDone) {
                 TLOG_INFO("Configuring DNS");
-                mHandlers.ethControl->SetDns(ok);
+                run([this](bool& own) { mHandlers.ethControl->SetDns(own); });
                 dnsDone = true;
             }
             break;
         case TarvWlanEnable:
-            // Enabling connects with the current credentials itself.
-            EnableOrDisable(*mHandlers.wlan, key, ok);
+            // Enabling connects with the current credentials itself, and applying them enables.
+            if (!wlanConnectionDone || !mConfig->GetBool(TarvWlanEnable)) {
+                switchOf(*mHandlers.wlan, key);
+            }
             wlanConnectionDone = true;
             break;
         case TarvSsid:
         case WlanStaPassword:
             if (!wlanConnectionDone) {
                 TLOG_INFO("Update/make WLAN connection");
-                mHandlers.wlanControl->SetCredentialsAndEnable(ok);
+                run([this](bool& own) { mHandlers.wlanControl->SetCredentialsAndEnable(own); });
                 wlanConnectionDone = true;
             }
             break;
@@ -373,20 +442,16 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
         case TarvWlanIpv4Netmask:
             if (!wlanPropertiesDone) {
                 TLOG_INFO("Update WLAN properties");
-                mHandlers.wlanControl->SetIfProperties(ok);
+                run([this](bool& own) { mHandlers.wlanControl->SetIfProperties(own); });
                 wlanPropertiesDone = true;
             }
             break;
-        case TarvApEnable:
-            EnableOrDisable(*mHandlers.ap, key, ok);
-            break;
         case TarvLteEnable:
-            if (mConfig->GetBool(HwHasLte)) {
-                EnableOrDisable(*mHandlers.lte, key, ok);
-            }
-            break;
-        case TarvPlcEnable:
-            EnableOrDisable(*mHandlers.plc, key, ok);
+            run([&](bool& own) {
+                if (mConfig->GetBool(HwHasLte)) {
+                    EnableOrDisable(*mHandlers.lte, key, own);
+                }
+            });
             break;
         default:
             break;
@@ -411,12 +476,18 @@ void CTarvHsmActionHandler::ScheduleApDisable()
     if (mApDisableCall) {
         mApDisableCall->Cancel();
     }
-    mApDisableCall = AddCall([this] { DisableApAfterTimeout(); }, Clock().Now() + kApEnabledTime);
+    // On the interfaces' worker, so that it never runs beside another
+    // change of the access point.
+    mApDisableCall = mJobs->RunAt([this] { DisableApAfterTimeout(); }, Clock().Now() + kApEnabledTime);
 }
 
 void CTarvHsmActionHandler::DisableApAfterTimeout()
 {
     // Runs on the worker: nothing may escape it, failures go to the lifecycle.
+    std::lock_guard lock(mUpdateMutex);
+    if (CTarvInterfaceJobs::IsCancelled()) {
+        return; // the lifecycle stopped or disabled everything meanwhile
+    }
     try {
         if (mConfig->GetBool(TarvApEnable)) {
             return;
@@ -472,6 +543,13 @@ void CTarvHsmActionHandler::IntDisableAll()
 {
     TLOG_FUNCTION();
     TLOG_INFO("Disabling all supported interfaces");
+    // Whatever the interfaces' worker is doing (an ifup waiting for its
+    // lease, say) is cancelled, and the disable follows it at once.
+    mJobs->RunNew([this] { DisableAll(); });
+}
+
+void CTarvHsmActionHandler::DisableAll()
+{
     try {
         std::unique_lock lock(mUpdateMutex);
         const bool hasWlan = mConfig->GetBool(HwHasWlan);
@@ -479,44 +557,53 @@ void CTarvHsmActionHandler::IntDisableAll()
         const bool hasPlc = mConfig->GetBool(HwHasPlc);
         if (!mHandlers.IsComplete()) {
             TLOG_ERROR("Connection handlers were not properly initialized");
-            Post<TarvHsm::IntError>();
+            PostResult<TarvHsm::IntError>();
             return;
-        }
-        // A non-critical failure of one handler does not stop the others.
-        bool ok = true;
-        if (hasWlan) {
-            mHandlers.ap->Disable(ok);
-            mHandlers.wlan->Disable(ok);
-        }
-        if (hasLte) {
-            mHandlers.lte->Disable(ok);
-        }
-        if (hasPlc) {
-            mHandlers.plc->Disable(ok);
         }
         if (mApDisableCall) {
             mApDisableCall->Cancel();
         }
-        // The AP timer's call never takes the lock: waiting for it here is safe.
-        lock.unlock();
-        Sync();
+        // Each handler disables on its own: neither a non-critical nor a
+        // critical failure of one keeps the others from going down.
+        bool ok = true;
+        bool critical = false;
+        const auto disable = [&](CTarvConnectionHandlerBase& handler) {
+            RunStep([&handler](bool& own) { handler.Disable(own); }, ok, critical);
+        };
+        if (hasWlan) {
+            disable(*mHandlers.ap);
+            disable(*mHandlers.wlan);
+        }
+        if (hasLte) {
+            disable(*mHandlers.lte);
+        }
+        if (hasPlc) {
+            disable(*mHandlers.plc);
+        }
+        if (critical) {
+            PostResult<TarvHsm::IntError>();
+            return;
+        }
     } catch (const QeConfig::CTypeError&) {
         TLOG_ERROR("Wrong data type was used in the hardware configuration file");
-        Post<TarvHsm::IntError>();
-        return;
-    } catch (const CTarvException&) {
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return;
     } catch (const std::exception& e) {
         TLOG_ERROR("Disabling the interfaces failed: {}", e.what());
-        Post<TarvHsm::IntError>();
+        PostResult<TarvHsm::IntError>();
         return;
     }
-    if (mDelayedCancelCall) {
-        mDelayedCancelCall->Cancel();
+    if (CTarvInterfaceJobs::IsCancelled()) {
+        return;
     }
-    mDelayedCancelCall = AddCall([this] { mStatusTracker.CancelTimers(); }, Clock().Now() + kPollStopDelay);
-    Post<TarvHsm::IntDisablingDone>();
+    {
+        std::lock_guard lock(mDelayedCancelMutex);
+        if (mDelayedCancelCall) {
+            mDelayedCancelCall->Cancel();
+        }
+        mDelayedCancelCall = AddCall([this] { mStatusTracker.CancelTimers(); }, Clock().Now() + kPollStopDelay);
+    }
+    PostResult<TarvHsm::IntDisablingDone>();
 }
 
 void CTarvHsmActionHandler::IntSetTarvNotEnabled()
@@ -528,19 +615,25 @@ void CTarvHsmActionHandler::IntSetTarvNotEnabled()
 void CTarvHsmActionHandler::IntStopWorkerThread()
 {
     TLOG_FUNCTION();
+    // The interfaces' work in progress ends with its current command; the
+    // machine does not wait for it (nor for a change request's).
+    mJobs->CancelAll();
     mStatusTracker.CancelTimers();
     {
-        std::lock_guard lock(mUpdateMutex);
-        if (mApDisableCall) {
-            mApDisableCall->Cancel();
+        std::lock_guard lock(mDelayedCancelMutex);
+        if (mDelayedCancelCall) {
+            mDelayedCancelCall->Cancel();
         }
     }
-    if (mDelayedCancelCall) {
-        mDelayedCancelCall->Cancel();
-    }
     CancelAliveTimer();
-    mRecovery.Cancel();
-    Sync();
+    {
+        std::lock_guard lock(mRecoveryMutex);
+        mRecovery.Cancel();
+    }
+    // The timed calls of this worker only: the jobs' worker may still be
+    // ending a cancelled job, and the access point's timer there now does
+    // nothing (its generation is cancelled).
+    CWorker::Sync();
     Post<TarvHsm::IntStopWorkerThreadDone>();
 }
 
@@ -548,6 +641,7 @@ void CTarvHsmActionHandler::IntHandleError()
 {
     TLOG_FUNCTION();
     // The retry posts IntRecoveryDone until a recovery attempt starts.
+    std::lock_guard lock(mRecoveryMutex);
     mRecovery.Arm(*this, [this] {
         try {
             Post<TarvHsm::IntRecoveryDone>();
@@ -560,6 +654,7 @@ void CTarvHsmActionHandler::IntHandleError()
 void CTarvHsmActionHandler::IntStopRecovery()
 {
     TLOG_FUNCTION();
+    std::lock_guard lock(mRecoveryMutex);
     mRecovery.Cancel();
 }
 
@@ -568,9 +663,17 @@ void CTarvHsmActionHandler::IntReinitialize()
     TLOG_FUNCTION();
     // No further retries while this one runs; a failure posts IntError, and
     // entering Error arms the next retry with a longer delay.
-    mRecovery.Cancel();
-    if (InitializeNetwork()) {
-        mRecovery.Reset();
-        Post<TarvHsm::IntRecoveringDone>();
+    {
+        std::lock_guard lock(mRecoveryMutex);
+        mRecovery.Cancel();
     }
+    mJobs->RunNew([this] {
+        if (InitializeNetwork()) {
+            {
+                std::lock_guard lock(mRecoveryMutex);
+                mRecovery.Reset();
+            }
+            PostResult<TarvHsm::IntRecoveringDone>();
+        }
+    });
 }

@@ -4,12 +4,16 @@
 // applying configuration changes, disabling, status tracking while enabled,
 // and the recovery retries after an error. Actions run on the machine's
 // thread and report by posting events; timed calls run on this object's own
-// worker thread.
+// worker thread. The handlers' long work (initialising, enabling, disabling,
+// the access point's timer) runs as jobs (CTarvInterfaceJobs), so that the
+// machine answers at once; a new lifecycle step cancels the job in progress,
+// and a cancelled job reports nothing.
 
 #include "platform/ipc/itarvclient.h"
 #include "platform/worker/iclock.h"
 #include "src/components/config/itarvconfig.h"
 #include "src/components/lifecycle/tarvhandlerset.h"
+#include "src/components/lifecycle/tarvinterfacejobs.h"
 #include "src/components/lifecycle/tarvstatustracker.h"
 #include "src/components/system/ihostnamemanager.h"
 #include "src/components/system/intpmanager.h"
@@ -20,6 +24,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,8 +44,11 @@ public:
     CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<ITarvClient> statusSink,
                           std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<IHostnameManager> hostnameManager,
                           std::shared_ptr<INtpManager> ntpManager, std::shared_ptr<IClock> clock = IClock::Steady());
-    // Stops the worker before the members its calls use go away.
+    // Cancels the jobs and stops both workers before the members their calls use go away.
     ~CTarvHsmActionHandler() override;
+
+    // Returns once the jobs and the timed calls queued before have run.
+    void Sync() override;
 
     // Called once before the machine runs; read-only afterwards.
     void SetHandlers(STarvHandlerSet handlers);
@@ -57,7 +65,7 @@ public:
     void IntStopRecovery() override;
     void IntStopWorkerThread() override;
 
-    // True from the end of a successful enabling until Enabled is left. Any thread.
+    // True from the start of Enabled (before state 3 is reported) until it is left. Any thread.
     bool IsTarvEnabled() const { return mEnabled.load(); }
     // Applies changed configuration keys to the handlers; clears ok on a
     // non-critical failure. Any thread; calls are serialised.
@@ -78,12 +86,31 @@ public:
     bool IsStatusPollRunning() { return mStatusTracker.IsPolling(); }
 
 private:
+    // Posts the event unless the calling thread's job was cancelled: what a
+    // cancelled job found out belongs to a step the lifecycle has left.
+    template <typename TEvent>
+    void PostResult()
+    {
+        if (CTarvInterfaceJobs::IsCancelled()) {
+            return;
+        }
+        Post<TEvent>();
+    }
+
     // False when IntError was posted.
     bool InitializeNetwork();
+    // EnableNetworks with its failures reported as IntError.
+    void EnableNetworksReporting();
     void EnableNetworks();
+    void DisableAll();
     // False when a critical failure was reported (IntError posted).
     bool UpdateInterfacesOrReportError(const std::vector<EConfigKey>& keys, bool& ok);
-    void ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok);
+    // Applies each key's change with a flag of its own; ok collects them,
+    // critical is set when a handler reported a critical failure.
+    void ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok, bool& critical);
+    // Runs one handler's step with a fresh flag and folds its outcome into ok
+    // and critical; nothing escapes.
+    static void RunStep(const std::function<void(bool&)>& step, bool& ok, bool& critical);
     void EnableOrDisable(CTarvConnectionHandlerBase& handler, EConfigKey key, bool& ok);
     void DisableApAfterTimeout();
     // Posts IntError; from the worker a missing machine is only logged.
@@ -102,7 +129,12 @@ private:
     // requests of several clients, the enabling action, the disabling action).
     std::recursive_mutex mUpdateMutex;
     CWorker::CallHandle mApDisableCall;      // guarded by mUpdateMutex
-    CWorker::CallHandle mDelayedCancelCall;  // machine thread only
-    CRecoveryBackoff mRecovery;              // machine thread only
+    std::mutex mDelayedCancelMutex;
+    CWorker::CallHandle mDelayedCancelCall;  // guarded by mDelayedCancelMutex
+    std::mutex mRecoveryMutex;
+    CRecoveryBackoff mRecovery;              // guarded by mRecoveryMutex
     std::atomic<bool> mEnabled{false};
+    // Set in the constructor; reset first in the destructor, since its jobs
+    // use every other member.
+    std::unique_ptr<CTarvInterfaceJobs> mJobs;
 };

@@ -1,7 +1,6 @@
 #pragma once
-// Whether an interface exists and is in a wanted operational state, repair
-// of an interface that ifup/ifdown left in the wrong state, and killing of a
-// process that would not stop.
+// Whether an interface exists and is in a wanted operational state, and
+// repair of an interface that ifup/ifdown left in the wrong state.
 
 #include <cstdint>
 #include <string>
@@ -13,8 +12,6 @@ public:
     // True when the interface is (now) in the desired operational state.
     // CTarvException when the interface does not exist.
     virtual bool RecoverFromIfUpDown(const std::string& interfaceName, std::uint8_t desiredState) = 0;
-    // True when no process of that name is left.
-    virtual bool RecoverFromStopProcessError(const std::string& processName) = 0;
     // CTarvException when the interface does not exist.
     virtual bool IsIfInDesiredState(const std::string& interfaceName, std::uint8_t desiredState) = 0;
 };

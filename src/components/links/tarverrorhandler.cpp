@@ -8,7 +8,6 @@
 
 namespace {
 constexpr unsigned kCommandRetries = 5;
-constexpr int kKillAttempts = 5;
 } // namespace
 
 CTarvErrorHandler::CTarvErrorHandler(std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvNetlink> netlink,
@@ -81,22 +80,4 @@ bool CTarvErrorHandler::Settles(const std::string& interfaceName, std::uint8_t d
         }
         mClock->SleepFor(kPollInterval);
     }
-}
-
-bool CTarvErrorHandler::RecoverFromStopProcessError(const std::string& processName)
-{
-    TLOG_FUNCTION();
-    for (int attempt = 0; attempt < kKillAttempts; ++attempt) {
-        // killall fails too when no process had the name (any more): whether
-        // one is left is pidof's to say.
-        mRunCommand->Run("killall -9 " + processName, kCommandRetries);
-        const SCommandResult pidof = mRunCommand->Run("pidof " + processName, 0);
-        // pidof exits with 1 when no process has the name; -1 means it never ran to
-        // completion and proves nothing.
-        if (pidof.output.empty() && pidof.exitCode > 0) {
-            return true;
-        }
-    }
-    TLOG_ERROR("Could not recover from stopping {}", processName);
-    return false;
 }

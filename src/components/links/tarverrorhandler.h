@@ -24,7 +24,6 @@ public:
 
     bool DoesIfExist(const std::string& interfaceName) override;
     bool RecoverFromIfUpDown(const std::string& interfaceName, std::uint8_t desiredState) override;
-    bool RecoverFromStopProcessError(const std::string& processName) override;
     bool IsIfInDesiredState(const std::string& interfaceName, std::uint8_t desiredState) override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include "platform/log/log.h"
 #include "platform/toolbox/shellprocess.h"
+#include "platform/worker/canceltoken.h"
 
 #include <sys/wait.h>
 
@@ -18,11 +19,24 @@ SCommandResult CRunCommand::RunWithDeadline(const std::string& commandLine, unsi
                                             std::chrono::milliseconds deadline)
 {
     SCommandResult result;
+    // The work this thread runs for (a lifecycle step) may be cancelled: its
+    // command is then stopped, and none is started any more.
+    const CCancelToken* const cancel = CCancelToken::Current();
     for (unsigned attempt = 0; attempt <= retries; ++attempt) {
         result.output.clear();
         result.exitCode = -1;
-        const CShellProcess::SResult run =
-            CShellProcess::Run(commandLine, {.deadline = deadline, .termGrace = mTermGrace}, result.output);
+        if (cancel != nullptr && cancel->IsCancelled()) {
+            TLOG_INFO("'{}' not run: its work was cancelled", CShellProcess::ProgramName(commandLine));
+            break;
+        }
+        const CShellProcess::SResult run = CShellProcess::Run(
+            commandLine,
+            {.deadline = deadline, .termGrace = mTermGrace, .cancelFd = cancel != nullptr ? cancel->Fd() : -1},
+            result.output);
+        if (run.cancelled) {
+            TLOG_INFO("'{}' stopped: its work was cancelled", CShellProcess::ProgramName(commandLine));
+            break;
+        }
         if (!run.started) {
             TLOG_ERROR("Cannot start '{}': {}", CShellProcess::ProgramName(commandLine),
                        std::generic_category().message(run.spawnError));

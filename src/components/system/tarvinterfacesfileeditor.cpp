@@ -1,11 +1,15 @@
 #include "src/components/system/tarvinterfacesfileeditor.h"
 
+#include "diagnostics/signalcatalogue.h"
+#include "platform/ipc/diagnosticssignal.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvfileutilities.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/utility.h"
+
+#include <tuple>
 
 namespace {
 
@@ -69,14 +73,20 @@ void CTarvInterfacesFileEditor::InitializeFile(const std::string& hostname)
         mLteStanza = StanzaStart(Tarv::kLte0) + " inet dhcp";
     }
 
+    // A refused value costs only its interface: it is left unconfigured (no
+    // older stanza stays behind), the others are written, and the refusal is
+    // reported without failing the initialisation.
+    for (const auto& [refused, interfaceName, stanza] :
+         {std::tuple{!wlanOk, &Tarv::kWlan0, &mWlanStanza}, std::tuple{!ethOk, &Tarv::kEth0, &mEthStanza}}) {
+        if (refused) {
+            stanza->clear();
+            TLOG_ERROR("{} written without the configured {} settings, {} left unconfigured", mFilePath,
+                       *interfaceName, *interfaceName);
+            CDiagnosticsSignal<bool>(&Signals::kInvalidConfigValueError).Send(true);
+        }
+    }
     bool ok = true;
     SetInterfacesFile(ok);
-    if (!wlanOk || !ethOk) {
-        // The file went out with what could be accepted, but not as configured.
-        TLOG_ERROR("{} written without the configured {} settings", mFilePath,
-                   !ethOk ? Tarv::kEth0 : Tarv::kWlan0);
-        throw CTarvException();
-    }
 }
 
 void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)
@@ -145,7 +155,13 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv6(const std::string& interfaceName
         !Accept(CTarvValidation::IsIpv6PrefixLength(netmask), "IPv6 netmask", netmask, interfaceName, ok)) {
         return;
     }
-    mPlcStanza = StanzaStart(interfaceName) + " inet6 static\naddress " + address + "\nnetmask " + netmask;
+    // The address is the one the kernel would give the link itself (EUI-64
+    // of the MAC address): with the kernel's own in place, adding it would
+    // fail and take ifup with it. The kernel makes none for this link, and
+    // one made before (the link was up already) goes.
+    mPlcStanza = StanzaStart(interfaceName) + " inet6 static\naddress " + address + "\nnetmask " + netmask +
+                 "\npre-up echo 1 > /proc/sys/net/ipv6/conf/" + interfaceName + "/addr_gen_mode || true" +
+                 "\npre-up ip -6 addr flush dev " + interfaceName + " scope link";
 }
 
 std::string* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceName, bool& ok)

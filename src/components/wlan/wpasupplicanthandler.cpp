@@ -4,6 +4,8 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/fsutils.h"
 #include "src/components/handlers/hostsystem.h"
+#include "src/components/system/processowner.h"
+#include "src/components/system/utility.h"
 #include "src/components/system/tarvfileutilities.h"
 
 #include <wolfssl/options.h>
@@ -16,10 +18,8 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fmt/format.h>
-#include <fstream>
 #include <utility>
 
 namespace {
@@ -38,12 +38,6 @@ std::string Hex(const unsigned char* data, std::size_t size)
     return text;
 }
 
-std::string BaseName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Wipes a buffer that held key material; the compiler may not drop it.
 void Wipe(void* data, std::size_t size)
 {
@@ -56,24 +50,35 @@ void Wipe(void* data, std::size_t size)
 } // namespace
 
 CWpaSupplicantHandler::CWpaSupplicantHandler(SystemCommand systemCommand, std::shared_ptr<IHostSystem> hostSystem,
-                                             std::shared_ptr<IClock> clock)
+                                             std::shared_ptr<IClock> clock,
+                                             std::shared_ptr<IProcessOwner> processOwner)
     : mSystemCommand(systemCommand ? std::move(systemCommand)
                                    : SystemCommand([](const std::string& commandLine, std::string& output) {
                                          return CFsUtils::RunSystemCmd(commandLine, output, kStartDeadline);
                                      })),
-      mHostSystem(hostSystem ? std::move(hostSystem) : std::make_shared<CHostSystem>()),
-      mClock(clock ? std::move(clock) : IClock::Steady())
+      mProcesses(processOwner ? std::move(processOwner)
+                              : std::make_shared<CProcessOwner>(
+                                    hostSystem ? std::move(hostSystem) : std::make_shared<CHostSystem>(),
+                                    clock ? std::move(clock) : IClock::Steady())),
+      mInterfaceName(Tarv::kWlan0)
 {
+}
+
+SProcessIdentity CWpaSupplicantHandler::IdentityLocked() const
+{
+    return {"wpa_supplicant", kPidPath, mInterfaceName};
 }
 
 bool CWpaSupplicantHandler::StartWpaSupplicant(std::string_view interfaceName, std::string_view ssid,
                                                std::string_view passphrase)
 {
     TLOG_FUNCTION();
-    if (GetWpaSupplicantPid() != -1) {
+    std::lock_guard lock(mMutex);
+    if (mProcesses->Find(IdentityLocked()) != -1) {
         TLOG_WARN("wpa_supplicant already started, stopping...");
-        StopWpaSupplicant();
+        StopLocked();
     }
+    mInterfaceName = interfaceName;
     // A configuration without a network would only start a supplicant that
     // joins nothing.
     if (ssid.empty()) {
@@ -91,34 +96,25 @@ bool CWpaSupplicantHandler::StartWpaSupplicant(std::string_view interfaceName, s
         TLOG_ERROR("Could not start wpa_supplicant: {}", result);
         return false;
     }
+    // In the background it writes its pid file a moment later: until then
+    // the owner waits for it rather than take it for absent.
+    mProcesses->NoteStarted(IdentityLocked());
     return true;
 }
 
 void CWpaSupplicantHandler::StopWpaSupplicant()
 {
     TLOG_FUNCTION();
-    const int pid = GetWpaSupplicantPid();
-    TLOG_DEBUG("Terminating wpa_supplicant: pid = {}", pid);
-    if (pid > 0) {
-        int error = mHostSystem->SignalProcess(pid, SIGTERM);
-        if (error != 0) {
-            TLOG_ERROR("Failed to terminate wpa_supplicant: {}, sending SIGKILL", error);
-            error = mHostSystem->SignalProcess(pid, SIGKILL);
-            if (error != 0) {
-                TLOG_CRITICAL("Failed to kill wpa_supplicant: {}", error);
-            }
-        } else {
-            // A new supplicant started at once would find the interface still
-            // held by the old one.
-            const auto start = mClock->Now();
-            while (IsSupplicant(pid) && mClock->Now() - start < kStopGrace) {
-                mClock->SleepFor(kStopPoll);
-            }
-            if (IsSupplicant(pid)) {
-                TLOG_WARN("wpa_supplicant {} still running after SIGTERM, sending SIGKILL", pid);
-                mHostSystem->SignalProcess(pid, SIGKILL);
-            }
-        }
+    std::lock_guard lock(mMutex);
+    StopLocked();
+}
+
+void CWpaSupplicantHandler::StopLocked()
+{
+    // A new supplicant started at once would find the interface still held
+    // by the old one: the stop waits for it to end.
+    if (!mProcesses->Stop(IdentityLocked(), kStopGrace)) {
+        TLOG_CRITICAL("Failed to stop wpa_supplicant");
     }
     TLOG_DEBUG("Removing wpa_supplicant config");
     const std::string path = CRootDir::Resolve(kConfigPath);
@@ -174,38 +170,4 @@ std::string CWpaSupplicantHandler::GeneratePsk(std::string_view ssid, std::strin
     std::string text = Hex(key.data(), key.size());
     Wipe(key.data(), key.size());
     return text;
-}
-
-int CWpaSupplicantHandler::GetWpaSupplicantPid()
-{
-    const std::string path = CRootDir::Resolve(kPidPath);
-    std::ifstream file(path);
-    if (!file.is_open() || file.peek() == std::ifstream::traits_type::eof()) {
-        TLOG_DEBUG("Could not open {}", path);
-        return -1;
-    }
-    int pid = 0;
-    if (!(file >> pid)) {
-        TLOG_ERROR("Failed to read {}", path);
-        return -1;
-    }
-    // A file left by a supplicant that died may name any process by now.
-    if (pid <= 0 || !IsSupplicant(pid)) {
-        TLOG_WARN("{} names process {}, which is not wpa_supplicant", path, pid);
-        return -1;
-    }
-    return pid;
-}
-
-bool CWpaSupplicantHandler::IsSupplicant(int pid)
-{
-    std::string comm = mHostSystem->ProcessFile(pid, "comm");
-    if (!comm.empty() && comm.back() == '\n') {
-        comm.pop_back();
-    }
-    if (comm == "wpa_supplicant") {
-        return true;
-    }
-    const std::string cmdline = mHostSystem->ProcessFile(pid, "cmdline");
-    return !cmdline.empty() && BaseName(cmdline.substr(0, cmdline.find('\0'))) == "wpa_supplicant";
 }

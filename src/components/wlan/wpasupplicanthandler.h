@@ -2,15 +2,17 @@
 // Runs wpa_supplicant for the station interface: /etc/wpa_supplicant.conf
 // holds the network's SSID and the pre-shared key derived from the
 // passphrase (never the passphrase itself), the daemon is started in the
-// background with a pid file and stopped through that pid file.
+// background with a pid file and stopped through the process owner.
 
 #include "platform/worker/iclock.h"
 #include "src/components/handlers/ihostsystem.h"
+#include "src/components/system/iprocessowner.h"
 #include "src/components/wlan/iwpasupplicanthandler.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -21,10 +23,12 @@ public:
     using SystemCommand = std::function<int(const std::string& commandLine, std::string& output)>;
 
     // Without a command runner, commands run through the shell with kStartDeadline;
-    // without a host system, the real one is used.
+    // without a host system, the real one is used; without a process owner,
+    // one over the host system.
     explicit CWpaSupplicantHandler(SystemCommand systemCommand = nullptr,
                                    std::shared_ptr<IHostSystem> hostSystem = nullptr,
-                                   std::shared_ptr<IClock> clock = IClock::Steady());
+                                   std::shared_ptr<IClock> clock = IClock::Steady(),
+                                   std::shared_ptr<IProcessOwner> processOwner = nullptr);
 
     bool StartWpaSupplicant(std::string_view interfaceName, std::string_view ssid,
                             std::string_view passphrase) override;
@@ -42,17 +46,19 @@ public:
     static constexpr std::chrono::seconds kStartDeadline{30};
     // How long a terminated supplicant gets to exit before it is killed.
     static constexpr std::chrono::seconds kStopGrace{2};
-    static constexpr std::chrono::milliseconds kStopPoll{100};
 
 private:
     bool WriteWpaSupplicantConfig(std::string_view ssid, std::string_view passphrase);
-    // The pid from the pid file; -1 when there is none or it does not name
-    // a running wpa_supplicant.
-    int GetWpaSupplicantPid();
-    bool IsSupplicant(int pid);
+    // The supplicant of the interface last started (wlan0 before any start).
+    SProcessIdentity IdentityLocked() const;
+    void StopLocked();
 
     // Set once at construction.
     const SystemCommand mSystemCommand;
-    const std::shared_ptr<IHostSystem> mHostSystem;
-    const std::shared_ptr<IClock> mClock;
+    const std::shared_ptr<IProcessOwner> mProcesses;
+
+    // Serialises starts and stops: a stop must not run between another
+    // caller's check for a running supplicant and its start.
+    std::mutex mMutex;
+    std::string mInterfaceName; // guarded by mMutex
 };

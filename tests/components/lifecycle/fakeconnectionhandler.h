@@ -5,6 +5,7 @@
 // handlers from the machine's thread, the worker and request threads.
 
 #include "diagnostics/signalcatalogue.h"
+#include "platform/worker/canceltoken.h"
 #include "src/components/handlers/itarvethcontrol.h"
 #include "src/components/handlers/itarvltecontrol.h"
 #include "src/components/handlers/itarvwlancontrol.h"
@@ -15,6 +16,11 @@
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,15 +50,24 @@ public:
     {
         std::lock_guard lock(mMutex);
         mEntries.push_back(entry);
+        mAdded.notify_all();
     }
     std::vector<std::string> Take()
     {
         std::lock_guard lock(mMutex);
         return std::exchange(mEntries, {});
     }
+    // Waits (bounded) until the entry was added; false if it never was.
+    bool WaitFor(const std::string& entry)
+    {
+        std::unique_lock lock(mMutex);
+        return mAdded.wait_for(lock, std::chrono::seconds(10),
+                               [&] { return std::find(mEntries.begin(), mEntries.end(), entry) != mEntries.end(); });
+    }
 
 private:
     std::mutex mMutex;
+    std::condition_variable mAdded;
     std::vector<std::string> mEntries; // guarded by mMutex
 };
 
@@ -101,7 +116,8 @@ public:
         mStatus.set_signalstrength(signalStrength);
     }
     // "Enable" and the like clear ok; "!Enable" throws CTarvException,
-    // "?Enable" another exception.
+    // "?Enable" another exception; "~Enable" waits (bounded) like a command
+    // that ends only when its work is cancelled.
     void Fail(const std::string& operation)
     {
         std::lock_guard lock(mMutex);
@@ -110,9 +126,18 @@ public:
 
 private:
     void Record(const std::string& operation) { mJournal->Add(GetInterfaceName() + "." + operation); }
+    // A flag that arrives cleared is another step's failure leaking in.
     void Act(const std::string& operation, bool& ok)
     {
-        Record(operation);
+        Record(ok ? operation : operation + " with a failed flag");
+        if (Has("~" + operation)) {
+            const CCancelToken* token = CCancelToken::Current();
+            pollfd event{token != nullptr ? token->Fd() : -1, POLLIN, 0};
+            const bool cancelled = token != nullptr && ::poll(&event, 1, 10000) == 1;
+            Record(operation + (cancelled ? " cancelled" : token != nullptr ? " timed out" : " not cancellable"));
+            ok = false;
+            return;
+        }
         std::lock_guard lock(mMutex);
         if (mFailing.contains("!" + operation)) {
             throw CTarvException();
@@ -123,6 +148,12 @@ private:
         if (mFailing.contains(operation)) {
             ok = false;
         }
+    }
+
+    bool Has(const std::string& failure)
+    {
+        std::lock_guard lock(mMutex);
+        return mFailing.contains(failure);
     }
 
     const std::shared_ptr<CJournal> mJournal;

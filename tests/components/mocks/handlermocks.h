@@ -42,7 +42,6 @@ struct MockTarvNetlink : ITarvNetlink {
 struct MockTarvErrorHandler : ITarvErrorHandler {
     MOCK_METHOD(bool, DoesIfExist, (const std::string& interfaceName), (override));
     MOCK_METHOD(bool, RecoverFromIfUpDown, (const std::string& interfaceName, std::uint8_t desiredState), (override));
-    MOCK_METHOD(bool, RecoverFromStopProcessError, (const std::string& processName), (override));
     MOCK_METHOD(bool, IsIfInDesiredState, (const std::string& interfaceName, std::uint8_t desiredState), (override));
 };
 

@@ -1,5 +1,6 @@
 #include "platform/worker/manualclock.h"
 #include "platform/worker/worker.h"
+#include "tests/support/logcapture.h"
 
 #include <gtest/gtest.h>
 
@@ -238,18 +239,26 @@ TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinishAlsoOnTheWorke
     ASSERT_EQ(destroyedFuture.wait_for(kWait), std::future_status::ready);
 }
 
-TEST(WorkerDeathTest, ExceptionFromQueuedCallEndsTheProcess)
+TEST_F(WorkerTest, ExceptionOfACallIsLoggedAndReportedAndTheThreadGoesOn)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            CWorker worker("throws");
-            worker.Start();
-            worker.NonBlockingCall([] { throw std::runtime_error("escaped"); });
-            worker.Sync();
-            std::this_thread::sleep_for(kWait);
+    TestSupport::CLogCapture log;
+    std::vector<std::string> reported; // written on the worker, read after Sync
+    std::atomic<int> runs{0};
+    CWorker worker("throws", mClock);
+    worker.SetErrorReporter([&](const std::string& what) { reported.push_back(what); });
+    worker.Start();
+    worker.AddCall(
+        [&] {
+            ++runs;
+            throw std::runtime_error("escaped");
         },
-        "");
+        mClock->Now(), 1s);
+    worker.Sync();
+    mClock->Advance(1s);
+    worker.Sync();
+    EXPECT_EQ(runs, 2); // the periodic call keeps its period
+    EXPECT_EQ(reported, (std::vector<std::string>{"escaped", "escaped"}));
+    EXPECT_TRUE(log.Contains(Log::error, "Worker throws: a call failed: escaped"));
 }
 
 } // namespace

@@ -1,6 +1,10 @@
 #include "src/components/handlers/tarvaphandler.h"
 
+#include "tests/components/mocks/fakeprocessowner.h"
 #include "tests/components/mocks/handlerfixture.h"
+
+#include <algorithm>
+#include <functional>
 
 #include <deque>
 
@@ -15,6 +19,9 @@ struct CScriptedRunner : IRunCommand {
     SCommandResult Run(const std::string& commandLine, unsigned) override
     {
         commands.push_back(commandLine);
+        if (onRun) {
+            onRun(commandLine);
+        }
         auto& script = scripts[commandLine];
         SCommandResult result = script.empty() ? SCommandResult{0, ""} : script.front();
         if (script.size() > 1) {
@@ -24,10 +31,9 @@ struct CScriptedRunner : IRunCommand {
     }
     std::map<std::string, std::deque<SCommandResult>> scripts;
     std::vector<std::string> commands;
+    std::function<void(const std::string&)> onRun;
 };
 
-const SCommandResult kRunning{0, "1234"};
-const SCommandResult kStopped{1, ""};
 const std::string kHostapd = "ssid=EV-Charger-xx-xx-xxx-xxx\nwpa_passphrase=yyyyyyyyyyyyyy\n";
 const std::string kDnsmasq = "address=/EV-Charger-xx-xx-xxx-xxx/172.16.0.1\n";
 
@@ -43,10 +49,12 @@ protected:
         ON_CALL(*errorHandler, DoesIfExist("uap0")).WillByDefault(Return(true));
         ON_CALL(*errorHandler, IsIfInDesiredState("uap0", _)).WillByDefault(Return(true));
         ap = std::make_unique<CTarvApHandler>(config, scripted, errorHandler, nullptr, hostname,
-                                              CTarvApHandler::kDnsmasqConfPath, CTarvApHandler::kHostapdConfPath, clock);
+                                              CTarvApHandler::kDnsmasqConfPath, CTarvApHandler::kHostapdConfPath, clock,
+                                              host, processes);
     }
 
     std::shared_ptr<CScriptedRunner> scripted = std::make_shared<CScriptedRunner>();
+    std::shared_ptr<CFakeProcessOwner> processes = std::make_shared<CFakeProcessOwner>();
     std::unique_ptr<CTarvApHandler> ap;
 };
 
@@ -86,51 +94,63 @@ TEST_F(ApHandlerTest, InitializePersonalisesBothFilesOnceRefusesAnUnusablePassph
     }
 }
 
-TEST_F(ApHandlerTest, EnableStartsOnlyTheServicesThatAreNotRunning)
+TEST_F(ApHandlerTest, EnableStartsOnlyItsOwnServicesThatAreNotRunning)
 {
-    const std::string up = "ifup uap0", pidofH = "pidof hostapd", pidofD = "pidof dnsmasq";
-    const std::string startH = "/etc/init.d/hostapd2 start", startD = "/etc/init.d/dnsmasq start";
-    const struct { SCommandResult hostapd, hostapdStart; std::vector<std::string> commands; bool ok; } cases[] = {
-        {kStopped, {0, ""}, {up, pidofH, startH, pidofD, startD}, true},
-        {kRunning, {0, ""}, {up, pidofH, pidofD, startD}, true},
-        {kStopped, {1, ""}, {up, pidofH, startH}, false},
-        {{0, ""}, {0, ""}, {up, pidofH, startH, pidofD, startD}, true}, // pidof without a pid: not running
+    const std::string up = "ifup uap0", startH = "/etc/init.d/hostapd2 start", startD = "/etc/init.d/dnsmasq start";
+    const struct {
+        bool hostapdRuns;
+        SCommandResult hostapdStart;
+        std::vector<std::string> commands;
+        bool ok;
+    } cases[] = {
+        {false, {0, ""}, {up, startH, startD}, true},
+        {true, {0, ""}, {up, startD}, true},
+        {false, {1, ""}, {up, startH}, false},
     };
     for (const auto& c : cases) {
-        scripted->scripts = {{pidofH, {c.hostapd}}, {pidofD, {kStopped}}, {startH, {c.hostapdStart}}};
+        processes->running = {{"/run/modem-dnsmasq.pid", 7}}; // not the access point's
+        if (c.hostapdRuns) {
+            processes->running["/run/hostapd.pid"] = 10;
+        }
+        scripted->scripts = {{startH, {c.hostapdStart}}};
         scripted->commands.clear();
         EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Enable), c.ok);
         EXPECT_EQ(scripted->commands, c.commands);
     }
 }
 
-TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsSurvivors)
+TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsOnlyItsOwnSurvivors)
 {
-    // pidof answers: before its stop, then at each poll
-    const struct { std::deque<SCommandResult> hostapd; bool killed, killWorks; } cases[] = {
-        {{kRunning, kStopped}, false, true},
-        {{kRunning, kRunning, kRunning, kStopped}, false, true},
-        {{kRunning}, true, true},  // survives its stop script
-        {{kRunning}, true, false}, // and even the kill
-    };
+    // The stop scripts end the services unless they hang.
+    const struct { bool hangs, stubborn; } cases[] = {{false, false}, {true, false}, {true, true}};
     for (const auto& c : cases) {
         log.Clear();
-        scripted->scripts = {{"pidof hostapd", c.hostapd}, {"pidof dnsmasq", {kRunning, kStopped}}};
+        processes->running = {{"/run/hostapd.pid", 10}, {"/run/dnsmasq.pid", 11}, {"/run/modem-dnsmasq.pid", 12}};
+        processes->stubborn = c.stubborn ? std::set<std::string>{"hostapd"} : std::set<std::string>{};
+        scripted->onRun = [&](const std::string& command) {
+            if (command == "/etc/init.d/dnsmasq stop") {
+                processes->running.erase("/run/dnsmasq.pid");
+            } else if (command == "/etc/init.d/hostapd2 stop" && !c.hangs) {
+                processes->running.erase("/run/hostapd.pid");
+            }
+        };
         scripted->commands.clear();
-        ON_CALL(*errorHandler, RecoverFromStopProcessError("hostapd")).WillByDefault(Return(c.killWorks));
-        EXPECT_CALL(*errorHandler, RecoverFromStopProcessError("hostapd")).Times(c.killed ? 1 : 0);
-        EXPECT_CALL(*errorHandler, RecoverFromStopProcessError("dnsmasq")).Times(0);
+        processes->calls.clear();
         const auto start = clock->Now();
-        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Disable), c.killWorks);
-        EXPECT_EQ(std::vector<std::string>(scripted->commands.begin(), scripted->commands.begin() + 5),
-                  (std::vector<std::string>{"ifdown uap0", "pidof dnsmasq", "/etc/init.d/dnsmasq stop",
-                                            "pidof hostapd", "/etc/init.d/hostapd2 stop"}));
-        // The force stop comes once 2 s have passed on the clock, not before.
-        EXPECT_EQ(clock->Now() - start >= CTarvApHandler::kServiceStopTimeout, c.killed);
-        EXPECT_EQ(log.Contains(Log::error, "Hostapd is still running after disabling uap0"), !c.killWorks);
-        Mock::VerifyAndClearExpectations(errorHandler.get());
+        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Disable), !c.stubborn);
+        EXPECT_EQ(scripted->commands, (std::vector<std::string>{"ifdown uap0", "/etc/init.d/dnsmasq stop",
+                                                                "/etc/init.d/hostapd2 stop"}));
+        const auto& calls = processes->calls;
+        // The force stop comes once 2 s have passed on the clock, not before, and for hostapd only.
+        EXPECT_EQ(clock->Now() - start >= CTarvApHandler::kServiceStopTimeout, c.hangs);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "Stop hostapd"), c.hangs ? 1 : 0);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "Stop dnsmasq"), 0);
+        EXPECT_EQ(processes->running.count("/run/modem-dnsmasq.pid"), 1u);
+        EXPECT_EQ(log.Contains(Log::error, "Hostapd is still running after disabling uap0"), c.stubborn);
     }
-    scripted->scripts = {{"pidof dnsmasq", {kRunning}}, {"/etc/init.d/dnsmasq stop", {{1, ""}}}};
+    scripted->onRun = nullptr;
+    processes->running = {{"/run/dnsmasq.pid", 11}};
+    scripted->scripts = {{"/etc/init.d/dnsmasq stop", {{1, ""}}}};
     bool ok = true;
     EXPECT_THROW(ap->Disable(ok), CTarvException);
 }

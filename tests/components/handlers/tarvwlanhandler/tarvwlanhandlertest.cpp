@@ -7,6 +7,7 @@
 #include "tests/components/mocks/handlerfixture.h"
 
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <thread>
 
@@ -200,6 +201,31 @@ TEST_F(WlanHandlerTest, EnableThatCannotConnectStopsTheSupplicant)
     EXPECT_CALL(*supplicant, StopWpaSupplicant());
     EXPECT_CALL(*runner, Run("ifup wlan0", _)).Times(0);
     EXPECT_FALSE(OkAfter(*wlan, &CTarvWlanHandler::SetCredentialsAndEnable));
+}
+
+TEST_F(WlanHandlerTest, ANetworkNotJoinedYetLeavesTheSupplicantAndADhcpClientWaitingForIt)
+{
+    config->bools[TarvWlanDhcpEnable] = true;
+    ON_CALL(*errorHandler, RecoverFromIfUpDown(_, _)).WillByDefault(Return(false));
+    const std::string client =
+        "udhcpc -b -R -p " + root.Root() + "var/run/udhcpc.wlan0.pid -i wlan0 -x hostname:charger-1";
+    EXPECT_CALL(*runner, Run(_, _)).Times(AnyNumber());
+    {
+        InSequence order; // associating needs the supplicant before ifup's DHCP client
+        EXPECT_CALL(*supplicant, StartWpaSupplicant(StrEq("wlan0"), StrEq("Home"), StrEq(kPassphrase)));
+        EXPECT_CALL(*runner, Run("ifup wlan0", _)).WillOnce(Return(SCommandResult{1, ""}));
+        EXPECT_CALL(*runner, Run(client, _));
+    }
+    EXPECT_CALL(*supplicant, StopWpaSupplicant()).Times(0);
+    EXPECT_TRUE(OkAfter(*wlan, &CTarvWlanHandler::Enable));
+    scan->WaitForStationQueries(1); // and the poll watches for the association
+    // That client is the handler's to end: ifdown does not know it.
+    host->AddProcess(60, "udhcpc", {"udhcpc", "-b", "-i", "wlan0"});
+    root.WriteFile("var/run/udhcpc.wlan0.pid", "60");
+    bool ok = true;
+    wlan->Disable(ok);
+    ASSERT_FALSE(host->signals.empty());
+    EXPECT_EQ(host->signals.front(), std::make_pair(60, SIGTERM));
 }
 
 TEST_F(WlanHandlerTest, SetIfPropertiesRestartsAConnectedLinkUnderTheNewStanza)

@@ -160,6 +160,7 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
         EXPECT_CALL(*runner, Run(testing::StartsWith("ifconfig " + std::string(name) + " hw ether 02:00"), 5));
     }
     handler->IntInitializeNetwork();
+    handler->Sync();
     EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Initialize", "lte0.Initialize", "plc0.Initialize"));
     EXPECT_THAT(events.Take(), ElementsAre("IntInitializingDone"));
 
@@ -168,6 +169,7 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
     EXPECT_CALL(*station.errorHandler, DoesIfExist(_)).Times(testing::AnyNumber());
     EXPECT_CALL(*station.errorHandler, DoesIfExist("wlan0")).WillOnce(Return(false));
     handler->IntInitializeNetwork();
+    handler->Sync();
     EXPECT_THAT(events.Take(), ElementsAre("IntError"));
 }
 
@@ -183,8 +185,9 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
         {{{TarvEthEnable, true}, {TarvWlanEnable, true}, {TarvLteEnable, false}, {TarvPlcEnable, true}},
          {{TarvSsid, "net"}, {WlanStaPassword, "secret12"}},
          "",
-         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "wlan0.Enable",
-          "lte0.Disable", "plc0.Enable"},
+         // The credentials enable WLAN: the supplicant starts once.
+         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "lte0.Disable",
+          "plc0.Enable"},
          {"IntEnablingDone"}},
         // A non-critical failure still enables the daemon.
         {{{HwHasLte, false}, {HwHasPlc, false}}, {}, "eth0.Enable", {}, {"IntEnablingDone"}},
@@ -207,14 +210,62 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
             const auto id = c.failing.substr(0, dot) == "eth0" ? ipc::EEth0 : ipc::EWlan0;
             station[id].Fail(c.failing.substr(dot + 1));
         }
-        handler->IntSetTarvNotEnabled();
         handler->IntEnableNetworks();
+        handler->Sync();
         const auto journal = station.journal->Take();
         if (!c.journal.empty()) {
             EXPECT_THAT(journal, ElementsAreArray(c.journal));
         }
         EXPECT_THAT(events.Take(), ElementsAreArray(c.posted));
-        EXPECT_EQ(handler->IsTarvEnabled(), c.posted.front() == "IntEnablingDone");
+    }
+}
+
+TEST_F(ActionHandler, EachHandlerRunsAndReportsOnItsOwn)
+{
+    config->bools.insert({{TarvEthEnable, true}, {TarvWlanEnable, true}, {TarvLteEnable, true}, {TarvPlcEnable, true}});
+    config->strings.insert({{TarvSsid, "net"}, {WlanStaPassword, "secret12"}});
+    const std::vector<std::string> enabling{"uap0.Enable", "eth0.Enable", "eth0.SetDns",
+                                            "wlan0.SetCredentialsAndEnable", "lte0.Enable", "plc0.Enable"};
+    // eth0's failure (a cable out) is its own: the others run with a clean flag, the daemon is enabled.
+    station[ipc::EEth0].Fail("Enable");
+    handler->IntEnableNetworks();
+    handler->Sync();
+    EXPECT_THAT(station.journal->Take(), ElementsAreArray(enabling));
+    EXPECT_THAT(events.Take(), ElementsAre("IntEnablingDone"));
+    // A critical failure is reported once the others have run too.
+    station[ipc::EUap0].Fail("!Enable");
+    station[ipc::EUap0].Fail("!Disable");
+    handler->IntEnableNetworks();
+    handler->Sync();
+    EXPECT_THAT(station.journal->Take(), ElementsAreArray(enabling));
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+    handler->IntDisableAll();
+    handler->Sync();
+    EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Disable", "wlan0.Disable", "lte0.Disable", "plc0.Disable"));
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+}
+
+TEST_F(ActionHandler, TheMachineNeverWaitsForHandlersAndADisableOrStopCancelsTheirWork)
+{
+    // Accepted as soon as Enabled is entered, before the interfaces are.
+    handler->IntSetTarvEnabled();
+    EXPECT_TRUE(handler->IsTarvEnabled());
+    config->bools.insert({{TarvLteEnable, true}, {TarvPlcEnable, true}});
+    station[ipc::ELte0].Fail("~Enable"); // like an ifup waiting for a lease
+    for (const bool stop : {false, true}) {
+        events.Take();
+        handler->IntEnableNetworks(); // returns at once
+        ASSERT_TRUE(station.journal->WaitFor("lte0.Enable"));
+        station.journal->Take();
+        stop ? handler->IntStopWorkerThread() : handler->IntDisableAll();
+        handler->Sync();
+        // plc0 is not enabled after the cancel, and the cancelled enabling reports nothing.
+        std::vector<std::string> expected{"lte0.Enable cancelled"};
+        if (!stop) {
+            expected.insert(expected.end(), {"uap0.Disable", "wlan0.Disable", "lte0.Disable", "plc0.Disable"});
+        }
+        EXPECT_THAT(station.journal->Take(), ElementsAreArray(expected));
+        EXPECT_THAT(events.Take(), ElementsAre(stop ? "IntStopWorkerThreadDone" : "IntDisablingDone"));
     }
 }
 
@@ -253,6 +304,7 @@ TEST_F(ActionHandler, AccessPointGoesOffAfterFifteenMinutesUnlessConfiguredOn)
     config->bools[InstallationComplete] = true;
     config->bools[TarvApEnable] = true;
     handler->IntEnableNetworks();
+    handler->Sync();
     station.journal->Take();
     Advance(15min);
     EXPECT_THAT(station.journal->Take(), ElementsAre()); // configured on: stays on
@@ -340,6 +392,7 @@ TEST_F(ActionHandler, DisableThenEnableWithinTwoSecondsKeepsThePollRunning)
 {
     Enable();
     handler->IntDisableAll();
+    handler->Sync();
     EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Disable", "wlan0.Disable", "lte0.Disable", "plc0.Disable"));
     EXPECT_THAT(events.Take(), ElementsAre("IntDisablingDone"));
     Advance(1s);
@@ -349,6 +402,7 @@ TEST_F(ActionHandler, DisableThenEnableWithinTwoSecondsKeepsThePollRunning)
 
     // Without a new enable the poll ends 2 s after the disable.
     handler->IntDisableAll();
+    handler->Sync();
     Advance(1s);
     EXPECT_TRUE(handler->IsStatusPollRunning());
     Advance(1s);
@@ -377,7 +431,9 @@ TEST_F(ActionHandler, UnexpectedHandlerExceptionsAreErrorsOfTheLifecycle)
 {
     station[ipc::EWlan0].Fail("?Disable");
     handler->IntDisableAll();
+    handler->Sync();
     handler->IntEnableNetworks();
+    handler->Sync();
     EXPECT_THAT(events.Take(), ElementsAre("IntError", "IntError"));
 }
 
@@ -437,6 +493,9 @@ TEST_F(ActionHandler, DisableEnableCyclesRaceNothingWithThePoll)
     }
     stop = true;
     ticker.join();
+    // The last disable's job may have planted its delayed cancel after the last enable.
+    racing->Sync();
+    racing->IntSetTarvEnabled();
     EXPECT_TRUE(racing->IsStatusPollRunning());
     racing->Stop();
 }

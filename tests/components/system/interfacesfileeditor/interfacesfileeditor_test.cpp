@@ -1,5 +1,7 @@
 #include "src/components/system/tarvinterfacesfileeditor.h"
 
+#include "diagnostics/signalcatalogue.h"
+#include "platform/ipc/diagnosticscommclient.h"
 #include "platform/rootdir/rootdir.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
@@ -111,8 +113,16 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzasRefused
     EXPECT_TRUE(log.Contains(Log::error, "Invalid IPv4 address '10.0.0.5\\x0apre-up x' for eth0, "
                                          "interface settings not changed"));
 
-    // No gateway for WLAN, whatever the caller passes.
+    // plc0's address is the kernel's own for the link: the kernel must not add it first.
     bool ok = true;
+    CTarvInterfacesFileEditor plc{nullptr, mConfig, "/etc/network/interfaces"};
+    plc.SetAsStaticIpv6("plc0", "fe80::0201:87ff:fe12:3456", "64", ok);
+    plc.SetInterfacesFile(ok);
+    EXPECT_NE(File().find("netmask 64\npre-up echo 1 > /proc/sys/net/ipv6/conf/plc0/addr_gen_mode || true\n"
+                          "pre-up ip -6 addr flush dev plc0 scope link\n"),
+              std::string::npos);
+
+    // No gateway for WLAN, whatever the caller passes.
     mEditor.SetAsStaticIpv4("wlan0", "charger-1", "10.1.0.5", "255.255.0.0", ok, "10.1.0.1");
     mEditor.SetInterfacesFile(ok);
     EXPECT_TRUE(ok);
@@ -120,19 +130,29 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzasRefused
                               "auto wlan0\niface wlan0 inet static\nhostname charger-1\naddress 10.1.0.5\nnetmask 255.255.0.0"));
 }
 
-TEST_F(InterfacesFileEditorTest, MissingWlanRefusedStanzaOrUnwritableFileIsNoSuccess)
+TEST_F(InterfacesFileEditorTest, MissingWlanOrUnwritableFileFailsARefusedStanzaCostsOnlyItsInterface)
 {
     mConfig->bools[HwHasWlan] = false;
     EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
     EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
-    // A refused stanza: the others are written, but it is no success.
+    // A refused value costs only its interface: the earlier eth0 stanza goes,
+    // the others are written, the refusal is signalled, initialisation goes on.
     mConfig->bools = kDefaults;
+    mEditor.InitializeFile("charger-1");
     mConfig->bools[TarvEthDhcpEnable] = false;
     mConfig->strings = {{TarvEthIpv4Addr, "192.168.1.50\npre-up reboot"}, {TarvEthIpv4Netmask, "255.255.255.0"}};
     CLogCapture log;
-    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
+    int signalled = 0;
+    CDiagnosticsCommClient::SetSink([&](const CDiagnosticsCommClient::SSample& sample) {
+        signalled += sample.identifier == Signals::kInvalidConfigValueError.GetIdentifier();
+        return true;
+    });
+    EXPECT_NO_THROW(mEditor.InitializeFile("charger-1"));
+    CDiagnosticsCommClient::SetSink(nullptr);
     EXPECT_EQ(File(), Compose("", kLte, "", kWlanDhcp));
-    EXPECT_TRUE(log.Contains(Log::error, "/etc/network/interfaces written without the configured eth0 settings"));
+    EXPECT_EQ(signalled, 1);
+    EXPECT_TRUE(log.Contains(Log::error, "/etc/network/interfaces written without the configured eth0 settings, "
+                                         "eth0 left unconfigured"));
     // A directory in place of the file cannot be replaced.
     std::filesystem::remove(mTmp.Path() + "/etc/network/interfaces");
     std::filesystem::create_directories(mTmp.Path() + "/etc/network/interfaces");

@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/worker/canceltoken.h"
+
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <fstream>
+#include <thread>
 #include <chrono>
 
 using TestSupport::CLogCapture;
@@ -53,6 +59,30 @@ TEST(RunCommand, RetriesDeadlinesAndResults)
                                                std::to_string(c.deadline.count()) + " ms and was stopped"),
                   stopped);
     }
+}
+
+// A lifecycle step cancels the work of the one before: its command stops at
+// once, with what it started, and the work starts no further command.
+TEST(RunCommand, CancelledWorkStopsItsCommandAndStartsNoOther)
+{
+    CTempDir tmp;
+    CLogCapture log;
+    CRunCommand runner(50ms);
+    const std::string fifo = tmp.Path() + "/started";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CCancelToken token;
+    // Cancels once the command is running (its write to the fifo is read).
+    std::thread canceller([&] {
+        std::ifstream(fifo).get();
+        token.Cancel();
+    });
+    CCancelToken::CScope scope(token);
+    const SCommandResult result = runner.Run("echo up > " + fifo + "; sleep 30 & wait", 3);
+    canceller.join();
+    EXPECT_EQ(result.exitCode, -1);
+    EXPECT_EQ(runner.Run("touch " + tmp.Path() + "/late", 0).exitCode, -1);
+    EXPECT_TRUE(log.Contains(Log::info, "'echo' stopped: its work was cancelled"));
+    EXPECT_TRUE(log.Contains(Log::info, "'touch' not run: its work was cancelled"));
 }
 
 } // namespace

@@ -91,18 +91,21 @@ TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecretsAndFail
 TEST_F(WpaSupplicantTest, StartStopsTheRunningSupplicantOnlyWhenThePidFileNamesIt)
 {
     host->AddProcess(777, "sshd", {"/usr/sbin/sshd", "-D"});
-    for (const std::string content : {"777\n", "0\n", "-1\n", "garbage\n", ""}) {
+    host->AddProcess(778, "wpa_supplicant", {"wpa_supplicant", "-B", "-i", "wlan1"}); // another interface's
+    for (const std::string content : {"777\n", "778\n", "0\n", "-1\n", "garbage\n", ""}) {
         root.WriteFile("var/run/wpa_supplicant.pid", content);
         handler.StopWpaSupplicant();
         EXPECT_EQ(ConfigMode(), -1); // removed all the same
         EXPECT_TRUE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
         EXPECT_TRUE(host->signals.empty()) << content;
     }
+    // Each stop above waited on the clock for the pid file of the supplicant just started.
+    EXPECT_EQ(log.Count("wpa_supplicant started but wrote no pid file to /var/run/wpa_supplicant.pid"), 5u);
     // One that ignores SIGTERM is killed once the grace time passed on the driven clock.
     for (const bool ignoresTerm : {false, true}) {
         host->signals.clear();
         host->ignoresTerm = ignoresTerm;
-        host->AddProcess(4321, "wpa_supplicant", {"/sbin/wpa_supplicant", "-B"});
+        host->AddProcess(4321, "wpa_supplicant", {"/sbin/wpa_supplicant", "-B", "-i", "wlan0"});
         root.WriteFile("var/run/wpa_supplicant.pid", "4321\n");
         ASSERT_TRUE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
         using Sent = std::vector<std::pair<int, int>>;
