@@ -5,7 +5,7 @@
 # lte0 comes up.
 # shellcheck source=tests/station/common.sh
 source "$(dirname "$0")/common.sh"
-lan_exec ip link set lan-eth0 down
+station_carrier eth0 down
 start=$(date +%s%N)
 station_bring_up 120 || fail "did not reach Enabled"
 echo "disable and enable answered in $((($(date +%s%N) - start) / 1000000)) ms"
@@ -23,5 +23,5 @@ for ((i = 0; i < 900; i++)); do
   sleep 0.1
 done
 station_exec ip -o link show lte0 2>/dev/null | grep -qE 'state (UP|UNKNOWN)' || fail "lte0 is not up"
-lan_exec ip link set lan-eth0 up
+station_carrier eth0 up
 echo "cable out at start: WLAN, powerline and LTE up, Enabled"
