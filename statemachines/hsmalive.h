@@ -41,12 +41,14 @@ public:
     }
 
     // Cancels the alive call and waits until the worker has finished any run
-    // of it, so no alive notification follows the return.
+    // of it, so no alive notification follows the return. Only this worker:
+    // a derived Sync() may also wait for long work elsewhere, which a state's
+    // exit must never wait for.
     void IntStopAliveTimer() override
     {
         TLOG_FUNCTION();
         CancelAliveTimer();
-        Sync();
+        CWorker::Sync();
     }
 
     // Runs on the worker at every alive tick. Installed by the wiring before

@@ -16,6 +16,8 @@ require_ctl() {
 }
 fail() {
   echo "FAIL: $*"
+  # STATION_FAIL_LOG=FILE keeps the whole log of a failed run.
+  [[ -z ${STATION_FAIL_LOG:-} ]] || cp "$out/tarv.log" "$STATION_FAIL_LOG"
   echo "--- daemon log (last 60 lines)"
   tail -n 60 "$out/tarv.log"
   echo "--- notifications"

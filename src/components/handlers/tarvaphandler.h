@@ -37,7 +37,7 @@ public:
     // them; a service of the same name elsewhere on the station (the modem
     // side's DHCP server) has a pid file of its own and is left alone.
     static inline const SProcessIdentity kHostapd{"hostapd", "/run/hostapd.pid", ""};
-    static inline const SProcessIdentity kDnsmasq{"dnsmasq", "/run/dnsmasq.pid", ""};
+    static inline const SProcessIdentity kDnsmasq{"dnsmasq", "/run/dnsmasq/dnsmasq.pid", ""};
 
 private:
     void SetApConfigFiles(const std::string& hostname);

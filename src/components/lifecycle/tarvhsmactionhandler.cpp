@@ -49,7 +49,8 @@ CTarvHsmActionHandler::CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config
     // A timed call or job that failed unexpectedly is an error of the lifecycle.
     SetErrorReporter([this](const std::string&) { PostErrorFromWorker(); });
     Start();
-    mJobs = std::make_unique<CTarvInterfaceJobs>(ClockPtr(), [this](const std::string&) { PostErrorFromWorker(); });
+    // The access point's timer waits on this worker; its job runs with the others.
+    mJobs = std::make_unique<CTarvInterfaceJobs>(*this, [this](const std::string&) { PostErrorFromWorker(); });
 }
 
 CTarvHsmActionHandler::~CTarvHsmActionHandler()
@@ -61,6 +62,8 @@ CTarvHsmActionHandler::~CTarvHsmActionHandler()
 
 void CTarvHsmActionHandler::Sync()
 {
+    // Timers due hand their jobs over, and jobs may arm timers in turn.
+    CWorker::Sync();
     mJobs->Sync();
     CWorker::Sync();
 }

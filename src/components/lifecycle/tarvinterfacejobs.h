@@ -1,25 +1,31 @@
 #pragma once
 // The interface handlers' long work (initialising, enabling, disabling, the
-// access point's timer) as jobs on a worker of its own, one at a time, off
-// the lifecycle machine's thread. Jobs belong to a generation: starting a new
-// generation cancels the jobs of the one before (the command one of them is
-// running is stopped with its process group, and no further command of it
-// starts), so that a new lifecycle step never waits for the old one's work.
+// access point's timer) as jobs run one at a time off the lifecycle machine's
+// thread. Jobs belong to a generation: starting a new generation cancels the
+// jobs of the one before (the command one of them is running is stopped with
+// its process group, and no further command of it starts), so that a new
+// lifecycle step never waits for the old one's work.
+//
+// The jobs' thread exists only while there is work: it starts with the first
+// job queued and ends once the queue is empty, so an idle daemon does not keep
+// a thread for work that comes at start, enable and disable only. Timed jobs
+// wait on the timers' worker and join the queue when due.
 
 #include "platform/worker/canceltoken.h"
 #include "platform/worker/worker.h"
 
 #include <functional>
 #include <memory>
-#include <mutex>
 
 class CTarvInterfaceJobs {
 public:
     using Job = std::function<void()>;
 
-    // Starts the worker; reporter hears of an exception a job let escape.
-    CTarvInterfaceJobs(std::shared_ptr<IClock> clock, CWorker::ErrorReporter reporter);
-    // Cancels every job and stops the worker.
+    // timers runs the timed jobs' waits and must outlive this object's use of
+    // it (a wait due after destruction does nothing); reporter hears of an
+    // exception a job let escape.
+    CTarvInterfaceJobs(CWorker& timers, CWorker::ErrorReporter reporter);
+    // Cancels every job, drops the queued ones and joins the thread.
     ~CTarvInterfaceJobs();
     CTarvInterfaceJobs(const CTarvInterfaceJobs&) = delete;
     CTarvInterfaceJobs& operator=(const CTarvInterfaceJobs&) = delete;
@@ -36,18 +42,19 @@ public:
     void RunHere(const Job& job);
     // Cancels the jobs queued or running; later jobs of this generation do nothing.
     void CancelAll();
-    // Returns once the jobs queued before have run.
+    // Returns once the jobs queued before have run (the thread has ended);
+    // at once on the jobs' own thread.
     void Sync();
 
     // Whether the calling thread runs a job that was cancelled.
     static bool IsCancelled();
 
 private:
-    std::shared_ptr<CCancelToken> Current();
-    static void RunUnder(const std::shared_ptr<CCancelToken>& token, const Job& job);
+    // Shared with the thread and with the timed waits, which hold it weakly.
+    struct SQueue;
 
-    std::mutex mMutex;
-    std::shared_ptr<CCancelToken> mToken; // guarded by mMutex; never null
-    // Last member: its thread stops (in the destructor) before the rest goes.
-    CWorker mWorker;
+    std::shared_ptr<CCancelToken> Current();
+
+    CWorker& mTimers;
+    const std::shared_ptr<SQueue> mQueue;
 };

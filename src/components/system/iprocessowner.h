@@ -37,6 +37,7 @@ public:
     // may not have written its pid file yet.
     virtual void NoteStarted(const SProcessIdentity& identity) = 0;
 
-    // How long after a start its pid file is waited for.
-    static constexpr std::chrono::seconds kStartWindow{5};
+    // How long after a start its pid file is waited for (a daemon writes it
+    // within milliseconds; a lifecycle step must still end within 5 s).
+    static constexpr std::chrono::seconds kStartWindow{2};
 };

@@ -125,11 +125,11 @@ TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsOnlyItsOwnSurvivors)
     const struct { bool hangs, stubborn; } cases[] = {{false, false}, {true, false}, {true, true}};
     for (const auto& c : cases) {
         log.Clear();
-        processes->running = {{"/run/hostapd.pid", 10}, {"/run/dnsmasq.pid", 11}, {"/run/modem-dnsmasq.pid", 12}};
+        processes->running = {{"/run/hostapd.pid", 10}, {"/run/dnsmasq/dnsmasq.pid", 11}, {"/run/modem-dnsmasq.pid", 12}};
         processes->stubborn = c.stubborn ? std::set<std::string>{"hostapd"} : std::set<std::string>{};
         scripted->onRun = [&](const std::string& command) {
             if (command == "/etc/init.d/dnsmasq stop") {
-                processes->running.erase("/run/dnsmasq.pid");
+                processes->running.erase("/run/dnsmasq/dnsmasq.pid");
             } else if (command == "/etc/init.d/hostapd2 stop" && !c.hangs) {
                 processes->running.erase("/run/hostapd.pid");
             }
@@ -149,7 +149,7 @@ TEST_F(ApHandlerTest, DisableStopsBothServicesAndForceStopsOnlyItsOwnSurvivors)
         EXPECT_EQ(log.Contains(Log::error, "Hostapd is still running after disabling uap0"), c.stubborn);
     }
     scripted->onRun = nullptr;
-    processes->running = {{"/run/dnsmasq.pid", 11}};
+    processes->running = {{"/run/dnsmasq/dnsmasq.pid", 11}};
     scripted->scripts = {{"/etc/init.d/dnsmasq stop", {{1, ""}}}};
     bool ok = true;
     EXPECT_THROW(ap->Disable(ok), CTarvException);

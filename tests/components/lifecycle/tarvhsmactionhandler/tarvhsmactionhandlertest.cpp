@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -257,7 +258,15 @@ TEST_F(ActionHandler, TheMachineNeverWaitsForHandlersAndADisableOrStopCancelsThe
         handler->IntEnableNetworks(); // returns at once
         ASSERT_TRUE(station.journal->WaitFor("lte0.Enable"));
         station.journal->Take();
+        // Leaving Enabled (the machine's own thread) must not wait for the job.
+        auto left = std::async(std::launch::async, [&] {
+            handler->IntSetTarvNotEnabled();
+            handler->IntStopAliveTimer();
+        });
+        const bool leftAtOnce = left.wait_for(5s) == std::future_status::ready;
         stop ? handler->IntStopWorkerThread() : handler->IntDisableAll();
+        left.wait();
+        EXPECT_TRUE(leftAtOnce) << "leaving Enabled waited for a handler's command";
         handler->Sync();
         // plc0 is not enabled after the cancel, and the cancelled enabling reports nothing.
         std::vector<std::string> expected{"lte0.Enable cancelled"};
