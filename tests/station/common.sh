@@ -55,6 +55,15 @@ wait_notifications() { # REGEX COUNT SECONDS
 # the links (its enabling of eth0) is over before a scenario changes them.
 wait_links_settled() {
   local i
+  # Enabled is reported before the interfaces' work ends: wait for the last
+  # enabling begun to have ended (or been ended by a disable or an error),
+  # then for its commands.
+  for ((i = 0; i < 300; i++)); do
+    awk '/Configuring supported interfaces\./ { open = 1 }
+         /All supported interfaces configured|Not all interfaces were enabled|ExtErrorRsp|ExtDisabledRsp|ExtFatalErrorRsp/ { open = 0 }
+         END { exit open }' "$out/tarv.log" && break
+    sleep 0.1
+  done
   for ((i = 0; i < 300; i++)); do
     station_exec pgrep -x 'ifup|ifdown' >/dev/null || return 0
     sleep 0.1

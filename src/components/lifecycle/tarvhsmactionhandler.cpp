@@ -320,6 +320,8 @@ void CTarvHsmActionHandler::EnableNetworks()
     }
     if (!ok) {
         TLOG_WARN("Not all interfaces were enabled due to non critical errors");
+    } else {
+        TLOG_INFO("All supported interfaces configured");
     }
     // Start-up and enabling leave freed heap behind; the daemon now idles for long.
     malloc_trim(0);
