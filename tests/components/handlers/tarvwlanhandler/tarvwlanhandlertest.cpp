@@ -224,8 +224,8 @@ TEST_F(WlanHandlerTest, ANetworkNotJoinedYetLeavesTheSupplicantAndADhcpClientWai
     root.WriteFile("var/run/udhcpc.wlan0.pid", "60");
     bool ok = true;
     wlan->Disable(ok);
-    ASSERT_FALSE(host->signals.empty());
-    EXPECT_EQ(host->signals.front(), std::make_pair(60, SIGTERM));
+    // The poll still running may have asked that client to renew first.
+    EXPECT_THAT(host->signals, Contains(std::make_pair(60, SIGTERM)));
 }
 
 TEST_F(WlanHandlerTest, SetIfPropertiesRestartsAConnectedLinkUnderTheNewStanza)
