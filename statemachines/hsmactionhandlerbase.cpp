@@ -9,6 +9,7 @@ void CHsmActionHandlerBase::SetHsmInterface(IHsmInterface* hsm) noexcept
 
 void CHsmActionHandlerBase::ResetHsmInterface(IHsmInterface* hsm) noexcept
 {
+    std::unique_lock lock(mPosting);
     mHsm.compare_exchange_strong(hsm, nullptr, std::memory_order_acq_rel);
 }
 
@@ -19,6 +20,7 @@ IHsmInterface* CHsmActionHandlerBase::GetHsmInterface() const noexcept
 
 void CHsmActionHandlerBase::PostEvent(std::shared_ptr<IHsmEvent> event) const
 {
+    std::shared_lock lock(mPosting);
     IHsmInterface* hsm = GetHsmInterface();
     if (hsm == nullptr) {
         throw std::logic_error("CHsmActionHandlerBase: IHsmInterface not set");

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <shared_mutex>
 
 class CHsmActionHandlerBase {
 public:
@@ -16,7 +17,9 @@ public:
     virtual ~CHsmActionHandlerBase() = default;
 
     void SetHsmInterface(IHsmInterface* hsm) noexcept;
-    // Clears the pointer if it still names hsm (a machine going away).
+    // Clears the pointer if it still names hsm (a machine going away); waits
+    // for posts to it in progress on other threads, so that none reaches the
+    // machine once its destructor goes on.
     void ResetHsmInterface(IHsmInterface* hsm) noexcept;
     IHsmInterface* GetHsmInterface() const noexcept;
 
@@ -31,6 +34,8 @@ public:
 
 private:
     // Written by the machine's constructor and destructor, read by any
-    // thread that posts; atomic, no lock.
+    // thread that posts. Posts hold mPosting shared for their whole call
+    // into the machine; the reset holds it exclusively.
     std::atomic<IHsmInterface*> mHsm{nullptr};
+    mutable std::shared_mutex mPosting;
 };
