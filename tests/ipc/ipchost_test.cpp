@@ -34,7 +34,7 @@ using namespace std::chrono_literals;
 // Served process-control object as the daemon's: request handlers and the
 // senders the host installs. Enable records its entry, then waits for
 // mRelease when that is set and throws when mThrow is.
-class CFakeProcessControl : public IGenericControl {
+class CFakeProcessControl : public IServedProcessControl {
 public:
     ipc::MResult Enable() override
     {
@@ -48,6 +48,11 @@ public:
         return {};
     }
     ipc::MResult Disable() override { return {}; }
+    void InstallSenders(SSenders senders) override
+    {
+        mStateSender = std::move(senders.state);
+        mAliveSender = std::move(senders.alive);
+    }
 
     std::function<void(const ipc::MState&)> mStateSender;
     std::function<void()> mAliveSender;
@@ -84,7 +89,7 @@ ipc::MState State(ipc::MState::EState value)
 
 // The network service as the daemon serves it; Validate records the
 // deadline it is served under.
-class CFakeTarv : public ITarv {
+class CFakeTarv : public IServedTarv {
 public:
     ipc::MScanWlan ScanWlan() override
     {
@@ -98,6 +103,11 @@ public:
         return false;
     }
     bool TriggerNotification(const ipc::MNetInterfaces&) override { return true; }
+    void InstallSenders(SSenders senders) override
+    {
+        mStatusSender = std::move(senders.status);
+        mFloatSender = std::move(senders.value);
+    }
 
     std::function<void(const ipc::MNetStatus&)> mStatusSender;
     std::function<void(float)> mFloatSender;
