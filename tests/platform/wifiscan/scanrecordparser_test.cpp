@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -46,7 +47,6 @@ TEST(ScanRecordParser, SsidOfInformationElements)
         std::string elements;
         std::optional<std::string> ssid;
     } cases[] = {
-        {"empty", "", std::nullopt},
         {"one byte", std::string(1, '\0'), std::nullopt},
         {"hidden, zero length", Element(0, ""), ""},
         {"after other elements", Element(1, "\x82\x84") + Element(0, "depot"), "depot"},
@@ -73,9 +73,7 @@ TEST(ScanRecordParser, RecordOfNeverReadsPastAnAttribute)
         std::uint32_t frequencyMhz;
         std::uint32_t complete;
     } cases[] = {
-        {"empty", "", 0, 0},
         {"all there", frequency + signal + ssid, 5180, 1},
-        {"no elements", frequency + signal, 5180, 0},
         {"two-byte frequency", Attribute(NL80211_BSS_FREQUENCY, "\x14\x14") + signal + ssid, 0, 0},
         {"header shorter than itself", frequency + Attribute(NL80211_BSS_SIGNAL_MBM, U32(1), 3) + ssid, 5180, 0},
         {"length past the end", frequency + signal + Attribute(NL80211_BSS_INFORMATION_ELEMENTS, "ab", 200), 5180, 0},
@@ -94,10 +92,8 @@ TEST(ScanRecordParser, RecordOfNeverReadsPastAnAttribute)
                             Attribute(NL80211_BSS_SEEN_MS_AGO, U32(4500));
     const ITarvWifiScan::SScanRecord record = ScanRecordParser::RecordOf(Span(bss));
     EXPECT_EQ(record.bssid, (std::array<std::uint8_t, 6>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(record.status, static_cast<std::int32_t>(NL80211_BSS_STATUS_ASSOCIATED));
-    EXPECT_EQ(record.signalMbm, -7000);
-    EXPECT_EQ(record.secondsSeen, 4U);
-    EXPECT_EQ(record.ssid, "s");
+    EXPECT_EQ(std::tie(record.status, record.signalMbm, record.secondsSeen, record.ssid),
+              std::make_tuple(static_cast<std::int32_t>(NL80211_BSS_STATUS_ASSOCIATED), -7000, 4U, std::string("s")));
     EXPECT_EQ(ScanRecordParser::RecordOf(Span(Attribute(NL80211_BSS_BSSID, "\x09\x09\x09\x09\x09"))).bssid,
               (std::array<std::uint8_t, 6>{}));
 }
