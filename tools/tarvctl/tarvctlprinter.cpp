@@ -4,7 +4,6 @@
 
 #include <ostream>
 
-using Format = CTarvCtlFormat;
 
 void CTarvCtlPrinter::NotifyAlive()
 {
@@ -13,7 +12,7 @@ void CTarvCtlPrinter::NotifyAlive()
 
 void CTarvCtlPrinter::NotifyStatus(const ipc::MNetStatus& status)
 {
-    Line("status " + Format::StatusLine(status), Format::StatusJson(status));
+    Line("status " + CTarvCtlFormat::StatusLine(status), CTarvCtlFormat::StatusJson(status));
 }
 
 void CTarvCtlPrinter::NotifyFloat(float value)
@@ -27,18 +26,18 @@ void CTarvCtlPrinter::State(int state)
 {
     Json::Value json;
     json["state"] = state;
-    json["name"] = Format::StateName(state);
-    Line("state " + std::to_string(state) + " " + Format::StateName(state), json);
+    json["name"] = CTarvCtlFormat::StateName(state);
+    Line("state " + std::to_string(state) + " " + CTarvCtlFormat::StateName(state), json);
 }
 
 void CTarvCtlPrinter::Line(const std::string& text, Json::Value json)
 {
     std::lock_guard lock(mMutex);
     if (mJson) {
-        json["time"] = Format::Timestamp();
+        json["time"] = CTarvCtlFormat::Timestamp();
         json["event"] = text.substr(0, text.find(' '));
-        mOut << Format::OneLine(json) << std::endl;
+        mOut << CTarvCtlFormat::OneLine(json) << std::endl;
     } else {
-        mOut << Format::Timestamp() << " " << text << std::endl;
+        mOut << CTarvCtlFormat::Timestamp() << " " << text << std::endl;
     }
 }
