@@ -7,10 +7,11 @@
 #   ipcrequestfuzz        IPC requests, notifications and samples as a peer sends them
 #   scanrecordfuzz        a WLAN scan's BSS attributes and information elements
 #   routetablefuzz        the kernel's IPv4 route table (/proc/net/route)
-# The last five run FUZZ_OTHER_SECONDS each (default 35 s).
+#   procidentityfuzz      /proc/PID/comm and cmdline, as read to tell whose process a pid is
+# The last six run FUZZ_OTHER_SECONDS each (default 35 s).
 # usage: scripts/fuzz.sh [SECONDS] [BUILD_DIR]
 # Needs clang-14, libclang-rt-14-dev, protoc and the -dev packages of
-# jsoncpp and protobuf (scripts/bootstrap.sh installs them).
+# jsoncpp, protobuf, spdlog and fmt (scripts/bootstrap.sh installs them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,6 +41,10 @@ build ipcrequestfuzz tests/fuzz/ipcrequestfuzz.cpp platform/ipc/ipcsample.cpp -w
   "$dir/gen/proto/messages.pb.cc" "$dir/gen/proto/servicemessages.pb.cc" -lprotobuf-lite
 build scanrecordfuzz tests/fuzz/scanrecordfuzz.cpp platform/wifiscan/scanrecordparser.cpp
 build routetablefuzz tests/fuzz/routetablefuzz.cpp src/components/handlers/routetable.cpp
+read -r -a logging <<<"$(pkg-config --cflags --libs spdlog fmt)"
+build procidentityfuzz tests/fuzz/procidentityfuzz.cpp src/components/system/processowner.cpp \
+  platform/log/log.cpp platform/log/logthrottle.cpp platform/rootdir/rootdir.cpp platform/worker/steadyclock.cpp \
+  "${logging[@]}"
 
 # Each target starts from its seeds (real-looking inputs); its corpus
 # directory keeps what the fuzzer found between runs.
@@ -55,3 +60,4 @@ run ipcconfigurationfuzz "$others" 4096 "$dir/corpus-ipcconfiguration" tests/fuz
 run ipcrequestfuzz "$others" 4096 "$dir/corpus-ipcrequest" tests/fuzz/corpus/ipcrequest
 run scanrecordfuzz "$others" 4096 "$dir/corpus-scanrecord" tests/fuzz/corpus/scanrecord
 run routetablefuzz "$others" 4096 "$dir/corpus-routetable" tests/fuzz/corpus/routetable
+run procidentityfuzz "$others" 4096 "$dir/corpus-procidentity" tests/fuzz/corpus/procidentity
