@@ -30,7 +30,9 @@ test-fast: bootstrap
 	@scripts/build.sh $(BUILD_DIR) -DTARV_UNIT_TESTS=ON
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# Fuzzes the modem answer parser for FUZZ_SECONDS (default 60); fails on a crash.
+# Runs every fuzz target (scripts/fuzz.sh lists them): the modem answer parser
+# for FUZZ_SECONDS (default 60), each other one for FUZZ_OTHER_SECONDS (default
+# 35); fails on a crash.
 fuzz: bootstrap
 	@scripts/fuzz.sh $(or $(FUZZ_SECONDS),60)
 

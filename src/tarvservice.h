@@ -2,12 +2,13 @@
 // The daemon's network service. Request handlers are installed by the
 // wiring; notification senders by the IPC host when the service is added.
 
-#include "platform/ipc/itarv.h"
+#include "platform/ipc/iservedtarv.h"
 #include "platform/ipc/itarvclient.h"
 
 #include <functional>
+#include <utility>
 
-class CTarvService : public ITarv, public ITarvClient {
+class CTarvService : public IServedTarv, public ITarvClient {
 public:
     // Calling a request handler that was never installed throws std::bad_function_call.
     ipc::MScanWlan ScanWlan() override { return mScanWlanHandler(); }
@@ -16,6 +17,11 @@ public:
 
     void NotifyStatus(const ipc::MNetStatus& status) override;
     void NotifyFloat(float value) override { mFloatSender(value); }
+    void InstallSenders(SSenders senders) override
+    {
+        mStatusSender = std::move(senders.status);
+        mFloatSender = std::move(senders.value);
+    }
 
     // Request handlers.
     std::function<ipc::MScanWlan()> mScanWlanHandler;

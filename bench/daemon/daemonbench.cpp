@@ -1,6 +1,6 @@
 // Figures of the whole daemon: the CPU cost of one status query of the
 // Ethernet interface (the only real handler; the others are stand-ins) next
-// to the shell pipeline that used to read its gateway, the latency from a
+// to a shell pipeline reading the same gateway, the latency from a
 // link change to the status notification, and the validation round trip
 // over IPC against the daemon binary running as a station in namespaces of
 // its own (needs root).

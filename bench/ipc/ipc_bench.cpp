@@ -21,16 +21,15 @@ namespace {
 
 using Host = AppCommunicationHost<GrpcBackend>;
 
-class CInstantControl : public IGenericControl {
+class CInstantControl : public IServedProcessControl {
 public:
     ipc::MResult Enable() override { return {}; }
     ipc::MResult Disable() override { return {}; }
+    void InstallSenders(SSenders) override {}
 };
 
 struct SServed {
-    // Takes the concrete service type: adding it installs its notification senders.
-    template <typename Service>
-    explicit SServed(const std::shared_ptr<Service>& control)
+    explicit SServed(const std::shared_ptr<IServedProcessControl>& control)
     {
         root.WriteFile("etc/iipc.json", R"({"TarvGenCtrl": "unix:/run/iipc/tarvgenctrl.sock"})");
         CRootDir::Set(root.Root());

@@ -192,7 +192,6 @@ CConfigSource::SContent CConfigSource::ReadFile(EMissing missing) const
         return fail("Cannot read config file " + mPath + ": " + std::strerror(readErrno), {});
     }
 
-    ++mParseCount;
     Json::Value root;
     if (const auto problem = CConfigText::Parse(data, root)) {
         return fail("Invalid config file " + mPath + ": " + *problem, data);

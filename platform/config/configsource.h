@@ -67,8 +67,6 @@ public:
 
     // Longer than any writer's pause between truncating and completing a file.
     static constexpr std::chrono::milliseconds kSettleTime{500};
-    // How often the file was read and parsed (creation, changes, SetValue).
-    std::uint64_t GetParseCount() const { return mParseCount; }
 
 private:
     struct SSignature {
@@ -116,7 +114,6 @@ private:
     const QeConfig::ErrorCallback mErrorCallback;
     const std::chrono::milliseconds mSettleTime;
 
-    mutable std::atomic<std::uint64_t> mParseCount{0};
     // The file existed at some read or write: from then on its absence is
     // an error, not an empty source.
     std::atomic<bool> mFileSeen{false};

@@ -7,10 +7,10 @@
 //   auto board = host->CreateClient<IBoardControl>("BoardControl")->GetInterface();
 //   host->StartServices();  then RunServer() and HandleClientNotifications() on two threads
 //
-// AddService installs the notification senders of the service object
-// (mStateSender/mAliveSender of a process-control service, mStatusSender/
-// mFloatSender of a network service, mMainsLostSender of a board controller)
-// when the object has them. Services are added before StartServices.
+// AddService installs the notification senders of the service object: a
+// process-control service is an IServedProcessControl, a network service an
+// IServedTarv, and a board controller gets its mMainsLostSender. Services are
+// added before StartServices.
 
 #include "platform/ipc/grpcbackend.h"
 
@@ -31,25 +31,11 @@ public:
     std::shared_ptr<IServer> AddService(const std::string& name, const std::shared_ptr<S>& service)
     {
         if constexpr (std::is_same_v<I, IGenericControl>) {
-            typename Backend::SProcessControlSenders senders;
-            auto server = this->AddProcessControlService(name, service, senders);
-            if constexpr (requires { service->mStateSender = senders.state; }) {
-                service->mStateSender = senders.state;
-            }
-            if constexpr (requires { service->mAliveSender = senders.alive; }) {
-                service->mAliveSender = senders.alive;
-            }
-            return server;
+            static_assert(std::is_base_of_v<IServedProcessControl, S>, "a served IGenericControl takes its senders");
+            return this->AddProcessControlService(name, std::shared_ptr<IServedProcessControl>(service));
         } else if constexpr (std::is_same_v<I, ITarv>) {
-            typename Backend::STarvSenders senders;
-            auto server = this->AddTarvService(name, service, senders);
-            if constexpr (requires { service->mStatusSender = senders.status; }) {
-                service->mStatusSender = senders.status;
-            }
-            if constexpr (requires { service->mFloatSender = senders.value; }) {
-                service->mFloatSender = senders.value;
-            }
-            return server;
+            static_assert(std::is_base_of_v<IServedTarv, S>, "a served ITarv takes its senders");
+            return this->AddTarvService(name, std::shared_ptr<IServedTarv>(service));
         } else if constexpr (std::is_same_v<I, Rpc::ILogConfig>) {
             return this->AddLogConfigService(name, service);
         } else if constexpr (std::is_same_v<I, IBoardControl>) {

@@ -32,12 +32,6 @@ bool CDiagnosticsCommClient::Send(const SSample& sample)
     return sink ? (*sink)(sample) : false;
 }
 
-bool CDiagnosticsCommClient::IsInitialized()
-{
-    std::lock_guard lock(gSinkMutex);
-    return gSink != nullptr;
-}
-
 void CDiagnosticsCommClient::Initialize(const std::shared_ptr<AppCommunicationHost<GrpcBackend>>& host)
 {
     const auto collector = host->CreateClient<IDiagnostics>("Diagnostics")->GetInterface();

@@ -33,7 +33,6 @@ public:
     // sending off. The IPC host installs its transport here; tests install a recorder.
     static void SetSink(Sink sink);
     static bool Send(const SSample& sample);
-    static bool IsInitialized();
 
     // Connects sending to the host's "Diagnostics" client: samples are
     // queued and delivered by a thread of their own, so a send never blocks;

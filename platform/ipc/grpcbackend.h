@@ -19,6 +19,8 @@
 #include "platform/ipc/ilogger.h"
 #include "platform/ipc/iprocesscontrol.h"
 #include "platform/ipc/iserver.h"
+#include "platform/ipc/iservedprocesscontrol.h"
+#include "platform/ipc/iservedtarv.h"
 #include "platform/ipc/itarv.h"
 #include "platform/ipc/itarvclient.h"
 
@@ -55,20 +57,10 @@ public:
     class CImpl;
 
 protected:
-    struct SProcessControlSenders {
-        std::function<void(const ipc::MState&)> state;
-        std::function<void()> alive;
-    };
-    struct STarvSenders {
-        std::function<void(const ipc::MNetStatus&)> status;
-        std::function<void(float)> value;
-    };
-
+    // Both install the senders of the service's notifications.
     std::shared_ptr<IServer> AddProcessControlService(const std::string& name,
-                                                      std::shared_ptr<IGenericControl> service,
-                                                      SProcessControlSenders& senders);
-    std::shared_ptr<IServer> AddTarvService(const std::string& name, std::shared_ptr<ITarv> service,
-                                            STarvSenders& senders);
+                                                      std::shared_ptr<IServedProcessControl> service);
+    std::shared_ptr<IServer> AddTarvService(const std::string& name, std::shared_ptr<IServedTarv> service);
     std::shared_ptr<IServer> AddLogConfigService(const std::string& name, std::shared_ptr<Rpc::ILogConfig> service);
     std::shared_ptr<IServer> AddBoardControlService(const std::string& name, std::shared_ptr<IBoardControl> service,
                                                     std::function<void()>& mainsLostSender);

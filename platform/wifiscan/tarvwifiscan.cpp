@@ -2,75 +2,16 @@
 
 #include "platform/log/log.h"
 #include "platform/wifiscan/nl80211session.h"
+#include "platform/wifiscan/scanrecordparser.h"
 
 #include <linux/nl80211.h>
 #include <netlink/attr.h>
 #include <netlink/netlink.h>
 
 #include <algorithm>
-#include <cstring>
-#include <optional>
+#include <span>
 
 namespace {
-
-constexpr std::uint8_t kSsidElement = 0;
-constexpr std::size_t kMaxSsidBytes = 32;
-
-// The network name from a BSS's information elements: the bytes of the
-// first SSID element up to a zero byte, at most 32; nullopt when absent.
-std::optional<std::string> SsidOf(const nlattr* elements)
-{
-    if (elements == nullptr) {
-        return std::nullopt;
-    }
-    const auto* data = static_cast<const std::uint8_t*>(nla_data(elements));
-    const std::size_t size = static_cast<std::size_t>(nla_len(elements));
-    for (std::size_t at = 0; at + 2 <= size;) {
-        const std::size_t length = data[at + 1];
-        if (at + 2 + length > size) {
-            break; // a truncated element: nothing after it can be read
-        }
-        if (data[at] == kSsidElement) {
-            const auto* name = reinterpret_cast<const char*>(data + at + 2);
-            const std::size_t bytes = std::min(length, kMaxSsidBytes);
-            return std::string(name, strnlen(name, bytes));
-        }
-        at += 2 + length;
-    }
-    return std::nullopt;
-}
-
-// One BSS of a scan dump; nullopt for a message without one.
-std::optional<ITarvWifiScan::SScanRecord> RecordOf(CNl80211Session::Attributes attributes)
-{
-    if (attributes[NL80211_ATTR_BSS] == nullptr) {
-        return std::nullopt;
-    }
-    nlattr* bss[NL80211_BSS_MAX + 1] = {};
-    if (nla_parse_nested(bss, NL80211_BSS_MAX, attributes[NL80211_ATTR_BSS], nullptr) != 0) {
-        return std::nullopt;
-    }
-    ITarvWifiScan::SScanRecord record;
-    if (bss[NL80211_BSS_BSSID] != nullptr && nla_len(bss[NL80211_BSS_BSSID]) >= 6) {
-        std::memcpy(record.bssid.data(), nla_data(bss[NL80211_BSS_BSSID]), record.bssid.size());
-    }
-    if (bss[NL80211_BSS_FREQUENCY] != nullptr) {
-        record.frequencyMhz = nla_get_u32(bss[NL80211_BSS_FREQUENCY]);
-    }
-    if (bss[NL80211_BSS_STATUS] != nullptr) {
-        record.status = static_cast<std::int32_t>(nla_get_u32(bss[NL80211_BSS_STATUS]));
-    }
-    if (bss[NL80211_BSS_SIGNAL_MBM] != nullptr) {
-        record.signalMbm = static_cast<std::int32_t>(nla_get_u32(bss[NL80211_BSS_SIGNAL_MBM]));
-    }
-    if (bss[NL80211_BSS_SEEN_MS_AGO] != nullptr) {
-        record.secondsSeen = nla_get_u32(bss[NL80211_BSS_SEEN_MS_AGO]) / 1000;
-    }
-    const std::optional<std::string> ssid = SsidOf(bss[NL80211_BSS_INFORMATION_ELEMENTS]);
-    record.ssid = ssid.value_or("");
-    record.complete = bss[NL80211_BSS_FREQUENCY] != nullptr && bss[NL80211_BSS_SIGNAL_MBM] != nullptr && ssid ? 1 : 0;
-    return record;
-}
 
 // The BSS list of the interface, at most ITarvWifiScan::kMaxScanRecords.
 int DumpScan(CNl80211Session& session, std::vector<ITarvWifiScan::SScanRecord>& records,
@@ -81,8 +22,10 @@ int DumpScan(CNl80211Session& session, std::vector<ITarvWifiScan::SScanRecord>& 
         [&records](int, CNl80211Session::Attributes attributes) {
             // Further records are read and dropped: the list never grows past the limit.
             if (records.size() < ITarvWifiScan::kMaxScanRecords) {
-                if (auto record = RecordOf(attributes)) {
-                    records.push_back(std::move(*record));
+                if (const nlattr* bss = attributes[NL80211_ATTR_BSS]) {
+                    const auto* payload = static_cast<const std::uint8_t*>(nla_data(bss));
+                    records.push_back(ScanRecordParser::RecordOf(
+                        std::span(payload, static_cast<std::size_t>(std::max(nla_len(bss), 0)))));
                 }
             }
         },

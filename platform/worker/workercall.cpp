@@ -19,12 +19,6 @@ bool CWorkerCall::IsCancelled() const
     return mCancelled;
 }
 
-void CWorkerCall::MarkFinished()
-{
-    std::lock_guard lock(mMutex);
-    mFinished = true;
-}
-
 bool CWorkerCall::BeginRun()
 {
     std::lock_guard lock(mMutex);

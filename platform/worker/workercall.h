@@ -15,9 +15,6 @@ public:
     bool IsFinished() const;
     bool IsCancelled() const;
 
-    // Used by CWorker only.
-    void MarkFinished();
-
 private:
     friend class CWorker;
 

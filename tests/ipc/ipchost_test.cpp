@@ -34,7 +34,7 @@ using namespace std::chrono_literals;
 // Served process-control object as the daemon's: request handlers and the
 // senders the host installs. Enable records its entry, then waits for
 // mRelease when that is set and throws when mThrow is.
-class CFakeProcessControl : public IGenericControl {
+class CFakeProcessControl : public IServedProcessControl {
 public:
     ipc::MResult Enable() override
     {
@@ -48,9 +48,9 @@ public:
         return {};
     }
     ipc::MResult Disable() override { return {}; }
+    void InstallSenders(SSenders senders) override { mSenders = std::move(senders); }
 
-    std::function<void(const ipc::MState&)> mStateSender;
-    std::function<void()> mAliveSender;
+    SSenders mSenders;
     std::atomic<bool> mThrow{false};
     CRecorder<int> mEntered;
     std::shared_future<void> mRelease;
@@ -84,7 +84,7 @@ ipc::MState State(ipc::MState::EState value)
 
 // The network service as the daemon serves it; Validate records the
 // deadline it is served under.
-class CFakeTarv : public ITarv {
+class CFakeTarv : public IServedTarv {
 public:
     ipc::MScanWlan ScanWlan() override
     {
@@ -98,9 +98,9 @@ public:
         return false;
     }
     bool TriggerNotification(const ipc::MNetInterfaces&) override { return true; }
+    void InstallSenders(SSenders senders) override { mSenders = std::move(senders); }
 
-    std::function<void(const ipc::MNetStatus&)> mStatusSender;
-    std::function<void(float)> mFloatSender;
+    SSenders mSenders;
     std::atomic<CRequestDeadline::Clock::time_point> mDeadline;
 };
 
@@ -166,7 +166,7 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryFieldAndFailuresBecomeCommunica
     const ipc::MScanWlan scan = mNetwork->GetInterface()->ScanWlan();
     ASSERT_EQ(scan.networks_size(), 1);
     EXPECT_EQ(scan.networks(0).ssid(), "station-ü \"quoted\"");
-    mTarv->mFloatSender(2.5f);
+    mTarv->mSenders.value(2.5f);
     ASSERT_TRUE(mStatuses->WaitForCount(1));
     EXPECT_THAT(mStatuses->Values(), ElementsAre("float 2.500000"));
 
@@ -280,14 +280,14 @@ TEST_F(IpcHost, NotificationsReachEverySubscriberInOrderAndStuckVanishedOrThrowi
     goneClient.reset();
     ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 3));
 
-    mServed->mStateSender(State(ipc::MState::Disabled));
-    mServed->mAliveSender();
+    mServed->mSenders.state(State(ipc::MState::Disabled));
+    mServed->mSenders.alive();
     // A late subscriber gets only later notifications.
     CRunningHost lateHost(mRoot);
     auto late = std::make_shared<CStateRecorder>();
     auto lateClient = Subscribe(lateHost, late);
     ASSERT_TRUE(mSubscribers->WaitFor("TarvGenCtrl", 4));
-    mServed->mStateSender(State(ipc::MState::Enabled));
+    mServed->mSenders.state(State(ipc::MState::Enabled));
     ASSERT_TRUE(late->WaitForCount(1));
     ASSERT_TRUE(first->WaitForCount(3));
     ASSERT_TRUE(second->WaitForCount(3));
@@ -300,9 +300,9 @@ TEST_F(IpcHost, NotificationsReachEverySubscriberInOrderAndStuckVanishedOrThrowi
 
     // Far more notifications than any queue holds; a blocking send would hang here.
     for (int i = 0; i < 5000; ++i) {
-        mServed->mStateSender(State(i % 2 == 0 ? ipc::MState::Disabled : ipc::MState::Enabled));
+        mServed->mSenders.state(State(i % 2 == 0 ? ipc::MState::Disabled : ipc::MState::Enabled));
     }
-    mServed->mStateSender(State(ipc::MState::FatalError));
+    mServed->mSenders.state(State(ipc::MState::FatalError));
     // The healthy subscribers get the last notification even if they lost older ones.
     const auto last = [](const std::vector<int>& values) {
         return !values.empty() && values.back() == ipc::MState::FatalError;
@@ -385,7 +385,7 @@ TEST_F(IpcHost, AFullServiceMakesRoomForANewSubscriber)
     auto controller = mClient.Get()->CreateClient("TarvGenCtrl", states);
     mClient.Start();
     ASSERT_TRUE(controller->WaitSubscribed(5s));
-    mServed->mStateSender(State(ipc::MState::Enabled));
+    mServed->mSenders.state(State(ipc::MState::Enabled));
     EXPECT_TRUE(states->WaitUntil([](const std::vector<int>& values) {
         return std::ranges::count(values, static_cast<int>(ipc::MState::Enabled)) > 0;
     }));

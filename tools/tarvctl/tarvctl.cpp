@@ -9,14 +9,15 @@
 #include "tools/tarvctl/tarvctlconfig.h"
 #include "tools/tarvctl/tarvctldeadline.h"
 #include "tools/tarvctl/tarvctlformat.h"
+#include "tools/tarvctl/tarvctlprinter.h"
 #include "tools/tarvctl/tarvctlreport.h"
+#include "tools/tarvctl/tarvctlstatuscollector.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <iostream>
 #include <iterator>
-#include <mutex>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -73,76 +74,6 @@ const std::vector<std::pair<int, const char*>> kExitCodes{
 #undef TARVCTL_OPTION
 #undef TARVCTL_VERB
 #undef TARVCTL_EXIT
-};
-
-// The statuses the daemon notifies after a trigger request.
-class CStatusCollector : public ITarvClient {
-public:
-    void NotifyStatus(const ipc::MNetStatus& status) override
-    {
-        std::lock_guard lock(mMutex);
-        mStatuses[status.interface()] = status;
-        mChanged.notify_all();
-    }
-    void NotifyFloat(float) override {}
-
-    std::map<int, ipc::MNetStatus> WaitFor(const std::vector<ipc::EIfName>& interfaces,
-                                           std::chrono::milliseconds timeout)
-    {
-        std::unique_lock lock(mMutex);
-        mChanged.wait_for(lock, timeout, [&] {
-            return std::all_of(interfaces.begin(), interfaces.end(), [&](int id) { return mStatuses.count(id) > 0; });
-        });
-        return mStatuses;
-    }
-
-private:
-    std::mutex mMutex;
-    std::condition_variable mChanged;
-    std::map<int, ipc::MNetStatus> mStatuses; // guarded by mMutex
-};
-
-// Prints every notification on its own line as it arrives.
-class CPrinter : public IProcessControl, public ITarvClient {
-public:
-    CPrinter(std::ostream& out, bool json) : mOut(out), mJson(json) {}
-
-    void NotifyState(const ipc::MState& state) override { State(state.state()); }
-    void NotifyAlive() override { Line("alive", Json::Value(Json::objectValue)); }
-    void NotifyStatus(const ipc::MNetStatus& status) override
-    {
-        Line("status " + Format::StatusLine(status), Format::StatusJson(status));
-    }
-    void NotifyFloat(float value) override
-    {
-        Json::Value json;
-        json["value"] = value;
-        Line("value " + std::to_string(value), json);
-    }
-    void State(int state)
-    {
-        Json::Value json;
-        json["state"] = state;
-        json["name"] = Format::StateName(state);
-        Line("state " + std::to_string(state) + " " + Format::StateName(state), json);
-    }
-
-private:
-    void Line(const std::string& text, Json::Value json)
-    {
-        std::lock_guard lock(mMutex);
-        if (mJson) {
-            json["time"] = Format::Timestamp();
-            json["event"] = text.substr(0, text.find(' '));
-            mOut << Format::OneLine(json) << std::endl;
-        } else {
-            mOut << Format::Timestamp() << " " << text << std::endl;
-        }
-    }
-
-    std::mutex mMutex; // guards mOut
-    std::ostream& mOut;
-    const bool mJson;
 };
 
 std::chrono::seconds ParseTimeout(const std::string& text)
@@ -367,7 +298,7 @@ int CTarvCtl::Watch()
     // Fails at once when the daemon is not there, then follows it;
     // resubscribing happens by itself when the daemon restarts.
     RequireDaemon("TarvGenCtrl");
-    auto printer = std::make_shared<CPrinter>(mOut, mJson);
+    auto printer = std::make_shared<CTarvCtlPrinter>(mOut, mJson);
     auto control = Daemon().CreateClient("TarvGenCtrl", std::static_pointer_cast<IProcessControl>(printer));
     auto tarv = Daemon().CreateClient("Tarv", std::static_pointer_cast<ITarvClient>(printer));
     printer->State(control->GetInterface()->GetState().state());
@@ -456,7 +387,7 @@ int CTarvCtl::Validate()
 std::map<int, ipc::MNetStatus> CTarvCtl::CollectStatuses(const std::vector<ipc::EIfName>& interfaces, bool& accepted)
 {
     RequireDaemon("Tarv");
-    auto collector = std::make_shared<CStatusCollector>();
+    auto collector = std::make_shared<CTarvCtlStatusCollector>();
     auto host = std::make_shared<Host>(mRoot + "etc/iipc.json");
     auto client = host->CreateClient("Tarv", std::static_pointer_cast<ITarvClient>(collector));
     std::thread notifications([host] { host->HandleClientNotifications(); });

@@ -412,12 +412,12 @@ void GrpcBackend::Stop()
 }
 
 std::shared_ptr<IServer> GrpcBackend::AddProcessControlService(const std::string& name,
-                                                               std::shared_ptr<IGenericControl> service,
-                                                               SProcessControlSenders& senders)
+                                                               std::shared_ptr<IServedProcessControl> service)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    auto server = std::make_unique<CProcessControlServer>(name, std::move(service), mImpl->mObserver);
+    auto server = std::make_unique<CProcessControlServer>(name, service, mImpl->mObserver);
     auto* raw = server.get();
+    IServedProcessControl::SSenders senders;
     // A notification sent after the host is gone is dropped instead of
     // touching freed memory (the service object outlives the host).
     std::weak_ptr<CImpl> weak = mImpl;
@@ -432,15 +432,17 @@ std::shared_ptr<IServer> GrpcBackend::AddProcessControlService(const std::string
         }
     };
     mImpl->Register(endpoint, std::move(server));
+    // Only once it is registered: a refused service sends nothing.
+    service->InstallSenders(std::move(senders));
     return std::make_shared<CNamedServer>(name);
 }
 
-std::shared_ptr<IServer> GrpcBackend::AddTarvService(const std::string& name, std::shared_ptr<ITarv> service,
-                                                     STarvSenders& senders)
+std::shared_ptr<IServer> GrpcBackend::AddTarvService(const std::string& name, std::shared_ptr<IServedTarv> service)
 {
     const SIpcEndpoint& endpoint = mImpl->ServedEndpoint(name);
-    auto server = std::make_unique<CTarvServer>(name, std::move(service), mImpl->mObserver);
+    auto server = std::make_unique<CTarvServer>(name, service, mImpl->mObserver);
     auto* raw = server.get();
+    IServedTarv::SSenders senders;
     std::weak_ptr<CImpl> weak = mImpl;
     senders.status = [weak, raw](const ipc::MNetStatus& status) {
         if (const auto impl = weak.lock()) {
@@ -453,6 +455,8 @@ std::shared_ptr<IServer> GrpcBackend::AddTarvService(const std::string& name, st
         }
     };
     mImpl->Register(endpoint, std::move(server));
+    // Only once it is registered: a refused service sends nothing.
+    service->InstallSenders(std::move(senders));
     return std::make_shared<CNamedServer>(name);
 }
 

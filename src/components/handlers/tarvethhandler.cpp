@@ -2,6 +2,7 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "src/components/handlers/routetable.h"
 #include "src/components/system/tarvexception.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/utility.h"
@@ -83,7 +84,7 @@ void CTarvEthHandler::GetGateway(ipc::MNetStatus& status)
     if (file.is_open()) {
         std::stringstream text;
         text << file.rdbuf();
-        if (const auto column = GatewayColumn(text.str(), mInterfaceName)) {
+        if (const auto column = CRouteTable::GatewayColumn(text.str(), mInterfaceName)) {
             properties->set_defaultgateway(HexIpToIntIp(*column));
             return;
         }
@@ -92,55 +93,17 @@ void CTarvEthHandler::GetGateway(ipc::MNetStatus& status)
     properties->set_defaultgateway("0.0.0.0");
 }
 
-std::optional<std::string> CTarvEthHandler::GatewayColumn(const std::string& routeTable,
-                                                          const std::string& interfaceName)
-{
-    std::size_t lineStart = 0;
-    while (lineStart < routeTable.size()) {
-        std::size_t lineEnd = routeTable.find('\n', lineStart);
-        if (lineEnd == std::string::npos) {
-            lineEnd = routeTable.size();
-        }
-        std::vector<std::string_view> fields;
-        std::size_t at = lineStart;
-        while (at < lineEnd && fields.size() < 4) {
-            at = routeTable.find_first_not_of(" \t", at);
-            if (at == std::string::npos || at >= lineEnd) {
-                break;
-            }
-            std::size_t end = routeTable.find_first_of(" \t", at);
-            end = end == std::string::npos || end > lineEnd ? lineEnd : end;
-            fields.emplace_back(routeTable.data() + at, end - at);
-            at = end;
-        }
-        if (fields.size() == 4 && fields[0] == interfaceName && fields[1] == "00000000" && fields[3] == "0003") {
-            return std::string(fields[2]);
-        }
-        lineStart = lineEnd + 1;
-    }
-    return std::nullopt;
-}
-
 std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)
 {
     TLOG_FUNCTION();
     // The status poll runs this every second: a route line it cannot read
-    // must not end the daemon. More than 32 bits is no IPv4 address, and
-    // neither is a negative number (which stoull would wrap).
-    unsigned long long value = ~0ULL;
-    const auto first = hexText.find_first_not_of(" \t\n\v\f\r");
-    if (first != std::string::npos && hexText[first] != '-') {
-        try {
-            value = std::stoull(hexText, nullptr, 16);
-        } catch (const std::logic_error&) {
-            value = ~0ULL;
-        }
-    }
+    // must not end the daemon.
+    const std::optional<std::uint32_t> value = CRouteTable::Address(hexText);
     {
         // The poll would repeat the same complaint every second: once per
         // change of the table is enough.
         std::lock_guard lock(mRouteLogMutex);
-        if (value > 0xFFFFFFFFULL) {
+        if (!value) {
             if (!mLastUnreadableGateway || *mLastUnreadableGateway != hexText) {
                 TLOG_ERROR("Gateway '{}' in the route table is not a hexadecimal IPv4 address",
                            CTarvValidation::Printable(hexText));
@@ -150,7 +113,7 @@ std::string CTarvEthHandler::HexIpToIntIp(const std::string& hexText)
         }
         mLastUnreadableGateway.reset();
     }
-    const auto address = static_cast<std::uint32_t>(value);
+    const std::uint32_t address = *value;
     return std::to_string(address & 0xFFU) + "." + std::to_string((address >> 8) & 0xFFU) + "." +
            std::to_string((address >> 16) & 0xFFU) + "." + std::to_string((address >> 24) & 0xFFU);
 }

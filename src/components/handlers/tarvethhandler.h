@@ -26,12 +26,6 @@ public:
     // The kernel's IPv4 route table.
     static inline const std::string kRouteTablePath = "/proc/net/route";
 
-    // The gateway column of the interface's first default route with the
-    // flags "up" and "gateway" (destination 00000000, flags 0003) in a route
-    // table's text; nothing when there is none. Fields are separated by
-    // blanks and tabs, and compared as text.
-    static std::optional<std::string> GatewayColumn(const std::string& routeTable, const std::string& interfaceName);
-
     void Enable(bool& ok) override;
     void Disable(bool& ok) override;
     ipc::MNetStatus GetStatus() override;

@@ -92,7 +92,7 @@ TEST_F(TarvCtl, ConfigSetChangesOnlyItsKeyInAFileTheDaemonWouldRead)
         const char* before; // nullptr: no file
         std::vector<std::string> set;
         int exitCode;
-        const char* after;  // nullptr: as before
+        const char* after;  // nullptr: unchanged
     };
     const std::vector<SCase> cases{
         // Escapes, spacing and unknown keys stay exactly as they were.

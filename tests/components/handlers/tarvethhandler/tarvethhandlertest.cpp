@@ -1,4 +1,5 @@
 #include "src/components/handlers/tarvethhandler.h"
+#include "src/components/handlers/routetable.h"
 
 #include "platform/toolbox/tarvvalidation.h"
 
@@ -112,14 +113,14 @@ TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQueryAndIsLoggedOnce
         EXPECT_EQ(gatewayOf(column) + " " + gatewayOf(column), "0.0.0.0 0.0.0.0"); // the poll sees it twice
         EXPECT_EQ(log.Texts(Log::error).size(), 1u) << column;
     }
-    // Parsing stops at the first character that is no hex digit, as before.
+    // Parsing stops at the first character that is no hex digit.
     EXPECT_EQ(gatewayOf("FE01A8C0zz"), "192.168.1.254");
     log.Clear();
     gatewayOf("zz"); // a table that turns bad again is reported again
     EXPECT_EQ(log.Texts(Log::error).size(), 1u);
 }
 
-// The columns the former shell pipeline (awk on $1, $2, $4, first match) printed.
+// The gateway column of the first line whose columns 1, 2 and 4 match.
 TEST(EthGatewayColumnTest, FirstDefaultRouteOfTheInterfaceWithTheGatewayFlags)
 {
     const std::string d = "eth0\t00000000\t", tail = "\t0\t0\t0\t00000000\t0\t0\t0\n";
@@ -134,7 +135,7 @@ TEST(EthGatewayColumnTest, FirstDefaultRouteOfTheInterfaceWithTheGatewayFlags)
         {d + "0701A8C0\n" + d + "0801A8C0\t0003\n", "0801A8C0"}, // a short line first
     };
     for (const auto& [lines, gateway] : cases) {
-        EXPECT_EQ(CTarvEthHandler::GatewayColumn(kRouteHeader + lines, "eth0").value_or(""), gateway) << lines;
+        EXPECT_EQ(CRouteTable::GatewayColumn(kRouteHeader + lines, "eth0").value_or(""), gateway) << lines;
     }
 }
 
@@ -151,7 +152,7 @@ TEST_F(EthHandlerTest, EmptyOrMalformedStaticValuesOrNoHostnameNeverReachTheInte
         {"192.168.1.50", "255.0.255.0", "", "Static netmask '255.0.255.0' for eth0 is not a valid IPv4 netmask" + netmask},
         {"192.168.1.50", "255.255.255.0", "gw", "Static gateway 'gw' for eth0 is not a valid IPv4 address" + address},
         {"192.168.1.50", "255.255.255.0", "192.168.1.1", ""}, // valid, but the file editor refuses the stanza
-        {"192.168.1.50", "255.255.255.0", "0.0.0.0", ""},     // no gateway, as before
+        {"192.168.1.50", "255.255.255.0", "0.0.0.0", ""},     // no gateway
     };
     auto handler = MakeHandler();
     for (const auto& c : cases) {
