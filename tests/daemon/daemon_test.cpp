@@ -168,6 +168,24 @@ TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
     EXPECT_THAT(Log(), testing::HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
 }
 
+// A hardware description that cannot be read, or holds a mistyped flag, is a
+// configuration error: the daemon serves, reports FatalError and stops in order.
+TEST_F(Daemon, AnUnusableHardwareDescriptionAtStartIsServedAsFatalError)
+{
+    for (const char* hwinfo : {R"({"HwHasWlan": tru)", R"({"HwHasWlan": "yes", "HwHasLte": true})"}) {
+        mRoot.WriteFile("etc/config/hwinfo.json", hwinfo);
+        mStates = std::make_shared<CStates>();
+        auto daemon = StartSubscribed();
+        EXPECT_TRUE(mStates->WaitUntil(Reached(ipc::MState::FatalError), 10s)) << hwinfo << Log();
+        daemon->Signal(SIGINT);
+        const auto status = daemon->WaitExit(10s);
+        ASSERT_TRUE(status.has_value()) << Log();
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << hwinfo << Log();
+        mControlClient.reset();
+        mClient.reset();
+    }
+}
+
 TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
 {
     // Exit status and combined output of one tarvctl run.
