@@ -159,7 +159,7 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
     config->strings[EthMacAddr] = "02:00:00:00:00:03";
     config->strings[PlcMacAddr] = "02:00:00:00:00:04";
     EXPECT_CALL(*runner, Run(_, _)).Times(testing::AnyNumber());
-    EXPECT_CALL(*station.editor, InitializeFile("station-1")).Times(2);
+    EXPECT_CALL(*station.editor, InitializeFile("station-1")).Times(3);
     for (const char* name : {"uap0", "wlan0", "eth0", "plc0"}) {
         EXPECT_CALL(*runner, Run(testing::StartsWith("ifconfig " + std::string(name) + " hw ether 02:00"), 5));
     }
@@ -391,7 +391,7 @@ TEST_F(ActionHandler, ANotificationRequestAnswersEachInterfaceOnceAndCountsWhatI
     for (int i = 0; i < 10000; ++i) {
         request.mutable_interfaces()->Add(i % 2 == 0 ? ipc::EWlan0 : 9 + i);
     }
-    TestSupport::CLogCapture log(Log::warn);
+    TestSupport::CLogCapture log(Log::warning);
     EXPECT_TRUE(handler->TriggerStatusNotification(request));
     EXPECT_THAT(sink->Take(), ElementsAre("EWlan0 0"));
     EXPECT_THAT(log.Texts(), ElementsAre("Unknown interface: 5000 of the 10000 values requested ignored"));
