@@ -14,6 +14,7 @@
 #include "src/components/system/tarvinterfacesfileeditor.h"
 #include "src/components/system/utility.h"
 #include "src/handlerset.h"
+#include "src/roothostnamemanager.h"
 #include "statemachines/utils/statemachinesutility.h"
 
 CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
@@ -33,7 +34,10 @@ CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
     auto errorHandler = std::make_shared<CTarvErrorHandler>(runCommand, netlink);
     auto interfacesFileEditor =
         std::make_shared<CTarvInterfacesFileEditor>(runCommand, mConfig, "/etc/network/interfaces");
-    auto hostnameManager = std::make_shared<CHostnameManager>("/etc/hosts", "/etc/hostname");
+    // Only the station's own daemon (root "/") names the machine it runs on.
+    auto hostnameManager = mRoot == "/"
+                               ? std::make_shared<CHostnameManager>("/etc/hosts", "/etc/hostname")
+                               : std::make_shared<CRootHostnameManager>("/etc/hosts", "/etc/hostname");
     auto lteDns = std::make_shared<CTarvDnsManager>(Tarv::kLte0, Tarv::kResolvConfDir, runCommand);
     auto ethDns = std::make_shared<CTarvDnsManager>(Tarv::kEth0, Tarv::kResolvConfDir, runCommand);
     auto ntpManager = std::make_shared<CNtpManager>(mConfig, runCommand);
@@ -52,8 +56,17 @@ CTarv::CTarv(const std::string& rootDirectory) : mRoot(rootDirectory)
     CDiagnosticsCommClient::Initialize(mHost);
     mBoardControl = mHost->CreateClient<IBoardControl>("BoardControl")->GetInterface();
 
-    mHandlers = MakeHandlerSet({mConfig, runCommand, netlink, errorHandler, interfacesFileEditor, hostnameManager,
-                                ethDns, lteDns, mBoardControl});
+    // The handlers read their hardware flags as they are built: an unreadable
+    // or mistyped hwinfo.json must not end the daemon here. Without handlers
+    // the machine can only reach FatalError, which the error below asks for.
+    try {
+        mHandlers = MakeHandlerSet({mConfig, runCommand, netlink, errorHandler, interfacesFileEditor,
+                                    hostnameManager, ethDns, lteDns, mBoardControl});
+    } catch (const QeConfig::CInvalidConfig& e) {
+        OnConfigError(std::string("connection handlers not built: ") + e.what());
+    } catch (const QeConfig::CTypeError& e) {
+        OnConfigError(std::string("connection handlers not built: ") + e.what());
+    }
     mActionHandler->SetHandlers(mHandlers);
 
     ConnectIStatemachine();

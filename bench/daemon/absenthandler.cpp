@@ -66,3 +66,9 @@ void CAbsentHandler::FastShutdown()
 {
     Refuse("FastShutdown");
 }
+
+void CAbsentHandler::UpdateModemSettings(bool& ok)
+{
+    Refuse("UpdateModemSettings");
+    ok = false;
+}

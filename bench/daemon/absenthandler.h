@@ -27,6 +27,7 @@ public:
     // An unsuccessful reply: there is nothing to scan with.
     ipc::MScanWlan ScanWlan() override;
     void FastShutdown() override;
+    void UpdateModemSettings(bool& ok) override;
 
 private:
     void Refuse(const char* operation) const;

@@ -45,6 +45,14 @@ std::unique_ptr<ITarvWifiScan::CHandle> CTarvWifiScan::WifiScanInit(const std::s
     return CNl80211Session::Open(interfaceName);
 }
 
+const ITarvWifiScan::SScanRecord* CTarvWifiScan::FindAssociated(const std::vector<SScanRecord>& records)
+{
+    const auto associated = std::find_if(records.begin(), records.end(), [](const SScanRecord& r) {
+        return r.status == NL80211_BSS_STATUS_ASSOCIATED || r.status == NL80211_BSS_STATUS_IBSS_JOINED;
+    });
+    return associated == records.end() ? nullptr : &*associated;
+}
+
 ITarvWifiScan::SStationResult CTarvWifiScan::GetWifiStatus(CHandle& handle)
 {
     TLOG_FUNCTION();
@@ -56,10 +64,8 @@ ITarvWifiScan::SStationResult CTarvWifiScan::GetWifiStatus(CHandle& handle)
         TLOG_DEBUG("nl80211 scan dump failed: {}", error);
         return result;
     }
-    const auto associated = std::find_if(records.begin(), records.end(), [](const SScanRecord& r) {
-        return r.status == NL80211_BSS_STATUS_ASSOCIATED || r.status == NL80211_BSS_STATUS_IBSS_JOINED;
-    });
-    if (associated == records.end()) {
+    const SScanRecord* const associated = FindAssociated(records);
+    if (associated == nullptr) {
         result.result = 0;
         return result;
     }

@@ -7,6 +7,7 @@
 #include "platform/wifiscan/itarvwifiscan.h"
 
 #include <chrono>
+#include <vector>
 
 class CTarvWifiScan : public ITarvWifiScan {
 public:
@@ -19,6 +20,11 @@ public:
     SStationResult GetWifiStatus(CHandle& handle) override;
     SScanResult ScanAll(CHandle& handle) override;
     void FreeWifi(std::unique_ptr<CHandle> handle) override;
+
+    // The BSS of a scan dump the station is associated with (or the ad-hoc
+    // network it joined); nullptr when there is none. A BSS the station has
+    // only authenticated with carries no traffic yet and does not count.
+    static const SScanRecord* FindAssociated(const std::vector<SScanRecord>& records);
 
     static constexpr std::chrono::milliseconds kRequestDeadline{3000};
     static constexpr std::chrono::milliseconds kScanDeadline{10000};

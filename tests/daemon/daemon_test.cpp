@@ -168,6 +168,29 @@ TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
     EXPECT_THAT(Log(), testing::HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
 }
 
+// A hardware description that cannot be read, or holds a mistyped flag, is a
+// configuration error: the daemon serves, reports FatalError and stops in order.
+TEST_F(Daemon, AnUnusableHardwareDescriptionAtStartIsServedAsFatalError)
+{
+    for (const char* hwinfo : {R"({"HwHasWlan": tru)", R"({"HwHasWlan": "yes", "HwHasLte": true})"}) {
+        mRoot.WriteFile("etc/config/hwinfo.json", hwinfo);
+        auto daemon = StartSubscribed();
+        // The state is asked for: its notification may precede the subscription.
+        int state = -1;
+        for (int attempt = 0; attempt < 100 && state != ipc::MState::FatalError; ++attempt) {
+            state = mControl->GetState().state();
+            std::this_thread::sleep_for(state == ipc::MState::FatalError ? 0ms : 100ms);
+        }
+        EXPECT_EQ(state, ipc::MState::FatalError) << hwinfo << Log();
+        daemon->Signal(SIGINT);
+        const auto status = daemon->WaitExit(10s);
+        ASSERT_TRUE(status.has_value()) << Log();
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << hwinfo << Log();
+        mControlClient.reset();
+        mClient.reset();
+    }
+}
+
 TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
 {
     // Exit status and combined output of one tarvctl run.

@@ -4,6 +4,7 @@
 #include "platform/log/log.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/ltemodem/modemstatemachineimpl.h"
+#include "src/components/ltemodem/modemvalidation.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/utility.h"
 
@@ -280,6 +281,36 @@ void CTarvLteHandler::FastShutdown()
 {
     TLOG_FUNCTION();
     mModem->FastShutdown();
+}
+
+void CTarvLteHandler::UpdateModemSettings(bool& ok)
+{
+    TLOG_FUNCTION();
+    if (!IsSupported()) {
+        return;
+    }
+    // The same checks the modem makes before it uses the values: a value
+    // refused here would otherwise stop the modem at its next start.
+    bool valid = mModem->GetApnSettings().has_value();
+    const std::string pin = mConfig->GetString(TarvLteSimPin);
+    if (!pin.empty() && !CModemValidation::IsSimPin(pin)) {
+        TLOG_ERROR("SIM PIN refused: not 4 to 8 decimal digits");
+        valid = false;
+    }
+    if (!valid) {
+        ok = false;
+        return;
+    }
+    if (!mStateMachine->Resume()) {
+        return;
+    }
+    // The stop kept the last target, whatever was asked for since.
+    if (mWanted.load()) {
+        TLOG_INFO("LTE modem settings changed, starting the modem again");
+        mStateMachine->SetTargetState(EModemState::Enabled, [this](bool) { EnableCallback(); });
+    } else {
+        mStateMachine->SetTargetState(EModemState::Disabled, nullptr);
+    }
 }
 
 bool CTarvLteHandler::HandleModemEvents(const Modem::SModemEvents& events, SStatus& current)

@@ -63,6 +63,7 @@ public:
     void SendDiagSignals() override;
     void SendExtendedDiagSignals() override;
     void FastShutdown() override;
+    void UpdateModemSettings(bool& ok) override;
 
 private:
     // What the periodic update publishes; copied under mStatusMutex.

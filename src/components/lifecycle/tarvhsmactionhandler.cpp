@@ -2,11 +2,13 @@
 
 #include "platform/config/qeconfig.h"
 #include "platform/log/log.h"
+#include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/utility.h"
 #include "statemachines/tarvhsmevents.h"
 
+#include <algorithm>
 #include <cctype>
 #include <malloc.h>
 #include <stdexcept>
@@ -109,6 +111,12 @@ bool CTarvHsmActionHandler::InitializeNetwork()
         mHandlers.ap->Initialize();
         mHandlers.lte->Initialize();
         mHandlers.plc->Initialize();
+        if (CRootDir::Get() != "/") {
+            // A daemon in a sandbox or a copy of an image sees the
+            // machine's interfaces: their addresses are not its to change.
+            TLOG_INFO("Root directory '{}' is not '/': MAC addresses left as they are", CRootDir::Get());
+            return true;
+        }
         if (mConfig->GetBool(HwHasWlan)) {
             SetMacAddrs(Tarv::kUap0, mConfig->GetString(WlanApMacAddr));
             SetMacAddrs(Tarv::kWlan0, mConfig->GetString(WlanStaMacAddr));
@@ -188,9 +196,19 @@ void CTarvHsmActionHandler::IntInitializeNtp()
     TLOG_FUNCTION();
     // After the network's initialisation, on the same worker.
     mJobs->RunInCurrent([this] {
-        if (mNtpManager->Init()) {
-            PostResult<TarvHsm::IntNtpInitialized>();
+        try {
+            if (mNtpManager->Init()) {
+                PostResult<TarvHsm::IntNtpInitialized>();
+            }
+            return;
+        } catch (const QeConfig::CTypeError& e) {
+            TLOG_ERROR("Wrong data type was used in the configuration files: {}", e.what());
+        } catch (const std::exception& e) {
+            TLOG_ERROR("NTP initialisation failed: {}", e.what());
         }
+        // A server setting that cannot be read is an error of the
+        // configuration: the lifecycle reports it and retries later.
+        PostResult<TarvHsm::IntError>();
     });
 }
 
@@ -390,6 +408,7 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
     bool wlanPropertiesDone = false;
     bool dnsDone = false;
     bool wlanConnectionDone = false;
+    bool modemSettingsDone = false;
     const auto run = [&](const std::function<void(bool&)>& step) { RunStep(step, ok, critical); };
     const auto switchOf = [&](CTarvConnectionHandlerBase& handler, EConfigKey key) {
         run([&](bool& own) { EnableOrDisable(handler, key, own); });
@@ -458,6 +477,22 @@ void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool&
                 }
             });
             break;
+        case TarvLteApn:
+        case TarvLteApnUser:
+        case TarvLteApnPass:
+        case TarvLteApnAuth:
+        case TarvLteApnIp:
+        case TarvLteSimPin:
+            // Checked now, so that a refused value reaches the client.
+            if (!modemSettingsDone) {
+                run([this](bool& own) {
+                    if (mConfig->GetBool(HwHasLte)) {
+                        mHandlers.lteControl->UpdateModemSettings(own);
+                    }
+                });
+                modemSettingsDone = true;
+            }
+            break;
         default:
             break;
         }
@@ -518,18 +553,37 @@ bool CTarvHsmActionHandler::TriggerStatusNotification(const ipc::MNetInterfaces&
         std::shared_ptr<CTarvConnectionHandlerBase> handler;
         const char* absent;
     };
-    bool result = true;
+    // A request may name an interface many times, or carry any number of
+    // values no interface has: each interface is answered and each complaint
+    // logged once per request, however long the list.
+    std::vector<int> asked; // in the order of the request
+    std::size_t unknown = 0;
     for (const int value : interfaces.interfaces()) {
+        switch (value) {
+        case ipc::EUap0:
+        case ipc::EEth0:
+        case ipc::EWlan0:
+        case ipc::ELte0:
+        case ipc::EPlc0:
+            if (std::find(asked.begin(), asked.end(), value) == asked.end()) {
+                asked.push_back(value);
+            }
+            break;
+        default: ++unknown; break;
+        }
+    }
+    if (unknown > 0) {
+        TLOG_WARN("Unknown interface: {} of the {} values requested ignored", unknown, interfaces.interfaces_size());
+    }
+    bool result = true;
+    for (const int value : asked) {
         SRow row{};
         switch (value) {
         case ipc::EUap0: row = {HwHasWlan, mHandlers.ap, "AP interface is not supported"}; break;
         case ipc::EEth0: row = {HwHasEthernet, mHandlers.eth, "Ethernet interface is not supported"}; break;
         case ipc::EWlan0: row = {HwHasWlan, mHandlers.wlan, "WLAN interface is not supported"}; break;
         case ipc::ELte0: row = {HwHasLte, mHandlers.lte, "LTE interface is not supported"}; break;
-        case ipc::EPlc0: row = {HwHasPlc, mHandlers.plc, "PLC interface is not supported"}; break;
-        default:
-            TLOG_WARN("Unknown interface");
-            continue;
+        default: row = {HwHasPlc, mHandlers.plc, "PLC interface is not supported"}; break;
         }
         if (!mConfig->GetBool(row.hardwareKey) || !row.handler) {
             TLOG_WARN("{}", row.absent);

@@ -29,4 +29,9 @@ public:
     // run on the machine's worker. After recovery has given up the request
     // is refused with an error line.
     virtual void SetTargetState(EModemState target, Callback callback) = 0;
+    // Leaves the stop after recovery gave up (for instance once a refused
+    // setting was corrected): failures are forgotten and the next target is
+    // taken again, starting with a recovery. False when the machine was not
+    // stopped.
+    virtual bool Resume() = 0;
 };

@@ -82,6 +82,26 @@ void CModemStateMachine::SetTargetState(EModemState target, Callback callback)
     StartUpdateWorkerTaskLocked();
 }
 
+bool CModemStateMachine::Resume()
+{
+    TLOG_FUNCTION();
+    std::lock_guard lock(mMutex);
+    // A step still in flight has not finished stopping yet.
+    if (!mStopped.load() || mStepCall) {
+        return false;
+    }
+    TLOG_INFO("Modem leaves its fatal error state");
+    mStopped.store(false);
+    mWorker->Start();
+    // The failures are forgotten on the worker, which owns them, before
+    // the next step.
+    mStepCall = mWorker->NonBlockingCall([this] {
+        mImpl->ClearErrors();
+        Update();
+    });
+    return true;
+}
+
 void CModemStateMachine::StartUpdateWorkerTaskLocked()
 {
     TLOG_FUNCTION();

@@ -28,6 +28,7 @@ public:
     CModemStateMachine& operator=(const CModemStateMachine&) = delete;
 
     void SetTargetState(EModemState target, Callback callback) override;
+    bool Resume() override;
 
     static const char* EModemStateToString(EModemState state);
 

@@ -103,6 +103,7 @@ public:
     void SetCredentialsAndEnable(bool& ok) override { Act("SetCredentialsAndEnable", ok); }
     ipc::MScanWlan ScanWlan() override { return {}; }
     void FastShutdown() override {}
+    void UpdateModemSettings(bool& ok) override { Act("UpdateModemSettings", ok); }
 
     void SetStatus(const ipc::MNetStatus& status)
     {

@@ -24,7 +24,7 @@ struct CFakeHostSystem : IHostSystem {
     int SignalProcess(int pid, int signalNumber) override
     {
         signals.emplace_back(pid, signalNumber);
-        return processes.count(pid) != 0 ? 0 : ESRCH;
+        return processes.count(pid) == 0 ? ESRCH : signalError;
     }
 
     void AddAddress(const std::string& name, const char* address, const char* netmask)
@@ -46,6 +46,7 @@ struct CFakeHostSystem : IHostSystem {
     std::optional<std::vector<SIpv4Address>> addresses = std::vector<SIpv4Address>{};
     std::map<int, std::pair<std::string, std::string>> processes;
     std::vector<std::pair<int, int>> signals;
+    int signalError = 0; // what signalling a known process gives
 };
 
 } // namespace HandlerMocks

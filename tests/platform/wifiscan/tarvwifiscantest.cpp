@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/nl80211.h>
+
 namespace {
 
 // This machine has no radio: the queries must fail cleanly, and quickly,
@@ -21,6 +23,18 @@ TEST(WifiScanTest, NonWirelessInterfacesFailCleanly)
     EXPECT_LT(result.count, 0);
     EXPECT_TRUE(result.records.empty());
     scan.FreeWifi(std::move(handle));
+}
+
+// Only an association (or a joined ad-hoc network) counts, never an authentication alone.
+TEST(WifiScanTest, TheAssociatedBssIsTheOneWithAnAssociation)
+{
+    std::vector<ITarvWifiScan::SScanRecord> records(3);
+    records[0].status = NL80211_BSS_STATUS_AUTHENTICATED;
+    EXPECT_EQ(CTarvWifiScan::FindAssociated(records), nullptr);
+    for (const std::int32_t status : {NL80211_BSS_STATUS_ASSOCIATED, NL80211_BSS_STATUS_IBSS_JOINED}) {
+        records[2].status = status;
+        EXPECT_EQ(CTarvWifiScan::FindAssociated(records), &records[2]) << status;
+    }
 }
 
 } // namespace

@@ -213,12 +213,15 @@ TEST_F(EthHandlerTest, SetDnsRenewsTheLeaseOrHandsStaticServersToTheDnsManager)
 {
     config->strings = {{TarvPreferredDnsServerAddr, "192.168.1.1"}, {TarvAlternativeDnsServerAddr, "8.8.8.8"}};
     AddClient(200);
-    const struct { bool dnsAuto, enabled, client, accepted, ok; Signals sent; const char* error; } cases[] = {
-        {true, true, false, false, false, {}, "Could not get pid of eth udhcpc process"},
-        {true, true, true, false, true, {{200, SIGUSR1}}, nullptr},
-        {true, false, true, false, true, {}, nullptr}, // interface switched off: nothing to renew
-        {false, true, false, true, true, {}, nullptr},
-        {false, true, false, false, false, {}, "Could not set static DNS"},
+    // signalError: what the renew signal gives.
+    const struct { bool dnsAuto, enabled, client; int signalError; bool accepted, ok; Signals sent; const char* error; }
+        cases[] = {
+        {true, true, false, 0, false, false, {}, "Could not get pid of eth udhcpc process"},
+        {true, true, true, 0, false, true, {{200, SIGUSR1}}, nullptr},
+        {true, true, true, EPERM, false, false, {{200, SIGUSR1}}, "Could not get DNS information from the network"},
+        {true, false, true, 0, false, true, {}, nullptr}, // interface switched off: nothing to renew
+        {false, true, false, 0, true, true, {}, nullptr},
+        {false, true, false, 0, false, false, {}, "Could not set static DNS"},
     };
     auto handler = MakeHandler();
     for (const auto& c : cases) {
@@ -228,6 +231,7 @@ TEST_F(EthHandlerTest, SetDnsRenewsTheLeaseOrHandsStaticServersToTheDnsManager)
         config->bools[TarvDnsAuto] = c.dnsAuto;
         config->bools[TarvEthEnable] = c.enabled;
         root.WriteFile("var/run/udhcpc.eth0.pid", c.client ? "200\n" : "");
+        host->signalError = c.signalError;
         ON_CALL(*dns, SetDnsServers(_)).WillByDefault(Return(c.accepted));
         EXPECT_CALL(*dns, SetDnsServers(ElementsAre("192.168.1.1", "8.8.8.8"))).Times(c.dnsAuto ? 0 : 1);
         // Automatic DNS withdraws the static servers, so the lease's apply.

@@ -19,6 +19,7 @@ namespace {
 class CMockStateMachine : public IModemStateMachine {
 public:
     MOCK_METHOD(void, SetTargetState, (EModemState target, Callback callback), (override));
+    MOCK_METHOD(bool, Resume, (), (override));
 };
 
 class CRebootCounter : public IBoardControl {
@@ -82,6 +83,7 @@ protected:
             mTargets.push_back(target);
             mArrived = target == EModemState::Enabled && callback ? callback : mArrived;
         });
+        mMachine = machine.get();
         mLte = std::make_unique<CTarvLteHandler>(config, runner, errorHandler, netlink, mModem, std::move(machine), mDns,
                                                  mBoard, clock);
         bool ok = true;
@@ -120,10 +122,29 @@ protected:
     std::vector<std::vector<std::string>> mResolverWrites;
     std::vector<EModemState> mTargets;
     IModemStateMachine::Callback mArrived;
+    NiceMock<CMockStateMachine>* mMachine = nullptr; // owned by mLte
     std::unique_ptr<CTarvLteHandler> mLte;
 };
 
 } // namespace
+
+TEST_F(LteHandlerTest, ModemSettingsAreCheckedAndAStoppedModemStartsAgainOnceTheyAreValid)
+{
+    // APN valid, PIN, Resume called, the targets set
+    const std::tuple<bool, std::string, bool, std::vector<EModemState>> cases[] = {
+        {false, "1234", false, {}}, {true, "12a4", false, {}}, {true, "", true, {EModemState::Enabled}}};
+    for (const auto& [apnValid, pin, resumed, targets] : cases) {
+        const auto apn = apnValid ? std::optional(Modem::ApnSettings{}) : std::nullopt;
+        ON_CALL(*mModem, GetApnSettings()).WillByDefault(Return(apn));
+        config->strings[TarvLteSimPin] = pin;
+        EXPECT_CALL(*mMachine, Resume()).Times(resumed ? 1 : 0).WillRepeatedly(Return(true));
+        mTargets.clear();
+        bool ok = true;
+        mLte->UpdateModemSettings(ok);
+        EXPECT_EQ(ok, resumed) << pin;
+        EXPECT_EQ(mTargets, targets) << pin;
+    }
+}
 
 // A denial that persists is retried after 11, 22, 44 ... minutes, capped at
 // 1408; an accepted registration resets the back-off to 11 minutes.
@@ -212,7 +233,7 @@ TEST_F(LteHandlerTest, SmsRebootNeedsTheExactPasswordAndHappensOnce)
         int reboots; // total so far
     };
     const SCase cases[] = {
-        {"s3cret", {"hello\x01world", "REBOOT s3cret", "reboot S3cret"}, 0},
+        {"s3cret", {"hello\x01world", "REBOOT s3cret", "reboot S3cret", "reboot s3cret now", "reboot s3cret0"}, 0},
         {"", {"reboot "}, 0},
         {"s3cret", {"reboot s3cret\r\n"}, 1},
         {"s3cret", {"reboot s3cret"}, 1}, // a reboot is already under way

@@ -3,9 +3,12 @@
 
 #include "src/components/lifecycle/tarvhsmactionhandler.h"
 
+#include "platform/config/qeconfig.h"
 #include "platform/ipc/diagnosticscommclient.h"
+#include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/lifecycle/fakeconnectionhandler.h"
+#include "tests/support/logcapture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -156,7 +159,7 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
     config->strings[EthMacAddr] = "02:00:00:00:00:03";
     config->strings[PlcMacAddr] = "02:00:00:00:00:04";
     EXPECT_CALL(*runner, Run(_, _)).Times(testing::AnyNumber());
-    EXPECT_CALL(*station.editor, InitializeFile("station-1")).Times(2);
+    EXPECT_CALL(*station.editor, InitializeFile("station-1")).Times(3);
     for (const char* name : {"uap0", "wlan0", "eth0", "plc0"}) {
         EXPECT_CALL(*runner, Run(testing::StartsWith("ifconfig " + std::string(name) + " hw ether 02:00"), 5));
     }
@@ -170,6 +173,29 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
     EXPECT_CALL(*station.errorHandler, DoesIfExist(_)).Times(testing::AnyNumber());
     EXPECT_CALL(*station.errorHandler, DoesIfExist("wlan0")).WillOnce(Return(false));
     handler->IntInitializeNetwork();
+    handler->Sync();
+    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+
+    // Under another root the machine's own interfaces keep their addresses.
+    testing::Mock::VerifyAndClearExpectations(runner.get());
+    EXPECT_CALL(*runner, Run(testing::StartsWith("ifconfig"), _)).Times(0);
+    CRootDir::Set("/tmp/station-copy/");
+    handler->IntInitializeNetwork();
+    handler->Sync();
+    CRootDir::Set("/");
+    EXPECT_THAT(events.Take(), ElementsAre("IntInitializingDone"));
+}
+
+// A server name of the wrong type is an error of the lifecycle, not an abort.
+TEST_F(ActionHandler, AMistypedNtpServerIsAnErrorOfTheLifecycle)
+{
+    struct CMistypedNtp : CNoNtp {
+        bool Init() override { throw QeConfig::CTypeError("Config key 'NtpServer1' holds a number"); }
+    };
+    handler = std::make_shared<CTarvHsmActionHandler>(config, sink, runner, hostname,
+                                                      std::make_shared<CMistypedNtp>(), clock);
+    handler->SetHsmInterface(&events);
+    handler->IntInitializeNtp();
     handler->Sync();
     EXPECT_THAT(events.Take(), ElementsAre("IntError"));
 }
@@ -306,6 +332,13 @@ TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)
         EXPECT_THAT(station.journal->Take(), ElementsAreArray(c.journal)) << c.journal.size();
         EXPECT_EQ(ok, c.ok);
     }
+    // The modem's settings are checked once per validation; a refusal reaches the client.
+    config->bools[HwHasLte] = true;
+    station[ipc::ELte0].Fail("UpdateModemSettings");
+    bool ok = true;
+    handler->UpdateInterfaces({TarvLteApn, TarvLteApnAuth, TarvLteSimPin}, ok);
+    EXPECT_THAT(station.journal->Take(), ElementsAre("lte0.UpdateModemSettings"));
+    EXPECT_FALSE(ok);
 }
 
 TEST_F(ActionHandler, AccessPointGoesOffAfterFifteenMinutesUnlessConfiguredOn)
@@ -320,6 +353,8 @@ TEST_F(ActionHandler, AccessPointGoesOffAfterFifteenMinutesUnlessConfiguredOn)
 
     config->bools[TarvApEnable] = false;
     handler->ScheduleApDisable();
+    Advance(10min);
+    handler->ScheduleApDisable(); // scheduled again: fifteen minutes from now
     Advance(14min);
     EXPECT_THAT(station.journal->Take(), ElementsAre());
     Advance(1min);
@@ -348,6 +383,18 @@ TEST_F(ActionHandler, PollNotifiesRealChangesOnly)
         Advance(1s);
     }
     EXPECT_THAT(sink->Take(), ElementsAre("EWlan0 -64", "EWlan0 -60"));
+}
+
+TEST_F(ActionHandler, ANotificationRequestAnswersEachInterfaceOnceAndCountsWhatItIgnores)
+{
+    ipc::MNetInterfaces request;
+    for (int i = 0; i < 10000; ++i) {
+        request.mutable_interfaces()->Add(i % 2 == 0 ? ipc::EWlan0 : 9 + i);
+    }
+    TestSupport::CLogCapture log(Log::warning);
+    EXPECT_TRUE(handler->TriggerStatusNotification(request));
+    EXPECT_THAT(sink->Take(), ElementsAre("EWlan0 0"));
+    EXPECT_THAT(log.Texts(), ElementsAre("Unknown interface: 5000 of the 10000 values requested ignored"));
 }
 
 TEST_F(ActionHandler, FlappingLinkGivesSixEventsThenOneWarningThenQuietUntilAnHourPasses)

@@ -152,6 +152,13 @@ TEST_F(ModemStateMachineTest, WrongPinStopsAndLaterTargetsAreRefused)
     EXPECT_TRUE(mLog.Contains(Log::error, "Modem in fatal error state, cannot change target state to Disabled"));
     EXPECT_THAT(mRaised, ::testing::UnorderedElementsAre(0x2841, 0x2842)); // re-sent, then cleared
     EXPECT_EQ(Transitions().back(), "Enabling>Error");
+    // The PIN corrected, the machine is resumed and reaches its target.
+    ON_CALL(*mModem, UnlockSim()).WillByDefault(Return(EAtResult::Ok));
+    EXPECT_TRUE(mMachine->Resume());
+    EXPECT_FALSE(mMachine->Resume());
+    Target(EModemState::Enabled);
+    Steps(20);
+    EXPECT_EQ(Transitions().back(), "Enabling>Enabled");
 }
 
 TEST_F(ModemStateMachineTest, FourFailuresGiveThreeResetsThenFatalStop)

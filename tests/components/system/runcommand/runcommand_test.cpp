@@ -41,6 +41,7 @@ TEST(RunCommand, RetriesDeadlinesAndResults)
         {"exit status of the last run", "if [ $(wc -l < $C) -lt 2 ]; then exit 4; fi; sleep 30", 1, 300ms, 2, -1,
          ""},
         {"SIGTERM ignored", "trap '' TERM; sleep 30", 0, 100ms, 1, -1, ""},
+        {"killed by a signal: a failure, retried", "echo killed; kill -KILL $$", 1, 10s, 2, -1, "killed"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
