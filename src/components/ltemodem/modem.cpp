@@ -2,6 +2,7 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "platform/toolbox/tarvvalidation.h"
 #include "src/components/ltemodem/modemanswers.h"
 #include "src/components/ltemodem/modemcommands.h"
 #include "src/components/ltemodem/modemvalidation.h"
@@ -262,7 +263,7 @@ std::optional<ApnSettings> CModem::GetApnSettings()
     std::optional<std::string> ipCode;
     std::optional<std::string> authCode;
     if (ipType && !(ipCode = CModemValidation::IpTypeCode(*ipType))) {
-        TLOG_ERROR("APN IP Type value '{}' invalid", *ipType);
+        TLOG_ERROR("APN IP Type value '{}' invalid", CTarvValidation::Printable(*ipType));
         valid = false;
     }
     if (apn && apn->size() > kMaxApnLength) {
@@ -278,7 +279,7 @@ std::optional<ApnSettings> CModem::GetApnSettings()
         valid = false;
     }
     if (auth && !(authCode = CModemValidation::AuthCode(*auth))) {
-        TLOG_ERROR("APN Auth value '{}' invalid", *auth);
+        TLOG_ERROR("APN Auth value '{}' invalid", CTarvValidation::Printable(*auth));
         valid = false;
     }
     // The three texts travel inside double quotes of the AT command.

@@ -119,7 +119,7 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
         const char* name;
         std::map<EConfigKey, std::string> values;
         Lines settings; // name, user, password, auth and IP type codes; none when refused
-        const char* log;
+        std::string log;
     };
     const std::string apn100(100, 'a');
     const std::string cred127(127, 'u');
@@ -133,6 +133,8 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
         {"password too long", {{TarvLteApnPass, cred127 + "u"}}, {}, "APN Password too long, max: 127, got: 128"},
         {"unknown IP type", {{TarvLteApnIp, "ipv4"}}, {}, "APN IP Type value 'ipv4' invalid"},
         {"unknown auth", {{TarvLteApnAuth, "MSCHAP"}}, {}, "APN Auth value 'MSCHAP' invalid"},
+        {"auth with a line end", {{TarvLteApnAuth, "PAP\n[error] forged"}}, {},
+         "APN Auth value 'PAP\\x0a[error] forged' invalid"},
         {"quote in the name", {{TarvLteApn, "a\",\"b"}}, {}, "APN value contains a double quote or a control character"},
         {"CR in the user", {{TarvLteApnUser, "u\r\nAT+CFUN=0"}}, {},
          "APN User value contains a double quote or a control character"},
