@@ -7,6 +7,7 @@
 #include "src/components/ltemodem/modemcommands.h"
 #include "src/components/ltemodem/modemvalidation.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -52,11 +53,8 @@ CModem::CModem(std::shared_ptr<ITarvConfig> config, std::unique_ptr<IAtHandler> 
     if (!mConfig || !mAt || !mPowerKey || !mFastShutdown || !mClock) {
         throw std::invalid_argument("CModem needs configuration, AT channel, both control lines and a clock");
     }
-    for (CSysfsGpio* line : {mPowerKey.get(), mFastShutdown.get()}) {
-        if (!line->SetDirection(CSysfsGpio::kDirectionOut) || !line->SetValue(0)) {
-            TLOG_ERROR("Modem control line GPIO {} could not be set up", line->Number());
-        }
-    }
+    // The control lines are set up at the first pulse: a board without a
+    // modem never touches them.
     mAt->SetEventHandlers([this](const std::string& line) { OnUnsolicited(line); },
                           [this] { mRestarted.store(true); });
 }
@@ -102,8 +100,26 @@ bool CModem::InitializeSerial()
     return mAt->InitializeSerial();
 }
 
+bool CModem::SetUpLines()
+{
+    bool ready = true;
+    for (CSysfsGpio* line : {mPowerKey.get(), mFastShutdown.get()}) {
+        if (!line->SetDirection(CSysfsGpio::kDirectionOut) || !line->SetValue(0)) {
+            TLOG_ERROR("Modem control line GPIO {} could not be set up", line->Number());
+            ready = false;
+        }
+    }
+    return ready;
+}
+
 void CModem::Pulse(CSysfsGpio& line, IClock::duration width)
 {
+    {
+        std::lock_guard lock(mLinesMutex);
+        if (!mLinesReady) {
+            mLinesReady = SetUpLines();
+        }
+    }
     if (!line.SetValue(1)) {
         TLOG_ERROR("Modem control line GPIO {} could not be raised", line.Number());
     }

@@ -74,19 +74,19 @@ protected:
     CLogCapture mLog;
 };
 
-TEST_F(ModemTest, ControlLinesStartLowAndPulse)
+// A board without a modem never pulses, so its lines are never touched.
+TEST_F(ModemTest, ControlLinesAreSetUpLowAtTheFirstPulse)
 {
-    const Lines setup = {"/sys/class/gpio/gpio74/direction=out", "/sys/class/gpio/gpio74/value=0",
-                         "/sys/class/gpio/gpio75/direction=out", "/sys/class/gpio/gpio75/value=0"};
-    EXPECT_EQ(mSysfs->writes, setup);
-    mSysfs->writes.clear();
+    EXPECT_TRUE(mSysfs->writes.empty());
     auto start = mClock->Now();
     mModem->TogglePower();
     EXPECT_EQ(mClock->Now() - start, 1s);
     start = mClock->Now();
     mModem->FastShutdown();
     EXPECT_EQ(mClock->Now() - start, 100ms);
-    EXPECT_EQ(mSysfs->writes, (Lines {"/sys/class/gpio/gpio74/value=1", "/sys/class/gpio/gpio74/value=0",
+    EXPECT_EQ(mSysfs->writes, (Lines {"/sys/class/gpio/gpio74/direction=out", "/sys/class/gpio/gpio74/value=0",
+                                      "/sys/class/gpio/gpio75/direction=out", "/sys/class/gpio/gpio75/value=0",
+                                      "/sys/class/gpio/gpio74/value=1", "/sys/class/gpio/gpio74/value=0",
                                       "/sys/class/gpio/gpio75/value=1", "/sys/class/gpio/gpio75/value=0"}));
 }
 
