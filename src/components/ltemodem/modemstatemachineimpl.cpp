@@ -37,6 +37,8 @@ void CModemStateMachineImpl::ResetPowerPhases()
     mPowerOnTime.reset();
     mPowerOffTime.reset();
     mPowerOffRetried = false;
+    mPowerOffPulsed = false;
+    mPowerOnRetry = false;
     mRecoveryPulseTime.reset();
 }
 
@@ -63,7 +65,13 @@ int CModemStateMachineImpl::AwaitPowerOn()
         } else {
             TLOG_INFO("Powering on modem...");
             mModem->TogglePower();
+            // Without its device the modem is off, or on without it (a lost
+            // device). Only a modem seen going off is surely switched on by
+            // this pulse; otherwise a second pulse may be needed once the
+            // device had its time to appear.
+            mPowerOnRetry = !mSeenOff;
         }
+        mSeenOff = false;
         mPowerOnTime = mClock->Now();
     }
     if (mModem->IsSerialPresent()) {
@@ -71,6 +79,14 @@ int CModemStateMachineImpl::AwaitPowerOn()
     }
     if (mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
         TLOG_INFO("Serial not present yet after modem power up, waiting one cycle...");
+        return kNotYet;
+    }
+    if (mPowerOnRetry) {
+        TLOG_WARN("Modem device absent {}ms after the power key: the modem was on without it, powering on again",
+                  mSerialTimeout.count());
+        mPowerOnRetry = false;
+        mModem->TogglePower();
+        mPowerOnTime = mClock->Now();
         return kNotYet;
     }
     TLOG_ERROR("Modem powered up but serial not present after timeout ({}ms)", mSerialTimeout.count());
@@ -254,6 +270,7 @@ int CModemStateMachineImpl::DoDisabling()
         if (mModem->IsSerialPresent()) {
             TLOG_INFO("Powering off modem...");
             mModem->TogglePower();
+            mPowerOffPulsed = true;
         } else if (mPowerOnTime && mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
             // A power-up cut short: the modem boots and its device is not
             // there yet. A pulse now would not switch it off reliably; wait
@@ -267,7 +284,9 @@ int CModemStateMachineImpl::DoDisabling()
     }
     if (!mModem->IsSerialPresent()) {
         TLOG_INFO("Modem disabled");
+        const bool pulsed = mPowerOffPulsed;
         ResetPowerPhases();
+        mSeenOff = pulsed;
         return kDone;
     }
     if (mClock->Now() <= *mPowerOffTime + mSerialTimeout) {
@@ -302,18 +321,30 @@ int CModemStateMachineImpl::DoError()
             return kFailed;
         }
         TLOG_INFO("Modem recovery reset attempt {}/{}", mRecoveryAttempts, kMaxRecoveryAttempts);
+        if (!mModem->IsSerialPresent()) {
+            // Off (it switched itself off, or lost its power) or on without
+            // its device: a pulse now could switch on a modem that the
+            // power-up then switches off again. The power-up pulses once and
+            // waits for the device before it pulses again.
+            TLOG_INFO("Modem device absent, no power key pulse before the power-up");
+            ClearDiagnosticWarnings();
+            ResetPowerPhases();
+            return kDone;
+        }
         mModem->TogglePower();
         mRecoveryPulseTime = mClock->Now();
     }
     // The modem takes a while to switch off; initialising it again before
     // its device is gone would talk to a modem on its way down (and the
     // next power-key pulse would switch it back off).
-    if (mModem->IsSerialPresent() && mClock->Now() <= *mRecoveryPulseTime + mSerialTimeout) {
+    const bool present = mModem->IsSerialPresent();
+    if (present && mClock->Now() <= *mRecoveryPulseTime + mSerialTimeout) {
         TLOG_DEBUG("Serial still present after modem recovery reset, waiting one cycle...");
         return kNotYet;
     }
     ClearDiagnosticWarnings();
     ResetPowerPhases();
+    mSeenOff = !present;
     return kDone;
 }
 

@@ -66,6 +66,12 @@ private:
     std::optional<IClock::time_point> mPowerOffTime; // set while a power-off is supervised
     std::optional<IClock::time_point> mRecoveryPulseTime; // set while a recovery power-off is supervised
     bool mPowerOffRetried = false;
+    bool mPowerOffPulsed = false; // the running power-off pulsed a modem that had its device
+    bool mPowerOnRetry = false;   // the running power-on may pulse once more
+    // Set when the modem's device was seen to go after our own pulse, so
+    // the modem is known to be off; a power key pulse then surely switches
+    // it on. Not reset with the power phases.
+    bool mSeenOff = false;
     // Set from the caller's thread when the modem is to be switched off,
     // read between the commands of a procedure.
     std::atomic<bool> mStopRequested {false};

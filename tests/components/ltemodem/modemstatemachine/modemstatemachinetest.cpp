@@ -41,16 +41,15 @@ protected:
             return true;
         });
         // A pulse toggles the power. The device appears mEnumeration after
-        // power-on and goes a second after power-off.
-        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] {
-            const auto now = mClock->Now();
-            return (mPowered && now >= mUpAt.load()) || now < mGoneAt.load();
-        });
+        // power-on and goes a second after power-off; a modem that lost its
+        // device (mDeviceLost) stays on without it until the next pulse.
+        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] { return DevicePresent(); });
         ON_CALL(*mModem, TogglePower()).WillByDefault([this] {
             ++mPulses;
-            mGoneAt = mPowered ? mClock->Now() + 1s : IClock::time_point {};
+            mGoneAt = DevicePresent() ? mClock->Now() + 1s : IClock::time_point {};
             mUpAt = mClock->Now() + mEnumeration.load();
             mPowered = !mPowered;
+            mDeviceLost = false;
         });
         ON_CALL(*mModem, InitializeSerial()).WillByDefault(Return(true));
         ON_CALL(*mModem, IsEcmMode).WillByDefault(Gives(true));
@@ -66,6 +65,11 @@ protected:
         CDiagnosticsCommClient::SetSink({});
     }
 
+    bool DevicePresent() const
+    {
+        const auto now = mClock->Now();
+        return !mDeviceLost && ((mPowered && now >= mUpAt.load()) || now < mGoneAt.load());
+    }
     void Target(EModemState target, IModemStateMachine::Callback callback = {})
     {
         mMachine->SetTargetState(target, std::move(callback));
@@ -97,6 +101,7 @@ protected:
     std::shared_ptr<CWorker> mWorker = std::make_shared<CWorker>("modemsm-test", mClock);
     std::shared_ptr<NiceMock<ModemTest::CMockModem>> mModem = std::make_shared<NiceMock<ModemTest::CMockModem>>();
     std::atomic<bool> mPowered {false};
+    std::atomic<bool> mDeviceLost {false};
     std::atomic<IClock::time_point> mGoneAt {};
     std::atomic<IClock::time_point> mUpAt {};
     std::atomic<IClock::duration> mEnumeration {IClock::duration {0}};
@@ -192,16 +197,18 @@ TEST_F(ModemStateMachineTest, PowerSupervision)
         mMachine = std::make_unique<CModemStateMachine>(
             std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
         Target(c.appears ? EModemState::Initialized : EModemState::Enabled);
-        Steps(70);
+        Steps(130);
         if (c.appears) {
             Target(EModemState::Disabled);
             Steps(130);
         }
         EXPECT_TRUE(mLog.Contains(Log::error, c.log));
         EXPECT_TRUE(mLog.Contains(Log::error, "Modem fatal error, cannot continue"));
+        // A device that never appears costs two pulses: the modem may have
+        // been on without it.
         EXPECT_EQ(mLog.Count("Serial not present yet after modem power up, waiting one cycle..."),
-                  c.appears ? 0u : 61u);
-        EXPECT_EQ(mPulses, c.appears ? 3 : 1);
+                  c.appears ? 0u : 121u);
+        EXPECT_EQ(mPulses, c.appears ? 3 : 2);
     }
 }
 
@@ -219,6 +226,38 @@ TEST_F(ModemStateMachineTest, DisabledWhileInitializingSwitchesTheBootingModemOf
     EXPECT_EQ(disabled, 1);
     EXPECT_EQ(mPulses, 2);
     EXPECT_FALSE(mPowered);
+}
+
+// A modem found on is used as it is. Without its device the modem is off, or
+// on without it: the recovery does not pulse, the power-up pulses once and
+// gives the device its time to appear before it pulses again.
+TEST_F(ModemStateMachineTest, PowerKeyIsPulsedOnlyToReachTheStateWanted)
+{
+    const struct {
+        const char* name;
+        bool deviceLost; // on without its device; otherwise switched itself off
+        IClock::duration enumeration;
+        int pulses;
+    } cases[] = {{"switched itself off", false, 5s, 1}, {"device late", false, 25s, 1}, {"device lost", true, 2s, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mMachine.reset();
+        mPowered = true;
+        mPulses = 0;
+        mMachine = std::make_unique<CModemStateMachine>(
+            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        int enabled = 0;
+        Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
+        Steps(10);
+        ASSERT_EQ(mPulses, 0);
+        mEnumeration = c.enumeration;
+        (c.deviceLost ? mDeviceLost : mPowered) = c.deviceLost;
+        Target(EModemState::Error);
+        Steps(150);
+        EXPECT_EQ(enabled, 2);
+        EXPECT_EQ(mPulses, c.pulses);
+        EXPECT_FALSE(mLog.ContainsSubstring("Modem fatal error"));
+    }
 }
 
 // A switch-off while the modem is enabled ends the procedure between two
