@@ -112,6 +112,11 @@ bool CModem::SetUpLines()
     return ready;
 }
 
+void CModem::CloseSerial()
+{
+    mAt->CloseSerial();
+}
+
 void CModem::Pulse(CSysfsGpio& line, IClock::duration width)
 {
     {

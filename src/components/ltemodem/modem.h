@@ -36,6 +36,7 @@ public:
 
     bool IsSerialPresent() override;
     bool InitializeSerial() override;
+    void CloseSerial() override;
     void TogglePower() override;
     void FastShutdown() override;
     EAtResult ConfigureEcm() override;

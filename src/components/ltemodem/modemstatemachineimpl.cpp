@@ -42,11 +42,19 @@ void CModemStateMachineImpl::ResetPowerPhases()
     mRecoveryPulseTime.reset();
 }
 
+bool CModemStateMachineImpl::StopRequested()
+{
+    if (!mStopRequested.load()) {
+        return false;
+    }
+    TLOG_INFO("Modem procedure stopped between two commands: the modem is to be switched off");
+    return true;
+}
+
 int CModemStateMachineImpl::RunSteps(std::initializer_list<std::function<int()>> steps)
 {
     for (const auto& step : steps) {
-        if (mStopRequested.load()) {
-            TLOG_INFO("Modem procedure stopped between two commands: the modem is to be switched off");
+        if (StopRequested()) {
             return kFailed;
         }
         const int result = step();
@@ -54,7 +62,8 @@ int CModemStateMachineImpl::RunSteps(std::initializer_list<std::function<int()>>
             return result;
         }
     }
-    return kDone;
+    // A stop during the last step: the procedure did not reach its state.
+    return StopRequested() ? kFailed : kDone;
 }
 
 int CModemStateMachineImpl::AwaitPowerOn()
@@ -360,6 +369,12 @@ void CModemStateMachineImpl::ClearDiagnosticWarnings()
 void CModemStateMachineImpl::RequestStop(bool stop)
 {
     mStopRequested.store(stop);
+    if (stop) {
+        // A command in flight may take minutes (a data context's activation
+        // allows 151 s): closing the channel ends it now. The modem is
+        // switched off next, and a power-up opens the channel again.
+        mModem->CloseSerial();
+    }
 }
 
 void CModemStateMachineImpl::ClearErrors()

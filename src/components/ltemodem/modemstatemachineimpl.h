@@ -43,6 +43,8 @@ private:
     // Runs the steps in order until one does not report kDone; a stop
     // request is honoured between two steps.
     int RunSteps(std::initializer_list<std::function<int()>> steps);
+    // Whether the modem is to be switched off (logged when it is).
+    bool StopRequested();
     // Powers the modem on if needed and waits for its device.
     int AwaitPowerOn();
     int OpenChannel();

@@ -260,21 +260,41 @@ TEST_F(ModemStateMachineTest, PowerKeyIsPulsedOnlyToReachTheStateWanted)
     }
 }
 
-// A switch-off while the modem is enabled ends the procedure between two
-// commands, and is no failure to recover from.
-TEST_F(ModemStateMachineTest, SwitchOffStopsEnablingBetweenCommands)
+// A switch-off while the modem is enabled closes the channel, which ends a
+// command in flight at once (a data context's activation may take 151 s),
+// stops the procedure before its next command, and is no failure to recover
+// from: the modem is not reported enabled.
+TEST_F(ModemStateMachineTest, SwitchOffEndsEnablingAtTheCommandInFlight)
 {
-    ON_CALL(*mModem, SetAvailableBands()).WillByDefault([this] {
-        mMachine->SetTargetState(EModemState::Disabled, {}); // arrives while this command is in flight
-        return EAtResult::Ok;
-    });
-    EXPECT_CALL(*mModem, SetApn).Times(0);
-    Target(EModemState::Enabled);
-    Steps(10);
-    EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
-                                     "Enabling>Disabling", "Disabling>Disabled"}));
-    EXPECT_FALSE(mPowered);
-    EXPECT_FALSE(mLog.ContainsSubstring("Modem recovery reset attempt"));
+    for (const bool lastCommand : {false, true}) {
+        SCOPED_TRACE(lastCommand ? "during the activation" : "during the bands");
+        mMachine.reset();
+        mLog.Clear();
+        std::atomic<bool> closed {false};
+        ON_CALL(*mModem, CloseSerial()).WillByDefault([&closed] { closed.store(true); });
+        const auto inFlight = [this, &closed] {
+            mMachine->SetTargetState(EModemState::Disabled, {}); // arrives while this command is in flight
+            return closed ? EAtResult::SerialError : EAtResult::Timeout;
+        };
+        ON_CALL(*mModem, SetAvailableBands()).WillByDefault(inFlight);
+        if (lastCommand) {
+            ON_CALL(*mModem, SetAvailableBands()).WillByDefault(Return(EAtResult::Ok));
+            ON_CALL(*mModem, ActivatePdpContext()).WillByDefault(inFlight);
+        }
+        EXPECT_CALL(*mModem, SetApn).Times(lastCommand ? 1 : 0);
+        EXPECT_CALL(*mModem, SetSmsTextMode()).Times(0);
+        mMachine = std::make_unique<CModemStateMachine>(
+            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        int enabled = 0;
+        Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
+        Steps(10);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(enabled, 0);
+        EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
+                                         "Enabling>Disabling", "Disabling>Disabled"}));
+        EXPECT_FALSE(mPowered);
+        EXPECT_FALSE(mLog.ContainsSubstring("Modem recovery reset attempt"));
+    }
 }
 
 } // namespace
