@@ -4,6 +4,8 @@
 
 #include <json/json.h>
 
+#include <algorithm>
+#include <array>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -27,12 +29,26 @@ bool ParseObject(const std::string& text, Json::Value& root, std::string& error)
         return false;
     }
     for (const auto& key : root.getMemberNames()) {
-        if (key != "faults" && key != "timing") {
-            error = "unknown key '" + key + "' (a control takes \"faults\" and \"timing\")";
+        if (key != "faults" && key != "timing" && key != "event") {
+            error = "unknown key '" + key + "' (a control takes \"faults\", \"timing\" and \"event\")";
             return false;
         }
     }
     return true;
+}
+
+constexpr std::array<const char*, 3> kEvents = {"switch-off", "reset", "vanish"};
+
+// What the module does on its own, by the name a control gives it.
+void RunEvent(CModemSimulator& simulator, const std::string& event)
+{
+    if (event == kEvents[0]) {
+        simulator.SwitchOffByItself();
+    } else if (event == kEvents[1]) {
+        simulator.ResetKeepingDevice();
+    } else {
+        simulator.VanishDevice();
+    }
 }
 
 } // namespace
@@ -51,8 +67,15 @@ bool CModemControl::Apply(const std::string& text, std::string& summary, std::st
     if (!ParseObject(text, root, error)) {
         return false;
     }
+    const Json::Value event = root["event"];
+    const auto known = [&event](const char* name) { return event.isString() && event.asString() == name; };
+    if (!event.isNull() && std::none_of(kEvents.begin(), kEvents.end(), known)) {
+        error = "unknown event (a control's \"event\" is \"switch-off\", \"reset\" or \"vanish\")";
+        return false;
+    }
+    root.removeMember("event");
     // The scenario parser checks every fault and timing value as a scenario's.
-    const auto parsed = SModemScenario::Parse(text, error);
+    const auto parsed = SModemScenario::Parse(Json::writeString(Json::StreamWriterBuilder(), root), error);
     if (!parsed) {
         return false;
     }
@@ -71,6 +94,10 @@ bool CModemControl::Apply(const std::string& text, std::string& summary, std::st
     if (timing.isObject()) {
         line << ", timing: power-on " << mPowerOnMs << " ms, ready " << mAppReadyMs << " ms, power-off "
              << mPowerOffMs << " ms";
+    }
+    if (event.isString()) {
+        RunEvent(mSimulator, event.asString());
+        line << ", event: " << event.asString();
     }
     summary = line.str();
     return true;

@@ -1,9 +1,12 @@
 #pragma once
 // Run-time control of a running modem simulator, for scenarios and people
 // driving a simulated station: a JSON object
-//   {"faults": [FAULT...], "timing": {"powerOnMs": N, "appReadyMs": N, "powerOffMs": N}}
-// whose faults (written as in a scenario file) are added to the active ones
-// and whose timing values replace those named. Both keys are optional; any
+//   {"faults": [FAULT...], "timing": {"powerOnMs": N, "appReadyMs": N, "powerOffMs": N},
+//    "event": "switch-off" | "reset" | "vanish"}
+// whose faults (written as in a scenario file) are added to the active ones,
+// whose timing values replace those named, and whose event the module then
+// does on its own: switches itself off, resets keeping its device, or loses
+// its device while it stays on. Every key is optional; any
 // other key, or a value the scenario parser refuses, rejects the whole object
 // and nothing changes.
 

@@ -248,7 +248,10 @@ void CTarvLteHandler::Disable(bool& ok)
     }
     // Without waiting for a pass in flight: it ends at its next check, and
     // switching the modem off needs no AT command.
-    mWanted.store(false);
+    {
+        std::lock_guard lock(mTargetMutex);
+        mWanted.store(false);
+    }
     StopUpdates();
     // An lte0 that refuses to go down is reported (rethrown below) after the
     // modem was told to switch off.
@@ -615,9 +618,20 @@ void CTarvLteHandler::TriggerRecovery()
 {
     TLOG_FUNCTION();
     StopUpdates();
+    // A pass in flight when LTE is switched off sees the modem go (its
+    // channel closed, its device gone): that is no fault to recover from.
+    if (!mWanted.load()) {
+        TLOG_INFO("LTE switched off, no modem recovery");
+        return;
+    }
     mRunCommand->Run("ifdown " + GetInterfaceName(), 0);
     MarkDisconnected();
     ResetRegistrationRetry();
+    std::lock_guard lock(mTargetMutex);
+    if (!mWanted.load()) {
+        TLOG_INFO("LTE switched off, no modem recovery");
+        return;
+    }
     mStateMachine->SetTargetState(EModemState::Error, nullptr);
 }
 

@@ -149,6 +149,9 @@ private:
     // Whether LTE is wanted (Enable) or not (Disable): a modem that arrives in
     // Enabled after a disable does not bring lte0 up. Atomic, no other guard.
     std::atomic<bool> mWanted{false};
+    // Held while a disable clears mWanted and while a recovery checks it and
+    // sets its target, so that no recovery follows a disable.
+    std::mutex mTargetMutex;
 
     // Used on the handler's worker thread only.
     unsigned mAtTimeouts = 0;

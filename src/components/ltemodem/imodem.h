@@ -68,6 +68,9 @@ public:
     virtual bool IsSerialPresent() = 0;
     // Closes the AT channel and opens it again (banner wait, echo off).
     virtual bool InitializeSerial() = 0;
+    // Closes the AT channel at once, from any thread: a command in flight
+    // ends with SerialError instead of running to its time limit.
+    virtual void CloseSerial() = 0;
     // One pulse on the power key: switches a powered modem off, an unpowered one on.
     virtual void TogglePower() = 0;
     // One pulse on the fast-shutdown line (mains lost).

@@ -14,8 +14,9 @@ public:
     virtual int DoEnabling() = 0;
     // Power off and wait for the serial device to go.
     virtual int DoDisabling() = 0;
-    // One recovery attempt: power key pulse, then kNotYet until the modem's
-    // device is gone; kFailed once recovery gives up.
+    // One recovery attempt: a modem with its device gets a power key pulse,
+    // then kNotYet until the device is gone; one without goes straight on to
+    // the power-up. kFailed once recovery gives up.
     virtual int DoError() = 0;
     // Forgets failures and warnings once a target is reached.
     virtual void ClearErrors() = 0;

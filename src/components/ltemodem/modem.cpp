@@ -2,10 +2,12 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "platform/toolbox/tarvvalidation.h"
 #include "src/components/ltemodem/modemanswers.h"
 #include "src/components/ltemodem/modemcommands.h"
 #include "src/components/ltemodem/modemvalidation.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -51,11 +53,8 @@ CModem::CModem(std::shared_ptr<ITarvConfig> config, std::unique_ptr<IAtHandler> 
     if (!mConfig || !mAt || !mPowerKey || !mFastShutdown || !mClock) {
         throw std::invalid_argument("CModem needs configuration, AT channel, both control lines and a clock");
     }
-    for (CSysfsGpio* line : {mPowerKey.get(), mFastShutdown.get()}) {
-        if (!line->SetDirection(CSysfsGpio::kDirectionOut) || !line->SetValue(0)) {
-            TLOG_ERROR("Modem control line GPIO {} could not be set up", line->Number());
-        }
-    }
+    // The control lines are set up at the first pulse: a board without a
+    // modem never touches them.
     mAt->SetEventHandlers([this](const std::string& line) { OnUnsolicited(line); },
                           [this] { mRestarted.store(true); });
 }
@@ -101,8 +100,31 @@ bool CModem::InitializeSerial()
     return mAt->InitializeSerial();
 }
 
+bool CModem::SetUpLines()
+{
+    bool ready = true;
+    for (CSysfsGpio* line : {mPowerKey.get(), mFastShutdown.get()}) {
+        if (!line->SetDirection(CSysfsGpio::kDirectionOut) || !line->SetValue(0)) {
+            TLOG_ERROR("Modem control line GPIO {} could not be set up", line->Number());
+            ready = false;
+        }
+    }
+    return ready;
+}
+
+void CModem::CloseSerial()
+{
+    mAt->CloseSerial();
+}
+
 void CModem::Pulse(CSysfsGpio& line, IClock::duration width)
 {
+    {
+        std::lock_guard lock(mLinesMutex);
+        if (!mLinesReady) {
+            mLinesReady = SetUpLines();
+        }
+    }
     if (!line.SetValue(1)) {
         TLOG_ERROR("Modem control line GPIO {} could not be raised", line.Number());
     }
@@ -262,7 +284,7 @@ std::optional<ApnSettings> CModem::GetApnSettings()
     std::optional<std::string> ipCode;
     std::optional<std::string> authCode;
     if (ipType && !(ipCode = CModemValidation::IpTypeCode(*ipType))) {
-        TLOG_ERROR("APN IP Type value '{}' invalid", *ipType);
+        TLOG_ERROR("APN IP Type value '{}' invalid", CTarvValidation::Printable(*ipType));
         valid = false;
     }
     if (apn && apn->size() > kMaxApnLength) {
@@ -278,7 +300,7 @@ std::optional<ApnSettings> CModem::GetApnSettings()
         valid = false;
     }
     if (auth && !(authCode = CModemValidation::AuthCode(*auth))) {
-        TLOG_ERROR("APN Auth value '{}' invalid", *auth);
+        TLOG_ERROR("APN Auth value '{}' invalid", CTarvValidation::Printable(*auth));
         valid = false;
     }
     // The three texts travel inside double quotes of the AT command.

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ public:
 
     bool IsSerialPresent() override;
     bool InitializeSerial() override;
+    void CloseSerial() override;
     void TogglePower() override;
     void FastShutdown() override;
     EAtResult ConfigureEcm() override;
@@ -89,6 +91,9 @@ private:
     // Queries the remaining PIN attempts and enters the PIN when more than
     // one is left.
     EAtResult EnterPin(const std::string& pin);
+    // Both control lines as outputs, low; false (logged) when one failed.
+    bool SetUpLines();
+    // Sets the lines up first when they are not yet.
     void Pulse(CSysfsGpio& line, IClock::duration width);
 
     // Set once at construction.
@@ -97,6 +102,9 @@ private:
     const std::unique_ptr<CSysfsGpio> mPowerKey;
     const std::unique_ptr<CSysfsGpio> mFastShutdown;
     const std::shared_ptr<IClock> mClock;
+    // The state machine's worker and the mains-lost handler may pulse at once.
+    std::mutex mLinesMutex;
+    bool mLinesReady = false; // guarded by mLinesMutex
     // Written by the modem state machine's worker, read by the LTE handler:
     // atomic, no other guard.
     std::atomic<bool> mSmsEnabled {false};

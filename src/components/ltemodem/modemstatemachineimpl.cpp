@@ -37,14 +37,24 @@ void CModemStateMachineImpl::ResetPowerPhases()
     mPowerOnTime.reset();
     mPowerOffTime.reset();
     mPowerOffRetried = false;
+    mPowerOffPulsed = false;
+    mPowerOnRetry = false;
     mRecoveryPulseTime.reset();
+}
+
+bool CModemStateMachineImpl::StopRequested()
+{
+    if (!mStopRequested.load()) {
+        return false;
+    }
+    TLOG_INFO("Modem procedure stopped between two commands: the modem is to be switched off");
+    return true;
 }
 
 int CModemStateMachineImpl::RunSteps(std::initializer_list<std::function<int()>> steps)
 {
     for (const auto& step : steps) {
-        if (mStopRequested.load()) {
-            TLOG_INFO("Modem procedure stopped between two commands: the modem is to be switched off");
+        if (StopRequested()) {
             return kFailed;
         }
         const int result = step();
@@ -52,7 +62,8 @@ int CModemStateMachineImpl::RunSteps(std::initializer_list<std::function<int()>>
             return result;
         }
     }
-    return kDone;
+    // A stop during the last step: the procedure did not reach its state.
+    return StopRequested() ? kFailed : kDone;
 }
 
 int CModemStateMachineImpl::AwaitPowerOn()
@@ -63,7 +74,13 @@ int CModemStateMachineImpl::AwaitPowerOn()
         } else {
             TLOG_INFO("Powering on modem...");
             mModem->TogglePower();
+            // Without its device the modem is off, or on without it (a lost
+            // device). Only a modem seen going off is surely switched on by
+            // this pulse; otherwise a second pulse may be needed once the
+            // device had its time to appear.
+            mPowerOnRetry = !mSeenOff;
         }
+        mSeenOff = false;
         mPowerOnTime = mClock->Now();
     }
     if (mModem->IsSerialPresent()) {
@@ -71,6 +88,14 @@ int CModemStateMachineImpl::AwaitPowerOn()
     }
     if (mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
         TLOG_INFO("Serial not present yet after modem power up, waiting one cycle...");
+        return kNotYet;
+    }
+    if (mPowerOnRetry) {
+        TLOG_WARN("Modem device absent {}ms after the power key: the modem was on without it, powering on again",
+                  mSerialTimeout.count());
+        mPowerOnRetry = false;
+        mModem->TogglePower();
+        mPowerOnTime = mClock->Now();
         return kNotYet;
     }
     TLOG_ERROR("Modem powered up but serial not present after timeout ({}ms)", mSerialTimeout.count());
@@ -254,6 +279,7 @@ int CModemStateMachineImpl::DoDisabling()
         if (mModem->IsSerialPresent()) {
             TLOG_INFO("Powering off modem...");
             mModem->TogglePower();
+            mPowerOffPulsed = true;
         } else if (mPowerOnTime && mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
             // A power-up cut short: the modem boots and its device is not
             // there yet. A pulse now would not switch it off reliably; wait
@@ -267,7 +293,9 @@ int CModemStateMachineImpl::DoDisabling()
     }
     if (!mModem->IsSerialPresent()) {
         TLOG_INFO("Modem disabled");
+        const bool pulsed = mPowerOffPulsed;
         ResetPowerPhases();
+        mSeenOff = pulsed;
         return kDone;
     }
     if (mClock->Now() <= *mPowerOffTime + mSerialTimeout) {
@@ -302,18 +330,30 @@ int CModemStateMachineImpl::DoError()
             return kFailed;
         }
         TLOG_INFO("Modem recovery reset attempt {}/{}", mRecoveryAttempts, kMaxRecoveryAttempts);
+        if (!mModem->IsSerialPresent()) {
+            // Off (it switched itself off, or lost its power) or on without
+            // its device: a pulse now could switch on a modem that the
+            // power-up then switches off again. The power-up pulses once and
+            // waits for the device before it pulses again.
+            TLOG_INFO("Modem device absent, no power key pulse before the power-up");
+            ClearDiagnosticWarnings();
+            ResetPowerPhases();
+            return kDone;
+        }
         mModem->TogglePower();
         mRecoveryPulseTime = mClock->Now();
     }
     // The modem takes a while to switch off; initialising it again before
     // its device is gone would talk to a modem on its way down (and the
     // next power-key pulse would switch it back off).
-    if (mModem->IsSerialPresent() && mClock->Now() <= *mRecoveryPulseTime + mSerialTimeout) {
+    const bool present = mModem->IsSerialPresent();
+    if (present && mClock->Now() <= *mRecoveryPulseTime + mSerialTimeout) {
         TLOG_DEBUG("Serial still present after modem recovery reset, waiting one cycle...");
         return kNotYet;
     }
     ClearDiagnosticWarnings();
     ResetPowerPhases();
+    mSeenOff = !present;
     return kDone;
 }
 
@@ -329,6 +369,12 @@ void CModemStateMachineImpl::ClearDiagnosticWarnings()
 void CModemStateMachineImpl::RequestStop(bool stop)
 {
     mStopRequested.store(stop);
+    if (stop) {
+        // A command in flight may take minutes (a data context's activation
+        // allows 151 s): closing the channel ends it now. The modem is
+        // switched off next, and a power-up opens the channel again.
+        mModem->CloseSerial();
+    }
 }
 
 void CModemStateMachineImpl::ClearErrors()

@@ -43,6 +43,8 @@ private:
     // Runs the steps in order until one does not report kDone; a stop
     // request is honoured between two steps.
     int RunSteps(std::initializer_list<std::function<int()>> steps);
+    // Whether the modem is to be switched off (logged when it is).
+    bool StopRequested();
     // Powers the modem on if needed and waits for its device.
     int AwaitPowerOn();
     int OpenChannel();
@@ -66,6 +68,12 @@ private:
     std::optional<IClock::time_point> mPowerOffTime; // set while a power-off is supervised
     std::optional<IClock::time_point> mRecoveryPulseTime; // set while a recovery power-off is supervised
     bool mPowerOffRetried = false;
+    bool mPowerOffPulsed = false; // the running power-off pulsed a modem that had its device
+    bool mPowerOnRetry = false;   // the running power-on may pulse once more
+    // Set when the modem's device was seen to go after our own pulse, so
+    // the modem is known to be off; a power key pulse then surely switches
+    // it on. Not reset with the power phases.
+    bool mSeenOff = false;
     // Set from the caller's thread when the modem is to be switched off,
     // read between the commands of a procedure.
     std::atomic<bool> mStopRequested {false};

@@ -80,6 +80,7 @@ class CMockModem : public Modem::IModem {
 public:
     MOCK_METHOD(bool, IsSerialPresent, (), (override));
     MOCK_METHOD(bool, InitializeSerial, (), (override));
+    MOCK_METHOD(void, CloseSerial, (), (override));
     MOCK_METHOD(void, TogglePower, (), (override));
     MOCK_METHOD(void, FastShutdown, (), (override));
     MOCK_METHOD(EAtResult, ConfigureEcm, (), (override));

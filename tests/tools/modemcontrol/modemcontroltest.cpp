@@ -74,7 +74,8 @@ TEST(ModemControl, AppliesOnlyAControlWithoutAnyBadPart)
     for (const std::string& bad : std::vector<std::string> {
              "", "[]", "{\"faults\": [" + fault + "]", "{\"faults\": [" + fault + "], \"sim\": {\"pin\": null}}",
              "{\"faults\": [" + fault + ", {\"kind\": \"sneeze\", \"command\": \"AT\"}]}",
-             "{\"faults\": [" + fault + "], \"timing\": {\"powerOnMs\": \"soon\"}}"}) {
+             "{\"faults\": [" + fault + "], \"timing\": {\"powerOnMs\": \"soon\"}}",
+             "{\"faults\": [" + fault + "], \"event\": \"explode\"}"}) {
         EXPECT_FALSE(rig.control->Apply(bad, summary, error)) << bad;
         EXPECT_EQ(rig.Final("AT"), "OK") << bad;
     }

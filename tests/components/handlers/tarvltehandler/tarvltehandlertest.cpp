@@ -312,6 +312,27 @@ TEST_F(LteHandlerTest, DisableSwitchesTheModemOffAndReportsDisconnected)
     }
 }
 
+// A disable while a pass waits on the modem: the serial error that the
+// switch-off causes starts no recovery.
+TEST_F(LteHandlerTest, SerialLostByADisableStartsNoRecovery)
+{
+    bool disabled = false;
+    ON_CALL(*mModem, GetLteRegistrationStatus).WillByDefault([this, &disabled](auto&) {
+        if (!std::exchange(disabled, true)) {
+            bool ok = true;
+            try {
+                mLte->Disable(ok);
+            } catch (const CTarvException&) {
+                // lte0 did not report down here
+            }
+        }
+        return EAtResult::SerialError;
+    });
+    mTargets.clear();
+    Pass(2s);
+    EXPECT_EQ(mTargets, std::vector<EModemState> {EModemState::Disabled});
+}
+
 // An authorised SMS while the board controller does not run yet: the request
 // is repeated until taken, the SMS is deleted only then, and the outcome is
 // logged once.

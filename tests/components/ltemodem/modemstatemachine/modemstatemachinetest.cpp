@@ -41,16 +41,15 @@ protected:
             return true;
         });
         // A pulse toggles the power. The device appears mEnumeration after
-        // power-on and goes a second after power-off.
-        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] {
-            const auto now = mClock->Now();
-            return (mPowered && now >= mUpAt.load()) || now < mGoneAt.load();
-        });
+        // power-on and goes a second after power-off; a modem that lost its
+        // device (mDeviceLost) stays on without it until the next pulse.
+        ON_CALL(*mModem, IsSerialPresent()).WillByDefault([this] { return DevicePresent(); });
         ON_CALL(*mModem, TogglePower()).WillByDefault([this] {
             ++mPulses;
-            mGoneAt = mPowered ? mClock->Now() + 1s : IClock::time_point {};
+            mGoneAt = DevicePresent() ? mClock->Now() + 1s : IClock::time_point {};
             mUpAt = mClock->Now() + mEnumeration.load();
             mPowered = !mPowered;
+            mDeviceLost = false;
         });
         ON_CALL(*mModem, InitializeSerial()).WillByDefault(Return(true));
         ON_CALL(*mModem, IsEcmMode).WillByDefault(Gives(true));
@@ -66,6 +65,11 @@ protected:
         CDiagnosticsCommClient::SetSink({});
     }
 
+    bool DevicePresent() const
+    {
+        const auto now = mClock->Now();
+        return !mDeviceLost && ((mPowered && now >= mUpAt.load()) || now < mGoneAt.load());
+    }
     void Target(EModemState target, IModemStateMachine::Callback callback = {})
     {
         mMachine->SetTargetState(target, std::move(callback));
@@ -97,6 +101,7 @@ protected:
     std::shared_ptr<CWorker> mWorker = std::make_shared<CWorker>("modemsm-test", mClock);
     std::shared_ptr<NiceMock<ModemTest::CMockModem>> mModem = std::make_shared<NiceMock<ModemTest::CMockModem>>();
     std::atomic<bool> mPowered {false};
+    std::atomic<bool> mDeviceLost {false};
     std::atomic<IClock::time_point> mGoneAt {};
     std::atomic<IClock::time_point> mUpAt {};
     std::atomic<IClock::duration> mEnumeration {IClock::duration {0}};
@@ -199,16 +204,18 @@ TEST_F(ModemStateMachineTest, PowerSupervision)
         mMachine = std::make_unique<CModemStateMachine>(
             std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
         Target(c.appears ? EModemState::Initialized : EModemState::Enabled);
-        Steps(70);
+        Steps(130);
         if (c.appears) {
             Target(EModemState::Disabled);
             Steps(130);
         }
         EXPECT_TRUE(mLog.Contains(Log::error, c.log));
         EXPECT_TRUE(mLog.Contains(Log::error, "Modem fatal error, cannot continue"));
+        // A device that never appears costs two pulses: the modem may have
+        // been on without it.
         EXPECT_EQ(mLog.Count("Serial not present yet after modem power up, waiting one cycle..."),
-                  c.appears ? 0u : 61u);
-        EXPECT_EQ(mPulses, c.appears ? 3 : 1);
+                  c.appears ? 0u : 121u);
+        EXPECT_EQ(mPulses, c.appears ? 3 : 2);
     }
 }
 
@@ -228,21 +235,73 @@ TEST_F(ModemStateMachineTest, DisabledWhileInitializingSwitchesTheBootingModemOf
     EXPECT_FALSE(mPowered);
 }
 
-// A switch-off while the modem is enabled ends the procedure between two
-// commands, and is no failure to recover from.
-TEST_F(ModemStateMachineTest, SwitchOffStopsEnablingBetweenCommands)
+// A modem found on is used as it is. Without its device the modem is off, or
+// on without it: the recovery does not pulse, the power-up pulses once and
+// gives the device its time to appear before it pulses again.
+TEST_F(ModemStateMachineTest, PowerKeyIsPulsedOnlyToReachTheStateWanted)
 {
-    ON_CALL(*mModem, SetAvailableBands()).WillByDefault([this] {
-        mMachine->SetTargetState(EModemState::Disabled, {}); // arrives while this command is in flight
-        return EAtResult::Ok;
-    });
-    EXPECT_CALL(*mModem, SetApn).Times(0);
-    Target(EModemState::Enabled);
-    Steps(10);
-    EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
-                                     "Enabling>Disabling", "Disabling>Disabled"}));
-    EXPECT_FALSE(mPowered);
-    EXPECT_FALSE(mLog.ContainsSubstring("Modem recovery reset attempt"));
+    const struct {
+        const char* name;
+        bool deviceLost; // on without its device; otherwise switched itself off
+        IClock::duration enumeration;
+        int pulses;
+    } cases[] = {{"switched itself off", false, 5s, 1}, {"device late", false, 25s, 1}, {"device lost", true, 2s, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mMachine.reset();
+        mPowered = true;
+        mPulses = 0;
+        mMachine = std::make_unique<CModemStateMachine>(
+            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        int enabled = 0;
+        Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
+        Steps(10);
+        ASSERT_EQ(mPulses, 0);
+        mEnumeration = c.enumeration;
+        (c.deviceLost ? mDeviceLost : mPowered) = c.deviceLost;
+        Target(EModemState::Error);
+        Steps(150);
+        EXPECT_EQ(enabled, 2);
+        EXPECT_EQ(mPulses, c.pulses);
+        EXPECT_FALSE(mLog.ContainsSubstring("Modem fatal error"));
+    }
+}
+
+// A switch-off while the modem is enabled closes the channel, which ends a
+// command in flight at once (a data context's activation may take 151 s),
+// stops the procedure before its next command, and is no failure to recover
+// from: the modem is not reported enabled.
+TEST_F(ModemStateMachineTest, SwitchOffEndsEnablingAtTheCommandInFlight)
+{
+    for (const bool lastCommand : {false, true}) {
+        SCOPED_TRACE(lastCommand ? "during the activation" : "during the bands");
+        mMachine.reset();
+        mLog.Clear();
+        std::atomic<bool> closed {false};
+        ON_CALL(*mModem, CloseSerial()).WillByDefault([&closed] { closed.store(true); });
+        const auto inFlight = [this, &closed] {
+            mMachine->SetTargetState(EModemState::Disabled, {}); // arrives while this command is in flight
+            return closed ? EAtResult::SerialError : EAtResult::Timeout;
+        };
+        ON_CALL(*mModem, SetAvailableBands()).WillByDefault(inFlight);
+        if (lastCommand) {
+            ON_CALL(*mModem, SetAvailableBands()).WillByDefault(Return(EAtResult::Ok));
+            ON_CALL(*mModem, ActivatePdpContext()).WillByDefault(inFlight);
+        }
+        EXPECT_CALL(*mModem, SetApn).Times(lastCommand ? 1 : 0);
+        EXPECT_CALL(*mModem, SetSmsTextMode()).Times(0);
+        mMachine = std::make_unique<CModemStateMachine>(
+            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        int enabled = 0;
+        Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
+        Steps(10);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(enabled, 0);
+        EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Initialized", "Initialized>Enabling",
+                                         "Enabling>Disabling", "Disabling>Disabled"}));
+        EXPECT_FALSE(mPowered);
+        EXPECT_FALSE(mLog.ContainsSubstring("Modem recovery reset attempt"));
+    }
 }
 
 } // namespace
