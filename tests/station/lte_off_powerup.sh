@@ -20,13 +20,13 @@ echo "validate with LTE off answered in $(ms_since "$start") ms"
 grep -q 'device .* -> ' "$out/modem.log" && echo "(the device appeared before the validation ended)"
 # Booting (15 s) and shutting down take their time; then the modem is off for good.
 for ((i = 0; i < 400; i++)); do
-  [[ $(grep -oE 'power [a-z-]+ -> [a-z-]+' "$out/modem.log" | tail -n 1) == *'-> off' ]] && break
+  [[ $(grep -oE 'power [a-z ]+ -> [a-z ]+$' "$out/modem.log" | tail -n 1) == *'-> off' ]] && break
   sleep 0.1
 done
-last=$(grep -oE 'power [a-z-]+ -> [a-z-]+' "$out/modem.log" | tail -n 1)
+last=$(grep -oE 'power [a-z ]+ -> [a-z ]+$' "$out/modem.log" | tail -n 1)
 [[ $last == *'-> off' ]] || fail "the modem is not powered off: last change '$last'"
 sleep 20 # longer than a power-up: nothing switches it on again
-last=$(grep -oE 'power [a-z-]+ -> [a-z-]+' "$out/modem.log" | tail -n 1)
+last=$(grep -oE 'power [a-z ]+ -> [a-z ]+$' "$out/modem.log" | tail -n 1)
 [[ $last == *'-> off' ]] || fail "the modem was powered on again: last change '$last'"
 [[ ! -e $STATION_ROOT/dev/ttyATSERIAL2 ]] || fail "the modem's device is there"
 [[ $(station_ctl state) == "3 Enabled" ]] || fail "state $(station_ctl state)"
