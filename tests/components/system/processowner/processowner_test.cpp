@@ -1,6 +1,7 @@
 #include "src/components/system/processowner.h"
 
 #include "platform/rootdir/rootdir.h"
+#include "platform/worker/manualclock.h"
 #include "tests/components/mocks/fakehostsystem.h"
 #include "tests/support/tempdir.h"
 
@@ -8,199 +9,147 @@
 
 #include <signal.h>
 
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <set>
 
-using HandlerMocks::CFakeHostSystem;
-using TestSupport::CTempDir;
 using namespace std::chrono_literals;
 
 namespace {
 
-// A host whose processes end on the signals listed for them; a pid may also
-// be taken over by another program when its process ends.
-struct CDyingHostSystem : CFakeHostSystem {
+// Processes end on the signals listed for them (and their pid may go to
+// another program then); onRead runs on every read of a process's files.
+struct CHost : HandlerMocks::CFakeHostSystem {
+    std::string ProcessFile(int pid, const std::string& entry) override
+    {
+        if (onRead) {
+            onRead();
+        }
+        return CFakeHostSystem::ProcessFile(pid, entry);
+    }
     int SignalProcess(int pid, int signalNumber) override
     {
         const int result = CFakeHostSystem::SignalProcess(pid, signalNumber);
-        if (diesOn[pid].contains(signalNumber)) {
+        if (diesOn.contains(signalNumber)) {
             processes.erase(pid);
-            if (reusedBy.contains(pid)) {
-                AddProcess(pid, reusedBy[pid], {reusedBy[pid]});
+            if (!reusedBy.empty()) {
+                AddProcess(pid, reusedBy, {reusedBy});
             }
         }
         return result;
     }
-    std::map<int, std::set<int>> diesOn;
-    std::map<int, std::string> reusedBy;
-};
-
-// A manual clock that calls a hook with the time slept so far on every sleep.
-class CHookClock final : public IClock {
-public:
-    time_point Now() const override { return mNow; }
-    void SleepFor(duration d) override
-    {
-        mNow += d;
-        mSlept += d;
-        if (onSleep) {
-            onSleep(mSlept);
-        }
-    }
-    bool IsRealTime() const override { return false; }
-    int AddListener(Listener) override { return 0; }
-    void RemoveListener(int) override {}
-
-    duration Slept() const { return mSlept; }
-    std::function<void(duration)> onSleep;
-
-private:
-    time_point mNow{std::chrono::hours(1000)};
-    duration mSlept{};
+    std::set<int> diesOn;
+    std::string reusedBy;
+    std::function<void()> onRead;
 };
 
 class ProcessOwnerTest : public ::testing::Test {
 protected:
-    ProcessOwnerTest() { CRootDir::Set(mDir.Root()); }
+    ProcessOwnerTest() { CRootDir::Set(dir.Root()); }
     ~ProcessOwnerTest() override { CRootDir::Set("/"); }
+    void WritePid(const std::string& pid) const { dir.WriteFile("run/udhcpc.wlan0.pid", pid + "\n"); }
 
-    void WritePid(int pid) const { mDir.WriteFile("run/udhcpc.wlan0.pid", std::to_string(pid) + "\n"); }
-
-    CTempDir mDir;
-    std::shared_ptr<CDyingHostSystem> mHost = std::make_shared<CDyingHostSystem>();
-    std::shared_ptr<CHookClock> mClock = std::make_shared<CHookClock>();
-    CProcessOwner mOwner{mHost, mClock};
-    const SProcessIdentity mClient{"udhcpc", "/run/udhcpc.wlan0.pid", "wlan0"};
+    TestSupport::CTempDir dir;
+    std::shared_ptr<CHost> host = std::make_shared<CHost>();
+    std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
+    CProcessOwner owner{host, clock};
+    const SProcessIdentity client{"udhcpc", "/run/udhcpc.wlan0.pid", "wlan0"};
 };
 
 TEST_F(ProcessOwnerTest, KnowsItsProcessByNameAndInterfaceOnly)
 {
-    struct SCase {
-        const char* what;
+    const struct {
         std::string comm;
         std::vector<std::string> arguments;
         bool ours;
-    };
-    const std::vector<SCase> cases = {
-        {"separate option", "udhcpc", {"/sbin/udhcpc", "-i", "wlan0", "-n"}, true},
-        {"joined option", "udhcpc", {"udhcpc", "-iwlan0"}, true},
-        {"long option", "udhcpc", {"udhcpc", "-b", "--interface=wlan0"}, true},
-        {"long option, separate", "udhcpc", {"udhcpc", "--interface", "wlan0"}, true},
-        {"multi-call binary", "busybox", {"/bin/busybox", "udhcpc", "-i", "wlan0"}, true},
-        {"renamed by its loader", "ld-linux", {"/sbin/udhcpc", "-i", "wlan0"}, true},
-        {"another interface's", "udhcpc", {"udhcpc", "-i", "eth0"}, false},
-        {"an interface that only starts the same", "udhcpc", {"udhcpc", "-iwlan01"}, false},
-        {"interface elsewhere on the line", "udhcpc", {"udhcpc", "-p", "wlan0", "-i"}, false},
-        {"another program on the interface", "dnsmasq", {"/usr/sbin/dnsmasq", "--interface=wlan0"}, false},
-        {"another applet of the binary", "busybox", {"busybox", "ntpd", "-i", "wlan0"}, false},
-        {"kernel thread", "udhcpc", {}, false},
+    } cases[] = {
+        {"udhcpc", {"/sbin/udhcpc", "-i", "wlan0", "-n"}, true},
+        {"udhcpc", {"udhcpc", "-iwlan0"}, true},
+        {"udhcpc", {"udhcpc", "-b", "--interface=wlan0"}, true},
+        {"busybox", {"/bin/busybox", "udhcpc", "--interface", "wlan0"}, true}, // a multi-call binary's applet
+        {"udhcpc", {"udhcpc", "-i", "eth0"}, false},                           // another interface's
+        {"udhcpc", {"udhcpc", "-iwlan01"}, false},
+        {"udhcpc", {"udhcpc", "-p", "wlan0", "-i"}, false},
+        {"dnsmasq", {"/usr/sbin/dnsmasq", "--interface=wlan0"}, false},
+        {"busybox", {"busybox", "ntpd", "-i", "wlan0"}, false},
+        {"udhcpc", {}, false}, // a kernel thread
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        mHost->processes.clear();
-        mHost->AddProcess(321, c.comm, c.arguments);
-        EXPECT_EQ(mOwner.IsProcessOf(mClient, 321), c.ours);
-        WritePid(321);
-        EXPECT_EQ(mOwner.Find(mClient), c.ours ? 321 : -1);
+        SCOPED_TRACE(&c - cases);
+        host->processes.clear();
+        host->AddProcess(321, c.comm, c.arguments);
+        WritePid("321");
+        EXPECT_EQ(owner.Find(client), c.ours ? 321 : -1);
     }
-
-    // Without an interface the name alone decides; the kernel's name holds 15 characters.
-    mHost->AddProcess(400, "hostapd", {"/usr/sbin/hostapd", "-B", "/etc/hostapd.conf"});
-    mHost->AddProcess(401, "tarv_portal_ser", {"/usr/bin/python3", "server.py"});
-    EXPECT_TRUE(mOwner.IsProcessOf({"hostapd", "/run/hostapd.pid", ""}, 400));
-    EXPECT_TRUE(mOwner.IsProcessOf({"tarv_portal_server", "/run/portal.pid", ""}, 401));
-    EXPECT_FALSE(mOwner.IsProcessOf({"hostapd", "/run/hostapd.pid", ""}, 401));
-
-    // A pid file naming a dead process, a foreign one, or nothing usable.
-    for (const std::string content : {"999\n", "401\n", "0\n", "-1\n", "garbage\n", ""}) {
-        SCOPED_TRACE(content);
-        mDir.WriteFile("run/hostapd.pid", content);
-        EXPECT_EQ(mOwner.Find({"hostapd", "/run/hostapd.pid", ""}), -1);
+    // Without an interface the name decides; the kernel keeps 15 characters of it.
+    host->AddProcess(401, "tarv_portal_ser", {"/usr/bin/python3", "server.py"});
+    EXPECT_TRUE(owner.IsProcessOf({"tarv_portal_server", "/run/portal.pid", ""}, 401));
+    // A pid file naming a dead or a foreign process, or nothing usable.
+    for (const std::string pid : {"999", "401", "0", "-1", "garbage", ""}) {
+        WritePid(pid);
+        EXPECT_EQ(owner.Find(client), -1) << pid;
     }
-    EXPECT_EQ(mClock->Slept(), 0s);
 }
 
 TEST_F(ProcessOwnerTest, FindWaitsForThePidFileOfAProcessJustStarted)
 {
-    // A stale pid file naming another process does not end the wait.
-    mHost->AddProcess(77, "sshd", {"/usr/sbin/sshd"});
-    mHost->AddProcess(78, "udhcpc", {"udhcpc", "-i", "wlan0"});
-    WritePid(77);
-    mClock->onSleep = [this](IClock::duration slept) {
-        if (slept >= 300ms) {
-            WritePid(78);
+    // The pid file of an earlier run names another process until the new one writes its own.
+    host->AddProcess(77, "sshd", {"/usr/sbin/sshd"});
+    host->AddProcess(78, "udhcpc", {"udhcpc", "-i", "wlan0"});
+    WritePid("77");
+    const auto start = clock->Now();
+    host->onRead = [&] {
+        if (clock->Now() - start >= 300ms) {
+            WritePid("78");
         }
     };
-    mOwner.NoteStarted(mClient);
-    EXPECT_EQ(mOwner.Find(mClient), 78);
-    EXPECT_GE(mClock->Slept(), 300ms);
-    EXPECT_LT(mClock->Slept(), 300ms + CProcessOwner::kPollInterval * 2);
+    owner.NoteStarted(client);
+    EXPECT_EQ(owner.Find(client), 78);
+    EXPECT_LE(clock->Now() - start, 300ms + CProcessOwner::kPollInterval);
 
     // A start that writes no pid file is waited for once, for the window only.
-    mClock->onSleep = nullptr;
-    std::filesystem::remove(mDir.Path() + "/run/udhcpc.wlan0.pid");
-    const auto before = mClock->Slept();
-    mOwner.NoteStarted(mClient);
-    EXPECT_EQ(mOwner.Find(mClient), -1);
-    EXPECT_GE(mClock->Slept() - before, IProcessOwner::kStartWindow);
-    EXPECT_LT(mClock->Slept() - before, IProcessOwner::kStartWindow + CProcessOwner::kPollInterval * 2);
-    const auto after = mClock->Slept();
-    EXPECT_EQ(mOwner.Find(mClient), -1);
-    EXPECT_EQ(mClock->Slept(), after);
+    host->onRead = nullptr;
+    WritePid("77");
+    const auto second = clock->Now();
+    owner.NoteStarted(client);
+    EXPECT_EQ(owner.Find(client), -1);
+    EXPECT_EQ(clock->Now() - second, IProcessOwner::kStartWindow);
+    EXPECT_EQ(owner.Find(client), -1);
+    EXPECT_EQ(clock->Now() - second, IProcessOwner::kStartWindow);
 }
 
 TEST_F(ProcessOwnerTest, StopEscalatesAndSignalsOnlyItsOwnProcess)
 {
-    struct SCase {
-        const char* what;
+    const struct {
         std::set<int> diesOn;
-        std::string reusedBy;
+        std::string reusedBy; // the pid's next program once it ended
         bool stopped;
-        std::vector<int> signals;
-    };
-    const std::vector<SCase> cases = {
-        {"ends on TERM", {SIGTERM}, "", true, {SIGTERM}},
-        {"ignores TERM", {SIGKILL}, "", true, {SIGTERM, SIGKILL}},
-        {"survives both", {}, "", false, {SIGTERM, SIGKILL}},
-        // Its pid taken by another program right after it ended: never killed.
-        {"pid reused after TERM", {SIGTERM}, "sshd", true, {SIGTERM}},
+        std::vector<std::pair<int, int>> signals;
+    } cases[] = {
+        {{SIGTERM}, "", true, {{500, SIGTERM}}},
+        {{SIGKILL}, "", true, {{500, SIGTERM}, {500, SIGKILL}}},
+        {{}, "", false, {{500, SIGTERM}, {500, SIGKILL}}},
+        {{SIGTERM}, "sshd", true, {{500, SIGTERM}}}, // never a signal to the pid's new program
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        mHost->processes.clear();
-        mHost->signals.clear();
-        mHost->AddProcess(500, "udhcpc", {"udhcpc", "-i", "wlan0"});
-        mHost->diesOn[500] = c.diesOn;
-        mHost->reusedBy.clear();
-        if (!c.reusedBy.empty()) {
-            mHost->reusedBy[500] = c.reusedBy;
-        }
-        WritePid(500);
-        const auto before = mClock->Slept();
-        EXPECT_EQ(mOwner.Stop(mClient, 1s), c.stopped);
-        std::vector<int> sent;
-        for (const auto& [pid, signal] : mHost->signals) {
-            EXPECT_EQ(pid, 500);
-            sent.push_back(signal);
-        }
-        EXPECT_EQ(sent, c.signals);
-        EXPECT_LE(mClock->Slept() - before, 2s + CProcessOwner::kPollInterval * 2);
+        SCOPED_TRACE(&c - cases);
+        host->processes.clear();
+        host->signals.clear();
+        host->AddProcess(500, "udhcpc", {"udhcpc", "-i", "wlan0"});
+        host->diesOn = c.diesOn;
+        host->reusedBy = c.reusedBy;
+        WritePid("500");
+        EXPECT_EQ(owner.Stop(client, 1s), c.stopped);
+        EXPECT_EQ(host->signals, c.signals);
     }
-
-    // Another interface's client, a dead pid, no pid file: nothing signalled, nothing left.
-    mHost->signals.clear();
-    mHost->AddProcess(600, "udhcpc", {"udhcpc", "-i", "eth0"});
-    for (const std::string content : {"600\n", "601\n"}) {
-        mDir.WriteFile("run/udhcpc.wlan0.pid", content);
-        EXPECT_TRUE(mOwner.Stop(mClient, 1s));
+    // Another interface's client, a dead pid: nothing signalled, nothing of ours left.
+    host->signals.clear();
+    host->AddProcess(600, "udhcpc", {"udhcpc", "-i", "eth0"});
+    for (const std::string pid : {"600", "601"}) {
+        WritePid(pid);
+        EXPECT_TRUE(owner.Stop(client, 1s));
     }
-    std::filesystem::remove(mDir.Path() + "/run/udhcpc.wlan0.pid");
-    EXPECT_TRUE(mOwner.Stop(mClient, 1s));
-    EXPECT_FALSE(mOwner.Signal(mClient, 600, SIGHUP));
-    EXPECT_TRUE(mHost->signals.empty());
-    EXPECT_TRUE(mHost->processes.contains(600));
+    EXPECT_FALSE(owner.Signal(client, 600, SIGHUP));
+    EXPECT_TRUE(host->signals.empty());
 }
 
 } // namespace
