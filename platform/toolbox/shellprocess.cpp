@@ -14,6 +14,11 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
 
 extern char** environ;
 
@@ -99,6 +104,68 @@ bool Reap(pid_t pid, int flags, int& status, bool& failed)
         }
         failed = r < 0;
         return false;
+    }
+}
+
+// The process group of the shell and those of everything below it. A
+// program that puts its own children in a group of its own (ifup does)
+// would outlive a signal to the shell's group alone. This process's own
+// group is never among them.
+std::vector<pid_t> CommandGroups(pid_t shell)
+{
+    std::multimap<pid_t, std::pair<pid_t, pid_t>> byParent; // parent -> (pid, group)
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string stat;
+        std::getline(std::ifstream(entry.path() / "stat"), stat);
+        const auto nameEnd = stat.rfind(')'); // the name may hold anything
+        char state = 0;
+        pid_t parent = 0;
+        pid_t group = 0;
+        if (nameEnd != std::string::npos && std::istringstream(stat.substr(nameEnd + 1)) >> state >> parent >> group) {
+            byParent.emplace(parent, std::pair{static_cast<pid_t>(std::stol(name)), group});
+        }
+    }
+    std::vector<pid_t> groups{shell};
+    std::vector<pid_t> pending{shell};
+    const pid_t own = ::getpgrp();
+    // Bounded: a snapshot of /proc taken while pids are reused is no tree.
+    for (std::size_t visited = 0; !pending.empty() && visited < byParent.size(); ++visited) {
+        const pid_t parent = pending.back();
+        pending.pop_back();
+        for (auto [it, end] = byParent.equal_range(parent); it != end; ++it) {
+            const auto [pid, group] = it->second;
+            pending.push_back(pid);
+            if (group > 0 && group != own && std::find(groups.begin(), groups.end(), group) == groups.end()) {
+                groups.push_back(group);
+            }
+        }
+    }
+    return groups;
+}
+
+// Ends the command past its deadline or cancelled: SIGTERM to its process
+// groups, up to termGrace for the shell to exit, then SIGKILL to them all
+// (also the processes that outlived the shell or ignore SIGTERM).
+void StopCommand(pid_t shell, const CUniqueFd& exitFd, std::chrono::milliseconds termGrace,
+                 CShellProcess::SResult& result, bool& failed)
+{
+    const std::vector<pid_t> groups = CommandGroups(shell);
+    for (const pid_t group : groups) {
+        ::kill(-group, SIGTERM);
+    }
+    const auto graceEnd = Clock::now() + termGrace;
+    while (!failed && !(result.waited = Reap(shell, WNOHANG, result.waitStatus, failed)) &&
+           Clock::now() < graceEnd) {
+        pollfd exitPfd{exitFd.Get(), POLLIN, 0};
+        ::poll(&exitPfd, 1, CShellProcess::kExitCheckIntervalMs);
+    }
+    for (const pid_t group : groups) {
+        ::kill(-group, SIGKILL);
     }
 }
 
@@ -193,15 +260,7 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
         }
     }
     if (result.timedOut || result.cancelled) {
-        ::kill(-group, SIGTERM);
-        const auto graceEnd = Clock::now() + options.termGrace;
-        while (!failed && !(result.waited = Reap(pid, WNOHANG, result.waitStatus, failed))
-               && Clock::now() < graceEnd) {
-            pollfd exitPfd{exitFd.Get(), POLLIN, 0};
-            ::poll(&exitPfd, 1, kExitCheckIntervalMs);
-        }
-        // Also the children that outlived the shell or ignore SIGTERM.
-        ::kill(-group, SIGKILL);
+        StopCommand(group, exitFd, options.termGrace, result, failed);
     }
     if (!result.waited && !failed) {
         result.waited = Reap(pid, 0, result.waitStatus, failed);

@@ -14,7 +14,8 @@ public:
         // Standard input is /dev/null (otherwise it is the daemon's own).
         bool stdinFromDevNull = false;
         // How long the shell may run. When it passes, the command's process
-        // group gets SIGTERM and, if still there after termGrace, SIGKILL.
+        // group (and any group a program below the shell made for its own
+        // children) gets SIGTERM and, if still there after termGrace, SIGKILL.
         std::chrono::milliseconds deadline = kDefaultDeadline;
         std::chrono::milliseconds termGrace = kDefaultTermGrace;
         // A descriptor that becomes readable when the run is to be cancelled

@@ -169,3 +169,34 @@ station_validate() { # SECONDS
   echo "$answer"
   return 1
 }
+
+# Makes lte0 drop every frame the station sends on it (on), as when the
+# modem's router stops answering: a DHCP client on lte0 waits for a lease
+# that never comes. Waits up to 60 s for lte0 to appear (the modem powered
+# on). The fault ends with off, or with lte0 itself when the modem goes off.
+station_lte_mute() { # on|off
+  local i
+  case $1 in
+    on)
+      for ((i = 0; i < 600; i++)); do
+        station_exec ip link show lte0 >/dev/null 2>&1 && break
+        sleep 0.1
+      done
+      station_exec tc qdisc replace dev lte0 root pfifo limit 0 ||
+        { echo "station: lte0 did not appear within 60 s" >&2; return 1; }
+      ;;
+    off)
+      station_exec ip link show lte0 >/dev/null 2>&1 || return 0
+      station_exec tc qdisc del dev lte0 root 2>/dev/null || true
+      ;;
+    *) echo "station: station_lte_mute on|off, not '$*'" >&2; return 2 ;;
+  esac
+}
+
+# Delays the modem's answer to COMMAND (exact line) by SECONDS, the next
+# COUNT times: the command takes effect at once, its answer comes late.
+station_modem_slow() { # COMMAND SECONDS COUNT
+  [[ $# -eq 3 && $2 =~ ^[0-9]+$ && $3 =~ ^[1-9][0-9]*$ ]] ||
+    { echo "station: station_modem_slow COMMAND SECONDS COUNT" >&2; return 2; }
+  station_modem_fault "{\"kind\": \"delay\", \"command\": $(station_json_string "$1"), \"delayMs\": $(($2 * 1000)), \"times\": $3}"
+}

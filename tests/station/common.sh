@@ -143,3 +143,62 @@ bring_up_with_modem() {
   skip_without_lte
   wait_notifications 'status lte0 connected' 1 90
 }
+# Milliseconds since START (a value of date +%s%N).
+ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+# Sends a lifecycle request (disable, enable) and fails unless the daemon
+# reports STATE within 5 s; prints how long it took.
+request_within_5s() { # REQUEST STATE WHAT
+  local start
+  start=$(date +%s%N)
+  station_ctl "$1" >/dev/null || fail "$1 refused $3"
+  station_wait_state "$2" 5 || fail "not '$2' within 5 s of a $1 $3"
+  echo "$1 $3 answered in $(ms_since "$start") ms"
+}
+# SIGINT: the daemon must end in order (exit code 0) within 10 s.
+sigint_within_10s() { # WHAT
+  local start
+  start=$(date +%s%N)
+  station_signal INT
+  station_wait_line "$out/tarv.rc" '.' 10 || fail "the daemon did not end within 10 s of SIGINT $1"
+  [[ $(<"$out/tarv.rc") == 0 ]] || fail "exit code $(<"$out/tarv.rc") after SIGINT $1"
+  echo "SIGINT $1 ended the daemon in $(ms_since "$start") ms"
+}
+# Fails when, within SECONDS, INTERFACE is up, has an IPv4 address or a DHCP
+# client: a disabled interface stays down until it is enabled again.
+check_stays_down() { # INTERFACE SECONDS
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    station_exec ip -o link show dev "$1" 2>/dev/null | grep -qE '[<,]UP[,>]' && fail "$1 is up after the disable"
+    station_exec ip -4 -o addr show dev "$1" 2>/dev/null | grep -q ' inet ' && fail "$1 has an address after the disable"
+    station_exec pgrep -f -- "udhcpc.* -i $1( |$)" >/dev/null && fail "a DHCP client runs on $1 after the disable"
+    sleep 0.1
+  done
+}
+# Waits up to SECONDS for a DHCP client on INTERFACE.
+wait_dhcp_client() { # INTERFACE SECONDS
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    station_exec pgrep -f -- "udhcpc.* -i $1( |$)" >/dev/null && return 0
+    sleep 0.1
+  done
+  fail "no DHCP client on $1 within $2 s"
+}
+# Waits up to SECONDS for the access point: uap0 up with its address, hostapd running.
+wait_access_point() { # SECONDS
+  local i
+  for ((i = 0; i < $1 * 10; i++)); do
+    station_exec ip -4 -br addr show dev uap0 | grep -qE '^uap0\S* +UP +172\.16\.0\.1/24' &&
+      station_exec pgrep -x hostapd >/dev/null && return 0
+    sleep 0.1
+  done
+  fail "the access point is not up: $(station_exec ip -4 -br addr show dev uap0), hostapd: $(station_exec pgrep -x hostapd)"
+}
+# Waits up to SECONDS for an IPv4 address on INTERFACE.
+wait_address() { # INTERFACE SECONDS
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    station_exec ip -4 -o addr show dev "$1" 2>/dev/null | grep -q ' inet ' && return 0
+    sleep 0.1
+  done
+  fail "no address on $1 within $2 s"
+}

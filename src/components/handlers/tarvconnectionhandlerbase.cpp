@@ -61,13 +61,50 @@ CTarvConnectionHandlerBase::CTarvConnectionHandlerBase(ipc::EIfName interfaceId,
 
 bool CTarvConnectionHandlerBase::RunOrRecover(const std::vector<SCommand>& commands, std::uint8_t desiredState)
 {
+    // Lifecycle work brings its own token; a bring-up on a handler's worker
+    // gets one that Disable cancels, before it waits for the link commands.
+    if (desiredState != Tarv::kOperStateUp || CCancelToken::Current() != nullptr) {
+        return RunLocked(commands, desiredState);
+    }
+    const auto own = std::make_shared<CCancelToken>();
+    {
+        std::lock_guard lock(mBringUpMutex);
+        mBringUp = own;
+    }
+    bool result = false;
+    {
+        CCancelToken::CScope scope(*own);
+        result = RunLocked(commands, desiredState);
+    }
+    std::lock_guard lock(mBringUpMutex);
+    if (mBringUp == own) {
+        mBringUp.reset();
+    }
+    return result;
+}
+
+bool CTarvConnectionHandlerBase::RunLocked(const std::vector<SCommand>& commands, std::uint8_t desiredState)
+{
     std::lock_guard lock(mLinkCommandMutex);
     for (const SCommand& command : commands) {
         if (mRunCommand->Run(command.commandLine, command.retries).exitCode != 0) {
+            const CCancelToken* const token = CCancelToken::Current();
+            if (token != nullptr && token->IsCancelled()) {
+                TLOG_INFO("Changing {} was cancelled", mInterfaceName);
+                return false;
+            }
             return mErrorHandler->RecoverFromIfUpDown(mInterfaceName, desiredState);
         }
     }
     return true;
+}
+
+void CTarvConnectionHandlerBase::CancelBringUp()
+{
+    std::lock_guard lock(mBringUpMutex);
+    if (mBringUp) {
+        mBringUp->Cancel();
+    }
 }
 
 void CTarvConnectionHandlerBase::Enable(bool& ok)
@@ -95,6 +132,9 @@ void CTarvConnectionHandlerBase::Disable(bool& ok)
         ok = false;
         return;
     }
+    // A bring-up of the handler's worker would hold the link commands until
+    // its ifup ended (a lease wait lasts up to the command's deadline).
+    CancelBringUp();
     if (!RunOrRecover({{"ip link set dev " + mInterfaceName + " down", kDownRetries}, {"ifdown " + mInterfaceName, 0}},
                       Tarv::kOperStateDown)) {
         TLOG_ERROR("Could not bring {} down", mInterfaceName);

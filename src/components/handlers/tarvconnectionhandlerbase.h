@@ -5,6 +5,7 @@
 // client's lease renewal and the link's diagnostic signal.
 
 #include "platform/ipc/diagnosticssignal.h"
+#include "platform/worker/canceltoken.h"
 #include "platform/worker/iclock.h"
 #include "proto/messages.pb.h"
 #include "src/components/system/iruncommand.h"
@@ -74,7 +75,9 @@ protected:
 
     // Runs the commands in order up to the first failure; after a failure the
     // error handler tries to bring the interface to desiredState. True when
-    // every command succeeded or the recovery did.
+    // every command succeeded or the recovery did. A bring-up on a thread
+    // that runs no cancellable work (a handler's own worker) can be
+    // cancelled by Disable; cancelled work is not recovered.
     bool RunOrRecover(const std::vector<SCommand>& commands, std::uint8_t desiredState);
     // Address and netmask (IPv4) of the interface into the status's properties.
     void GetIpProperties(ipc::MNetStatus& status);
@@ -108,6 +111,14 @@ protected:
     const std::shared_ptr<IProcessOwner> mProcesses;
 
 private:
+    bool RunLocked(const std::vector<SCommand>& commands, std::uint8_t desiredState);
+    // Cancels the bring-up in flight on a handler's worker, if any.
+    void CancelBringUp();
+
+    // The bring-up (ifup waiting for its lease, say) running on a handler's
+    // worker; Disable cancels it so that it does not hold the link commands.
+    std::mutex mBringUpMutex;
+    std::shared_ptr<CCancelToken> mBringUp; // guarded by mBringUpMutex
     // Serialises the interface's ifup/ifdown command sequences (and their
     // recovery): ifupdown must never bring the same interface up and down
     // at once, whichever threads ask.

@@ -205,6 +205,10 @@ void CTarvLteHandler::EnableCallback()
 void CTarvLteHandler::StartUpdates()
 {
     std::lock_guard lock(mUpdateMutex);
+    // A disable since the modem's enabling began: lte0 is not to come up again.
+    if (!mWanted.load()) {
+        return;
+    }
     if (mUpdate) {
         mUpdate->Cancel();
     }

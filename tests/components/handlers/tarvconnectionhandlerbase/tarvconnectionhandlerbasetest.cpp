@@ -3,7 +3,11 @@
 #include "platform/ipc/diagnosticscommclient.h"
 #include "tests/components/mocks/handlerfixture.h"
 
+#include <poll.h>
 #include <signal.h>
+
+#include <future>
+#include <thread>
 
 using namespace HandlerMocks;
 using namespace std::chrono_literals;
@@ -88,6 +92,38 @@ TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
         Mock::VerifyAndClearExpectations(runner.get());
         Mock::VerifyAndClearExpectations(errorHandler.get());
     }
+}
+
+TEST_F(ConnectionHandlerBaseTest, DisableCancelsABringUpOfAWorkerInsteadOfWaitingBehindIt)
+{
+    auto handler = MakeHandler();
+    std::promise<void> started;
+    bool cancelled = false;
+    // The ifup waits for a lease that does not come, until its work is
+    // cancelled (the bound only keeps a failing run from hanging).
+    EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce([&](const std::string&, unsigned) {
+        const CCancelToken* const token = CCancelToken::Current();
+        started.set_value();
+        pollfd event{token != nullptr ? token->Fd() : -1, POLLIN, 0};
+        cancelled = token != nullptr && ::poll(&event, 1, 30000) == 1;
+        return SCommandResult{};
+    });
+    {
+        InSequence order;
+        EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
+        EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
+    }
+    EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
+    // The cancelled bring-up is not recovered (the strict mock has no RecoverFromIfUpDown).
+    bool upOk = true;
+    std::thread worker([&] { handler->Enable(upOk); });
+    started.get_future().wait();
+    bool downOk = true;
+    handler->Disable(downOk);
+    worker.join();
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(upOk);
+    EXPECT_TRUE(downOk);
 }
 
 TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)

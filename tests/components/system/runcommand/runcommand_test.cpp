@@ -7,6 +7,7 @@
 
 #include "platform/worker/canceltoken.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -84,6 +85,33 @@ TEST(RunCommand, CancelledWorkStopsItsCommandAndStartsNoOther)
     EXPECT_EQ(runner.Run("touch " + tmp.Path() + "/late", 0).exitCode, -1);
     EXPECT_TRUE(log.Contains(Log::info, "'echo' stopped: its work was cancelled"));
     EXPECT_TRUE(log.Contains(Log::info, "'touch' not run: its work was cancelled"));
+}
+
+// A program that puts its children in a group of their own (ifup does)
+// must not leave them running when its command is stopped.
+TEST(RunCommand, StoppedCommandEndsTheGroupsItsProgramsMade)
+{
+    CTempDir tmp;
+    CLogCapture log;
+    CRunCommand runner(50ms);
+    const std::string pidFile = tmp.Path() + "/pid";
+    EXPECT_EQ(runner.RunWithDeadline("setsid sleep 30 & echo $! > " + pidFile + "; wait", 0, 300ms).exitCode, -1);
+    const std::string pid = tmp.ReadFile("pid").substr(0, tmp.ReadFile("pid").find('\n'));
+    ASSERT_FALSE(pid.empty());
+    // Gone or a zombie; the bound only keeps a failing run from hanging.
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i) {
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
+        ended = stat.empty() || stat.find(") Z ") != std::string::npos;
+        if (!ended) {
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    EXPECT_TRUE(ended);
+    if (!ended) {
+        ::kill(std::stoi(pid), SIGKILL);
+    }
 }
 
 } // namespace

@@ -1,0 +1,155 @@
+#include "src/components/system/processowner.h"
+
+#include "platform/rootdir/rootdir.h"
+#include "platform/worker/manualclock.h"
+#include "tests/components/mocks/fakehostsystem.h"
+#include "tests/support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <functional>
+#include <set>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Processes end on the signals listed for them (and their pid may go to
+// another program then); onRead runs on every read of a process's files.
+struct CHost : HandlerMocks::CFakeHostSystem {
+    std::string ProcessFile(int pid, const std::string& entry) override
+    {
+        if (onRead) {
+            onRead();
+        }
+        return CFakeHostSystem::ProcessFile(pid, entry);
+    }
+    int SignalProcess(int pid, int signalNumber) override
+    {
+        const int result = CFakeHostSystem::SignalProcess(pid, signalNumber);
+        if (diesOn.contains(signalNumber)) {
+            processes.erase(pid);
+            if (!reusedBy.empty()) {
+                AddProcess(pid, reusedBy, {reusedBy});
+            }
+        }
+        return result;
+    }
+    std::set<int> diesOn;
+    std::string reusedBy;
+    std::function<void()> onRead;
+};
+
+class ProcessOwnerTest : public ::testing::Test {
+protected:
+    ProcessOwnerTest() { CRootDir::Set(dir.Root()); }
+    ~ProcessOwnerTest() override { CRootDir::Set("/"); }
+    void WritePid(const std::string& pid) const { dir.WriteFile("run/udhcpc.wlan0.pid", pid + "\n"); }
+
+    TestSupport::CTempDir dir;
+    std::shared_ptr<CHost> host = std::make_shared<CHost>();
+    std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
+    CProcessOwner owner{host, clock};
+    const SProcessIdentity client{"udhcpc", "/run/udhcpc.wlan0.pid", "wlan0"};
+};
+
+TEST_F(ProcessOwnerTest, KnowsItsProcessByNameAndInterfaceOnly)
+{
+    const struct {
+        std::string comm;
+        std::vector<std::string> arguments;
+        bool ours;
+    } cases[] = {
+        {"udhcpc", {"/sbin/udhcpc", "-i", "wlan0", "-n"}, true},
+        {"udhcpc", {"udhcpc", "-iwlan0"}, true},
+        {"udhcpc", {"udhcpc", "-b", "--interface=wlan0"}, true},
+        {"busybox", {"/bin/busybox", "udhcpc", "--interface", "wlan0"}, true}, // a multi-call binary's applet
+        {"udhcpc", {"udhcpc", "-i", "eth0"}, false},                           // another interface's
+        {"udhcpc", {"udhcpc", "-iwlan01"}, false},
+        {"udhcpc", {"udhcpc", "-p", "wlan0", "-i"}, false},
+        {"dnsmasq", {"/usr/sbin/dnsmasq", "--interface=wlan0"}, false},
+        {"busybox", {"busybox", "ntpd", "-i", "wlan0"}, false},
+        {"udhcpc", {}, false}, // a kernel thread
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        host->processes.clear();
+        host->AddProcess(321, c.comm, c.arguments);
+        WritePid("321");
+        EXPECT_EQ(owner.Find(client), c.ours ? 321 : -1);
+    }
+    // Without an interface the name decides; the kernel keeps 15 characters of it.
+    host->AddProcess(401, "tarv_portal_ser", {"/usr/bin/python3", "server.py"});
+    EXPECT_TRUE(owner.IsProcessOf({"tarv_portal_server", "/run/portal.pid", ""}, 401));
+    // A pid file naming a dead or a foreign process, or nothing usable.
+    for (const std::string pid : {"999", "401", "0", "-1", "garbage", ""}) {
+        WritePid(pid);
+        EXPECT_EQ(owner.Find(client), -1) << pid;
+    }
+}
+
+TEST_F(ProcessOwnerTest, FindWaitsForThePidFileOfAProcessJustStarted)
+{
+    // The pid file of an earlier run names another process until the new one writes its own.
+    host->AddProcess(77, "sshd", {"/usr/sbin/sshd"});
+    host->AddProcess(78, "udhcpc", {"udhcpc", "-i", "wlan0"});
+    WritePid("77");
+    const auto start = clock->Now();
+    host->onRead = [&] {
+        if (clock->Now() - start >= 300ms) {
+            WritePid("78");
+        }
+    };
+    owner.NoteStarted(client);
+    EXPECT_EQ(owner.Find(client), 78);
+    EXPECT_LE(clock->Now() - start, 300ms + CProcessOwner::kPollInterval);
+
+    // A start that writes no pid file is waited for once, for the window only.
+    host->onRead = nullptr;
+    WritePid("77");
+    const auto second = clock->Now();
+    owner.NoteStarted(client);
+    EXPECT_EQ(owner.Find(client), -1);
+    EXPECT_EQ(clock->Now() - second, IProcessOwner::kStartWindow);
+    EXPECT_EQ(owner.Find(client), -1);
+    EXPECT_EQ(clock->Now() - second, IProcessOwner::kStartWindow);
+}
+
+TEST_F(ProcessOwnerTest, StopEscalatesAndSignalsOnlyItsOwnProcess)
+{
+    const struct {
+        std::set<int> diesOn;
+        std::string reusedBy; // the pid's next program once it ended
+        bool stopped;
+        std::vector<std::pair<int, int>> signals;
+    } cases[] = {
+        {{SIGTERM}, "", true, {{500, SIGTERM}}},
+        {{SIGKILL}, "", true, {{500, SIGTERM}, {500, SIGKILL}}},
+        {{}, "", false, {{500, SIGTERM}, {500, SIGKILL}}},
+        {{SIGTERM}, "sshd", true, {{500, SIGTERM}}}, // never a signal to the pid's new program
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        host->processes.clear();
+        host->signals.clear();
+        host->AddProcess(500, "udhcpc", {"udhcpc", "-i", "wlan0"});
+        host->diesOn = c.diesOn;
+        host->reusedBy = c.reusedBy;
+        WritePid("500");
+        EXPECT_EQ(owner.Stop(client, 1s), c.stopped);
+        EXPECT_EQ(host->signals, c.signals);
+    }
+    // Another interface's client, a dead pid: nothing signalled, nothing of ours left.
+    host->signals.clear();
+    host->AddProcess(600, "udhcpc", {"udhcpc", "-i", "eth0"});
+    for (const std::string pid : {"600", "601"}) {
+        WritePid(pid);
+        EXPECT_TRUE(owner.Stop(client, 1s));
+    }
+    EXPECT_FALSE(owner.Signal(client, 600, SIGHUP));
+    EXPECT_TRUE(host->signals.empty());
+}
+
+} // namespace
