@@ -1,5 +1,5 @@
 # Top-level entry points. Both install what is missing first.
-.PHONY: all bootstrap build run test test-fast fuzz footprint package cross test-cross smoke-cross clean
+.PHONY: all bootstrap build run test test-fast reliability fuzz footprint package cross test-cross smoke-cross clean
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -17,6 +17,11 @@ build: bootstrap
 # station until Ctrl-C or q, which ends it all; the logs stay.
 run:
 	@scripts/run.sh $(BUILD_DIR)
+
+# The station scenarios that last as long as the daemon's own waits (label
+# "long"), which "make test" leaves out; CI runs them after it (needs root).
+reliability: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -L long
 
 # Builds and runs every test (warnings as errors): the optimised build with
 # the tests of the built programs (daemon, packaging, simulated station), the
