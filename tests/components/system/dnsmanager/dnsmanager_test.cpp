@@ -42,7 +42,7 @@ protected:
 
 } // namespace
 
-TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThreadAndSetWritesValidServersOnly)
+TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSet)
 {
     // With neither file, the lease's is the one reported missing.
     const std::string message = "Failed to open " + mTmp.Path() + "/run/resolvconf/interface/eth0.udhcpc for reading.";
@@ -50,7 +50,20 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThreadAndSet
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
     EXPECT_FALSE(mDns.GetDnsServers().has_value());
     EXPECT_EQ(log.Count(message), 1u);
-    // The status poll reads while another thread sets (refused values: the file stays missing).
+    // A set that fails to write still re-arms the report.
+    std::filesystem::remove_all(mTmp.Path() + "/run/resolvconf");
+    EXPECT_FALSE(mDns.SetDnsServers({"10.0.0.1"}));
+    log.Clear();
+    EXPECT_FALSE(mDns.GetDnsServers().has_value());
+    EXPECT_FALSE(mDns.GetDnsServers().has_value());
+    EXPECT_EQ(log.Count(message), 1u);
+    EXPECT_EQ(ScriptRuns(), 0);
+}
+
+// The status poll reads while another thread sets (refused values: the file stays missing).
+TEST_F(DnsManagerTest, StatusPollReadsWhileAnotherThreadSets)
+{
+    CLogCapture log(Log::error);
     std::thread setter([this] {
         for (int i = 0; i < 200; ++i) {
             mDns.SetDnsServers({"not an address"});
@@ -60,17 +73,12 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThreadAndSet
         EXPECT_FALSE(mDns.GetDnsServers().has_value());
     }
     setter.join();
-    // A set that fails to write still re-arms the report.
-    std::filesystem::remove_all(mTmp.Path() + "/run/resolvconf");
-    EXPECT_FALSE(mDns.SetDnsServers({"10.0.0.1"}));
-    log.Clear();
-    EXPECT_FALSE(mDns.GetDnsServers().has_value());
-    EXPECT_FALSE(mDns.GetDnsServers().has_value());
-    EXPECT_EQ(log.Count(message), 1u);
-    EXPECT_EQ(ScriptRuns(), 0);
+}
 
-    // Set writes valid servers only and runs the script on each write, even a failing one.
-    std::filesystem::create_directories(mTmp.Path() + "/run/resolvconf/interface");
+// Set writes valid servers only and runs the script on each write, even a failing one.
+TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
+{
+    CLogCapture log(Log::error);
     struct SCase {
         std::vector<std::string> servers;
         bool ok;
@@ -92,7 +100,11 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSetOnAnyThreadAndSet
     }
     EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
                                          "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
-    // A failing resolver script is logged; the write still succeeds.
+}
+
+TEST_F(DnsManagerTest, AFailingResolverScriptIsLoggedAndTheWriteStands)
+{
+    CLogCapture log(Log::error);
     InstallScript("echo resolvconf broken; exit 2");
     EXPECT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
     EXPECT_TRUE(log.Contains(Log::error, "Could not update /etc/resolv.conf, error resolvconf broken"));

@@ -8,7 +8,7 @@
 
 using TestSupport::CTempDir;
 
-TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedTextAndRefusesUnsafeFiles)
+TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedText)
 {
     struct SCase {
         std::string before, placeholder, value, after;
@@ -28,8 +28,11 @@ TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedTextAndRefuse
         ASSERT_TRUE(ReplaceInFile(tmp.Path() + "/hostapd.conf", c.placeholder, c.value));
         EXPECT_EQ(tmp.ReadFile("hostapd.conf"), c.after);
     }
+}
 
-    // Too large, missing and unreadable files are refused.
+TEST(ReplaceInFile, RefusesTooLargeMissingAndUnreadableFiles)
+{
+    CTempDir tmp;
     tmp.WriteFile("dnsmasq.conf", "X" + std::string(70000, '.'));
     EXPECT_FALSE(ReplaceInFile(tmp.Path() + "/dnsmasq.conf", "X", "Y"));
     EXPECT_EQ(tmp.ReadFile("dnsmasq.conf").front(), 'X');
