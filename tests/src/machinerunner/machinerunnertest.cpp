@@ -28,27 +28,46 @@ void (*SigintDisposition())(int)
     return current.sa_handler;
 }
 
-TEST(MachineRunner, SigintEndsTheMachineThenRestoresTheSignalAndRefusesLateRequests)
+class MachineRunner : public ::testing::Test {
+protected:
+    MachineRunner() { handler->mComplete = true; }
+
+    // Runs the machine on a thread of its own until an interrupt ends it.
+    void RunUntilSigint()
+    {
+        CMachineRunner runner;
+        std::thread running([&] { runner.Run(*machine); });
+        // Once the machine has dispatched something, the interrupt handler is in place.
+        auto probe = std::make_shared<Probe>();
+        auto dispatched = probe->GetFuture();
+        machine->PostEvent(probe);
+        ASSERT_EQ(dispatched.wait_for(10s), std::future_status::ready);
+        EXPECT_NE(SigintDisposition(), SIG_DFL);
+        kill(getpid(), SIGINT);
+        running.join();
+    }
+
+    std::shared_ptr<CRecordingHandler> handler = std::make_shared<CRecordingHandler>();
+    std::shared_ptr<CTarvHsm> machine = std::make_shared<CTarvHsm>(handler);
+};
+
+TEST_F(MachineRunner, SigintEndsTheMachine)
 {
-    auto handler = std::make_shared<CRecordingHandler>();
-    handler->mComplete = true;
-    auto machine = std::make_shared<CTarvHsm>(handler);
-    CMachineRunner runner;
-    std::thread running([&] { runner.Run(*machine); });
-
-    // Once the machine has dispatched something, the interrupt handler is in place.
-    auto probe = std::make_shared<Probe>();
-    auto dispatched = probe->GetFuture();
-    machine->PostEvent(probe);
-    ASSERT_EQ(dispatched.wait_for(10s), std::future_status::ready);
-    EXPECT_NE(SigintDisposition(), SIG_DFL);
-
-    kill(getpid(), SIGINT);
-    running.join();
+    RunUntilSigint();
     EXPECT_EQ(machine->GetCurrentState()->GetName(), "_Final_Statemachine");
-    // A second interrupt during the rest of the shutdown ends the process.
+}
+
+// A second interrupt during the rest of the shutdown ends the process.
+TEST_F(MachineRunner, TheDefaultSigintActionIsBackOnceTheMachineEnded)
+{
+    RunUntilSigint();
     EXPECT_EQ(SigintDisposition(), SIG_DFL);
-    // A request reaching the ended machine is refused at once, not left waiting.
+}
+
+// A request reaching the ended machine is refused at once, not left waiting.
+TEST_F(MachineRunner, TheEndedMachineRefusesLateRequestsAtOnce)
+{
+    RunUntilSigint();
     auto late = std::make_shared<TarvHsm::ExtEnableReq>();
     auto answered = late->GetFuture();
     machine->PostEvent(late);
