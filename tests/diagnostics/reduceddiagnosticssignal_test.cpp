@@ -82,11 +82,16 @@ TEST_F(ReducedSignalTest, ThresholdsDecideWhatCountsAsAChange)
               (std::vector<std::vector<std::int32_t>>{{40, 41, 42}, {42, 43}, {42, 46}, {42, 46}}));
 }
 
-TEST_F(ReducedSignalTest, WithoutPeriodOrThresholdEveryCallSendsAndTheSendResultIsPassedOn)
+TEST_F(ReducedSignalTest, WithoutPeriodOrThresholdEveryCallSends)
 {
     CReducedDiagnosticsSignal<std::int32_t> strength(&Signals::kLteSignalStrength, std::nullopt, mClock);
     EXPECT_EQ(strength.Send(-70), true);
     EXPECT_EQ(strength.Send(-70), true);
+}
+
+TEST_F(ReducedSignalTest, AFailedSendIsPassedOnToTheCaller)
+{
+    CReducedDiagnosticsSignal<std::int32_t> strength(&Signals::kLteSignalStrength, std::nullopt, mClock);
 
     CDiagnosticsCommClient::SetSink([](const CDiagnosticsCommClient::SSample&) { return false; });
     EXPECT_EQ(strength.Send(-71), false);

@@ -44,9 +44,13 @@ TEST_F(HsmEngine, StopLeavesQueuedEventsUndispatchedUntilTheNextRun)
     EXPECT_EQ(std::count(handler->mCalls.begin(), handler->mCalls.end(), "SecondGo"), 5);
 }
 
-TEST_F(HsmEngine, EmptyEventsAreRefusedAndDestroyingTheMachineBreaksTheCompletionOfQueuedEvents)
+TEST_F(HsmEngine, EmptyEventsAreRefused)
 {
     EXPECT_THROW(hsm->PostEvent(nullptr), std::invalid_argument);
+}
+
+TEST_F(HsmEngine, DestroyingTheMachineBreaksTheCompletionOfQueuedEvents)
+{
     auto queued = Post<EvGo>();
     hsm.reset();
     EXPECT_THROW(queued.get(), std::future_error);
