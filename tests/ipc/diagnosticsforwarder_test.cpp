@@ -18,7 +18,7 @@ Sample MakeSample(std::uint32_t identifier)
     return {identifier, CDiagnosticsCommClient::Value(true), std::chrono::system_clock::now()};
 }
 
-TEST(DiagnosticsForwarder, UnreachableOrStuckCollectorsNeverBlockTheSenderAndOnlyTheOldestSamplesAreDropped)
+TEST(DiagnosticsForwarder, FailedOrStuckDeliveriesNeverBlockAndDropTheOldest)
 {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -51,7 +51,11 @@ TEST(DiagnosticsForwarder, UnreachableOrStuckCollectorsNeverBlockTheSenderAndOnl
     release.set_value();
     ASSERT_TRUE(delivered.WaitForCount(5));
     EXPECT_THAT(delivered.Values(), testing::ElementsAre(1, 7, 8, 9, 10));
+}
 
+TEST(DiagnosticsForwarder, AStoppedForwarderRefusesSamples)
+{
+    CDiagnosticsForwarder forwarder([](const Sample&) { return true; }, {4, 1ms, 4ms});
     forwarder.Stop();
     EXPECT_FALSE(forwarder.Enqueue(MakeSample(11)));
 }

@@ -16,11 +16,23 @@ namespace {
 using testing::AllOf;
 using testing::HasSubstr;
 
-TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFileAndTheProblem)
-{
+class IpcConfiguration : public ::testing::Test {
+protected:
+    IpcConfiguration() { CRootDir::Set(root.Root()); }
+    ~IpcConfiguration() override { CRootDir::Set("/"); }
+
+    // The error a client raises when the file is read.
+    std::string ClientError() const
+    {
+        return IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
+    }
+
     const TestSupport::CTempDir root;
     const std::string path = root.Root() + "etc/iipc.json";
-    CRootDir::Set(root.Root());
+};
+
+TEST_F(IpcConfiguration, SocketPathsAreResolvedUnderTheRoot)
+{
     root.WriteFile("etc/iipc.json", R"({"TarvGenCtrl": "unix:/run/iipc/tarv.sock", "Other": "unix:/x.sock"})");
     const CIpcConfiguration configuration(path);
     const SIpcEndpoint& endpoint = configuration.GetEndpoint("TarvGenCtrl");
@@ -28,6 +40,10 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
     EXPECT_EQ(endpoint.address, "unix:" + root.Root() + "run/iipc/tarv.sock");
     EXPECT_TRUE(configuration.HasEndpoint("Other"));
     EXPECT_FALSE(configuration.HasEndpoint("Tarv"));
+}
+
+TEST_F(IpcConfiguration, EveryFaultNamesTheFileAndTheProblem)
+{
     const struct {
         std::optional<std::string> content; // none: no file
         std::string problem;
@@ -49,10 +65,13 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content.value_or("no file"));
         c.content ? root.WriteFile("etc/iipc.json", *c.content) : (void)std::filesystem::remove(path);
-        const auto error = IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
-        EXPECT_THAT(error, AllOf(HasSubstr(path), HasSubstr(c.problem)));
+        EXPECT_THAT(ClientError(), AllOf(HasSubstr(path), HasSubstr(c.problem)));
     }
-    // What is not a file of reasonable JSON is refused at once, never waited on.
+}
+
+// What is not a file of reasonable JSON is refused at once, never waited on.
+TEST_F(IpcConfiguration, NonFilesAndOverlyDeepJsonAreRefusedAtOnce)
+{
     const std::pair<std::function<void()>, std::string> others[] = {
         {[&] { root.WriteFile("etc/iipc.json", "{\"A\": " + std::string(5000, '[') + std::string(5000, ']') + "}"); },
          "is not valid JSON: Exceeded stackLimit"},
@@ -62,10 +81,8 @@ TEST(IpcConfiguration, SocketPathsAreResolvedUnderTheRootAndEveryFaultNamesTheFi
     for (const auto& [make, problem] : others) {
         std::filesystem::remove_all(path);
         make();
-        EXPECT_THAT(IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); }),
-                    AllOf(HasSubstr(path), HasSubstr(problem)));
+        EXPECT_THAT(ClientError(), AllOf(HasSubstr(path), HasSubstr(problem)));
     }
-    CRootDir::Set("/");
 }
 
 } // namespace
