@@ -118,25 +118,32 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
     EXPECT_FALSE(oneShotRan);
 }
 
-TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowStopAndCancel)
+TEST_F(WorkerTest, NotStartedSyncReturnsAndBlockingCallRunsInline)
 {
     CWorker worker("blocking");
     worker.Sync(); // not started: returns at once
-
-    // Not running: inline on the caller's thread.
     std::thread::id ranOn;
     worker.BlockingCall([&] { ranOn = std::this_thread::get_id(); });
     EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
 
+// The exception reaches the caller; the worker survives it.
+TEST_F(WorkerTest, BlockingCallRunsOnTheWorkerAndRethrowsToTheCaller)
+{
+    CWorker worker("blocking");
     worker.Start();
-    // The exception reaches the caller; the worker survives it.
     EXPECT_THROW(worker.BlockingCall([] { throw std::runtime_error("boom"); }), std::runtime_error);
     bool onWorker = false;
     worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
     EXPECT_TRUE(onWorker);
     EXPECT_FALSE(worker.IsThisThread());
+}
 
-    // Nested on the worker's own thread: runs inline, no deadlock.
+// Nested on the worker's own thread: runs inline, no deadlock.
+TEST_F(WorkerTest, NestedBlockingCallAndSyncRunInlineOnTheWorker)
+{
+    CWorker worker("blocking");
+    worker.Start();
     std::vector<int> steps;
     worker.BlockingCall([&] {
         steps.push_back(1);
@@ -145,8 +152,13 @@ TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowStop
         steps.push_back(3);
     });
     EXPECT_EQ(steps, (std::vector<int>{1, 2, 3}));
+}
 
-    // Stopped from inside a call: what it queued is dropped; a restart runs calls again.
+// Stopped from inside a call: what it queued is dropped; a restart runs calls again.
+TEST_F(WorkerTest, StopFromInsideACallDropsWhatItQueued)
+{
+    CWorker worker("blocking");
+    worker.Start();
     bool laterRan = false;
     bool stillRunningInside = true;
     worker.BlockingCall([&] {
@@ -156,12 +168,16 @@ TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowStop
     });
     EXPECT_FALSE(stillRunningInside);
     worker.Start();
-    onWorker = false;
+    bool onWorker = false;
     worker.BlockingCall([&] { onWorker = worker.IsThisThread(); });
     EXPECT_TRUE(onWorker);
     EXPECT_FALSE(laterRan);
+}
 
-    // A periodic call cancelled during its run finishes after that run.
+TEST_F(WorkerTest, APeriodicCallCancelledDuringItsRunFinishesAfterIt)
+{
+    CWorker worker("blocking");
+    worker.Start();
     std::latch started(1), release(1);
     std::atomic<int> runs{0};
     auto handle = worker.AddCall(
@@ -180,7 +196,7 @@ TEST_F(WorkerTest, SyncAndBlockingCallRunOnWorkerInlineOnItsOwnThreadRethrowStop
     EXPECT_EQ(runs, 1);
 }
 
-TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinishAlsoOnTheWorkersOwnThread)
+TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
 {
     std::atomic<bool> pendingRan{false};
     std::atomic<bool> runningFinished{false};
@@ -217,9 +233,12 @@ TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinishAlsoOnTheWorke
     EXPECT_FALSE(pendingRan);
     EXPECT_TRUE(pending->IsFinished());
     EXPECT_TRUE(future->IsFinished());
+}
 
-    // A worker owned by its own queued call is destroyed on its own thread when
-    // that call is released; the loop must end cleanly without deadlock.
+// A worker owned by its own queued call is destroyed on its own thread when
+// that call is released; the loop must end cleanly without deadlock.
+TEST_F(WorkerTest, AWorkerOwnedByItsCallIsDestroyedOnItsOwnThread)
+{
     struct CProbe : CWorker {
         explicit CProbe(std::promise<void>& destroyed)
             : CWorker("probe")
