@@ -54,7 +54,7 @@ bool Replace(const std::string& path, const std::string& content)
 
 } // namespace
 
-TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFilesAlsoForAnUnprivilegedWriter)
+TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
 {
     struct SCase {
         std::string content;
@@ -87,8 +87,11 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFilesAlsoForAnU
         EXPECT_EQ(Entries(tmp.Path()), std::vector<std::string>{"file.conf"});
     }
     ::umask(savedUmask);
+}
 
-    // An unprivileged writer (access checks apply to root only partly).
+// An unprivileged writer (access checks apply to root only partly).
+TEST(AtomicFile, AnUnprivilegedWriterReplacesOnlyWhatItMayWrite)
+{
     CTempDir tmp;
     tmp.WriteFile("readonly", "old\n");
     tmp.WriteFile("dir/writable", "a much longer old name\n");
@@ -106,7 +109,7 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFilesAlsoForAnU
     EXPECT_EQ(tmp.ReadFile("dir/writable"), "new\n");
 }
 
-TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndFailsLeavingTheOldFileIntact)
+TEST(AtomicFile, ReplacesTheTargetOfASymbolicLink)
 {
     CTempDir tmp;
     tmp.WriteFile("data/hosts", "127.0.0.1 localhost\n");
@@ -123,7 +126,11 @@ TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndFailsLeavingTheOldFileIntact
     fs::create_symlink("missing-target", tmp.Path() + "/dangling");
     ASSERT_TRUE(Replace(tmp.Path() + "/dangling", "x"));
     EXPECT_EQ(tmp.ReadFile("missing-target"), "x");
+}
 
+TEST(AtomicFile, AFailedReplaceLeavesTheOldFileIntact)
+{
+    CTempDir tmp;
     fs::create_symlink("b", tmp.Path() + "/a");
     fs::create_symlink("a", tmp.Path() + "/b");
     tmp.WriteFile("interfaces", "auto lo\n");
@@ -142,7 +149,6 @@ TEST(AtomicFile, ReplacesTheTargetOfASymbolicLinkAndFailsLeavingTheOldFileIntact
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(written);
     EXPECT_EQ(tmp.ReadFile("interfaces"), "auto lo\n");
-    EXPECT_EQ(Entries(tmp.Path()), (std::vector<std::string>{"a", "b", "dangling", "data", "etc", "hosts-alias",
-                                                              "interfaces", "missing-target"}));
+    EXPECT_EQ(Entries(tmp.Path()), (std::vector<std::string>{"a", "b", "interfaces"}));
 }
 
