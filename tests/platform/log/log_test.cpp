@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(Log, EveryLineStartsWithTheRepositoryRelativePositionOfItsStatement)
+TEST(Log, EveryLineStartsWithTheRelativePositionOfItsStatement)
 {
     TestSupport::CLogCapture capture;
     const int line = __LINE__ + 1;
@@ -38,7 +38,7 @@ private:
     int mFlushes = 0; // guarded by the base sink's mutex_
 };
 
-TEST(Log, FlushesAtWarningsAndOncePerIntervalLevelsFilterAndTheConsoleIsSilencedAlone)
+TEST(Log, FlushesAtWarningsAndOncePerInterval)
 {
     TestSupport::CLogCapture capture(Log::trace);
     auto counter = std::make_shared<CFlushCounter>();
@@ -56,8 +56,10 @@ TEST(Log, FlushesAtWarningsAndOncePerIntervalLevelsFilterAndTheConsoleIsSilenced
     EXPECT_EQ(counter->Flushes() - base, 3);
     Log::SetFlushInterval(Log::kFlushInterval);
     Log::RemoveSink(counter);
+}
 
-    // Levels filter, and the console sink is silenced alone.
+TEST(Log, LevelsFilterAndTheConsoleIsSilencedAlone)
+{
     TestSupport::CLogCapture warnings(Log::warning);
     Log::EnableConsoleLogging(false);
     EXPECT_FALSE(Log::mConsoleSink->should_log(spdlog::level::critical));
@@ -65,7 +67,11 @@ TEST(Log, FlushesAtWarningsAndOncePerIntervalLevelsFilterAndTheConsoleIsSilenced
     TLOG_CRITICAL("shown");
     Log::EnableConsoleLogging(true);
     EXPECT_EQ(warnings.Texts(), std::vector<std::string>{"shown"});
-    // Garbage type names give an empty name, never a crash.
+}
+
+// Garbage type names give an empty name, never a crash.
+TEST(Log, UnreadableTypeNamesDemangleToEmpty)
+{
     EXPECT_EQ(Log::Demangle("not a mangled name"), "");
     EXPECT_EQ(Log::Demangle(nullptr), "");
 }

@@ -39,9 +39,9 @@ protected:
     std::shared_ptr<CSysfsAccess> mAccess = std::make_shared<CSysfsAccess>();
 };
 
-TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReasonGpioExportsAndChecksValues)
+TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
 {
-    // Reads and writes that succeed are those of the GPIO lines further down.
+    // Reads and writes that succeed are those of the GPIO cases below.
     CLogCapture log;
     // A missing attribute is never created.
     EXPECT_FALSE(mAccess->Write("/sys/class/gpio/unexport", "74"));
@@ -68,8 +68,11 @@ TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReasonGpioExportsAndChecksValues)
     // Runaway content is refused rather than read without end.
     std::filesystem::create_symlink("/dev/zero", Path("sys/zero"));
     EXPECT_EQ(mAccess->Read("/sys/zero"), std::nullopt);
+}
 
-    // Export writes the number only when the line is missing.
+// Export writes the number only when the line is missing.
+TEST_F(SysfsTest, GpioExportWritesTheNumberOnlyForAMissingLine)
+{
     CSysfsGpio powerKey(74, mAccess);
     ASSERT_TRUE(powerKey.Export());
     EXPECT_EQ(File("sys/class/gpio/export"), "74");
@@ -88,8 +91,11 @@ TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReasonGpioExportsAndChecksValues)
     std::filesystem::remove(Path("sys/class/gpio/export"));
     CSysfsGpio other(12, mAccess);
     EXPECT_FALSE(other.Export());
+}
 
-    // An exported line reads its value and refuses invalid arguments.
+// An exported line reads its value and refuses invalid arguments.
+TEST_F(SysfsTest, GpioLineReadsItsValueAndRefusesInvalidArguments)
+{
     CreateLine(74);
     CSysfsGpio line(74, mAccess);
     EXPECT_EQ(line.GetValue(), 0);
