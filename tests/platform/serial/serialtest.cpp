@@ -112,7 +112,7 @@ Lines ReadAll(CSerial& port)
     return lines;
 }
 
-TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesDropsOverlongOnesAndClosesWhenThePeerVanishes)
+TEST_F(SerialTest, OpensOnlyATerminal)
 {
     mRoot.WriteFile("dev/plainfile", "OK\n");
     struct SCase {
@@ -136,7 +136,10 @@ TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesDropsOverlongOnesAndCloses
         EXPECT_FALSE(port.Read(line));
         EXPECT_FALSE(port.Write("AT\r\n"));
     }
+}
 
+TEST_F(SerialTest, ExchangesRawLines)
+{
     CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
     ASSERT_TRUE(port.Open());
     // Raw mode: no output translation, no echo, 8-bit clean.
@@ -167,7 +170,12 @@ TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesDropsOverlongOnesAndCloses
         EXPECT_EQ(ReadAll(port), step.read);
     }
     EXPECT_TRUE(port.IsOpen()); // a quiet line is not an error
+}
 
+TEST_F(SerialTest, DropsOverlongLinesWithAWarningEach)
+{
+    CSerial port("/dev/ttyATSERIAL2", kShortTimeout);
+    ASSERT_TRUE(port.Open());
     CLogCapture log;
     // Sent in pieces: the terminal buffers only 4 KiB.
     const auto sendInPieces = [&](std::size_t length, char c) {
@@ -191,7 +199,10 @@ TEST_F(SerialTest, OpensOnlyATerminalExchangesRawLinesDropsOverlongOnesAndCloses
     EXPECT_EQ(ReadAll(port), Lines{"next"});
     EXPECT_EQ(log.Texts(Log::warning).size(), 2u);
     EXPECT_TRUE(port.IsOpen());
+}
 
+TEST_F(SerialTest, ClosesAtOnceWhenThePeerVanishesAndReopens)
+{
     // The modem vanishing (USB reset, power cut) must end a read at once, not
     // after the read timeout, and leave the port closed: with a partial line
     // buffered and on a write (which may carry a PIN). When it powers up again
