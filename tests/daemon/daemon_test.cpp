@@ -126,8 +126,17 @@ protected:
         return daemon;
     }
     std::string Log() const { return Read(mRoot.Root() + "tarv.log"); }
+    // Exit status and combined output of one tarvctl run.
+    std::pair<int, std::string> Tarvctl(std::vector<std::string> arguments)
+    {
+        const std::string output = mRoot.Root() + "tarvctl" + std::to_string(++mTarvctlRuns) + ".log";
+        arguments.insert(arguments.begin(), {TARVCTL_BINARY, "--root", mRoot.Root()});
+        const auto status = CChild(arguments, output).WaitExit(20s);
+        return std::make_pair(status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1, Read(output));
+    }
 
     TestSupport::CTempDir mRoot;
+    int mTarvctlRuns = 0;
     std::unique_ptr<CRunningHost> mClient;
     std::shared_ptr<CStates> mStates = std::make_shared<CStates>();
     std::shared_ptr<IClient<IGenericControl>> mControlClient;
@@ -191,22 +200,31 @@ TEST_F(Daemon, AnUnusableHardwareDescriptionAtStartIsServedAsFatalError)
     }
 }
 
-TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
+TEST_F(Daemon, TarvctlWithoutTheDaemonFailsInOneLine)
 {
-    // Exit status and combined output of one tarvctl run.
-    int run = 0;
-    auto tarvctl = [&](std::vector<std::string> arguments) {
-        const std::string output = mRoot.Root() + "tarvctl" + std::to_string(++run) + ".log";
-        arguments.insert(arguments.begin(), {TARVCTL_BINARY, "--root", mRoot.Root()});
-        const auto status = CChild(arguments, output).WaitExit(20s);
-        return std::make_pair(status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1, Read(output));
-    };
-    // Without the daemon: a failure in one line.
-    auto result = tarvctl({"state"});
+    const auto result = Tarvctl({"state"});
     EXPECT_NE(result.first, 0);
     EXPECT_EQ(std::count(result.second.begin(), result.second.end(), '\n'), 1) << result.second;
     EXPECT_THAT(result.second, testing::HasSubstr("not reachable"));
+}
 
+// A secret is written for the daemon alone and never shown in the report.
+TEST_F(Daemon, TarvctlWritesSecretsOwnerOnlyAndMasksThemInReports)
+{
+    mRoot.WriteFile("etc/config/secrets.json", R"({"WlanApPassword": "commission-me"})");
+    EXPECT_EQ(Tarvctl({"config", "set", "secrets", "WlanStaPassword", "hunter22"}).first, 0);
+    EXPECT_EQ(Tarvctl({"--show-secrets", "config", "get", "secrets", "WlanStaPassword"}).second, "hunter22\n");
+    EXPECT_EQ(std::filesystem::status(mRoot.Root() + "etc/config/secrets.json").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const auto result = Tarvctl({"--json", "report"});
+    EXPECT_EQ(result.first, 0);
+    EXPECT_THAT(result.second, testing::HasSubstr(R"("WlanStaPassword":"********")"));
+    EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("hunter22")));
+    EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("commission-me")));
+}
+
+TEST_F(Daemon, ServesItsLifecycleAndTarvctlThenStopsOnSigint)
+{
     auto daemon = StartSubscribed();
     // A request is answered once accepted, before its transition ends: the
     // next one waits for the state it needs, as the board controller does.
@@ -228,15 +246,16 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
     EXPECT_THAT(std::vector<int>(seen.begin(), seen.begin() + 3),
                 testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
     // The station has WLAN only: both of its interfaces report, Ethernet is an error.
+    std::pair<int, std::string> result;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        result = tarvctl({"--json", "status"});
+        result = Tarvctl({"--json", "status"});
         if (result.first == 0) {
             break;
         }
     }
     EXPECT_EQ(result.first, 0);
     EXPECT_THAT(result.second, testing::HasSubstr(R"("connection":"disconnected","gateway":null,"interface":"wlan0")"));
-    result = tarvctl({"notify", "eth0", "wlan0"});
+    result = Tarvctl({"notify", "eth0", "wlan0"});
     EXPECT_EQ(result.first, 1);
     EXPECT_THAT(result.second, testing::StartsWith("wlan0 disconnected"));
     EXPECT_THAT(result.second, testing::EndsWith("\ntarvctl: some interfaces have no hardware (see tarv's log)\n"));
@@ -245,21 +264,14 @@ TEST_F(Daemon, IsDrivenThroughItsLifecycleServesTarvctlAndStopsInOrderOnSigint)
              {{"config", "set", "hwinfo", "HwHasLte", "true"}, 1},
              {{"config", "set", "network", "TarvWlanEnable", "1"}, 1},
              {{"config", "get", "network", "NoSuchKey"}, 1}}) {
-        result = tarvctl(bad);
+        result = Tarvctl(bad);
         EXPECT_EQ(result.first, code) << bad.back();
         EXPECT_EQ(std::count(result.second.begin(), result.second.end(), '\n'), 1) << result.second;
     }
-
-    // A secret is written for the daemon alone and never shown in the report.
-    EXPECT_EQ(tarvctl({"config", "set", "secrets", "WlanStaPassword", "hunter22"}).first, 0);
-    EXPECT_EQ(tarvctl({"--show-secrets", "config", "get", "secrets", "WlanStaPassword"}).second, "hunter22\n");
-    EXPECT_EQ(std::filesystem::status(mRoot.Root() + "etc/config/secrets.json").permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    result = tarvctl({"--json", "report"});
+    // The secrets of the station's image stay masked in the report.
+    result = Tarvctl({"--json", "report"});
     EXPECT_EQ(result.first, 0);
-    EXPECT_THAT(result.second, testing::HasSubstr(R"("WlanStaPassword":"********")"));
     EXPECT_THAT(result.second, testing::HasSubstr(R"("state":"Enabled")"));
-    EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("hunter22")));
     EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("commission-me")));
 
     daemon->Signal(SIGINT);
