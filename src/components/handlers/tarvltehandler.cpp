@@ -76,27 +76,20 @@ std::vector<std::string> AddressesOnly(const std::vector<std::string>& servers)
 
 } // namespace
 
-CTarvLteHandler::CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                                 std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
-                                 std::shared_ptr<Modem::IModem> modem,
-                                 std::unique_ptr<IModemStateMachine> stateMachine,
-                                 std::shared_ptr<ITarvDnsManager> dnsManager,
-                                 std::shared_ptr<IBoardControl> boardControl, std::shared_ptr<IClock> clock,
-                                 std::shared_ptr<IHostSystem> hostSystem)
-    : CTarvConnectionHandlerBase(ipc::ELte0, std::move(config), std::move(runCommand), std::move(errorHandler),
-                                 HwHasLte, kStateTimeout, std::move(netlink), &Signals::kLteLinkState, clock,
-                                 std::move(hostSystem)),
-      CWorker("lte", clock), mModem(std::move(modem)), mStateMachine(std::move(stateMachine)), mDnsManager(std::move(dnsManager)),
-      mBoardControl(std::move(boardControl)), mCarrierSignal(&Signals::kLteCarrier),
+CTarvLteHandler::CTarvLteHandler(const SHandlerParts& parts, std::shared_ptr<Modem::IModem> modem,
+                                 std::unique_ptr<IModemStateMachine> stateMachine)
+    : CTarvConnectionHandlerBase(parts, {ipc::ELte0, HwHasLte, kStateTimeout, &Signals::kLteLinkState}),
+      mModem(std::move(modem)), mStateMachine(std::move(stateMachine)),
+      mDnsManager(parts.lteDnsManager), mBoardControl(parts.boardControl), mCarrierSignal(&Signals::kLteCarrier),
       mTechnologySignal(&Signals::kLteNetworkTechnology), mRssiSignal(&Signals::kLteSignalStrength),
       mImsiSignal(&Signals::kLteImsi), mNbIotSignal(&Signals::kCellularUsingNbIot),
       mConnectivitySignal(&Signals::kConnectivityStatusChanged),
-      mLteRegistrationSignal(&Signals::kLteRegistrationState, kReducedPeriod, clock),
-      mGsmRegistrationSignal(&Signals::kGsmRegistrationState, kReducedPeriod, clock),
-      mRsrpSignal(&Signals::kLteRsrp, kReducedPeriod, clock), mSinrSignal(&Signals::kLteSinr, kReducedPeriod, clock),
-      mRsrqSignal(&Signals::kLteRsrq, kReducedPeriod, clock), mBandSignal(&Signals::kLteBand, kReducedPeriod, clock),
-      mChannelSignal(&Signals::kLteChannel, kReducedPeriod, clock),
-      mTemperatureSignal(&Signals::kLteModuleTemperatures, kReducedPeriod, clock)
+      mLteRegistrationSignal(&Signals::kLteRegistrationState, kReducedPeriod, mClock),
+      mGsmRegistrationSignal(&Signals::kGsmRegistrationState, kReducedPeriod, mClock),
+      mRsrpSignal(&Signals::kLteRsrp, kReducedPeriod, mClock), mSinrSignal(&Signals::kLteSinr, kReducedPeriod, mClock),
+      mRsrqSignal(&Signals::kLteRsrq, kReducedPeriod, mClock), mBandSignal(&Signals::kLteBand, kReducedPeriod, mClock),
+      mChannelSignal(&Signals::kLteChannel, kReducedPeriod, mClock),
+      mTemperatureSignal(&Signals::kLteModuleTemperatures, kReducedPeriod, mClock), mWorker("lte", mClock)
 {
     if (!mModem || !mStateMachine || !mDnsManager) {
         throw std::invalid_argument("CTarvLteHandler: modem, modem state machine and DNS manager are required");
@@ -110,7 +103,7 @@ CTarvLteHandler::~CTarvLteHandler()
 {
     // The machine's callbacks start the updates: end them first.
     mStateMachine.reset();
-    Stop();
+    mWorker.Stop();
 }
 
 void CTarvLteHandler::ClearStatus(SStatus& status)
@@ -166,7 +159,7 @@ void CTarvLteHandler::Enable(bool& ok)
         TLOG_WARN("LTE not supported");
         return;
     }
-    Start();
+    mWorker.Start();
     static_cast<void>(ok);
     mWanted.store(true);
     TLOG_INFO("Enabling LTE network...");
@@ -183,7 +176,7 @@ void CTarvLteHandler::EnableCallback()
         TLOG_INFO("Modem enabled after LTE was switched off, {} stays down", GetInterfaceName());
         return;
     }
-    BlockingCall([this] {
+    mWorker.BlockingCall([this] {
         mAtTimeouts = 0;
         mLastActivationTry = {};
         mActivationRetry = kFirstActivationRetry;
@@ -213,12 +206,12 @@ void CTarvLteHandler::StartUpdates()
         mUpdate->Cancel();
     }
     mHalted.store(false);
-    mUpdate = AddCall(
+    mUpdate = mWorker.AddCall(
         [this] {
             UpdateModemStatus();
             UpdateNetworkInterfaceStatus();
         },
-        CTarvConnectionHandlerBase::mClock->Now(), kUpdatePeriod);
+        mClock->Now(), kUpdatePeriod);
 }
 
 void CTarvLteHandler::StopUpdates()
@@ -360,7 +353,7 @@ void CTarvLteHandler::UpdateModemStatus()
     if (mHalted.load()) {
         return; // a recovery was triggered: nothing more is asked of the modem
     }
-    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    const auto now = mClock->Now();
     next.imsi = current.imsi;
     if (next.imsi.empty() || now - mLastImsiRead > kRereadInterval) {
         mModem->GetImsi(next.imsi);
@@ -389,7 +382,7 @@ void CTarvLteHandler::UpdateModemStatus()
 void CTarvLteHandler::ReadNetwork(const SStatus& current, SStatus& next)
 {
     mModem->GetSignalInfo(next.signal);
-    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    const auto now = mClock->Now();
     if (current.carrier.empty() || current.dnsServers.empty() || !current.context.active ||
         now - mLastDataCheck > kRereadInterval) {
         mModem->GetCarrier(next.carrier);
@@ -538,7 +531,7 @@ void CTarvLteHandler::HandleDenial()
               "network, otherwise active reconnect in {} minutes.",
               mRetryMinutes);
     mDenied = true;
-    mRetry = AddCall([this] { RetryRegistration(); }, CTarvConnectionHandlerBase::mClock->Now() + std::chrono::minutes(mRetryMinutes));
+    mRetry = mWorker.AddCall([this] { RetryRegistration(); }, mClock->Now() + std::chrono::minutes(mRetryMinutes));
 }
 
 void CTarvLteHandler::RetryRegistration()
@@ -574,7 +567,7 @@ Modem::PdpContext CTarvLteHandler::SuperviseDataContext()
     if (context.active) {
         return context;
     }
-    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    const auto now = mClock->Now();
     if (now <= mLastActivationTry + mActivationRetry) {
         return context;
     }

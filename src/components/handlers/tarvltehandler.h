@@ -26,9 +26,7 @@
 #include <string>
 #include <vector>
 
-// The handler is its own worker: the periodic update, the registration retry
-// and the recovery trigger run on it, one at a time.
-class CTarvLteHandler : public CTarvConnectionHandlerBase, public ITarvLteControl, public CWorker {
+class CTarvLteHandler : public CTarvConnectionHandlerBase, public ITarvLteControl {
 public:
     static constexpr std::chrono::seconds kUpdatePeriod{2};
     static constexpr std::chrono::seconds kStateTimeout{3};
@@ -48,12 +46,9 @@ public:
     // The modem's own router, first in the resolver list.
     static constexpr const char* kModemRouter = "192.168.225.1";
 
-    // Without a host system the real one is used.
-    CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                    std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
-                    std::shared_ptr<Modem::IModem> modem, std::unique_ptr<IModemStateMachine> stateMachine,
-                    std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IBoardControl> boardControl,
-                    std::shared_ptr<IClock> clock = IClock::Steady(), std::shared_ptr<IHostSystem> hostSystem = nullptr);
+    // Uses the LTE DNS manager (required) and the board controller of the parts.
+    CTarvLteHandler(const SHandlerParts& parts, std::shared_ptr<Modem::IModem> modem,
+                    std::unique_ptr<IModemStateMachine> stateMachine);
     ~CTarvLteHandler() override;
 
     void Initialize() override;
@@ -64,6 +59,9 @@ public:
     void SendExtendedDiagSignals() override;
     void FastShutdown() override;
     void UpdateModemSettings(bool& ok) override;
+
+    // Returns once every update pass (and retry) due so far has run.
+    void Sync() { mWorker.Sync(); }
 
 private:
     // What the periodic update publishes; copied under mStatusMutex.
@@ -153,7 +151,7 @@ private:
     // sets its target, so that no recovery follows a disable.
     std::mutex mTargetMutex;
 
-    // Used on the handler's worker thread only.
+    // Used on mWorker's thread only.
     unsigned mAtTimeouts = 0;
     bool mDenied = false;
     CWorker::CallHandle mRetry;
@@ -164,4 +162,9 @@ private:
     std::chrono::seconds mActivationRetry = kFirstActivationRetry;
     bool mSmsRebootInProgress = false; // the board controller took a reboot request
     std::optional<IClock::time_point> mRebootPendingSince; // an authorised SMS waits for the board controller
+
+    // Runs the periodic update, the registration retry and the recovery
+    // trigger, one at a time; its thread starts with the first Enable.
+    // Last member: its thread stops (in the destructor) before the rest goes.
+    CWorker mWorker;
 };

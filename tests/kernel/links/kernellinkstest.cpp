@@ -82,9 +82,15 @@ protected:
 
     std::unique_ptr<CTarvEthHandler> MakeHandler()
     {
-        return std::make_unique<CTarvEthHandler>(
-            config, runner, errorHandler, std::make_shared<NiceMock<MockInterfacesFileEditor>>(), netlink,
-            std::make_shared<NiceMock<MockHostnameManager>>(), std::make_shared<NiceMock<MockDnsManager>>());
+        SHandlerParts parts;
+        parts.config = config;
+        parts.runCommand = runner;
+        parts.netlink = netlink;
+        parts.errorHandler = errorHandler;
+        parts.interfacesFileEditor = std::make_shared<NiceMock<MockInterfacesFileEditor>>();
+        parts.hostnameManager = std::make_shared<NiceMock<MockHostnameManager>>();
+        parts.ethDnsManager = std::make_shared<NiceMock<MockDnsManager>>();
+        return std::make_unique<CTarvEthHandler>(parts);
     }
 
     // Waits (bounded) until the kernel reports the link in that state.

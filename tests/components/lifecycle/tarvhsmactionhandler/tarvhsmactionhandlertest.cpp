@@ -499,8 +499,7 @@ TEST_F(ActionHandler, UnexpectedHandlerExceptionsAreErrorsOfTheLifecycle)
 class CLockFreeHandler : public CTarvConnectionHandlerBase {
 public:
     CLockFreeHandler(ipc::EIfName id, std::shared_ptr<ITarvConfig> config)
-        : CTarvConnectionHandlerBase(id, std::move(config), nullptr, nullptr, HwHasWlan, 1s, nullptr,
-                                     &Signals::kWlanLinkState)
+        : CTarvConnectionHandlerBase({.config = std::move(config)}, {id, HwHasWlan, 1s, &Signals::kWlanLinkState})
     {
     }
     void Enable(bool&) override {}
