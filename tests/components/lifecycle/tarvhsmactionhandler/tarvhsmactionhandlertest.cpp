@@ -200,6 +200,43 @@ TEST_F(ActionHandler, AMistypedNtpServerIsAnErrorOfTheLifecycle)
     EXPECT_THAT(events.Take(), ElementsAre("IntError"));
 }
 
+// Each action turns a mistyped hardware flag into an error of the lifecycle,
+// logged in its own words; the status tracking's start still reports the
+// interfaces set up after the error.
+TEST_F(ActionHandler, AMistypedHardwareFlagIsAnErrorOfEachAction)
+{
+    struct CMistyped : HandlerMocks::CFakeConfig {
+        bool GetBool(EConfigKey) const override { throw QeConfig::CTypeError("Config key 'HwHasWlan' holds a text"); }
+    };
+    auto mistyped = std::make_shared<CMistyped>();
+    mistyped->strings = config->strings;
+    handler = std::make_shared<CTarvHsmActionHandler>(mistyped, sink, runner, hostname, std::make_shared<CNoNtp>(),
+                                                      clock);
+    handler->SetHandlers(station.Set());
+    handler->SetHsmInterface(&events);
+    const struct {
+        void (CTarvHsmActionHandler::*action)();
+        std::vector<std::string> posted;
+        const char* line;
+    } cases[] = {
+        {&CTarvHsmActionHandler::IntInitializeNetwork, {"IntError"}, "Wrong data type was used in the configuration files"},
+        {&CTarvHsmActionHandler::IntSetTarvEnabled, {"IntError", "IntTarvIfInit"},
+         "Wrong data type was used in the hardware configuration file"},
+        {&CTarvHsmActionHandler::IntEnableNetworks, {"IntError"},
+         "Error while reading configuration files: Wrong data types present"},
+        {&CTarvHsmActionHandler::IntDisableAll, {"IntError"}, "Wrong data type was used in the hardware configuration file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        TestSupport::CLogCapture log;
+        ((*handler).*c.action)();
+        handler->Sync();
+        EXPECT_THAT(events.Take(), ElementsAreArray(c.posted));
+        EXPECT_TRUE(log.Contains(Log::error, c.line));
+    }
+    EXPECT_FALSE(handler->IsTarvEnabled());
+}
+
 TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
 {
     struct SCase {
