@@ -31,16 +31,8 @@ protected:
     // The fixture's collaborators as a handler's parts.
     SHandlerParts Parts() const
     {
-        SHandlerParts parts;
-        parts.config = config;
-        parts.runCommand = runner;
-        parts.netlink = netlink;
-        parts.errorHandler = errorHandler;
-        parts.interfacesFileEditor = editor;
-        parts.hostnameManager = hostname;
-        parts.clock = clock;
-        parts.hostSystem = host;
-        return parts;
+        return {.config = config, .runCommand = runner, .netlink = netlink, .errorHandler = errorHandler,
+                .interfacesFileEditor = editor, .hostnameManager = hostname, .clock = clock, .hostSystem = host};
     }
 
     template <typename T>

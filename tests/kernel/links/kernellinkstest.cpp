@@ -82,15 +82,11 @@ protected:
 
     std::unique_ptr<CTarvEthHandler> MakeHandler()
     {
-        SHandlerParts parts;
-        parts.config = config;
-        parts.runCommand = runner;
-        parts.netlink = netlink;
-        parts.errorHandler = errorHandler;
-        parts.interfacesFileEditor = std::make_shared<NiceMock<MockInterfacesFileEditor>>();
-        parts.hostnameManager = std::make_shared<NiceMock<MockHostnameManager>>();
-        parts.ethDnsManager = std::make_shared<NiceMock<MockDnsManager>>();
-        return std::make_unique<CTarvEthHandler>(parts);
+        return std::make_unique<CTarvEthHandler>(SHandlerParts{
+            .config = config, .runCommand = runner, .netlink = netlink, .errorHandler = errorHandler,
+            .interfacesFileEditor = std::make_shared<NiceMock<MockInterfacesFileEditor>>(),
+            .hostnameManager = std::make_shared<NiceMock<MockHostnameManager>>(),
+            .ethDnsManager = std::make_shared<NiceMock<MockDnsManager>>()});
     }
 
     // Waits (bounded) until the kernel reports the link in that state.

@@ -214,25 +214,19 @@ TEST_F(ActionHandler, AMistypedHardwareFlagIsAnErrorOfEachAction)
                                                       clock);
     handler->SetHandlers(station.Set());
     handler->SetHsmInterface(&events);
-    const struct {
-        void (CTarvHsmActionHandler::*action)();
-        std::vector<std::string> posted;
-        const char* line;
-    } cases[] = {
-        {&CTarvHsmActionHandler::IntInitializeNetwork, {"IntError"}, "Wrong data type was used in the configuration files"},
-        {&CTarvHsmActionHandler::IntSetTarvEnabled, {"IntError", "IntTarvIfInit"},
-         "Wrong data type was used in the hardware configuration file"},
-        {&CTarvHsmActionHandler::IntEnableNetworks, {"IntError"},
-         "Error while reading configuration files: Wrong data types present"},
-        {&CTarvHsmActionHandler::IntDisableAll, {"IntError"}, "Wrong data type was used in the hardware configuration file"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
+    using A = CTarvHsmActionHandler;
+    const std::string hardware = "Wrong data type was used in the hardware configuration file";
+    const std::tuple<void (A::*)(), std::vector<std::string>, std::string> cases[] = {
+        {&A::IntInitializeNetwork, {"IntError"}, "Wrong data type was used in the configuration files"},
+        {&A::IntSetTarvEnabled, {"IntError", "IntTarvIfInit"}, hardware},
+        {&A::IntEnableNetworks, {"IntError"}, "Error while reading configuration files: Wrong data types present"},
+        {&A::IntDisableAll, {"IntError"}, hardware}};
+    for (const auto& [action, posted, line] : cases) {
         TestSupport::CLogCapture log;
-        ((*handler).*c.action)();
+        ((*handler).*action)();
         handler->Sync();
-        EXPECT_THAT(events.Take(), ElementsAreArray(c.posted));
-        EXPECT_TRUE(log.Contains(Log::error, c.line));
+        EXPECT_THAT(events.Take(), ElementsAreArray(posted)) << line;
+        EXPECT_TRUE(log.Contains(Log::error, line)) << line;
     }
     EXPECT_FALSE(handler->IsTarvEnabled());
 }
