@@ -28,8 +28,7 @@ std::shared_ptr<CTarvLteHandler> MakeLteHandler(const SHandlerParts& parts)
         std::make_unique<CSysfsGpio>(Modem::CModem::kPowerKeyGpio, sysfs),
         std::make_unique<CSysfsGpio>(Modem::CModem::kFastShutdownGpio, sysfs));
     auto machine = std::make_unique<CModemStateMachine>(std::make_unique<CModemStateMachineImpl>(modem));
-    return std::make_shared<CTarvLteHandler>(parts.config, parts.runCommand, parts.errorHandler, parts.netlink, modem,
-                                             std::move(machine), parts.lteDnsManager, parts.boardControl);
+    return std::make_shared<CTarvLteHandler>(parts, modem, std::move(machine));
 }
 
 } // namespace
@@ -40,18 +39,13 @@ STarvHandlerSet MakeHandlerSet(const SHandlerParts& parts)
     set.errorHandler = parts.errorHandler;
     set.interfacesFileEditor = parts.interfacesFileEditor;
 
-    set.ap = std::make_shared<CTarvApHandler>(parts.config, parts.runCommand, parts.errorHandler, parts.netlink,
-                                              parts.hostnameManager);
+    set.ap = std::make_shared<CTarvApHandler>(parts);
 
-    auto eth = std::make_shared<CTarvEthHandler>(parts.config, parts.runCommand, parts.errorHandler,
-                                                 parts.interfacesFileEditor, parts.netlink, parts.hostnameManager,
-                                                 parts.ethDnsManager);
+    auto eth = std::make_shared<CTarvEthHandler>(parts);
     set.eth = eth;
     set.ethControl = eth;
 
-    auto wlan = std::make_shared<CTarvWlanHandler>(parts.config, parts.runCommand, parts.errorHandler,
-                                                   parts.interfacesFileEditor, parts.netlink,
-                                                   std::make_shared<CTarvWifiScan>(), parts.hostnameManager,
+    auto wlan = std::make_shared<CTarvWlanHandler>(parts, std::make_shared<CTarvWifiScan>(),
                                                    std::make_shared<CWpaSupplicantHandler>());
     set.wlan = wlan;
     set.wlanControl = wlan;
@@ -60,7 +54,6 @@ STarvHandlerSet MakeHandlerSet(const SHandlerParts& parts)
     set.lte = lte;
     set.lteControl = lte;
 
-    set.plc = std::make_shared<CTarvPlcHandler>(parts.config, parts.runCommand, parts.errorHandler,
-                                                parts.interfacesFileEditor, parts.netlink);
+    set.plc = std::make_shared<CTarvPlcHandler>(parts);
     return set;
 }

@@ -4,8 +4,8 @@
 #include "platform/log/log.h"
 
 CAbsentHandler::CAbsentHandler(ipc::EIfName interfaceId, std::shared_ptr<ITarvConfig> config)
-    : CTarvConnectionHandlerBase(interfaceId, std::move(config), nullptr, nullptr, HwHasWlan, std::chrono::seconds(1),
-                                 nullptr, &Signals::kWlanLinkState)
+    : CTarvConnectionHandlerBase({.config = std::move(config)},
+                                 {interfaceId, HwHasWlan, std::chrono::seconds(1), &Signals::kWlanLinkState})
 {
 }
 

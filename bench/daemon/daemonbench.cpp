@@ -86,10 +86,11 @@ void StatusQueryCost()
     auto runner = std::make_shared<CRunCommand>();
     auto netlink = std::make_shared<CTarvNetlink>();
     auto errorHandler = std::make_shared<CTarvErrorHandler>(runner, netlink);
-    CTarvEthHandler eth(config, runner, errorHandler,
-                        std::make_shared<CTarvInterfacesFileEditor>(runner, config, "/etc/network/interfaces"), netlink,
-                        std::make_shared<CHostnameManager>(),
-                        std::make_shared<CTarvDnsManager>(Tarv::kEth0, Tarv::kResolvConfDir, runner));
+    CTarvEthHandler eth(
+        {.config = config, .runCommand = runner, .netlink = netlink, .errorHandler = errorHandler,
+         .interfacesFileEditor = std::make_shared<CTarvInterfacesFileEditor>(runner, config, "/etc/network/interfaces"),
+         .hostnameManager = std::make_shared<CHostnameManager>(),
+         .ethDnsManager = std::make_shared<CTarvDnsManager>(Tarv::kEth0, Tarv::kResolvConfDir, runner)});
     CAbsentHandler others(ipc::EWlan0, config);
     constexpr int kRounds = 2000;
     const double start = ThreadCpuMicroseconds();

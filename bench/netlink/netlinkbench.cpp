@@ -81,8 +81,10 @@ class CBenchHandler : public CTarvConnectionHandlerBase {
 public:
     CBenchHandler(ipc::EIfName id, const std::shared_ptr<IRunCommand>& runner,
                   const std::shared_ptr<ITarvErrorHandler>& errorHandler, const std::shared_ptr<ITarvNetlink>& netlink)
-        : CTarvConnectionHandlerBase(id, std::make_shared<CFixedConfig>(), runner, errorHandler, HwHasWlan, 8s,
-                                     netlink, &kSignal)
+        : CTarvConnectionHandlerBase(
+              {.config = std::make_shared<CFixedConfig>(), .runCommand = runner, .netlink = netlink,
+               .errorHandler = errorHandler},
+              {id, HwHasWlan, 8s, &kSignal})
     {
     }
     ipc::MNetStatus StatusWithAddress()
@@ -169,8 +171,9 @@ void BM_EthGetStatusConnected(benchmark::State& state)
 {
     EnsureLinks(static_cast<int>(state.range(0)));
     SServices services;
-    CTarvEthHandler handler(std::make_shared<CFixedConfig>(), services.runner, services.errorHandler, nullptr,
-                            services.netlink, nullptr, std::make_shared<CNoDns>());
+    CTarvEthHandler handler({.config = std::make_shared<CFixedConfig>(), .runCommand = services.runner,
+                             .netlink = services.netlink, .errorHandler = services.errorHandler,
+                             .ethDnsManager = std::make_shared<CNoDns>()});
     if (handler.GetStatus().connectionstate() != ipc::MNetStatus::EConnected) {
         state.SkipWithError("eth0 is not up");
         return;

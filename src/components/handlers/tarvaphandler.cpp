@@ -21,16 +21,9 @@ constexpr std::size_t kMaxPassphrase = 63;
 
 } // namespace
 
-CTarvApHandler::CTarvApHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                               std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
-                               std::shared_ptr<IHostnameManager> hostnameManager, std::string dnsmasqPath,
-                               std::string hostapdPath, std::shared_ptr<IClock> clock,
-                               std::shared_ptr<IHostSystem> hostSystem,
-                               std::shared_ptr<IProcessOwner> processOwner)
-    : CTarvConnectionHandlerBase(ipc::EUap0, std::move(config), std::move(runCommand), std::move(errorHandler),
-                                 HwHasWlan, kApStateTimeout, std::move(netlink), &Signals::kApLinkState, clock,
-                                 std::move(hostSystem), std::move(processOwner)),
-      mHostnameManager(std::move(hostnameManager)), mDnsmasqPath(std::move(dnsmasqPath)),
+CTarvApHandler::CTarvApHandler(const SHandlerParts& parts, std::string dnsmasqPath, std::string hostapdPath)
+    : CTarvConnectionHandlerBase(parts, {ipc::EUap0, HwHasWlan, kApStateTimeout, &Signals::kApLinkState}),
+      mHostnameManager(parts.hostnameManager), mDnsmasqPath(std::move(dnsmasqPath)),
       mHostapdPath(std::move(hostapdPath))
 {
 }
@@ -132,7 +125,7 @@ void CTarvApHandler::Enable(bool& ok)
         }
         mProcesses->NoteStarted(*service);
     }
-    WaitForState(CTarvConnectionHandlerBase::mClock->Now(), Tarv::kOperStateUp, mStateTimeout, ok);
+    WaitForState(mClock->Now(), Tarv::kOperStateUp, mStateTimeout, ok);
 }
 
 void CTarvApHandler::Disable(bool& ok)
@@ -156,7 +149,7 @@ void CTarvApHandler::Disable(bool& ok)
     // here, so that a failure reported earlier by another handler does not
     // read as one of this disable.
     bool down = true;
-    WaitForState(CTarvConnectionHandlerBase::mClock->Now(), Tarv::kOperStateDown, mStateTimeout, down);
+    WaitForState(mClock->Now(), Tarv::kOperStateDown, mStateTimeout, down);
     if (!WaitForApServicesStopped()) {
         ok = false;
     }
@@ -164,11 +157,11 @@ void CTarvApHandler::Disable(bool& ok)
 
 bool CTarvApHandler::WaitForApServicesStopped()
 {
-    const IClock::time_point start = CTarvConnectionHandlerBase::mClock->Now();
+    const IClock::time_point start = mClock->Now();
     bool hostapdStopped = false;
     bool dnsmasqStopped = false;
     for (;;) {
-        if (CTarvConnectionHandlerBase::mClock->Now() - start >= kServiceStopTimeout) {
+        if (mClock->Now() - start >= kServiceStopTimeout) {
             TLOG_WARN("hostapd and/or dnsmasq still running after timeout - force stopping");
             break;
         }
@@ -179,7 +172,7 @@ bool CTarvApHandler::WaitForApServicesStopped()
             TLOG_DEBUG("hostapd and dnsmasq stopped in time");
             return true;
         }
-        CTarvConnectionHandlerBase::mClock->SleepFor(kPollInterval);
+        mClock->SleepFor(kPollInterval);
     }
     // Only our own processes, found through their pid files, are ended.
     bool result = true;

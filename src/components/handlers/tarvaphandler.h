@@ -13,12 +13,9 @@
 
 class CTarvApHandler : public CTarvConnectionHandlerBase {
 public:
-    CTarvApHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                   std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
-                   std::shared_ptr<IHostnameManager> hostnameManager, std::string dnsmasqPath = kDnsmasqConfPath,
-                   std::string hostapdPath = kHostapdConfPath, std::shared_ptr<IClock> clock = IClock::Steady(),
-                   std::shared_ptr<IHostSystem> hostSystem = nullptr,
-                   std::shared_ptr<IProcessOwner> processOwner = nullptr);
+    // Uses the host name manager of the parts.
+    explicit CTarvApHandler(const SHandlerParts& parts, std::string dnsmasqPath = kDnsmasqConfPath,
+                            std::string hostapdPath = kHostapdConfPath);
     ~CTarvApHandler() override;
 
     // Throws CTarvException when the files or the interface cannot be prepared.

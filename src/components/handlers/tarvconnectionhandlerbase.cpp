@@ -40,22 +40,14 @@ const CSignalDefinition<bool>* Required(const CSignalDefinition<bool>* definitio
 
 } // namespace
 
-CTarvConnectionHandlerBase::CTarvConnectionHandlerBase(ipc::EIfName interfaceId, std::shared_ptr<ITarvConfig> config,
-                                                       std::shared_ptr<IRunCommand> runCommand,
-                                                       std::shared_ptr<ITarvErrorHandler> errorHandler,
-                                                       EConfigKey hardwareFlagKey, std::chrono::seconds stateTimeout,
-                                                       std::shared_ptr<ITarvNetlink> netlink,
-                                                       const CSignalDefinition<bool>* linkSignal,
-                                                       std::shared_ptr<IClock> clock,
-                                                       std::shared_ptr<IHostSystem> hostSystem,
-                                                       std::shared_ptr<IProcessOwner> processOwner)
-    : mInterfaceId(interfaceId), mInterfaceName(IfNameToString(interfaceId)), mConfig(Required(config)),
-      mRunCommand(std::move(runCommand)), mErrorHandler(std::move(errorHandler)),
-      mSupported(mConfig->GetBool(hardwareFlagKey)), mStateTimeout(stateTimeout),
-      mLinkSignal(std::make_shared<CDiagnosticsSignal<bool>>(Required(linkSignal))), mNetlink(std::move(netlink)),
-      mClock(clock ? std::move(clock) : IClock::Steady()),
-      mHostSystem(hostSystem ? std::move(hostSystem) : std::make_shared<CHostSystem>()),
-      mProcesses(processOwner ? std::move(processOwner) : std::make_shared<CProcessOwner>(mHostSystem, mClock))
+CTarvConnectionHandlerBase::CTarvConnectionHandlerBase(const SHandlerParts& parts, const SInterface& interface)
+    : mInterfaceId(interface.id), mInterfaceName(IfNameToString(interface.id)), mConfig(Required(parts.config)),
+      mRunCommand(parts.runCommand), mErrorHandler(parts.errorHandler),
+      mSupported(mConfig->GetBool(interface.hardwareFlag)), mStateTimeout(interface.stateTimeout),
+      mLinkSignal(std::make_shared<CDiagnosticsSignal<bool>>(Required(interface.linkSignal))),
+      mNetlink(parts.netlink), mClock(parts.clock ? parts.clock : IClock::Steady()),
+      mHostSystem(parts.hostSystem ? parts.hostSystem : std::make_shared<CHostSystem>()),
+      mProcesses(parts.processOwner ? parts.processOwner : std::make_shared<CProcessOwner>(mHostSystem, mClock))
 {
 }
 
@@ -164,9 +156,7 @@ void CTarvConnectionHandlerBase::WaitForState(IClock::time_point start, std::uin
         TLOG_ERROR("Could not bring {} down", mInterfaceName);
         throw CTarvException();
     }
-    // The WLAN station handler watches its association itself; a slow link is
-    // no failure there.
-    if (mInterfaceId != ipc::EWlan0) {
+    if (IsLateUpStateAFailure()) {
         TLOG_WARN("Could not {} {} interface", action, mInterfaceName);
         ok = false;
     }
@@ -209,10 +199,6 @@ void CTarvConnectionHandlerBase::SendExtendedDiagSignals()
 void CTarvConnectionHandlerBase::GetIpProperties(ipc::MNetStatus& status)
 {
     TLOG_FUNCTION();
-    if (mInterfaceId != ipc::EEth0 && mInterfaceId != ipc::EWlan0) {
-        TLOG_WARN("{} does not support properties", mInterfaceName);
-        return;
-    }
     const auto addresses = mHostSystem->Ipv4Addresses();
     if (!addresses) {
         TLOG_ERROR("Could not get address information");

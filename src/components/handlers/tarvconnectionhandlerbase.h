@@ -12,6 +12,7 @@
 #include "src/components/config/itarvconfig.h"
 #include "src/components/links/itarverrorhandler.h"
 #include "src/components/links/itarvnetlink.h"
+#include "src/components/handlers/handlerparts.h"
 #include "src/components/handlers/ihostsystem.h"
 #include "src/components/system/iprocessowner.h"
 
@@ -25,17 +26,21 @@
 
 class CTarvConnectionHandlerBase {
 public:
+    // What tells one handler's interface apart from the others.
+    struct SInterface {
+        ipc::EIfName id;
+        // The hardware flag that says whether the station has the interface.
+        EConfigKey hardwareFlag;
+        // How long the handler waits for the interface's state to change.
+        std::chrono::seconds stateTimeout;
+        const CSignalDefinition<bool>* linkSignal;
+    };
+
     // Throws std::invalid_argument without a configuration or a link signal
-    // definition, CTarvException for an unknown interface id. Without a host
-    // system the real one is used; without a process owner, one over the
-    // host system.
-    CTarvConnectionHandlerBase(ipc::EIfName interfaceId, std::shared_ptr<ITarvConfig> config,
-                               std::shared_ptr<IRunCommand> runCommand, std::shared_ptr<ITarvErrorHandler> errorHandler,
-                               EConfigKey hardwareFlagKey, std::chrono::seconds stateTimeout,
-                               std::shared_ptr<ITarvNetlink> netlink, const CSignalDefinition<bool>* linkSignal,
-                               std::shared_ptr<IClock> clock = IClock::Steady(),
-                               std::shared_ptr<IHostSystem> hostSystem = nullptr,
-                               std::shared_ptr<IProcessOwner> processOwner = nullptr);
+    // definition, CTarvException for an unknown interface id. Without a clock
+    // the steady one is used, without a host system the real one, without a
+    // process owner one over the host system.
+    CTarvConnectionHandlerBase(const SHandlerParts& parts, const SInterface& interface);
     virtual ~CTarvConnectionHandlerBase() = default;
     CTarvConnectionHandlerBase(const CTarvConnectionHandlerBase&) = delete;
     CTarvConnectionHandlerBase& operator=(const CTarvConnectionHandlerBase&) = delete;
@@ -79,7 +84,11 @@ protected:
     // that runs no cancellable work (a handler's own worker) can be
     // cancelled by Disable; cancelled work is not recovered.
     bool RunOrRecover(const std::vector<SCommand>& commands, std::uint8_t desiredState);
-    // Address and netmask (IPv4) of the interface into the status's properties.
+    // Whether an interface that is not up within the wait counts as a failed
+    // enable. A handler that watches its link itself after the wait says no.
+    virtual bool IsLateUpStateAFailure() const { return true; }
+    // Address and netmask (IPv4) of the interface into the status's
+    // properties; for the handlers whose status carries them.
     void GetIpProperties(ipc::MNetStatus& status);
     // Asks udhcpc for a new lease when the link has just come up.
     void UpdateUdhcpc(bool linkUp);
@@ -90,7 +99,8 @@ protected:
     // The interface's DHCP client as its pid file and command line show it.
     SProcessIdentity UdhcpcIdentity() const;
     // Polls the operational state until it matches or the timeout passes.
-    // Throws CTarvException when the down state is not reached.
+    // Throws CTarvException when the down state is not reached; an up state
+    // not reached clears ok where IsLateUpStateAFailure says so.
     void WaitForState(IClock::time_point start, std::uint8_t desiredState, std::chrono::milliseconds timeout,
                       bool& ok);
 

@@ -22,18 +22,10 @@ constexpr std::chrono::seconds kEthStateTimeout{3};
 
 } // namespace
 
-CTarvEthHandler::CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                                 std::shared_ptr<ITarvErrorHandler> errorHandler,
-                                 std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
-                                 std::shared_ptr<ITarvNetlink> netlink,
-                                 std::shared_ptr<IHostnameManager> hostnameManager,
-                                 std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock,
-                                 std::shared_ptr<IHostSystem> hostSystem, std::string routeTablePath)
-    : CTarvConnectionHandlerBase(ipc::EEth0, std::move(config), std::move(runCommand), std::move(errorHandler),
-                                 HwHasEthernet, kEthStateTimeout, std::move(netlink), &Signals::kEthState,
-                                 std::move(clock), std::move(hostSystem)),
-      mInterfacesFileEditor(std::move(interfacesFileEditor)), mHostnameManager(std::move(hostnameManager)),
-      mDnsManager(std::move(dnsManager)), mRouteTablePath(std::move(routeTablePath))
+CTarvEthHandler::CTarvEthHandler(const SHandlerParts& parts, std::string routeTablePath)
+    : CTarvConnectionHandlerBase(parts, {ipc::EEth0, HwHasEthernet, kEthStateTimeout, &Signals::kEthState}),
+      mInterfacesFileEditor(parts.interfacesFileEditor), mHostnameManager(parts.hostnameManager),
+      mDnsManager(parts.ethDnsManager), mRouteTablePath(std::move(routeTablePath))
 {
 }
 

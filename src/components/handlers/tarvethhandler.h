@@ -16,12 +16,9 @@
 
 class CTarvEthHandler : public CTarvConnectionHandlerBase, public ITarvEthControl {
 public:
-    CTarvEthHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                    std::shared_ptr<ITarvErrorHandler> errorHandler,
-                    std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
-                    std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<IHostnameManager> hostnameManager,
-                    std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IClock> clock = IClock::Steady(),
-                    std::shared_ptr<IHostSystem> hostSystem = nullptr, std::string routeTablePath = kRouteTablePath);
+    // Uses the interfaces file editor, the host name manager and the
+    // Ethernet DNS manager of the parts.
+    explicit CTarvEthHandler(const SHandlerParts& parts, std::string routeTablePath = kRouteTablePath);
 
     // The kernel's IPv4 route table.
     static inline const std::string kRouteTablePath = "/proc/net/route";

@@ -3,103 +3,31 @@
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
 #include "platform/toolbox/tarvvalidation.h"
+#include "src/components/handlers/lteregistrationstate.h"
 #include "src/components/ltemodem/modemstatemachineimpl.h"
 #include "src/components/ltemodem/modemvalidation.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/utility.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <stdexcept>
 #include <utility>
 
-namespace {
+using LteRegistration::IsRefused;
+using LteRegistration::IsRegistered;
+using LteRegistration::RegistrationText;
 
-constexpr std::chrono::hours kReducedPeriod{1};
-
-const char* RegistrationText(Modem::ERegistrationState state)
+CTarvLteHandler::CTarvLteHandler(const SHandlerParts& parts, std::shared_ptr<Modem::IModem> modem,
+                                 std::unique_ptr<IModemStateMachine> stateMachine)
+    : CTarvConnectionHandlerBase(parts, {ipc::ELte0, HwHasLte, kStateTimeout, &Signals::kLteLinkState}),
+      mModem(std::move(modem)), mStateMachine(std::move(stateMachine)), mDnsServers(parts.lteDnsManager),
+      mSignals(mClock), mConnectivitySignal(&Signals::kConnectivityStatusChanged),
+      mSmsReboot(mModem, mConfig, parts.boardControl), mWorker("lte", mClock)
 {
-    switch (state) {
-    case Modem::ERegistrationState::NotRegistered: return "Not registered: Not scanning";
-    case Modem::ERegistrationState::RegisteredHome: return "Registered";
-    case Modem::ERegistrationState::Searching: return "Not registered: Scanning";
-    case Modem::ERegistrationState::Denied: return "Registration denied";
-    case Modem::ERegistrationState::Unknown: return "Unknown";
-    case Modem::ERegistrationState::RegisteredRoaming: return "Roaming";
-    }
-    return "Unknown";
-}
-
-bool IsRegistered(Modem::ERegistrationState state)
-{
-    return state == Modem::ERegistrationState::RegisteredHome ||
-           state == Modem::ERegistrationState::RegisteredRoaming;
-}
-
-bool IsRefused(Modem::ERegistrationState state)
-{
-    return state == Modem::ERegistrationState::NotRegistered || state == Modem::ERegistrationState::Denied;
-}
-
-std::string Join(const std::vector<std::string>& parts)
-{
-    std::string text;
-    for (const auto& part : parts) {
-        text += (text.empty() ? "" : ",") + part;
-    }
-    return text;
-}
-
-// Message bodies are compared without trailing white space.
-std::string TrimEnd(std::string text)
-{
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n' || text.back() == '\t')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-// The network's DNS answers go into the resolver: only address literals do.
-std::vector<std::string> AddressesOnly(const std::vector<std::string>& servers)
-{
-    std::vector<std::string> addresses;
-    for (const auto& server : servers) {
-        if (CTarvValidation::IsIpv4Address(server) || CTarvValidation::IsIpv6Address(server)) {
-            addresses.push_back(server);
-        } else {
-            TLOG_ERROR("MobileNetwork: DNS server '{}' is not an address, ignored", CTarvValidation::Printable(server));
-        }
-    }
-    return addresses;
-}
-
-} // namespace
-
-CTarvLteHandler::CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                                 std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
-                                 std::shared_ptr<Modem::IModem> modem,
-                                 std::unique_ptr<IModemStateMachine> stateMachine,
-                                 std::shared_ptr<ITarvDnsManager> dnsManager,
-                                 std::shared_ptr<IBoardControl> boardControl, std::shared_ptr<IClock> clock,
-                                 std::shared_ptr<IHostSystem> hostSystem)
-    : CTarvConnectionHandlerBase(ipc::ELte0, std::move(config), std::move(runCommand), std::move(errorHandler),
-                                 HwHasLte, kStateTimeout, std::move(netlink), &Signals::kLteLinkState, clock,
-                                 std::move(hostSystem)),
-      CWorker("lte", clock), mModem(std::move(modem)), mStateMachine(std::move(stateMachine)), mDnsManager(std::move(dnsManager)),
-      mBoardControl(std::move(boardControl)), mCarrierSignal(&Signals::kLteCarrier),
-      mTechnologySignal(&Signals::kLteNetworkTechnology), mRssiSignal(&Signals::kLteSignalStrength),
-      mImsiSignal(&Signals::kLteImsi), mNbIotSignal(&Signals::kCellularUsingNbIot),
-      mConnectivitySignal(&Signals::kConnectivityStatusChanged),
-      mLteRegistrationSignal(&Signals::kLteRegistrationState, kReducedPeriod, clock),
-      mGsmRegistrationSignal(&Signals::kGsmRegistrationState, kReducedPeriod, clock),
-      mRsrpSignal(&Signals::kLteRsrp, kReducedPeriod, clock), mSinrSignal(&Signals::kLteSinr, kReducedPeriod, clock),
-      mRsrqSignal(&Signals::kLteRsrq, kReducedPeriod, clock), mBandSignal(&Signals::kLteBand, kReducedPeriod, clock),
-      mChannelSignal(&Signals::kLteChannel, kReducedPeriod, clock),
-      mTemperatureSignal(&Signals::kLteModuleTemperatures, kReducedPeriod, clock)
-{
-    if (!mModem || !mStateMachine || !mDnsManager) {
-        throw std::invalid_argument("CTarvLteHandler: modem, modem state machine and DNS manager are required");
+    // The DNS manager is checked by mDnsServers.
+    if (!mModem || !mStateMachine) {
+        throw std::invalid_argument("CTarvLteHandler: modem and modem state machine are required");
     }
     ClearStatus(mStatus);
     // The worker's thread starts with the first Enable: a station without
@@ -110,7 +38,7 @@ CTarvLteHandler::~CTarvLteHandler()
 {
     // The machine's callbacks start the updates: end them first.
     mStateMachine.reset();
-    Stop();
+    mWorker.Stop();
 }
 
 void CTarvLteHandler::ClearStatus(SStatus& status)
@@ -129,7 +57,7 @@ void CTarvLteHandler::Initialize()
         return;
     }
     // The mobile network's servers of an earlier run no longer hold.
-    mDnsManager->ClearDnsServers();
+    mDnsServers.Clear();
     if (!mModem->GetApnSettings()) {
         TLOG_ERROR("Incorrect APN settings. Aborting initialization.");
         return;
@@ -166,7 +94,7 @@ void CTarvLteHandler::Enable(bool& ok)
         TLOG_WARN("LTE not supported");
         return;
     }
-    Start();
+    mWorker.Start();
     static_cast<void>(ok);
     mWanted.store(true);
     TLOG_INFO("Enabling LTE network...");
@@ -183,7 +111,7 @@ void CTarvLteHandler::EnableCallback()
         TLOG_INFO("Modem enabled after LTE was switched off, {} stays down", GetInterfaceName());
         return;
     }
-    BlockingCall([this] {
+    mWorker.BlockingCall([this] {
         mAtTimeouts = 0;
         mLastActivationTry = {};
         mActivationRetry = kFirstActivationRetry;
@@ -213,12 +141,12 @@ void CTarvLteHandler::StartUpdates()
         mUpdate->Cancel();
     }
     mHalted.store(false);
-    mUpdate = AddCall(
+    mUpdate = mWorker.AddCall(
         [this] {
             UpdateModemStatus();
             UpdateNetworkInterfaceStatus();
         },
-        CTarvConnectionHandlerBase::mClock->Now(), kUpdatePeriod);
+        mClock->Now(), kUpdatePeriod);
 }
 
 void CTarvLteHandler::StopUpdates()
@@ -240,7 +168,7 @@ void CTarvLteHandler::MarkDisconnected()
         ClearStatus(mStatus);
     }
     // The network's servers leave the resolver with the connection.
-    mDnsManager->ClearDnsServers();
+    mDnsServers.Clear();
 }
 
 void CTarvLteHandler::Disable(bool& ok)
@@ -360,7 +288,7 @@ void CTarvLteHandler::UpdateModemStatus()
     if (mHalted.load()) {
         return; // a recovery was triggered: nothing more is asked of the modem
     }
-    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    const auto now = mClock->Now();
     next.imsi = current.imsi;
     if (next.imsi.empty() || now - mLastImsiRead > kRereadInterval) {
         mModem->GetImsi(next.imsi);
@@ -375,11 +303,10 @@ void CTarvLteHandler::UpdateModemStatus()
         TLOG_DEBUG("SMS not set up, trying again");
         CModemStateMachineImpl::SetUpSms(*mModem);
     }
-    if (mRebootPendingSince) {
-        RequestReboot(now);
-    } else if (!mHalted.load() && CheckSmsContent()) {
-        mRebootPendingSince = now;
-        RequestReboot(now);
+    if (mSmsReboot.IsPending()) {
+        mSmsReboot.RequestReboot(now);
+    } else if (!mHalted.load()) {
+        mSmsReboot.CheckMessages(now);
     }
     if (!mHalted.load()) {
         StoreStatus(registered, next);
@@ -389,7 +316,7 @@ void CTarvLteHandler::UpdateModemStatus()
 void CTarvLteHandler::ReadNetwork(const SStatus& current, SStatus& next)
 {
     mModem->GetSignalInfo(next.signal);
-    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    const auto now = mClock->Now();
     if (current.carrier.empty() || current.dnsServers.empty() || !current.context.active ||
         now - mLastDataCheck > kRereadInterval) {
         mModem->GetCarrier(next.carrier);
@@ -403,7 +330,7 @@ void CTarvLteHandler::ReadNetwork(const SStatus& current, SStatus& next)
         next.context = SuperviseDataContext();
         if (next.context.active) {
             mModem->GetDnsServers(next.dnsServers);
-            next.dnsServers = AddressesOnly(next.dnsServers);
+            next.dnsServers = CLteDnsServers::AddressesOnly(next.dnsServers);
             if (next.dnsServers.empty()) {
                 TLOG_WARN("MobileNetwork: No DNS servers returned from network");
             }
@@ -455,15 +382,15 @@ void CTarvLteHandler::StoreStatus(bool registered, const SStatus& next)
                 mStatus.carrier = next.carrier;
             }
             mStatus.context = next.context;
-            dnsChanged = !next.dnsServers.empty() && UpdateDns(next.dnsServers, mStatus.dnsServers);
+            dnsChanged = CLteDnsServers::Update(next.dnsServers, mStatus.dnsServers);
             storedDns = mStatus.dnsServers;
         }
     }
     // The resolver files are written outside the status lock.
     if (dnsChanged) {
-        SetSystemDnsServers(storedDns);
+        mDnsServers.Write(storedDns);
     } else if (dnsLost) {
-        mDnsManager->ClearDnsServers();
+        mDnsServers.Clear();
     }
 }
 
@@ -538,7 +465,7 @@ void CTarvLteHandler::HandleDenial()
               "network, otherwise active reconnect in {} minutes.",
               mRetryMinutes);
     mDenied = true;
-    mRetry = AddCall([this] { RetryRegistration(); }, CTarvConnectionHandlerBase::mClock->Now() + std::chrono::minutes(mRetryMinutes));
+    mRetry = mWorker.AddCall([this] { RetryRegistration(); }, mClock->Now() + std::chrono::minutes(mRetryMinutes));
 }
 
 void CTarvLteHandler::RetryRegistration()
@@ -574,7 +501,7 @@ Modem::PdpContext CTarvLteHandler::SuperviseDataContext()
     if (context.active) {
         return context;
     }
-    const auto now = CTarvConnectionHandlerBase::mClock->Now();
+    const auto now = mClock->Now();
     if (now <= mLastActivationTry + mActivationRetry) {
         return context;
     }
@@ -591,31 +518,6 @@ Modem::PdpContext CTarvLteHandler::SuperviseDataContext()
     mModem->GetPdpContext(context);
     mActivationRetry = kFirstActivationRetry;
     return context;
-}
-
-bool CTarvLteHandler::UpdateDns(const std::vector<std::string>& servers, std::vector<std::string>& stored)
-{
-    if (servers.empty() || servers == stored) {
-        return false;
-    }
-    if (stored.empty()) {
-        TLOG_INFO("MobileNetwork: DNS servers switched from [none] to [{}]", Join(servers));
-    } else {
-        TLOG_INFO("MobileNetwork: DNS servers switched from [{}] to [{}]", Join(stored), Join(servers));
-    }
-    stored = servers;
-    return true;
-}
-
-void CTarvLteHandler::SetSystemDnsServers(const std::vector<std::string>& servers)
-{
-    TLOG_FUNCTION();
-    // The modem's relay first, then the network's servers (one or two).
-    std::vector<std::string> all{kModemRouter};
-    all.insert(all.end(), servers.begin(), servers.end());
-    if (!mDnsManager->SetDnsServers(all)) {
-        TLOG_ERROR("Failed to set DNS servers for {}.", GetInterfaceName());
-    }
 }
 
 void CTarvLteHandler::TriggerRecovery()
@@ -637,68 +539,6 @@ void CTarvLteHandler::TriggerRecovery()
         return;
     }
     mStateMachine->SetTargetState(EModemState::Error, nullptr);
-}
-
-void CTarvLteHandler::RequestReboot(IClock::time_point now)
-{
-    if (mBoardControl && mBoardControl->RebootRequest()) {
-        TLOG_INFO("SMS reboot: the board controller took the reboot request");
-        mSmsRebootInProgress = true;
-        mRebootPendingSince.reset();
-        mModem->DeleteReadSmsMsgs();
-        return;
-    }
-    if (now - *mRebootPendingSince >= kRebootRequestLimit) {
-        TLOG_ERROR("SMS reboot: the board controller did not take the reboot request within {} minutes, given up",
-                   kRebootRequestLimit.count());
-        mRebootPendingSince.reset();
-        mModem->DeleteReadSmsMsgs();
-        return;
-    }
-    if (now == *mRebootPendingSince) {
-        TLOG_ERROR("Reboot request to the board controller failed, asking again on every update");
-    }
-}
-
-bool CTarvLteHandler::CheckSmsContent()
-{
-    TLOG_FUNCTION();
-    if (!mModem->IsSmsEnabled()) {
-        TLOG_DEBUG("SMS reboot not possible");
-        return false;
-    }
-    if (mSmsRebootInProgress) {
-        TLOG_WARN("SMS reboot already in progress");
-        return false;
-    }
-    std::vector<std::string> messages;
-    if (mModem->GetSmsMsg(messages) != EAtResult::Ok || messages.empty()) {
-        return false;
-    }
-    const std::string password = mConfig->GetString(TarvSmsPassword);
-    if (password.empty()) {
-        TLOG_DEBUG("SMS reboot inactive because no password is set");
-        mModem->DeleteReadSmsMsgs();
-        return false;
-    }
-    const std::string expected = "reboot " + password;
-    for (const auto& message : messages) {
-        const std::string body = TrimEnd(message);
-        if (body == expected) {
-            // Deleted once the board controller took the request.
-            TLOG_INFO("SMS Reboot Authorized, reboot requested...");
-            return true;
-        }
-        // A near miss may hold most of the password: such a body is not shown.
-        std::string head = body.substr(0, 7);
-        std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
-        const bool rebootRequest = head == "reboot ";
-        TLOG_INFO("SMS received but reboot request rejected: \"{}\" ",
-                  rebootRequest || body.find(password) != std::string::npos ? std::string("<reboot request>")
-                                                                           : CTarvValidation::Printable(body));
-    }
-    mModem->DeleteReadSmsMsgs();
-    return false;
 }
 
 ipc::MNetStatus CTarvLteHandler::GetStatus()
@@ -737,28 +577,16 @@ void CTarvLteHandler::SendDiagSignals()
     TLOG_FUNCTION();
     std::shared_lock lock(mStatusMutex);
     mLinkSignal->Send(mStatus.connected);
-    mCarrierSignal.Send(mStatus.carrier);
-    mTechnologySignal.Send(mStatus.signal.technology);
-    mRssiSignal.Send(mStatus.signal.rssi);
-    mImsiSignal.Send(mStatus.imsi);
-    mNbIotSignal.Send(mStatus.signal.technology == "NBIoT");
+    mSignals.SendStatus(mStatus.carrier, mStatus.signal, mStatus.imsi);
 }
 
 void CTarvLteHandler::SendRegistration(const std::string& lte, const std::string& gsm)
 {
-    std::lock_guard lock(mReducedMutex);
-    mLteRegistrationSignal.Send(lte);
-    mGsmRegistrationSignal.Send(gsm);
+    mSignals.SendRegistration(lte, gsm);
 }
 
 void CTarvLteHandler::SendExtendedDiagSignals()
 {
-    std::lock_guard reducedLock(mReducedMutex);
     std::shared_lock lock(mStatusMutex);
-    mRsrpSignal.Send(mStatus.signal.rsrp);
-    mSinrSignal.Send(mStatus.signal.sinr);
-    mRsrqSignal.Send(mStatus.signal.rsrq);
-    mBandSignal.Send(mStatus.signal.band);
-    mChannelSignal.Send(mStatus.signal.channel);
-    mTemperatureSignal.Send(mStatus.temperatures);
+    mSignals.SendExtended(mStatus.signal, mStatus.temperatures);
 }

@@ -7,14 +7,14 @@
 // serial errors or repeated AT time-outs, publishes the modem's diagnostic
 // signals and carries out a reboot requested by an authorised SMS.
 
-#include "diagnostics/reduceddiagnosticssignal.h"
-#include "platform/ipc/iboardcontrol.h"
 #include "platform/worker/worker.h"
 #include "src/components/handlers/itarvltecontrol.h"
+#include "src/components/handlers/ltednsservers.h"
+#include "src/components/handlers/ltesignals.h"
+#include "src/components/handlers/ltesmsreboot.h"
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 #include "src/components/ltemodem/imodem.h"
 #include "src/components/ltemodem/imodemstatemachine.h"
-#include "src/components/system/itarvdnsmanager.h"
 
 #include <atomic>
 #include <chrono>
@@ -26,9 +26,7 @@
 #include <string>
 #include <vector>
 
-// The handler is its own worker: the periodic update, the registration retry
-// and the recovery trigger run on it, one at a time.
-class CTarvLteHandler : public CTarvConnectionHandlerBase, public ITarvLteControl, public CWorker {
+class CTarvLteHandler : public CTarvConnectionHandlerBase, public ITarvLteControl {
 public:
     static constexpr std::chrono::seconds kUpdatePeriod{2};
     static constexpr std::chrono::seconds kStateTimeout{3};
@@ -40,20 +38,13 @@ public:
     // Data context activation back-off: 15 s, doubled up to 150 s.
     static constexpr std::chrono::seconds kFirstActivationRetry{15};
     static constexpr std::chrono::seconds kMaxActivationRetry{150};
-    // A reboot request the board controller does not take is repeated on
-    // every update for this long.
-    static constexpr std::chrono::minutes kRebootRequestLimit{10};
+    static constexpr std::chrono::minutes kRebootRequestLimit = CLteSmsReboot::kRequestLimit;
     // More consecutive registration time-outs than this trigger a recovery.
     static constexpr unsigned kTimeoutThreshold = 3;
-    // The modem's own router, first in the resolver list.
-    static constexpr const char* kModemRouter = "192.168.225.1";
 
-    // Without a host system the real one is used.
-    CTarvLteHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                    std::shared_ptr<ITarvErrorHandler> errorHandler, std::shared_ptr<ITarvNetlink> netlink,
-                    std::shared_ptr<Modem::IModem> modem, std::unique_ptr<IModemStateMachine> stateMachine,
-                    std::shared_ptr<ITarvDnsManager> dnsManager, std::shared_ptr<IBoardControl> boardControl,
-                    std::shared_ptr<IClock> clock = IClock::Steady(), std::shared_ptr<IHostSystem> hostSystem = nullptr);
+    // Uses the LTE DNS manager (required) and the board controller of the parts.
+    CTarvLteHandler(const SHandlerParts& parts, std::shared_ptr<Modem::IModem> modem,
+                    std::unique_ptr<IModemStateMachine> stateMachine);
     ~CTarvLteHandler() override;
 
     void Initialize() override;
@@ -64,6 +55,9 @@ public:
     void SendExtendedDiagSignals() override;
     void FastShutdown() override;
     void UpdateModemSettings(bool& ok) override;
+
+    // Returns once every update pass (and retry) due so far has run.
+    void Sync() { mWorker.Sync(); }
 
 private:
     // What the periodic update publishes; copied under mStatusMutex.
@@ -85,10 +79,6 @@ private:
     void StopUpdates();
     // Reacts to what the modem reported on its own; false when the pass ends.
     bool HandleModemEvents(const Modem::SModemEvents& events, SStatus& current);
-    // Asks the board controller to reboot for an authorised SMS, again on
-    // every update until it takes the request or the limit passes. now is
-    // the time of the update pass (the first one logs a failure).
-    void RequestReboot(IClock::time_point now);
     // Marks lte0 disconnected without another ifdown (done by the caller).
     void MarkDisconnected();
     void UpdateModemStatus();
@@ -104,39 +94,19 @@ private:
     void RetryRegistration();
     void ResetRegistrationRetry();
     Modem::PdpContext SuperviseDataContext();
-    // Stores a new, different server list; true when it changed.
-    bool UpdateDns(const std::vector<std::string>& servers, std::vector<std::string>& stored);
-    void SetSystemDnsServers(const std::vector<std::string>& servers);
     void TriggerRecovery();
-    bool CheckSmsContent();
     static void ClearStatus(SStatus& status);
 
     // Set once at construction.
     const std::shared_ptr<Modem::IModem> mModem;
     // Reset first in the destructor, so that no callback of its worker runs late.
     std::unique_ptr<IModemStateMachine> mStateMachine;
-    const std::shared_ptr<ITarvDnsManager> mDnsManager;
-    const std::shared_ptr<IBoardControl> mBoardControl;
+    // Set once at construction; it keeps no state of its own.
+    const CLteDnsServers mDnsServers;
 
     // The signals guard their values with their own locks.
-    CDiagnosticsSignal<std::string> mCarrierSignal;
-    CDiagnosticsSignal<std::string> mTechnologySignal;
-    CDiagnosticsSignal<std::int32_t> mRssiSignal;
-    CDiagnosticsSignal<std::string> mImsiSignal;
-    CDiagnosticsSignal<bool> mNbIotSignal;
+    CLteSignals mSignals;
     CDiagnosticsSignal<std::string> mConnectivitySignal;
-    // The reduced signals keep their last send: they are guarded by mReducedMutex.
-    std::mutex mReducedMutex;
-    // The registration is read on every update; it goes out when it changed
-    // (and once an hour, so that a collector that restarted learns it).
-    CReducedDiagnosticsSignal<std::string> mLteRegistrationSignal;
-    CReducedDiagnosticsSignal<std::string> mGsmRegistrationSignal;
-    CReducedDiagnosticsSignal<std::int32_t> mRsrpSignal;
-    CReducedDiagnosticsSignal<std::int32_t> mSinrSignal;
-    CReducedDiagnosticsSignal<std::int32_t> mRsrqSignal;
-    CReducedDiagnosticsSignal<std::string> mBandSignal;
-    CReducedDiagnosticsSignal<std::string> mChannelSignal;
-    CReducedDiagnosticsSignal<std::vector<std::int32_t>> mTemperatureSignal;
 
     mutable std::shared_mutex mStatusMutex;
     SStatus mStatus; // guarded by mStatusMutex
@@ -153,7 +123,7 @@ private:
     // sets its target, so that no recovery follows a disable.
     std::mutex mTargetMutex;
 
-    // Used on the handler's worker thread only.
+    // Used on mWorker's thread only.
     unsigned mAtTimeouts = 0;
     bool mDenied = false;
     CWorker::CallHandle mRetry;
@@ -162,6 +132,10 @@ private:
     IClock::time_point mLastDataCheck{};
     IClock::time_point mLastActivationTry{};
     std::chrono::seconds mActivationRetry = kFirstActivationRetry;
-    bool mSmsRebootInProgress = false; // the board controller took a reboot request
-    std::optional<IClock::time_point> mRebootPendingSince; // an authorised SMS waits for the board controller
+    CLteSmsReboot mSmsReboot;
+
+    // Runs the periodic update, the registration retry and the recovery
+    // trigger, one at a time; its thread starts with the first Enable.
+    // Last member: its thread stops (in the destructor) before the rest goes.
+    CWorker mWorker;
 };

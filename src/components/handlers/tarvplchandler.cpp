@@ -24,15 +24,9 @@ constexpr std::size_t kNmkBytes = 16;
 
 } // namespace
 
-CTarvPlcHandler::CTarvPlcHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                                 std::shared_ptr<ITarvErrorHandler> errorHandler,
-                                 std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
-                                 std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<IClock> clock,
-                                 std::shared_ptr<IHostSystem> hostSystem)
-    : CTarvConnectionHandlerBase(ipc::EPlc0, std::move(config), std::move(runCommand), std::move(errorHandler),
-                                 HwHasPlc, kPlcStateTimeout, std::move(netlink), &Signals::kPlcLinkState, clock,
-                                 std::move(hostSystem)),
-      mInterfacesFileEditor(std::move(interfacesFileEditor)), mWorker("plc0 firmware", mClock)
+CTarvPlcHandler::CTarvPlcHandler(const SHandlerParts& parts)
+    : CTarvConnectionHandlerBase(parts, {ipc::EPlc0, HwHasPlc, kPlcStateTimeout, &Signals::kPlcLinkState}),
+      mInterfacesFileEditor(parts.interfacesFileEditor), mWorker("plc0 firmware", mClock)
 {
     // The thread runs only while the firmware poll does: Enable starts it.
 }

@@ -17,11 +17,8 @@
 
 class CTarvPlcHandler : public CTarvConnectionHandlerBase {
 public:
-    CTarvPlcHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                    std::shared_ptr<ITarvErrorHandler> errorHandler,
-                    std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
-                    std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<IClock> clock = IClock::Steady(),
-                    std::shared_ptr<IHostSystem> hostSystem = nullptr);
+    // Uses the interfaces file editor of the parts.
+    explicit CTarvPlcHandler(const SHandlerParts& parts);
     // Cancels the firmware poll and stops the worker before the handler goes.
     ~CTarvPlcHandler() override;
 

@@ -63,18 +63,11 @@ bool IsUtf8(const std::string& text)
 
 } // namespace
 
-CTarvWlanHandler::CTarvWlanHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                                   std::shared_ptr<ITarvErrorHandler> errorHandler,
-                                   std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
-                                   std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<ITarvWifiScan> wifiScan,
-                                   std::shared_ptr<IHostnameManager> hostnameManager,
-                                   std::shared_ptr<IWpaSupplicantHandler> supplicant, std::shared_ptr<IClock> clock,
-                                   std::shared_ptr<IHostSystem> hostSystem)
-    : CTarvConnectionHandlerBase(ipc::EWlan0, std::move(config), std::move(runCommand), std::move(errorHandler),
-                                 HwHasWlan, kWlanStateTimeout, std::move(netlink), &Signals::kWlanLinkState, clock,
-                                 std::move(hostSystem)),
-      mInterfacesFileEditor(std::move(interfacesFileEditor)), mWifiScan(std::move(wifiScan)),
-      mHostnameManager(std::move(hostnameManager)), mSupplicant(std::move(supplicant)),
+CTarvWlanHandler::CTarvWlanHandler(const SHandlerParts& parts, std::shared_ptr<ITarvWifiScan> wifiScan,
+                                   std::shared_ptr<IWpaSupplicantHandler> supplicant)
+    : CTarvConnectionHandlerBase(parts, {ipc::EWlan0, HwHasWlan, kWlanStateTimeout, &Signals::kWlanLinkState}),
+      mInterfacesFileEditor(parts.interfacesFileEditor), mWifiScan(std::move(wifiScan)),
+      mHostnameManager(parts.hostnameManager), mSupplicant(std::move(supplicant)),
       mSignalStrength(std::make_shared<CDiagnosticsSignal<std::int32_t>>(&Signals::kWlanSignalStrength)),
       mWorker("wlan0 status", mClock)
 {

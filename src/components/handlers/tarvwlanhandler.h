@@ -20,14 +20,9 @@
 
 class CTarvWlanHandler : public CTarvConnectionHandlerBase, public ITarvWlanControl {
 public:
-    CTarvWlanHandler(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
-                     std::shared_ptr<ITarvErrorHandler> errorHandler,
-                     std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor,
-                     std::shared_ptr<ITarvNetlink> netlink, std::shared_ptr<ITarvWifiScan> wifiScan,
-                     std::shared_ptr<IHostnameManager> hostnameManager,
-                     std::shared_ptr<IWpaSupplicantHandler> supplicant,
-                     std::shared_ptr<IClock> clock = IClock::Steady(),
-                     std::shared_ptr<IHostSystem> hostSystem = nullptr);
+    // Uses the interfaces file editor and the host name manager of the parts.
+    CTarvWlanHandler(const SHandlerParts& parts, std::shared_ptr<ITarvWifiScan> wifiScan,
+                     std::shared_ptr<IWpaSupplicantHandler> supplicant);
     // Stops the status poll before the handler goes.
     ~CTarvWlanHandler() override;
 
@@ -63,6 +58,11 @@ public:
     // The scan entries for the records: strongest first, one per network name,
     // only usable 2.4 GHz networks, at most kMaxScanEntries.
     static void AddScanEntries(std::vector<ITarvWifiScan::SScanRecord> records, ipc::MScanWlan& scan);
+
+protected:
+    // The association is watched by the status poll: a slow link is no
+    // failure of the enable.
+    bool IsLateUpStateAFailure() const override { return false; }
 
 private:
     // ifup with the supplicant running; false when wlan0 cannot be used.

@@ -43,6 +43,8 @@ CTarvHsmActionHandler::CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config
       mRunCommand(std::move(runCommand)),
       mHostnameManager(std::move(hostnameManager)),
       mNtpManager(std::move(ntpManager)),
+      mUpdater(mConfig, mHandlers, [this] { EnableNetworksReporting(); }),
+      mStatusRequests(mConfig, mHandlers, mStatusSink),
       mStatusTracker(*this, mStatusSink, [this] { PostErrorFromWorker(); })
 {
     if (!mConfig || !mStatusSink || !mRunCommand || !mHostnameManager || !mNtpManager) {
@@ -85,6 +87,26 @@ void CTarvHsmActionHandler::PostErrorFromWorker() const
     }
 }
 
+CTarvHsmActionHandler::EOutcome CTarvHsmActionHandler::RunAction(const char* failure, const char* typeError,
+                                                                  const std::function<void()>& action)
+{
+    try {
+        action();
+        return EOutcome::Done;
+    } catch (const QeConfig::CTypeError&) {
+        TLOG_ERROR("{}", typeError);
+        PostResult<TarvHsm::IntError>();
+        return EOutcome::TypeError;
+    } catch (const CTarvException&) {
+        // Logged where it was thrown.
+    } catch (const std::exception& e) {
+        // Anything else escaping an action would end the machine, and the daemon with it.
+        TLOG_ERROR("{}: {}", failure, e.what());
+    }
+    PostResult<TarvHsm::IntError>();
+    return EOutcome::Failed;
+}
+
 // ---------------------------------------------------------------------------
 // Initialisation
 
@@ -101,42 +123,37 @@ void CTarvHsmActionHandler::IntInitializeNetwork()
 bool CTarvHsmActionHandler::InitializeNetwork()
 {
     TLOG_INFO("Initializing system's network");
-    try {
-        if (!mHandlers.IsComplete()) {
-            TLOG_ERROR("Connection handlers were not properly initialized");
-            throw CTarvException();
-        }
-        const std::string hostname = PatchHostname();
-        mHandlers.interfacesFileEditor->InitializeFile(hostname);
-        mHandlers.ap->Initialize();
-        mHandlers.lte->Initialize();
-        mHandlers.plc->Initialize();
-        if (CRootDir::Get() != "/") {
-            // A daemon in a sandbox or a copy of an image sees the
-            // machine's interfaces: their addresses are not its to change.
-            TLOG_INFO("Root directory '{}' is not '/': MAC addresses left as they are", CRootDir::Get());
-            return true;
-        }
-        if (mConfig->GetBool(HwHasWlan)) {
-            SetMacAddrs(Tarv::kUap0, mConfig->GetString(WlanApMacAddr));
-            SetMacAddrs(Tarv::kWlan0, mConfig->GetString(WlanStaMacAddr));
-        }
-        if (mConfig->GetBool(HwHasEthernet)) {
-            SetMacAddrs(Tarv::kEth0, mConfig->GetString(EthMacAddr));
-        }
-        if (mConfig->GetBool(HwHasPlc)) {
-            SetMacAddrs(Tarv::kPlc0, mConfig->GetString(PlcMacAddr));
-        }
-        return true;
-    } catch (const QeConfig::CTypeError&) {
-        TLOG_ERROR("Wrong data type was used in the configuration files");
-    } catch (const CTarvException&) {
-    } catch (const std::exception& e) {
-        // Anything else escaping an action would end the machine, and the daemon with it.
-        TLOG_ERROR("Network initialisation failed: {}", e.what());
+    return RunAction("Network initialisation failed", "Wrong data type was used in the configuration files",
+                     [this] { PrepareNetwork(); }) == EOutcome::Done;
+}
+
+void CTarvHsmActionHandler::PrepareNetwork()
+{
+    if (!mHandlers.IsComplete()) {
+        TLOG_ERROR("Connection handlers were not properly initialized");
+        throw CTarvException();
     }
-    PostResult<TarvHsm::IntError>();
-    return false;
+    const std::string hostname = PatchHostname();
+    mHandlers.interfacesFileEditor->InitializeFile(hostname);
+    mHandlers.ap->Initialize();
+    mHandlers.lte->Initialize();
+    mHandlers.plc->Initialize();
+    if (CRootDir::Get() != "/") {
+        // A daemon in a sandbox or a copy of an image sees the
+        // machine's interfaces: their addresses are not its to change.
+        TLOG_INFO("Root directory '{}' is not '/': MAC addresses left as they are", CRootDir::Get());
+        return;
+    }
+    if (mConfig->GetBool(HwHasWlan)) {
+        SetMacAddrs(Tarv::kUap0, mConfig->GetString(WlanApMacAddr));
+        SetMacAddrs(Tarv::kWlan0, mConfig->GetString(WlanStaMacAddr));
+    }
+    if (mConfig->GetBool(HwHasEthernet)) {
+        SetMacAddrs(Tarv::kEth0, mConfig->GetString(EthMacAddr));
+    }
+    if (mConfig->GetBool(HwHasPlc)) {
+        SetMacAddrs(Tarv::kPlc0, mConfig->GetString(PlcMacAddr));
+    }
 }
 
 std::string CTarvHsmActionHandler::PatchHostname()
@@ -233,7 +250,7 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
             mDelayedCancelCall.reset();
         }
     }
-    try {
+    const auto start = [this] {
         std::vector<std::shared_ptr<CTarvConnectionHandlerBase>> present;
         if (mConfig->GetBool(HwHasWlan)) {
             present.push_back(mHandlers.ap);
@@ -253,15 +270,11 @@ void CTarvHsmActionHandler::IntSetTarvEnabled()
         // requests that Enabled allows are accepted (they wait for the
         // enabling to finish where they need the handlers).
         mEnabled = true;
-    } catch (const QeConfig::CTypeError&) {
-        TLOG_ERROR("Wrong data type was used in the hardware configuration file");
-        Post<TarvHsm::IntError>();
-    } catch (const CTarvException&) {
-        Post<TarvHsm::IntError>();
-        return;
-    } catch (const std::exception& e) {
-        TLOG_ERROR("Status tracking could not start: {}", e.what());
-        Post<TarvHsm::IntError>();
+    };
+    // After a type error of the hardware configuration the lifecycle still
+    // hears that the interfaces were set up (the error comes first).
+    if (RunAction("Status tracking could not start", "Wrong data type was used in the hardware configuration file",
+                  start) == EOutcome::Failed) {
         return;
     }
     Post<TarvHsm::IntTarvIfInit>();
@@ -277,17 +290,8 @@ void CTarvHsmActionHandler::IntEnableNetworks()
 void CTarvHsmActionHandler::EnableNetworksReporting()
 {
     std::lock_guard lock(mUpdateMutex);
-    try {
-        EnableNetworks();
-    } catch (const QeConfig::CTypeError&) {
-        TLOG_ERROR("Error while reading configuration files: Wrong data types present");
-        PostResult<TarvHsm::IntError>();
-    } catch (const CTarvException&) {
-        PostResult<TarvHsm::IntError>();
-    } catch (const std::exception& e) {
-        TLOG_ERROR("Enabling the interfaces failed: {}", e.what());
-        PostResult<TarvHsm::IntError>();
-    }
+    RunAction("Enabling the interfaces failed", "Error while reading configuration files: Wrong data types present",
+              [this] { EnableNetworks(); });
 }
 
 void CTarvHsmActionHandler::EnableNetworks()
@@ -310,7 +314,7 @@ void CTarvHsmActionHandler::EnableNetworks()
         throw CTarvException();
     }
     bool critical = false;
-    RunStep([this](bool& own) { mHandlers.ap->Enable(own); }, ok, critical);
+    CTarvInterfaceUpdater::RunStep([this](bool& own) { mHandlers.ap->Enable(own); }, ok, critical);
     if (installationComplete) {
         ScheduleApDisable();
     }
@@ -367,145 +371,12 @@ bool CTarvHsmActionHandler::UpdateInterfacesOrReportError(const std::vector<ECon
         return true;
     }
     bool critical = false;
-    ApplyKeys(keys, ok, critical);
+    mUpdater.Apply(keys, ok, critical);
     if (critical) {
         PostResult<TarvHsm::IntError>();
         return false;
     }
     return true;
-}
-
-void CTarvHsmActionHandler::RunStep(const std::function<void(bool&)>& step, bool& ok, bool& critical)
-{
-    // Cancelled work starts no further step: its commands would not run.
-    if (CTarvInterfaceJobs::IsCancelled()) {
-        ok = false;
-        return;
-    }
-    // A flag of its own: an earlier failure of another handler must not read
-    // as one of this step, nor keep it from running.
-    bool own = true;
-    try {
-        step(own);
-    } catch (const QeConfig::CTypeError&) {
-        TLOG_ERROR("Wrong data type was used in the configuration files.");
-        own = false;
-    } catch (const CTarvException&) {
-        own = false;
-        critical = true;
-    } catch (const std::exception& e) {
-        TLOG_ERROR("Interface operation failed: {}", e.what());
-        own = false;
-        critical = true;
-    }
-    ok = ok && own;
-}
-
-void CTarvHsmActionHandler::ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok, bool& critical)
-{
-    // One call per group of related keys, however many of them changed.
-    bool ethPropertiesDone = false;
-    bool wlanPropertiesDone = false;
-    bool dnsDone = false;
-    bool wlanConnectionDone = false;
-    bool modemSettingsDone = false;
-    const auto run = [&](const std::function<void(bool&)>& step) { RunStep(step, ok, critical); };
-    const auto switchOf = [&](CTarvConnectionHandlerBase& handler, EConfigKey key) {
-        run([&](bool& own) { EnableOrDisable(handler, key, own); });
-    };
-    for (const EConfigKey key : keys) {
-        switch (key) {
-        case InstallationComplete:
-            TLOG_INFO("Update all interfaces because installation is done");
-            EnableNetworksReporting();
-            break;
-        case TarvEthEnable:
-        case TarvApEnable:
-        case TarvPlcEnable:
-            switchOf(key == TarvEthEnable ? *mHandlers.eth
-                     : key == TarvApEnable ? *mHandlers.ap
-                                           : *mHandlers.plc,
-                     key);
-            break;
-        case TarvEthDhcpEnable:
-        case TarvEthIpv4Addr:
-        case TarvEthIpv4Netmask:
-        case TarvEthGatewayAddr:
-            if (!ethPropertiesDone) {
-                TLOG_INFO("Update eth properties");
-                run([this](bool& own) { mHandlers.ethControl->SetIfProperties(own); });
-                ethPropertiesDone = true;
-            }
-            break;
-        case TarvDnsAuto:
-        case TarvPreferredDnsServerAddr:
-        case TarvAlternativeDnsServerAddr:
-            if (!dnsDone) {
-                TLOG_INFO("Configuring DNS");
-                run([this](bool& own) { mHandlers.ethControl->SetDns(own); });
-                dnsDone = true;
-            }
-            break;
-        case TarvWlanEnable:
-            // Enabling connects with the current credentials itself, and applying them enables.
-            if (!wlanConnectionDone || !mConfig->GetBool(TarvWlanEnable)) {
-                switchOf(*mHandlers.wlan, key);
-            }
-            wlanConnectionDone = true;
-            break;
-        case TarvSsid:
-        case WlanStaPassword:
-            if (!wlanConnectionDone) {
-                TLOG_INFO("Update/make WLAN connection");
-                run([this](bool& own) { mHandlers.wlanControl->SetCredentialsAndEnable(own); });
-                wlanConnectionDone = true;
-            }
-            break;
-        case TarvWlanDhcpEnable:
-        case TarvWlanIpv4Addr:
-        case TarvWlanIpv4Netmask:
-            if (!wlanPropertiesDone) {
-                TLOG_INFO("Update WLAN properties");
-                run([this](bool& own) { mHandlers.wlanControl->SetIfProperties(own); });
-                wlanPropertiesDone = true;
-            }
-            break;
-        case TarvLteEnable:
-            run([&](bool& own) {
-                if (mConfig->GetBool(HwHasLte)) {
-                    EnableOrDisable(*mHandlers.lte, key, own);
-                }
-            });
-            break;
-        case TarvLteApn:
-        case TarvLteApnUser:
-        case TarvLteApnPass:
-        case TarvLteApnAuth:
-        case TarvLteApnIp:
-        case TarvLteSimPin:
-            // Checked now, so that a refused value reaches the client.
-            if (!modemSettingsDone) {
-                run([this](bool& own) {
-                    if (mConfig->GetBool(HwHasLte)) {
-                        mHandlers.lteControl->UpdateModemSettings(own);
-                    }
-                });
-                modemSettingsDone = true;
-            }
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-void CTarvHsmActionHandler::EnableOrDisable(CTarvConnectionHandlerBase& handler, EConfigKey key, bool& ok)
-{
-    if (mConfig->GetBool(key)) {
-        handler.Enable(ok);
-    } else {
-        handler.Disable(ok);
-    }
 }
 
 void CTarvHsmActionHandler::ScheduleApDisable()
@@ -548,51 +419,7 @@ void CTarvHsmActionHandler::DisableApAfterTimeout()
 bool CTarvHsmActionHandler::TriggerStatusNotification(const ipc::MNetInterfaces& interfaces)
 {
     TLOG_FUNCTION();
-    struct SRow {
-        EConfigKey hardwareKey;
-        std::shared_ptr<CTarvConnectionHandlerBase> handler;
-        const char* absent;
-    };
-    // A request may name an interface many times, or carry any number of
-    // values no interface has: each interface is answered and each complaint
-    // logged once per request, however long the list.
-    std::vector<int> asked; // in the order of the request
-    std::size_t unknown = 0;
-    for (const int value : interfaces.interfaces()) {
-        switch (value) {
-        case ipc::EUap0:
-        case ipc::EEth0:
-        case ipc::EWlan0:
-        case ipc::ELte0:
-        case ipc::EPlc0:
-            if (std::find(asked.begin(), asked.end(), value) == asked.end()) {
-                asked.push_back(value);
-            }
-            break;
-        default: ++unknown; break;
-        }
-    }
-    if (unknown > 0) {
-        TLOG_WARN("Unknown interface: {} of the {} values requested ignored", unknown, interfaces.interfaces_size());
-    }
-    bool result = true;
-    for (const int value : asked) {
-        SRow row{};
-        switch (value) {
-        case ipc::EUap0: row = {HwHasWlan, mHandlers.ap, "AP interface is not supported"}; break;
-        case ipc::EEth0: row = {HwHasEthernet, mHandlers.eth, "Ethernet interface is not supported"}; break;
-        case ipc::EWlan0: row = {HwHasWlan, mHandlers.wlan, "WLAN interface is not supported"}; break;
-        case ipc::ELte0: row = {HwHasLte, mHandlers.lte, "LTE interface is not supported"}; break;
-        default: row = {HwHasPlc, mHandlers.plc, "PLC interface is not supported"}; break;
-        }
-        if (!mConfig->GetBool(row.hardwareKey) || !row.handler) {
-            TLOG_WARN("{}", row.absent);
-            result = false;
-            continue;
-        }
-        mStatusSink->NotifyStatus(row.handler->GetStatus());
-    }
-    return result;
+    return mStatusRequests.Answer(interfaces);
 }
 
 // ---------------------------------------------------------------------------
@@ -607,52 +434,50 @@ void CTarvHsmActionHandler::IntDisableAll()
     mJobs->RunNew([this] { DisableAll(); });
 }
 
+bool CTarvHsmActionHandler::DisableHandlers()
+{
+    std::unique_lock lock(mUpdateMutex);
+    const bool hasWlan = mConfig->GetBool(HwHasWlan);
+    const bool hasLte = mConfig->GetBool(HwHasLte);
+    const bool hasPlc = mConfig->GetBool(HwHasPlc);
+    if (!mHandlers.IsComplete()) {
+        TLOG_ERROR("Connection handlers were not properly initialized");
+        PostResult<TarvHsm::IntError>();
+        return false;
+    }
+    if (mApDisableCall) {
+        mApDisableCall->Cancel();
+    }
+    // Each handler disables on its own: neither a non-critical nor a
+    // critical failure of one keeps the others from going down.
+    bool ok = true;
+    bool critical = false;
+    const auto disable = [&](CTarvConnectionHandlerBase& handler) {
+        CTarvInterfaceUpdater::RunStep([&handler](bool& own) { handler.Disable(own); }, ok, critical);
+    };
+    if (hasWlan) {
+        disable(*mHandlers.ap);
+        disable(*mHandlers.wlan);
+    }
+    if (hasLte) {
+        disable(*mHandlers.lte);
+    }
+    if (hasPlc) {
+        disable(*mHandlers.plc);
+    }
+    if (critical) {
+        PostResult<TarvHsm::IntError>();
+        return false;
+    }
+    return true;
+}
+
 void CTarvHsmActionHandler::DisableAll()
 {
-    try {
-        std::unique_lock lock(mUpdateMutex);
-        const bool hasWlan = mConfig->GetBool(HwHasWlan);
-        const bool hasLte = mConfig->GetBool(HwHasLte);
-        const bool hasPlc = mConfig->GetBool(HwHasPlc);
-        if (!mHandlers.IsComplete()) {
-            TLOG_ERROR("Connection handlers were not properly initialized");
-            PostResult<TarvHsm::IntError>();
-            return;
-        }
-        if (mApDisableCall) {
-            mApDisableCall->Cancel();
-        }
-        // Each handler disables on its own: neither a non-critical nor a
-        // critical failure of one keeps the others from going down.
-        bool ok = true;
-        bool critical = false;
-        const auto disable = [&](CTarvConnectionHandlerBase& handler) {
-            RunStep([&handler](bool& own) { handler.Disable(own); }, ok, critical);
-        };
-        if (hasWlan) {
-            disable(*mHandlers.ap);
-            disable(*mHandlers.wlan);
-        }
-        if (hasLte) {
-            disable(*mHandlers.lte);
-        }
-        if (hasPlc) {
-            disable(*mHandlers.plc);
-        }
-        if (critical) {
-            PostResult<TarvHsm::IntError>();
-            return;
-        }
-    } catch (const QeConfig::CTypeError&) {
-        TLOG_ERROR("Wrong data type was used in the hardware configuration file");
-        PostResult<TarvHsm::IntError>();
-        return;
-    } catch (const std::exception& e) {
-        TLOG_ERROR("Disabling the interfaces failed: {}", e.what());
-        PostResult<TarvHsm::IntError>();
-        return;
-    }
-    if (CTarvInterfaceJobs::IsCancelled()) {
+    bool down = false;
+    RunAction("Disabling the interfaces failed", "Wrong data type was used in the hardware configuration file",
+              [&] { down = DisableHandlers(); });
+    if (!down || CTarvInterfaceJobs::IsCancelled()) {
         return;
     }
     {

@@ -14,6 +14,8 @@
 #include "src/components/config/itarvconfig.h"
 #include "src/components/lifecycle/tarvhandlerset.h"
 #include "src/components/lifecycle/tarvinterfacejobs.h"
+#include "src/components/lifecycle/tarvinterfaceupdater.h"
+#include "src/components/lifecycle/tarvstatusrequests.h"
 #include "src/components/lifecycle/tarvstatustracker.h"
 #include "src/components/system/ihostnamemanager.h"
 #include "src/components/system/intpmanager.h"
@@ -97,21 +99,25 @@ private:
         Post<TEvent>();
     }
 
+    // How an action's work ended.
+    enum class EOutcome { Done, TypeError, Failed };
+    // Runs an action's work. A configuration type error is logged as
+    // typeError, any other exception but CTarvException (logged where it
+    // was thrown) as "failure: what"; either posts IntError.
+    EOutcome RunAction(const char* failure, const char* typeError, const std::function<void()>& action);
+
     // False when IntError was posted.
     bool InitializeNetwork();
+    // Host name, interfaces file, the handlers' preparation, MAC addresses.
+    void PrepareNetwork();
     // EnableNetworks with its failures reported as IntError.
     void EnableNetworksReporting();
     void EnableNetworks();
     void DisableAll();
+    // False when IntError was posted.
+    bool DisableHandlers();
     // False when a critical failure was reported (IntError posted).
     bool UpdateInterfacesOrReportError(const std::vector<EConfigKey>& keys, bool& ok);
-    // Applies each key's change with a flag of its own; ok collects them,
-    // critical is set when a handler reported a critical failure.
-    void ApplyKeys(const std::vector<EConfigKey>& keys, bool& ok, bool& critical);
-    // Runs one handler's step with a fresh flag and folds its outcome into ok
-    // and critical; nothing escapes.
-    static void RunStep(const std::function<void(bool&)>& step, bool& ok, bool& critical);
-    void EnableOrDisable(CTarvConnectionHandlerBase& handler, EConfigKey key, bool& ok);
     void DisableApAfterTimeout();
     // Posts IntError; from the worker a missing machine is only logged.
     void PostErrorFromWorker() const;
@@ -123,6 +129,10 @@ private:
     const std::shared_ptr<INtpManager> mNtpManager;
     // Written once by SetHandlers before the machine runs, read-only afterwards.
     STarvHandlerSet mHandlers;
+    // Refers to mHandlers; called under mUpdateMutex.
+    const CTarvInterfaceUpdater mUpdater;
+    // Refers to mHandlers; any thread.
+    const CTarvStatusRequests mStatusRequests;
     CTarvStatusTracker mStatusTracker;
 
     // Serialises the application of configuration changes (validation

@@ -77,8 +77,8 @@ class CFakeHandler : public CTarvConnectionHandlerBase,
                      public ITarvLteControl {
 public:
     CFakeHandler(ipc::EIfName id, std::shared_ptr<ITarvConfig> config, std::shared_ptr<CJournal> journal)
-        : CTarvConnectionHandlerBase(id, std::move(config), nullptr, nullptr, HwHasWlan, std::chrono::seconds(1),
-                                     nullptr, &Signals::kWlanLinkState),
+        : CTarvConnectionHandlerBase({.config = std::move(config)},
+                                     {id, HwHasWlan, std::chrono::seconds(1), &Signals::kWlanLinkState}),
           mJournal(std::move(journal))
     {
         mStatus.set_interface(id);

@@ -6,6 +6,7 @@
 
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
+#include "src/components/handlers/handlerparts.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/fakehostsystem.h"
 #include "tests/components/mocks/handlermocks.h"
@@ -26,6 +27,13 @@ protected:
         ON_CALL(*hostname, GetHostname()).WillByDefault(::testing::Return(std::optional<std::string>("charger-1")));
     }
     ~CHandlerFixture() override { CRootDir::Set("/"); }
+
+    // The fixture's collaborators as a handler's parts.
+    SHandlerParts Parts() const
+    {
+        return {.config = config, .runCommand = runner, .netlink = netlink, .errorHandler = errorHandler,
+                .interfacesFileEditor = editor, .hostnameManager = hostname, .clock = clock, .hostSystem = host};
+    }
 
     template <typename T>
     using Nice = ::testing::NiceMock<T>;

@@ -82,9 +82,11 @@ protected:
 
     std::unique_ptr<CTarvEthHandler> MakeHandler()
     {
-        return std::make_unique<CTarvEthHandler>(
-            config, runner, errorHandler, std::make_shared<NiceMock<MockInterfacesFileEditor>>(), netlink,
-            std::make_shared<NiceMock<MockHostnameManager>>(), std::make_shared<NiceMock<MockDnsManager>>());
+        return std::make_unique<CTarvEthHandler>(SHandlerParts{
+            .config = config, .runCommand = runner, .netlink = netlink, .errorHandler = errorHandler,
+            .interfacesFileEditor = std::make_shared<NiceMock<MockInterfacesFileEditor>>(),
+            .hostnameManager = std::make_shared<NiceMock<MockHostnameManager>>(),
+            .ethDnsManager = std::make_shared<NiceMock<MockDnsManager>>()});
     }
 
     // Waits (bounded) until the kernel reports the link in that state.

@@ -48,9 +48,11 @@ protected:
         ON_CALL(*hostname, GetHostname()).WillByDefault(Return(std::optional<std::string>("EV-Charger-01")));
         ON_CALL(*errorHandler, DoesIfExist("uap0")).WillByDefault(Return(true));
         ON_CALL(*errorHandler, IsIfInDesiredState("uap0", _)).WillByDefault(Return(true));
-        ap = std::make_unique<CTarvApHandler>(config, scripted, errorHandler, nullptr, hostname,
-                                              CTarvApHandler::kDnsmasqConfPath, CTarvApHandler::kHostapdConfPath, clock,
-                                              host, processes);
+        SHandlerParts parts = Parts();
+        parts.runCommand = scripted;
+        parts.netlink = nullptr;
+        parts.processOwner = processes;
+        ap = std::make_unique<CTarvApHandler>(parts);
     }
 
     std::shared_ptr<CScriptedRunner> scripted = std::make_shared<CScriptedRunner>();

@@ -24,6 +24,9 @@ public:
     using CTarvConnectionHandlerBase::GetIpProperties;
     using CTarvConnectionHandlerBase::UpdateUdhcpc;
     using CTarvConnectionHandlerBase::WaitForState;
+
+    bool IsLateUpStateAFailure() const override { return lateUpIsFailure; }
+    bool lateUpIsFailure = true;
 };
 
 class ConnectionHandlerBaseTest : public CHandlerFixture<StrictMock> {
@@ -33,15 +36,15 @@ protected:
     std::unique_ptr<CTestHandler> MakeHandler(ipc::EIfName id = ipc::EEth0,
                                               const CSignalDefinition<bool>* signal = &kTestSignal)
     {
-        return std::make_unique<CTestHandler>(id, config, runner, errorHandler, HwHasEthernet, 3s, netlink, signal,
-                                              clock, host);
+        return std::make_unique<CTestHandler>(Parts(), CTestHandler::SInterface{id, HwHasEthernet, 3s, signal});
     }
 };
 
 TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRunsNothing)
 {
-    EXPECT_THROW(CTestHandler(ipc::EEth0, nullptr, runner, errorHandler, HwHasEthernet, 3s, netlink, &kTestSignal),
-                 std::invalid_argument);
+    SHandlerParts noConfig = Parts();
+    noConfig.config = nullptr;
+    EXPECT_THROW(CTestHandler(noConfig, {ipc::EEth0, HwHasEthernet, 3s, &kTestSignal}), std::invalid_argument);
     EXPECT_THROW(MakeHandler(ipc::EEth0, nullptr), std::invalid_argument);
 
     config->bools[HwHasEthernet] = false;
@@ -130,6 +133,7 @@ TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
 {
     const struct {
         ipc::EIfName id;
+        bool lateUpIsFailure;
         std::uint8_t state;
         std::chrono::milliseconds timeout;
         int misses; // polls before the state shows; -1: never
@@ -137,17 +141,19 @@ TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
         const char* line; // nullptr: no warning at all
         std::chrono::milliseconds elapsed;
     } cases[] = {
-        {ipc::EEth0, Tarv::kOperStateDown, 2s, 2, true, false, "eth0 interface disabled", 300ms},
-        {ipc::EEth0, Tarv::kOperStateDown, 2s, -1, true, true, "Could not bring eth0 down", 2100ms},
+        {ipc::EEth0, true, Tarv::kOperStateDown, 2s, 2, true, false, "eth0 interface disabled", 300ms},
+        // A handler that lets a slow link pass must still see a link that stays up.
+        {ipc::EEth0, false, Tarv::kOperStateDown, 2s, -1, true, true, "Could not bring eth0 down", 2100ms},
         // Seen only when the time is already up: a failure.
-        {ipc::EUap0, Tarv::kOperStateUp, 200ms, 2, false, false, "Could not enable uap0 interface", 300ms},
-        // The WLAN station watches its association itself.
-        {ipc::EWlan0, Tarv::kOperStateUp, 8s, -1, true, false, nullptr, 8100ms},
+        {ipc::EUap0, true, Tarv::kOperStateUp, 200ms, 2, false, false, "Could not enable uap0 interface", 300ms},
+        // A handler that watches its link itself.
+        {ipc::EWlan0, false, Tarv::kOperStateUp, 8s, -1, true, false, nullptr, 8100ms},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         log.Clear();
         auto handler = MakeHandler(c.id);
+        handler->lateUpIsFailure = c.lateUpIsFailure;
         int polls = 0;
         EXPECT_CALL(*errorHandler, IsIfInDesiredState(handler->GetInterfaceName(), c.state))
             .WillRepeatedly([&](auto&&, auto) { return c.misses >= 0 && polls++ >= c.misses; });

@@ -33,8 +33,9 @@ protected:
 
     std::unique_ptr<CTarvEthHandler> MakeHandler()
     {
-        return std::make_unique<CTarvEthHandler>(config, runner, errorHandler, editor, netlink, hostname, dns, clock,
-                                                 host, root.Root() + "proc/net/route");
+        SHandlerParts parts = Parts();
+        parts.ethDnsManager = dns;
+        return std::make_unique<CTarvEthHandler>(parts, root.Root() + "proc/net/route");
     }
     // The route table holds these lines after its header; no file for nullopt.
     void SetRoutes(const std::optional<std::string>& lines)

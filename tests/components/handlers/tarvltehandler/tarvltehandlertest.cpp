@@ -84,8 +84,10 @@ protected:
             mArrived = target == EModemState::Enabled && callback ? callback : mArrived;
         });
         mMachine = machine.get();
-        mLte = std::make_unique<CTarvLteHandler>(config, runner, errorHandler, netlink, mModem, std::move(machine), mDns,
-                                                 mBoard, clock);
+        SHandlerParts parts = Parts();
+        parts.lteDnsManager = mDns;
+        parts.boardControl = mBoard;
+        mLte = std::make_unique<CTarvLteHandler>(parts, mModem, std::move(machine));
         bool ok = true;
         mLte->Enable(ok);
         mArrived(true); // the modem arrived in Enabled

@@ -31,7 +31,7 @@ protected:
         MakeHandler();
     }
 
-    void MakeHandler() { plc = std::make_unique<CTarvPlcHandler>(config, runner, errorHandler, editor, netlink, clock); }
+    void MakeHandler() { plc = std::make_unique<CTarvPlcHandler>(Parts()); }
     void LoadFirmware()
     {
         EXPECT_CALL(*runner, Run(kVersionQuery, 0u)).WillOnce(Return(SCommandResult{0, CTarvPlcHandler::kFirmwareVersion}));

@@ -59,8 +59,7 @@ protected:
         ON_CALL(*errorHandler, IsIfInDesiredState(_, _)).WillByDefault(Return(true));
         ON_CALL(*supplicant, StartWpaSupplicant(_, _, _)).WillByDefault(Return(true));
         host->AddAddress("wlan0", "192.168.8.20", "255.255.255.0");
-        wlan = std::make_unique<CTarvWlanHandler>(config, runner, errorHandler, editor, netlink, scan, hostname,
-                                                  supplicant, clock, host);
+        wlan = std::make_unique<CTarvWlanHandler>(Parts(), scan, supplicant);
     }
 
     static constexpr const char* kPassphrase = "sEcret-Pass-42";

@@ -200,6 +200,37 @@ TEST_F(ActionHandler, AMistypedNtpServerIsAnErrorOfTheLifecycle)
     EXPECT_THAT(events.Take(), ElementsAre("IntError"));
 }
 
+// Each action turns a mistyped hardware flag into an error of the lifecycle,
+// logged in its own words; the status tracking's start still reports the
+// interfaces set up after the error.
+TEST_F(ActionHandler, AMistypedHardwareFlagIsAnErrorOfEachAction)
+{
+    struct CMistyped : HandlerMocks::CFakeConfig {
+        bool GetBool(EConfigKey) const override { throw QeConfig::CTypeError("Config key 'HwHasWlan' holds a text"); }
+    };
+    auto mistyped = std::make_shared<CMistyped>();
+    mistyped->strings = config->strings;
+    handler = std::make_shared<CTarvHsmActionHandler>(mistyped, sink, runner, hostname, std::make_shared<CNoNtp>(),
+                                                      clock);
+    handler->SetHandlers(station.Set());
+    handler->SetHsmInterface(&events);
+    using A = CTarvHsmActionHandler;
+    const std::string hardware = "Wrong data type was used in the hardware configuration file";
+    const std::tuple<void (A::*)(), std::vector<std::string>, std::string> cases[] = {
+        {&A::IntInitializeNetwork, {"IntError"}, "Wrong data type was used in the configuration files"},
+        {&A::IntSetTarvEnabled, {"IntError", "IntTarvIfInit"}, hardware},
+        {&A::IntEnableNetworks, {"IntError"}, "Error while reading configuration files: Wrong data types present"},
+        {&A::IntDisableAll, {"IntError"}, hardware}};
+    for (const auto& [action, posted, line] : cases) {
+        TestSupport::CLogCapture log;
+        ((*handler).*action)();
+        handler->Sync();
+        EXPECT_THAT(events.Take(), ElementsAreArray(posted)) << line;
+        EXPECT_TRUE(log.Contains(Log::error, line)) << line;
+    }
+    EXPECT_FALSE(handler->IsTarvEnabled());
+}
+
 TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
 {
     struct SCase {
@@ -499,8 +530,7 @@ TEST_F(ActionHandler, UnexpectedHandlerExceptionsAreErrorsOfTheLifecycle)
 class CLockFreeHandler : public CTarvConnectionHandlerBase {
 public:
     CLockFreeHandler(ipc::EIfName id, std::shared_ptr<ITarvConfig> config)
-        : CTarvConnectionHandlerBase(id, std::move(config), nullptr, nullptr, HwHasWlan, 1s, nullptr,
-                                     &Signals::kWlanLinkState)
+        : CTarvConnectionHandlerBase({.config = std::move(config)}, {id, HwHasWlan, 1s, &Signals::kWlanLinkState})
     {
     }
     void Enable(bool&) override {}
