@@ -43,8 +43,10 @@ public:
     // A reboot request the board controller does not take is repeated on
     // every update for this long.
     static constexpr std::chrono::minutes kRebootRequestLimit{10};
-    // More consecutive registration time-outs than this trigger a recovery.
-    static constexpr unsigned kTimeoutThreshold = 3;
+    // A registration check that times out triggers a recovery once the AT
+    // channel counts this many commands in a row without their final line:
+    // a mute modem reaches it by its fifth check (two queries each).
+    static constexpr unsigned kTimeoutThreshold = 10;
     // The modem's own router, first in the resolver list.
     static constexpr const char* kModemRouter = "192.168.225.1";
 
@@ -154,7 +156,6 @@ private:
     std::mutex mTargetMutex;
 
     // Used on the handler's worker thread only.
-    unsigned mAtTimeouts = 0;
     bool mDenied = false;
     CWorker::CallHandle mRetry;
     std::int64_t mRetryMinutes = kFirstRetryMinutes;

@@ -736,6 +736,11 @@ EAtResult CModem::GetNetworkInfo(SignalInfo& info)
     return ParseQnwinfo(response.values, info) ? EAtResult::Ok : EAtResult::Error;
 }
 
+unsigned CModem::ConsecutiveTimeouts()
+{
+    return mAt->ConsecutiveTimeouts();
+}
+
 bool CModem::IsSmsEnabled()
 {
     return mSmsEnabled.load();

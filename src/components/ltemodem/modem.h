@@ -69,6 +69,7 @@ public:
     EAtResult GetDnsServers(std::vector<std::string>& servers) override;
     EAtResult GetLteRegistrationStatus(ERegistrationState& state) override;
     EAtResult GetEgprsRegistrationStatus(ERegistrationState& state) override;
+    unsigned ConsecutiveTimeouts() override;
     EAtResult GetSignalInfo(SignalInfo& info) override;
     EAtResult GetCarrier(std::string& carrier) override;
     std::optional<ApnSettings> GetApnSettings() override;

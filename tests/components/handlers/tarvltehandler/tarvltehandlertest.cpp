@@ -110,6 +110,7 @@ protected:
     IClock::time_point mStart = clock->Now();
     ERegistrationState mLteState = ERegistrationState::RegisteredHome;
     EAtResult mLteResult = EAtResult::Ok;
+    unsigned mTimeouts = 0; // the AT channel's count of unanswered commands in a row
     Modem::PdpContext mContext{true, "IPv4", "10.1.2.3"};
     std::vector<std::string> mDnsServers{"10.0.0.53", "10.0.0.54"};
     std::vector<std::string> mSms;
@@ -169,10 +170,18 @@ TEST_F(LteHandlerTest, DeniedRegistrationIsRetriedWithAGrowingBackOff)
     EXPECT_EQ(mSoftResets.size(), before + 1);
 }
 
-// Five registration time-outs in a row trigger one recovery; a success in
-// between starts the count again.
+// A mute modem (both queries time out, as the channel counts them) is
+// recovered at its fifth registration check; an answer in between starts the
+// count again.
 TEST_F(LteHandlerTest, RegistrationTimeoutsTriggerRecovery)
 {
+    const auto query = [this](ERegistrationState& s) {
+        mTimeouts = mLteResult == EAtResult::Timeout ? mTimeouts + 1 : 0;
+        return s = mLteState, mLteResult;
+    };
+    ON_CALL(*mModem, GetLteRegistrationStatus).WillByDefault(query);
+    ON_CALL(*mModem, GetEgprsRegistrationStatus).WillByDefault(query);
+    ON_CALL(*mModem, ConsecutiveTimeouts()).WillByDefault([this] { return mTimeouts; });
     const std::vector<EAtResult> answers = {EAtResult::Timeout, EAtResult::Timeout, EAtResult::Timeout,
                                             EAtResult::Timeout, EAtResult::Ok,      EAtResult::Timeout,
                                             EAtResult::Timeout, EAtResult::Timeout, EAtResult::Timeout};
