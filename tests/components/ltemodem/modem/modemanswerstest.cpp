@@ -14,10 +14,19 @@ namespace {
 namespace Cmd = Modem::Commands;
 using Lines = std::vector<std::string>;
 
-// The values the AT channel hands over for the command's answer line.
+// The values the AT channel hands over for the command's answer line (none
+// for an answer without one).
 Lines Values(const AtCommand& command, const std::string& line)
 {
-    return CAtResponseParser::Parse(line + "\n", command.expected).value_or(Lines {});
+    return line.empty() ? Lines {} : CAtResponseParser::Parse(line + "\n", command.expected).value_or(Lines {});
+}
+
+// The data context as "active|inactive <type> <address>".
+std::optional<std::string> Context(const Lines& values)
+{
+    const auto c = Modem::ParseQiact(values);
+    return c ? std::optional<std::string>((c->active ? "active " : "inactive ") + c->type + " " + c->ipAddress)
+             : std::nullopt;
 }
 
 template <typename T>
@@ -68,6 +77,24 @@ TEST(ModemAnswersTest, Texts)
         {Modem::ParseIdentity, &Cmd::kImsi, "262011234567890", "262011234567890"},
         {Modem::ParseCops, &Cmd::kOperator, "+COPS: 0,0,\"Carrier One\",8", "CarrierOne"},
         {Modem::ParseCops, &Cmd::kOperator, "+COPS: 0", std::nullopt},
+        {Context, &Cmd::kPdpQuery, "+QIACT: 1,1,1,\"10.1.2.3\"", "active IPv4 10.1.2.3"},
+        {Context, &Cmd::kPdpQuery, "+QIACT: 1,0,2,\"fe80::1\"", "inactive IPv6 fe80::1"},
+        {Context, &Cmd::kPdpQuery, "", "inactive  "},
+        {Context, &Cmd::kPdpQuery, "+QIACT: 1,1", std::nullopt},
+    });
+}
+
+TEST(ModemAnswersTest, RegistrationStates)
+{
+    using Modem::ERegistrationState;
+    const auto lte = [](const Lines& values) { return Modem::ParseRegistration(values, "LTE"); };
+    Check<ERegistrationState>({
+        {lte, &Cmd::kLteRegistration, "+CEREG: 0,1", ERegistrationState::RegisteredHome},
+        {lte, &Cmd::kLteRegistration, "+CEREG: 2,5,\"1A2B\",\"01A2B3C4\",8", ERegistrationState::RegisteredRoaming},
+        {lte, &Cmd::kLteRegistration, "+CEREG: 0,6", std::nullopt},
+        {lte, &Cmd::kLteRegistration, "+CEREG: 0,10", std::nullopt},
+        {lte, &Cmd::kLteRegistration, "+CEREG: 0", std::nullopt},
+        {lte, &Cmd::kEgprsRegistration, "+CGREG: 0,3", ERegistrationState::Denied},
     });
 }
 
