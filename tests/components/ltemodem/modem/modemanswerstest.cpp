@@ -16,21 +16,16 @@ namespace Cmd = Modem::Commands;
 using Lines = std::vector<std::string>;
 using Modem::ERegistrationState;
 
-// The values the AT channel hands over for the command's answer line (none
-// for an answer without one).
-Lines Values(const AtCommand& command, const std::string& line)
-{
-    return line.empty() ? Lines {} : CAtResponseParser::Parse(line + "\n", command.expected).value_or(Lines {});
-}
-
-// Each answer line of the command, decoded.
+// Each answer line of the command, decoded from the values the AT channel
+// hands over for it (none for an answer without a line).
 template <typename T>
 void Check(std::optional<T> (*decode)(const Lines&), const AtCommand& command,
            const std::vector<std::pair<std::string, std::optional<T>>>& cases)
 {
     for (const auto& [line, expected] : cases) {
         SCOPED_TRACE(line);
-        EXPECT_EQ(decode(Values(command, line)), expected);
+        const auto values = line.empty() ? Lines {} : CAtResponseParser::Parse(line + "\n", command.expected);
+        EXPECT_EQ(decode(values.value_or(Lines {})), expected);
     }
 }
 
