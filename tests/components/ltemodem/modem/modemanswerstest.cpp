@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {

@@ -281,7 +281,6 @@ TEST_F(ModemStateMachineTest, SwitchOffEndsEnablingAtTheCommandInFlight)
 {
     for (const bool lastCommand : {false, true}) {
         SCOPED_TRACE(lastCommand ? "during the activation" : "during the bands");
-        mMachine.reset(); // its mocked commands below capture this iteration's flag
         mLog.Clear();
         std::atomic<bool> closed {false};
         ON_CALL(*mModem, CloseSerial()).WillByDefault([&closed] { closed.store(true); });
