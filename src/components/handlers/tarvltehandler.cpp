@@ -112,7 +112,6 @@ void CTarvLteHandler::EnableCallback()
         return;
     }
     mWorker.BlockingCall([this] {
-        mAtTimeouts = 0;
         mLastActivationTry = {};
         mActivationRetry = kFirstActivationRetry;
     });
@@ -433,13 +432,12 @@ bool CTarvLteHandler::CheckRegistration()
         return false;
     }
     if (lteResult == EAtResult::Timeout || gsmResult == EAtResult::Timeout) {
-        if (mAtTimeouts++ > kTimeoutThreshold) {
+        if (mModem->ConsecutiveTimeouts() >= kTimeoutThreshold) {
             TLOG_WARN("AT Timeout threshold exceeded - triggering modem recovery");
             TriggerRecovery();
         }
         return false;
     }
-    mAtTimeouts = 0;
     const bool lteOk = lteResult == EAtResult::Ok;
     const bool gsmOk = gsmResult == EAtResult::Ok;
     if ((lteOk && IsRegistered(lte)) || (gsmOk && IsRegistered(gsm))) {

@@ -39,8 +39,10 @@ public:
     static constexpr std::chrono::seconds kFirstActivationRetry{15};
     static constexpr std::chrono::seconds kMaxActivationRetry{150};
     static constexpr std::chrono::minutes kRebootRequestLimit = CLteSmsReboot::kRequestLimit;
-    // More consecutive registration time-outs than this trigger a recovery.
-    static constexpr unsigned kTimeoutThreshold = 3;
+    // A registration check that times out triggers a recovery once the AT
+    // channel counts this many commands in a row without their final line:
+    // a mute modem reaches it by its fifth check (two queries each).
+    static constexpr unsigned kTimeoutThreshold = 10;
 
     // Uses the LTE DNS manager (required) and the board controller of the parts.
     CTarvLteHandler(const SHandlerParts& parts, std::shared_ptr<Modem::IModem> modem,
@@ -124,7 +126,6 @@ private:
     std::mutex mTargetMutex;
 
     // Used on mWorker's thread only.
-    unsigned mAtTimeouts = 0;
     bool mDenied = false;
     CWorker::CallHandle mRetry;
     std::int64_t mRetryMinutes = kFirstRetryMinutes;

@@ -120,6 +120,10 @@ public:
     // Registration queries pass SerialError and Timeout through.
     virtual EAtResult GetLteRegistrationStatus(ERegistrationState& state) = 0;
     virtual EAtResult GetEgprsRegistrationStatus(ERegistrationState& state) = 0;
+    // Commands in a row that ended without their final line, counted by the
+    // AT channel over every command (0 again after an answer or a new
+    // initialisation of the channel).
+    virtual unsigned ConsecutiveTimeouts() = 0;
     virtual EAtResult GetSignalInfo(SignalInfo& info) = 0;
     virtual EAtResult GetCarrier(std::string& carrier) = 0;
     // The configured access point settings with their codes; nullopt (after

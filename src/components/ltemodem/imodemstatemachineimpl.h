@@ -1,23 +1,23 @@
 #pragma once
 // The work of each modem state, and the modem's warning signals.
 
+// Result of a state's work: finished, to be run again next period, or failed.
+enum class EStepResult { Done, NotYet, Failed };
+
 class IModemStateMachineImpl {
 public:
-    // Result of a state's work.
-    enum EStepResult : int { kDone = 0, kNotYet = 1, kFailed = 2 };
-
     virtual ~IModemStateMachineImpl() = default;
 
     // Power on, open the AT channel, check the modem's set-up and the SIM.
-    virtual int DoInitializing() = 0;
+    virtual EStepResult DoInitializing() = 0;
     // Radio settings, access point, SIM PIN, data context, SMS.
-    virtual int DoEnabling() = 0;
+    virtual EStepResult DoEnabling() = 0;
     // Power off and wait for the serial device to go.
-    virtual int DoDisabling() = 0;
+    virtual EStepResult DoDisabling() = 0;
     // One recovery attempt: a modem with its device gets a power key pulse,
-    // then kNotYet until the device is gone; one without goes straight on to
-    // the power-up. kFailed once recovery gives up.
-    virtual int DoError() = 0;
+    // then NotYet until the device is gone; one without goes straight on to
+    // the power-up. Failed once recovery gives up.
+    virtual EStepResult DoError() = 0;
     // Forgets failures and warnings once a target is reached.
     virtual void ClearErrors() = 0;
     // Sends each warning signal again, or false for each when clear is set.

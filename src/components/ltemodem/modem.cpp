@@ -20,19 +20,21 @@ namespace Cmd = Commands;
 
 constexpr auto kPowerKeyPulse = 1s;
 constexpr auto kFastShutdownPulse = 100ms;
-constexpr auto kSimPollInterval = 1s;
-constexpr auto kSimPollLimit = 15s;
-// The SIM answers "busy" for a while after the banner (about 1.5 s).
-constexpr std::string_view kSimBusy = "+CME ERROR: 14";
-constexpr auto kSimBusyInterval = 500ms;
-constexpr auto kSimBusyLimit = 10s;
-
-
-
 const std::string& ApnForLog(const std::string& apn)
 {
     static const std::string empty = "Empty APN";
     return apn.empty() ? empty : apn;
+}
+
+// Sends the command; anything but Ok is logged with the failure text and
+// gives Error.
+EAtResult Send(IAtHandler& at, const AtCommand& command, const char* failure, const std::string& arguments = {})
+{
+    if (at.SendCommand(command, arguments).result != EAtResult::Ok) {
+        TLOG_ERROR("{}", failure);
+        return EAtResult::Error;
+    }
+    return EAtResult::Ok;
 }
 
 } // namespace
@@ -53,6 +55,7 @@ CModem::CModem(std::shared_ptr<ITarvConfig> config, std::unique_ptr<IAtHandler> 
     if (!mConfig || !mAt || !mPowerKey || !mFastShutdown || !mClock) {
         throw std::invalid_argument("CModem needs configuration, AT channel, both control lines and a clock");
     }
+    mSim = std::make_unique<CSimAccess>(*mAt, mClock);
     // The control lines are set up at the first pulse: a board without a
     // modem never touches them.
     mAt->SetEventHandlers([this](const std::string& line) { OnUnsolicited(line); },
@@ -71,19 +74,6 @@ void CModem::OnUnsolicited(const std::string& line)
 SModemEvents CModem::TakeEvents()
 {
     return {mNewSms.exchange(false), mContextLost.exchange(false), mRestarted.exchange(false)};
-}
-
-AtResponse CModem::SendSimCommand(const AtCommand& command, const std::string& arguments)
-{
-    const auto deadline = mClock->Now() + kSimBusyLimit;
-    while (true) {
-        AtResponse response = mAt->SendCommand(command, arguments);
-        if (response.result != EAtResult::Error || response.final != kSimBusy || mClock->Now() >= deadline) {
-            return response;
-        }
-        TLOG_INFO("SIM busy, [{}] again in {} ms", command.command, kSimBusyInterval.count());
-        mClock->SleepFor(kSimBusyInterval);
-    }
 }
 
 bool CModem::IsSerialPresent()
@@ -150,31 +140,20 @@ void CModem::FastShutdown()
 EAtResult CModem::EnableFastShutdown()
 {
     TLOG_FUNCTION();
-    if (mAt->SendCommand(Cmd::kFastPowerOff).result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to enable fast shutdown");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kFastPowerOff, "Failed to enable fast shutdown");
 }
 
 EAtResult CModem::IsEcmMode(bool& ecm)
 {
     TLOG_FUNCTION();
-    const AtResponse response = mAt->SendCommand(Cmd::kUsbNetQuery);
-    if (response.result != EAtResult::Ok || response.values.empty()) {
-        TLOG_ERROR("Could not obtain modem ECM status");
-        return EAtResult::Error;
-    }
-    ecm = response.values[0] == "ecm";
-    return EAtResult::Ok;
+    return Decode(mAt->SendCommand(Cmd::kUsbNetQuery), ParseUsbnetEcm, ecm, "Could not obtain modem ECM status");
 }
 
 EAtResult CModem::ConfigureEcm()
 {
     TLOG_FUNCTION();
     TLOG_INFO("Configuring BG95 for ECM mode...");
-    if (mAt->SendCommand(Cmd::kUsbNetEcm).result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to configure BG95 to ECM mode.");
+    if (Send(*mAt, Cmd::kUsbNetEcm, "Failed to configure BG95 to ECM mode.") != EAtResult::Ok) {
         return EAtResult::Error;
     }
     TLOG_INFO("ECM configured. Powering down...");
@@ -185,13 +164,12 @@ EAtResult CModem::SetAvailableBands()
 {
     TLOG_FUNCTION();
     const AtResponse query = mAt->SendCommand(Cmd::kBandQuery);
-    const auto& v = query.values;
-    if (query.result == EAtResult::Ok && v.size() == 4 && v[1] == kBandGsm && v[2] == kBandEmtc &&
-        v[3] == kBandNbIot) {
+    const std::vector<std::string> wanted {std::string(kBandGsm), std::string(kBandEmtc), std::string(kBandNbIot)};
+    if (query.result == EAtResult::Ok && ParseBands(query.values) == wanted) {
         TLOG_INFO("Bands already configured in the modem, skipping bands configuration.");
         return EAtResult::Ok;
     }
-    const std::string masks = std::string(kBandGsm) + "," + std::string(kBandEmtc) + "," + std::string(kBandNbIot);
+    const std::string masks = wanted[0] + "," + wanted[1] + "," + wanted[2];
     return mAt->SendCommand(Cmd::kBandSet, masks).result == EAtResult::Ok ? EAtResult::Ok : EAtResult::Error;
 }
 
@@ -199,7 +177,7 @@ EAtResult CModem::SetTechPriority()
 {
     TLOG_FUNCTION();
     const AtResponse query = mAt->SendCommand(Cmd::kScanSeqQuery);
-    if (query.result == EAtResult::Ok && query.values.size() == 2 && query.values[1] == kTechScanSequence) {
+    if (query.result == EAtResult::Ok && ParseScanSeq(query.values) == kTechScanSequence) {
         TLOG_INFO("Tech priority already configured in the modem, skipping tech priority configuration.");
         return EAtResult::Ok;
     }
@@ -228,21 +206,17 @@ EAtResult CModem::ConfigureNbIot()
         TLOG_ERROR("Could not read configuration key {}: {}", static_cast<int>(TarvLteNbIotEnable), e.what());
         return EAtResult::Error;
     }
-    const AtResponse query = mAt->SendCommand(Cmd::kIotModeQuery);
-    if (query.result != EAtResult::Ok || query.values.size() < 2) {
-        TLOG_ERROR("Could not get current NB-IoT status");
+    std::string mode;
+    if (Decode(mAt->SendCommand(Cmd::kIotModeQuery), ParseIotOpMode, mode, "Could not get current NB-IoT status") !=
+        EAtResult::Ok) {
         return EAtResult::Error;
     }
     const std::string wanted = nbIot ? "2" : "0";
-    if (query.values[1] == wanted) {
+    if (mode == wanted) {
         TLOG_INFO("NB-IoT preference already configured in the modem, skipping NB-IoT configuration");
         return EAtResult::Ok;
     }
-    if (mAt->SendCommand(Cmd::kIotModeSet, wanted).result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to set preferred NB-IoT mode");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kIotModeSet, "Failed to set preferred NB-IoT mode", wanted);
 }
 
 EAtResult CModem::SetApn(const ApnSettings& settings)
@@ -265,11 +239,7 @@ EAtResult CModem::SetApn(const ApnSettings& settings)
     TLOG_INFO("Configure custom APN: {}", ApnForLog(settings.apn));
     const std::string arguments = settings.ipTypeCode + ",\"" + settings.apn + "\",\"" + settings.user + "\",\"" +
                                   settings.password + "\"," + settings.authCode;
-    if (mAt->SendCommand(Cmd::kApnSet, arguments).result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to apply APN settings");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kApnSet, "Failed to apply APN settings", arguments);
 }
 
 std::optional<ApnSettings> CModem::GetApnSettings()
@@ -287,34 +257,29 @@ std::optional<ApnSettings> CModem::GetApnSettings()
         TLOG_ERROR("APN IP Type value '{}' invalid", CTarvValidation::Printable(*ipType));
         valid = false;
     }
-    if (apn && apn->size() > kMaxApnLength) {
-        TLOG_ERROR("APN too long, max: {}, got: {}", kMaxApnLength, apn->size());
-        valid = false;
-    }
-    if (user && user->size() > kMaxApnCredentialLength) {
-        TLOG_ERROR("APN User too long, max: {}, got: {}", kMaxApnCredentialLength, user->size());
-        valid = false;
-    }
-    if (password && password->size() > kMaxApnCredentialLength) {
-        TLOG_ERROR("APN Password too long, max: {}, got: {}", kMaxApnCredentialLength, password->size());
-        valid = false;
+    const struct {
+        const std::optional<std::string>& value;
+        const char* name;
+        std::size_t maxLength;
+    } texts[] = {{apn, "APN", kMaxApnLength},
+                 {user, "APN User", kMaxApnCredentialLength},
+                 {password, "APN Password", kMaxApnCredentialLength}};
+    for (const auto& text : texts) {
+        if (text.value && text.value->size() > text.maxLength) {
+            TLOG_ERROR("{} too long, max: {}, got: {}", text.name, text.maxLength, text.value->size());
+            valid = false;
+        }
     }
     if (auth && !(authCode = CModemValidation::AuthCode(*auth))) {
         TLOG_ERROR("APN Auth value '{}' invalid", CTarvValidation::Printable(*auth));
         valid = false;
     }
     // The three texts travel inside double quotes of the AT command.
-    if (apn && !CModemValidation::IsQuotableText(*apn)) {
-        TLOG_ERROR("APN value contains a double quote or a control character");
-        valid = false;
-    }
-    if (user && !CModemValidation::IsQuotableText(*user)) {
-        TLOG_ERROR("APN User value contains a double quote or a control character");
-        valid = false;
-    }
-    if (password && !CModemValidation::IsQuotableText(*password)) {
-        TLOG_ERROR("APN Password value contains a double quote or a control character");
-        valid = false;
+    for (const auto& text : texts) {
+        if (text.value && !CModemValidation::IsQuotableText(*text.value)) {
+            TLOG_ERROR("{} value contains a double quote or a control character", text.name);
+            valid = false;
+        }
     }
     if (!valid) {
         mInvalidConfigSignal.Send(true);
@@ -342,23 +307,14 @@ EAtResult CModem::GetPdpContext(PdpContext& context)
 EAtResult CModem::ActivatePdpContext()
 {
     TLOG_FUNCTION();
-    if (mAt->SendCommand(Cmd::kPdpActivate).result != EAtResult::Ok) {
-        TLOG_ERROR("Could not activate PDP context");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kPdpActivate, "Could not activate PDP context");
 }
 
 EAtResult CModem::IsRoamingEnabled(bool& enabled)
 {
     TLOG_FUNCTION();
-    const AtResponse response = mAt->SendCommand(Cmd::kRoamingRead);
-    if (response.result != EAtResult::Ok || response.values.empty()) {
-        TLOG_ERROR("Failed to read qcmap_config file from modem");
-        return EAtResult::Error;
-    }
-    enabled = response.values[0].find("Roaming=1") != std::string::npos;
-    return EAtResult::Ok;
+    return Decode(mAt->SendCommand(Cmd::kRoamingRead), ParseRoaming, enabled,
+                  "Failed to read qcmap_config file from modem");
 }
 
 EAtResult CModem::DeleteRoamingConfigFile()
@@ -371,7 +327,7 @@ EAtResult CModem::DeleteRoamingConfigFile()
     if (response.values.empty()) {
         TLOG_ERROR("Could not delete roaming, command failed");
     } else {
-        TLOG_ERROR("Could not delete roaming. File contents: {}", response.values[0]);
+        TLOG_ERROR("Could not delete roaming. File contents: {}", JoinValues(response.values));
     }
     return EAtResult::Error;
 }
@@ -379,33 +335,25 @@ EAtResult CModem::DeleteRoamingConfigFile()
 EAtResult CModem::GetSimEffect(bool& enabled)
 {
     TLOG_FUNCTION();
-    const AtResponse response = mAt->SendCommand(Cmd::kSimEffectQuery);
-    if (response.result != EAtResult::Ok || response.values.size() < 2) {
-        TLOG_ERROR("Failed to read sim effect status from modem");
-        return EAtResult::Error;
-    }
-    enabled = response.values[1] == "1";
-    return EAtResult::Ok;
+    return Decode(mAt->SendCommand(Cmd::kSimEffectQuery), ParseSimEffect, enabled,
+                  "Failed to read sim effect status from modem");
 }
 
 EAtResult CModem::DisableSimEffect()
 {
     TLOG_FUNCTION();
-    if (mAt->SendCommand(Cmd::kSimEffectSet, "0").result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to disable sim effect");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kSimEffectSet, "Failed to disable sim effect", "0");
 }
 
 EAtResult CModem::ReadIdentity(const AtCommand& command, CDiagnosticsSignal<std::string>& signal, std::string& value)
 {
-    const AtResponse response = SendSimCommand(command);
-    if (response.result != EAtResult::Ok || response.values.empty()) {
+    const AtResponse response = mSim->Send(command);
+    const auto identity = response.result == EAtResult::Ok ? ParseIdentity(response.values) : std::nullopt;
+    if (!identity) {
         signal.Send(std::string(kUnreadValue));
         return EAtResult::Error;
     }
-    value = response.values[0];
+    value = *identity;
     signal.Send(value);
     return EAtResult::Ok;
 }
@@ -443,13 +391,7 @@ EAtResult CModem::GetIccid(std::string& iccid)
 EAtResult CModem::GetImsi(std::string& imsi)
 {
     TLOG_FUNCTION();
-    const AtResponse response = SendSimCommand(Cmd::kImsi);
-    if (response.result != EAtResult::Ok || response.values.empty()) {
-        TLOG_ERROR("Could not obtain IMSI");
-        return EAtResult::Error;
-    }
-    imsi = response.values[0];
-    return EAtResult::Ok;
+    return Decode(mSim->Send(Cmd::kImsi), ParseIdentity, imsi, "Could not obtain IMSI");
 }
 
 EAtResult CModem::GetTemperatures(std::vector<std::int32_t>& temperatures)
@@ -469,14 +411,7 @@ EAtResult CModem::GetTemperatures(std::vector<std::int32_t>& temperatures)
 
 EAtResult CModem::IsSimInserted(bool& inserted)
 {
-    TLOG_FUNCTION();
-    const AtResponse response = SendSimCommand(Cmd::kSimStatus);
-    if (response.result != EAtResult::Ok || response.values.size() < 2) {
-        TLOG_ERROR("Could not obtain SIM insertion status");
-        return EAtResult::Error;
-    }
-    inserted = response.values[1] == "1";
-    return EAtResult::Ok;
+    return mSim->IsInserted(inserted);
 }
 
 EAtResult CModem::InitializeSim()
@@ -501,112 +436,34 @@ EAtResult CModem::InitializeSim()
     return EAtResult::Ok;
 }
 
-EAtResult CModem::EnterPin(const std::string& pin)
-{
-    const AtResponse attempts = SendSimCommand(Cmd::kPinAttempts);
-    std::int32_t left = 0;
-    std::string error;
-    if (attempts.result != EAtResult::Ok || attempts.values.size() < 2 ||
-        CModemValidation::ToInt32(attempts.values[1], left, error) != CModemValidation::EConversion::Ok) {
-        TLOG_ERROR("Could not read the remaining SIM PIN attempts, PIN not sent");
-        return EAtResult::Error;
-    }
-    if (left <= 1) {
-        TLOG_ERROR("SIM PIN not sent: {} attempt(s) left, a wrong PIN would lock the SIM", left);
-        return EAtResult::SimError;
-    }
-    if (mAt->SendCommand(Cmd::kPinEnter, pin).result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to unlock SIM with provided PIN");
-        return EAtResult::SimError;
-    }
-    return EAtResult::Ok;
-}
-
 EAtResult CModem::UnlockSim()
 {
-    TLOG_FUNCTION();
-    const AtResponse status = SendSimCommand(Cmd::kPinStatus);
-    if (status.result != EAtResult::Ok || status.values.empty()) {
-        TLOG_ERROR("Failed to retrieve SIM PIN status, do not proceed with unlock procedure");
-        return EAtResult::Error;
-    }
-    if (status.values[0] == "READY") {
-        TLOG_INFO("SIM PIN not required, ready");
-        return EAtResult::Ok;
-    }
-    if (status.values[0] == "SIMPIN") {
-        TLOG_INFO("SIM PIN required, unlocking...");
-        const auto pin = ReadConfig(TarvLteSimPin);
-        if (!pin || pin->empty()) {
-            TLOG_ERROR("SIM PIN required, but empty in settings");
-            return EAtResult::SimError;
-        }
-        if (!CModemValidation::IsSimPin(*pin)) {
-            TLOG_ERROR("SIM PIN in settings is not 4 to 8 decimal digits, not sent");
-            return EAtResult::SimError;
-        }
-        const EAtResult entered = EnterPin(*pin);
-        if (entered != EAtResult::Ok) {
-            return entered;
-        }
-    }
-    const AtResponse after = SendSimCommand(Cmd::kPinStatus);
-    if (after.result != EAtResult::Ok || after.values.empty()) {
-        TLOG_ERROR("Failed to retrieve SIM PIN status, do not proceed with unlock procedure");
-        return EAtResult::SimError;
-    }
-    if (after.values[0] == "READY") {
-        TLOG_INFO("SIM successfully unlocked");
-        return EAtResult::Ok;
-    }
-    TLOG_ERROR("SIM not unlocked, status: [{}]", after.values[0]);
-    return EAtResult::SimError;
+    return mSim->Unlock([this] { return ReadConfig(TarvLteSimPin); });
 }
 
 EAtResult CModem::SoftResetModem()
 {
     TLOG_FUNCTION();
-    if (mAt->SendCommand(Cmd::kRadioOff).result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to set functionality to minimum");
+    if (Send(*mAt, Cmd::kRadioOff, "Failed to set functionality to minimum") != EAtResult::Ok ||
+        Send(*mAt, Cmd::kRadioOn, "Failed to set functionality to full") != EAtResult::Ok) {
         return EAtResult::Error;
     }
-    if (mAt->SendCommand(Cmd::kRadioOn).result != EAtResult::Ok) {
-        TLOG_ERROR("Failed to set functionality to full");
-        return EAtResult::Error;
-    }
-    const auto start = mClock->Now();
-    while (true) {
-        bool inserted = false;
-        if (IsSimInserted(inserted) == EAtResult::Ok && inserted) {
-            TLOG_INFO("Soft reset successful");
-            return EAtResult::Ok;
-        }
-        if (mClock->Now() - start >= kSimPollLimit) {
-            TLOG_ERROR("SIM not detected after soft reset and timeout");
-            return EAtResult::Error;
-        }
-        TLOG_DEBUG("Pending SIM insertion status after soft reset");
-        mClock->SleepFor(kSimPollInterval);
-    }
+    return mSim->AwaitAfterReset();
 }
 
 EAtResult CModem::SetSmsTextMode()
 {
     TLOG_FUNCTION();
-    const AtResponse query = mAt->SendCommand(Cmd::kSmsFormatQuery);
-    if (query.result != EAtResult::Ok || query.values.empty()) {
-        TLOG_ERROR("Could not get SMS Message format type");
+    bool text = false;
+    if (Decode(mAt->SendCommand(Cmd::kSmsFormatQuery), ParseCmgfText, text, "Could not get SMS Message format type") !=
+        EAtResult::Ok) {
         return EAtResult::Error;
     }
-    if (query.values[0] == "1") {
+    if (text) {
         TLOG_INFO("SMS format already set to text mode");
         return EAtResult::Ok;
     }
-    if (mAt->SendCommand(Cmd::kSmsTextMode).result != EAtResult::Ok) {
-        TLOG_ERROR("Could not set SMS Message format to text mode");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kSmsTextMode, "Could not set SMS Message format to text mode");
 }
 
 EAtResult CModem::SetSmsStorage()
@@ -623,21 +480,13 @@ EAtResult CModem::SetSmsStorage()
 EAtResult CModem::DeleteSmsMsgs()
 {
     TLOG_FUNCTION();
-    if (mAt->SendCommand(Cmd::kSmsDeleteAll).result != EAtResult::Ok) {
-        TLOG_ERROR("Could not delete SMS Messages");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kSmsDeleteAll, "Could not delete SMS Messages");
 }
 
 EAtResult CModem::DeleteReadSmsMsgs()
 {
     TLOG_FUNCTION();
-    if (mAt->SendCommand(Cmd::kSmsDeleteRead).result != EAtResult::Ok) {
-        TLOG_ERROR("Could not delete the handled SMS Messages");
-        return EAtResult::Error;
-    }
-    return EAtResult::Ok;
+    return Send(*mAt, Cmd::kSmsDeleteRead, "Could not delete the handled SMS Messages");
 }
 
 EAtResult CModem::GetSmsMsg(std::vector<std::string>& messages)
@@ -655,26 +504,22 @@ EAtResult CModem::GetSmsMsg(std::vector<std::string>& messages)
 EAtResult CModem::GetDnsServers(std::vector<std::string>& servers)
 {
     TLOG_FUNCTION();
-    const AtResponse response = mAt->SendCommand(Cmd::kDnsQuery);
-    if (response.result != EAtResult::Ok || response.values.size() < 3) {
-        TLOG_ERROR("Could not obtain mobile network DNS server addresses");
-        servers.clear();
-        return EAtResult::Error;
-    }
-    servers = {response.values[1], response.values[2]};
-    return EAtResult::Ok;
+    servers.clear();
+    return Decode(mAt->SendCommand(Cmd::kDnsQuery), ParseQidnscfg, servers,
+                  "Could not obtain mobile network DNS server addresses");
 }
 
 EAtResult CModem::GetCarrier(std::string& carrier)
 {
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kOperator);
-    if (response.values.size() < 3) {
+    const auto parsed = ParseCops(response.values);
+    if (!parsed) {
         TLOG_ERROR("Could not obtain carrier, resp: [{}]", JoinValues(response.values));
         carrier.clear();
         return EAtResult::Error;
     }
-    carrier = response.values[2];
+    carrier = *parsed;
     return EAtResult::Ok;
 }
 
@@ -734,6 +579,11 @@ EAtResult CModem::GetNetworkInfo(SignalInfo& info)
         return EAtResult::Error;
     }
     return ParseQnwinfo(response.values, info) ? EAtResult::Ok : EAtResult::Error;
+}
+
+unsigned CModem::ConsecutiveTimeouts()
+{
+    return mAt->ConsecutiveTimeouts();
 }
 
 bool CModem::IsSmsEnabled()

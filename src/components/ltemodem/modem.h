@@ -8,6 +8,7 @@
 #include "src/components/config/itarvconfig.h"
 #include "src/components/ltemodem/iathandler.h"
 #include "src/components/ltemodem/imodem.h"
+#include "src/components/ltemodem/simaccess.h"
 
 #include <atomic>
 #include <memory>
@@ -69,6 +70,7 @@ public:
     EAtResult GetDnsServers(std::vector<std::string>& servers) override;
     EAtResult GetLteRegistrationStatus(ERegistrationState& state) override;
     EAtResult GetEgprsRegistrationStatus(ERegistrationState& state) override;
+    unsigned ConsecutiveTimeouts() override;
     EAtResult GetSignalInfo(SignalInfo& info) override;
     EAtResult GetCarrier(std::string& carrier) override;
     std::optional<ApnSettings> GetApnSettings() override;
@@ -79,8 +81,6 @@ public:
 private:
     // Takes note of the unsolicited codes that matter above the channel.
     void OnUnsolicited(const std::string& line);
-    // Sends a SIM command again while the SIM answers busy, for a bounded time.
-    AtResponse SendSimCommand(const AtCommand& command, const std::string& arguments = {});
     EAtResult GetSignalQuality(SignalInfo& info);
     EAtResult GetNetworkInfo(SignalInfo& info);
     EAtResult GetRegistrationStatus(const AtCommand& command, const char* name, ERegistrationState& state);
@@ -88,9 +88,6 @@ private:
     EAtResult ReadIdentity(const AtCommand& command, CDiagnosticsSignal<std::string>& signal, std::string& value);
     // The configuration text, or nullopt (logged) when it cannot be read.
     std::optional<std::string> ReadConfig(EConfigKey key);
-    // Queries the remaining PIN attempts and enters the PIN when more than
-    // one is left.
-    EAtResult EnterPin(const std::string& pin);
     // Both control lines as outputs, low; false (logged) when one failed.
     bool SetUpLines();
     // Sets the lines up first when they are not yet.
@@ -102,6 +99,8 @@ private:
     const std::unique_ptr<CSysfsGpio> mPowerKey;
     const std::unique_ptr<CSysfsGpio> mFastShutdown;
     const std::shared_ptr<IClock> mClock;
+    // Set in the constructor, on mAt.
+    std::unique_ptr<CSimAccess> mSim;
     // The state machine's worker and the mains-lost handler may pulse at once.
     std::mutex mLinesMutex;
     bool mLinesReady = false; // guarded by mLinesMutex

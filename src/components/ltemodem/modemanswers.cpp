@@ -66,6 +66,82 @@ std::optional<ERegistrationState> ParseRegistration(const std::vector<std::strin
     return static_cast<ERegistrationState>(value[0] - '0');
 }
 
+std::optional<bool> ParseUsbnetEcm(const std::vector<std::string>& values)
+{
+    return values.empty() ? std::nullopt : std::optional<bool>(values[0] == "ecm");
+}
+
+std::optional<std::vector<std::string>> ParseBands(const std::vector<std::string>& values)
+{
+    if (values.size() != 4) {
+        return std::nullopt;
+    }
+    return std::vector<std::string>(values.begin() + 1, values.end());
+}
+
+std::optional<std::string> ParseScanSeq(const std::vector<std::string>& values)
+{
+    return values.size() == 2 ? std::optional<std::string>(values[1]) : std::nullopt;
+}
+
+std::optional<std::string> ParseIotOpMode(const std::vector<std::string>& values)
+{
+    return values.size() >= 2 ? std::optional<std::string>(values[1]) : std::nullopt;
+}
+
+std::optional<bool> ParseSimEffect(const std::vector<std::string>& values)
+{
+    return values.size() >= 2 ? std::optional<bool>(values[1] == "1") : std::nullopt;
+}
+
+std::optional<bool> ParseRoaming(const std::vector<std::string>& values)
+{
+    return values.empty() ? std::nullopt : std::optional<bool>(values[0].find("Roaming=1") != std::string::npos);
+}
+
+std::optional<std::string> ParseIdentity(const std::vector<std::string>& values)
+{
+    return values.empty() ? std::nullopt : std::optional<std::string>(values[0]);
+}
+
+std::optional<bool> ParseQsimstat(const std::vector<std::string>& values)
+{
+    return values.size() >= 2 ? std::optional<bool>(values[1] == "1") : std::nullopt;
+}
+
+std::optional<std::string> ParseCpin(const std::vector<std::string>& values)
+{
+    return ParseIdentity(values);
+}
+
+std::optional<std::int32_t> ParseQpinc(const std::vector<std::string>& values)
+{
+    std::int32_t left = 0;
+    std::string error;
+    if (values.size() < 2 || CModemValidation::ToInt32(values[1], left, error) != CModemValidation::EConversion::Ok) {
+        return std::nullopt;
+    }
+    return left;
+}
+
+std::optional<bool> ParseCmgfText(const std::vector<std::string>& values)
+{
+    return values.empty() ? std::nullopt : std::optional<bool>(values[0] == "1");
+}
+
+std::optional<std::vector<std::string>> ParseQidnscfg(const std::vector<std::string>& values)
+{
+    if (values.size() < 3) {
+        return std::nullopt;
+    }
+    return std::vector<std::string> {values[1], values[2]};
+}
+
+std::optional<std::string> ParseCops(const std::vector<std::string>& values)
+{
+    return values.size() >= 3 ? std::optional<std::string>(values[2]) : std::nullopt;
+}
+
 std::optional<PdpContext> ParseQiact(const std::vector<std::string>& values)
 {
     if (values.empty()) {

@@ -3,6 +3,7 @@
 #include "platform/log/log.h"
 
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -11,13 +12,38 @@ const char* TargetName(const std::optional<EModemState>& target)
     return target ? CModemStateMachine::EModemStateToString(*target) : "none";
 }
 
+// Whether the change completes the procedure that leads to the new state.
+bool CompletesProcedure(EModemState from, EModemState to)
+{
+    return (from == EModemState::Initializing && to == EModemState::Initialized) ||
+           (from == EModemState::Enabling && to == EModemState::Enabled) ||
+           (from == EModemState::Disabling && to == EModemState::Disabled);
+}
+
+// The state a finished step of the given state arrives in, if it moves.
+std::optional<EModemState> Reached(EModemState state)
+{
+    switch (state) {
+    case EModemState::Initializing:
+        return EModemState::Initialized;
+    case EModemState::Enabling:
+        return EModemState::Enabled;
+    case EModemState::Disabling:
+    case EModemState::Error:
+        return EModemState::Disabled;
+    default:
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 CModemStateMachine::CModemStateMachine(std::unique_ptr<IModemStateMachineImpl> impl, std::shared_ptr<CWorker> worker,
-                                       std::chrono::milliseconds period)
+                                       std::chrono::milliseconds period, TransitionObserver observer)
     : mImpl(std::move(impl))
     , mWorker(std::move(worker))
     , mPeriod(period)
+    , mObserver(std::move(observer))
 {
     if (!mImpl || !mWorker) {
         throw std::invalid_argument("CModemStateMachine needs an implementation and a worker");
@@ -115,42 +141,42 @@ void CModemStateMachine::StartUpdateWorkerTaskLocked()
     });
 }
 
-void CModemStateMachine::SetState(EModemState state)
+void CModemStateMachine::EnterState(EModemState next)
 {
-    TLOG_FUNCTION();
-    std::lock_guard lock(mMutex);
-    TLOG_DEBUG("Modem transitioned from state {} to {}.", EModemStateToString(mState), EModemStateToString(state));
-    mState = state;
-}
-
-void CModemStateMachine::InvokeCallback(EModemState state)
-{
-    Callback callback;
+    EModemState previous;
+    Callback arrival;
     {
         std::lock_guard lock(mMutex);
-        const auto it = mCallbacks.find(state);
-        if (it != mCallbacks.end()) {
-            callback = it->second;
+        previous = std::exchange(mState, next);
+        if (CompletesProcedure(previous, next)) {
+            const auto it = mCallbacks.find(next);
+            if (it != mCallbacks.end()) {
+                arrival = it->second;
+            }
         }
     }
+    TLOG_DEBUG("Modem transitioned from state {} to {}.", EModemStateToString(previous), EModemStateToString(next));
+    if (mObserver) {
+        mObserver(previous, next);
+    }
     // Outside the lock: a callback may set the next target.
-    if (callback) {
-        callback(true);
+    if (arrival) {
+        arrival(true);
     }
 }
 
-void CModemStateMachine::AdvanceToTarget()
+std::optional<EModemState> CModemStateMachine::NextTowardsTarget()
 {
     TLOG_FUNCTION();
     std::lock_guard lock(mMutex);
     if (!mTarget) {
-        return;
+        return std::nullopt;
     }
     if (*mTarget == mState) {
         TLOG_DEBUG("Modem target state {} reached, removing target state", EModemStateToString(mState));
         mTarget.reset();
         mImpl->ClearErrors();
-        return;
+        return std::nullopt;
     }
     if (mState == EModemState::Disabled && *mTarget == EModemState::Error) {
         TLOG_DEBUG("Modem reached disabled state from error, setting target state to Enabled");
@@ -184,16 +210,31 @@ void CModemStateMachine::AdvanceToTarget()
     if (!next) {
         TLOG_WARN("Invalid EModemState target state: {}, removing target state", EModemStateToString(*mTarget));
         mTarget.reset();
-        return;
     }
-    TLOG_DEBUG("Modem transitioned from state {} to {}.", EModemStateToString(mState), EModemStateToString(*next));
-    mState = *next;
+    return next;
+}
+
+EStepResult CModemStateMachine::RunStep(EModemState state)
+{
+    switch (state) {
+    case EModemState::Initializing:
+        return mImpl->DoInitializing();
+    case EModemState::Enabling:
+        return mImpl->DoEnabling();
+    case EModemState::Disabling:
+        return mImpl->DoDisabling();
+    case EModemState::Error:
+        return mImpl->DoError();
+    default:
+        return EStepResult::Done;
+    }
 }
 
 void CModemStateMachine::Update()
 {
     TLOG_FUNCTION();
     EModemState state;
+    bool abandon = false;
     {
         std::lock_guard lock(mMutex);
         state = mState;
@@ -212,51 +253,24 @@ void CModemStateMachine::Update()
         }
         // A power-up still waiting for the serial device is abandoned at once
         // when the modem is to be switched off.
-        if (mTarget == EModemState::Disabled &&
-            (state == EModemState::Initializing || state == EModemState::Enabling)) {
-            TLOG_DEBUG("Modem transitioned from state {} to {}.", EModemStateToString(state),
-                       EModemStateToString(EModemState::Disabling));
-            state = mState = EModemState::Disabling;
-        }
+        abandon = mTarget == EModemState::Disabled &&
+                  (state == EModemState::Initializing || state == EModemState::Enabling);
     }
-
-    int result = IModemStateMachineImpl::kDone;
-    switch (state) {
-    case EModemState::Initializing:
-        result = mImpl->DoInitializing();
-        if (result == IModemStateMachineImpl::kDone) {
-            InvokeCallback(EModemState::Initialized);
-            SetState(EModemState::Initialized);
-        }
-        break;
-    case EModemState::Enabling:
-        result = mImpl->DoEnabling();
-        if (result == IModemStateMachineImpl::kDone) {
-            InvokeCallback(EModemState::Enabled);
-            SetState(EModemState::Enabled);
-        }
-        break;
-    case EModemState::Disabling:
-        result = mImpl->DoDisabling();
-        if (result == IModemStateMachineImpl::kDone) {
-            InvokeCallback(EModemState::Disabled);
-            SetState(EModemState::Disabled);
-        }
-        break;
-    case EModemState::Error:
-        result = mImpl->DoError();
-        if (result == IModemStateMachineImpl::kDone) {
-            SetState(EModemState::Disabled);
-        } else if (result == IModemStateMachineImpl::kFailed) {
-            mStopped.store(true);
-        }
-        break;
-    default:
-        break;
+    if (abandon) {
+        state = EModemState::Disabling;
+        EnterState(state);
     }
-    if (result == IModemStateMachineImpl::kDone) {
-        AdvanceToTarget();
-    } else if (result == IModemStateMachineImpl::kFailed && state != EModemState::Error) {
+    const EStepResult result = RunStep(state);
+    if (result == EStepResult::Done) {
+        if (const auto reached = Reached(state)) {
+            EnterState(*reached);
+        }
+        if (const auto next = NextTowardsTarget()) {
+            EnterState(*next);
+        }
+    } else if (result == EStepResult::Failed && state == EModemState::Error) {
+        mStopped.store(true);
+    } else if (result == EStepResult::Failed) {
         // A procedure stopped for a switch-off is no failure to recover from.
         bool switchOff = false;
         {
@@ -264,7 +278,7 @@ void CModemStateMachine::Update()
             switchOff = mTarget == EModemState::Disabled &&
                         (state == EModemState::Initializing || state == EModemState::Enabling);
         }
-        SetState(switchOff ? EModemState::Disabling : EModemState::Error);
+        EnterState(switchOff ? EModemState::Disabling : EModemState::Error);
     }
     ScheduleNextStep();
 }

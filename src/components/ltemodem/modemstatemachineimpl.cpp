@@ -23,13 +23,13 @@ CModemStateMachineImpl::CModemStateMachineImpl(std::shared_ptr<Modem::IModem> mo
     }
 }
 
-int CModemStateMachineImpl::Fail(const char* text, EAtResult code)
+EStepResult CModemStateMachineImpl::Fail(const char* text, EAtResult code)
 {
     TLOG_ERROR("{}", text);
     if (code == EAtResult::SimError) {
         mNoRecovery = true;
     }
-    return kFailed;
+    return EStepResult::Failed;
 }
 
 void CModemStateMachineImpl::ResetPowerPhases()
@@ -51,22 +51,22 @@ bool CModemStateMachineImpl::StopRequested()
     return true;
 }
 
-int CModemStateMachineImpl::RunSteps(std::initializer_list<std::function<int()>> steps)
+EStepResult CModemStateMachineImpl::RunSteps(std::initializer_list<std::function<EStepResult()>> steps)
 {
     for (const auto& step : steps) {
         if (StopRequested()) {
-            return kFailed;
+            return EStepResult::Failed;
         }
-        const int result = step();
-        if (result != kDone) {
+        const EStepResult result = step();
+        if (result != EStepResult::Done) {
             return result;
         }
     }
     // A stop during the last step: the procedure did not reach its state.
-    return StopRequested() ? kFailed : kDone;
+    return StopRequested() ? EStepResult::Failed : EStepResult::Done;
 }
 
-int CModemStateMachineImpl::AwaitPowerOn()
+EStepResult CModemStateMachineImpl::AwaitPowerOn()
 {
     if (!mPowerOnTime) {
         if (mModem->IsSerialPresent()) {
@@ -84,11 +84,11 @@ int CModemStateMachineImpl::AwaitPowerOn()
         mPowerOnTime = mClock->Now();
     }
     if (mModem->IsSerialPresent()) {
-        return kDone;
+        return EStepResult::Done;
     }
     if (mClock->Now() <= *mPowerOnTime + mSerialTimeout) {
         TLOG_INFO("Serial not present yet after modem power up, waiting one cycle...");
-        return kNotYet;
+        return EStepResult::NotYet;
     }
     if (mPowerOnRetry) {
         TLOG_WARN("Modem device absent {}ms after the power key: the modem was on without it, powering on again",
@@ -96,15 +96,15 @@ int CModemStateMachineImpl::AwaitPowerOn()
         mPowerOnRetry = false;
         mModem->TogglePower();
         mPowerOnTime = mClock->Now();
-        return kNotYet;
+        return EStepResult::NotYet;
     }
     TLOG_ERROR("Modem powered up but serial not present after timeout ({}ms)", mSerialTimeout.count());
     mNoRecovery = true;
     mInitializationWarning.Send(true);
-    return kFailed;
+    return EStepResult::Failed;
 }
 
-int CModemStateMachineImpl::OpenChannel()
+EStepResult CModemStateMachineImpl::OpenChannel()
 {
     if (!mModem->InitializeSerial()) {
         mInitializationWarning.Send(true);
@@ -116,10 +116,10 @@ int CModemStateMachineImpl::OpenChannel()
     // is set up again by the enabling.
     mModem->TakeEvents();
     mModem->SetSmsEnabled(false);
-    return kDone;
+    return EStepResult::Done;
 }
 
-int CModemStateMachineImpl::CheckEcm()
+EStepResult CModemStateMachineImpl::CheckEcm()
 {
     bool ecm = false;
     if (mModem->IsEcmMode(ecm) != EAtResult::Ok) {
@@ -129,12 +129,12 @@ int CModemStateMachineImpl::CheckEcm()
         // The error path power-cycles the modem, which then starts in ECM mode.
         TLOG_ERROR("ECM not configured, configuring and restarting modem...");
         mModem->ConfigureEcm();
-        return kFailed;
+        return EStepResult::Failed;
     }
-    return kDone;
+    return EStepResult::Done;
 }
 
-int CModemStateMachineImpl::CheckSim()
+EStepResult CModemStateMachineImpl::CheckSim()
 {
     const EAtResult sim = mModem->InitializeSim();
     if (sim != EAtResult::Ok) {
@@ -150,10 +150,10 @@ int CModemStateMachineImpl::CheckSim()
         TLOG_WARN("Sim effect is currently enabled and will be disabled after a reboot");
         mModem->DisableSimEffect();
     }
-    return kDone;
+    return EStepResult::Done;
 }
 
-int CModemStateMachineImpl::CheckRoaming()
+EStepResult CModemStateMachineImpl::CheckRoaming()
 {
     bool roaming = false;
     if (mModem->IsRoamingEnabled(roaming) != EAtResult::Ok) {
@@ -163,59 +163,59 @@ int CModemStateMachineImpl::CheckRoaming()
         TLOG_WARN("Roaming not enabled, deleting default roaming config settings");
         mRoamingWarning.Send(true);
         mModem->DeleteRoamingConfigFile();
-        return kFailed;
+        return EStepResult::Failed;
     }
-    return kDone;
+    return EStepResult::Done;
 }
 
-int CModemStateMachineImpl::DoInitializing()
+EStepResult CModemStateMachineImpl::DoInitializing()
 {
     TLOG_FUNCTION();
-    const int power = AwaitPowerOn();
-    if (power != kDone) {
+    const EStepResult power = AwaitPowerOn();
+    if (power != EStepResult::Done) {
         return power;
     }
     TLOG_DEBUG("Modem powered on and serial present");
     std::string text;
-    const int result = RunSteps({
+    const EStepResult result = RunSteps({
         [this] { return OpenChannel(); },
-        [this, &text]() -> int {
+        [this, &text]() -> EStepResult {
             if (mModem->GetModemFirmwareVersion(text) != EAtResult::Ok) {
                 return Fail("Modem could not read firmware version", EAtResult::Error);
             }
             TLOG_INFO("Modem firmware: {}", text);
-            return kDone;
+            return EStepResult::Done;
         },
-        [this, &text]() -> int {
+        [this, &text]() -> EStepResult {
             if (mModem->GetImei(text) != EAtResult::Ok) {
                 return Fail("Modem could not read IMEI", EAtResult::Error);
             }
             TLOG_INFO("Modem IMEI: {}", text);
-            return kDone;
+            return EStepResult::Done;
         },
         [this] {
             return mModem->EnableFastShutdown() == EAtResult::Ok
-                       ? kDone
+                       ? EStepResult::Done
                        : Fail("Modem could not enable fast shutdown", EAtResult::Error);
         },
         [this] { return CheckEcm(); },
         [this] { return CheckSim(); },
         [this] { return CheckRoaming(); },
     });
-    if (result != kDone) {
+    if (result != EStepResult::Done) {
         return result;
     }
     TLOG_INFO("Modem initialized successfully ");
     mPowerOnTime.reset();
-    return kDone;
+    return EStepResult::Done;
 }
 
-int CModemStateMachineImpl::Configure(EAtResult result, const char* failure)
+EStepResult CModemStateMachineImpl::Configure(EAtResult result, const char* failure)
 {
-    return result == EAtResult::Ok ? kDone : Fail(failure, EAtResult::Error);
+    return result == EAtResult::Ok ? EStepResult::Done : Fail(failure, EAtResult::Error);
 }
 
-int CModemStateMachineImpl::DoEnabling()
+EStepResult CModemStateMachineImpl::DoEnabling()
 {
     TLOG_FUNCTION();
     TLOG_INFO("Enabling LTE modem...");
@@ -223,34 +223,34 @@ int CModemStateMachineImpl::DoEnabling()
     if (!apn) {
         return Fail("Modem not enabled, invalid APN settings", EAtResult::SimError);
     }
-    const int result = RunSteps({
+    const EStepResult result = RunSteps({
         [this] {
             return Configure(mModem->SetTechPriority(), "Modem not enabled, failed setting mobile technology priority");
         },
         [this] { return Configure(mModem->ConfigureNbIot(), "Modem not enabled, failed setting NB-IoT preference"); },
         [this] { return Configure(mModem->SetAvailableBands(), "Modem not enabled, failed setting available bands"); },
         [this, &apn] { return Configure(mModem->SetApn(*apn), "Modem not enabled, failed configuring custom APN"); },
-        [this]() -> int {
+        [this]() -> EStepResult {
             const EAtResult sim = mModem->UnlockSim();
             if (sim != EAtResult::Ok) {
                 mPinWarning.Send(true);
                 return Fail("Modem not enabled, failed unlocking SIM", sim);
             }
-            return kDone;
+            return EStepResult::Done;
         },
-        [this]() -> int {
+        [this]() -> EStepResult {
             if (mModem->ActivatePdpContext() != EAtResult::Ok) {
                 TLOG_WARN("Failed to activate PDP context, proceeding without data...");
             }
-            return kDone;
+            return EStepResult::Done;
         },
     });
-    if (result != kDone) {
+    if (result != EStepResult::Done) {
         return result;
     }
     TLOG_INFO("Modem enabled successfully ");
     SetUpSms(*mModem);
-    return kDone;
+    return EStepResult::Done;
 }
 
 bool CModemStateMachineImpl::SetUpSms(Modem::IModem& modem)
@@ -272,7 +272,7 @@ bool CModemStateMachineImpl::SetUpSms(Modem::IModem& modem)
     return true;
 }
 
-int CModemStateMachineImpl::DoDisabling()
+EStepResult CModemStateMachineImpl::DoDisabling()
 {
     TLOG_FUNCTION();
     if (!mPowerOffTime) {
@@ -285,7 +285,7 @@ int CModemStateMachineImpl::DoDisabling()
             // there yet. A pulse now would not switch it off reliably; wait
             // for the device, then switch it off.
             TLOG_INFO("Modem still powering up, waiting for its device before powering it off...");
-            return kNotYet;
+            return EStepResult::NotYet;
         } else {
             TLOG_INFO("Modem already powered off while disabling");
         }
@@ -296,25 +296,25 @@ int CModemStateMachineImpl::DoDisabling()
         const bool pulsed = mPowerOffPulsed;
         ResetPowerPhases();
         mSeenOff = pulsed;
-        return kDone;
+        return EStepResult::Done;
     }
     if (mClock->Now() <= *mPowerOffTime + mSerialTimeout) {
         TLOG_DEBUG("Serial still present after modem power down, waiting one cycle...");
-        return kNotYet;
+        return EStepResult::NotYet;
     }
     if (!mPowerOffRetried) {
         TLOG_ERROR("Modem powered down but serial still present after timeout, retrying...");
         mModem->TogglePower();
         mPowerOffTime = mClock->Now();
         mPowerOffRetried = true;
-        return kNotYet;
+        return EStepResult::NotYet;
     }
     TLOG_ERROR("Modem powered down twice but serial still present after timeout");
     mNoRecovery = true;
-    return kFailed;
+    return EStepResult::Failed;
 }
 
-int CModemStateMachineImpl::DoError()
+EStepResult CModemStateMachineImpl::DoError()
 {
     TLOG_FUNCTION();
     if (!mRecoveryPulseTime) {
@@ -327,7 +327,7 @@ int CModemStateMachineImpl::DoError()
         if (mNoRecovery) {
             TLOG_ERROR("Modem fatal error, cannot continue");
             mFatalError.Send(true);
-            return kFailed;
+            return EStepResult::Failed;
         }
         TLOG_INFO("Modem recovery reset attempt {}/{}", mRecoveryAttempts, kMaxRecoveryAttempts);
         if (!mModem->IsSerialPresent()) {
@@ -338,7 +338,7 @@ int CModemStateMachineImpl::DoError()
             TLOG_INFO("Modem device absent, no power key pulse before the power-up");
             ClearDiagnosticWarnings();
             ResetPowerPhases();
-            return kDone;
+            return EStepResult::Done;
         }
         mModem->TogglePower();
         mRecoveryPulseTime = mClock->Now();
@@ -349,12 +349,12 @@ int CModemStateMachineImpl::DoError()
     const bool present = mModem->IsSerialPresent();
     if (present && mClock->Now() <= *mRecoveryPulseTime + mSerialTimeout) {
         TLOG_DEBUG("Serial still present after modem recovery reset, waiting one cycle...");
-        return kNotYet;
+        return EStepResult::NotYet;
     }
     ClearDiagnosticWarnings();
     ResetPowerPhases();
     mSeenOff = !present;
-    return kDone;
+    return EStepResult::Done;
 }
 
 void CModemStateMachineImpl::ClearDiagnosticWarnings()

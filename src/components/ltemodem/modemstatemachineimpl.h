@@ -27,10 +27,10 @@ public:
                            std::chrono::milliseconds serialTimeout = kDefaultSerialTimeout,
                            std::shared_ptr<IClock> clock = IClock::Steady());
 
-    int DoInitializing() override;
-    int DoEnabling() override;
-    int DoDisabling() override;
-    int DoError() override;
+    EStepResult DoInitializing() override;
+    EStepResult DoEnabling() override;
+    EStepResult DoDisabling() override;
+    EStepResult DoError() override;
     void ClearErrors() override;
     void RefreshDiagnosticSignals(bool clear) override;
     void RequestStop(bool stop) override;
@@ -40,22 +40,22 @@ public:
     static bool SetUpSms(Modem::IModem& modem);
 
 private:
-    // Runs the steps in order until one does not report kDone; a stop
+    // Runs the steps in order until one does not report Done; a stop
     // request is honoured between two steps.
-    int RunSteps(std::initializer_list<std::function<int()>> steps);
+    EStepResult RunSteps(std::initializer_list<std::function<EStepResult()>> steps);
     // Whether the modem is to be switched off (logged when it is).
     bool StopRequested();
     // Powers the modem on if needed and waits for its device.
-    int AwaitPowerOn();
-    int OpenChannel();
-    int CheckEcm();
-    int CheckSim();
-    int CheckRoaming();
-    int Configure(EAtResult result, const char* failure);
+    EStepResult AwaitPowerOn();
+    EStepResult OpenChannel();
+    EStepResult CheckEcm();
+    EStepResult CheckSim();
+    EStepResult CheckRoaming();
+    EStepResult Configure(EAtResult result, const char* failure);
     void ClearDiagnosticWarnings();
     void ResetPowerPhases();
     // Logs the failure; a SIM failure rules out recovery.
-    int Fail(const char* text, EAtResult code);
+    EStepResult Fail(const char* text, EAtResult code);
 
     // Set once at construction.
     const std::shared_ptr<Modem::IModem> mModem;

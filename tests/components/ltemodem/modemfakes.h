@@ -113,6 +113,7 @@ public:
     MOCK_METHOD(EAtResult, GetDnsServers, (std::vector<std::string>&), (override));
     MOCK_METHOD(EAtResult, GetLteRegistrationStatus, (Modem::ERegistrationState&), (override));
     MOCK_METHOD(EAtResult, GetEgprsRegistrationStatus, (Modem::ERegistrationState&), (override));
+    MOCK_METHOD(unsigned, ConsecutiveTimeouts, (), (override));
     MOCK_METHOD(EAtResult, GetSignalInfo, (Modem::SignalInfo&), (override));
     MOCK_METHOD(EAtResult, GetCarrier, (std::string&), (override));
     MOCK_METHOD(std::optional<Modem::ApnSettings>, GetApnSettings, (), (override));

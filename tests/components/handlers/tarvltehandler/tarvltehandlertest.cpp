@@ -112,6 +112,7 @@ protected:
     IClock::time_point mStart = clock->Now();
     ERegistrationState mLteState = ERegistrationState::RegisteredHome;
     EAtResult mLteResult = EAtResult::Ok;
+    unsigned mTimeouts = 0; // the AT channel's count of unanswered commands in a row
     Modem::PdpContext mContext{true, "IPv4", "10.1.2.3"};
     std::vector<std::string> mDnsServers{"10.0.0.53", "10.0.0.54"};
     std::vector<std::string> mSms;
@@ -171,18 +172,22 @@ TEST_F(LteHandlerTest, DeniedRegistrationIsRetriedWithAGrowingBackOff)
     EXPECT_EQ(mSoftResets.size(), before + 1);
 }
 
-// Five registration time-outs in a row trigger one recovery; a success in
-// between starts the count again.
+// A mute modem (the channel counts both queries of a check as unanswered) is
+// recovered at its fifth registration check; an answer in between starts the
+// count again.
 TEST_F(LteHandlerTest, RegistrationTimeoutsTriggerRecovery)
 {
+    ON_CALL(*mModem, ConsecutiveTimeouts()).WillByDefault([this] { return mTimeouts; });
     const std::vector<EAtResult> answers = {EAtResult::Timeout, EAtResult::Timeout, EAtResult::Timeout,
                                             EAtResult::Timeout, EAtResult::Ok,      EAtResult::Timeout,
                                             EAtResult::Timeout, EAtResult::Timeout, EAtResult::Timeout};
     for (const EAtResult answer : answers) {
         mLteResult = answer;
+        mTimeouts = answer == EAtResult::Timeout ? mTimeouts + 2 : 0;
         Pass(2s);
     }
     EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 0);
+    mTimeouts += 2;
     Pass(2s);
     EXPECT_EQ(std::count(mTargets.begin(), mTargets.end(), EModemState::Error), 1);
     Pass(10s); // no updates while the modem recovers

@@ -10,14 +10,12 @@
 
 #include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
 using Modem::CModem;
-using Modem::ERegistrationState;
 using ModemTest::CFakeConfig;
 using ModemTest::CScriptedSerial;
 using TestSupport::CLogCapture;
@@ -175,8 +173,6 @@ TEST_F(ModemTest, SimPinIsCheckedBeforeItIsSent)
         {"123456789", {}, EAtResult::SimError, kNotDigits},
         {"1234\r", {}, EAtResult::SimError, kNotDigits},
         {"1234", {"ERROR"}, EAtResult::Error, "Could not read the remaining SIM PIN attempts, PIN not sent"},
-        {"1234", {"+QPINC: \"SC\",x,10", "OK"}, EAtResult::Error,
-         "Could not read the remaining SIM PIN attempts, PIN not sent"},
     };
     Answer("AT+CPIN?", {"+CPIN: SIM PIN", "OK"});
     for (const auto& c : cases) {
@@ -189,33 +185,6 @@ TEST_F(ModemTest, SimPinIsCheckedBeforeItIsSent)
             EXPECT_FALSE(sent.starts_with("AT+CPIN=")) << sent;
         }
     }
-}
-
-TEST_F(ModemTest, RegistrationStates)
-{
-    struct SCase {
-        Lines answer;
-        EAtResult result;
-        ERegistrationState state;
-    };
-    const std::vector<SCase> cases = {
-        {{"+CEREG: 0,1", "OK"}, EAtResult::Ok, ERegistrationState::RegisteredHome},
-        {{"+CEREG: 2,5,\"1A2B\",\"01A2B3C4\",8", "OK"}, EAtResult::Ok, ERegistrationState::RegisteredRoaming},
-        {{"+CEREG: 0,6", "OK"}, EAtResult::Error, ERegistrationState::Unknown},
-        {{"+CEREG: 0,10", "OK"}, EAtResult::Error, ERegistrationState::Unknown},
-        {{"+CEREG: 0", "OK"}, EAtResult::Error, ERegistrationState::Unknown},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answer.empty() ? "no answer" : c.answer[0]);
-        Answer("AT+CEREG?", c.answer);
-        ERegistrationState state = ERegistrationState::Unknown;
-        EXPECT_EQ(mModem->GetLteRegistrationStatus(state), c.result);
-        EXPECT_EQ(state, c.state);
-    }
-    Answer("AT+CGREG?", {"+CGREG: 0,3", "OK"});
-    ERegistrationState state = ERegistrationState::Unknown;
-    EXPECT_EQ(mModem->GetEgprsRegistrationStatus(state), EAtResult::Ok);
-    EXPECT_EQ(state, ERegistrationState::Denied);
 }
 
 TEST_F(ModemTest, SignalInfo)
@@ -277,31 +246,6 @@ TEST_F(ModemTest, IdentityIsPublished)
     EXPECT_EQ(mSignals[0x85], (V {std::string("BG95M3LAR02A03_01.012.01.012"), std::string("Unknown: Failed to read")}));
     EXPECT_EQ(mSignals[0x84], (V {std::string("867123456789012")}));
     EXPECT_EQ(mSignals[0x82], (V {std::string("Unknown: Failed to read")}));
-}
-
-TEST_F(ModemTest, PdpContextAnswers)
-{
-    struct SCase {
-        Lines answer;
-        EAtResult result;
-        bool active;
-        std::string type;
-        std::string address;
-    };
-    const std::vector<SCase> cases = {
-        {{"+QIACT: 1,1,1,\"10.1.2.3\"", "OK"}, EAtResult::Ok, true, "IPv4", "10.1.2.3"},
-        {{"+QIACT: 1,0,2,\"fe80::1\"", "OK"}, EAtResult::Ok, false, "IPv6", "fe80::1"},
-        {{"OK"}, EAtResult::Ok, false, "", ""},
-        {{"+QIACT: 1,1", "OK"}, EAtResult::Error, false, "", ""},
-        {{"ERROR"}, EAtResult::Error, false, "", ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answer[0]);
-        Answer("AT+QIACT?", c.answer);
-        Modem::PdpContext context;
-        EXPECT_EQ(mModem->GetPdpContext(context), c.result);
-        EXPECT_EQ(std::tie(context.active, context.type, context.ipAddress), std::tie(c.active, c.type, c.address));
-    }
 }
 
 TEST_F(ModemTest, SoftResetWaitsForTheSim)

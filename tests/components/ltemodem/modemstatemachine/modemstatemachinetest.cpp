@@ -56,8 +56,7 @@ protected:
         ON_CALL(*mModem, IsRoamingEnabled).WillByDefault(Gives(true));
         ON_CALL(*mModem, GetSimEffect).WillByDefault(Gives(false));
         ON_CALL(*mModem, GetApnSettings()).WillByDefault(Return(ApnSettings {}));
-        mMachine = std::make_unique<CModemStateMachine>(
-            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        MakeMachine();
     }
     ~ModemStateMachineTest() override
     {
@@ -82,18 +81,24 @@ protected:
             mWorker->Sync();
         }
     }
-    // The state changes logged so far, as "From>To".
-    Lines Transitions() const
+    // A new machine, its transitions recorded afresh.
+    void MakeMachine()
     {
-        Lines transitions;
-        const std::string head = "Modem transitioned from state ";
-        for (const auto& text : mLog.Texts(Log::debug)) {
-            if (text.starts_with(head)) {
-                const auto rest = text.substr(head.size(), text.size() - head.size() - 1);
-                transitions.push_back(rest.substr(0, rest.find(' ')) + ">" + rest.substr(rest.rfind(' ') + 1));
-            }
-        }
-        return transitions;
+        mMachine.reset();
+        mTransitions.clear();
+        mMachine = std::make_unique<CModemStateMachine>(
+            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker, CModemStateMachine::kDefaultPeriod,
+            [this](EModemState from, EModemState to) {
+                std::lock_guard lock(mTransitionsMutex);
+                mTransitions.push_back(std::string(CModemStateMachine::EModemStateToString(from)) + ">" +
+                                       CModemStateMachine::EModemStateToString(to));
+            });
+    }
+    // The state changes so far, as "From>To".
+    Lines Transitions()
+    {
+        std::lock_guard lock(mTransitionsMutex);
+        return mTransitions;
     }
 
     CLogCapture mLog;
@@ -108,6 +113,8 @@ protected:
     std::atomic<int> mPulses {0};
     std::mutex mRaisedMutex;
     std::vector<std::uint32_t> mRaised; // identifiers of signals sent as true; guarded by mRaisedMutex
+    std::mutex mTransitionsMutex;
+    Lines mTransitions; // guarded by mTransitionsMutex
     std::unique_ptr<CModemStateMachine> mMachine;
 };
 
@@ -131,6 +138,8 @@ TEST_F(ModemStateMachineTest, EcmReconfigurationUsesOneRecovery)
     EXPECT_CALL(*mModem, IsEcmMode).WillOnce(Gives(false)).WillRepeatedly(Gives(true));
     EXPECT_CALL(*mModem, ConfigureEcm()).WillOnce(Return(EAtResult::Ok));
     int calls = 0;
+    int disabled = 0; // the recovery's way back to Disabled is no arrival there
+    Target(EModemState::Disabled, [&disabled](bool) { ++disabled; });
     Target(EModemState::Enabled, [&calls](bool) { ++calls; });
     Steps(14);
     EXPECT_EQ(Transitions(), (Lines {"Disabled>Initializing", "Initializing>Error", "Error>Disabled",
@@ -138,6 +147,7 @@ TEST_F(ModemStateMachineTest, EcmReconfigurationUsesOneRecovery)
                                      "Enabling>Enabled"}));
     EXPECT_EQ(mLog.Count("Modem recovery reset attempt 1/3"), 1u);
     EXPECT_EQ(calls, 1);
+    EXPECT_EQ(disabled, 0);
     EXPECT_EQ(mPulses, 3); // on; off by the recovery, waiting for the device to go; on again
 }
 
@@ -193,7 +203,6 @@ TEST_F(ModemStateMachineTest, PowerSupervision)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        mMachine.reset();
         mLog.Clear();
         mPowered = false;
         mPulses = 0;
@@ -201,8 +210,7 @@ TEST_F(ModemStateMachineTest, PowerSupervision)
             ++mPulses;
             mPowered = mPowered ? !c.vanishes : c.appears;
         });
-        mMachine = std::make_unique<CModemStateMachine>(
-            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        MakeMachine();
         Target(c.appears ? EModemState::Initialized : EModemState::Enabled);
         Steps(130);
         if (c.appears) {
@@ -248,11 +256,9 @@ TEST_F(ModemStateMachineTest, PowerKeyIsPulsedOnlyToReachTheStateWanted)
     } cases[] = {{"switched itself off", false, 5s, 1}, {"device late", false, 25s, 1}, {"device lost", true, 2s, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        mMachine.reset();
         mPowered = true;
         mPulses = 0;
-        mMachine = std::make_unique<CModemStateMachine>(
-            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        MakeMachine();
         int enabled = 0;
         Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
         Steps(10);
@@ -275,7 +281,6 @@ TEST_F(ModemStateMachineTest, SwitchOffEndsEnablingAtTheCommandInFlight)
 {
     for (const bool lastCommand : {false, true}) {
         SCOPED_TRACE(lastCommand ? "during the activation" : "during the bands");
-        mMachine.reset();
         mLog.Clear();
         std::atomic<bool> closed {false};
         ON_CALL(*mModem, CloseSerial()).WillByDefault([&closed] { closed.store(true); });
@@ -290,8 +295,7 @@ TEST_F(ModemStateMachineTest, SwitchOffEndsEnablingAtTheCommandInFlight)
         }
         EXPECT_CALL(*mModem, SetApn).Times(lastCommand ? 1 : 0);
         EXPECT_CALL(*mModem, SetSmsTextMode()).Times(0);
-        mMachine = std::make_unique<CModemStateMachine>(
-            std::make_unique<CModemStateMachineImpl>(mModem, 30s, mClock), mWorker);
+        MakeMachine();
         int enabled = 0;
         Target(EModemState::Enabled, [&enabled](bool) { ++enabled; });
         Steps(10);
