@@ -94,7 +94,7 @@ bool CTarvWlanHandler::ReadCredentials(std::string& ssid, std::string& passphras
 {
     ssid = mConfig->GetString(TarvSsid);
     passphrase = mConfig->GetString(WlanStaPassword);
-    return Toolbox::ValidateWlanSsid(ssid) && Toolbox::ValidateWlanPassword(passphrase);
+    return CTarvValidation::IsWlanSsid(ssid) && CTarvValidation::IsWlanPassword(passphrase);
 }
 
 void CTarvWlanHandler::SetCredentialsAndEnable(bool& ok)

@@ -5,7 +5,6 @@
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/ltemodem/modemanswers.h"
 #include "src/components/ltemodem/modemcommands.h"
-#include "src/components/ltemodem/modemvalidation.h"
 
 #include <mutex>
 #include <stdexcept>
@@ -257,8 +256,8 @@ EAtResult CModem::SetApn(const ApnSettings& settings)
     }
     // Values that could break out of their quotes never get here: the
     // settings come from GetApnSettings, which refuses them.
-    if (!CModemValidation::IsQuotableText(settings.apn) || !CModemValidation::IsQuotableText(settings.user) ||
-        !CModemValidation::IsQuotableText(settings.password)) {
+    if (!CTarvValidation::IsQuotableText(settings.apn) || !CTarvValidation::IsQuotableText(settings.user) ||
+        !CTarvValidation::IsQuotableText(settings.password)) {
         TLOG_ERROR("Failed to apply APN settings");
         return EAtResult::Error;
     }
@@ -283,7 +282,7 @@ std::optional<ApnSettings> CModem::GetApnSettings()
     bool valid = ipType && apn && user && password && auth;
     std::optional<std::string> ipCode;
     std::optional<std::string> authCode;
-    if (ipType && !(ipCode = CModemValidation::IpTypeCode(*ipType))) {
+    if (ipType && !(ipCode = CTarvValidation::ModemIpTypeCode(*ipType))) {
         TLOG_ERROR("APN IP Type value '{}' invalid", CTarvValidation::Printable(*ipType));
         valid = false;
     }
@@ -299,20 +298,20 @@ std::optional<ApnSettings> CModem::GetApnSettings()
         TLOG_ERROR("APN Password too long, max: {}, got: {}", kMaxApnCredentialLength, password->size());
         valid = false;
     }
-    if (auth && !(authCode = CModemValidation::AuthCode(*auth))) {
+    if (auth && !(authCode = CTarvValidation::ModemAuthCode(*auth))) {
         TLOG_ERROR("APN Auth value '{}' invalid", CTarvValidation::Printable(*auth));
         valid = false;
     }
     // The three texts travel inside double quotes of the AT command.
-    if (apn && !CModemValidation::IsQuotableText(*apn)) {
+    if (apn && !CTarvValidation::IsQuotableText(*apn)) {
         TLOG_ERROR("APN value contains a double quote or a control character");
         valid = false;
     }
-    if (user && !CModemValidation::IsQuotableText(*user)) {
+    if (user && !CTarvValidation::IsQuotableText(*user)) {
         TLOG_ERROR("APN User value contains a double quote or a control character");
         valid = false;
     }
-    if (password && !CModemValidation::IsQuotableText(*password)) {
+    if (password && !CTarvValidation::IsQuotableText(*password)) {
         TLOG_ERROR("APN Password value contains a double quote or a control character");
         valid = false;
     }
@@ -507,7 +506,7 @@ EAtResult CModem::EnterPin(const std::string& pin)
     std::int32_t left = 0;
     std::string error;
     if (attempts.result != EAtResult::Ok || attempts.values.size() < 2 ||
-        CModemValidation::ToInt32(attempts.values[1], left, error) != CModemValidation::EConversion::Ok) {
+        CTarvValidation::ToInt32(attempts.values[1], left, error) != CTarvValidation::EConversion::Ok) {
         TLOG_ERROR("Could not read the remaining SIM PIN attempts, PIN not sent");
         return EAtResult::Error;
     }
@@ -541,7 +540,7 @@ EAtResult CModem::UnlockSim()
             TLOG_ERROR("SIM PIN required, but empty in settings");
             return EAtResult::SimError;
         }
-        if (!CModemValidation::IsSimPin(*pin)) {
+        if (!CTarvValidation::IsSimPin(*pin)) {
             TLOG_ERROR("SIM PIN in settings is not 4 to 8 decimal digits, not sent");
             return EAtResult::SimError;
         }

@@ -48,9 +48,10 @@ bool CNtpManager::Init()
         const std::string value = mConfig->GetString(key);
         if (value.empty()) {
             TLOG_WARN("{} not configured", name);
-        } else if (!Toolbox::ValidateDomain(value)) {
+        } else if (!CTarvValidation::IsServerName(value)) {
             // Only a host name or an address literal ever reaches a command line.
-            TLOG_ERROR("{} contains invalid characters: '{}'", name, CTarvValidation::Printable(value));
+            TLOG_ERROR("{} refused: '{}' is not {}", name, CTarvValidation::Printable(value),
+                       CTarvValidation::kServerNameRule);
         } else {
             TLOG_DEBUG("{}: {}", name, value);
             servers.push_back(value);

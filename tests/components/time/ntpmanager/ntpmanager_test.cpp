@@ -1,6 +1,7 @@
 #include "src/components/time/ntpmanager.h"
 
 #include "diagnostics/signalcatalogue.h"
+#include "platform/toolbox/tarvvalidation.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/mocks/handlermocks.h"
 #include "tests/support/logcapture.h"
@@ -107,7 +108,8 @@ TEST_F(NtpManagerTest, OnlyValidServerNamesReachTheCommandLines)
         }
         EXPECT_EQ(mCommands.size() > 1 ? mCommands[1] : "", c.oneShot);
     }
-    EXPECT_TRUE(mLog.Contains(Log::error, "NtpServer1 contains invalid characters: 'a\\x0ab'"));
+    EXPECT_TRUE(mLog.Contains(Log::error,
+                              std::string("NtpServer1 refused: 'a\\x0ab' is not ") + CTarvValidation::kServerNameRule));
 }
 
 // DNS failing for a minute, then working: the warnings once, the DNS
