@@ -4,9 +4,9 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvfileutilities.h"
-#include "src/components/system/utility.h"
 
 #include <algorithm>
 #include <tuple>

@@ -5,7 +5,6 @@
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/ltemodem/modemstatemachineimpl.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,7 +5,6 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/links/netlinklinkhandle.h"
-#include "src/components/system/utility.h"
 
 #include <fmt/format.h>
 

@@ -7,7 +7,6 @@
 #include "platform/toolbox/toolbox.h"
 #include "src/components/links/netlinklinkhandle.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 
 #include <algorithm>
 #include <exception>

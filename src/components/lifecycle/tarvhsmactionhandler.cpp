@@ -4,8 +4,8 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 #include "statemachines/tarvhsmevents.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/fsutils.h"
-#include "src/components/system/tarvfileutilities.h"
 #include "platform/toolbox/tarvvalidation.h"
-#include "src/components/system/utility.h"
+#include "src/components/system/resolverpaths.h"
+#include "src/components/system/tarvfileutilities.h"
 
 #include <filesystem>
 #include <fstream>

@@ -4,14 +4,17 @@
 #include "platform/ipc/diagnosticssignal.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvfileutilities.h"
-#include "platform/toolbox/tarvvalidation.h"
-#include "src/components/system/utility.h"
 
 #include <tuple>
 
 namespace {
+
+// A static gateway's route metric.
+const std::string kGatewayMetric = "10";
 
 // Logs a refused value (escaped, it may hold line breaks) and clears ok.
 bool Accept(bool valid, const char* kind, const std::string& value, const std::string& interfaceName, bool& ok)
@@ -137,7 +140,7 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName
     std::string text = StanzaStart(interfaceName) + " inet static" + "\nhostname " + hostname + "\naddress " +
                        address + "\nnetmask " + netmask;
     if (withGateway) {
-        text += "\ngateway " + gateway + "\nmetric " + Tarv::kMetric10;
+        text += "\ngateway " + gateway + "\nmetric " + kGatewayMetric;
     }
     *stanza = std::move(text);
 }

@@ -5,8 +5,8 @@
 #include "platform/toolbox/fsutils.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/handlers/hostsystem.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/processowner.h"
-#include "src/components/system/utility.h"
 #include "src/components/system/tarvfileutilities.h"
 
 #include <wolfssl/options.h>
