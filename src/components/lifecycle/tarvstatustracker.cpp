@@ -55,13 +55,6 @@ void CTarvStatusTracker::CancelTimers()
     mWorker.BlockingCall([this] { CancelTimersOnWorker(); });
 }
 
-bool CTarvStatusTracker::IsPolling()
-{
-    bool polling = false;
-    mWorker.BlockingCall([this, &polling] { polling = mPollCall && !mPollCall->IsFinished(); });
-    return polling;
-}
-
 void CTarvStatusTracker::CancelTimersOnWorker()
 {
     if (mPollCall) {

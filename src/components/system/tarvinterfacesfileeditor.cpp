@@ -98,10 +98,10 @@ void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)
     if (!ok) {
         return;
     }
-    mFileContent = mLoopbackStanza + "\n\n" + mEthStanza + "\n\n" + mLteStanza + "\n\n" + mPlcStanza + "\n\n" +
-                   mWlanStanza + "\n\n" + mAccessPointStanza;
+    const std::string content = mLoopbackStanza + "\n\n" + mEthStanza + "\n\n" + mLteStanza + "\n\n" + mPlcStanza +
+                                "\n\n" + mWlanStanza + "\n\n" + mAccessPointStanza + "\n";
     const std::string path = CRootDir::Resolve(mFilePath);
-    if (!WriteToFile(path, mFileContent + "\n")) {
+    if (!WriteToFile(path, content)) {
         TLOG_ERROR("{} could not be modified", path);
         throw CTarvException();
     }
