@@ -115,7 +115,7 @@ void StatusQueryCost()
     }
     const double wallUs =
         std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - wall).count() / kPipelineRounds;
-    std::printf("former gateway pipeline: %.1f us CPU (%.1f us in its processes), %.1f us wall per call\n",
+    std::printf("shell pipeline for the gateway: %.1f us CPU (%.1f us in its processes), %.1f us wall per call\n",
                 (ChildrenCpuMicroseconds() - children + ThreadCpuMicroseconds() - own) / kPipelineRounds,
                 (ChildrenCpuMicroseconds() - children) / kPipelineRounds, wallUs);
 }
