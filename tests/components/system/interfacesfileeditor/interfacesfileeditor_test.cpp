@@ -3,6 +3,7 @@
 #include "diagnostics/signalcatalogue.h"
 #include "platform/ipc/diagnosticscommclient.h"
 #include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
 #include "tests/support/logcapture.h"
@@ -110,8 +111,9 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzasRefused
         mEditor.SetInterfacesFile(ok); // the stanzas are as they were
         EXPECT_EQ(File(), before);
     }
-    EXPECT_TRUE(log.Contains(Log::error, "Invalid IPv4 address '10.0.0.5\\x0apre-up x' for eth0, "
-                                         "interface settings not changed"));
+    EXPECT_TRUE(log.Contains(Log::error, std::string("Invalid IPv4 address '10.0.0.5\\x0apre-up x' for eth0 (") +
+                                             CTarvValidation::kIpv4HostAddressRule +
+                                             "), interface settings not changed"));
 
     // plc0's address is the kernel's own for the link: the kernel must not add it first.
     bool ok = true;
