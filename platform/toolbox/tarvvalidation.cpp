@@ -12,8 +12,6 @@ namespace {
 constexpr std::size_t kMaxLabelLength = 63;
 constexpr std::size_t kMacAddressLength = 17;
 constexpr std::size_t kMaxSsidLength = 32;
-constexpr std::size_t kMinPassphraseLength = 8;
-constexpr std::size_t kMaxPassphraseLength = 63;
 constexpr std::size_t kRawKeyLength = 64;
 constexpr std::size_t kMinSimPinLength = 4;
 constexpr std::size_t kMaxSimPinLength = 8;
@@ -231,7 +229,7 @@ bool CTarvValidation::IsWlanSsid(std::string_view text)
 
 bool CTarvValidation::IsWlanPassphrase(std::string_view text)
 {
-    return text.size() >= kMinPassphraseLength && text.size() <= kMaxPassphraseLength &&
+    return text.size() >= kMinWlanPassphraseLength && text.size() <= kMaxWlanPassphraseLength &&
            std::all_of(text.begin(), text.end(), IsPrintableAscii);
 }
 

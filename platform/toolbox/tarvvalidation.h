@@ -85,6 +85,8 @@ public:
     // line break would add settings of its own.
     static bool IsWlanPassphrase(std::string_view text);
     static constexpr const char* kWlanPassphraseRule = "8 to 63 printable ASCII characters";
+    static constexpr std::size_t kMinWlanPassphraseLength = 8;
+    static constexpr std::size_t kMaxWlanPassphraseLength = 63;
     // A raw pre-shared key: exactly 64 hexadecimal digits.
     static bool IsWlanRawKey(std::string_view text);
     static constexpr const char* kWlanRawKeyRule = "64 hexadecimal digits";

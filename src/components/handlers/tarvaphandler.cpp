@@ -58,8 +58,13 @@ void CTarvApHandler::SetApConfigFiles(const std::string& hostname)
     // The passphrase lands on a line of hostapd.conf: a line break or other
     // control character would add configuration lines of its own.
     if (!CTarvValidation::IsWlanPassphrase(passphrase)) {
-        TLOG_ERROR("AP password refused ({} characters): it must be {}", passphrase.size(),
-                   CTarvValidation::kWlanPassphraseRule);
+        if (passphrase.size() < CTarvValidation::kMinWlanPassphraseLength ||
+            passphrase.size() > CTarvValidation::kMaxWlanPassphraseLength) {
+            TLOG_ERROR("Wrong AP password length: Current length is: {} and it should be between 8 and 63 char.",
+                       passphrase.size());
+        } else {
+            TLOG_ERROR("Wrong AP password characters: it must be {}", CTarvValidation::kWlanPassphraseRule);
+        }
         throw CTarvException();
     }
     if (!CTarvValidation::IsHostname(hostname)) {

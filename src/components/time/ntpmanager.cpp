@@ -38,8 +38,7 @@ bool CNtpManager::Init()
             TLOG_WARN("{} not configured", name);
         } else if (!CTarvValidation::IsServerName(value)) {
             // Only a host name or an address literal ever reaches a command line.
-            TLOG_ERROR("{} refused: '{}' is not {}", name, CTarvValidation::Printable(value),
-                       CTarvValidation::kServerNameRule);
+            TLOG_ERROR("{} contains invalid characters: '{}'", name, CTarvValidation::Printable(value));
         } else {
             TLOG_DEBUG("{}: {}", name, value);
             servers.push_back(value);
