@@ -42,9 +42,6 @@ public:
         return mSignal.Send(std::move(value));
     }
 
-    const T& GetLastSentValue() const { return mLastValue; }
-    CDiagnosticsSignal<T>& GetSignal() { return mSignal; }
-
 protected:
     CReducedDiagnosticsSignalBase(const CSignalDefinition<T>* definition, std::optional<Period> period, bool compare,
                                   std::shared_ptr<IClock> clock)

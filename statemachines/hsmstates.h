@@ -69,7 +69,6 @@ public:
 
     // Dispatches the event to this leaf and its composites; false when unhandled.
     virtual bool HandleEvent(M& machine, IHsmEvent& event) const = 0;
-    virtual unsigned GetId() const = 0;
     virtual std::string_view GetName() const = 0;
 
     static std::string_view Name() { return {}; }
@@ -128,7 +127,6 @@ public:
         return false;
     }
 
-    unsigned GetId() const override { return N; }
     std::string_view GetName() const override { return Name(); }
 
     // Runs the entry actions in order, then makes this the current state.

@@ -35,8 +35,3 @@ void CRecoveryBackoff::Reset()
     Cancel();
     mNext = mInitial;
 }
-
-bool CRecoveryBackoff::IsArmed() const
-{
-    return mCall && !mCall->IsFinished();
-}

@@ -30,10 +30,6 @@ public:
     // A recovery succeeded: cancels the retry, the next Arm waits kInitialDelay again.
     void Reset();
 
-    // The delay the next Arm will use.
-    duration NextDelay() const { return mNext; }
-    bool IsArmed() const;
-
 private:
     duration mInitial;
     duration mMaximum;

@@ -12,19 +12,20 @@
 // the round trip ends in any way, and its namespace ends with this process
 // even if this process crashes.
 
+#include "bench/daemon/absenthandler.h"
 #include "platform/ipc/appcommunicationhost.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
-#include "bench/daemon/absenthandler.h"
 #include "src/components/handlers/tarvethhandler.h"
 #include "src/components/lifecycle/tarvhsmactionhandler.h"
 #include "src/components/links/tarverrorhandler.h"
 #include "src/components/links/tarvnetlink.h"
 #include "src/components/system/hostnamemanager.h"
+#include "src/components/system/interfacenames.h"
+#include "src/components/system/resolverpaths.h"
 #include "src/components/system/runcommand.h"
 #include "src/components/system/tarvdnsmanager.h"
 #include "src/components/system/tarvinterfacesfileeditor.h"
-#include "src/components/system/utility.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -115,7 +116,7 @@ void StatusQueryCost()
     }
     const double wallUs =
         std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - wall).count() / kPipelineRounds;
-    std::printf("former gateway pipeline: %.1f us CPU (%.1f us in its processes), %.1f us wall per call\n",
+    std::printf("shell pipeline for the gateway: %.1f us CPU (%.1f us in its processes), %.1f us wall per call\n",
                 (ChildrenCpuMicroseconds() - children + ThreadCpuMicroseconds() - own) / kPipelineRounds,
                 (ChildrenCpuMicroseconds() - children) / kPipelineRounds, wallUs);
 }

@@ -4,10 +4,11 @@
 #include "platform/ipc/appcommunicationhost.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "src/components/lifecycle/tarvhsmactionhandler.h"
 #include "src/processcontrolservice.h"
 #include "statemachines/tarvhsm.h"
-#include "bench/ipc/placeholderactionhandler.h"
 #include "statemachines/utils/statemachinesutility.h"
+#include "tests/components/lifecycle/fakeconnectionhandler.h"
 #include "tests/support/tempdir.h"
 
 #include <benchmark/benchmark.h>
@@ -26,6 +27,32 @@ public:
     ipc::MResult Enable() override { return {}; }
     ipc::MResult Disable() override { return {}; }
     void InstallSenders(SSenders) override {}
+};
+
+// The daemon's lifecycle actions on a station of scripted handlers, commands
+// and host name: every network action succeeds at once, so a round trip
+// costs the machine, the actions and the transport only.
+struct SScriptedStation {
+    SScriptedStation()
+    {
+        config->bools = {{HwHasWlan, true}, {HwHasEthernet, true}, {HwHasLte, true}, {HwHasPlc, true}};
+        config->strings = {{Hostname, "station-1"}, {ProductSn, "00-00-000-000"}};
+        ON_CALL(*runner, Run(testing::_, testing::_)).WillByDefault(testing::Return(SCommandResult{0, ""}));
+        ON_CALL(*hostname, SetHostname(testing::_)).WillByDefault(testing::Return(true));
+        actions = std::make_shared<CTarvHsmActionHandler>(config, std::make_shared<LifecycleFakes::CNullClient>(),
+                                                          runner, hostname,
+                                                          std::make_shared<LifecycleFakes::CNoNtp>(), IClock::Steady());
+        actions->SetHandlers(station.Set());
+    }
+    ~SScriptedStation() { actions->Stop(); }
+
+    std::shared_ptr<HandlerMocks::CFakeConfig> config = std::make_shared<HandlerMocks::CFakeConfig>();
+    LifecycleFakes::SFakeStation station{config};
+    std::shared_ptr<testing::NiceMock<HandlerMocks::MockRunCommand>> runner =
+        std::make_shared<testing::NiceMock<HandlerMocks::MockRunCommand>>();
+    std::shared_ptr<testing::NiceMock<HandlerMocks::MockHostnameManager>> hostname =
+        std::make_shared<testing::NiceMock<HandlerMocks::MockHostnameManager>>();
+    std::shared_ptr<CTarvHsmActionHandler> actions;
 };
 
 struct SServed {
@@ -86,13 +113,14 @@ void BM_EnableRoundTripTransport(benchmark::State& state)
 }
 BENCHMARK(BM_EnableRoundTripTransport)->UseRealTime();
 
-// Alternating enable and disable through the lifecycle machine with the
-// placeholder actions: Disabled -> Enabling -> Enabled -> Disabling -> Disabled.
+// Alternating enable and disable through the lifecycle machine and its
+// actions: Disabled -> Enabling -> Enabled -> Disabling -> Disabled.
 void BM_EnableDisableRoundTripLifecycle(benchmark::State& state)
 {
     Log::SetLogLevel(Log::warning);
     auto service = std::make_shared<CProcessControlService>();
-    auto handler = std::make_shared<CTarvHsmPlaceholderActionHandler>();
+    SScriptedStation scripted;
+    auto handler = scripted.actions;
     auto machine = std::make_shared<CTarvHsm>(handler);
     ConnectIProcessControl(handler, service, std::static_pointer_cast<IHsmInterface>(machine));
     std::thread machineThread;
@@ -102,9 +130,13 @@ void BM_EnableDisableRoundTripLifecycle(benchmark::State& state)
         machineThread = std::thread([machine] { machine->Run(); });
         served.remote->Disable(); // initialises: Uninitialized -> Disabled
         bool enable = true;
+        std::size_t round = 0;
         Measure(state, [&] {
             benchmark::DoNotOptimize(enable ? served.remote->Enable() : served.remote->Disable());
             enable = !enable;
+            if (++round % 1024 == 0) {
+                scripted.station.journal->Take(); // bounded memory over long runs
+            }
         });
     }
     machine->PostEvent(std::make_shared<TarvHsm::IntTerminate>());

@@ -19,8 +19,6 @@ public:
     {
     }
 
-    const CSignalDefinition<T>& GetDefinition() const { return *mDefinition; }
-
     // Stores value and timestamp together.
     void SetValue(T value, Clock::time_point timestamp = Clock::now())
     {
@@ -53,12 +51,6 @@ public:
     {
         std::lock_guard lock(mMutex);
         return mValue;
-    }
-
-    Clock::time_point GetTimestamp() const
-    {
-        std::lock_guard lock(mMutex);
-        return mTimestamp;
     }
 
 private:

@@ -132,11 +132,6 @@ void CIpcConfiguration::ReadEntries(const Json::Value& root)
     }
 }
 
-bool CIpcConfiguration::HasEndpoint(const std::string& name) const
-{
-    return mEndpoints.count(name) != 0;
-}
-
 const SIpcEndpoint& CIpcConfiguration::GetEndpoint(const std::string& name) const
 {
     const auto it = mEndpoints.find(name);

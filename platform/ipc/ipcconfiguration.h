@@ -32,7 +32,6 @@ public:
     explicit CIpcConfiguration(const std::string& path);
 
     const std::string& GetPath() const { return mPath; }
-    bool HasEndpoint(const std::string& name) const;
     // Throws std::runtime_error naming the file when the name has no entry.
     const SIpcEndpoint& GetEndpoint(const std::string& name) const;
     // The group of "socketGroup", resolved when the file is read.

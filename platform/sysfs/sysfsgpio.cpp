@@ -1,7 +1,6 @@
 #include "platform/sysfs/sysfsgpio.h"
 
 #include "platform/log/log.h"
-#include "platform/rootdir/rootdir.h"
 
 #include <stdexcept>
 
@@ -62,21 +61,4 @@ bool CSysfsGpio::SetValue(int value)
         return false;
     }
     return mAccess->Write(LinePath("value"), value == 1 ? "1" : "0");
-}
-
-std::optional<int> CSysfsGpio::GetValue()
-{
-    TLOG_FUNCTION();
-    const auto text = mAccess->Read(LinePath("value"));
-    if (!text) {
-        return std::nullopt;
-    }
-    if (*text == "0") {
-        return 0;
-    }
-    if (*text == "1") {
-        return 1;
-    }
-    TLOG_ERROR("GPIO {}: unexpected value '{}' in {}", mGpio, *text, CRootDir::Resolve(LinePath("value")));
-    return std::nullopt;
 }

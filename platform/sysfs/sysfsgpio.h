@@ -5,7 +5,6 @@
 #include "platform/sysfs/sysfsaccess.h"
 
 #include <memory>
-#include <optional>
 #include <string>
 
 class CSysfsGpio {
@@ -27,9 +26,6 @@ public:
     virtual bool SetDirection(int direction);
     // 1 = high, 0 = low; other values are refused.
     virtual bool SetValue(int value);
-    // The line's level (0 or 1); nullopt when it cannot be read or the file
-    // holds something else.
-    virtual std::optional<int> GetValue();
 
 private:
     std::string LinePath(const char* attribute) const;

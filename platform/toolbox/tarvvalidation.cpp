@@ -3,13 +3,18 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <optional>
-#include <string>
+#include <array>
+#include <stdexcept>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t kMaxLabelLength = 63;
+constexpr std::size_t kMacAddressLength = 17;
+constexpr std::size_t kMaxSsidLength = 32;
+constexpr std::size_t kRawKeyLength = 64;
+constexpr std::size_t kMinSimPinLength = 4;
+constexpr std::size_t kMaxSimPinLength = 8;
 constexpr std::size_t kMaxHostnameLength = 253;
 // Longest IPv6 text form ("ffff:...:255.255.255.255") plus its terminator.
 constexpr std::size_t kIpv6TextBuffer = 46;
@@ -67,6 +72,28 @@ std::optional<std::uint32_t> ParseIpv4(std::string_view text)
     return address;
 }
 
+bool IsPrintableAscii(char c)
+{
+    return c >= 0x20 && c <= 0x7e;
+}
+
+template <std::size_t N>
+using CodeTable = std::array<std::pair<std::string_view, std::string_view>, N>;
+
+constexpr CodeTable<5> kAuthCodes {{{"", "0"}, {"None", "0"}, {"PAP", "1"}, {"CHAP", "2"}, {"PAP or CHAP", "3"}}};
+constexpr CodeTable<4> kIpTypeCodes {{{"", "3"}, {"IPv4", "1"}, {"IPv6", "2"}, {"IPv4v6", "3"}}};
+
+template <std::size_t N>
+std::optional<std::string> LookUp(const CodeTable<N>& table, std::string_view text)
+{
+    for (const auto& [name, code] : table) {
+        if (name == text) {
+            return std::string(code);
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 bool CTarvValidation::IsIpv4Address(std::string_view text)
@@ -114,6 +141,11 @@ bool CTarvValidation::IsIpv6Address(std::string_view text)
 bool CTarvValidation::IsIpv6PrefixLength(std::string_view text)
 {
     return ParseDecimal(text, 128).has_value();
+}
+
+bool CTarvValidation::IsIpAddress(std::string_view text)
+{
+    return IsIpv4Address(text) || IsIpv6Address(text);
 }
 
 bool CTarvValidation::IsHostname(std::string_view text)
@@ -168,6 +200,86 @@ bool CTarvValidation::IsDomainName(std::string_view text)
         }
     }
     return false;
+}
+
+bool CTarvValidation::IsServerName(std::string_view text)
+{
+    return IsDomainName(text) || IsIpAddress(text);
+}
+
+bool CTarvValidation::IsMacAddress(std::string_view text)
+{
+    if (text.size() != kMacAddressLength) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool separator = i % 3 == 2;
+        if (separator ? text[i] != ':' : !IsHexDigit(text[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CTarvValidation::IsWlanSsid(std::string_view text)
+{
+    return !text.empty() && text.size() <= kMaxSsidLength &&
+           text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+}
+
+bool CTarvValidation::IsWlanPassphrase(std::string_view text)
+{
+    return text.size() >= kMinWlanPassphraseLength && text.size() <= kMaxWlanPassphraseLength &&
+           std::all_of(text.begin(), text.end(), IsPrintableAscii);
+}
+
+bool CTarvValidation::IsWlanRawKey(std::string_view text)
+{
+    return text.size() == kRawKeyLength && IsHexText(text);
+}
+
+bool CTarvValidation::IsWlanPassword(std::string_view text)
+{
+    return IsWlanPassphrase(text) || IsWlanRawKey(text);
+}
+
+bool CTarvValidation::IsSimPin(std::string_view text)
+{
+    return text.size() >= kMinSimPinLength && text.size() <= kMaxSimPinLength &&
+           std::all_of(text.begin(), text.end(), IsDigit);
+}
+
+bool CTarvValidation::IsQuotableText(std::string_view text)
+{
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '"' || byte < 0x20 || byte == 0x7f;
+    });
+}
+
+std::optional<std::string> CTarvValidation::ModemAuthCode(std::string_view text)
+{
+    return LookUp(kAuthCodes, text);
+}
+
+std::optional<std::string> CTarvValidation::ModemIpTypeCode(std::string_view text)
+{
+    return LookUp(kIpTypeCodes, text);
+}
+
+CTarvValidation::EConversion CTarvValidation::ToInt32(const std::string& text, std::int32_t& value,
+                                                      std::string& error)
+{
+    try {
+        value = std::stoi(text);
+        return EConversion::Ok;
+    } catch (const std::out_of_range& e) {
+        error = e.what();
+        return EConversion::OutOfRange;
+    } catch (const std::invalid_argument& e) {
+        error = e.what();
+        return EConversion::NoNumber;
+    }
 }
 
 std::string CTarvValidation::Printable(std::string_view text)

@@ -1,7 +1,5 @@
 #pragma once
-// Small system helpers: clock synchronisation status, name resolution and
-// the validators that every externally supplied host name, SSID or WLAN
-// passphrase passes before it reaches a command line or a system file.
+// Small system helpers: clock synchronisation status and name resolution.
 
 #include <string>
 
@@ -16,18 +14,4 @@ public:
     // Non-zero when the name (or address literal) resolves to at least one
     // address. A failure is logged at error level unless quiet is set.
     static int ResolveHost(const std::string& host, bool quiet);
-
-    // A domain name (CTarvValidation::IsDomainName) or an IPv4 / IPv6
-    // address literal (CTarvValidation::IsIpv4Address / IsIpv6Address).
-    static bool ValidateDomain(const std::string& domain);
-
-    // 1 to 32 bytes, without NUL, carriage return or line feed.
-    static bool ValidateWlanSsid(const std::string& ssid);
-
-    // 8 to 63 printable ASCII characters (0x20..0x7E), or exactly 64
-    // hexadecimal digits (a raw pre-shared key).
-    static bool ValidateWlanPassword(const std::string& password);
-
-    static bool IsIpv4Literal(const std::string& text);
-    static bool IsIpv6Literal(const std::string& text);
 };

@@ -60,15 +60,7 @@ CTarvConfig::CTarvConfig(const std::shared_ptr<QeConfig::IConfig>& settings,
                          const std::shared_ptr<QeConfig::IReadOnlyConfig>& hwinfo,
                          const std::shared_ptr<QeConfig::IConfig>& secrets,
                          const std::shared_ptr<QeConfig::IConfig>& network)
-    : CTarvConfig(settings, hwinfo, secrets, network, KeyTable())
-{
-}
-
-CTarvConfig::CTarvConfig(const std::shared_ptr<QeConfig::IConfig>& settings,
-                         const std::shared_ptr<QeConfig::IReadOnlyConfig>& hwinfo,
-                         const std::shared_ptr<QeConfig::IConfig>& secrets,
-                         const std::shared_ptr<QeConfig::IConfig>& network, const ConfigKeyTable& table)
-    : mSettings(settings), mHwinfo(hwinfo), mSecrets(secrets), mNetwork(network), mTable(table)
+    : mSettings(settings), mHwinfo(hwinfo), mSecrets(secrets), mNetwork(network)
 {
     // The new value is not kept: the record holds names only, so no secret
     // is ever stored here.
@@ -87,8 +79,8 @@ CTarvConfig::~CTarvConfig()
 
 const SConfigKeyInfo* CTarvConfig::Row(EConfigKey key, std::size_t expected, const char* typeName) const
 {
-    const auto it = mTable.find(key);
-    if (it == mTable.end()) {
+    const auto it = KeyTable().find(key);
+    if (it == KeyTable().end()) {
         TLOG_ERROR("Could not find config key {}", static_cast<std::int32_t>(key));
         return nullptr;
     }
@@ -100,25 +92,28 @@ const SConfigKeyInfo* CTarvConfig::Row(EConfigKey key, std::size_t expected, con
     return &row;
 }
 
+const QeConfig::IReadOnlyConfig& CTarvConfig::Source(EConfigSource source) const
+{
+    switch (source) {
+    case Hwinfo:
+        return *mHwinfo;
+    case Network:
+        return *mNetwork;
+    case Secrets:
+        return *mSecrets;
+    case Settings:
+        break;
+    }
+    return *mSettings;
+}
+
 bool CTarvConfig::GetBool(EConfigKey key) const
 {
     const SConfigKeyInfo* row = Row(key, 0, typeid(bool).name());
     if (row == nullptr) {
         return false;
     }
-    const bool defaultValue = std::get<bool>(row->defaultValue);
-    switch (row->source) {
-    case Hwinfo:
-        return mHwinfo->GetBool(row->name, defaultValue);
-    case Network:
-        return mNetwork->GetBool(row->name, defaultValue);
-    case Secrets:
-        return mSecrets->GetBool(row->name, defaultValue);
-    case Settings:
-        return mSettings->GetBool(row->name, defaultValue);
-    }
-    TLOG_ERROR("Key '{}' has invalid source '{}'", row->name, static_cast<std::int32_t>(row->source));
-    return false;
+    return Source(row->source).GetBool(row->name, std::get<bool>(row->defaultValue));
 }
 
 std::string CTarvConfig::GetString(EConfigKey key) const
@@ -127,22 +122,12 @@ std::string CTarvConfig::GetString(EConfigKey key) const
     if (row == nullptr) {
         return {};
     }
-    const std::string& defaultValue = std::get<std::string>(row->defaultValue);
-    switch (row->source) {
-    case Hwinfo:
-        return mHwinfo->GetString(row->name, defaultValue);
-    case Network:
-        return mNetwork->GetString(row->name, defaultValue);
-    case Secrets:
-        // A secret default (the SIM PIN's) stands for a provisioned station
-        // that relies on it. Without any secrets file nobody configured a
-        // secret: sending the default PIN to a SIM would cost an attempt.
-        return mSecrets->GetString(row->name, mSecrets->HasFile() ? defaultValue : std::string());
-    case Settings:
-        return mSettings->GetString(row->name, defaultValue);
-    }
-    TLOG_ERROR("Key '{}' has invalid source '{}'", row->name, static_cast<std::int32_t>(row->source));
-    return {};
+    const QeConfig::IReadOnlyConfig& source = Source(row->source);
+    // A secret default (the SIM PIN's) stands for a provisioned station that
+    // relies on it. Without any secrets file nobody configured a secret:
+    // sending the default PIN to a SIM would cost an attempt.
+    const bool noSecrets = row->source == Secrets && !source.HasFile();
+    return source.GetString(row->name, noSecrets ? std::string() : std::get<std::string>(row->defaultValue));
 }
 
 std::vector<EConfigKey> CTarvConfig::CheckChanges()
@@ -154,7 +139,7 @@ std::vector<EConfigKey> CTarvConfig::CheckChanges()
     QeConfig::SyncChanges();
     std::vector<EConfigKey> changed;
     std::lock_guard lock(mMutex);
-    for (const auto& [key, row] : mTable) {
+    for (const auto& [key, row] : KeyTable()) {
         if (mChangedKeys.contains(row.name)) {
             changed.push_back(key);
         }

@@ -70,22 +70,16 @@ public:
     // Records a changed key name; called by the listeners, on any thread.
     void OnConfigChange(const std::string& keyName);
 
-protected:
-    // Reads through another key table (tests reach the table's failure paths).
-    CTarvConfig(const std::shared_ptr<QeConfig::IConfig>& settings,
-                const std::shared_ptr<QeConfig::IReadOnlyConfig>& hwinfo,
-                const std::shared_ptr<QeConfig::IConfig>& secrets,
-                const std::shared_ptr<QeConfig::IConfig>& network, const ConfigKeyTable& table);
-
 private:
     // The row of key if it exists and holds type index expected; logs otherwise.
     const SConfigKeyInfo* Row(EConfigKey key, std::size_t expected, const char* typeName) const;
+    // The configuration a row's source names.
+    const QeConfig::IReadOnlyConfig& Source(EConfigSource source) const;
 
     std::shared_ptr<QeConfig::IConfig> mSettings;
     std::shared_ptr<QeConfig::IReadOnlyConfig> mHwinfo;
     std::shared_ptr<QeConfig::IConfig> mSecrets;
     std::shared_ptr<QeConfig::IConfig> mNetwork;
-    const ConfigKeyTable& mTable;
     std::mutex mMutex;                           // guards mChangedKeys
     std::unordered_set<std::string> mChangedKeys; // guarded by mMutex; names only, never values
 };

@@ -4,9 +4,9 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvfileutilities.h"
-#include "src/components/system/utility.h"
 
 #include <algorithm>
 #include <tuple>
@@ -16,8 +16,6 @@ namespace {
 
 constexpr std::chrono::seconds kApStateTimeout{3};
 constexpr unsigned kServiceRetries = 5;
-constexpr std::size_t kMinPassphrase = 8;
-constexpr std::size_t kMaxPassphrase = 63;
 
 } // namespace
 
@@ -50,15 +48,16 @@ void CTarvApHandler::SetApConfigFiles(const std::string& hostname)
 {
     TLOG_FUNCTION();
     const std::string passphrase = mConfig->GetString(WlanApPassword);
-    if (passphrase.size() < kMinPassphrase || passphrase.size() > kMaxPassphrase) {
-        TLOG_ERROR("Wrong AP password length: Current length is: {} and it should be between 8 and 63 char.",
-                   passphrase.size());
-        throw CTarvException();
-    }
     // The passphrase lands on a line of hostapd.conf: a line break or other
     // control character would add configuration lines of its own.
-    if (!std::all_of(passphrase.begin(), passphrase.end(), [](char c) { return c >= 0x20 && c <= 0x7e; })) {
-        TLOG_ERROR("Wrong AP password characters: only printable ASCII characters are allowed");
+    if (!CTarvValidation::IsWlanPassphrase(passphrase)) {
+        if (passphrase.size() < CTarvValidation::kMinWlanPassphraseLength ||
+            passphrase.size() > CTarvValidation::kMaxWlanPassphraseLength) {
+            TLOG_ERROR("Wrong AP password length: Current length is: {} and it should be between 8 and 63 char.",
+                       passphrase.size());
+        } else {
+            TLOG_ERROR("Wrong AP password characters: it must be {}", CTarvValidation::kWlanPassphraseRule);
+        }
         throw CTarvException();
     }
     if (!CTarvValidation::IsHostname(hostname)) {

@@ -4,9 +4,9 @@
 #include "platform/rootdir/rootdir.h"
 #include "src/components/handlers/hostsystem.h"
 #include "src/components/links/netlinklinkhandle.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/processowner.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -5,7 +5,7 @@
 #include "src/components/handlers/routetable.h"
 #include "src/components/system/tarvexception.h"
 #include "platform/toolbox/tarvvalidation.h"
-#include "src/components/system/utility.h"
+#include "src/components/system/interfacenames.h"
 
 #include <cstdint>
 #include <fstream>

@@ -5,9 +5,7 @@
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/handlers/lteregistrationstate.h"
 #include "src/components/ltemodem/modemstatemachineimpl.h"
-#include "src/components/ltemodem/modemvalidation.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 
 #include <algorithm>
 #include <exception>
@@ -227,7 +225,7 @@ void CTarvLteHandler::UpdateModemSettings(bool& ok)
     // refused here would otherwise stop the modem at its next start.
     bool valid = mModem->GetApnSettings().has_value();
     const std::string pin = mConfig->GetString(TarvLteSimPin);
-    if (!pin.empty() && !CModemValidation::IsSimPin(pin)) {
+    if (!pin.empty() && !CTarvValidation::IsSimPin(pin)) {
         TLOG_ERROR("SIM PIN refused: not 4 to 8 decimal digits");
         valid = false;
     }

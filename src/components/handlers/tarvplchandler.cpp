@@ -5,7 +5,6 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/links/netlinklinkhandle.h"
-#include "src/components/system/utility.h"
 
 #include <fmt/format.h>
 
@@ -58,19 +57,12 @@ void CTarvPlcHandler::Initialize()
 
 std::optional<std::string> CTarvPlcHandler::GetLinkLocalAddress(const std::string& mac)
 {
-    // Six pairs of hexadecimal digits separated by ':'.
-    if (mac.size() != 17) {
+    if (!CTarvValidation::IsMacAddress(mac)) {
         return std::nullopt;
     }
     std::string digits;
-    for (std::size_t i = 0; i < mac.size(); ++i) {
-        const auto c = static_cast<unsigned char>(mac[i]);
-        if (i % 3 == 2 ? c != ':' : std::isxdigit(c) == 0) {
-            return std::nullopt;
-        }
-        if (i % 3 != 2) {
-            digits.push_back(mac[i]);
-        }
+    for (std::size_t i = 0; i < mac.size(); i += 3) {
+        digits.append(mac, i, 2);
     }
     // The universal/local bit of the first byte is inverted.
     const unsigned first = static_cast<unsigned>(std::stoul(digits.substr(0, 2), nullptr, 16)) ^ 0x02U;

@@ -7,7 +7,6 @@
 #include "platform/toolbox/toolbox.h"
 #include "src/components/links/netlinklinkhandle.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 
 #include <algorithm>
 #include <exception>
@@ -87,7 +86,7 @@ bool CTarvWlanHandler::ReadCredentials(std::string& ssid, std::string& passphras
 {
     ssid = mConfig->GetString(TarvSsid);
     passphrase = mConfig->GetString(WlanStaPassword);
-    return Toolbox::ValidateWlanSsid(ssid) && Toolbox::ValidateWlanPassword(passphrase);
+    return CTarvValidation::IsWlanSsid(ssid) && CTarvValidation::IsWlanPassword(passphrase);
 }
 
 void CTarvWlanHandler::SetCredentialsAndEnable(bool& ok)

@@ -4,33 +4,14 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 #include "statemachines/tarvhsmevents.h"
 
 #include <algorithm>
 #include <cctype>
 #include <malloc.h>
 #include <stdexcept>
-
-namespace {
-
-// Six pairs of hexadecimal digits separated by colons, either letter case.
-bool IsMacAddress(const std::string& text)
-{
-    if (text.size() != 17) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool separator = i % 3 == 2;
-        if (separator ? text[i] != ':' : !std::isxdigit(static_cast<unsigned char>(text[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 CTarvHsmActionHandler::CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config,
                                              std::shared_ptr<ITarvClient> statusSink,
@@ -193,7 +174,7 @@ void CTarvHsmActionHandler::SetMacAddrs(const std::string& interfaceName, const 
         throw CTarvException();
     }
     // The value goes into a command line: only a well-formed address may.
-    if (!IsMacAddress(macAddress)) {
+    if (!CTarvValidation::IsMacAddress(macAddress)) {
         TLOG_ERROR("{}: MAC address '{}' is not valid", interfaceName, CTarvValidation::Printable(macAddress));
         throw CTarvException();
     }

@@ -84,9 +84,6 @@ public:
     // unless the configuration wants it on.
     void ScheduleApDisable();
 
-    // Whether the status poll runs. Only tests ask: the poll's delayed stop has no other visible effect.
-    bool IsStatusPollRunning() { return mStatusTracker.IsPolling(); }
-
 private:
     // Posts the event unless the calling thread's job was cancelled: what a
     // cancelled job found out belongs to a step the lifecycle has left.

@@ -3,8 +3,9 @@
 #include "diagnostics/signalcatalogue.h"
 #include "platform/ipc/communicationexception.h"
 #include "platform/log/log.h"
+#include "platform/toolbox/join.h"
+#include "src/components/system/netstatusequality.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 
 #include <cstdlib>
 
@@ -13,18 +14,6 @@ namespace {
 int SignalStrengthOf(const ipc::MNetStatus& status)
 {
     return status.has_signalstrength() ? status.signalstrength() : 0;
-}
-
-std::string Join(const std::vector<std::string>& names)
-{
-    if (names.empty()) {
-        return "None";
-    }
-    std::string text;
-    for (const auto& name : names) {
-        text += (text.empty() ? "" : ",") + name;
-    }
-    return text;
 }
 
 } // namespace
@@ -64,13 +53,6 @@ void CTarvStatusTracker::Start(const std::vector<std::shared_ptr<CTarvConnection
 void CTarvStatusTracker::CancelTimers()
 {
     mWorker.BlockingCall([this] { CancelTimersOnWorker(); });
-}
-
-bool CTarvStatusTracker::IsPolling()
-{
-    bool polling = false;
-    mWorker.BlockingCall([this, &polling] { polling = mPollCall && !mPollCall->IsFinished(); });
-    return polling;
 }
 
 void CTarvStatusTracker::CancelTimersOnWorker()
@@ -136,8 +118,9 @@ std::string CTarvStatusTracker::ConnectivitySummary()
         const std::string name = ipc::EIfName_Name(entry.handler->GetInterfaceId());
         (status.connectionstate() == ipc::MNetStatus::EConnected ? connected : disconnected).push_back(name);
     }
-    return fmt::format("Connected net interfaces {} Disconnected net interfaces {}", Join(connected),
-                       Join(disconnected));
+    const auto names = [](const std::vector<std::string>& list) { return list.empty() ? "None" : Join(list); };
+    return fmt::format("Connected net interfaces {} Disconnected net interfaces {}", names(connected),
+                       names(disconnected));
 }
 
 void CTarvStatusTracker::ReportChange(const std::string& text, const std::vector<std::string>& names)

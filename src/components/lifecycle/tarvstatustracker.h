@@ -46,8 +46,6 @@ public:
     void Start(const std::vector<std::shared_ptr<CTarvConnectionHandlerBase>>& handlers);
     // Stops the poll and every reset timer (counters keep their values).
     void CancelTimers();
-    // Whether a poll is planted and not finished (see CTarvHsmActionHandler::IsStatusPollRunning).
-    bool IsPolling();
 
 private:
     struct SEntry {

@@ -2,8 +2,8 @@
 
 #include "platform/log/log.h"
 #include "src/components/links/netlinkptr.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/tarvexception.h"
-#include "src/components/system/utility.h"
 
 #include <linux/netlink.h>
 #include <sys/socket.h>

@@ -5,7 +5,6 @@
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/ltemodem/modemanswers.h"
 #include "src/components/ltemodem/modemcommands.h"
-#include "src/components/ltemodem/modemvalidation.h"
 
 #include <mutex>
 #include <stdexcept>
@@ -231,8 +230,8 @@ EAtResult CModem::SetApn(const ApnSettings& settings)
     }
     // Values that could break out of their quotes never get here: the
     // settings come from GetApnSettings, which refuses them.
-    if (!CModemValidation::IsQuotableText(settings.apn) || !CModemValidation::IsQuotableText(settings.user) ||
-        !CModemValidation::IsQuotableText(settings.password)) {
+    if (!CTarvValidation::IsQuotableText(settings.apn) || !CTarvValidation::IsQuotableText(settings.user) ||
+        !CTarvValidation::IsQuotableText(settings.password)) {
         TLOG_ERROR("Failed to apply APN settings");
         return EAtResult::Error;
     }
@@ -253,7 +252,7 @@ std::optional<ApnSettings> CModem::GetApnSettings()
     bool valid = ipType && apn && user && password && auth;
     std::optional<std::string> ipCode;
     std::optional<std::string> authCode;
-    if (ipType && !(ipCode = CModemValidation::IpTypeCode(*ipType))) {
+    if (ipType && !(ipCode = CTarvValidation::ModemIpTypeCode(*ipType))) {
         TLOG_ERROR("APN IP Type value '{}' invalid", CTarvValidation::Printable(*ipType));
         valid = false;
     }
@@ -270,13 +269,13 @@ std::optional<ApnSettings> CModem::GetApnSettings()
             valid = false;
         }
     }
-    if (auth && !(authCode = CModemValidation::AuthCode(*auth))) {
+    if (auth && !(authCode = CTarvValidation::ModemAuthCode(*auth))) {
         TLOG_ERROR("APN Auth value '{}' invalid", CTarvValidation::Printable(*auth));
         valid = false;
     }
     // The three texts travel inside double quotes of the AT command.
     for (const auto& text : texts) {
-        if (text.value && !CModemValidation::IsQuotableText(*text.value)) {
+        if (text.value && !CTarvValidation::IsQuotableText(*text.value)) {
             TLOG_ERROR("{} value contains a double quote or a control character", text.name);
             valid = false;
         }

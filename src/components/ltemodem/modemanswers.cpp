@@ -1,7 +1,7 @@
 #include "src/components/ltemodem/modemanswers.h"
 
 #include "platform/log/log.h"
-#include "src/components/ltemodem/modemvalidation.h"
+#include "platform/toolbox/tarvvalidation.h"
 
 #include <initializer_list>
 #include <string_view>
@@ -25,13 +25,13 @@ bool Convert(const std::vector<std::string>& values, const std::string& text, st
              const char* capitalised)
 {
     std::string error;
-    switch (CModemValidation::ToInt32(text, value, error)) {
-    case CModemValidation::EConversion::Ok:
+    switch (CTarvValidation::ToInt32(text, value, error)) {
+    case CTarvValidation::EConversion::Ok:
         return true;
-    case CModemValidation::EConversion::NoNumber:
+    case CTarvValidation::EConversion::NoNumber:
         TLOG_ERROR("Failed to convert {} value. Content: [{}], Error: {}", name, JoinValues(values), error);
         return false;
-    case CModemValidation::EConversion::OutOfRange:
+    case CTarvValidation::EConversion::OutOfRange:
         TLOG_ERROR("{} value out of range. Content: [{}], Error: {}", capitalised, JoinValues(values), error);
         return false;
     }
@@ -118,7 +118,7 @@ std::optional<std::int32_t> ParseQpinc(const std::vector<std::string>& values)
 {
     std::int32_t left = 0;
     std::string error;
-    if (values.size() < 2 || CModemValidation::ToInt32(values[1], left, error) != CModemValidation::EConversion::Ok) {
+    if (values.size() < 2 || CTarvValidation::ToInt32(values[1], left, error) != CTarvValidation::EConversion::Ok) {
         return std::nullopt;
     }
     return left;

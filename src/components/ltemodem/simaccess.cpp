@@ -3,7 +3,7 @@
 #include "platform/log/log.h"
 #include "src/components/ltemodem/modemanswers.h"
 #include "src/components/ltemodem/modemcommands.h"
-#include "src/components/ltemodem/modemvalidation.h"
+#include "platform/toolbox/tarvvalidation.h"
 
 #include <chrono>
 #include <string_view>
@@ -104,7 +104,7 @@ EAtResult CSimAccess::Unlock(const std::function<std::optional<std::string>()>& 
             TLOG_ERROR("SIM PIN required, but empty in settings");
             return EAtResult::SimError;
         }
-        if (!CModemValidation::IsSimPin(*pin)) {
+        if (!CTarvValidation::IsSimPin(*pin)) {
             TLOG_ERROR("SIM PIN in settings is not 4 to 8 decimal digits, not sent");
             return EAtResult::SimError;
         }

@@ -3,9 +3,9 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/fsutils.h"
-#include "src/components/system/tarvfileutilities.h"
 #include "platform/toolbox/tarvvalidation.h"
-#include "src/components/system/utility.h"
+#include "src/components/system/resolverpaths.h"
+#include "src/components/system/tarvfileutilities.h"
 
 #include <filesystem>
 #include <fstream>
@@ -29,7 +29,7 @@ bool CTarvDnsManager::SetDnsServers(const std::vector<std::string>& servers)
         if (server.empty()) {
             continue;
         }
-        if (!CTarvValidation::IsIpv4Address(server) && !CTarvValidation::IsIpv6Address(server)) {
+        if (!CTarvValidation::IsIpAddress(server)) {
             TLOG_ERROR("Can't set static DNS servers for {}, '{}' is not an IP address.", mInterfaceName,
                        CTarvValidation::Printable(server));
             return false;

@@ -4,21 +4,28 @@
 #include "platform/ipc/diagnosticssignal.h"
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
+#include "platform/toolbox/tarvvalidation.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/tarvexception.h"
 #include "src/components/system/tarvfileutilities.h"
-#include "platform/toolbox/tarvvalidation.h"
-#include "src/components/system/utility.h"
 
 #include <tuple>
 
 namespace {
 
-// Logs a refused value (escaped, it may hold line breaks) and clears ok.
-bool Accept(bool valid, const char* kind, const std::string& value, const std::string& interfaceName, bool& ok)
+using V = CTarvValidation;
+
+// A static gateway's route metric.
+const std::string kGatewayMetric = "10";
+
+// Logs a refused value (escaped, it may hold line breaks) with the rule it
+// breaks, and clears ok.
+bool Accept(bool valid, const char* kind, const char* rule, const std::string& value,
+            const std::string& interfaceName, bool& ok)
 {
     if (!valid) {
-        TLOG_ERROR("Invalid {} '{}' for {}, interface settings not changed", kind,
-                   CTarvValidation::Printable(value), interfaceName);
+        TLOG_ERROR("Invalid {} '{}' for {} ({}), interface settings not changed", kind,
+                   CTarvValidation::Printable(value), interfaceName, rule);
         ok = false;
     }
     return valid;
@@ -95,10 +102,10 @@ void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)
     if (!ok) {
         return;
     }
-    mFileContent = mLoopbackStanza + "\n\n" + mEthStanza + "\n\n" + mLteStanza + "\n\n" + mPlcStanza + "\n\n" +
-                   mWlanStanza + "\n\n" + mAccessPointStanza;
+    const std::string content = mLoopbackStanza + "\n\n" + mEthStanza + "\n\n" + mLteStanza + "\n\n" + mPlcStanza +
+                                "\n\n" + mWlanStanza + "\n\n" + mAccessPointStanza + "\n";
     const std::string path = CRootDir::Resolve(mFilePath);
-    if (!WriteToFile(path, mFileContent + "\n")) {
+    if (!WriteToFile(path, content)) {
         TLOG_ERROR("{} could not be modified", path);
         throw CTarvException();
     }
@@ -111,7 +118,7 @@ void CTarvInterfacesFileEditor::SetAsDhcp(const std::string& interfaceName, cons
     if (stanza == nullptr) {
         return;
     }
-    if (!Accept(CTarvValidation::IsHostname(hostname), "hostname", hostname, interfaceName, ok)) {
+    if (!Accept(V::IsHostname(hostname), "hostname", V::kHostnameRule, hostname, interfaceName, ok)) {
         return;
     }
     *stanza = StanzaStart(interfaceName) + " inet dhcp\nhostname " + hostname;
@@ -128,16 +135,17 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName
     }
     const bool isEthernet = interfaceName == Tarv::kEth0;
     const bool withGateway = isEthernet && !gateway.empty() && gateway != "0.0.0.0";
-    if (!Accept(CTarvValidation::IsHostname(hostname), "hostname", hostname, interfaceName, ok) ||
-        !Accept(CTarvValidation::IsIpv4HostAddress(address), "IPv4 address", address, interfaceName, ok) ||
-        !Accept(CTarvValidation::IsIpv4Netmask(netmask), "IPv4 netmask", netmask, interfaceName, ok) ||
-        (withGateway && !Accept(CTarvValidation::IsIpv4HostAddress(gateway), "gateway", gateway, interfaceName, ok))) {
+    if (!Accept(V::IsHostname(hostname), "hostname", V::kHostnameRule, hostname, interfaceName, ok) ||
+        !Accept(V::IsIpv4HostAddress(address), "IPv4 address", V::kIpv4HostAddressRule, address, interfaceName, ok) ||
+        !Accept(V::IsIpv4Netmask(netmask), "IPv4 netmask", V::kIpv4NetmaskRule, netmask, interfaceName, ok) ||
+        (withGateway &&
+         !Accept(V::IsIpv4HostAddress(gateway), "gateway", V::kIpv4HostAddressRule, gateway, interfaceName, ok))) {
         return;
     }
     std::string text = StanzaStart(interfaceName) + " inet static" + "\nhostname " + hostname + "\naddress " +
                        address + "\nnetmask " + netmask;
     if (withGateway) {
-        text += "\ngateway " + gateway + "\nmetric " + Tarv::kMetric10;
+        text += "\ngateway " + gateway + "\nmetric " + kGatewayMetric;
     }
     *stanza = std::move(text);
 }
@@ -151,8 +159,8 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv6(const std::string& interfaceName
         ok = false;
         return;
     }
-    if (!Accept(CTarvValidation::IsIpv6Address(address), "IPv6 address", address, interfaceName, ok) ||
-        !Accept(CTarvValidation::IsIpv6PrefixLength(netmask), "IPv6 netmask", netmask, interfaceName, ok)) {
+    if (!Accept(V::IsIpv6Address(address), "IPv6 address", V::kIpv6AddressRule, address, interfaceName, ok) ||
+        !Accept(V::IsIpv6PrefixLength(netmask), "IPv6 netmask", V::kIpv6PrefixLengthRule, netmask, interfaceName, ok)) {
         return;
     }
     // The address is the one the kernel would give the link itself (EUI-64

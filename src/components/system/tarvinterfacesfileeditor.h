@@ -38,9 +38,6 @@ public:
     void SetAsStaticIpv6(const std::string& interfaceName, const std::string& address, const std::string& netmask,
                          bool& ok) override;
 
-    // The text most recently composed by SetInterfacesFile, without the final newline.
-    const std::string& GetFileContent() const { return mFileContent; }
-
 private:
     // The stanza field of an interface that accepts IPv4 settings; for others
     // a warning, ok cleared and null.
@@ -55,5 +52,4 @@ private:
     const std::string mLoopbackStanza;
     const std::string mAccessPointStanza;
     const std::string mFilePath;
-    std::string mFileContent;
 };

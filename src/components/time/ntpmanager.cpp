@@ -2,25 +2,13 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "platform/toolbox/join.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "platform/toolbox/toolbox.h"
 #include "src/components/time/ntpsystem.h"
 
 #include <chrono>
 #include <utility>
-
-namespace {
-
-std::string Join(const std::vector<std::string>& parts, const std::string& separator, const std::string& prefix = "")
-{
-    std::string text;
-    for (const auto& part : parts) {
-        text += (text.empty() ? "" : separator) + prefix + part;
-    }
-    return text;
-}
-
-} // namespace
 
 CNtpManager::CNtpManager(std::shared_ptr<ITarvConfig> config, std::shared_ptr<IRunCommand> runCommand,
                          std::shared_ptr<INtpSystem> system, std::shared_ptr<IClock> clock)
@@ -48,7 +36,7 @@ bool CNtpManager::Init()
         const std::string value = mConfig->GetString(key);
         if (value.empty()) {
             TLOG_WARN("{} not configured", name);
-        } else if (!Toolbox::ValidateDomain(value)) {
+        } else if (!CTarvValidation::IsServerName(value)) {
             // Only a host name or an address literal ever reaches a command line.
             TLOG_ERROR("{} contains invalid characters: '{}'", name, CTarvValidation::Printable(value));
         } else {

@@ -3,9 +3,10 @@
 #include "platform/log/log.h"
 #include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/fsutils.h"
+#include "platform/toolbox/tarvvalidation.h"
 #include "src/components/handlers/hostsystem.h"
+#include "src/components/system/interfacenames.h"
 #include "src/components/system/processowner.h"
-#include "src/components/system/utility.h"
 #include "src/components/system/tarvfileutilities.h"
 
 #include <wolfssl/options.h>
@@ -26,7 +27,6 @@ namespace {
 
 constexpr int kPskIterations = 4096;
 constexpr std::size_t kPskBytes = 32;
-constexpr std::size_t kRawPskDigits = 64;
 
 std::string Hex(const unsigned char* data, std::size_t size)
 {
@@ -152,8 +152,7 @@ bool CWpaSupplicantHandler::WriteWpaSupplicantConfig(std::string_view ssid, std:
 
 std::string CWpaSupplicantHandler::GeneratePsk(std::string_view ssid, std::string_view passphrase)
 {
-    if (passphrase.size() == kRawPskDigits &&
-        std::all_of(passphrase.begin(), passphrase.end(), [](unsigned char c) { return std::isxdigit(c) != 0; })) {
+    if (CTarvValidation::IsWlanRawKey(passphrase)) {
         std::string key(passphrase);
         std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
         return key;

@@ -27,6 +27,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace LifecycleFakes {
@@ -91,10 +92,17 @@ public:
     ipc::MNetStatus GetStatus() override
     {
         std::lock_guard lock(mMutex);
+        ++mStatusReads;
         if (mFailing.contains("GetStatus")) {
             throw CTarvException();
         }
         return mStatus;
+    }
+    // The GetStatus calls since the previous call.
+    int TakeStatusReads()
+    {
+        std::lock_guard lock(mMutex);
+        return std::exchange(mStatusReads, 0);
     }
     void SendDiagSignals() override {}
     void SendExtendedDiagSignals() override {}
@@ -160,6 +168,7 @@ private:
     const std::shared_ptr<CJournal> mJournal;
     std::mutex mMutex;
     ipc::MNetStatus mStatus;          // guarded by mMutex
+    int mStatusReads = 0;             // guarded by mMutex
     std::set<std::string> mFailing;   // guarded by mMutex
 };
 

@@ -1,7 +1,5 @@
 #include "platform/toolbox/tarvvalidation.h"
 
-#include "platform/toolbox/toolbox.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,7 +17,7 @@ enum : unsigned {
     kIpv6 = 4,    // IsIpv6Address
     kPrefix = 8,  // IsIpv6PrefixLength
     kHost = 16,   // IsHostname
-    kDomain = 32, // Toolbox::ValidateDomain: a domain name or an address
+    kDomain = 32, // IsServerName: a domain name or an address
     kAddr = 64,   // IsIpv4HostAddress
 };
 
@@ -66,13 +64,42 @@ TEST(Validation, EveryCheckAgainstOneTable)
         EXPECT_EQ(CTarvValidation::IsIpv6Address(c.value), (c.accepted & kIpv6) != 0);
         EXPECT_EQ(CTarvValidation::IsIpv6PrefixLength(c.value), (c.accepted & kPrefix) != 0);
         EXPECT_EQ(CTarvValidation::IsHostname(c.value), (c.accepted & kHost) != 0);
-        EXPECT_EQ(Toolbox::ValidateDomain(c.value), (c.accepted & kDomain) != 0);
+        EXPECT_EQ(CTarvValidation::IsServerName(c.value), (c.accepted & kDomain) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpAddress(c.value), (c.accepted & (kIpv4 | kIpv6)) != 0);
     }
     // What would break a log line is escaped.
     EXPECT_EQ(CTarvValidation::Printable("1\npre-up x\\\t\x7f\r\0b"s), "1\\x0apre-up x\\x5c\\x09\\x7f\\x0d\\x00b");
     // A huge value is cut: the log line stays short and says how long it was.
     EXPECT_EQ(CTarvValidation::Printable(std::string(64, 'a')), std::string(64, 'a'));
     EXPECT_EQ(CTarvValidation::Printable(std::string(1 << 20, 'x')), std::string(64, 'x') + "... (1048576 bytes)");
+}
+
+TEST(Validation, WlanSsidPassphraseAndRawKey)
+{
+    struct SCase {
+        std::string value;
+        bool ssid, passphrase, rawKey;
+    };
+    const std::vector<SCase> cases = {
+        {"S", true, false, false}, {std::string(32, 'x'), true, true, false},
+        {"My \"home\" net; $(x)", true, true, false}, // any other byte is allowed in both
+        {"Caf\xc3\xa9 \xe2\x98\x95", true, false, false},
+        {std::string(31, 'x') + "\xc3\xa9", false, false, false}, // 33 bytes
+        {"", false, false, false}, {"ab\0cd"s, false, false, false}, {"line\nnext", false, false, false},
+        {"line\r", false, false, false}, {"12345678", true, true, false}, {"1234567", true, false, false},
+        {std::string(63, '~'), false, true, false}, {std::string(64, 'a'), false, false, true},
+        {std::string(63, 'a') + "g", false, false, false}, // a raw key is hex
+        {std::string(65, 'a'), false, false, false}, {"pass\tword", true, false, false},
+        {"pass\0word"s, false, false, false}, {"passw\xc3\xb6rd", true, false, false},
+        {"password\x7f", true, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(CTarvValidation::Printable(c.value));
+        EXPECT_EQ(CTarvValidation::IsWlanSsid(c.value), c.ssid);
+        EXPECT_EQ(CTarvValidation::IsWlanPassphrase(c.value), c.passphrase);
+        EXPECT_EQ(CTarvValidation::IsWlanRawKey(c.value), c.rawKey);
+        EXPECT_EQ(CTarvValidation::IsWlanPassword(c.value), c.passphrase || c.rawKey);
+    }
 }
 
 } // namespace

@@ -73,16 +73,36 @@ TEST_F(HsmAlive, NoTickWhileTheConditionFailsAndNoCrashWithoutCallback)
 
 TEST(RecoveryBackoff, DoublesUpToTheMaximumAndResets)
 {
-    CWorker worker("backoff", std::make_shared<CManualClock>());
+    const auto clock = std::make_shared<CManualClock>();
+    CWorker worker("backoff", clock);
+    worker.Start();
     CRecoveryBackoff backoff;
+    std::atomic<int> retries{0};
+    // Arms and returns how long the retry took to come, in whole seconds.
+    const auto armedDelay = [&] {
+        backoff.Arm(worker, [&] { ++retries; });
+        const int before = retries;
+        IClock::duration waited{};
+        while (retries == before && waited < 1h) {
+            clock->Advance(1s);
+            worker.Sync();
+            waited += 1s;
+        }
+        return waited;
+    };
     std::vector<IClock::duration> delays;
     for (int i = 0; i < 9; ++i) {
-        delays.push_back(backoff.NextDelay());
-        backoff.Arm(worker, [] {});
+        delays.push_back(armedDelay());
     }
     EXPECT_EQ(delays, (std::vector<IClock::duration>{5s, 10s, 20s, 40s, 80s, 160s, 300s, 300s, 300s}));
+    // Reset cancels the repeating retry and starts again from the first delay.
     backoff.Reset();
-    EXPECT_FALSE(backoff.IsArmed());
+    const int before = retries;
+    clock->Advance(1h);
+    worker.Sync();
+    EXPECT_EQ(retries, before);
+    EXPECT_EQ(armedDelay(), 5s);
+    worker.Stop();
 }
 
 } // namespace

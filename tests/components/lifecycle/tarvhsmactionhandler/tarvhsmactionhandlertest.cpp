@@ -482,20 +482,25 @@ TEST_F(ActionHandler, DisableThenEnableWithinTwoSecondsKeepsThePollRunning)
     handler->Sync();
     EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Disable", "wlan0.Disable", "lte0.Disable", "plc0.Disable"));
     EXPECT_THAT(events.Take(), ElementsAre("IntDisablingDone"));
+    // The poll runs while a handler's status is read once a second.
+    const auto polled = [&] {
+        station[ipc::EWlan0].TakeStatusReads();
+        Advance(1s);
+        return station[ipc::EWlan0].TakeStatusReads() > 0;
+    };
     Advance(1s);
     handler->IntSetTarvEnabled();
     Advance(5s);
-    EXPECT_TRUE(handler->IsStatusPollRunning());
+    EXPECT_TRUE(polled());
 
     // Without a new enable the poll ends 2 s after the disable.
     handler->IntDisableAll();
     handler->Sync();
+    EXPECT_TRUE(polled());
     Advance(1s);
-    EXPECT_TRUE(handler->IsStatusPollRunning());
-    Advance(1s);
-    EXPECT_FALSE(handler->IsStatusPollRunning());
+    EXPECT_FALSE(polled());
     handler->IntSetTarvEnabled();
-    EXPECT_TRUE(handler->IsStatusPollRunning());
+    EXPECT_TRUE(polled());
 }
 
 TEST_F(ActionHandler, StoppingTheWorkerThreadEndsEveryTimedCall)
@@ -544,6 +549,7 @@ public:
         status.set_signalstrength(mQueries.fetch_add(1, std::memory_order_relaxed) % 2 * 10);
         return status;
     }
+    int Queries() const { return mQueries.load(); }
 
 private:
     std::atomic<int> mQueries{0};
@@ -582,7 +588,12 @@ TEST_F(ActionHandler, DisableEnableCyclesRaceNothingWithThePoll)
     // The last disable's job may have planted its delayed cancel after the last enable.
     racing->Sync();
     racing->IntSetTarvEnabled();
-    EXPECT_TRUE(racing->IsStatusPollRunning());
+    // The poll still runs: the statuses are read again.
+    const auto* polled = static_cast<const CLockFreeHandler*>(set.plc.get());
+    const int queries = polled->Queries();
+    clock->Advance(1s);
+    racing->Sync();
+    EXPECT_GT(polled->Queries(), queries);
     racing->Stop();
 }
 

@@ -1,4 +1,4 @@
-#include "src/components/system/utility.h"
+#include "src/components/system/netstatusequality.h"
 
 #include <gtest/gtest.h>
 
