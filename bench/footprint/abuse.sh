@@ -69,12 +69,18 @@ done
 sample "30 s later"
 [[ -e $STATION_STATE/out/tarv.rc ]] && { echo "abuse: the daemon ended (exit $(<"$STATION_STATE/out/tarv.rc"))"; exit 1; }
 final=$(rss)
+echo "threads: $(cat /proc/"$pid"/task/*/comm | sort | uniq -c | awk '{printf "%s%s x%d", sep, $2, $1; sep = ", "}')"
 if ((diagnose)); then
   echo "mappings holding the most anonymous memory (KiB):"
   awk '/^[0-9a-f]+-[0-9a-f]+ / { range = $1; name = (NF >= 6 ? $6 : "[anon]") }
        $1 == "Anonymous:" && $2 > 0 { print "  " range, name, $2 }' /proc/"$pid"/smaps | sort -k3 -nr | head -n 8
-  gdb -p "$pid" -batch -ex 'call (int) malloc_trim(0)' >/dev/null 2>&1 || echo "(gdb could not attach)"
+  gdb -p "$pid" -batch -ex 'call (int) malloc_trim(0)' -ex 'call (void) malloc_stats()' >/dev/null 2>&1 ||
+    echo "(gdb could not attach)"
   sample "after malloc_trim"
+  echo "malloc's arenas after the trim (system bytes / in use):"
+  grep -E '^(Arena|system bytes|in use bytes|Total)' "$STATION_STATE/out/tarv.log" | tail -n 9 | sed 's/^/  /'
+  awk '/^[0-9a-f]+-[0-9a-f]+ / { range = $1; name = (NF >= 6 ? $6 : "[anon]") }
+       $1 == "Anonymous:" && $2 > 0 { print "  " range, name, $2 }' /proc/"$pid"/smaps | sort -k3 -nr | head -n 5
 fi
 echo "RSS 30 s after the last round: $(((final - idle) / 1024)) MiB over idle (limit ${limit} MiB); rounds failed: $failed"
 ((failed == 0 && final - idle <= limit * 1024))
