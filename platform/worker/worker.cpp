@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -96,6 +97,7 @@ struct CWorker::SState {
     {
         std::vector<SEntry> dropped;
         dropped.swap(queue);
+        liveAfterPurge = 0;
         for (auto& entry : dropped) {
             entry.handle->Cancel();
         }
@@ -103,7 +105,30 @@ struct CWorker::SState {
         return dropped;
     }
 
+    // Takes the cancelled entries out of the queue once they make up half of
+    // it. A call cancelled and queued again (a timer restarted on each event)
+    // would otherwise stay until its due time, which may be an hour away, and
+    // the queue would grow with the rate of events. The caller holds mutex and
+    // destroys the result after releasing it, as for DropPendingLocked.
+    std::vector<SEntry> TakeCancelledLocked()
+    {
+        std::vector<SEntry> cancelled;
+        if (queue.size() < kPurgeMinimum || queue.size() < 2 * liveAfterPurge) {
+            return cancelled;
+        }
+        const auto firstCancelled = std::partition(queue.begin(), queue.end(),
+                                                   [](const SEntry& entry) { return !entry.handle->IsCancelled(); });
+        cancelled.assign(std::make_move_iterator(firstCancelled), std::make_move_iterator(queue.end()));
+        queue.erase(firstCancelled, queue.end());
+        std::make_heap(queue.begin(), queue.end(), SLater{});
+        liveAfterPurge = queue.size();
+        return cancelled;
+    }
+
     bool IsThisThreadLocked() const { return threadId == std::this_thread::get_id(); }
+
+    // Below this many queued entries, cancelled ones wait for their due time.
+    static constexpr std::size_t kPurgeMinimum = 64;
 
     const std::string name;
     const std::shared_ptr<IClock> clock;
@@ -112,6 +137,7 @@ struct CWorker::SState {
     std::condition_variable cv;       // queue changed, stop requested, or clock moved
     std::vector<SEntry> queue;        // guarded by mutex; heap ordered by SLater
     std::uint64_t nextSeq = 0;        // guarded by mutex
+    std::size_t liveAfterPurge = 0;   // guarded by mutex; queue size after the last purge
     bool running = false;             // guarded by mutex; from Start until the loop ends
     bool stopRequested = false;       // guarded by mutex; from Stop until the loop ends
     std::thread::id threadId;         // guarded by mutex; set while the loop runs
@@ -335,12 +361,14 @@ void CWorker::RunGuarded(SState& state, const Fn& fn)
 CWorker::CallHandle CWorker::AddCall(Fn fn, IClock::time_point due, IClock::duration period)
 {
     auto handle = std::make_shared<CWorkerCall>();
+    std::vector<SState::SEntry> cancelled;    // destroyed after the lock is released
     std::unique_lock lock(mState->mutex);
     if (mState->stopRequested) {
         lock.unlock();
         handle->Cancel();
         return handle;    // fn is destroyed without the lock
     }
+    cancelled = mState->TakeCancelledLocked();
     mState->PushLocked({due, 0, period < IClock::duration::zero() ? IClock::duration::zero() : period,
                         std::move(fn), handle});
     return handle;

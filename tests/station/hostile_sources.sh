@@ -3,7 +3,9 @@
 # takes network.json's place while the daemon is Enabled, a validation is
 # requested, and the daemon must refuse it (or report the error) without
 # crashing or hanging, answer a state request at once, and take the good
-# file back. Prints the table: tried / refused / accepted / crash / hang.
+# file back, with the system files it wrote as before (no defaults applied on
+# the way). Prints the table: tried / refused / accepted / crash / hang /
+# data lost.
 # shellcheck source=tests/station/common.sh
 source "$(dirname "$0")/common.sh"
 require_ctl validate
@@ -12,6 +14,10 @@ config=$STATION_ROOT/etc/config
 good=$(mktemp)
 cp "$config/network.json" "$good"
 ctl() { timeout 20 "$STATION_BUILD/tools/tarvctl/tarvctl" --root "$STATION_ROOT" "$@" >/dev/null 2>&1; }
+# What the daemon wrote from the good configuration.
+written() { (cd "${STATION_ROOT}etc" && md5sum network/interfaces hostapd.conf wpa_supplicant.conf 2>/dev/null); }
+wait_links_settled
+before=$(written)
 nested=$(printf '{"a": %*s' 5000 '' | tr ' ' '[')$(printf '%*s}' 5000 '' | tr ' ' ']')
 
 make_form() { # NAME: puts that form where network.json was
@@ -32,7 +38,7 @@ make_form() { # NAME: puts that form where network.json was
   esac
 }
 
-tried=0 refused=0 accepted=0 crash=0 hang=0
+tried=0 refused=0 accepted=0 crash=0 hang=0 lost=0
 for form in garbled truncated empty nested wrong-type array directory fifo link-to-directory dangling-link deleted; do
   ((tried++))
   make_form "$form"
@@ -57,10 +63,16 @@ for form in garbled truncated empty nested wrong-type array directory fifo link-
   cp "$good" "$config/network.json"
   sleep 1
   ctl validate
+  if [[ $(written) != "$before" ]]; then
+    ((lost++))
+    echo "$form: the system files changed: $(diff <(echo "$before") <(written) | grep '^>' | xargs)"
+    before=$(written)
+  fi
 done
 rm -f "$good"
-printf '%-8s %-8s %-9s %-6s %-5s\n' tried refused accepted crash hang
-printf '%-8s %-8s %-9s %-6s %-5s\n' "$tried" "$refused" "$accepted" "$crash" "$hang"
-((crash == 0 && hang == 0 && accepted == 0)) || fail "broken sources: $crash crashes, $hang hangs, $accepted accepted"
+printf '%-8s %-8s %-9s %-6s %-5s %-9s\n' tried refused accepted crash hang "data lost"
+printf '%-8s %-8s %-9s %-6s %-5s %-9s\n' "$tried" "$refused" "$accepted" "$crash" "$hang" "$lost"
+((crash == 0 && hang == 0 && accepted == 0 && lost == 0)) ||
+  fail "broken sources: $crash crashes, $hang hangs, $accepted accepted, $lost with system files changed"
 ctl state || fail "no answer to a state request at the end"
 echo "hostile sources: $tried forms refused without a crash or a hang"

@@ -14,6 +14,7 @@ using grpc_event_engine::experimental::MemoryAllocatorFactory;
 CTimerEventEngine::CTimerEventEngine(std::shared_ptr<IClock> clock) : mWorker("ipc-timers", std::move(clock))
 {
     mWorker.Start();
+    mWorker.AddCall([this] { mHeapTrimmer.Check(); }, mWorker.Clock().Now() + kHeapCheckPeriod, kHeapCheckPeriod);
 }
 
 CTimerEventEngine::~CTimerEventEngine()

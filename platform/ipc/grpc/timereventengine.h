@@ -5,10 +5,14 @@
 // is not woken. The library's default engine keeps a thread pool and a timer
 // thread that wake several times a second whatever happens.
 //
+// The same thread checks every 10 s whether IPC traffic left freed heap
+// resident (CHeapTrimmer).
+//
 // Connections, listeners and name resolution are not offered: this gRPC
 // version does them on its own I/O manager. Asked for one anyway, the engine
 // fails that request with an error instead of ending the process.
 
+#include "platform/ipc/grpc/heaptrimmer.h"
 #include "platform/worker/iclock.h"
 #include "platform/worker/worker.h"
 
@@ -52,7 +56,11 @@ private:
     // Takes the task out of the table: whoever gets it runs or drops it.
     absl::AnyInvocable<void()> Take(std::uint64_t id);
 
+    // How often the heap trimmer looks at the resident size.
+    static constexpr IClock::duration kHeapCheckPeriod = std::chrono::seconds(10);
+
     CWorker mWorker;
+    CHeapTrimmer mHeapTrimmer; // used on mWorker's thread only
     std::mutex mMutex; // guards the fields below
     std::unordered_map<std::uint64_t, absl::AnyInvocable<void()>> mTasks;
     std::unordered_map<std::uint64_t, CWorker::CallHandle> mCalls;

@@ -9,7 +9,9 @@
 #include <future>
 #include <latch>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -116,6 +118,27 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
     EXPECT_TRUE(self->IsFinished());
     EXPECT_EQ(outsideRuns, 2);
     EXPECT_FALSE(oneShotRan);
+}
+
+TEST_F(WorkerTest, ARestartedTimerReleasesItsCancelledCalls)
+{
+    // A timer cancelled and queued again on every event (an hour-long quiet
+    // timer) must not keep each cancelled call until its due time.
+    CWorker worker("restart", mClock);
+    worker.Start();
+    std::string order; // touched on the worker thread only until Sync
+    worker.AddCall([&] { order += "live "; }, mClock->Now() + 2h);
+    auto held = std::make_shared<int>(0);
+    CWorker::CallHandle timer = worker.AddCall([held] {}, mClock->Now() + 1h);
+    const std::weak_ptr<int> watch = std::exchange(held, nullptr);
+    for (int i = 0; i < 1000; ++i) {
+        timer->Cancel();
+        timer = worker.AddCall([&, i] { order += std::to_string(i) + " "; }, mClock->Now() + 1h + i * 1s);
+    }
+    EXPECT_TRUE(watch.expired()) << "the first cancelled call still holds what it captured";
+    mClock->Advance(3h);
+    worker.Sync();
+    EXPECT_EQ(order, "999 live ");
 }
 
 TEST_F(WorkerTest, NotStartedSyncReturnsAndBlockingCallRunsInline)

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Hostile scenario: SIGKILL at random points of the daemon's initialisation,
+# of its enabling (the modem's start included) and of bursts of configuration
+# changes (LTE settings included). After each kill: no file the daemon writes
+# is torn, no temporary file is left beside one, and a new daemon is brought
+# to Enabled with no second copy of a program it runs. TARV_PROBE_ROUNDS
+# kills (default 3, one per phase). Prints the table: tried / refused / accepted / crash /
+# hang / data lost.
+# shellcheck source=tests/station/common.sh
+source "$(dirname "$0")/common.sh"
+rounds=${TARV_PROBE_ROUNDS:-3}
+[[ $rounds =~ ^[1-9][0-9]*$ ]] || fail "TARV_PROBE_ROUNDS is a number, not '$rounds'"
+station_bring_up 60 || fail "did not reach Enabled"
+pidfile=$STATION_STATE/ns/tarv.pid
+etc=${STATION_ROOT}etc
+
+# Files the daemon writes whole: each must hold complete lines, a source
+# complete JSON.
+check_files() { # prints what is wrong, one line each
+  local file
+  for file in "$etc"/network/interfaces "$etc"/hostapd.conf "$etc"/wpa_supplicant.conf "$etc"/hosts \
+    "$etc"/hostname "$etc"/dnsmasq.conf "${STATION_ROOT}"run/resolvconf/interface/*; do
+    [[ -f $file && -s $file ]] || continue
+    [[ $(tail -c 1 "$file" | od -An -c | tr -d ' ') == '\n' ]] || echo "torn: ${file#"$STATION_ROOT"} ends mid-line"
+  done
+  for file in "$etc"/config/*.json; do
+    python3 -c 'import json, sys; json.load(open(sys.argv[1]))' "$file" 2>/dev/null ||
+      echo "torn: ${file#"$STATION_ROOT"} is not complete JSON"
+  done
+  find "$etc" "${STATION_ROOT}run" -xdev -name '.*.tmp*' -printf 'left: /%P\n' 2>/dev/null
+}
+
+# Starts a new daemon in the station, as its init would after a crash.
+restart() {
+  station_exec setsid -f sh -c "exec '$STATION_BUILD/src/tarv' -v >>'$out/tarv.log' 2>&1 </dev/null" || return 1
+  local i
+  for ((i = 0; i < 50; i++)); do
+    station_exec pgrep -r R,S,D -x tarv >"$pidfile.new" 2>/dev/null && mv "$pidfile.new" "$pidfile" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Kills the daemon and waits until it is gone; then checks the files.
+kill_and_check() { # WHAT
+  local i problems
+  station_signal KILL
+  for ((i = 0; i < 50; i++)); do station_exec pgrep -r R,S,D -x tarv >/dev/null || break; sleep 0.1; done
+  wait # a configuration burst in flight
+  rm -f "$out/tarv.rc" # the station's own start of the daemon reports its end
+  problems=$(check_files)
+  [[ -z $problems ]] && return 0
+  lost=$((lost + 1))
+  echo "kill $tried ($1): $problems"
+}
+
+# A burst of changes and validations, the LTE settings among them.
+burst() {
+  local i
+  for ((i = 0; i < 4; i++)); do
+    station_ctl config set network NtpServer2 "ntp$i.station.lan" >/dev/null
+    station_ctl config set secrets TarvLteApn "internet$((i % 2)).station.test" >/dev/null
+    station_ctl config set network TarvApEnable "$( ((i % 2)) && echo false || echo true)" >/dev/null
+    station_ctl validate >/dev/null
+  done
+}
+
+# Each round: a kill while Enabled gives a new daemon, which is killed at a
+# random point of one phase; the next one must reach Enabled.
+tried=0 accepted=0 crash=0 hang=0 lost=0 times=()
+phases=(initialisation enabling configuration)
+for ((round = 0; round < rounds; round++)); do
+  wait_links_settled
+  kill_and_check "while Enabled"
+  restart && station_wait_state "1 Uninitialized" 30 || { crash=$((crash + 1)); echo "no new daemon"; break; }
+  phase=${phases[round % 3]}
+  delay=$(awk -v r="$RANDOM" 'BEGIN {printf "%.2f", r % 2000 / 1000}')
+  case $phase in
+    initialisation) station_ctl disable >/dev/null ;;
+    enabling) station_ctl disable >/dev/null && station_wait_state "2 Disabled" 30 && station_ctl enable >/dev/null ;;
+    configuration) station_bring_up 60 >/dev/null && { burst & } ;;
+  esac
+  sleep "$delay"
+  tried=$((tried + 1))
+  kill_and_check "$phase, after $delay s"
+  start=$(date +%s%N)
+  restart || { crash=$((crash + 1)); echo "kill $tried: no new daemon"; break; }
+  if station_bring_up 60 >/dev/null 2>&1; then
+    accepted=$((accepted + 1))
+    times+=("$(ms_since "$start")")
+  elif station_exec kill -0 "$(<"$pidfile")" 2>/dev/null; then
+    hang=$((hang + 1))
+    echo "kill $tried ($phase, after $delay s): not Enabled within 60 s ($(station_ctl state))"
+  else
+    crash=$((crash + 1))
+    echo "kill $tried ($phase, after $delay s): the new daemon ended"
+    break
+  fi
+  check_no_duplicates
+done
+printf '%-8s %-8s %-9s %-6s %-5s %-9s\n' tried refused accepted crash hang "data lost"
+printf '%-8s %-8s %-9s %-6s %-5s %-9s\n' "$tried" 0 "$accepted" "$crash" "$hang" "$lost"
+if ((${#times[@]})); then
+  echo "restart to Enabled: median $(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}') ms, longest $(printf '%s\n' "${times[@]}" | sort -n | tail -n 1) ms"
+fi
+((crash == 0 && hang == 0 && lost == 0 && accepted == tried)) ||
+  fail "SIGKILL loop: $crash crashes, $hang hangs, $lost with files torn or left"
+station_signal INT
+echo "hostile sigkill: $tried kills, every restart reached Enabled"
