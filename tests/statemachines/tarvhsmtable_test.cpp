@@ -1,0 +1,169 @@
+// Every (state, event) pair of the lifecycle: whether it is handled, the
+// actions and callbacks in order, the next state and the event posted for
+// the next dispatch. Each leaf is reached from the start through the events
+// that lead there, so the paths are checked on the way.
+
+#include "tests/statemachines/recordinghandler.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using MakeEvent = std::function<std::shared_ptr<IHsmEvent>()>;
+
+template <typename E>
+std::pair<std::string, MakeEvent> Ev()
+{
+    return {E::Name(), [] { return std::make_shared<E>(); }};
+}
+
+const std::map<std::string, MakeEvent>& AllEvents()
+{
+    using namespace TarvHsm;
+    static const std::map<std::string, MakeEvent> events{
+        Ev<ExtDisableReq>(),       Ev<ExtEnableReq>(),      Ev<ExtError>(),          Ev<IntAlive>(),
+        Ev<IntDisablingDone>(),    Ev<IntEnablingDone>(),   Ev<IntError>(),          Ev<IntFatalError>(),
+        Ev<IntInitializingDone>(), Ev<IntTarvEnable>(),     Ev<IntTarvIfInit>(),     Ev<IntNtpInitialized>(),
+        Ev<IntRecover>(),          Ev<IntRecoveringDone>(), Ev<IntRecoveryDone>(),   Ev<IntStopWorkerThreadDone>(),
+        Ev<IntTerminate>(),        Ev<IntTerminatingDone>()};
+    return events;
+}
+
+// The events that lead from the start to each leaf.
+const std::map<std::string, Strings>& Paths()
+{
+    static const std::map<std::string, Strings> paths{
+        {"Uninitialized", {}},
+        {"Initializing", {"ExtDisableReq"}},
+        {"Disabled", {"ExtDisableReq", "IntInitializingDone"}},
+        {"Enabling", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq"}},
+        {"Enabled", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq", "IntEnablingDone"}},
+        {"Disabling", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq", "IntEnablingDone", "ExtDisableReq"}},
+        {"Error", {"IntError"}},
+        {"Recovering", {"IntError", "IntRecover"}},
+        {"FatalError", {"IntFatalError"}},
+        {"Terminating", {"IntTerminate"}},
+        {"_Final_Statemachine", {"IntTerminate", "IntTerminatingDone"}},
+    };
+    return paths;
+}
+
+struct SExpect {
+    bool handled = false;
+    std::string to;      // empty: no state change
+    Strings calls;       // actions and callbacks, in order
+    std::string posted;  // event queued by the dispatch, if any
+};
+
+const Strings kErrorEntry{"IntStopWorkerThread", "IntHandleError", "ExtErrorRsp"};
+
+// Leaf rows: (leaf, event) -> expectation.
+const std::map<std::pair<std::string, std::string>, SExpect>& LeafRows()
+{
+    static const std::map<std::pair<std::string, std::string>, SExpect> rows{
+        {{"Uninitialized", "ExtDisableReq"}, {true, "Initializing", {"IntInitializeNetwork", "IntInitializeNtp"}, ""}},
+        {{"Initializing", "IntInitializingDone"}, {true, "Disabled", {"ExtDisabledRsp"}, ""}},
+        {{"Disabled", "ExtEnableReq"}, {true, "Enabling", {}, "IntEnablingDone"}},
+        {{"Disabled", "ExtDisableReq"}, {true, "", {"ExtDisabledRsp"}, ""}},
+        {{"Enabling", "IntEnablingDone"},
+         {true, "Enabled", {"IntSetTarvEnabled", "ExtEnabledRsp", "IntStartAliveTimer"}, ""}},
+        {{"Enabled", "ExtDisableReq"},
+         {true, "Disabling", {"IntSetTarvNotEnabled", "IntStopAliveTimer", "IntDisableAll"}, ""}},
+        {{"Enabled", "IntTarvEnable"}, {true, "", {"IntSetTarvEnabled"}, ""}},
+        {{"Enabled", "IntTarvIfInit"}, {true, "", {"IntEnableNetworks"}, ""}},
+        {{"Enabled", "ExtEnableReq"}, {true, "", {"ExtEnabledRsp"}, ""}},
+        {{"Disabling", "IntDisablingDone"}, {true, "Disabled", {"ExtDisabledRsp"}, ""}},
+        {{"Error", "IntRecover"}, {true, "Recovering", {}, ""}},
+        {{"Recovering", "IntRecoveringDone"}, {true, "Disabled", {"ExtDisabledRsp"}, ""}},
+        {{"Recovering", "IntRecoveryDone"}, {true, "", {"IntReinitialize"}, ""}},
+        {{"FatalError", "IntError"}, {true, "", {"ExtFatalErrorRsp"}, ""}},
+        {{"FatalError", "ExtDisableReq"}, {true, "", {"ExtFatalErrorRsp"}, ""}},
+        {{"FatalError", "ExtEnableReq"}, {true, "", {"ExtFatalErrorRsp"}, ""}},
+        {{"Terminating", "IntTerminatingDone"}, {true, "_Final_Statemachine", {}, ""}},
+        {{"Terminating", "IntStopWorkerThreadDone"}, {true, "", {}, "IntTerminatingDone"}},
+    };
+    return rows;
+}
+
+// Composite rows, valid in every leaf that does not handle the event itself.
+SExpect CompositeRow(const std::string& leaf, const std::string& event)
+{
+    Strings exit = leaf == "Enabled" ? Strings{"IntSetTarvNotEnabled", "IntStopAliveTimer"} : Strings{};
+    auto then = [&](const Strings& entry) {
+        Strings all = exit;
+        all.insert(all.end(), entry.begin(), entry.end());
+        return all;
+    };
+    const std::map<std::string, SExpect> rows{
+        {"IntError", {true, "Error", then(kErrorEntry), "IntRecover"}},
+        {"IntFatalError", {true, "FatalError", then({"IntStopRecovery", "ExtFatalErrorRsp"}), ""}},
+        {"IntTerminate", {true, "Terminating", then({"IntStopWorkerThread"}), ""}},
+        {"ExtError", {true, "", {}, "IntError"}},
+        {"IntAlive", {true, "", {"ExtSendAlive"}, ""}},
+        {"IntNtpInitialized", {true, "", {"IntStartNtpd"}, ""}},
+    };
+    const auto it = rows.find(event);
+    return it == rows.end() ? SExpect{} : it->second;
+}
+
+// Records what the actions post instead of queueing it, so that a leaf is
+// reached with nothing pending.
+struct CPostRecorder : IHsmInterface {
+    void PostEvent(std::shared_ptr<IHsmEvent> event) override { posted.push_back(event->GetName()); }
+    void Run() override {}
+    void Stop() override {}
+    bool IsRunning() const override { return false; }
+    Strings posted;
+};
+
+TEST(TarvHsmTable, EveryStateAndEvent)
+{
+    for (const auto& [leaf, path] : Paths()) {
+        for (const auto& [name, make] : AllEvents()) {
+            SCOPED_TRACE(leaf + " + " + name);
+            auto handler = std::make_shared<CRecordingHandler>();
+            auto hsm = std::make_shared<CTarvHsm>(handler);
+            CPostRecorder recorder;
+            handler->SetHsmInterface(&recorder);
+            for (const std::string& step : path) {
+                hsm->PostEvent(AllEvents().at(step)());
+            }
+            hsm->RunUntilIdle();
+            ASSERT_EQ(hsm->GetCurrentState()->GetName(), leaf);
+            handler->mCalls.clear();
+            recorder.posted.clear();
+
+            const auto row = LeafRows().find({leaf, name});
+            const SExpect expect = row != LeafRows().end() ? row->second : CompositeRow(leaf, name);
+            auto event = make();
+            auto done = event->GetFuture();
+            hsm->PostEvent(event);
+            hsm->RunUntilIdle();
+            EXPECT_EQ(done.get(), expect.handled);
+            EXPECT_EQ(handler->mCalls, expect.calls);
+            EXPECT_EQ(hsm->GetCurrentState()->GetName(), expect.to.empty() ? leaf : expect.to);
+            EXPECT_EQ(recorder.posted, expect.posted.empty() ? Strings{} : Strings{expect.posted});
+        }
+    }
+}
+
+TEST(TarvHsmTable, ResponseCallbacksThatAreNotSetAreSkipped)
+{
+    auto handler = std::make_shared<CRecordingHandler>();
+    handler->ExtDisabledRsp = nullptr;
+    handler->ExtUninitializedRsp = nullptr;
+    auto hsm = std::make_shared<CTarvHsm>(handler);
+    hsm->PostEvent(std::make_shared<TarvHsm::ExtDisableReq>());
+    hsm->PostEvent(std::make_shared<TarvHsm::IntInitializingDone>());
+    hsm->RunUntilIdle();
+    EXPECT_EQ(hsm->GetCurrentState()->GetName(), "Disabled");
+    EXPECT_EQ(handler->mCalls, (Strings{"IntInitializeNetwork", "IntInitializeNtp"}));
+}
+
+} // namespace
