@@ -1,23 +1,11 @@
 #include "src/components/handlers/ltednsservers.h"
 
 #include "platform/log/log.h"
+#include "platform/toolbox/join.h"
 #include "platform/toolbox/tarvvalidation.h"
 
 #include <stdexcept>
 #include <utility>
-
-namespace {
-
-std::string Join(const std::vector<std::string>& parts)
-{
-    std::string text;
-    for (const auto& part : parts) {
-        text += (text.empty() ? "" : ",") + part;
-    }
-    return text;
-}
-
-} // namespace
 
 CLteDnsServers::CLteDnsServers(std::shared_ptr<ITarvDnsManager> dnsManager) : mDnsManager(std::move(dnsManager))
 {

@@ -2,6 +2,7 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/log/log.h"
+#include "platform/toolbox/join.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/ltemodem/modemanswers.h"
 #include "src/components/ltemodem/modemcommands.h"
@@ -292,7 +293,7 @@ EAtResult CModem::GetPdpContext(PdpContext& context)
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kPdpQuery);
     if (response.result != EAtResult::Ok) {
-        TLOG_ERROR("Could not obtain active PDP context, resp: [{}]", JoinValues(response.values));
+        TLOG_ERROR("Could not obtain active PDP context, resp: [{}]", Join(response.values));
         return EAtResult::Error;
     }
     const auto parsed = ParseQiact(response.values);
@@ -326,7 +327,7 @@ EAtResult CModem::DeleteRoamingConfigFile()
     if (response.values.empty()) {
         TLOG_ERROR("Could not delete roaming, command failed");
     } else {
-        TLOG_ERROR("Could not delete roaming. File contents: {}", JoinValues(response.values));
+        TLOG_ERROR("Could not delete roaming. File contents: {}", Join(response.values));
     }
     return EAtResult::Error;
 }
@@ -514,7 +515,7 @@ EAtResult CModem::GetCarrier(std::string& carrier)
     const AtResponse response = mAt->SendCommand(Cmd::kOperator);
     const auto parsed = ParseCops(response.values);
     if (!parsed) {
-        TLOG_ERROR("Could not obtain carrier, resp: [{}]", JoinValues(response.values));
+        TLOG_ERROR("Could not obtain carrier, resp: [{}]", Join(response.values));
         carrier.clear();
         return EAtResult::Error;
     }
@@ -574,7 +575,7 @@ EAtResult CModem::GetNetworkInfo(SignalInfo& info)
     TLOG_FUNCTION();
     const AtResponse response = mAt->SendCommand(Cmd::kNetworkInfo);
     if (response.result != EAtResult::Ok) {
-        TLOG_ERROR("Could not get network info, contents: [{}]", JoinValues(response.values));
+        TLOG_ERROR("Could not get network info, contents: [{}]", Join(response.values));
         return EAtResult::Error;
     }
     return ParseQnwinfo(response.values, info) ? EAtResult::Ok : EAtResult::Error;

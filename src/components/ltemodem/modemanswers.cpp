@@ -1,6 +1,7 @@
 #include "src/components/ltemodem/modemanswers.h"
 
 #include "platform/log/log.h"
+#include "platform/toolbox/join.h"
 #include "platform/toolbox/tarvvalidation.h"
 
 #include <initializer_list>
@@ -29,28 +30,16 @@ bool Convert(const std::vector<std::string>& values, const std::string& text, st
     case CTarvValidation::EConversion::Ok:
         return true;
     case CTarvValidation::EConversion::NoNumber:
-        TLOG_ERROR("Failed to convert {} value. Content: [{}], Error: {}", name, JoinValues(values), error);
+        TLOG_ERROR("Failed to convert {} value. Content: [{}], Error: {}", name, Join(values), error);
         return false;
     case CTarvValidation::EConversion::OutOfRange:
-        TLOG_ERROR("{} value out of range. Content: [{}], Error: {}", capitalised, JoinValues(values), error);
+        TLOG_ERROR("{} value out of range. Content: [{}], Error: {}", capitalised, Join(values), error);
         return false;
     }
     return false;
 }
 
 } // namespace
-
-std::string JoinValues(const std::vector<std::string>& values)
-{
-    std::string text;
-    for (const auto& value : values) {
-        if (!text.empty()) {
-            text += ',';
-        }
-        text += value;
-    }
-    return text;
-}
 
 std::optional<ERegistrationState> ParseRegistration(const std::vector<std::string>& values, const char* name)
 {
@@ -148,7 +137,7 @@ std::optional<PdpContext> ParseQiact(const std::vector<std::string>& values)
         return PdpContext {};
     }
     if (values.size() < 4) {
-        TLOG_ERROR("Unexpected response size for PDP context, resp: [{}]", JoinValues(values));
+        TLOG_ERROR("Unexpected response size for PDP context, resp: [{}]", Join(values));
         return std::nullopt;
     }
     PdpContext context;
@@ -196,7 +185,7 @@ bool ParseQcsq(const std::vector<std::string>& v, SignalInfo& info)
 bool ParseQnwinfo(const std::vector<std::string>& v, SignalInfo& info)
 {
     if (v.empty()) {
-        TLOG_ERROR("Could not get network info, contents: [{}]", JoinValues(v));
+        TLOG_ERROR("Could not get network info, contents: [{}]", Join(v));
         return false;
     }
     info.technology = v[0];

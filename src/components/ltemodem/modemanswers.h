@@ -58,8 +58,6 @@ std::optional<bool> ParseCmgfText(const std::vector<std::string>& values);
 std::optional<std::vector<std::string>> ParseQidnscfg(const std::vector<std::string>& values);
 // "+COPS: <mode>,<format>,<operator>[,...]": the operator.
 std::optional<std::string> ParseCops(const std::vector<std::string>& values);
-// The values joined with ",", for log lines.
-std::string JoinValues(const std::vector<std::string>& values);
 
 // Decodes an answer that came back Ok into out. An answer that failed, or
 // that the decoder refuses, leaves out alone, is logged with the failure
