@@ -40,7 +40,10 @@ CTarvHsmActionHandler::CTarvHsmActionHandler(std::shared_ptr<ITarvConfig> config
 
 CTarvHsmActionHandler::~CTarvHsmActionHandler()
 {
-    // The jobs go first: they use this worker's timers and the members.
+    // The jobs go first: they use this worker's timers and the members. A
+    // cancelled job still running may arm a timer through mJobs, so they are
+    // closed while mJobs still points to them.
+    mJobs->Close();
     mJobs.reset();
     Stop();
 }

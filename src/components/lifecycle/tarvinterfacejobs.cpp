@@ -103,6 +103,11 @@ CTarvInterfaceJobs::CTarvInterfaceJobs(CWorker& timers, CWorker::ErrorReporter r
 
 CTarvInterfaceJobs::~CTarvInterfaceJobs()
 {
+    Close();
+}
+
+void CTarvInterfaceJobs::Close()
+{
     std::thread thread;
     {
         std::lock_guard lock(mQueue->mutex);

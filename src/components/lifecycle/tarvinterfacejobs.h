@@ -27,6 +27,10 @@ public:
     CTarvInterfaceJobs(CWorker& timers, CWorker::ErrorReporter reporter);
     // Cancels every job, drops the queued ones and joins the thread.
     ~CTarvInterfaceJobs();
+    // Cancels the job in progress, drops the queued ones and waits for the
+    // thread; later jobs are ignored. The job still running may use this
+    // object until Close returns, so its owner closes it before destroying it.
+    void Close();
     CTarvInterfaceJobs(const CTarvInterfaceJobs&) = delete;
     CTarvInterfaceJobs& operator=(const CTarvInterfaceJobs&) = delete;
 

@@ -335,6 +335,22 @@ TEST_F(ActionHandler, TheMachineNeverWaitsForHandlersAndADisableOrStopCancelsThe
     }
 }
 
+TEST_F(ActionHandler, DestroyedDuringAnAccessPointEnableWithoutACrash)
+{
+    // The cancelled enabling goes on to arm the access point's timer while
+    // the handler is being destroyed (SIGINT during start-up).
+    config->bools[InstallationComplete] = true;
+    auto doomed = std::make_shared<CTarvHsmActionHandler>(config, sink, runner, hostname, std::make_shared<CNoNtp>(),
+                                                          clock);
+    doomed->SetHandlers(station.Set());
+    doomed->SetHsmInterface(&events);
+    station[ipc::EUap0].Fail("~Enable");
+    doomed->IntEnableNetworks();
+    ASSERT_TRUE(station.journal->WaitFor("uap0.Enable"));
+    doomed.reset();
+    EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Enable", "uap0.Enable cancelled"));
+}
+
 TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)
 {
     config->bools[TarvEthEnable] = true;
