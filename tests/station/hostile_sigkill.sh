@@ -47,7 +47,14 @@ kill_and_check() { # WHAT
   station_signal KILL
   for ((i = 0; i < 50; i++)); do station_exec pgrep -r R,S,D -x tarv >/dev/null || break; sleep 0.1; done
   wait # a configuration burst in flight
-  rm -f "$out/tarv.rc" # the station's own start of the daemon reports its end
+  # The station's own start of the daemon writes its end code once it has
+  # reaped it, which may come after the process is gone: waited for, then
+  # removed, so that the waits below do not take it for a new daemon's end.
+  if ((own_daemon)); then
+    station_wait_line "$out/tarv.rc" '.' 10 || true
+    own_daemon=0
+  fi
+  rm -f "$out/tarv.rc"
   problems=$(check_files)
   [[ -z $problems ]] && return 0
   lost=$((lost + 1))
@@ -67,7 +74,7 @@ burst() {
 
 # Each round: a kill while Enabled gives a new daemon, which is killed at a
 # random point of one phase; the next one must reach Enabled.
-tried=0 accepted=0 crash=0 hang=0 lost=0 times=()
+tried=0 accepted=0 crash=0 hang=0 lost=0 times=() own_daemon=1
 phases=(initialisation enabling configuration)
 for ((round = 0; round < rounds; round++)); do
   wait_links_settled
