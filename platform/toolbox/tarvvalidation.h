@@ -1,10 +1,10 @@
 #pragma once
 // The rules every value from the configuration or from a peer passes before
 // it reaches a system file, a command line or an AT command: one function
-// per rule, and beside each the rule in words for the error message that
-// refuses a value. Each check accepts only the plain textual form of its
-// kind: no surrounding or embedded white space, no control characters, no
-// line ends, unless its rule says otherwise.
+// per rule, and, where an error message states it, the rule in words beside
+// it. Each check accepts only the plain textual form of its kind: no
+// surrounding or embedded white space, no control characters, no line ends,
+// unless its rule says otherwise.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +19,6 @@ public:
     // Dotted-decimal IPv4 address: four decimal parts 0..255 without leading
     // zeros ("192.168.1.50"; not "192.168.001.050", which some tools read as octal).
     static bool IsIpv4Address(std::string_view text);
-    static constexpr const char* kIpv4AddressRule = "four decimal numbers 0 to 255 separated by dots, without "
-                                                    "leading zeros";
     // An IPv4 address a host can be given or route through: not the
     // unspecified address 0.0.0.0 nor the broadcast address 255.255.255.255.
     static bool IsIpv4HostAddress(std::string_view text);
@@ -42,7 +40,6 @@ public:
     static constexpr const char* kIpv6PrefixLengthRule = "a decimal number 0 to 128 without leading zeros";
     // An IPv4 or IPv6 address (a DNS server, say).
     static bool IsIpAddress(std::string_view text);
-    static constexpr const char* kIpAddressRule = "an IPv4 or IPv6 address";
 
     // A host name that is safe wherever the daemon puts it (/etc/hostname,
     // /etc/hosts, the interfaces file, command lines, the access point's
@@ -62,24 +59,18 @@ public:
     // must resolve or be published; a host name that fails it may still be
     // used locally (see IsHostname).
     static bool IsDomainName(std::string_view text);
-    static constexpr const char* kDomainNameRule =
-        "up to 253 characters of labels of 1 to 63 letters, digits and hyphens, no hyphen at either end of a "
-        "label, the last label not all digits";
     // A server to reach by name or address (a time server): a domain name or
     // an IPv4 or IPv6 address.
     static bool IsServerName(std::string_view text);
-    static constexpr const char* kServerNameRule = "a domain name or an IPv4 or IPv6 address";
 
     // Only the digits 0-9, a-f and A-F, whatever the locale; empty passes.
     static bool IsHexText(std::string_view text);
     // Six pairs of hexadecimal digits separated by colons, either letter case.
     static bool IsMacAddress(std::string_view text);
-    static constexpr const char* kMacAddressRule = "six pairs of hexadecimal digits separated by colons";
 
     // A WLAN network name: 1 to 32 bytes, without NUL, carriage return or
     // line feed (any other byte is a valid SSID).
     static bool IsWlanSsid(std::string_view text);
-    static constexpr const char* kWlanSsidRule = "1 to 32 bytes without NUL, carriage return or line feed";
     // A WPA passphrase: 8 to 63 printable ASCII characters (0x20..0x7e). The
     // access point writes it onto a line of its configuration file, where a
     // line break would add settings of its own.
@@ -89,26 +80,19 @@ public:
     static constexpr std::size_t kMaxWlanPassphraseLength = 63;
     // A raw pre-shared key: exactly 64 hexadecimal digits.
     static bool IsWlanRawKey(std::string_view text);
-    static constexpr const char* kWlanRawKeyRule = "64 hexadecimal digits";
     // What a station may join with: a passphrase or a raw key.
     static bool IsWlanPassword(std::string_view text);
-    static constexpr const char* kWlanPasswordRule =
-        "8 to 63 printable ASCII characters, or 64 hexadecimal digits";
 
     // A SIM PIN: 4 to 8 decimal digits.
     static bool IsSimPin(std::string_view text);
-    static constexpr const char* kSimPinRule = "4 to 8 decimal digits";
     // A value the modem receives inside double quotes (APN name, user,
     // password): no '"', which would end the quoted field, and no control
     // character (CR ends the command line, backspace edits it).
     static bool IsQuotableText(std::string_view text);
-    static constexpr const char* kQuotableTextRule = "no double quote and no control character";
     // The modem's code of a configured authentication or IP type; nullopt
     // for any other text.
     static std::optional<std::string> ModemAuthCode(std::string_view text);
-    static constexpr const char* kModemAuthRule = "empty, \"None\", \"PAP\", \"CHAP\" or \"PAP or CHAP\"";
     static std::optional<std::string> ModemIpTypeCode(std::string_view text);
-    static constexpr const char* kModemIpTypeRule = "empty, \"IPv4\", \"IPv6\" or \"IPv4v6\"";
 
     // A signed decimal number as the modem writes it in an answer (leading
     // blanks skipped, trailing text ignored); error receives the reason.
