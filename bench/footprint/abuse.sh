@@ -49,7 +49,7 @@ rss() { awk '/^VmRSS:/ {print $2}' /proc/"$pid"/status; }
 sample() { printf '%-16s %10s %10s %8s\n' "$1" "$(rss)" "$(kib Anonymous)" "$(ls /proc/"$pid"/task | wc -l)"; }
 sockets=("${STATION_ROOT}run/iipc/tarvgenctrl.sock" "${STATION_ROOT}run/iipc/tarv.sock")
 
-idle=$(rss)
+idle=$(rss) idle_anon=$(kib Anonymous) idle_threads=$(ls /proc/"$pid"/task | wc -l)
 tables=$(mktemp)
 trap 'rm -f "$tables"' EXIT
 failed=0
@@ -62,7 +62,7 @@ sleep 25
 cat "$tables"
 echo "tarv memory around ${rounds} round(s) of IPC abuse, KiB"
 printf '%-16s %10s %10s %8s\n' "" RSS anonymous threads
-printf '%-16s %10s\n' idle "$idle"
+printf '%-16s %10s %10s %8s\n' idle "$idle" "$idle_anon" "$idle_threads"
 for ((round = 1; round <= rounds; round++)); do
   printf '%-16s %10s %10s %8s\n' "after round $round" "${rss_after[round]}" "${anon_after[round]}" "${threads_after[round]}"
 done
@@ -73,7 +73,7 @@ echo "threads: $(cat /proc/"$pid"/task/*/comm | sort | uniq -c | awk '{printf "%
 if ((diagnose)); then
   echo "mappings holding the most anonymous memory (KiB):"
   awk '/^[0-9a-f]+-[0-9a-f]+ / { range = $1; name = (NF >= 6 ? $6 : "[anon]") }
-       $1 == "Anonymous:" && $2 > 0 { print "  " range, name, $2 }' /proc/"$pid"/smaps | sort -k3 -nr | head -n 8
+       $1 == "Anonymous:" && $2 > 0 { print "  " range, name, $2 }' /proc/"$pid"/smaps | sort -k3 -nr | head -n 20
   gdb -p "$pid" -batch -ex 'call (int) malloc_trim(0)' -ex 'call (void) malloc_stats()' >/dev/null 2>&1 ||
     echo "(gdb could not attach)"
   sample "after malloc_trim"

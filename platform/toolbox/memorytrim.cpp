@@ -25,13 +25,20 @@ void CMemoryTrim::Trim()
 #endif
 }
 
-void CMemoryTrim::LimitArenas()
+void CMemoryTrim::BoundRetention()
 {
 #ifdef __GLIBC__
     static std::once_flag once;
     std::call_once(once, [] {
         if (std::getenv("MALLOC_ARENA_MAX") == nullptr) {
             ::mallopt(M_ARENA_MAX, kMaxArenas);
+        }
+        // Setting either threshold also ends glibc's raising of both.
+        if (std::getenv("MALLOC_MMAP_THRESHOLD_") == nullptr) {
+            ::mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
+        }
+        if (std::getenv("MALLOC_TRIM_THRESHOLD_") == nullptr) {
+            ::mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
         }
     });
 #endif

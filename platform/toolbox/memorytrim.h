@@ -21,11 +21,21 @@ public:
     // Returns the free memory at the top of the heap and of every arena to
     // the system (a no-op where the C library offers no such call).
     static void Trim();
-    // Bounds the number of allocation arenas (glibc) to kMaxArenas, once per
-    // process, unless MALLOC_ARENA_MAX is set in the environment. Threads
-    // then share arenas instead of each keeping freed memory of its own.
-    static void LimitArenas();
-    static constexpr int kMaxArenas = 2;
+    // Bounds what the C library (glibc) keeps, once per process: at most
+    // kMaxArenas allocation arenas unless MALLOC_ARENA_MAX is set, so that
+    // threads share one heap instead of each keeping freed memory of its own
+    // (the daemon's threads allocate little at a time; the per-thread caches
+    // spare them most of the shared lock);
+    // and fixed thresholds unless MALLOC_MMAP_THRESHOLD_/MALLOC_TRIM_THRESHOLD_
+    // are set. Left to itself, glibc raises both thresholds after a large
+    // block is freed (up to 32 and 64 MiB): a burst of large messages then
+    // leaves megabytes at the top of an arena, which no trim reaches.
+    static void BoundRetention();
+    static constexpr int kMaxArenas = 1;
+    // Blocks from this size on are mapped on their own and unmapped when freed.
+    static constexpr int kMmapThreshold = 128 * 1024;
+    // Free memory above this at the top of an arena goes back at once.
+    static constexpr int kTrimThreshold = 256 * 1024;
 
 private:
     const std::size_t mBurst;

@@ -3,6 +3,7 @@
 #include "platform/ipc/grpc/timereventengine.h"
 #include "platform/toolbox/memorytrim.h"
 
+#include <absl/synchronization/mutex.h>
 #include <grpc/grpc.h>
 #include <grpc/support/log.h>
 #include <grpcpp/version_info.h>
@@ -76,9 +77,15 @@ void InitializeGrpc()
         grpc_event_engine::experimental::SetEventEngineFactory(
             [] { return std::make_unique<CTimerEventEngine>(); });
 #endif
-        // Request threads come and go: without a bound each could leave
-        // an allocation arena of its own behind.
-        CMemoryTrim::LimitArenas();
+        // Request threads come and go, and a flood's messages come and go:
+        // without bounds both leave freed memory behind for good.
+        CMemoryTrim::BoundRetention();
+        // The mutex library under gRPC may be built to check every lock for
+        // order cycles: each lock then takes a global graph lock, the graph
+        // keeps a node per mutex ever alive (megabytes after a flood of
+        // connections, never given back), and a cycle it suspects aborts
+        // the process. A daemon wants none of that.
+        absl::SetMutexDeadlockDetectionMode(absl::OnDeadlockCycle::kIgnore);
         gpr_set_log_function(&OnGrpcLog);
         grpc_init();
     });
