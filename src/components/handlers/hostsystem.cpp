@@ -1,11 +1,13 @@
 #include "src/components/handlers/hostsystem.h"
 
+#include "platform/toolbox/uniquefd.h"
+
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 std::optional<std::vector<IHostSystem::SIpv4Address>> CHostSystem::Ipv4Addresses()
@@ -32,8 +34,30 @@ std::optional<std::vector<IHostSystem::SIpv4Address>> CHostSystem::Ipv4Addresses
 
 std::string CHostSystem::ProcessFile(int pid, const std::string& entry)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/" + entry, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // Read with plain calls: a process that ends while its file is read
+    // makes read() fail (ESRCH), which a stream buffer turns into an
+    // exception, and the caller only wants to know the process is gone.
+    const std::string path = "/proc/" + std::to_string(pid) + "/" + entry;
+    const CUniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string content;
+    if (!file.IsOpen()) {
+        return content;
+    }
+    char buffer[4096];
+    while (content.size() < kMaxProcessFile) {
+        const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return {};
+        }
+        if (got == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    return content;
 }
 
 int CHostSystem::SignalProcess(int pid, int signalNumber)
