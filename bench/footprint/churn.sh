@@ -90,7 +90,7 @@ for ((minute = 1; minute <= minutes; minute++)); do
     next=$((SECONDS + 5))
     if ((!idle)); then
       cycles=$((cycles + 1))
-      cycle "$cycles" || failed=$((failed + 1))
+      cycle "$cycles" || { failed=$((failed + 1)); echo "cycle $cycles failed at $(date +%T.%N)" >&2; }
       station_carrier eth0 "$( ((cycles % 2)) && echo down || echo up)" || true
     fi
     while ((SECONDS < next)); do sleep 0.2; done
