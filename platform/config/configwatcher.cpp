@@ -26,6 +26,13 @@ namespace {
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE
                                      | IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR;
 
+// Whole milliseconds until a time point, rounded up so that a poll
+// never wakes before it.
+int CeilMs(IClock::duration left)
+{
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
 std::mutex gInstanceMutex;
 std::weak_ptr<CConfigWatcher> gInstance; // guarded by gInstanceMutex
 
@@ -170,6 +177,81 @@ struct CConfigWatcher::SState {
         }
     }
 
+    // Turns the CheckAfter requests due at now into checks; returns when
+    // the next one is due, and sets anyDue when a delivery is pending.
+    std::optional<IClock::time_point> TakeDueChecksLocked(IClock::time_point now, bool& anyDue)
+    {
+        std::optional<IClock::time_point> nextCheck;
+        for (auto& [id, entry] : entries) {
+            if (entry.checkAt && *entry.checkAt <= now) {
+                entry.checkAt.reset();
+                entry.check = true;
+            }
+            if (entry.checkAt && (!nextCheck || *entry.checkAt < *nextCheck)) {
+                nextCheck = entry.checkAt;
+            }
+            anyDue = anyDue || entry.changed || entry.check;
+        }
+        return nextCheck;
+    }
+
+    // The files of directories without a watch may have changed unseen.
+    void CheckUnwatchedLocked()
+    {
+        for (auto& [id, entry] : entries) {
+            if (!watches.contains(entry.directory)) {
+                entry.check = true;
+            }
+        }
+    }
+
+    // Sleeps without the lock until a wake-up, an inotify event or the
+    // time-out (-1: none).
+    void WaitUnlocked(std::unique_lock<std::mutex>& lock, int timeoutMs) const
+    {
+        lock.unlock();
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {inotifyFd, POLLIN, 0}};
+        const nfds_t count = inotifyFd >= 0 ? 2 : 1;
+        const int ready = ::poll(fds, count, timeoutMs);
+        if (ready < 0 && errno != EINTR) {
+            TLOG_ERROR("Config watcher: poll failed: {}", std::strerror(errno));
+        }
+        std::uint64_t wakeups = 0;
+        [[maybe_unused]] const auto n = ::read(wakeFd, &wakeups, sizeof wakeups);
+        lock.lock();
+    }
+
+    // Delivers, one entry at a time, without the lock: a callback may add
+    // or remove entries.
+    void DeliverLocked(std::unique_lock<std::mutex>& lock)
+    {
+        while (!stop) {
+            int id = 0;
+            bool changed = false;
+            Callback callback;
+            for (auto& [entryId, entry] : entries) {
+                if (entry.changed || entry.check) {
+                    id = entryId;
+                    changed = entry.changed;
+                    entry.changed = false;
+                    entry.check = false;
+                    callback = entry.callback;
+                    break;
+                }
+            }
+            if (id == 0) {
+                return;
+            }
+            runningId = id;
+            lock.unlock();
+            callback(changed);
+            callback = nullptr;
+            lock.lock();
+            runningId = 0;
+            idle.notify_all();
+        }
+    }
+
     const int inotifyFd;
     const int wakeFd;
 
@@ -286,17 +368,7 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
     while (!state->stop) {
         const auto now = clock->Now();
         bool anyDue = false;
-        std::optional<IClock::time_point> nextCheck;
-        for (auto& [id, entry] : state->entries) {
-            if (entry.checkAt && *entry.checkAt <= now) {
-                entry.checkAt.reset();
-                entry.check = true;
-            }
-            if (entry.checkAt && (!nextCheck || *entry.checkAt < *nextCheck)) {
-                nextCheck = entry.checkAt;
-            }
-            anyDue = anyDue || entry.changed || entry.check;
-        }
+        const std::optional<IClock::time_point> nextCheck = state->TakeDueChecksLocked(now, anyDue);
         int timeoutMs = -1;
         if (anyDue) {
             timeoutMs = 0;
@@ -304,20 +376,14 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
             if (now >= nextPoll) {
                 // Retry the missing watches; check the files either way.
                 state->WatchDirectoriesLocked();
-                for (auto& [id, entry] : state->entries) {
-                    if (!state->watches.contains(entry.directory)) {
-                        entry.check = true;
-                    }
-                }
+                state->CheckUnwatchedLocked();
                 nextPoll = now + kPollInterval;
                 continue;
             }
-            timeoutMs = static_cast<int>(
-                std::chrono::ceil<std::chrono::milliseconds>(nextPoll - now).count());
+            timeoutMs = CeilMs(nextPoll - now);
         }
         if (nextCheck && timeoutMs != 0) {
-            const int untilCheck = static_cast<int>(
-                std::chrono::ceil<std::chrono::milliseconds>(*nextCheck - now).count());
+            const int untilCheck = CeilMs(*nextCheck - now);
             timeoutMs = timeoutMs < 0 ? untilCheck : std::min(timeoutMs, untilCheck);
         }
         if (state->wakeFd < 0 && (timeoutMs < 0 || timeoutMs > kPollInterval.count())) {
@@ -325,60 +391,17 @@ void CConfigWatcher::Loop(const std::shared_ptr<SState>& stateRef)
             timeoutMs = static_cast<int>(kPollInterval.count());
         }
 
-        lock.unlock();
-        pollfd fds[2] = {{state->wakeFd, POLLIN, 0}, {state->inotifyFd, POLLIN, 0}};
-        const nfds_t count = state->inotifyFd >= 0 ? 2 : 1;
-        const int ready = ::poll(fds, count, timeoutMs);
-        if (ready < 0 && errno != EINTR) {
-            TLOG_ERROR("Config watcher: poll failed: {}", std::strerror(errno));
-        }
-        std::uint64_t wakeups = 0;
-        [[maybe_unused]] const auto n = ::read(state->wakeFd, &wakeups, sizeof wakeups);
-        lock.lock();
+        state->WaitUnlocked(lock, timeoutMs);
         // Events queued before a Sync request are read below, so delivering
         // them all answers every request made up to here.
         const std::uint64_t syncing = state->syncRequested;
         if (syncing != state->syncDone) {
-            for (auto& [id, entry] : state->entries) {
-                if (!state->watches.contains(entry.directory)) {
-                    entry.check = true;
-                }
-            }
+            state->CheckUnwatchedLocked();
         }
         if (state->inotifyFd >= 0) {
             state->ReadEventsLocked();
         }
-
-        // Deliver, one entry at a time, without the lock: a callback may add
-        // or remove entries.
-        for (;;) {
-            if (state->stop) {
-                break;
-            }
-            int id = 0;
-            bool changed = false;
-            Callback callback;
-            for (auto& [entryId, entry] : state->entries) {
-                if (entry.changed || entry.check) {
-                    id = entryId;
-                    changed = entry.changed;
-                    entry.changed = false;
-                    entry.check = false;
-                    callback = entry.callback;
-                    break;
-                }
-            }
-            if (id == 0) {
-                break;
-            }
-            state->runningId = id;
-            lock.unlock();
-            callback(changed);
-            callback = nullptr;
-            lock.lock();
-            state->runningId = 0;
-            state->idle.notify_all();
-        }
+        state->DeliverLocked(lock);
         if (state->syncDone != syncing) {
             state->syncDone = syncing;
             state->idle.notify_all();

@@ -169,6 +169,80 @@ void StopCommand(pid_t shell, const CUniqueFd& exitFd, std::chrono::milliseconds
     }
 }
 
+// Starts "sh -c commandLine" with its output going to writeFd, in a
+// process group of its own, with no blocked signals and default
+// dispositions; returns 0 or the errno-style reason it did not start.
+int SpawnShell(const std::string& commandLine, const CShellProcess::SOptions& options, int writeFd, pid_t& pid)
+{
+    CSpawnSetup setup;
+    if (!setup.Ready()) {
+        return ENOMEM;
+    }
+    if (options.stdinFromDevNull) {
+        ::posix_spawn_file_actions_addopen(setup.Actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    ::posix_spawn_file_actions_adddup2(setup.Actions(), writeFd, STDOUT_FILENO);
+    if (options.mergeStderr) {
+        ::posix_spawn_file_actions_adddup2(setup.Actions(), writeFd, STDERR_FILENO);
+    }
+    sigset_t signals;
+    ::sigemptyset(&signals);
+    ::posix_spawnattr_setsigmask(setup.Attributes(), &signals);
+    ::sigfillset(&signals);
+    ::posix_spawnattr_setsigdefault(setup.Attributes(), &signals);
+    ::posix_spawnattr_setpgroup(setup.Attributes(), 0);
+    ::posix_spawnattr_setflags(setup.Attributes(),
+                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+    const char* argv[] = {"sh", "-c", commandLine.c_str(), nullptr};
+    return ::posix_spawn(&pid, "/bin/sh", setup.Actions(), setup.Attributes(), const_cast<char* const*>(argv),
+                         environ);
+}
+
+// Reads the shell's output until it has exited (true: it was reaped, the
+// run is over), or until the deadline passes, the run is cancelled or it
+// cannot be waited for (false, with result and failed telling which).
+bool CollectOutput(pid_t pid, int readFd, const CUniqueFd& exitFd, Clock::time_point deadline, int cancelFd,
+                   std::string& output, CShellProcess::SResult& result, bool& failed)
+{
+    bool eof = false;
+    while (!failed) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            result.timedOut = true;
+            break;
+        }
+        long long timeoutMs = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        if (!exitFd.IsOpen()) {
+            timeoutMs = std::min<long long>(timeoutMs, CShellProcess::kExitCheckIntervalMs);
+        }
+        // poll skips entries with a negative descriptor.
+        pollfd fds[3] = {{eof ? -1 : readFd, POLLIN, 0}, {exitFd.Get(), POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        const int ready = ::poll(fds, 3, static_cast<int>(timeoutMs));
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0 && fds[2].revents != 0) {
+            result.cancelled = true;
+            break;
+        }
+        if (ready > 0 && fds[0].revents != 0) {
+            eof = !ReadAvailable(readFd, output, result.droppedBytes, kReadBudget);
+        }
+        // Whatever the pipe does: once the shell is gone, a process it left
+        // in the background may hold the pipe (and keep writing to it); take
+        // what is there and stop.
+        result.waited = Reap(pid, WNOHANG, result.waitStatus, failed);
+        if (result.waited) {
+            if (!eof) {
+                ReadAvailable(readFd, output, result.droppedBytes, kPipeDrainBytes);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const SOptions& options,
@@ -184,80 +258,23 @@ CShellProcess::SResult CShellProcess::Run(const std::string& commandLine, const 
     CUniqueFd writeEnd(fds[1]);
     ::fcntl(readEnd.Get(), F_SETFL, ::fcntl(readEnd.Get(), F_GETFL) | O_NONBLOCK);
 
-    CSpawnSetup setup;
-    if (!setup.Ready()) {
-        result.spawnError = ENOMEM;
-        return result;
-    }
-    if (options.stdinFromDevNull) {
-        ::posix_spawn_file_actions_addopen(setup.Actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    }
-    ::posix_spawn_file_actions_adddup2(setup.Actions(), writeEnd.Get(), STDOUT_FILENO);
-    if (options.mergeStderr) {
-        ::posix_spawn_file_actions_adddup2(setup.Actions(), writeEnd.Get(), STDERR_FILENO);
-    }
-    sigset_t signals;
-    ::sigemptyset(&signals);
-    ::posix_spawnattr_setsigmask(setup.Attributes(), &signals);
-    ::sigfillset(&signals);
-    ::posix_spawnattr_setsigdefault(setup.Attributes(), &signals);
-    ::posix_spawnattr_setpgroup(setup.Attributes(), 0);
-    ::posix_spawnattr_setflags(setup.Attributes(),
-                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-
-    const char* argv[] = {"sh", "-c", commandLine.c_str(), nullptr};
     pid_t pid = -1;
-    result.spawnError = ::posix_spawn(&pid, "/bin/sh", setup.Actions(), setup.Attributes(),
-                                      const_cast<char* const*>(argv), environ);
+    result.spawnError = SpawnShell(commandLine, options, writeEnd.Get(), pid);
     if (result.spawnError != 0) {
         return result;
     }
     result.started = true;
     writeEnd.Close();
 
-    // The command's process group (see POSIX_SPAWN_SETPGROUP above).
+    // The command's process group: SpawnShell makes the shell its leader.
     const pid_t group = pid;
-    const auto start = Clock::now();
-    const auto deadline = start + options.deadline;
+    const auto deadline = Clock::now() + options.deadline;
     // Readable once the shell has exited; without it (old kernels) the
     // shell is checked every kExitCheckIntervalMs.
     const CUniqueFd exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     bool failed = false;
-    bool eof = false;
-    while (!failed) {
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            result.timedOut = true;
-            break;
-        }
-        long long timeoutMs = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        if (!exitFd.IsOpen()) {
-            timeoutMs = std::min<long long>(timeoutMs, kExitCheckIntervalMs);
-        }
-        // poll skips entries with a negative descriptor.
-        pollfd fds[3] = {
-            {eof ? -1 : readEnd.Get(), POLLIN, 0}, {exitFd.Get(), POLLIN, 0}, {options.cancelFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 3, static_cast<int>(timeoutMs));
-        if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        if (ready > 0 && fds[2].revents != 0) {
-            result.cancelled = true;
-            break;
-        }
-        if (ready > 0 && fds[0].revents != 0) {
-            eof = !ReadAvailable(readEnd.Get(), output, result.droppedBytes, kReadBudget);
-        }
-        // Whatever the pipe does: once the shell is gone, a process it left
-        // in the background may hold the pipe (and keep writing to it); take
-        // what is there and stop.
-        result.waited = Reap(pid, WNOHANG, result.waitStatus, failed);
-        if (result.waited) {
-            if (!eof) {
-                ReadAvailable(readEnd.Get(), output, result.droppedBytes, kPipeDrainBytes);
-            }
-            return result;
-        }
+    if (CollectOutput(pid, readEnd.Get(), exitFd, deadline, options.cancelFd, output, result, failed)) {
+        return result;
     }
     if (result.timedOut || result.cancelled) {
         StopCommand(group, exitFd, options.termGrace, result, failed);

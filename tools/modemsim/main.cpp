@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace {
@@ -35,14 +36,17 @@ int Usage(const char* error)
     return error != nullptr ? 2 : 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
+struct SArguments {
     std::string root;
     std::string scenarioPath;
     std::string controlPath;
     double scale = 1.0;
+};
+
+// Reads the command line into arguments; returns the exit code when the
+// program is to end here (help, or a usage error).
+std::optional<int> ParseArguments(int argc, char** argv, SArguments& arguments)
+{
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -53,27 +57,67 @@ int main(int argc, char** argv)
         }
         const std::string value = argv[++i];
         if (arg == "--root") {
-            root = value;
+            arguments.root = value;
         } else if (arg == "--scenario") {
-            scenarioPath = value;
+            arguments.scenarioPath = value;
         } else if (arg == "--control") {
-            controlPath = value;
+            arguments.controlPath = value;
         } else if (arg == "--time-scale") {
             char* end = nullptr;
-            scale = std::strtod(value.c_str(), &end);
-            if (end == value.c_str() || *end != '\0' || !(scale > 0) || scale > 1000) {
+            arguments.scale = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(arguments.scale > 0) || arguments.scale > 1000) {
                 return Usage("--time-scale needs a number above 0 and at most 1000");
             }
         } else {
             return Usage(("unknown option " + arg).c_str());
         }
     }
-    if (root.empty() || scenarioPath.empty()) {
+    if (arguments.root.empty() || arguments.scenarioPath.empty()) {
         return Usage("--root and --scenario are required");
+    }
+    return std::nullopt;
+}
+
+// Serves SIGUSR1 and SIGUSR2 until another of the blocked signals arrives;
+// returns that one.
+int ServeSignals(const sigset_t& signals, CModemSimulator& simulator, CModemControl& control,
+                 const SModemScenario& scenario, const std::string& controlPath)
+{
+    // SIGUSR1: the network delivers the scenario's messages again (the
+    // daemon deletes what is stored when it enables the modem).
+    int received = 0;
+    while (sigwait(&signals, &received) == 0 && (received == SIGUSR1 || received == SIGUSR2)) {
+        if (received == SIGUSR2) {
+            std::string summary;
+            std::string error;
+            if (controlPath.empty()) {
+                std::fprintf(stderr, "tarv-modemsim: SIGUSR2 without --control, ignored\n");
+            } else if (control.ApplyFile(controlPath, summary, error)) {
+                std::fprintf(stderr, "tarv-modemsim: control %s: %s\n", controlPath.c_str(), summary.c_str());
+            } else {
+                std::fprintf(stderr, "tarv-modemsim: control ignored: %s\n", error.c_str());
+            }
+            continue;
+        }
+        for (const auto& sms : scenario.sms) {
+            simulator.AddSms(sms);
+        }
+        std::fprintf(stderr, "tarv-modemsim: %zu messages delivered\n", scenario.sms.size());
+    }
+    return received;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    SArguments arguments;
+    if (const auto exitCode = ParseArguments(argc, argv, arguments)) {
+        return *exitCode;
     }
 
     std::string error;
-    const auto scenario = SModemScenario::Load(scenarioPath, error);
+    const auto scenario = SModemScenario::Load(arguments.scenarioPath, error);
     if (!scenario) {
         std::fprintf(stderr, "tarv-modemsim: %s\n", error.c_str());
         return 1;
@@ -94,33 +138,13 @@ int main(int argc, char** argv)
 
     try {
         CModemSimulator::SOptions options;
-        options.root = root;
-        options.timeScale = scale;
+        options.root = arguments.root;
+        options.timeScale = arguments.scale;
         CModemSimulator simulator(*scenario, options);
         std::fprintf(stderr, "tarv-modemsim: running, power key %s, device %s\n", simulator.PowerKeyPath().c_str(),
                      simulator.DevicePath().c_str());
         CModemControl control(simulator, *scenario);
-        // SIGUSR1: the network delivers the scenario's messages again (the
-        // daemon deletes what is stored when it enables the modem).
-        int received = 0;
-        while (sigwait(&signals, &received) == 0 && (received == SIGUSR1 || received == SIGUSR2)) {
-            if (received == SIGUSR2) {
-                std::string summary;
-                std::string error;
-                if (controlPath.empty()) {
-                    std::fprintf(stderr, "tarv-modemsim: SIGUSR2 without --control, ignored\n");
-                } else if (control.ApplyFile(controlPath, summary, error)) {
-                    std::fprintf(stderr, "tarv-modemsim: control %s: %s\n", controlPath.c_str(), summary.c_str());
-                } else {
-                    std::fprintf(stderr, "tarv-modemsim: control ignored: %s\n", error.c_str());
-                }
-                continue;
-            }
-            for (const auto& sms : scenario->sms) {
-                simulator.AddSms(sms);
-            }
-            std::fprintf(stderr, "tarv-modemsim: %zu messages delivered\n", scenario->sms.size());
-        }
+        const int received = ServeSignals(signals, simulator, control, *scenario, arguments.controlPath);
         std::fprintf(stderr, "tarv-modemsim: signal %d, stopping\n", received);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarv-modemsim: %s\n", e.what());

@@ -33,12 +33,6 @@ bool IsRegistered(int state)
     return state == 1 || state == 5;
 }
 
-bool IsHexMask(const std::string& text)
-{
-    return text.size() > 2 && text.size() <= 18 && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) &&
-           text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
-}
-
 // Upper-cases everything outside double quotes, as the modem reads command
 // names case-insensitively but keeps quoted text.
 std::string NormaliseCase(const std::string& line)
@@ -60,12 +54,7 @@ std::string NormaliseCase(const std::string& line)
 CModemCommandSet::CModemCommandSet(const SModemScenario& scenario)
     : mScenario(scenario)
     , mSim(scenario.simPresent, scenario.pin, scenario.puk, scenario.pinAttempts, scenario.pukAttempts)
-    , mEcm(scenario.ecm)
-    , mBands(scenario.bands)
-    , mScanSequence(scenario.scanSequence)
-    , mIotMode(scenario.iotMode)
-    , mSimEffect(scenario.simEffect)
-    , mFastShutdown(scenario.fastShutdown)
+    , mSettings(scenario)
     , mApnIpType(scenario.apnIpType)
     , mApnName(scenario.apnName)
     , mApnUser(scenario.apnUser)
@@ -235,6 +224,22 @@ SModemAnswer CModemCommandSet::Basic(const std::string& name)
 SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, const std::optional<AtArgs>& args,
                                         TimePoint now)
 {
+    auto answer = IdentityCommand(name, query, args);
+    if (!answer) {
+        answer = SimCommand(name, query, args);
+    }
+    if (!answer) {
+        answer = NetworkCommand(name, query, args, now);
+    }
+    if (!answer) {
+        answer = DataCommand(name, query, args, now);
+    }
+    return answer ? *answer : kError;
+}
+
+std::optional<SModemAnswer> CModemCommandSet::IdentityCommand(const std::string& name, bool query,
+                                                              const std::optional<AtArgs>& args)
+{
     const bool plain = !query && !args;
     if (name == "+GSN" && plain) {
         return Lines({mScenario.imei});
@@ -243,18 +248,25 @@ SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, con
         return Lines({mScenario.firmware});
     }
     if (name == "+QCFG" && args) {
-        return Qcfg(*args);
+        return mSettings.Qcfg(*args);
     }
-    if (name == "+QCFGEXT" && args && (*args)[0].text == "usbnet") {
-        if (args->size() == 1) {
-            return Lines({"+QCFGEXT: \"usbnet\"," + Quote(mEcm ? "ecm" : "rmnet")});
-        }
-        if (args->size() != 2 || ((*args)[1].text != "ecm" && (*args)[1].text != "rmnet")) {
-            return kError;
-        }
-        mEcm = (*args)[1].text == "ecm";
-        return kOk;
+    if (name == "+QCFGEXT" && args) {
+        return mSettings.Qcfgext(*args);
     }
+    if (name == "+QTEMP" && plain) {
+        std::string text = "+QTEMP: ";
+        for (std::size_t i = 0; i < mScenario.temperatures.size(); ++i) {
+            text += (i == 0 ? "" : ",") + std::to_string(mScenario.temperatures[i]);
+        }
+        return Lines({text});
+    }
+    return std::nullopt;
+}
+
+std::optional<SModemAnswer> CModemCommandSet::SimCommand(const std::string& name, bool query,
+                                                         const std::optional<AtArgs>& args)
+{
+    const bool plain = !query && !args;
     if (name == "+QSIMSTAT" && query) {
         const bool inserted = mSim.State() != CSimCard::EState::Absent;
         return Lines({std::string("+QSIMSTAT: 0,") + (inserted ? "1" : "0")});
@@ -277,6 +289,22 @@ SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, con
         }
         return Lines({mScenario.imsi});
     }
+    if (name == "+CMGF") {
+        return mSms.Execute(name, query, args);
+    }
+    if (name == "+CPMS" || name == "+CMGL" || name == "+CMGR" || name == "+CMGD") {
+        if (auto notReady = SimNotReady(true)) {
+            return *notReady;
+        }
+        return mSms.Execute(name, query, args);
+    }
+    return std::nullopt;
+}
+
+std::optional<SModemAnswer> CModemCommandSet::NetworkCommand(const std::string& name, bool query,
+                                                             const std::optional<AtArgs>& args, TimePoint now)
+{
+    const bool plain = !query && !args;
     if (name == "+COPS" && query) {
         return Operator(now);
     }
@@ -293,36 +321,26 @@ SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, con
     if (name == "+QNWINFO" && plain) {
         return NetworkInfo(now);
     }
-    if (name == "+QTEMP" && plain) {
-        std::string text = "+QTEMP: ";
-        for (std::size_t i = 0; i < mScenario.temperatures.size(); ++i) {
-            text += (i == 0 ? "" : ",") + std::to_string(mScenario.temperatures[i]);
-        }
-        return Lines({text});
-    }
     if (name == "+CFUN") {
         return Cfun(query, args, now);
     }
-    if (name == "+CMGF") {
-        return mSms.Execute(name, query, args);
-    }
-    if (name == "+CPMS" || name == "+CMGL" || name == "+CMGR" || name == "+CMGD") {
-        if (auto notReady = SimNotReady(true)) {
-            return *notReady;
-        }
-        return mSms.Execute(name, query, args);
-    }
+    return std::nullopt;
+}
+
+std::optional<SModemAnswer> CModemCommandSet::DataCommand(const std::string& name, bool query,
+                                                          const std::optional<AtArgs>& args, TimePoint now)
+{
     if (name == "+QIDNSCFG" && args) {
         return Qidnscfg(*args);
     }
-    if (name == "+QIACT" || (name == "+QIDEACT" && args)) {
-        if (name == "+QIDEACT") {
-            if ((*args)[0].text != "1") {
-                return kError;
-            }
-            mPdpActive = false;
-            return kOk;
+    if (name == "+QIDEACT" && args) {
+        if ((*args)[0].text != "1") {
+            return kError;
         }
+        mPdpActive = false;
+        return kOk;
+    }
+    if (name == "+QIACT") {
         return Qiact(query, args, now);
     }
     if (name == "+QICSGP" && args) {
@@ -331,78 +349,7 @@ SModemAnswer CModemCommandSet::Extended(const std::string& name, bool query, con
     if ((name == "+QFDEL" || name == "+QFDWL") && args) {
         return FileCommand(name, *args);
     }
-    return kError;
-}
-
-SModemAnswer CModemCommandSet::Qcfg(const AtArgs& args)
-{
-    const std::string& item = args[0].text;
-    const bool queryForm = args.size() == 1;
-    auto answer = [&item](const std::string& values) { return Lines({"+QCFG: " + Quote(item) + "," + values}); };
-    // Set forms may carry a trailing "take effect now" flag (0 or 1).
-    auto effectOk = [&args](std::size_t valueCount) {
-        return args.size() == 1 + valueCount ||
-               (args.size() == 2 + valueCount && ToInt(args[1 + valueCount].text, 0, 1));
-    };
-    if (item == "nwscanseq") {
-        if (queryForm) {
-            return answer(mScanSequence);
-        }
-        const std::string& seq = args[1].text;
-        if (!effectOk(1) || seq.empty() || seq.size() % 2 != 0 || !IsDigits(seq, 2, 8)) {
-            return kError;
-        }
-        for (std::size_t i = 0; i < seq.size(); i += 2) {
-            if (!ToInt(seq.substr(i, 2), 0, 3)) {
-                return kError;
-            }
-        }
-        mScanSequence = seq;
-        return kOk;
-    }
-    if (item == "iotopmode") {
-        if (queryForm) {
-            return answer(std::to_string(mIotMode));
-        }
-        const auto mode = ToInt(args[1].text, 0, 2);
-        if (!effectOk(1) || !mode) {
-            return kError;
-        }
-        mIotMode = *mode;
-        return kOk;
-    }
-    if (item == "band") {
-        if (queryForm) {
-            return answer(mBands[0] + "," + mBands[1] + "," + mBands[2]);
-        }
-        if (!effectOk(3) || !IsHexMask(args[1].text) || !IsHexMask(args[2].text) || !IsHexMask(args[3].text)) {
-            return kError;
-        }
-        mBands = {args[1].text, args[2].text, args[3].text};
-        return kOk;
-    }
-    if (item == "fast/poweroff") {
-        if (queryForm) {
-            return answer(std::string("25,") + (mFastShutdown ? "1" : "0"));
-        }
-        if (args.size() != 3 || !ToInt(args[1].text, 0, 99) || !ToInt(args[2].text, 0, 1)) {
-            return kError;
-        }
-        mFastShutdown = args[2].text == "1";
-        return kOk;
-    }
-    if (item == "simeffect") {
-        if (queryForm) {
-            return answer(std::to_string(mSimEffect));
-        }
-        const auto value = ToInt(args[1].text, 0, 1);
-        if (args.size() != 2 || !value) {
-            return kError;
-        }
-        mSimEffect = *value;
-        return kOk;
-    }
-    return kError;
+    return std::nullopt;
 }
 
 std::optional<SModemAnswer> CModemCommandSet::SimNotReady(bool sms) const

@@ -7,6 +7,7 @@
 
 #include "tools/modemsim/modemanswer.h"
 #include "tools/modemsim/modemscenario.h"
+#include "tools/modemsim/modemsettings.h"
 #include "tools/modemsim/simcard.h"
 #include "tools/modemsim/smsstorage.h"
 
@@ -35,7 +36,7 @@ public:
     static std::string Redact(const std::string& line);
 
     bool EchoOn() const { return mEcho; }
-    bool FastShutdownEnabled() const { return mFastShutdown; }
+    bool FastShutdownEnabled() const { return mSettings.FastShutdownEnabled(); }
     const CSimCard& Sim() const { return mSim; }
     // The registration states in effect at now: both 0 while the radio is
     // off or the SIM is not unlocked.
@@ -46,7 +47,15 @@ public:
 private:
     SModemAnswer Basic(const std::string& name);
     SModemAnswer Extended(const std::string& name, bool query, const std::optional<AtArgs>& args, TimePoint now);
-    SModemAnswer Qcfg(const AtArgs& args);
+    // The extended commands by kind; nullopt for a command (or form) not of
+    // that kind.
+    std::optional<SModemAnswer> IdentityCommand(const std::string& name, bool query,
+                                                const std::optional<AtArgs>& args);
+    std::optional<SModemAnswer> SimCommand(const std::string& name, bool query, const std::optional<AtArgs>& args);
+    std::optional<SModemAnswer> NetworkCommand(const std::string& name, bool query, const std::optional<AtArgs>& args,
+                                               TimePoint now);
+    std::optional<SModemAnswer> DataCommand(const std::string& name, bool query, const std::optional<AtArgs>& args,
+                                            TimePoint now);
     SModemAnswer Cpin(bool query, const std::optional<AtArgs>& args);
     SModemAnswer Cfun(bool query, const std::optional<AtArgs>& args, TimePoint now);
     SModemAnswer Qicsgp(const AtArgs& args);
@@ -66,12 +75,7 @@ private:
     CSimCard mSim;
 
     // Non-volatile configuration
-    bool mEcm;
-    std::vector<std::string> mBands;
-    std::string mScanSequence;
-    int mIotMode;
-    int mSimEffect;
-    bool mFastShutdown;
+    CModemSettings mSettings;
     int mApnIpType;
     std::string mApnName;
     std::string mApnUser;

@@ -40,6 +40,16 @@ std::string Framed(const std::string& line)
     return "\r\n" + line + "\r\n";
 }
 
+// The answer as sent: each line framed, the final result line last.
+std::string Rendered(const SModemAnswer& answer, bool withFinal)
+{
+    std::string text;
+    for (const auto& line : answer.lines) {
+        text += Framed(line);
+    }
+    return withFinal ? text + Framed(answer.final) : text;
+}
+
 // Bytes no modem sends as text: control characters, bytes above 0x7f, NUL.
 const std::string kGarbage = std::string("\xff\xfe\x00\x81\x1b[2J\x7f", 9) + "\r\n#$%&\x01\x02\r\n";
 
@@ -66,6 +76,8 @@ CModemSimulator::CModemSimulator(const SModemScenario& scenario, SOptions option
     , mScenario(scenario)
     , mStart(mClock->Now())
     , mCommands(std::make_unique<CModemCommandSet>(scenario))
+    , mInput(kMaxCommandLength)
+    , mOutput(kMaxPendingOutput, [this](const std::string& line) { Log(line); })
     , mDeviceMissingPowerOns(scenario.deviceMissingPowerOns)
     , mPowerOnMs(scenario.powerOnMs)
     , mAppReadyMs(scenario.appReadyMs)
@@ -75,7 +87,7 @@ CModemSimulator::CModemSimulator(const SModemScenario& scenario, SOptions option
         throw std::invalid_argument("modem simulator: the time scale must be positive");
     }
     for (const auto& fault : scenario.faults) {
-        mFaults.push_back({fault});
+        mFaults.Add(fault);
     }
     // A link left by an earlier run would show a powered modem.
     std::error_code ec;
@@ -162,8 +174,8 @@ int CModemSimulator::PollTimeoutMs() const
     if (mSimReadyDue && (!next || *mSimReadyDue < *next)) {
         next = mSimReadyDue;
     }
-    if (!mPending.empty() && (!next || mPending.front().due < *next)) {
-        next = mPending.front().due;
+    if (const auto output = mOutput.NextDue(); output && (!next || *output < *next)) {
+        next = output;
     }
     if (!next) {
         return -1;
@@ -183,7 +195,7 @@ void CModemSimulator::Run()
         pollfd fds[3] = {{mWakeFd, POLLIN, 0}, {mGpio->Fd(), POLLIN, 0}, {-1, 0, 0}};
         if (mPty) {
             fds[2].fd = mPty->MasterFd();
-            fds[2].events = static_cast<short>(POLLIN | (mOutput.empty() ? 0 : POLLOUT));
+            fds[2].events = static_cast<short>(POLLIN | (mOutput.HasReady() ? POLLOUT : 0));
         }
         const int timeout = PollTimeoutMs();
         lock.unlock();
@@ -275,7 +287,7 @@ void CModemSimulator::RunRequests()
         if (mPty) {
             Log("module reset, device kept");
             mCommands->PowerOn(ScenarioNow());
-            mInput.clear();
+            mInput.DropLine();
             mReady = false;
             mSimReadyDue.reset();
             Queue(Framed("RDY"));
@@ -328,19 +340,7 @@ void CModemSimulator::RunTimers()
             DeviceDown(EPower::Off);
         }
     }
-    MovePendingOutput(now);
-}
-
-void CModemSimulator::MovePendingOutput(IClock::time_point now)
-{
-    while (!mPending.empty() && mPending.front().due <= now) {
-        if (mOutput.size() + mPending.front().bytes.size() > kMaxPendingOutput) {
-            Log("output not read by the daemon, dropping " + std::to_string(mPending.front().bytes.size()) + " bytes");
-        } else {
-            mOutput += mPending.front().bytes;
-        }
-        mPending.erase(mPending.begin());
-    }
+    mOutput.MoveDue(now);
 }
 
 void CModemSimulator::DeviceUp()
@@ -359,8 +359,7 @@ void CModemSimulator::DeviceUp()
         Log("cannot link " + DevicePath() + ": " + ec.message());
     }
     mCommands->PowerOn(ScenarioNow());
-    mInput.clear();
-    mInputOverflow = false;
+    mInput.Reset();
     mReady = false;
     mDue = mClock->Now() + Scaled(mAppReadyMs);
     Log("device " + DevicePath() + " -> " + mPty->SlavePath());
@@ -372,9 +371,8 @@ void CModemSimulator::DeviceDown(EPower next)
     std::error_code ec;
     std::filesystem::remove(DevicePath(), ec);
     mPty.reset();
-    mPending.clear();
-    mOutput.clear();
-    mInput.clear();
+    mOutput.Clear();
+    mInput.DropLine();
     mReady = false;
     mDue.reset();
     mSimReadyDue.reset();
@@ -386,19 +384,14 @@ void CModemSimulator::DeviceDown(EPower next)
 
 void CModemSimulator::Queue(std::string bytes, IClock::duration delay)
 {
-    auto due = mClock->Now() + delay;
-    // Answers keep their order: nothing overtakes a delayed one.
-    if (!mPending.empty() && mPending.back().due > due) {
-        due = mPending.back().due;
-    }
-    mPending.push_back({due, std::move(bytes)});
-    MovePendingOutput(mClock->Now());
+    const auto now = mClock->Now();
+    mOutput.Queue(std::move(bytes), now + delay, now);
 }
 
 void CModemSimulator::FlushOutput()
 {
-    if (mPty && !mOutput.empty()) {
-        mOutput.erase(0, mPty->Write(mOutput));
+    if (mPty) {
+        mOutput.WriteTo(*mPty);
     }
 }
 
@@ -410,47 +403,23 @@ void CModemSimulator::OnInput(const std::string& bytes)
     }
     for (const char c : bytes) {
         if (mCommands->EchoOn()) {
-            mOutput += c;
+            mOutput.Echo(c);
         }
-        if (c == '\r') {
-            std::string line;
-            line.swap(mInput);
-            if (mInputOverflow) {
-                mInputOverflow = false;
-                Log("command line longer than " + std::to_string(kMaxCommandLength) + " bytes refused");
-                Queue(Framed("ERROR"));
-            } else if (!line.empty()) {
-                OnCommand(line);
-            }
-            if (!mPty) {
-                return; // the command made the device vanish
-            }
-        } else if (c == '\n' && mInput.empty()) {
+        std::string line;
+        const auto end = mInput.Take(c, line);
+        if (end == CModemInput::EEnd::None) {
             continue;
-        } else if (mInput.size() >= kMaxCommandLength) {
-            mInputOverflow = true;
-            mInput.clear();
-        } else if (!mInputOverflow) {
-            mInput += c;
+        }
+        if (end == CModemInput::EEnd::TooLong) {
+            Log("command line longer than " + std::to_string(kMaxCommandLength) + " bytes refused");
+            Queue(Framed("ERROR"));
+        } else if (!line.empty()) {
+            OnCommand(line);
+        }
+        if (!mPty) {
+            return; // the command made the device vanish
         }
     }
-}
-
-CModemSimulator::SActiveFault* CModemSimulator::MatchFault(const std::string& line)
-{
-    for (auto& active : mFaults) {
-        const auto& f = active.fault;
-        const bool match = f.prefix ? line.rfind(f.command, 0) == 0 : line == f.command;
-        if (!match) {
-            continue;
-        }
-        if (active.seen++ < f.skip || (f.times >= 0 && active.hits >= f.times)) {
-            continue;
-        }
-        ++active.hits;
-        return &active;
-    }
-    return nullptr;
 }
 
 void CModemSimulator::OnCommand(const std::string& line)
@@ -459,75 +428,65 @@ void CModemSimulator::OnCommand(const std::string& line)
     mReceived.push_back(shown);
     mChanged.notify_all();
 
-    using EKind = SModemFault::EKind;
-    const SActiveFault* active = MatchFault(line);
-    const auto kind = active ? std::optional<EKind>(active->fault.kind) : std::nullopt;
-    const SModemFault* fault = active ? &active->fault : nullptr;
-
-    auto answerText = [this, &line](bool withFinal, std::string& final) {
-        const SModemAnswer answer = mCommands->Execute(line, ScenarioNow());
-        std::string text;
-        for (const auto& l : answer.lines) {
-            text += Framed(l);
-        }
-        if (withFinal) {
-            text += Framed(answer.final);
-        }
-        final = answer.final;
-        return text;
-    };
-
-    std::string final;
-    if (!kind && SimBusy(line)) {
+    const SModemFault* fault = mFaults.Match(line);
+    if (!fault && SimBusy(line)) {
         Queue(Framed("+CME ERROR: 14"));
         Log(shown + " -> +CME ERROR: 14 (SIM busy)");
         return;
     }
-    if (!kind) {
-        Queue(answerText(true, final));
-        Log(shown + " -> " + final);
+    if (!fault) {
+        const SModemAnswer answer = mCommands->Execute(line, ScenarioNow());
+        Queue(Rendered(answer, true));
+        Log(shown + " -> " + answer.final);
         return;
     }
-    switch (*kind) {
+    const std::string final = InjectInto(line, *fault);
+    Log(shown + " -> injected " + CModemFaults::KindName(fault->kind) + (final.empty() ? "" : ", " + final));
+}
+
+std::string CModemSimulator::InjectInto(const std::string& line, const SModemFault& fault)
+{
+    using EKind = SModemFault::EKind;
+    auto execute = [this, &line] { return mCommands->Execute(line, ScenarioNow()); };
+    SModemAnswer answer;
+    switch (fault.kind) {
     case EKind::Timeout:
-        break;
+        return {};
     case EKind::Garbage:
-        Queue((fault->text.empty() ? kGarbage : fault->text) + (fault->thenAnswer ? answerText(true, final) : ""));
-        break;
+        if (fault.thenAnswer) {
+            answer = execute();
+        }
+        Queue((fault.text.empty() ? kGarbage : fault.text) + (fault.thenAnswer ? Rendered(answer, true) : ""));
+        return fault.thenAnswer ? answer.final : std::string();
     case EKind::Error:
         Queue(Framed("ERROR"));
-        break;
+        return {};
     case EKind::CmeError:
-        Queue(Framed("+CME ERROR: " + std::to_string(fault->cmeCode)));
-        break;
+        Queue(Framed("+CME ERROR: " + std::to_string(fault.cmeCode)));
+        return {};
     case EKind::Truncated:
-        Queue(answerText(false, final));
-        break;
+        answer = execute();
+        Queue(Rendered(answer, false));
+        return answer.final;
     case EKind::Endless:
-        Queue(std::string(fault->endlessBytes, 'X'));
-        break;
+        Queue(std::string(fault.endlessBytes, 'X'));
+        return {};
     case EKind::Unsolicited: {
-        SModemAnswer answer = mCommands->Execute(line, ScenarioNow());
-        const auto at = std::min<std::size_t>(static_cast<std::size_t>(fault->position), answer.lines.size());
-        answer.lines.insert(answer.lines.begin() + static_cast<std::ptrdiff_t>(at), fault->text);
-        std::string text;
-        for (const auto& l : answer.lines) {
-            text += Framed(l);
-        }
-        final = answer.final;
-        Queue(text + Framed(final));
-        break;
+        answer = execute();
+        const auto at = std::min<std::size_t>(static_cast<std::size_t>(fault.position), answer.lines.size());
+        answer.lines.insert(answer.lines.begin() + static_cast<std::ptrdiff_t>(at), fault.text);
+        Queue(Rendered(answer, true));
+        return answer.final;
     }
     case EKind::Delay:
-        Queue(answerText(true, final), Scaled(fault->delayMs));
-        break;
+        answer = execute();
+        Queue(Rendered(answer, true), Scaled(fault.delayMs));
+        return answer.final;
     case EKind::Vanish:
         DeviceDown(EPower::OnNoDevice);
-        break;
+        return {};
     }
-    static const char* const kNames[] = {"timeout", "garbage", "error", "cme-error", "truncated",
-                                         "endless", "unsolicited", "delay", "vanish"};
-    Log(shown + " -> injected " + kNames[static_cast<int>(*kind)] + (final.empty() ? "" : ", " + final));
+    return {};
 }
 
 CModemSimulator::EPower CModemSimulator::Power() const
@@ -542,34 +501,37 @@ bool CModemSimulator::IsDevicePresent() const
     return mPty != nullptr;
 }
 
-bool CModemSimulator::WaitForDevice(bool present, std::chrono::milliseconds limit)
+template <typename Predicate>
+bool CModemSimulator::WaitUntil(std::chrono::milliseconds limit, Predicate done)
 {
     std::unique_lock lock(mMutex);
-    return mChanged.wait_for(lock, limit, [&] { return (mPty != nullptr) == present; });
+    return mChanged.wait_for(lock, limit, done);
+}
+
+bool CModemSimulator::WaitForDevice(bool present, std::chrono::milliseconds limit)
+{
+    return WaitUntil(limit, [&] { return (mPty != nullptr) == present; });
 }
 
 bool CModemSimulator::WaitForPower(EPower power, std::chrono::milliseconds limit)
 {
-    std::unique_lock lock(mMutex);
-    return mChanged.wait_for(lock, limit, [&] { return mPower == power; });
+    return WaitUntil(limit, [&] { return mPower == power; });
 }
 
 bool CModemSimulator::WaitForReady(std::chrono::milliseconds limit)
 {
-    std::unique_lock lock(mMutex);
-    return mChanged.wait_for(lock, limit, [&] { return mReady; });
+    return WaitUntil(limit, [&] { return mReady; });
 }
 
 bool CModemSimulator::WaitForCommands(std::size_t count, std::chrono::milliseconds limit)
 {
-    std::unique_lock lock(mMutex);
-    return mChanged.wait_for(lock, limit, [&] { return mReceived.size() >= count; });
+    return WaitUntil(limit, [&] { return mReceived.size() >= count; });
 }
 
 void CModemSimulator::InjectFault(const SModemFault& fault)
 {
     std::lock_guard lock(mMutex);
-    mFaults.push_back({fault});
+    mFaults.Add(fault);
 }
 
 void CModemSimulator::AddSms(const SStoredSms& sms)
@@ -584,31 +546,28 @@ void CModemSimulator::SetDeviceMissingPowerOns(int count)
     mDeviceMissingPowerOns = count;
 }
 
-void CModemSimulator::VanishDevice()
+void CModemSimulator::Request(bool CModemSimulator::*flag)
 {
     {
         std::lock_guard lock(mMutex);
-        mVanishRequested = true;
+        this->*flag = true;
     }
     Wake();
+}
+
+void CModemSimulator::VanishDevice()
+{
+    Request(&CModemSimulator::mVanishRequested);
 }
 
 void CModemSimulator::SwitchOffByItself()
 {
-    {
-        std::lock_guard lock(mMutex);
-        mSelfOffRequested = true;
-    }
-    Wake();
+    Request(&CModemSimulator::mSelfOffRequested);
 }
 
 void CModemSimulator::ResetKeepingDevice()
 {
-    {
-        std::lock_guard lock(mMutex);
-        mResetRequested = true;
-    }
-    Wake();
+    Request(&CModemSimulator::mResetRequested);
 }
 
 std::vector<std::string> CModemSimulator::Commands() const

@@ -18,6 +18,9 @@
 // the simulator's time moves only when the test advances the clock.
 
 #include "platform/worker/iclock.h"
+#include "tools/modemsim/modemfaults.h"
+#include "tools/modemsim/modeminput.h"
+#include "tools/modemsim/modemoutput.h"
 #include "tools/modemsim/modemscenario.h"
 #include "tools/modemsim/simcard.h"
 
@@ -109,29 +112,25 @@ public:
     int PinAttemptsLeft() const;
 
 private:
-    struct SPendingOutput {
-        IClock::time_point due;
-        std::string bytes;
-    };
-    struct SActiveFault {
-        SModemFault fault;
-        int seen = 0;
-        int hits = 0;
-    };
-
     void Run();
     void Wake();
+    // Waits at most limit for done() to hold (called with mMutex held).
+    template <typename Predicate>
+    bool WaitUntil(std::chrono::milliseconds limit, Predicate done);
+    // Sets a request flag (guarded by mMutex) and wakes the simulator thread.
+    void Request(bool CModemSimulator::*flag);
     // The following run on the simulator thread with mMutex held.
     void OnPulse(int gpio);
     void RunTimers();
-    void MovePendingOutput(IClock::time_point now);
     void OnInput(const std::string& bytes);
     void OnCommand(const std::string& line);
+    // Answers the command line as the fault says; returns the final result
+    // line of the regular answer where one was sent, for the log.
+    std::string InjectInto(const std::string& line, const SModemFault& fault);
     void Queue(std::string bytes, IClock::duration delay = {});
     void FlushOutput();
     void DeviceUp();
     void DeviceDown(EPower next);
-    SActiveFault* MatchFault(const std::string& line);
     IClock::duration Scaled(std::int64_t scenarioMs) const;
     std::chrono::steady_clock::time_point ScenarioNow() const;
     int PollTimeoutMs() const;
@@ -157,11 +156,9 @@ private:
     EPower mPower = EPower::Off;                        // guarded by mMutex
     bool mReady = false;                                // guarded by mMutex
     std::optional<IClock::time_point> mDue;             // guarded by mMutex: next power or ready step
-    std::string mInput;                                 // guarded by mMutex
-    bool mInputOverflow = false;                        // guarded by mMutex
-    std::vector<SPendingOutput> mPending;               // guarded by mMutex
-    std::string mOutput;                                // guarded by mMutex
-    std::vector<SActiveFault> mFaults;                  // guarded by mMutex
+    CModemInput mInput;                                 // guarded by mMutex
+    CModemOutput mOutput;                               // guarded by mMutex
+    CModemFaults mFaults;                               // guarded by mMutex
     int mDeviceMissingPowerOns;                         // guarded by mMutex
     std::vector<std::string> mReceived;                 // guarded by mMutex
     bool mVanishRequested = false;                      // guarded by mMutex
