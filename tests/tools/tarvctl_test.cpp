@@ -152,6 +152,7 @@ TEST_F(TarvCtl, ReportWithTheDaemonStoppedSaysWhatItCouldNotAsk)
     ASSERT_EQ(Run({"--json", "report"}), 0) << mErr.str();
     EXPECT_THAT(mOut.str(), HasSubstr(R"("notAsked":"tarv: tarv is not running)"));
     EXPECT_THAT(mOut.str(), HasSubstr(R"("hostname":["station-1"])"));
+    EXPECT_THAT(mOut.str(), HasSubstr(R"("WlanStaPassword":"********")"));
     EXPECT_THAT(mOut.str(), testing::Not(HasSubstr("hunter22")));
 }
 

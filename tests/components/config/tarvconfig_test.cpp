@@ -79,7 +79,7 @@ protected:
 
 } // namespace
 
-TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefaultAndItsChangesAreReported)
+TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
 {
     // Other processes rely on these names, places and defaults: written out
     // here on their own, not taken from the product table.
@@ -125,8 +125,12 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefaultAndItsCha
         EXPECT_EQ(read(), isBool ? Value(!std::get<bool>(k.defaultValue)) : Value("set"));
     }
     EXPECT_TRUE(log.Lines().empty());
+}
 
-    // Keys of the other type or outside the table read as empty, with an error each.
+// Keys of the other type or outside the table read as empty, with an error each.
+TEST_F(TarvConfigTest, AKeyOfTheOtherTypeOrUnknownReadsAsEmpty)
+{
+    CLogCapture log(Log::error);
     EXPECT_EQ(mConfig->GetString(TarvEthEnable), "");
     EXPECT_FALSE(mConfig->GetBool(ProductSn));
     EXPECT_FALSE(mConfig->GetBool(static_cast<EConfigKey>(39)));
@@ -137,9 +141,12 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefaultAndItsCha
     EXPECT_THROW(mConfig->GetBool(TarvEthEnable), QeConfig::CTypeError);
     mSecrets->unreadable = true;
     EXPECT_THROW(mConfig->GetString(TarvLteApn), QeConfig::CInvalidConfig);
+}
 
-    // Changes from every writable source are reported once, in key order: one
-    // thread per writable source plays another process changing it.
+// Changes from every writable source are reported once, in key order: one
+// thread per writable source plays another process changing it.
+TEST_F(TarvConfigTest, ChangesOfEveryWritableSourceAreReportedOnce)
+{
     const std::vector<std::pair<std::shared_ptr<CFakeSource>, std::vector<std::string>>> writers = {
         {mNetwork, {"NtpServer2", "TarvSsid", "TarvEthIpv4Addr", "NoSuchKey", "NtpServer1"}},
         {mSecrets, {"WlanStaPassword", "TarvLteApn"}},

@@ -59,7 +59,7 @@ protected:
     std::vector<std::string> servers;
 };
 
-TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnectedAndARenewedLeaseWhenBack)
+TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnected)
 {
     const struct {
         std::optional<std::string> routes;
@@ -83,8 +83,15 @@ TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnectedAndARenewe
         EXPECT_EQ(s.properties().defaultgateway() + " " + s.dns().primarydns() + " " + s.dns().secondarydns(),
                   c.expected);
     }
-    // Up at the first query counted as the link coming up; down and up again renews again,
-    // and with static addressing udhcpc is left alone.
+}
+
+// Up at the first query counts as the link coming up; down and up again renews
+// again, and with static addressing udhcpc is left alone.
+TEST_F(EthHandlerTest, AReturningLinkRenewsTheLease)
+{
+    auto handler = MakeHandler();
+    AddClient(200);
+    handler->GetStatus();
     for (const bool dhcp : {true, false}) {
         config->bools[TarvEthDhcpEnable] = dhcp;
         linkState = Tarv::kOperStateLowerLayerDown;
@@ -98,7 +105,7 @@ TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnectedAndARenewe
     EXPECT_EQ(host->signals, (Signals{{200, SIGUSR1}, {201, SIGUSR1}}));
 }
 
-TEST_F(EthHandlerTest, MalformedRouteTableNeverEndsTheStatusQueryAndIsLoggedOncePerChange)
+TEST_F(EthHandlerTest, AMalformedRouteTableIsLoggedOncePerChange)
 {
     config->bools[TarvEthDhcpEnable] = false;
     auto handler = MakeHandler();
@@ -140,7 +147,7 @@ TEST(EthGatewayColumnTest, FirstDefaultRouteOfTheInterfaceWithTheGatewayFlags)
     }
 }
 
-TEST_F(EthHandlerTest, EmptyOrMalformedStaticValuesOrNoHostnameNeverReachTheInterfacesFile)
+TEST_F(EthHandlerTest, BadStaticValuesOrNoHostnameNeverReachTheInterfacesFile)
 {
     config->bools[TarvEthDhcpEnable] = config->bools[TarvEthEnable] = false;
     // Each refusal states the rule the value breaks.

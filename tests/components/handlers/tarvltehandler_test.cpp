@@ -131,7 +131,7 @@ protected:
 
 } // namespace
 
-TEST_F(LteHandlerTest, ModemSettingsAreCheckedAndAStoppedModemStartsAgainOnceTheyAreValid)
+TEST_F(LteHandlerTest, AStoppedModemResumesOnceItsSettingsAreValid)
 {
     // APN valid, PIN, Resume called, the targets set
     const std::tuple<bool, std::string, bool, std::vector<EModemState>> cases[] = {

@@ -57,7 +57,7 @@ TEST(PlcAddressTest, LinkLocalAddressIsModifiedEui64AndKeysAreFreshHexPairs)
     EXPECT_NE(CTarvPlcHandler::GenerateRandomNmk(), key);
 }
 
-TEST_F(PlcHandlerTest, InitializeWritesTheStanzaOnlyForAUsableMacAndFirmwareIsLoadedUnlessItAlreadyRuns)
+TEST_F(PlcHandlerTest, InitializeWritesTheStanzaOnlyForAUsableMac)
 {
     EXPECT_CALL(*editor, SetAsStaticIpv6("plc0", "fe80::0201:87ff:fe12:3456", "64", _));
     EXPECT_CALL(*editor, SetInterfacesFile(_));
@@ -66,7 +66,10 @@ TEST_F(PlcHandlerTest, InitializeWritesTheStanzaOnlyForAUsableMacAndFirmwareIsLo
     config->strings[PlcMacAddr] = "not a mac";
     EXPECT_CALL(*editor, SetInterfacesFile(_)).Times(0);
     plc->Initialize();
+}
 
+TEST_F(PlcHandlerTest, FirmwareIsLoadedUnlessItAlreadyRuns)
+{
     const std::string boot = "plcboot -i plc0 -P " + root.Root() + "lib/firmware/qca/QCA7005-SpiSlave-EVSE.pib -N " +
                              root.Root() + kNvm;
     const struct { std::string version; int bootExit; bool bootRuns, loaded; } cases[] = {
@@ -119,7 +122,7 @@ TEST_F(PlcHandlerTest, FirmwarePollLoadsOnceTheLinkIsUp)
 
 // The link query runs a command: its answer is reused within kLinkQueryPeriod,
 // and asked again at once when plc0 went down and came back.
-TEST_F(PlcHandlerTest, StatusFollowsTheLastCharacterOfTheLinkQueryAskedOncePerPeriod)
+TEST_F(PlcHandlerTest, StatusFollowsTheLinkQueryAskedOncePerPeriod)
 {
     using S = ipc::MNetStatus;
     using std::chrono::milliseconds;

@@ -202,7 +202,7 @@ TEST_F(WlanHandlerTest, EnableThatCannotConnectStopsTheSupplicant)
     EXPECT_FALSE(OkAfter(*wlan, &CTarvWlanHandler::SetCredentialsAndEnable));
 }
 
-TEST_F(WlanHandlerTest, ANetworkNotJoinedYetLeavesTheSupplicantAndADhcpClientWaitingForIt)
+TEST_F(WlanHandlerTest, AnUnjoinedNetworkKeepsTheSupplicantAndDhcpClient)
 {
     config->bools[TarvWlanDhcpEnable] = true;
     ON_CALL(*errorHandler, RecoverFromIfUpDown(_, _)).WillByDefault(Return(false));
