@@ -8,6 +8,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/lifecycle/fakeconnectionhandler.h"
+#include "tests/components/mocks/fakeprocessowner.h"
 #include "tests/support/logcapture.h"
 
 #include <gmock/gmock.h>
@@ -163,10 +164,18 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
     for (const char* name : {"uap0", "wlan0", "eth0", "plc0"}) {
         EXPECT_CALL(*runner, Run(testing::StartsWith("ifconfig " + std::string(name) + " hw ether 02:00"), 5));
     }
+    auto processes = std::make_shared<HandlerMocks::CFakeProcessOwner>();
+    STarvHandlerSet set = station.Set();
+    set.processOwner = processes;
+    handler->SetHandlers(set);
     handler->IntInitializeNetwork();
     handler->Sync();
     EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Initialize", "lte0.Initialize", "plc0.Initialize"));
     EXPECT_THAT(events.Take(), ElementsAre("IntInitializingDone"));
+    // The first initialisation ends what an earlier run left, the later ones do not.
+    EXPECT_EQ(processes->calls.size(), 10U);
+    EXPECT_THAT(processes->calls, testing::Contains("StopLeftovers ifup lte0"));
+    EXPECT_THAT(processes->calls, testing::Contains("StopLeftovers ifdown uap0"));
 
     // A missing interface stops initialisation with an error.
     testing::Mock::VerifyAndClearExpectations(runner.get());
@@ -184,6 +193,7 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
     handler->Sync();
     CRootDir::Set("/");
     EXPECT_THAT(events.Take(), ElementsAre("IntInitializingDone"));
+    EXPECT_EQ(processes->calls.size(), 10U);
 }
 
 // A server name of the wrong type is an error of the lifecycle, not an abort.

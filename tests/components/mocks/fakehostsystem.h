@@ -1,6 +1,6 @@
 #pragma once
 // The running system as a table: interface addresses, processes by pid with
-// their name and command line, and a record of the signals sent.
+// their name, command line and parent, and a record of the signals sent.
 
 #include "src/components/handlers/ihostsystem.h"
 
@@ -15,11 +15,25 @@ namespace HandlerMocks {
 
 struct CFakeHostSystem : IHostSystem {
     std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override { return addresses; }
+    std::vector<int> ProcessIds() override
+    {
+        std::vector<int> pids;
+        for (const auto& process : processes) {
+            pids.push_back(process.first);
+        }
+        return pids;
+    }
     std::string ProcessFile(int pid, const std::string& entry) override
     {
         const auto it = processes.find(pid);
-        const bool known = it != processes.end() && (entry == "comm" || entry == "cmdline");
-        return !known ? std::string() : entry == "comm" ? it->second.first + "\n" : it->second.second;
+        if (it == processes.end()) {
+            return {};
+        }
+        if (entry == "stat") {
+            return std::to_string(pid) + " (" + it->second.first + ") S " +
+                   std::to_string(parents.contains(pid) ? parents.at(pid) : 1) + " " + std::to_string(pid) + " 0";
+        }
+        return entry == "comm" ? it->second.first + "\n" : entry == "cmdline" ? it->second.second : std::string();
     }
     int SignalProcess(int pid, int signalNumber) override
     {
@@ -45,6 +59,7 @@ struct CFakeHostSystem : IHostSystem {
 
     std::optional<std::vector<SIpv4Address>> addresses = std::vector<SIpv4Address>{};
     std::map<int, std::pair<std::string, std::string>> processes;
+    std::map<int, int> parents; // pid -> parent pid; 1 when not listed
     std::vector<std::pair<int, int>> signals;
     int signalError = 0; // what signalling a known process gives
 };

@@ -3,6 +3,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/mocks/fakehostsystem.h"
+#include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <signal.h>
 
 #include <functional>
+#include <algorithm>
 #include <set>
 
 using namespace std::chrono_literals;
@@ -150,6 +152,64 @@ TEST_F(ProcessOwnerTest, StopEscalatesAndSignalsOnlyItsOwnProcess)
     }
     EXPECT_FALSE(owner.Signal(client, 600, SIGHUP));
     EXPECT_TRUE(host->signals.empty());
+}
+
+// What a killed daemon left: ifup lte0 waiting for its lease, with the DHCP
+// client it runs through a shell, and an ifdown of eth0 by its logical name.
+TEST_F(ProcessOwnerTest, LeftoverCommandsOfOurInterfacesEndWithWhatTheyStarted)
+{
+    host->AddProcess(700, "ifup", {"/sbin/ifup", "-v", "lte0"});
+    host->AddProcess(701, "sh", {"/bin/sh", "-c", "udhcpc -n -i lte0"});
+    host->AddProcess(702, "udhcpc", {"udhcpc", "-n", "-i", "lte0"});
+    host->parents = {{701, 700}, {702, 701}, {721, 720}};
+    host->AddProcess(710, "ifdown", {"ifdown", "-f", "eth0=eth0-static"});
+    // Left alone: another interface's (and what it started), ours as an
+    // option's value or a prefix, another program naming ours.
+    host->AddProcess(720, "ifup", {"ifup", "usb0"});
+    host->AddProcess(721, "udhcpc", {"udhcpc", "-i", "usb0"});
+    host->AddProcess(722, "ifup", {"ifup", "-i", "lte0", "usb0"});
+    host->AddProcess(723, "ifup", {"ifup", "lte01"});
+    host->AddProcess(724, "udhcpc", {"udhcpc", "-i", "lte0"});
+    host->AddProcess(725, "vim", {"vim", "ifup", "lte0"});
+    host->diesOn = {SIGTERM};
+    std::vector<SProcessIdentity> identities;
+    for (const char* program : {"ifup", "ifdown"}) {
+        for (const char* name : {"eth0", "lte0"}) {
+            identities.push_back({.program = program, .pidFile = "", .interfaceName = name, .interfaceOperand = true});
+        }
+    }
+    TestSupport::CLogCapture log(Log::warning);
+    EXPECT_EQ(owner.StopLeftovers(identities, 1s), 4U);
+    std::sort(host->signals.begin(), host->signals.end());
+    EXPECT_EQ(host->signals,
+              (std::vector<std::pair<int, int>>{{700, SIGTERM}, {701, SIGTERM}, {702, SIGTERM}, {710, SIGTERM}}));
+    EXPECT_EQ(host->processes.size(), 6U);
+    EXPECT_TRUE(log.Contains("Stopped udhcpc (pid 702) of lte0, left running by an earlier run"));
+    EXPECT_TRUE(log.Contains("Stopped ifdown (pid 710) of eth0, left running by an earlier run"));
+    EXPECT_EQ(log.Lines().size(), 4U);
+
+    // One that ignores SIGTERM gets SIGKILL; one that survives both, or
+    // whose pid goes to another program, is never signalled again.
+    const struct {
+        std::set<int> diesOn;
+        std::string reusedBy;
+        std::size_t stopped;
+        std::vector<std::pair<int, int>> signals;
+    } cases[] = {
+        {{SIGKILL}, "", 1, {{800, SIGTERM}, {800, SIGKILL}}},
+        {{}, "", 0, {{800, SIGTERM}, {800, SIGKILL}}},
+        {{SIGTERM}, "sshd", 1, {{800, SIGTERM}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        host->processes.clear();
+        host->signals.clear();
+        host->AddProcess(800, "ifup", {"ifup", "lte0"});
+        host->diesOn = c.diesOn;
+        host->reusedBy = c.reusedBy;
+        EXPECT_EQ(owner.StopLeftovers(identities, 1s), c.stopped);
+        EXPECT_EQ(host->signals, c.signals);
+    }
 }
 
 } // namespace
