@@ -175,7 +175,6 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddressesOrReport
     // The first initialisation ends what an earlier run left, the later ones do not.
     EXPECT_EQ(processes->calls.size(), 10U);
     EXPECT_THAT(processes->calls, testing::Contains("StopLeftovers ifup lte0"));
-    EXPECT_THAT(processes->calls, testing::Contains("StopLeftovers ifdown uap0"));
 
     // A missing interface stops initialisation with an error.
     testing::Mock::VerifyAndClearExpectations(runner.get());

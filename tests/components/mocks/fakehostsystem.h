@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 
 #include <map>
+#include <ranges>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,23 +18,17 @@ struct CFakeHostSystem : IHostSystem {
     std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override { return addresses; }
     std::vector<int> ProcessIds() override
     {
-        std::vector<int> pids;
-        for (const auto& process : processes) {
-            pids.push_back(process.first);
-        }
-        return pids;
+        const auto pids = std::views::keys(processes);
+        return {pids.begin(), pids.end()};
     }
     std::string ProcessFile(int pid, const std::string& entry) override
     {
         const auto it = processes.find(pid);
-        if (it == processes.end()) {
-            return {};
+        if (it != processes.end() && entry == "stat") { // "PID (NAME) STATE PARENT ..."
+            return std::to_string(pid) + " (" + it->second.first + ") S " + std::to_string(Parent(pid));
         }
-        if (entry == "stat") {
-            return std::to_string(pid) + " (" + it->second.first + ") S " +
-                   std::to_string(parents.contains(pid) ? parents.at(pid) : 1) + " " + std::to_string(pid) + " 0";
-        }
-        return entry == "comm" ? it->second.first + "\n" : entry == "cmdline" ? it->second.second : std::string();
+        const bool known = it != processes.end() && (entry == "comm" || entry == "cmdline");
+        return !known ? std::string() : entry == "comm" ? it->second.first + "\n" : it->second.second;
     }
     int SignalProcess(int pid, int signalNumber) override
     {
@@ -60,6 +55,7 @@ struct CFakeHostSystem : IHostSystem {
     std::optional<std::vector<SIpv4Address>> addresses = std::vector<SIpv4Address>{};
     std::map<int, std::pair<std::string, std::string>> processes;
     std::map<int, int> parents; // pid -> parent pid; 1 when not listed
+    int Parent(int pid) const { return parents.contains(pid) ? parents.at(pid) : 1; }
     std::vector<std::pair<int, int>> signals;
     int signalError = 0; // what signalling a known process gives
 };
