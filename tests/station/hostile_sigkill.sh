@@ -72,6 +72,18 @@ burst() {
   done
 }
 
+# A program that forks into the background (dnsmasq) shows twice for a
+# moment while it starts, and the new daemon may be starting one as it
+# reports Enabled: a second copy is one still there 5 s later.
+check_no_lasting_duplicates() {
+  local i
+  for ((i = 0; i < 50; i++)); do
+    (check_no_duplicates) >/dev/null && return 0
+    sleep 0.1
+  done
+  check_no_duplicates
+}
+
 # Starts a new daemon after a kill and counts whether it reached Enabled;
 # non-zero when it did not start or ended.
 restart_to_enabled() { # WHAT
@@ -89,7 +101,7 @@ restart_to_enabled() { # WHAT
     echo "kill $tried ($1): the new daemon ended"
     return 1
   fi
-  check_no_duplicates
+  check_no_lasting_duplicates
 }
 
 # A kill while lte0's ifup waits for its lease (the modem's router hears
