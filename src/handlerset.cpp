@@ -4,6 +4,7 @@
 #include "platform/sysfs/sysfsaccess.h"
 #include "platform/sysfs/sysfsgpio.h"
 #include "platform/wifiscan/tarvwifiscan.h"
+#include "src/components/handlers/hostsystem.h"
 #include "src/components/handlers/tarvaphandler.h"
 #include "src/components/handlers/tarvethhandler.h"
 #include "src/components/handlers/tarvltehandler.h"
@@ -13,6 +14,7 @@
 #include "src/components/ltemodem/modem.h"
 #include "src/components/ltemodem/modemstatemachine.h"
 #include "src/components/ltemodem/modemstatemachineimpl.h"
+#include "src/components/system/processowner.h"
 #include "src/components/wlan/wpasupplicanthandler.h"
 
 namespace {
@@ -38,6 +40,10 @@ STarvHandlerSet MakeHandlerSet(const SHandlerParts& parts)
     STarvHandlerSet set;
     set.errorHandler = parts.errorHandler;
     set.interfacesFileEditor = parts.interfacesFileEditor;
+    set.processOwner = parts.processOwner ? parts.processOwner
+                                          : std::make_shared<CProcessOwner>(
+                                                parts.hostSystem ? parts.hostSystem : std::make_shared<CHostSystem>(),
+                                                parts.clock);
 
     set.ap = std::make_shared<CTarvApHandler>(parts);
 

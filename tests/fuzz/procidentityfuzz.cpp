@@ -14,6 +14,7 @@ namespace {
 class CFuzzedHost : public IHostSystem {
 public:
     std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override { return std::nullopt; }
+    std::vector<int> ProcessIds() override { return {}; }
     std::string ProcessFile(int, const std::string& entry) override { return entry == "comm" ? comm : cmdline; }
     int SignalProcess(int, int) override { return 0; }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 
 std::optional<std::vector<IHostSystem::SIpv4Address>> CHostSystem::Ipv4Addresses()
@@ -30,6 +31,21 @@ std::optional<std::vector<IHostSystem::SIpv4Address>> CHostSystem::Ipv4Addresses
         addresses.push_back(std::move(address));
     }
     return addresses;
+}
+
+std::vector<int> CHostSystem::ProcessIds()
+{
+    std::vector<int> pids;
+    std::error_code error;
+    // Processes come and go while the directory is read: an error ends the
+    // list with what was read so far, never with an exception.
+    for (std::filesystem::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename();
+        if (!name.empty() && name.size() < 10 && name.find_first_not_of("0123456789") == std::string::npos) {
+            pids.push_back(std::stoi(name));
+        }
+    }
+    return pids;
 }
 
 std::string CHostSystem::ProcessFile(int pid, const std::string& entry)

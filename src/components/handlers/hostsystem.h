@@ -8,6 +8,7 @@
 class CHostSystem : public IHostSystem {
 public:
     std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override;
+    std::vector<int> ProcessIds() override;
     std::string ProcessFile(int pid, const std::string& entry) override;
     int SignalProcess(int pid, int signalNumber) override;
 

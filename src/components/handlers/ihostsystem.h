@@ -22,7 +22,10 @@ public:
     // Every IPv4 address with its netmask, in the system's order; nullopt
     // when the list cannot be read.
     virtual std::optional<std::vector<SIpv4Address>> Ipv4Addresses() = 0;
-    // The content of /proc/PID/ENTRY ("comm", "cmdline"); empty when unreadable.
+    // The pids of the running processes (the numbered entries of /proc);
+    // empty when /proc cannot be read.
+    virtual std::vector<int> ProcessIds() = 0;
+    // The content of /proc/PID/ENTRY ("comm", "cmdline", "stat"); empty when unreadable.
     virtual std::string ProcessFile(int pid, const std::string& entry) = 0;
     // Sends the signal; 0 on success, else the errno value.
     virtual int SignalProcess(int pid, int signalNumber) = 0;

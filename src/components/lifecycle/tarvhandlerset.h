@@ -9,6 +9,7 @@
 #include "src/components/handlers/itarvwlancontrol.h"
 #include "src/components/handlers/tarvconnectionhandlerbase.h"
 #include "src/components/links/itarverrorhandler.h"
+#include "src/components/system/iprocessowner.h"
 #include "src/components/system/itarvinterfacesfileeditor.h"
 
 #include <memory>
@@ -25,8 +26,11 @@ struct STarvHandlerSet {
     std::shared_ptr<ITarvLteControl> lteControl;
     std::shared_ptr<ITarvErrorHandler> errorHandler;
     std::shared_ptr<ITarvInterfacesFileEditor> interfacesFileEditor;
+    // Ends the interface commands an earlier run left behind; empty: none
+    // are looked for.
+    std::shared_ptr<IProcessOwner> processOwner = nullptr;
 
-    // Whether every member is set.
+    // Whether every member but the optional process owner is set.
     bool IsComplete() const
     {
         return ap && eth && wlan && lte && plc && ethControl && wlanControl && lteControl && errorHandler &&

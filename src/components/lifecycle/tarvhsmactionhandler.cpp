@@ -117,6 +117,7 @@ void CTarvHsmActionHandler::PrepareNetwork()
         TLOG_ERROR("Connection handlers were not properly initialized");
         throw CTarvException();
     }
+    StopLeftoverCommands();
     const std::string hostname = PatchHostname();
     mHandlers.interfacesFileEditor->InitializeFile(hostname);
     mHandlers.ap->Initialize();
@@ -138,6 +139,23 @@ void CTarvHsmActionHandler::PrepareNetwork()
     if (mConfig->GetBool(HwHasPlc)) {
         SetMacAddrs(Tarv::kPlc0, mConfig->GetString(PlcMacAddr));
     }
+}
+
+void CTarvHsmActionHandler::StopLeftoverCommands()
+{
+    // An ifup killed with its daemon keeps waiting for its lease and holds
+    // the interface's lock: this run's first ifdown would wait for it until
+    // its deadline. Under another root the machine's commands are not ours.
+    if (mLeftoversStopped.exchange(true) || !mHandlers.processOwner || CRootDir::Get() != "/") {
+        return;
+    }
+    std::vector<SProcessIdentity> identities;
+    for (const char* program : {"ifup", "ifdown"}) {
+        for (const std::string& name : {Tarv::kUap0, Tarv::kEth0, Tarv::kWlan0, Tarv::kLte0, Tarv::kPlc0}) {
+            identities.push_back({.program = program, .pidFile = "", .interfaceName = name, .interfaceOperand = true});
+        }
+    }
+    mHandlers.processOwner->StopLeftovers(identities, kLeftoverGrace);
 }
 
 std::string CTarvHsmActionHandler::PatchHostname()

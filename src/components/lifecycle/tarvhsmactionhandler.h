@@ -38,6 +38,9 @@ public:
     // After a disable the status poll runs on this long, so the clients see
     // the interfaces go down.
     static constexpr std::chrono::seconds kPollStopDelay{2};
+    // How long a leftover interface command gets to end on SIGTERM, then
+    // on SIGKILL: twice this stays within a lifecycle step's 5 s.
+    static constexpr std::chrono::seconds kLeftoverGrace{1};
     static constexpr std::size_t kMaxHostnameLength = 32;
     static constexpr std::size_t kProductSnLength = 13;
     static inline const std::string kHostnamePrefix = "EV-Charger-";
@@ -107,6 +110,9 @@ private:
     bool InitializeNetwork();
     // Host name, interfaces file, the handlers' preparation, MAC addresses.
     void PrepareNetwork();
+    // Once per run, before the first interface command: ends the ifup and
+    // ifdown of the station's interfaces that a killed earlier run left.
+    void StopLeftoverCommands();
     // EnableNetworks with its failures reported as IntError.
     void EnableNetworksReporting();
     void EnableNetworks();
@@ -141,6 +147,7 @@ private:
     std::mutex mRecoveryMutex;
     CRecoveryBackoff mRecovery;              // guarded by mRecoveryMutex
     std::atomic<bool> mEnabled{false};
+    std::atomic<bool> mLeftoversStopped{false}; // atomic: set by the first initialisation
     // Set in the constructor; reset first in the destructor, since its jobs
     // use every other member.
     std::unique_ptr<CTarvInterfaceJobs> mJobs;

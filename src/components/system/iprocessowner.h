@@ -6,7 +6,9 @@
 // component's process of the same name is left alone.
 
 #include <chrono>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 struct SProcessIdentity {
     // The program's name, as in /proc/PID/comm or the base name of its first
@@ -17,6 +19,9 @@ struct SProcessIdentity {
     // The interface its command line must name ("-i IF", "-iIF",
     // "--interface IF", "--interface=IF"); empty when it names none.
     std::string interfaceName;
+    // The interface is an operand of the command line instead ("ifup IF",
+    // "ifdown -f IF=LOGICAL"), as for programs that take interfaces to act on.
+    bool interfaceOperand = false;
 };
 
 class IProcessOwner {
@@ -36,6 +41,13 @@ public:
     // Tells the owner that a process of the identity was just started and
     // may not have written its pid file yet.
     virtual void NoteStarted(const SProcessIdentity& identity) = 0;
+    // Ends the running processes of the identities, found through /proc
+    // (for programs that write no pid file), and every process below each
+    // of them: SIGTERM, up to grace for them to exit, then SIGKILL and up to
+    // grace again. Meant for what an earlier run of this daemon left behind,
+    // before this run starts programs of its own. Returns how many were ended.
+    virtual std::size_t StopLeftovers(const std::vector<SProcessIdentity>& identities,
+                                      std::chrono::milliseconds grace) = 0;
 
     // How long after a start its pid file is waited for (a daemon writes it
     // within milliseconds; a lifecycle step must still end within 5 s).

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -44,6 +47,46 @@ bool NamesInterface(const std::vector<std::string>& arguments, const std::string
     return false;
 }
 
+// Whether an operand (an argument that is no option, nor an option's value)
+// is the interface, or "IF=LOGICAL" for it.
+bool NamesOperand(const std::vector<std::string>& arguments, const std::string& interfaceName)
+{
+    static const std::set<std::string> kWithValue{"-i", "-X", "-o", "--interfaces", "--exclude", "--option",
+                                                  "--state-dir"};
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument.starts_with('-')) {
+            i += kWithValue.contains(argument) ? 1 : 0;
+        } else if (argument == interfaceName || argument.starts_with(interfaceName + "=")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The parent pid in a /proc/PID/stat line; -1 when it holds none.
+int ParentOf(const std::string& stat)
+{
+    const auto nameEnd = stat.rfind(')'); // the name may hold anything
+    char state = 0;
+    int parent = -1;
+    if (nameEnd == std::string::npos || !(std::istringstream(stat.substr(nameEnd + 1)) >> state >> parent)) {
+        return -1;
+    }
+    return parent;
+}
+
+// A process's name as /proc gives it, fit for a log line: any process may
+// name itself with control characters.
+std::string PrintableName(std::string comm)
+{
+    if (!comm.empty() && comm.back() == '\n') {
+        comm.pop_back();
+    }
+    std::replace_if(comm.begin(), comm.end(), [](unsigned char c) { return c < 0x20 || c >= 0x7f; }, '?');
+    return comm;
+}
+
 } // namespace
 
 CProcessOwner::CProcessOwner(std::shared_ptr<IHostSystem> hostSystem, std::shared_ptr<IClock> clock)
@@ -75,7 +118,11 @@ bool CProcessOwner::IsProcessOf(const SProcessIdentity& identity, int pid)
     // comm holds at most 15 characters of the name.
     const bool named = comm == identity.program.substr(0, 15) ||
                        (!arguments.empty() && BaseName(arguments.front()) == identity.program);
-    return named && (identity.interfaceName.empty() || NamesInterface(arguments, identity.interfaceName));
+    if (!named || identity.interfaceName.empty()) {
+        return named;
+    }
+    return identity.interfaceOperand ? NamesOperand(arguments, identity.interfaceName)
+                                     : NamesInterface(arguments, identity.interfaceName);
 }
 
 int CProcessOwner::ReadPid(const SProcessIdentity& identity)
@@ -170,4 +217,84 @@ void CProcessOwner::NoteStarted(const SProcessIdentity& identity)
 {
     std::lock_guard lock(mMutex);
     mStarted[identity.pidFile] = mClock->Now();
+}
+
+std::vector<CProcessOwner::SLeftover> CProcessOwner::FindLeftovers(const std::vector<SProcessIdentity>& identities)
+{
+    const std::vector<int> pids = mHostSystem->ProcessIds();
+    std::multimap<int, int> children; // parent -> pid
+    std::vector<SLeftover> found;
+    for (const int pid : pids) {
+        const int parent = ParentOf(mHostSystem->ProcessFile(pid, "stat"));
+        if (parent > 0) {
+            children.emplace(parent, pid);
+        }
+        const auto identity = std::find_if(identities.begin(), identities.end(),
+                                           [&](const SProcessIdentity& i) { return IsProcessOf(i, pid); });
+        if (identity != identities.end()) {
+            found.push_back({pid, mHostSystem->ProcessFile(pid, "comm"), identity->interfaceName});
+        }
+    }
+    // What they started (a DHCP client waiting for its lease) goes with
+    // them. Each pid is taken once, so a snapshot taken while pids were
+    // reused cannot loop.
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        for (auto [it, end] = children.equal_range(found[i].pid); it != end; ++it) {
+            const int child = it->second;
+            const bool known =
+                std::any_of(found.begin(), found.end(), [&](const SLeftover& l) { return l.pid == child; });
+            if (child > 1 && !known) {
+                found.push_back({child, mHostSystem->ProcessFile(child, "comm"), found[i].interfaceName});
+            }
+        }
+    }
+    return found;
+}
+
+bool CProcessOwner::StillRuns(const SLeftover& leftover)
+{
+    // A zombie has no command line; a reused pid another name.
+    return !mHostSystem->ProcessFile(leftover.pid, "cmdline").empty() &&
+           mHostSystem->ProcessFile(leftover.pid, "comm") == leftover.comm;
+}
+
+bool CProcessOwner::AllEnd(const std::vector<SLeftover>& leftovers, std::chrono::milliseconds grace)
+{
+    const IClock::time_point start = mClock->Now();
+    while (std::any_of(leftovers.begin(), leftovers.end(), [this](const SLeftover& l) { return StillRuns(l); })) {
+        if (mClock->Now() - start >= grace) {
+            return false;
+        }
+        mClock->SleepFor(kPollInterval);
+    }
+    return true;
+}
+
+std::size_t CProcessOwner::StopLeftovers(const std::vector<SProcessIdentity>& identities,
+                                         std::chrono::milliseconds grace)
+{
+    const std::vector<SLeftover> leftovers = FindLeftovers(identities);
+    for (const int signalNumber : {SIGTERM, SIGKILL}) {
+        if (signalNumber == SIGKILL && AllEnd(leftovers, grace)) {
+            break;
+        }
+        for (const SLeftover& leftover : leftovers) {
+            if (StillRuns(leftover)) {
+                mHostSystem->SignalProcess(leftover.pid, signalNumber);
+            }
+        }
+    }
+    AllEnd(leftovers, grace);
+    std::size_t stopped = 0;
+    for (const SLeftover& leftover : leftovers) {
+        if (StillRuns(leftover)) {
+            TLOG_ERROR("Could not stop {} (pid {}) of {}, left running by an earlier run",
+                       PrintableName(leftover.comm), leftover.pid, leftover.interfaceName);
+            continue;
+        }
+        TLOG_WARN("Stopped {} (pid {}) of {}, left running by an earlier run", PrintableName(leftover.comm),
+                  leftover.pid, leftover.interfaceName);
+        ++stopped;
+    }
+    return stopped;
 }

@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 class CProcessOwner : public IProcessOwner {
 public:
@@ -19,6 +21,8 @@ public:
     bool Signal(const SProcessIdentity& identity, int pid, int signalNumber) override;
     bool Stop(const SProcessIdentity& identity, std::chrono::milliseconds grace) override;
     void NoteStarted(const SProcessIdentity& identity) override;
+    std::size_t StopLeftovers(const std::vector<SProcessIdentity>& identities,
+                              std::chrono::milliseconds grace) override;
 
     // Whether the process is the identity's program on its interface.
     bool IsProcessOf(const SProcessIdentity& identity, int pid);
@@ -26,6 +30,19 @@ public:
     static constexpr std::chrono::milliseconds kPollInterval{50};
 
 private:
+    // A process found by StopLeftovers, as it was when found.
+    struct SLeftover {
+        int pid = 0;
+        std::string comm;          // as /proc gave it, to tell a reused pid
+        std::string interfaceName; // of the identity it (or its ancestor) matched
+    };
+
+    // The identities' processes and those below them, from one look at /proc.
+    std::vector<SLeftover> FindLeftovers(const std::vector<SProcessIdentity>& identities);
+    // Whether the process found is still running (not gone, a zombie or reused).
+    bool StillRuns(const SLeftover& leftover);
+    // Waits up to grace for every one of them to end.
+    bool AllEnd(const std::vector<SLeftover>& leftovers, std::chrono::milliseconds grace);
     // The pid in the pid file, when it is the identity's process; -1 otherwise.
     int ReadPid(const SProcessIdentity& identity);
     // Waits up to grace for the process to end (or to be another's).

@@ -8,6 +8,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/lifecycle/fakeconnectionhandler.h"
+#include "tests/components/mocks/fakeprocessowner.h"
 #include "tests/support/logcapture.h"
 
 #include <gmock/gmock.h>
@@ -165,10 +166,17 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddresses)
     for (const char* name : {"uap0", "wlan0", "eth0", "plc0"}) {
         EXPECT_CALL(*runner, Run(testing::StartsWith("ifconfig " + std::string(name) + " hw ether 02:00"), 5));
     }
+    auto processes = std::make_shared<HandlerMocks::CFakeProcessOwner>();
+    STarvHandlerSet set = station.Set();
+    set.processOwner = processes;
+    handler->SetHandlers(set);
     handler->IntInitializeNetwork();
     handler->Sync();
     EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Initialize", "lte0.Initialize", "plc0.Initialize"));
     EXPECT_THAT(events.Take(), ElementsAre("IntInitializingDone"));
+    // The first initialisation ends what an earlier run left, the later ones do not.
+    EXPECT_EQ(processes->calls.size(), 10U);
+    EXPECT_THAT(processes->calls, testing::Contains("StopLeftovers ifup lte0"));
 
     // Under another root the machine's own interfaces keep their addresses.
     testing::Mock::VerifyAndClearExpectations(runner.get());
@@ -178,6 +186,7 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddresses)
     handler->Sync();
     CRootDir::Set("/");
     EXPECT_THAT(events.Take(), ElementsAre("IntInitializingDone"));
+    EXPECT_EQ(processes->calls.size(), 10U);
 }
 
 TEST_F(ActionHandler, AMissingInterfaceStopsInitialisation)

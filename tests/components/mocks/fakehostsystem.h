@@ -1,12 +1,13 @@
 #pragma once
 // The running system as a table: interface addresses, processes by pid with
-// their name and command line, and a record of the signals sent.
+// their name, command line and parent, and a record of the signals sent.
 
 #include "src/components/handlers/ihostsystem.h"
 
 #include <arpa/inet.h>
 
 #include <map>
+#include <ranges>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +16,17 @@ namespace HandlerMocks {
 
 struct CFakeHostSystem : IHostSystem {
     std::optional<std::vector<SIpv4Address>> Ipv4Addresses() override { return addresses; }
+    std::vector<int> ProcessIds() override
+    {
+        const auto pids = std::views::keys(processes);
+        return {pids.begin(), pids.end()};
+    }
     std::string ProcessFile(int pid, const std::string& entry) override
     {
         const auto it = processes.find(pid);
+        if (it != processes.end() && entry == "stat") { // "PID (NAME) STATE PARENT ..."
+            return std::to_string(pid) + " (" + it->second.first + ") S " + std::to_string(Parent(pid));
+        }
         const bool known = it != processes.end() && (entry == "comm" || entry == "cmdline");
         return !known ? std::string() : entry == "comm" ? it->second.first + "\n" : it->second.second;
     }
@@ -45,6 +54,8 @@ struct CFakeHostSystem : IHostSystem {
 
     std::optional<std::vector<SIpv4Address>> addresses = std::vector<SIpv4Address>{};
     std::map<int, std::pair<std::string, std::string>> processes;
+    std::map<int, int> parents; // pid -> parent pid; 1 when not listed
+    int Parent(int pid) const { return parents.contains(pid) ? parents.at(pid) : 1; }
     std::vector<std::pair<int, int>> signals;
     int signalError = 0; // what signalling a known process gives
 };

@@ -32,6 +32,13 @@ struct CFakeProcessOwner : IProcessOwner {
         return true;
     }
     void NoteStarted(const SProcessIdentity& identity) override { calls.push_back("Started " + identity.program); }
+    std::size_t StopLeftovers(const std::vector<SProcessIdentity>& identities, std::chrono::milliseconds) override
+    {
+        for (const auto& identity : identities) {
+            calls.push_back("StopLeftovers " + identity.program + " " + identity.interfaceName);
+        }
+        return 0;
+    }
 
     std::map<std::string, int> running; // pid file -> pid
     std::set<std::string> stubborn;     // programs that survive Stop

@@ -3,6 +3,7 @@
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/mocks/fakehostsystem.h"
+#include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <signal.h>
 
 #include <functional>
+#include <algorithm>
 #include <set>
 
 using namespace std::chrono_literals;
@@ -150,6 +152,44 @@ TEST_F(ProcessOwnerTest, StopEscalatesAndSignalsOnlyItsOwnProcess)
     }
     EXPECT_FALSE(owner.Signal(client, 600, SIGHUP));
     EXPECT_TRUE(host->signals.empty());
+}
+
+// What a killed daemon left: ifup lte0 waiting for its lease, with the DHCP
+// client it runs through a shell, and an ifdown of eth0 by its logical name.
+TEST_F(ProcessOwnerTest, LeftoverCommandsOfOurInterfacesEndWithWhatTheyStarted)
+{
+    host->AddProcess(700, "ifup", {"/sbin/ifup", "-v", "lte0"});
+    host->AddProcess(701, "sh", {"/bin/sh", "-c", "udhcpc -n -i lte0"});
+    host->AddProcess(702, "udhcpc", {"udhcpc", "-n", "-i", "lte0"});
+    host->parents = {{701, 700}, {702, 701}, {721, 720}};
+    host->AddProcess(710, "ifdown", {"ifdown", "-f", "eth0=eth0-static"});
+    // Left alone: another interface's (and what it started), ours as an
+    // option's value or a prefix, another program naming ours.
+    host->AddProcess(720, "ifup", {"ifup", "usb0"});
+    host->AddProcess(721, "udhcpc", {"udhcpc", "-i", "usb0"});
+    host->AddProcess(722, "ifup", {"ifup", "-i", "lte0", "usb0"});
+    host->AddProcess(723, "ifup", {"ifup", "lte01"});
+    host->AddProcess(724, "vim", {"vim", "ifup", "lte0"});
+    // Each pid goes to another program once it ended: never signalled again.
+    host->diesOn = {SIGTERM};
+    host->reusedBy = "sshd";
+    const std::vector<SProcessIdentity> identities{{"ifup", "", "lte0", true}, {"ifdown", "", "eth0", true}};
+    TestSupport::CLogCapture log(Log::warning);
+    EXPECT_EQ(owner.StopLeftovers(identities, 1s), 4U);
+    std::sort(host->signals.begin(), host->signals.end());
+    EXPECT_EQ(host->signals,
+              (std::vector<std::pair<int, int>>{{700, SIGTERM}, {701, SIGTERM}, {702, SIGTERM}, {710, SIGTERM}}));
+    EXPECT_TRUE(log.Contains("Stopped udhcpc (pid 702) of lte0, left running by an earlier run"));
+
+    // One that ignores SIGTERM gets SIGKILL; one that survives both is not counted.
+    for (const bool killable : {true, false}) {
+        host->processes = {};
+        host->signals.clear();
+        host->AddProcess(800, "ifup", {"ifup", "lte0"});
+        host->diesOn = killable ? std::set<int>{SIGKILL} : std::set<int>{};
+        EXPECT_EQ(owner.StopLeftovers(identities, 1s), killable ? 1U : 0U);
+        EXPECT_EQ(host->signals, (std::vector<std::pair<int, int>>{{800, SIGTERM}, {800, SIGKILL}}));
+    }
 }
 
 } // namespace
