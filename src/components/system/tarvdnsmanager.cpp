@@ -5,6 +5,7 @@
 #include "platform/toolbox/fsutils.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/resolverpaths.h"
+#include "src/components/system/systemfilerender.h"
 #include "src/components/system/tarvfileutilities.h"
 
 #include <filesystem>
@@ -22,20 +23,15 @@ bool CTarvDnsManager::SetDnsServers(const std::vector<std::string>& servers)
     TLOG_FUNCTION();
     mOpenFailureReported.store(false);
 
-    // An empty entry (an unset alternative server, say) would give a bare
-    // "nameserver" line that resolvers reject: it is left out.
-    std::string content;
+    // Empty entries (an unset alternative server, say) are left out.
     for (const auto& server : servers) {
-        if (server.empty()) {
-            continue;
-        }
-        if (!CTarvValidation::IsIpAddress(server)) {
+        if (!server.empty() && !CTarvValidation::IsIpAddress(server)) {
             TLOG_ERROR("Can't set static DNS servers for {}, '{}' is not an IP address.", mInterfaceName,
                        CTarvValidation::Printable(server));
             return false;
         }
-        content += "nameserver " + server + "\n";
     }
+    const std::string content = RenderResolverFile(servers);
     if (content.empty()) {
         TLOG_ERROR("Can't set static DNS servers for {}, none were provided.", mInterfaceName);
         return false;

@@ -1,6 +1,7 @@
 #include "src/components/system/tarvdnsmanager.h"
 
 #include "platform/rootdir/rootdir.h"
+#include "src/components/system/systemfilerender.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
@@ -75,6 +76,12 @@ TEST_F(DnsManagerTest, StatusPollReadsWhileAnotherThreadSets)
     setter.join();
 }
 
+TEST(RenderResolverFileTest, OneLinePerServerWithoutEmptyOnes)
+{
+    EXPECT_EQ(RenderResolverFile({"192.168.1.1", "", "2001:db8::53"}), "nameserver 192.168.1.1\nnameserver 2001:db8::53\n");
+    EXPECT_EQ(RenderResolverFile({"", ""}), "");
+}
+
 // Set writes valid servers only and runs the script on each write, even a failing one.
 TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
 {
@@ -82,20 +89,21 @@ TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
     struct SCase {
         std::vector<std::string> servers;
         bool ok;
-        std::string file; // after the call
-        long runs;        // script runs so far
+        long runs; // script runs so far
     };
     const std::vector<SCase> cases = {
-        {{"192.168.1.1", "8.8.8.8"}, true, "nameserver 192.168.1.1\nnameserver 8.8.8.8\n", 1},
-        {{"2001:db8::53", ""}, true, "nameserver 2001:db8::53\n", 2},
-        {{"", ""}, false, "nameserver 2001:db8::53\n", 2},
+        {{"192.168.1.1", "8.8.8.8"}, true, 1},
+        {{"2001:db8::53", ""}, true, 2},
+        {{"", ""}, false, 2},
         // One hostile value end to end; the validation table has the rest.
-        {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false, "nameserver 2001:db8::53\n", 2},
+        {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false, 2},
     };
+    std::string written;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.servers.empty() ? "none" : c.servers.front());
+        SCOPED_TRACE(c.servers.front());
         EXPECT_EQ(mDns.SetDnsServers(c.servers), c.ok);
-        EXPECT_EQ(File(), c.file);
+        written = c.ok ? RenderResolverFile(c.servers) : written; // a refusal keeps the file
+        EXPECT_EQ(File(), written);
         EXPECT_EQ(ScriptRuns(), c.runs);
     }
     EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
