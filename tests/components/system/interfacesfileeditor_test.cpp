@@ -94,13 +94,11 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& [key, value] : c.bools) {
-            mConfig->bools[key] = value;
-        }
+        mConfig->bools = c.bools;
+        mConfig->bools.insert(kDefaults.begin(), kDefaults.end()); // the row's values win
         mConfig->strings = c.strings;
         EXPECT_NO_THROW(CTarvInterfacesFileEditor(nullptr, mConfig, "/etc/network/interfaces").InitializeFile(c.hostname));
         EXPECT_EQ(File(), RenderInterfacesFile(c.expected));
-        mConfig->bools = kDefaults;
     }
 }
 

@@ -71,10 +71,8 @@ TEST(WpaPskTest, MatchesReferenceVectors)
 // Any SSID bytes are written as hexadecimal digits: none can break the file.
 TEST(SupplicantConfigTest, SsidInHexadecimal)
 {
-    const std::string psk(64, 'a');
-    EXPECT_EQ(RenderSupplicantConfig("Station", psk), "country=NL\nnetwork={\n\tssid=53746174696f6e\n\tpsk=" + psk + "\n}\n");
-    EXPECT_EQ(RenderSupplicantConfig(std::string("a\n}\0\xff", 5), psk),
-              "country=NL\nnetwork={\n\tssid=610a7d00ff\n\tpsk=" + psk + "\n}\n");
+    EXPECT_EQ(RenderSupplicantConfig(std::string("Sa\n}\0\xff", 6), std::string(64, 'a')),
+              "country=NL\nnetwork={\n\tssid=53610a7d00ff\n\tpsk=" + std::string(64, 'a') + "\n}\n");
 }
 
 TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecrets)
