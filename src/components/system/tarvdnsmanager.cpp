@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 CTarvDnsManager::CTarvDnsManager(std::string interfaceName, std::string directory,
@@ -77,11 +78,15 @@ std::optional<std::queue<std::string>> CTarvDnsManager::GetDnsServers()
         }
         return std::nullopt;
     }
+    // Line by line: a line of another length ("search a.lan b.lan", as a
+    // DHCP client writes for several domains) must not shift the words of
+    // the lines after it.
     std::queue<std::string> servers;
-    std::string key;
-    std::string value;
-    while (in >> key >> value) {
-        if (key == "nameserver") {
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string key;
+        std::string value;
+        if (words >> key >> value && key == "nameserver") {
             servers.push(value);
         }
     }

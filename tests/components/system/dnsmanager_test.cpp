@@ -121,7 +121,7 @@ TEST_F(DnsManagerTest, OwnServersStandInPlaceOfTheLeasesUntilWithdrawn)
         }
         return text;
     };
-    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "domain lan\nnameserver 10.0.0.1\n");
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "search a.lan b.lan\nnameserver 10.0.0.1\n");
     EXPECT_EQ(servers(), "10.0.0.1 ");
     EXPECT_FALSE(mDns.ClearDnsServers()); // nothing of its own yet: the script does not run
     EXPECT_EQ(ScriptRuns(), 0);
