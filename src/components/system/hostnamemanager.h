@@ -20,17 +20,12 @@ public:
     // The kernel's host name, whole; nothing when it cannot be read.
     std::optional<std::string> GetHostname() override;
     // Replaces the current name by name in /etc/hosts (every whole name, see
-    // RenameInHosts),
-    // writes /etc/hostname, then sets the kernel's name; stops at the first
-    // step that fails and returns false. A name that is not a valid host
-    // name (CTarvValidation::IsHostname, at most kMaxHostnameLength characters) is
-    // refused before anything changes. Calls are serialised.
+    // RenderHosts), writes /etc/hostname, then sets the kernel's name; stops
+    // at the first step that fails and returns false. A name that is not a
+    // valid host name (CTarvValidation::IsHostname, at most
+    // kMaxHostnameLength characters) is refused before anything changes.
+    // Calls are serialised.
     bool SetHostname(const std::string& name) override;
-
-    // hosts with every name equal to from renamed to to, and every longer
-    // name whose first label is from ("from.lan") given to as its first
-    // label. Addresses, comments, spacing and other names stay as they are.
-    static std::string RenameInHosts(const std::string& hosts, const std::string& from, const std::string& to);
 
 protected:
     // The kernel calls, replaceable so that tests leave the machine's name alone.

@@ -5,10 +5,12 @@
 #include "platform/toolbox/fsutils.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/resolverpaths.h"
+#include "src/components/system/systemfilerender.h"
 #include "src/components/system/tarvfileutilities.h"
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 CTarvDnsManager::CTarvDnsManager(std::string interfaceName, std::string directory,
@@ -22,20 +24,15 @@ bool CTarvDnsManager::SetDnsServers(const std::vector<std::string>& servers)
     TLOG_FUNCTION();
     mOpenFailureReported.store(false);
 
-    // An empty entry (an unset alternative server, say) would give a bare
-    // "nameserver" line that resolvers reject: it is left out.
-    std::string content;
+    // Empty entries (an unset alternative server, say) are left out.
     for (const auto& server : servers) {
-        if (server.empty()) {
-            continue;
-        }
-        if (!CTarvValidation::IsIpAddress(server)) {
+        if (!server.empty() && !CTarvValidation::IsIpAddress(server)) {
             TLOG_ERROR("Can't set static DNS servers for {}, '{}' is not an IP address.", mInterfaceName,
                        CTarvValidation::Printable(server));
             return false;
         }
-        content += "nameserver " + server + "\n";
     }
+    const std::string content = RenderResolverFile(servers);
     if (content.empty()) {
         TLOG_ERROR("Can't set static DNS servers for {}, none were provided.", mInterfaceName);
         return false;
@@ -81,11 +78,15 @@ std::optional<std::queue<std::string>> CTarvDnsManager::GetDnsServers()
         }
         return std::nullopt;
     }
+    // Line by line: a line of another length ("search a.lan b.lan", as a
+    // DHCP client writes for several domains) must not shift the words of
+    // the lines after it.
     std::queue<std::string> servers;
-    std::string key;
-    std::string value;
-    while (in >> key >> value) {
-        if (key == "nameserver") {
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string key;
+        std::string value;
+        if (words >> key >> value && key == "nameserver") {
             servers.push(value);
         }
     }

@@ -31,9 +31,9 @@ public:
     bool SetDnsServers(const std::vector<std::string>& servers) override;
     // Removes the daemon's own file and, if there was one, runs the script.
     bool ClearDnsServers() override;
-    // The values of "nameserver" keys of the file in force (the daemon's own
-    // while it exists, else the lease's), read as whitespace-separated
-    // key/value word pairs; nothing when the file is missing or names none.
+    // The second word of every line whose first word is "nameserver", from
+    // the file in force (the daemon's own while it exists, else the
+    // lease's); nothing when the file is missing or names none.
     std::optional<std::queue<std::string>> GetDnsServers() override;
     // Runs the script that rebuilds /etc/resolv.conf; a failure is logged only.
     void UpdateSystemResolvConf() override;

@@ -15,9 +15,6 @@ namespace {
 
 using V = CTarvValidation;
 
-// A static gateway's route metric.
-const std::string kGatewayMetric = "10";
-
 // Logs a refused value (escaped, it may hold line breaks) with the rule it
 // breaks, and clears ok.
 bool Accept(bool valid, const char* kind, const char* rule, const std::string& value,
@@ -31,19 +28,11 @@ bool Accept(bool valid, const char* kind, const char* rule, const std::string& v
     return valid;
 }
 
-std::string StanzaStart(const std::string& interfaceName)
-{
-    return "auto " + interfaceName + "\niface " + interfaceName;
-}
-
 } // namespace
 
 CTarvInterfacesFileEditor::CTarvInterfacesFileEditor(std::shared_ptr<IRunCommand> runCommand,
                                                      std::shared_ptr<ITarvConfig> config, std::string filePath)
-    : mRunCommand(std::move(runCommand)), mConfig(std::move(config)), mLoopbackStanza("auto lo\niface lo inet loopback"),
-      mAccessPointStanza("auto " + Tarv::kUap0 + "\niface " + Tarv::kUap0 +
-                         " inet static\naddress 172.16.0.1\nnetmask 255.255.255.0"),
-      mFilePath(std::move(filePath))
+    : mRunCommand(std::move(runCommand)), mConfig(std::move(config)), mFilePath(std::move(filePath))
 {
 }
 
@@ -77,16 +66,16 @@ void CTarvInterfacesFileEditor::InitializeFile(const std::string& hostname)
     }
 
     if (mConfig->GetBool(HwHasLte)) {
-        mLteStanza = StanzaStart(Tarv::kLte0) + " inet dhcp";
+        mFile.lte0 = true;
     }
 
     // A refused value costs only its interface: it is left unconfigured (no
     // older stanza stays behind), the others are written, and the refusal is
     // reported without failing the initialisation.
     for (const auto& [refused, interfaceName, stanza] :
-         {std::tuple{!wlanOk, &Tarv::kWlan0, &mWlanStanza}, std::tuple{!ethOk, &Tarv::kEth0, &mEthStanza}}) {
+         {std::tuple{!wlanOk, &Tarv::kWlan0, &mFile.wlan0}, std::tuple{!ethOk, &Tarv::kEth0, &mFile.eth0}}) {
         if (refused) {
-            stanza->clear();
+            stanza->reset();
             TLOG_ERROR("{} written without the configured {} settings, {} left unconfigured", mFilePath,
                        *interfaceName, *interfaceName);
             CDiagnosticsSignal<bool>(&Signals::kInvalidConfigValueError).Send(true);
@@ -102,10 +91,8 @@ void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)
     if (!ok) {
         return;
     }
-    const std::string content = mLoopbackStanza + "\n\n" + mEthStanza + "\n\n" + mLteStanza + "\n\n" + mPlcStanza +
-                                "\n\n" + mWlanStanza + "\n\n" + mAccessPointStanza + "\n";
     const std::string path = CRootDir::Resolve(mFilePath);
-    if (!WriteToFile(path, content)) {
+    if (!WriteToFile(path, RenderInterfacesFile(mFile))) {
         TLOG_ERROR("{} could not be modified", path);
         throw CTarvException();
     }
@@ -114,14 +101,14 @@ void CTarvInterfacesFileEditor::SetInterfacesFile(bool& ok)
 void CTarvInterfacesFileEditor::SetAsDhcp(const std::string& interfaceName, const std::string& hostname, bool& ok)
 {
     TLOG_FUNCTION();
-    std::string* stanza = Ipv4Stanza(interfaceName, ok);
+    std::optional<SIpv4Stanza>* stanza = Ipv4Stanza(interfaceName, ok);
     if (stanza == nullptr) {
         return;
     }
     if (!Accept(V::IsHostname(hostname), "hostname", V::kHostnameRule, hostname, interfaceName, ok)) {
         return;
     }
-    *stanza = StanzaStart(interfaceName) + " inet dhcp\nhostname " + hostname;
+    *stanza = SIpv4Stanza{.dhcp = true, .hostname = hostname, .address = {}, .netmask = {}, .gateway = {}};
 }
 
 void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName, const std::string& hostname,
@@ -129,10 +116,11 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName
                                                 const std::string& gateway)
 {
     TLOG_FUNCTION();
-    std::string* stanza = Ipv4Stanza(interfaceName, ok);
+    std::optional<SIpv4Stanza>* stanza = Ipv4Stanza(interfaceName, ok);
     if (stanza == nullptr) {
         return;
     }
+    // Only Ethernet takes a default route; "0.0.0.0" is no gateway.
     const bool isEthernet = interfaceName == Tarv::kEth0;
     const bool withGateway = isEthernet && !gateway.empty() && gateway != "0.0.0.0";
     if (!Accept(V::IsHostname(hostname), "hostname", V::kHostnameRule, hostname, interfaceName, ok) ||
@@ -142,12 +130,11 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv4(const std::string& interfaceName
          !Accept(V::IsIpv4HostAddress(gateway), "gateway", V::kIpv4HostAddressRule, gateway, interfaceName, ok))) {
         return;
     }
-    std::string text = StanzaStart(interfaceName) + " inet static" + "\nhostname " + hostname + "\naddress " +
-                       address + "\nnetmask " + netmask;
-    if (withGateway) {
-        text += "\ngateway " + gateway + "\nmetric " + kGatewayMetric;
-    }
-    *stanza = std::move(text);
+    *stanza = SIpv4Stanza{.dhcp = false,
+                          .hostname = hostname,
+                          .address = address,
+                          .netmask = netmask,
+                          .gateway = withGateway ? gateway : std::string()};
 }
 
 void CTarvInterfacesFileEditor::SetAsStaticIpv6(const std::string& interfaceName, const std::string& address,
@@ -163,22 +150,16 @@ void CTarvInterfacesFileEditor::SetAsStaticIpv6(const std::string& interfaceName
         !Accept(V::IsIpv6PrefixLength(netmask), "IPv6 netmask", V::kIpv6PrefixLengthRule, netmask, interfaceName, ok)) {
         return;
     }
-    // The address is the one the kernel would give the link itself (EUI-64
-    // of the MAC address): with the kernel's own in place, adding it would
-    // fail and take ifup with it. The kernel makes none for this link, and
-    // one made before (the link was up already) goes.
-    mPlcStanza = StanzaStart(interfaceName) + " inet6 static\naddress " + address + "\nnetmask " + netmask +
-                 "\npre-up echo 1 > /proc/sys/net/ipv6/conf/" + interfaceName + "/addr_gen_mode || true" +
-                 "\npre-up ip -6 addr flush dev " + interfaceName + " scope link";
+    mFile.plc0 = SIpv6Stanza{.address = address, .prefixLength = netmask};
 }
 
-std::string* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceName, bool& ok)
+std::optional<SIpv4Stanza>* CTarvInterfacesFileEditor::Ipv4Stanza(const std::string& interfaceName, bool& ok)
 {
     if (interfaceName == Tarv::kEth0) {
-        return &mEthStanza;
+        return &mFile.eth0;
     }
     if (interfaceName == Tarv::kWlan0) {
-        return &mWlanStanza;
+        return &mFile.wlan0;
     }
     TLOG_WARN("'{} interface does not support ip properties", interfaceName);
     ok = false;

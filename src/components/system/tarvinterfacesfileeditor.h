@@ -1,7 +1,7 @@
 #pragma once
-// Owner of /etc/network/interfaces. One stanza per interface is kept in
-// memory; every write composes the whole file from the stanzas in the fixed
-// order lo, eth0, lte0, plc0, wlan0, uap0 and replaces the file.
+// Owner of /etc/network/interfaces. The settings of each interface are kept
+// in memory; every write renders the whole file from them
+// (RenderInterfacesFile) and replaces it.
 //
 // Host names, addresses, netmasks and gateways are checked before they go
 // into a stanza: ifup executes parts of this file as root, so a value with a
@@ -13,6 +13,7 @@
 #include "src/components/system/iruncommand.h"
 #include "src/components/config/itarvconfig.h"
 #include "src/components/system/itarvinterfacesfileeditor.h"
+#include "src/components/system/systemfilerender.h"
 
 #include <memory>
 #include <string>
@@ -39,17 +40,12 @@ public:
                          bool& ok) override;
 
 private:
-    // The stanza field of an interface that accepts IPv4 settings; for others
+    // The settings of an interface that accepts IPv4 settings; for others
     // a warning, ok cleared and null.
-    std::string* Ipv4Stanza(const std::string& interfaceName, bool& ok);
+    std::optional<SIpv4Stanza>* Ipv4Stanza(const std::string& interfaceName, bool& ok);
 
     std::shared_ptr<IRunCommand> mRunCommand; // held for the owner, not used here
     std::shared_ptr<ITarvConfig> mConfig;
-    std::string mEthStanza;
-    std::string mWlanStanza;
-    std::string mLteStanza;
-    std::string mPlcStanza;
-    const std::string mLoopbackStanza;
-    const std::string mAccessPointStanza;
+    SInterfacesFile mFile; // what the next write renders
     const std::string mFilePath;
 };

@@ -8,6 +8,7 @@
 #include "src/components/system/interfacenames.h"
 #include "src/components/system/processowner.h"
 #include "src/components/system/tarvfileutilities.h"
+#include "src/components/wlan/supplicantconfigrender.h"
 
 #include <wolfssl/options.h>
 #include <wolfssl/wolfcrypt/hash.h>
@@ -27,16 +28,6 @@ namespace {
 
 constexpr int kPskIterations = 4096;
 constexpr std::size_t kPskBytes = 32;
-
-std::string Hex(const unsigned char* data, std::size_t size)
-{
-    std::string text;
-    text.reserve(size * 2);
-    for (std::size_t i = 0; i < size; ++i) {
-        text += fmt::format("{:02x}", data[i]);
-    }
-    return text;
-}
 
 // Wipes a buffer that held key material; the compiler may not drop it.
 void Wipe(void* data, std::size_t size)
@@ -129,9 +120,7 @@ bool CWpaSupplicantHandler::WriteWpaSupplicantConfig(std::string_view ssid, std:
     if (psk.empty()) {
         return false;
     }
-    std::string content = "country=NL\nnetwork={\n\tssid=" +
-                          Hex(reinterpret_cast<const unsigned char*>(ssid.data()), ssid.size()) + "\n\tpsk=" + psk +
-                          "\n}\n";
+    std::string content = RenderSupplicantConfig(ssid, psk);
     Wipe(psk.data(), psk.size());
     const std::string path = CRootDir::Resolve(kConfigPath);
     const bool written = WriteToFile(path, content, CAtomicFile::kSecretFileMode);
@@ -166,7 +155,7 @@ std::string CWpaSupplicantHandler::GeneratePsk(std::string_view ssid, std::strin
         TLOG_ERROR("Failed generating PSK, wc_PBKDF2 error: {}", result);
         return {};
     }
-    std::string text = Hex(key.data(), key.size());
+    std::string text = RenderHex(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
     Wipe(key.data(), key.size());
     return text;
 }

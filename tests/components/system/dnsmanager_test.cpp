@@ -1,6 +1,7 @@
 #include "src/components/system/tarvdnsmanager.h"
 
 #include "platform/rootdir/rootdir.h"
+#include "src/components/system/systemfilerender.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
@@ -75,29 +76,27 @@ TEST_F(DnsManagerTest, StatusPollReadsWhileAnotherThreadSets)
     setter.join();
 }
 
+TEST(RenderResolverFileTest, OneLinePerServerWithoutEmptyOnes)
+{
+    EXPECT_EQ(RenderResolverFile({"192.168.1.1", "", "2001:db8::53"}), "nameserver 192.168.1.1\nnameserver 2001:db8::53\n");
+}
+
 // Set writes valid servers only and runs the script on each write, even a failing one.
 TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
 {
     CLogCapture log(Log::error);
-    struct SCase {
-        std::vector<std::string> servers;
-        bool ok;
-        std::string file; // after the call
-        long runs;        // script runs so far
-    };
-    const std::vector<SCase> cases = {
-        {{"192.168.1.1", "8.8.8.8"}, true, "nameserver 192.168.1.1\nnameserver 8.8.8.8\n", 1},
-        {{"2001:db8::53", ""}, true, "nameserver 2001:db8::53\n", 2},
-        {{"", ""}, false, "nameserver 2001:db8::53\n", 2},
+    const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
+        {{"2001:db8::53", "", "192.168.1.1"}, true},
+        {{"", ""}, false},
         // One hostile value end to end; the validation table has the rest.
-        {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false, "nameserver 2001:db8::53\n", 2},
+        {{"10.0.0.9", "10.0.0.2\nsearch evil.example"}, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.servers.empty() ? "none" : c.servers.front());
-        EXPECT_EQ(mDns.SetDnsServers(c.servers), c.ok);
-        EXPECT_EQ(File(), c.file);
-        EXPECT_EQ(ScriptRuns(), c.runs);
+    for (const auto& [servers, ok] : cases) {
+        SCOPED_TRACE(servers.front());
+        EXPECT_EQ(mDns.SetDnsServers(servers), ok);
+        EXPECT_EQ(File(), RenderResolverFile(cases.front().first)); // refusals keep the file
     }
+    EXPECT_EQ(ScriptRuns(), 1); // for the one write
     EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
                                          "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
 }
@@ -122,7 +121,7 @@ TEST_F(DnsManagerTest, OwnServersStandInPlaceOfTheLeasesUntilWithdrawn)
         }
         return text;
     };
-    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "domain lan\nnameserver 10.0.0.1\n");
+    mTmp.WriteFile("run/resolvconf/interface/eth0.udhcpc", "search a.lan b.lan\nnameserver 10.0.0.1\n");
     EXPECT_EQ(servers(), "10.0.0.1 ");
     EXPECT_FALSE(mDns.ClearDnsServers()); // nothing of its own yet: the script does not run
     EXPECT_EQ(ScriptRuns(), 0);

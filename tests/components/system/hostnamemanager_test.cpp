@@ -1,6 +1,7 @@
 #include "src/components/system/hostnamemanager.h"
 
 #include "platform/rootdir/rootdir.h"
+#include "src/components/system/systemfilerender.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
@@ -66,12 +68,9 @@ protected:
 
 } // namespace
 
-TEST_F(HostnameManagerTest, RenamesWholeNamesInHostsAndWritesTheHostnameFile)
+TEST(RenderHostsTest, RenamesWholeNamesOnly)
 {
-    struct SCase {
-        std::string current, before, after;
-    };
-    const std::vector<SCase> cases = {
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {"old-name", "127.0.0.1 localhost\n127.0.1.1 old-name old-name.lan\n",
          "127.0.0.1 localhost\n127.0.1.1 charger-1 charger-1.lan\n"},
         // Names that merely contain the current one, addresses and comments stay.
@@ -80,19 +79,23 @@ TEST_F(HostnameManagerTest, RenamesWholeNamesInHostsAndWritesTheHostnameFile)
         {"host", "10.0.0.2\tmyhost host-2 hostx.lan host\t# host\n127.0.1.1 host",
          "10.0.0.2\tmyhost host-2 hostx.lan charger-1\t# host\n127.0.1.1 charger-1"},
         {"10.0.0.2", "10.0.0.2 10.0.0.2\n", "10.0.0.2 charger-1\n"},
-        // No usable current name: hosts is kept, the other steps run.
-        {"", "127.0.0.1 localhost\n", "127.0.0.1 localhost\n"},
-        {"localhost", "127.0.0.1 localhost\n", "127.0.0.1 localhost\n"},
+        {"", "127.0.0.1 .lan\n", "127.0.0.1 .lan\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.before);
-        mManager.SetKernelName(c.current);
-        mTmp.WriteFile("etc/hosts", c.before);
-        ASSERT_TRUE(mManager.SetHostname("charger-1"));
-        EXPECT_EQ(mTmp.ReadFile("etc/hosts"), c.after);
-        EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-1\n");
+    for (const auto& [from, before, after] : cases) {
+        EXPECT_EQ(RenderHosts(before, from, "charger-1"), after) << before;
     }
+}
 
+// No usable current name (none, or the loopback's): hosts is kept, the other steps run.
+TEST_F(HostnameManagerTest, WithoutAUsableCurrentNameHostsIsKept)
+{
+    for (const std::string current : {"", "localhost"}) {
+        mManager.SetKernelName(current);
+        mTmp.WriteFile("etc/hosts", "127.0.0.1 localhost\n");
+        ASSERT_TRUE(mManager.SetHostname("charger-1"));
+        EXPECT_EQ(mTmp.ReadFile("etc/hosts") + mTmp.ReadFile("etc/hostname") + mManager.KernelName(),
+                  "127.0.0.1 localhost\ncharger-1\ncharger-1");
+    }
 }
 
 // Unsafe names are refused before anything changes: one hostile value end to
@@ -110,7 +113,7 @@ TEST_F(HostnameManagerTest, RefusesUnsafeNamesButTakesUnusualHarmlessOnes)
     EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 EV_Charger_1\n");
 }
 
-TEST_F(HostnameManagerTest, FailuresStopAtTheirStepAndConcurrentRenamesNeverInterleave)
+TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
 {
     // Oversized hosts file: nothing changes.
     mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n" + std::string(70000, '#'));
@@ -137,10 +140,11 @@ TEST_F(HostnameManagerTest, FailuresStopAtTheirStepAndConcurrentRenamesNeverInte
     mManager.failSet = true;
     EXPECT_FALSE(mManager.SetHostname("charger-5"));
     EXPECT_EQ(mTmp.ReadFile("etc/hostname"), "charger-5\n");
-    mManager.failSet = false;
+}
 
-    // Concurrent renames never interleave.
-    mTmp.WriteFile("etc/hosts", "127.0.1.1 charger-6\n");
+TEST_F(HostnameManagerTest, ConcurrentRenamesNeverInterleave)
+{
+    mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
     auto rename = [this](const std::string& name) {
         for (int i = 0; i < 50; ++i) {
             EXPECT_TRUE(mManager.SetHostname(name));

@@ -1,5 +1,7 @@
 #include "src/components/wlan/wpasupplicanthandler.h"
 
+#include "src/components/wlan/supplicantconfigrender.h"
+
 #include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/mocks/fakehostsystem.h"
@@ -66,20 +68,30 @@ TEST(WpaPskTest, MatchesReferenceVectors)
     }
 }
 
-TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecretsAndFailedOrPointlessStartsReportFalse)
+// Any SSID bytes are written as hexadecimal digits: none can break the file.
+TEST(SupplicantConfigTest, SsidInHexadecimal)
+{
+    EXPECT_EQ(RenderSupplicantConfig(std::string("Sa\n}\0\xff", 6), std::string(64, 'a')),
+              "country=NL\nnetwork={\n\tssid=53610a7d00ff\n\tpsk=" + std::string(64, 'a') + "\n}\n");
+}
+
+TEST_F(WpaSupplicantTest, StartWritesOwnerOnlyConfigWithoutLoggingSecrets)
 {
     root.WriteFile("etc/wpa_supplicant.conf", "left by someone else\n");
     chmod(Conf().c_str(), 0644);
     ASSERT_TRUE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
     const std::string psk = CWpaSupplicantHandler::GeneratePsk("Station", "password");
-    EXPECT_EQ(root.ReadFile("etc/wpa_supplicant.conf"),
-              "country=NL\nnetwork={\n\tssid=53746174696f6e\n\tpsk=" + psk + "\n}\n");
+    EXPECT_EQ(root.ReadFile("etc/wpa_supplicant.conf"), RenderSupplicantConfig("Station", psk));
     EXPECT_EQ(ConfigMode(), 0600);
     EXPECT_EQ(commands, std::vector<std::string>{"wpa_supplicant -B -P " + root.Root() + "var/run/wpa_supplicant.pid -c " +
                                                  Conf() + " -i wlan0"});
     for (const auto& line : log.Lines()) {
         EXPECT_TRUE(line.raw.find("password") == std::string::npos && line.raw.find(psk) == std::string::npos) << line.raw;
     }
+}
+
+TEST_F(WpaSupplicantTest, FailedOrPointlessStartsReportFalse)
+{
     exitCode = 255;
     EXPECT_FALSE(handler.StartWpaSupplicant("wlan0", "Station", "password"));
     EXPECT_TRUE(log.Contains(Log::error, "Could not start wpa_supplicant: 255"));
