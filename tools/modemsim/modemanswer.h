@@ -30,6 +30,10 @@ struct SModemAnswer {
     }
 };
 
+// The two answers most command handlers give.
+inline const SModemAnswer kOk = SModemAnswer::Ok();
+inline const SModemAnswer kError = SModemAnswer::Error();
+
 // One argument of a command line.
 struct SAtArg {
     std::string text; // without its quotes

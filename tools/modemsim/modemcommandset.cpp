@@ -6,9 +6,6 @@
 
 namespace {
 
-const SModemAnswer kOk = SModemAnswer::Ok();
-const SModemAnswer kError = SModemAnswer::Error();
-
 using AtText::IsDigits;
 using AtText::Quote;
 using AtText::ToInt;
