@@ -4,17 +4,25 @@
 resolv_dir=$STATION_ROOT/run/resolvconf/interface
 
 # Renews IFACE's lease now (udhcpc renews on SIGUSR1) and waits until the
-# DHCP client's script has replaced the interface's lease resolver file.
+# renewal is complete: the DHCP client's script has written a new lease
+# resolver file, and resolv.conf was merged after it. A renewal asked for
+# while another is pending (the daemon asks for one when a link comes up)
+# makes the client start over: it drops the lease and its file until it is
+# bound again. A file that is gone is therefore waited for, never taken for
+# the renewal.
 renew_lease() { # IFACE
-  local file=$resolv_dir/$1.udhcpc pid before i
-  before=$(stat -c '%i %y' "$file" 2>/dev/null)
+  local file=$resolv_dir/$1.udhcpc pid before now merged i
+  before=$(stat -c '%i %.9Y' "$file" 2>/dev/null)
   pid=$(station_exec cat "/run/udhcpc.$1.pid") || fail "no DHCP client for $1"
   station_exec kill -USR1 "$pid" || fail "could not signal $1's DHCP client"
-  for ((i = 0; i < 150; i++)); do
-    [[ $(stat -c '%i %y' "$file" 2>/dev/null) != "$before" ]] && return 0
+  for ((i = 0; i < 300; i++)); do
+    now=$(stat -c '%i %.9Y' "$file" 2>/dev/null)
+    merged=$(stat -c '%.9Y' "$STATION_ROOT/etc/resolv.conf" 2>/dev/null)
+    # Both times have ten digits before the point: they compare as strings.
+    [[ -n $now && $now != "$before" && ! $merged < ${now#* } ]] && return 0
     sleep 0.1
   done
-  fail "$1's lease was not renewed within 15 s"
+  fail "$1's lease was not renewed within 30 s"
 }
 
 # The name servers of a resolver file, on one line.
