@@ -14,6 +14,7 @@
 #include "src/components/lifecycle/tarvhandlerset.h"
 #include "src/components/system/intpmanager.h"
 #include "src/components/system/tarvexception.h"
+#include "statemachines/ihsminterface.h"
 #include "tests/components/mocks/handlermocks.h"
 
 #include <poll.h>
@@ -70,6 +71,16 @@ private:
     std::mutex mMutex;
     std::condition_variable mAdded;
     std::vector<std::string> mEntries; // guarded by mMutex
+};
+
+// A machine that dispatches nothing: it records the names of the events
+// posted to it and drops them (a blocking request then fails at once).
+class CPostedEvents : public IHsmInterface, public CJournal {
+public:
+    void PostEvent(std::shared_ptr<IHsmEvent> event) override { Add(event->GetName()); }
+    void Run() override {}
+    void Stop() override {}
+    bool IsRunning() const override { return false; }
 };
 
 class CFakeHandler : public CTarvConnectionHandlerBase,
@@ -139,7 +150,9 @@ private:
     void Act(const std::string& operation, bool& ok)
     {
         Record(ok ? operation : operation + " with a failed flag");
-        if (Has("~" + operation)) {
+        std::unique_lock lock(mMutex);
+        if (mFailing.contains("~" + operation)) {
+            lock.unlock();
             const CCancelToken* token = CCancelToken::Current();
             pollfd event{token != nullptr ? token->Fd() : -1, POLLIN, 0};
             const bool cancelled = token != nullptr && ::poll(&event, 1, 10000) == 1;
@@ -147,7 +160,6 @@ private:
             ok = false;
             return;
         }
-        std::lock_guard lock(mMutex);
         if (mFailing.contains("!" + operation)) {
             throw CTarvException();
         }
@@ -157,12 +169,6 @@ private:
         if (mFailing.contains(operation)) {
             ok = false;
         }
-    }
-
-    bool Has(const std::string& failure)
-    {
-        std::lock_guard lock(mMutex);
-        return mFailing.contains(failure);
     }
 
     const std::shared_ptr<CJournal> mJournal;

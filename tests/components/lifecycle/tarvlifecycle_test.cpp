@@ -48,19 +48,9 @@ public:
     std::atomic<int> mFailuresAfterFirst{0};
 };
 
-std::shared_ptr<HandlerMocks::CFakeConfig> WlanOnlyStation()
-{
-    auto config = std::make_shared<HandlerMocks::CFakeConfig>();
-    config->bools[HwHasWlan] = true;
-    config->strings[Hostname] = "station";
-    config->strings[WlanApMacAddr] = "02:00:00:00:00:01";
-    config->strings[WlanStaMacAddr] = "02:00:00:00:00:02";
-    return config;
-}
-
 struct Lifecycle : ::testing::Test {
     std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
-    std::shared_ptr<HandlerMocks::CFakeConfig> config = WlanOnlyStation();
+    std::shared_ptr<HandlerMocks::CFakeConfig> config = std::make_shared<HandlerMocks::CFakeConfig>();
     LifecycleFakes::SFakeStation station{config};
     std::shared_ptr<CHostnames> hostnames = std::make_shared<CHostnames>();
     std::shared_ptr<testing::NiceMock<HandlerMocks::MockRunCommand>> commands =
@@ -75,8 +65,12 @@ struct Lifecycle : ::testing::Test {
     IpcTest::CRecorder<int> states;
     std::thread runner;
 
+    // A station with WLAN only.
     Lifecycle()
     {
+        config->bools[HwHasWlan] = true;
+        config->strings = {{Hostname, "station"}, {WlanApMacAddr, "02:00:00:00:00:01"},
+                           {WlanStaMacAddr, "02:00:00:00:00:02"}};
         handler->SetHandlers(station.Set());
         ON_CALL(*commands, Run(testing::_, testing::_)).WillByDefault(testing::Return(SCommandResult{0, ""}));
         service->mStateSender = [this](const ipc::MState& state) { states.Add(state.state()); };
@@ -204,16 +198,9 @@ TEST_F(Lifecycle, ReportsStopOnceTheServiceIsReleased)
     EXPECT_EQ(State(), "Disabled");
 }
 
-struct CDroppingMachine : IHsmInterface {
-    void PostEvent(std::shared_ptr<IHsmEvent>) override {}
-    void Run() override {}
-    void Stop() override {}
-    bool IsRunning() const override { return false; }
-};
-
 TEST(BlockingRequests, ARequestThatIsNeverDispatchedFails)
 {
-    CDroppingMachine machine;
+    LifecycleFakes::CPostedEvents machine;
     EXPECT_EQ(IEnableCall(machine).result(), ipc::MResult::Illegal);
 }
 
