@@ -28,46 +28,27 @@ void (*SigintDisposition())(int)
     return current.sa_handler;
 }
 
-class MachineRunner : public ::testing::Test {
-protected:
-    MachineRunner() { handler->mComplete = true; }
-
-    // Runs the machine on a thread of its own until an interrupt ends it.
-    void RunUntilSigint()
-    {
-        CMachineRunner runner;
-        std::thread running([&] { runner.Run(*machine); });
-        // Once the machine has dispatched something, the interrupt handler is in place.
-        auto probe = std::make_shared<Probe>();
-        auto dispatched = probe->GetFuture();
-        machine->PostEvent(probe);
-        ASSERT_EQ(dispatched.wait_for(10s), std::future_status::ready);
-        EXPECT_NE(SigintDisposition(), SIG_DFL);
-        kill(getpid(), SIGINT);
-        running.join();
-    }
-
-    std::shared_ptr<CRecordingHandler> handler = std::make_shared<CRecordingHandler>();
-    std::shared_ptr<CTarvHsm> machine = std::make_shared<CTarvHsm>(handler);
-};
-
-TEST_F(MachineRunner, SigintEndsTheMachine)
+// The machine runs on a thread of its own until an interrupt ends it.
+TEST(MachineRunner, SigintEndsTheMachineAndWhatRemainsIsSafe)
 {
-    RunUntilSigint();
+    auto handler = std::make_shared<CRecordingHandler>();
+    handler->mComplete = true;
+    auto machine = std::make_shared<CTarvHsm>(handler);
+    CMachineRunner runner;
+    std::thread running([&] { runner.Run(*machine); });
+    // Once the machine has dispatched something, the interrupt handler is in place.
+    auto probe = std::make_shared<Probe>();
+    auto dispatched = probe->GetFuture();
+    machine->PostEvent(probe);
+    ASSERT_EQ(dispatched.wait_for(10s), std::future_status::ready);
+    EXPECT_NE(SigintDisposition(), SIG_DFL);
+    kill(getpid(), SIGINT);
+    running.join();
     EXPECT_EQ(machine->GetCurrentState()->GetName(), "_Final_Statemachine");
-}
-
-// A second interrupt during the rest of the shutdown ends the process.
-TEST_F(MachineRunner, TheDefaultSigintActionIsBackOnceTheMachineEnded)
-{
-    RunUntilSigint();
+    // A second interrupt during the rest of the shutdown ends the process.
     EXPECT_EQ(SigintDisposition(), SIG_DFL);
-}
 
-// A request reaching the ended machine is refused at once, not left waiting.
-TEST_F(MachineRunner, TheEndedMachineRefusesLateRequestsAtOnce)
-{
-    RunUntilSigint();
+    // A request reaching the ended machine is refused at once, not left waiting.
     auto late = std::make_shared<TarvHsm::ExtEnableReq>();
     auto answered = late->GetFuture();
     machine->PostEvent(late);
@@ -114,6 +95,8 @@ ssize_t HeldWrite(int fd, const void* buffer, std::size_t count)
 
 TEST(InterruptWatcher, StopWaitsForAHandlerThatIsStillWriting)
 {
+    gWriteEntered = false; // a repeated run starts over
+    gWriteReleased = false;
     CInterruptWatcher watcher(&HeldWrite);
     watcher.Start([](int) {});
     std::thread signalled([] { raise(SIGINT); }); // the handler runs on this thread

@@ -195,22 +195,23 @@ TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddresses)
     EXPECT_EQ(processes->calls.size(), 10U);
 }
 
-TEST_F(ActionHandler, AMissingInterfaceStopsInitialisation)
-{
-    SetMacAddresses();
-    EXPECT_CALL(*station.errorHandler, DoesIfExist(_)).Times(testing::AnyNumber());
-    EXPECT_CALL(*station.errorHandler, DoesIfExist("wlan0")).WillOnce(Return(false));
-    EXPECT_THAT(Run(&A::IntInitializeNetwork).second, ElementsAre("IntError"));
-}
-
-// A server name of the wrong type is an error of the lifecycle, not an abort.
-TEST_F(ActionHandler, AMistypedNtpServerIsAnErrorOfTheLifecycle)
+// Each failure ends its action with an error of the lifecycle, not an abort.
+TEST_F(ActionHandler, FailuresInActionsAreErrorsOfTheLifecycle)
 {
     struct CMistypedNtp : CNoNtp {
         bool Init() override { throw QeConfig::CTypeError("Config key 'NtpServer1' holds a number"); }
     };
     handler = Make(config, std::make_shared<CMistypedNtp>());
-    EXPECT_THAT(Run(&A::IntInitializeNtp).second, ElementsAre("IntError"));
+    SetMacAddresses();
+    EXPECT_CALL(*station.errorHandler, DoesIfExist(_)).Times(testing::AnyNumber());
+    EXPECT_CALL(*station.errorHandler, DoesIfExist("wlan0")).WillOnce(Return(false));
+    station[ipc::EWlan0].Fail("?Disable");
+    const std::pair<void (A::*)(), const char*> actions[] = {
+        {&A::IntInitializeNetwork, "wlan0 missing"}, {&A::IntInitializeNtp, "server name of the wrong type"},
+        {&A::IntDisableAll, "wlan0.Disable threw"}, {&A::IntEnableNetworks, "wlan0.Disable threw"}};
+    for (const auto& [action, failure] : actions) {
+        EXPECT_THAT(Run(action).second, ElementsAre("IntError")) << failure;
+    }
 }
 
 // Each action turns a mistyped hardware flag into an error of the lifecycle,
@@ -248,18 +249,13 @@ TEST_F(ActionHandler, EnablingAppliesTheKeysOfThePresentHardwareInOrder)
         Strings posted;
     } cases[] = {
         {{{TarvEthEnable, true}, {TarvWlanEnable, true}, {TarvLteEnable, false}, {TarvPlcEnable, true}},
-         {{TarvSsid, "net"}, {WlanStaPassword, "secret12"}},
-         {},
+         {{TarvSsid, "net"}, {WlanStaPassword, "secret12"}}, {},
          // The credentials enable WLAN: the supplicant starts once.
-         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "lte0.Disable",
-          "plc0.Enable"},
+         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable", "lte0.Disable", "plc0.Enable"},
          {"IntEnablingDone"}},
         // A non-critical failure still enables the daemon.
-        {{{HwHasLte, false}, {HwHasPlc, false}},
-         {},
-         {ipc::EEth0, "Enable"},
-         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable"},
-         {"IntEnablingDone"}},
+        {{{HwHasLte, false}, {HwHasPlc, false}}, {}, {ipc::EEth0, "Enable"},
+         {"uap0.Enable", "eth0.Enable", "eth0.SetDns", "wlan0.SetCredentialsAndEnable"}, {"IntEnablingDone"}},
         // No SSID: the credentials are not applied, the WLAN switch still is.
         {{{HwHasEthernet, false}}, {{TarvSsid, ""}}, {}, {"uap0.Enable", "wlan0.Enable"}, {"IntEnablingDone"}},
         // A critical failure does not.
@@ -394,14 +390,12 @@ TEST_F(ActionHandler, AccessPointGoesOffAfterFifteenMinutesUnlessConfiguredOn)
     EXPECT_THAT(station.journal->Take(), ElementsAre("uap0.Disable"));
 
     // A failed disable is reported to the lifecycle instead of ending the daemon.
-    station[ipc::EUap0].Fail("Disable");
-    handler->ScheduleApDisable();
-    Advance(15min);
-    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
-    station[ipc::EUap0].Fail("!Disable");
-    handler->ScheduleApDisable();
-    Advance(15min);
-    EXPECT_THAT(events.Take(), ElementsAre("IntError"));
+    for (const char* failure : {"Disable", "!Disable"}) {
+        station[ipc::EUap0].Fail(failure);
+        handler->ScheduleApDisable();
+        Advance(15min);
+        EXPECT_THAT(events.Take(), ElementsAre("IntError")) << failure;
+    }
 }
 
 TEST_F(ActionHandler, PollNotifiesRealChangesOnly)
@@ -509,13 +503,6 @@ TEST_F(ActionHandler, StoppingTheWorkerThreadEndsEveryTimedCall)
     EXPECT_EQ(alive, ticks);
     EXPECT_THAT(sink->Take(), ElementsAre());
     EXPECT_THAT(station.journal->Take(), ElementsAre()); // the access point stays on
-}
-
-TEST_F(ActionHandler, UnexpectedHandlerExceptionsAreErrorsOfTheLifecycle)
-{
-    station[ipc::EWlan0].Fail("?Disable");
-    EXPECT_THAT(Run(&A::IntDisableAll).second, ElementsAre("IntError"));
-    EXPECT_THAT(Run(&A::IntEnableNetworks).second, ElementsAre("IntError"));
 }
 
 // A handler that takes no lock: a lock shared by the machine's thread and
