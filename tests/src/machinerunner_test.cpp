@@ -16,11 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct SProbeTag {
-    static constexpr std::string_view EventName(unsigned) { return "Probe"; }
-};
-using Probe = CHsmEvent<SProbeTag, 0>;
-
 void (*SigintDisposition())(int)
 {
     struct sigaction current {};

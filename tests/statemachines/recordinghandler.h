@@ -1,13 +1,65 @@
 #pragma once
-// Lifecycle action handler for table tests: records every action and
-// response callback by name. With mComplete set, each action posts the event
-// the lifecycle expects of it on success.
+// Recorders for the lifecycle's tests.
 
 #include "statemachines/tarvhsm.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
+
+// Entries added from any thread, taken by the test.
+class CJournal {
+public:
+    void Add(const std::string& entry)
+    {
+        std::lock_guard lock(mMutex);
+        mEntries.push_back(entry);
+        mAdded.notify_all();
+    }
+    std::vector<std::string> Take()
+    {
+        std::lock_guard lock(mMutex);
+        return std::exchange(mEntries, {});
+    }
+    // Waits (bounded) until the entry was added; false if it never was.
+    bool WaitFor(const std::string& entry)
+    {
+        std::unique_lock lock(mMutex);
+        return mAdded.wait_for(lock, std::chrono::seconds(10),
+                               [&] { return std::find(mEntries.begin(), mEntries.end(), entry) != mEntries.end(); });
+    }
+
+private:
+    std::mutex mMutex;
+    std::condition_variable mAdded;
+    std::vector<std::string> mEntries; // guarded by mMutex
+};
+
+// A machine that dispatches nothing: it records the names of the events
+// posted to it and drops them (a blocking request then fails at once).
+class CPostedEvents : public IHsmInterface, public CJournal {
+public:
+    void PostEvent(std::shared_ptr<IHsmEvent> event) override { Add(event->GetName()); }
+    void Run() override {}
+    void Stop() override {}
+    bool IsRunning() const override { return false; }
+};
+
+// An event no machine handles: once its future is ready, everything posted
+// before it has been dispatched.
+struct SProbeTag {
+    static constexpr std::string_view EventName(unsigned) { return "Probe"; }
+};
+using Probe = CHsmEvent<SProbeTag, 0>;
+
+// Lifecycle action handler for table tests: records every action and
+// response callback by name. With mComplete set, each action posts the event
+// the lifecycle expects of it on success.
 
 class CRecordingHandler : public CTarvHsmActionHandlerBase {
 public:

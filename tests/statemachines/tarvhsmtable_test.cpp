@@ -112,16 +112,6 @@ SExpect CompositeRow(const std::string& leaf, const std::string& event)
     return it == rows.end() ? SExpect{} : it->second;
 }
 
-// Records what the actions post instead of queueing it, so that a leaf is
-// reached with nothing pending.
-struct CPostRecorder : IHsmInterface {
-    void PostEvent(std::shared_ptr<IHsmEvent> event) override { posted.push_back(event->GetName()); }
-    void Run() override {}
-    void Stop() override {}
-    bool IsRunning() const override { return false; }
-    Strings posted;
-};
-
 TEST(TarvHsmTable, EveryStateAndEvent)
 {
     for (const auto& [leaf, path] : Paths()) {
@@ -129,7 +119,9 @@ TEST(TarvHsmTable, EveryStateAndEvent)
             SCOPED_TRACE(leaf + " + " + name);
             auto handler = std::make_shared<CRecordingHandler>();
             auto hsm = std::make_shared<CTarvHsm>(handler);
-            CPostRecorder recorder;
+            // What the actions post is recorded instead of queued, so that
+            // the leaf is reached with nothing pending.
+            CPostedEvents recorder;
             handler->SetHsmInterface(&recorder);
             for (const std::string& step : path) {
                 hsm->PostEvent(AllEvents().at(step)());
@@ -137,7 +129,7 @@ TEST(TarvHsmTable, EveryStateAndEvent)
             hsm->RunUntilIdle();
             ASSERT_EQ(hsm->GetCurrentState()->GetName(), leaf);
             handler->mCalls.clear();
-            recorder.posted.clear();
+            recorder.Take();
 
             const auto row = LeafRows().find({leaf, name});
             const SExpect expect = row != LeafRows().end() ? row->second : CompositeRow(leaf, name);
@@ -148,7 +140,7 @@ TEST(TarvHsmTable, EveryStateAndEvent)
             EXPECT_EQ(done.get(), expect.handled);
             EXPECT_EQ(handler->mCalls, expect.calls);
             EXPECT_EQ(hsm->GetCurrentState()->GetName(), expect.to.empty() ? leaf : expect.to);
-            EXPECT_EQ(recorder.posted, expect.posted.empty() ? Strings{} : Strings{expect.posted});
+            EXPECT_EQ(recorder.Take(), expect.posted.empty() ? Strings{} : Strings{expect.posted});
         }
     }
 }

@@ -14,14 +14,12 @@
 #include "src/components/lifecycle/tarvhandlerset.h"
 #include "src/components/system/intpmanager.h"
 #include "src/components/system/tarvexception.h"
-#include "statemachines/ihsminterface.h"
 #include "tests/components/mocks/handlermocks.h"
+#include "tests/statemachines/recordinghandler.h"
 
 #include <poll.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,44 +41,6 @@ class CNullClient : public ITarvClient {
 public:
     void NotifyStatus(const ipc::MNetStatus&) override {}
     void NotifyFloat(float) override {}
-};
-
-// Also the recorder of posted events and notifications in the tests.
-class CJournal {
-public:
-    void Add(const std::string& entry)
-    {
-        std::lock_guard lock(mMutex);
-        mEntries.push_back(entry);
-        mAdded.notify_all();
-    }
-    std::vector<std::string> Take()
-    {
-        std::lock_guard lock(mMutex);
-        return std::exchange(mEntries, {});
-    }
-    // Waits (bounded) until the entry was added; false if it never was.
-    bool WaitFor(const std::string& entry)
-    {
-        std::unique_lock lock(mMutex);
-        return mAdded.wait_for(lock, std::chrono::seconds(10),
-                               [&] { return std::find(mEntries.begin(), mEntries.end(), entry) != mEntries.end(); });
-    }
-
-private:
-    std::mutex mMutex;
-    std::condition_variable mAdded;
-    std::vector<std::string> mEntries; // guarded by mMutex
-};
-
-// A machine that dispatches nothing: it records the names of the events
-// posted to it and drops them (a blocking request then fails at once).
-class CPostedEvents : public IHsmInterface, public CJournal {
-public:
-    void PostEvent(std::shared_ptr<IHsmEvent> event) override { Add(event->GetName()); }
-    void Run() override {}
-    void Stop() override {}
-    bool IsRunning() const override { return false; }
 };
 
 class CFakeHandler : public CTarvConnectionHandlerBase,

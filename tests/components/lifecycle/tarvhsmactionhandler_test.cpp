@@ -35,7 +35,7 @@ using Outcome = std::pair<Strings, Strings>;
 const Strings kDisablingAll{"uap0.Disable", "wlan0.Disable", "lte0.Disable", "plc0.Disable"};
 
 // Each notified status as "EWlan0 -64" (interface, signal strength).
-class CStatusSink : public ITarvClient, public LifecycleFakes::CJournal {
+class CStatusSink : public ITarvClient, public CJournal {
 public:
     void NotifyStatus(const ipc::MNetStatus& s) override
     {
@@ -53,9 +53,9 @@ struct ActionHandler : testing::Test {
     std::shared_ptr<testing::NiceMock<HandlerMocks::MockHostnameManager>> hostname =
         std::make_shared<testing::NiceMock<HandlerMocks::MockHostnameManager>>();
     std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
-    LifecycleFakes::CPostedEvents events;
+    CPostedEvents events;
     std::shared_ptr<A> handler;
-    LifecycleFakes::CJournal connectivity; // the connectivity events sent
+    CJournal connectivity; // the connectivity events sent
 
     ActionHandler()
     {

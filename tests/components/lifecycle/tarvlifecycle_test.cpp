@@ -26,11 +26,6 @@ using ::testing::ElementsAre;
 
 namespace {
 
-struct SProbeTag {
-    static constexpr std::string_view EventName(unsigned) { return "Probe"; }
-};
-using Probe = CHsmEvent<SProbeTag, 0>;
-
 // Host name manager whose first calls after the initial one fail, so that
 // recovery attempts (each sets the host name again) can be made to fail.
 class CHostnames : public IHostnameManager {
@@ -200,7 +195,7 @@ TEST_F(Lifecycle, ReportsStopOnceTheServiceIsReleased)
 
 TEST(BlockingRequests, ARequestThatIsNeverDispatchedFails)
 {
-    LifecycleFakes::CPostedEvents machine;
+    CPostedEvents machine;
     EXPECT_EQ(IEnableCall(machine).result(), ipc::MResult::Illegal);
 }
 
