@@ -98,18 +98,13 @@ TEST(InterruptWatcher, StopWaitsForAHandlerThatIsStillWriting)
     while (!gWriteEntered) {
         std::this_thread::yield();
     }
-    std::promise<void> stopped;
-    std::future<void> stoppedFuture = stopped.get_future();
-    std::thread stopper([&] {
-        watcher.Stop();
-        stopped.set_value();
-    });
+    auto stopped = std::async(std::launch::async, [&] { watcher.Stop(); });
     // Stop must wait for the handler; closing the pipe under it would send
     // the byte to a closed descriptor, or to a file that reused its number.
-    const bool stoppedUnderTheHandler = stoppedFuture.wait_for(200ms) == std::future_status::ready;
+    const bool stoppedUnderTheHandler = stopped.wait_for(200ms) == std::future_status::ready;
     gWriteReleased = true;
     signalled.join();
-    stopper.join();
+    stopped.wait();
     EXPECT_FALSE(stoppedUnderTheHandler);
     EXPECT_EQ(gWriteResult.load(), 1);
 }

@@ -55,10 +55,10 @@ const std::map<std::string, Strings>& Paths()
 }
 
 struct SExpect {
-    bool handled = false;
-    std::string to;      // empty: no state change
-    Strings calls;       // actions and callbacks, in order
-    std::string posted;  // event queued by the dispatch, if any
+    std::string to{};     // empty: no state change
+    Strings calls{};      // actions and callbacks, in order
+    std::string posted{}; // event queued by the dispatch, if any
+    bool handled = true;
 };
 
 const Strings kErrorEntry{"IntStopWorkerThread", "IntHandleError", "ExtErrorRsp"};
@@ -67,26 +67,24 @@ const Strings kErrorEntry{"IntStopWorkerThread", "IntHandleError", "ExtErrorRsp"
 const std::map<std::pair<std::string, std::string>, SExpect>& LeafRows()
 {
     static const std::map<std::pair<std::string, std::string>, SExpect> rows{
-        {{"Uninitialized", "ExtDisableReq"}, {true, "Initializing", {"IntInitializeNetwork", "IntInitializeNtp"}, ""}},
-        {{"Initializing", "IntInitializingDone"}, {true, "Disabled", {"ExtDisabledRsp"}, ""}},
-        {{"Disabled", "ExtEnableReq"}, {true, "Enabling", {}, "IntEnablingDone"}},
-        {{"Disabled", "ExtDisableReq"}, {true, "", {"ExtDisabledRsp"}, ""}},
-        {{"Enabling", "IntEnablingDone"},
-         {true, "Enabled", {"IntSetTarvEnabled", "ExtEnabledRsp", "IntStartAliveTimer"}, ""}},
-        {{"Enabled", "ExtDisableReq"},
-         {true, "Disabling", {"IntSetTarvNotEnabled", "IntStopAliveTimer", "IntDisableAll"}, ""}},
-        {{"Enabled", "IntTarvEnable"}, {true, "", {"IntSetTarvEnabled"}, ""}},
-        {{"Enabled", "IntTarvIfInit"}, {true, "", {"IntEnableNetworks"}, ""}},
-        {{"Enabled", "ExtEnableReq"}, {true, "", {"ExtEnabledRsp"}, ""}},
-        {{"Disabling", "IntDisablingDone"}, {true, "Disabled", {"ExtDisabledRsp"}, ""}},
-        {{"Error", "IntRecover"}, {true, "Recovering", {}, ""}},
-        {{"Recovering", "IntRecoveringDone"}, {true, "Disabled", {"ExtDisabledRsp"}, ""}},
-        {{"Recovering", "IntRecoveryDone"}, {true, "", {"IntReinitialize"}, ""}},
-        {{"FatalError", "IntError"}, {true, "", {"ExtFatalErrorRsp"}, ""}},
-        {{"FatalError", "ExtDisableReq"}, {true, "", {"ExtFatalErrorRsp"}, ""}},
-        {{"FatalError", "ExtEnableReq"}, {true, "", {"ExtFatalErrorRsp"}, ""}},
-        {{"Terminating", "IntTerminatingDone"}, {true, "_Final_Statemachine", {}, ""}},
-        {{"Terminating", "IntStopWorkerThreadDone"}, {true, "", {}, "IntTerminatingDone"}},
+        {{"Uninitialized", "ExtDisableReq"}, {"Initializing", {"IntInitializeNetwork", "IntInitializeNtp"}}},
+        {{"Initializing", "IntInitializingDone"}, {"Disabled", {"ExtDisabledRsp"}}},
+        {{"Disabled", "ExtEnableReq"}, {"Enabling", {}, "IntEnablingDone"}},
+        {{"Disabled", "ExtDisableReq"}, {"", {"ExtDisabledRsp"}}},
+        {{"Enabling", "IntEnablingDone"}, {"Enabled", {"IntSetTarvEnabled", "ExtEnabledRsp", "IntStartAliveTimer"}}},
+        {{"Enabled", "ExtDisableReq"}, {"Disabling", {"IntSetTarvNotEnabled", "IntStopAliveTimer", "IntDisableAll"}}},
+        {{"Enabled", "IntTarvEnable"}, {"", {"IntSetTarvEnabled"}}},
+        {{"Enabled", "IntTarvIfInit"}, {"", {"IntEnableNetworks"}}},
+        {{"Enabled", "ExtEnableReq"}, {"", {"ExtEnabledRsp"}}},
+        {{"Disabling", "IntDisablingDone"}, {"Disabled", {"ExtDisabledRsp"}}},
+        {{"Error", "IntRecover"}, {"Recovering", {}}},
+        {{"Recovering", "IntRecoveringDone"}, {"Disabled", {"ExtDisabledRsp"}}},
+        {{"Recovering", "IntRecoveryDone"}, {"", {"IntReinitialize"}}},
+        {{"FatalError", "IntError"}, {"", {"ExtFatalErrorRsp"}}},
+        {{"FatalError", "ExtDisableReq"}, {"", {"ExtFatalErrorRsp"}}},
+        {{"FatalError", "ExtEnableReq"}, {"", {"ExtFatalErrorRsp"}}},
+        {{"Terminating", "IntTerminatingDone"}, {"_Final_Statemachine", {}}},
+        {{"Terminating", "IntStopWorkerThreadDone"}, {"", {}, "IntTerminatingDone"}},
     };
     return rows;
 }
@@ -101,15 +99,15 @@ SExpect CompositeRow(const std::string& leaf, const std::string& event)
         return all;
     };
     const std::map<std::string, SExpect> rows{
-        {"IntError", {true, "Error", then(kErrorEntry), "IntRecover"}},
-        {"IntFatalError", {true, "FatalError", then({"IntStopRecovery", "ExtFatalErrorRsp"}), ""}},
-        {"IntTerminate", {true, "Terminating", then({"IntStopWorkerThread"}), ""}},
-        {"ExtError", {true, "", {}, "IntError"}},
-        {"IntAlive", {true, "", {"ExtSendAlive"}, ""}},
-        {"IntNtpInitialized", {true, "", {"IntStartNtpd"}, ""}},
+        {"IntError", {"Error", then(kErrorEntry), "IntRecover"}},
+        {"IntFatalError", {"FatalError", then({"IntStopRecovery", "ExtFatalErrorRsp"})}},
+        {"IntTerminate", {"Terminating", then({"IntStopWorkerThread"})}},
+        {"ExtError", {"", {}, "IntError"}},
+        {"IntAlive", {"", {"ExtSendAlive"}}},
+        {"IntNtpInitialized", {"", {"IntStartNtpd"}}},
     };
     const auto it = rows.find(event);
-    return it == rows.end() ? SExpect{} : it->second;
+    return it == rows.end() ? SExpect{.handled = false} : it->second;
 }
 
 TEST(TarvHsmTable, EveryStateAndEvent)

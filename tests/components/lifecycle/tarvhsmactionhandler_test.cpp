@@ -355,8 +355,7 @@ TEST_F(ActionHandler, ChangedKeysCallEachHandlerOperationOnce)
         // Enabling the WLAN connects with the new credentials itself.
         {{TarvWlanEnable, TarvSsid, WlanStaPassword}, {"wlan0.Disable"}, true},
         {{TarvSsid, WlanStaPassword, TarvWlanIpv4Addr, TarvWlanDhcpEnable},
-         {"wlan0.SetCredentialsAndEnable", "wlan0.SetIfProperties"},
-         true},
+         {"wlan0.SetCredentialsAndEnable", "wlan0.SetIfProperties"}, true},
         {{TarvEthEnable, TarvApEnable, TarvPlcEnable}, {"eth0.Enable", "uap0.Disable", "plc0.Disable"}, true},
         {{HwHasWlan, WlanApPassword, TarvLteSimPin, NtpServer1}, {}, true},
         {{TarvLteEnable}, {}, true}, // the LTE switch needs the LTE hardware
