@@ -90,11 +90,9 @@ TEST(RecoveryBackoff, DoublesUpToTheMaximumAndResets)
         }
         return waited;
     };
-    std::vector<IClock::duration> delays;
-    for (int i = 0; i < 9; ++i) {
-        delays.push_back(armedDelay());
+    for (const auto expected : {5s, 10s, 20s, 40s, 80s, 160s, 300s, 300s, 300s}) {
+        EXPECT_EQ(armedDelay(), expected) << expected.count();
     }
-    EXPECT_EQ(delays, (std::vector<IClock::duration>{5s, 10s, 20s, 40s, 80s, 160s, 300s, 300s, 300s}));
     // Reset cancels the repeating retry and starts again from the first delay.
     backoff.Reset();
     const int before = retries;
