@@ -23,36 +23,28 @@ std::pair<std::string, MakeEvent> Ev()
     return {E::Name(), [] { return std::make_shared<E>(); }};
 }
 
-const std::map<std::string, MakeEvent>& AllEvents()
-{
-    using namespace TarvHsm;
-    static const std::map<std::string, MakeEvent> events{
-        Ev<ExtDisableReq>(),       Ev<ExtEnableReq>(),      Ev<ExtError>(),          Ev<IntAlive>(),
-        Ev<IntDisablingDone>(),    Ev<IntEnablingDone>(),   Ev<IntError>(),          Ev<IntFatalError>(),
-        Ev<IntInitializingDone>(), Ev<IntTarvEnable>(),     Ev<IntTarvIfInit>(),     Ev<IntNtpInitialized>(),
-        Ev<IntRecover>(),          Ev<IntRecoveringDone>(), Ev<IntRecoveryDone>(),   Ev<IntStopWorkerThreadDone>(),
-        Ev<IntTerminate>(),        Ev<IntTerminatingDone>()};
-    return events;
-}
+using namespace TarvHsm;
+const std::map<std::string, MakeEvent> kAllEvents{
+    Ev<ExtDisableReq>(),       Ev<ExtEnableReq>(),      Ev<ExtError>(),        Ev<IntAlive>(),
+    Ev<IntDisablingDone>(),    Ev<IntEnablingDone>(),   Ev<IntError>(),        Ev<IntFatalError>(),
+    Ev<IntInitializingDone>(), Ev<IntTarvEnable>(),     Ev<IntTarvIfInit>(),   Ev<IntNtpInitialized>(),
+    Ev<IntRecover>(),          Ev<IntRecoveringDone>(), Ev<IntRecoveryDone>(), Ev<IntStopWorkerThreadDone>(),
+    Ev<IntTerminate>(),        Ev<IntTerminatingDone>()};
 
 // The events that lead from the start to each leaf.
-const std::map<std::string, Strings>& Paths()
-{
-    static const std::map<std::string, Strings> paths{
-        {"Uninitialized", {}},
-        {"Initializing", {"ExtDisableReq"}},
-        {"Disabled", {"ExtDisableReq", "IntInitializingDone"}},
-        {"Enabling", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq"}},
-        {"Enabled", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq", "IntEnablingDone"}},
-        {"Disabling", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq", "IntEnablingDone", "ExtDisableReq"}},
-        {"Error", {"IntError"}},
-        {"Recovering", {"IntError", "IntRecover"}},
-        {"FatalError", {"IntFatalError"}},
-        {"Terminating", {"IntTerminate"}},
-        {"_Final_Statemachine", {"IntTerminate", "IntTerminatingDone"}},
-    };
-    return paths;
-}
+const std::map<std::string, Strings> kPaths{
+    {"Uninitialized", {}},
+    {"Initializing", {"ExtDisableReq"}},
+    {"Disabled", {"ExtDisableReq", "IntInitializingDone"}},
+    {"Enabling", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq"}},
+    {"Enabled", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq", "IntEnablingDone"}},
+    {"Disabling", {"ExtDisableReq", "IntInitializingDone", "ExtEnableReq", "IntEnablingDone", "ExtDisableReq"}},
+    {"Error", {"IntError"}},
+    {"Recovering", {"IntError", "IntRecover"}},
+    {"FatalError", {"IntFatalError"}},
+    {"Terminating", {"IntTerminate"}},
+    {"_Final_Statemachine", {"IntTerminate", "IntTerminatingDone"}},
+};
 
 struct SExpect {
     std::string to{};     // empty: no state change
@@ -64,30 +56,26 @@ struct SExpect {
 const Strings kErrorEntry{"IntStopWorkerThread", "IntHandleError", "ExtErrorRsp"};
 
 // Leaf rows: (leaf, event) -> expectation.
-const std::map<std::pair<std::string, std::string>, SExpect>& LeafRows()
-{
-    static const std::map<std::pair<std::string, std::string>, SExpect> rows{
-        {{"Uninitialized", "ExtDisableReq"}, {"Initializing", {"IntInitializeNetwork", "IntInitializeNtp"}}},
-        {{"Initializing", "IntInitializingDone"}, {"Disabled", {"ExtDisabledRsp"}}},
-        {{"Disabled", "ExtEnableReq"}, {"Enabling", {}, "IntEnablingDone"}},
-        {{"Disabled", "ExtDisableReq"}, {"", {"ExtDisabledRsp"}}},
-        {{"Enabling", "IntEnablingDone"}, {"Enabled", {"IntSetTarvEnabled", "ExtEnabledRsp", "IntStartAliveTimer"}}},
-        {{"Enabled", "ExtDisableReq"}, {"Disabling", {"IntSetTarvNotEnabled", "IntStopAliveTimer", "IntDisableAll"}}},
-        {{"Enabled", "IntTarvEnable"}, {"", {"IntSetTarvEnabled"}}},
-        {{"Enabled", "IntTarvIfInit"}, {"", {"IntEnableNetworks"}}},
-        {{"Enabled", "ExtEnableReq"}, {"", {"ExtEnabledRsp"}}},
-        {{"Disabling", "IntDisablingDone"}, {"Disabled", {"ExtDisabledRsp"}}},
-        {{"Error", "IntRecover"}, {"Recovering", {}}},
-        {{"Recovering", "IntRecoveringDone"}, {"Disabled", {"ExtDisabledRsp"}}},
-        {{"Recovering", "IntRecoveryDone"}, {"", {"IntReinitialize"}}},
-        {{"FatalError", "IntError"}, {"", {"ExtFatalErrorRsp"}}},
-        {{"FatalError", "ExtDisableReq"}, {"", {"ExtFatalErrorRsp"}}},
-        {{"FatalError", "ExtEnableReq"}, {"", {"ExtFatalErrorRsp"}}},
-        {{"Terminating", "IntTerminatingDone"}, {"_Final_Statemachine", {}}},
-        {{"Terminating", "IntStopWorkerThreadDone"}, {"", {}, "IntTerminatingDone"}},
-    };
-    return rows;
-}
+const std::map<std::pair<std::string, std::string>, SExpect> kLeafRows{
+    {{"Uninitialized", "ExtDisableReq"}, {"Initializing", {"IntInitializeNetwork", "IntInitializeNtp"}}},
+    {{"Initializing", "IntInitializingDone"}, {"Disabled", {"ExtDisabledRsp"}}},
+    {{"Disabled", "ExtEnableReq"}, {"Enabling", {}, "IntEnablingDone"}},
+    {{"Disabled", "ExtDisableReq"}, {"", {"ExtDisabledRsp"}}},
+    {{"Enabling", "IntEnablingDone"}, {"Enabled", {"IntSetTarvEnabled", "ExtEnabledRsp", "IntStartAliveTimer"}}},
+    {{"Enabled", "ExtDisableReq"}, {"Disabling", {"IntSetTarvNotEnabled", "IntStopAliveTimer", "IntDisableAll"}}},
+    {{"Enabled", "IntTarvEnable"}, {"", {"IntSetTarvEnabled"}}},
+    {{"Enabled", "IntTarvIfInit"}, {"", {"IntEnableNetworks"}}},
+    {{"Enabled", "ExtEnableReq"}, {"", {"ExtEnabledRsp"}}},
+    {{"Disabling", "IntDisablingDone"}, {"Disabled", {"ExtDisabledRsp"}}},
+    {{"Error", "IntRecover"}, {"Recovering", {}}},
+    {{"Recovering", "IntRecoveringDone"}, {"Disabled", {"ExtDisabledRsp"}}},
+    {{"Recovering", "IntRecoveryDone"}, {"", {"IntReinitialize"}}},
+    {{"FatalError", "IntError"}, {"", {"ExtFatalErrorRsp"}}},
+    {{"FatalError", "ExtDisableReq"}, {"", {"ExtFatalErrorRsp"}}},
+    {{"FatalError", "ExtEnableReq"}, {"", {"ExtFatalErrorRsp"}}},
+    {{"Terminating", "IntTerminatingDone"}, {"_Final_Statemachine", {}}},
+    {{"Terminating", "IntStopWorkerThreadDone"}, {"", {}, "IntTerminatingDone"}},
+};
 
 // Composite rows, valid in every leaf that does not handle the event itself.
 SExpect CompositeRow(const std::string& leaf, const std::string& event)
@@ -112,8 +100,8 @@ SExpect CompositeRow(const std::string& leaf, const std::string& event)
 
 TEST(TarvHsmTable, EveryStateAndEvent)
 {
-    for (const auto& [leaf, path] : Paths()) {
-        for (const auto& [name, make] : AllEvents()) {
+    for (const auto& [leaf, path] : kPaths) {
+        for (const auto& [name, make] : kAllEvents) {
             SCOPED_TRACE(leaf + " + " + name);
             auto handler = std::make_shared<CRecordingHandler>();
             auto hsm = std::make_shared<CTarvHsm>(handler);
@@ -122,15 +110,15 @@ TEST(TarvHsmTable, EveryStateAndEvent)
             CPostedEvents recorder;
             handler->SetHsmInterface(&recorder);
             for (const std::string& step : path) {
-                hsm->PostEvent(AllEvents().at(step)());
+                hsm->PostEvent(kAllEvents.at(step)());
             }
             hsm->RunUntilIdle();
             ASSERT_EQ(hsm->GetCurrentState()->GetName(), leaf);
             handler->mCalls.clear();
             recorder.Take();
 
-            const auto row = LeafRows().find({leaf, name});
-            const SExpect expect = row != LeafRows().end() ? row->second : CompositeRow(leaf, name);
+            const auto row = kLeafRows.find({leaf, name});
+            const SExpect expect = row != kLeafRows.end() ? row->second : CompositeRow(leaf, name);
             auto event = make();
             auto done = event->GetFuture();
             hsm->PostEvent(event);
@@ -149,8 +137,8 @@ TEST(TarvHsmTable, ResponseCallbacksThatAreNotSetAreSkipped)
     handler->ExtDisabledRsp = nullptr;
     handler->ExtUninitializedRsp = nullptr;
     auto hsm = std::make_shared<CTarvHsm>(handler);
-    hsm->PostEvent(std::make_shared<TarvHsm::ExtDisableReq>());
-    hsm->PostEvent(std::make_shared<TarvHsm::IntInitializingDone>());
+    hsm->PostEvent(std::make_shared<ExtDisableReq>());
+    hsm->PostEvent(std::make_shared<IntInitializingDone>());
     hsm->RunUntilIdle();
     EXPECT_EQ(hsm->GetCurrentState()->GetName(), "Disabled");
     EXPECT_EQ(handler->mCalls, (Strings{"IntInitializeNetwork", "IntInitializeNtp"}));
