@@ -60,7 +60,9 @@ struct ActionHandler : testing::Test {
     ActionHandler()
     {
         config->bools = {{HwHasWlan, true}, {HwHasEthernet, true}, {HwHasLte, true}, {HwHasPlc, true}};
-        config->strings = {{Hostname, "station-1"}, {ProductSn, "00-00-000-000"}};
+        config->strings = {{Hostname, "station-1"}, {ProductSn, "00-00-000-000"},
+                           {WlanApMacAddr, "02:00:00:00:00:01"}, {WlanStaMacAddr, "02:00:00:00:00:02"},
+                           {EthMacAddr, "02:00:00:00:00:03"}, {PlcMacAddr, "02:00:00:00:00:04"}};
         ON_CALL(*runner, Run(_, _)).WillByDefault(Return(SCommandResult{0, ""}));
         ON_CALL(*hostname, SetHostname(_)).WillByDefault(Return(true));
         handler = Make(config);
@@ -98,11 +100,6 @@ struct ActionHandler : testing::Test {
     {
         clock->Advance(d);
         handler->Sync();
-    }
-    void SetMacAddresses()
-    {
-        config->strings.insert({{WlanApMacAddr, "02:00:00:00:00:01"}, {WlanStaMacAddr, "02:00:00:00:00:02"},
-                                {EthMacAddr, "02:00:00:00:00:03"}, {PlcMacAddr, "02:00:00:00:00:04"}});
     }
     // Enabled with the status poll running, everything recorded so far dropped.
     void Enable()
@@ -170,7 +167,6 @@ TEST_F(ActionHandler, MacAddressIsSetOnlyWhenItDiffersAndIsWellFormed)
 
 TEST_F(ActionHandler, InitialisationPreparesFilesHandlersAndMacAddresses)
 {
-    SetMacAddresses();
     EXPECT_CALL(*runner, Run(_, _)).Times(testing::AnyNumber());
     EXPECT_CALL(*station.editor, InitializeFile("station-1")).Times(2);
     for (const char* name : {"uap0", "wlan0", "eth0", "plc0"}) {
@@ -202,7 +198,6 @@ TEST_F(ActionHandler, FailuresInActionsAreErrorsOfTheLifecycle)
         bool Init() override { throw QeConfig::CTypeError("Config key 'NtpServer1' holds a number"); }
     };
     handler = Make(config, std::make_shared<CMistypedNtp>());
-    SetMacAddresses();
     EXPECT_CALL(*station.errorHandler, DoesIfExist(_)).Times(testing::AnyNumber());
     EXPECT_CALL(*station.errorHandler, DoesIfExist("wlan0")).WillOnce(Return(false));
     station[ipc::EWlan0].Fail("?Disable");
