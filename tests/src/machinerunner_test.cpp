@@ -32,10 +32,7 @@ TEST(MachineRunner, SigintEndsTheMachineAndWhatRemainsIsSafe)
     CMachineRunner runner;
     std::thread running([&] { runner.Run(*machine); });
     // Once the machine has dispatched something, the interrupt handler is in place.
-    auto probe = std::make_shared<Probe>();
-    auto dispatched = probe->GetFuture();
-    machine->PostEvent(probe);
-    ASSERT_EQ(dispatched.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(PostAndWatch<Probe>(*machine).wait_for(10s), std::future_status::ready);
     EXPECT_NE(SigintDisposition(), SIG_DFL);
     kill(getpid(), SIGINT);
     running.join();
@@ -44,9 +41,7 @@ TEST(MachineRunner, SigintEndsTheMachineAndWhatRemainsIsSafe)
     EXPECT_EQ(SigintDisposition(), SIG_DFL);
 
     // A request reaching the ended machine is refused at once, not left waiting.
-    auto late = std::make_shared<TarvHsm::ExtEnableReq>();
-    auto answered = late->GetFuture();
-    machine->PostEvent(late);
+    auto answered = PostAndWatch<TarvHsm::ExtEnableReq>(*machine);
     ASSERT_EQ(answered.wait_for(0s), std::future_status::ready);
     EXPECT_FALSE(answered.get());
     EXPECT_EQ(IDisableCall(*machine).result(), ipc::MResult::Illegal);

@@ -7,6 +7,7 @@
 #include "statemachines/hsm.h"
 #include "statemachines/hsmactions.h"
 #include "statemachines/hsmevent.h"
+#include "tests/statemachines/recordinghandler.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -90,23 +91,14 @@ namespace {
 struct HsmEngine : ::testing::Test {
     std::shared_ptr<CTestHandler> handler = std::make_shared<CTestHandler>();
     std::shared_ptr<CTestHsm> hsm = std::make_shared<CTestHsm>(handler);
-
-    template <typename Event>
-    std::future<bool> Post()
-    {
-        auto event = std::make_shared<Event>();
-        auto future = event->GetFuture();
-        hsm->PostEvent(event);
-        return future;
-    }
 };
 
 TEST_F(HsmEngine, StopLeavesQueuedEventsUndispatchedUntilTheNextRun)
 {
-    auto burst = Post<EvBurst>();
-    auto a = Post<EvGo>();
-    Post<EvGo>();
-    Post<EvGo>();
+    auto burst = PostAndWatch<EvBurst>(*hsm);
+    auto a = PostAndWatch<EvGo>(*hsm);
+    PostAndWatch<EvGo>(*hsm);
+    PostAndWatch<EvGo>(*hsm);
 
     hsm->Run(); // Burst posts three more and stops the machine
     EXPECT_TRUE(burst.get());
@@ -126,7 +118,7 @@ TEST_F(HsmEngine, EmptyEventsAreRefused)
 
 TEST_F(HsmEngine, DestroyingTheMachineBreaksTheCompletionOfQueuedEvents)
 {
-    auto queued = Post<EvGo>();
+    auto queued = PostAndWatch<EvGo>(*hsm);
     hsm.reset();
     EXPECT_THROW(queued.get(), std::future_error);
     // The handler outlives the machine and no longer reaches it.
@@ -136,9 +128,9 @@ TEST_F(HsmEngine, DestroyingTheMachineBreaksTheCompletionOfQueuedEvents)
 
 TEST_F(HsmEngine, AnExceptionFromAnActionLeavesRunAndTheQueueSurvives)
 {
-    Post<EvGo>();
-    auto thrown = Post<EvThrow>();
-    auto after = Post<EvGo>();
+    PostAndWatch<EvGo>(*hsm);
+    auto thrown = PostAndWatch<EvThrow>(*hsm);
+    auto after = PostAndWatch<EvGo>(*hsm);
     EXPECT_THROW(hsm->Run(), std::runtime_error);
     EXPECT_FALSE(hsm->IsRunning());
     EXPECT_TRUE(thrown.get()); // accepted before the action ran
@@ -188,14 +180,14 @@ TEST(HsmEngineDeathTest, AFailingInitialEntryEndsTheProcess)
 TEST_F(HsmEngine, CloseReleasesQueuedAndLaterPostsAsNotHandled)
 {
     hsm->RunUntilIdle(); // initial entry, then the machine stops with an empty queue
-    auto queued = Post<EvGo>();
+    auto queued = PostAndWatch<EvGo>(*hsm);
     // A poster blocks on the queued event, as a request thread would.
     auto blocked = std::async(std::launch::async, [&] { return queued.get(); });
     EXPECT_EQ(blocked.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
     hsm->Close();
     EXPECT_FALSE(blocked.get());
 
-    auto late = Post<EvGo>();
+    auto late = PostAndWatch<EvGo>(*hsm);
     ASSERT_EQ(late.wait_for(std::chrono::seconds(0)), std::future_status::ready);
     EXPECT_FALSE(late.get());
 }
@@ -203,7 +195,7 @@ TEST_F(HsmEngine, CloseReleasesQueuedAndLaterPostsAsNotHandled)
 TEST_F(HsmEngine, StopFromAnotherThreadEndsRun)
 {
     std::thread runner([&] { hsm->Run(); });
-    EXPECT_TRUE(Post<EvGo>().get()); // dispatched: Run waits for the next event
+    EXPECT_TRUE(PostAndWatch<EvGo>(*hsm).get()); // dispatched: Run waits for the next event
     hsm->Stop();
     runner.join();
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +57,16 @@ struct SProbeTag {
     static constexpr std::string_view EventName(unsigned) { return "Probe"; }
 };
 using Probe = CHsmEvent<SProbeTag, 0>;
+
+// Posts a new event; the future answers once it was dispatched.
+template <typename Event>
+std::future<bool> PostAndWatch(IHsmInterface& machine)
+{
+    auto event = std::make_shared<Event>();
+    auto future = event->GetFuture();
+    machine.PostEvent(event);
+    return future;
+}
 
 // Lifecycle action handler for table tests: records every action and
 // response callback by name. With mComplete set, each action posts the event

@@ -126,9 +126,7 @@ private:
         if (mFailing.contains("?" + operation)) {
             throw std::runtime_error("scripted failure");
         }
-        if (mFailing.contains(operation)) {
-            ok = false;
-        }
+        ok = ok && !mFailing.contains(operation);
     }
 
     const std::shared_ptr<CJournal> mJournal;

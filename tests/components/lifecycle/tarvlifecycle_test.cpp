@@ -92,10 +92,7 @@ struct Lifecycle : ::testing::Test {
     {
         for (int round = 0; round < 6; ++round) {
             handler->Sync();
-            auto probe = std::make_shared<Probe>();
-            auto done = probe->GetFuture();
-            hsm->PostEvent(probe);
-            ASSERT_EQ(done.wait_for(10s), std::future_status::ready);
+            ASSERT_EQ(PostAndWatch<Probe>(*hsm).wait_for(10s), std::future_status::ready);
         }
     }
 
