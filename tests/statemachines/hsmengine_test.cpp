@@ -164,14 +164,10 @@ TEST_F(HsmEngine, CompletingTwiceKeepsTheFirstAnswer)
 TEST(HsmEngineDeathTest, AFailingInitialEntryEndsTheProcess)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            auto handler = std::make_shared<CTestHandler>();
-            handler->mThrowOnEnterFirst = true;
-            auto hsm = std::make_shared<CTestHsm>(handler);
-            hsm->RunUntilIdle();
-        },
-        "");
+    auto handler = std::make_shared<CTestHandler>();
+    handler->mThrowOnEnterFirst = true;
+    auto hsm = std::make_shared<CTestHsm>(handler);
+    EXPECT_DEATH(hsm->RunUntilIdle(), "");
 }
 
 // After the machine's last Run, a request posted into it (an IPC thread
