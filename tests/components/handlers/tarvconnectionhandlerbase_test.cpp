@@ -131,16 +131,10 @@ TEST_F(ConnectionHandlerBaseTest, DisableCancelsABringUpOfAWorkerInsteadOfWaitin
 
 TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
 {
-    const struct {
-        ipc::EIfName id;
-        bool lateUpIsFailure;
-        std::uint8_t state;
-        std::chrono::milliseconds timeout;
-        int misses; // polls before the state shows; -1: never
-        bool ok, throws;
-        const char* line; // nullptr: no warning at all
-        std::chrono::milliseconds elapsed;
-    } cases[] = {
+    using std::chrono::milliseconds;
+    // misses: polls before the state shows (-1: never); line: nullptr for no warning at all.
+    const std::tuple<ipc::EIfName, bool, std::uint8_t, milliseconds, int, bool, bool, const char*, milliseconds>
+        cases[] = {
         {ipc::EEth0, true, Tarv::kOperStateDown, 2s, 2, true, false, "eth0 interface disabled", 300ms},
         // A handler that lets a slow link pass must still see a link that stays up.
         {ipc::EEth0, false, Tarv::kOperStateDown, 2s, -1, true, true, "Could not bring eth0 down", 2100ms},
@@ -149,20 +143,20 @@ TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
         // A handler that watches its link itself.
         {ipc::EWlan0, false, Tarv::kOperStateUp, 8s, -1, true, false, nullptr, 8100ms},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    for (const auto& [id, lateUpIsFailure, state, timeout, misses, expectOk, throws, line, elapsed] : cases) {
+        SCOPED_TRACE(line ? line : "no warning");
         log.Clear();
-        auto handler = MakeHandler(c.id);
-        handler->lateUpIsFailure = c.lateUpIsFailure;
+        auto handler = MakeHandler(id);
+        handler->lateUpIsFailure = lateUpIsFailure;
         int polls = 0;
-        EXPECT_CALL(*errorHandler, IsIfInDesiredState(handler->GetInterfaceName(), c.state))
-            .WillRepeatedly([&](auto&&, auto) { return c.misses >= 0 && polls++ >= c.misses; });
+        EXPECT_CALL(*errorHandler, IsIfInDesiredState(handler->GetInterfaceName(), state))
+            .WillRepeatedly([&, misses = misses](auto&&, auto) { return misses >= 0 && polls++ >= misses; });
         const auto start = clock->Now();
         bool ok = true;
-        EXPECT_EQ(Throws([&] { handler->WaitForState(start, c.state, c.timeout, ok); }), c.throws);
-        EXPECT_EQ(ok, c.ok);
-        EXPECT_TRUE(c.line ? log.ContainsSubstring(c.line) : log.Texts(Log::warning).empty());
-        EXPECT_EQ(clock->Now() - start, c.elapsed);
+        EXPECT_EQ(Throws([&, state = state, timeout = timeout] { handler->WaitForState(start, state, timeout, ok); }), throws);
+        EXPECT_EQ(ok, expectOk);
+        EXPECT_TRUE(line ? log.ContainsSubstring(line) : log.Texts(Log::warning).empty());
+        EXPECT_EQ(clock->Now() - start, elapsed);
         Mock::VerifyAndClearExpectations(errorHandler.get());
     }
 }

@@ -50,10 +50,6 @@ protected:
         host->AddProcess(pid, "udhcpc", {"udhcpc", "-i", "eth0"});
         root.WriteFile("var/run/udhcpc.eth0.pid", std::to_string(pid) + "\n");
     }
-    void ExpectRun(const std::string& line, unsigned retries, int exitCode)
-    {
-        EXPECT_CALL(*runner, Run(line, retries)).WillOnce(Return(SCommandResult{exitCode, ""}));
-    }
 
     std::shared_ptr<NiceMock<MockDnsManager>> dns = std::make_shared<NiceMock<MockDnsManager>>();
     std::vector<std::string> servers;
@@ -192,8 +188,8 @@ TEST_F(EthHandlerTest, NewStanzaGoesInWhileDownAndARestartFailureIsOnlyAWarning)
         {
             // Down under the old stanza (a DHCP one stops its client), then the new stanza, then up.
             InSequence order;
-            ExpectRun("ip link set dev eth0 down", 5u, 0);
-            ExpectRun("ifdown eth0", 0u, 0);
+            EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
+            EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
             EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
             EXPECT_CALL(*dns, UpdateSystemResolvConf());
             if (dhcp) {
@@ -203,7 +199,7 @@ TEST_F(EthHandlerTest, NewStanzaGoesInWhileDownAndARestartFailureIsOnlyAWarning)
                                                      "192.168.1.1"));
             }
             EXPECT_CALL(*editor, SetInterfacesFile(_));
-            ExpectRun("ifup eth0", 0u, dhcp ? 1 : 0);
+            EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{dhcp ? 1 : 0, ""}));
             if (dhcp) {
                 EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp)).WillOnce(Return(false));
             } else {

@@ -47,11 +47,6 @@ protected:
     }
     ~NtpManagerTest() override { CDiagnosticsCommClient::SetSink(nullptr); }
 
-    void Configure(const std::string& first, const std::string& second)
-    {
-        mConfig->strings[EConfigKey::NtpServer1] = first;
-        mConfig->strings[EConfigKey::NtpServer2] = second;
-    }
     void Pass(int periods)
     {
         for (int i = 0; i < periods; ++i) {
@@ -97,7 +92,7 @@ TEST_F(NtpManagerTest, OnlyValidServerNamesReachTheCommandLines)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first + " | " + c.second);
         mCommands.clear();
-        Configure(c.first, c.second);
+        mConfig->strings = {{EConfigKey::NtpServer1, c.first}, {EConfigKey::NtpServer2, c.second}};
         mSystem->resolvable = {c.first, c.second};
         CNtpManager ntp(mConfig, mRunner, mSystem, mClock);
         EXPECT_EQ(ntp.Init(), c.initialised);
@@ -116,7 +111,7 @@ TEST_F(NtpManagerTest, OnlyValidServerNamesReachTheCommandLines)
 // clock is synchronised and reports it once.
 TEST_F(NtpManagerTest, ResolveLoopReportsAFailurePeriodOnceThenSyncIsPolled)
 {
-    Configure("ntp.example.org", "");
+    mConfig->strings[EConfigKey::NtpServer1] = "ntp.example.org";
     mOneShotExit = 1;
     ASSERT_TRUE(mNtp.Init());
     // A second start replaces the waiting loop instead of running two.
