@@ -100,25 +100,21 @@ TEST_F(ApHandlerTest, InitializeCreatesAMissingUap0OrThrows)
 TEST_F(ApHandlerTest, EnableStartsOnlyItsOwnServicesThatAreNotRunning)
 {
     const std::string up = "ifup uap0", startH = "/etc/init.d/hostapd2 start", startD = "/etc/init.d/dnsmasq start";
-    const struct {
-        bool hostapdRuns;
-        SCommandResult hostapdStart;
-        std::vector<std::string> commands;
-        bool ok;
-    } cases[] = {
-        {false, {0, ""}, {up, startH, startD}, true},
-        {true, {0, ""}, {up, startD}, true},
-        {false, {1, ""}, {up, startH}, false},
+    // hostapd running, the exit code of its start, the commands run, ok
+    const std::tuple<bool, int, std::vector<std::string>, bool> cases[] = {
+        {false, 0, {up, startH, startD}, true},
+        {true, 0, {up, startD}, true},
+        {false, 1, {up, startH}, false},
     };
-    for (const auto& c : cases) {
+    for (const auto& [hostapdRuns, hostapdStart, commands, ok] : cases) {
         processes->running = {{"/run/modem-dnsmasq.pid", 7}}; // not the access point's
-        if (c.hostapdRuns) {
+        if (hostapdRuns) {
             processes->running["/run/hostapd.pid"] = 10;
         }
-        scripted->scripts = {{startH, {c.hostapdStart}}};
+        scripted->scripts = {{startH, {{hostapdStart, ""}}}};
         scripted->commands.clear();
-        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Enable), c.ok);
-        EXPECT_EQ(scripted->commands, c.commands);
+        EXPECT_EQ(OkAfter(*ap, &CTarvApHandler::Enable), ok);
+        EXPECT_EQ(scripted->commands, commands);
     }
 }
 

@@ -57,11 +57,8 @@ protected:
 
 TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnected)
 {
-    const struct {
-        std::optional<std::string> routes;
-        std::vector<std::string> servers;
-        std::string expected; // gateway, primary and secondary server
-    } cases[] = {
+    // route table lines, the DNS manager's servers; the gateway, primary and secondary server shown
+    const std::tuple<std::optional<std::string>, std::vector<std::string>, std::string> cases[] = {
         {Route("0101A8C0"), {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, "192.168.1.1 10.0.0.1 10.0.0.2"},
         // No default route: the zero gateway; no server: empty, never a placeholder address.
         {"", {}, "0.0.0.0  "},
@@ -70,14 +67,14 @@ TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnected)
     auto handler = MakeHandler();
     AddClient(200);
     host->AddAddress("eth0", "192.168.1.50", "255.255.255.0");
-    for (const auto& c : cases) {
-        SetRoutes(c.routes);
-        servers = c.servers;
+    for (const auto& [routes, dnsServers, expected] : cases) {
+        SetRoutes(routes);
+        servers = dnsServers;
         const ipc::MNetStatus s = handler->GetStatus();
         EXPECT_EQ(s.connectionstate(), ipc::MNetStatus::EConnected);
         EXPECT_EQ(s.properties().ipaddress() + "/" + s.properties().subnetmask(), "192.168.1.50/255.255.255.0");
         EXPECT_EQ(s.properties().defaultgateway() + " " + s.dns().primarydns() + " " + s.dns().secondarydns(),
-                  c.expected);
+                  expected);
     }
 }
 

@@ -232,22 +232,18 @@ TEST_F(LteHandlerTest, InterfaceAndResolverFollowTheDataContext)
 // once; the password never shows in the log.
 TEST_F(LteHandlerTest, SmsRebootNeedsTheExactPasswordAndHappensOnce)
 {
-    struct SCase {
-        std::string password;
-        std::vector<std::string> sms;
-        int reboots; // total so far
-    };
-    const SCase cases[] = {
+    // the password, the messages, the reboots so far
+    const std::tuple<std::string, std::vector<std::string>, int> cases[] = {
         {"s3cret", {"hello\x01world", "REBOOT s3cret", "reboot S3cret", "reboot s3cret now", "reboot s3cret0"}, 0},
         {"", {"reboot "}, 0},
         {"s3cret", {"reboot s3cret\r\n"}, 1},
         {"s3cret", {"reboot s3cret"}, 1}, // a reboot is already under way
     };
-    for (const auto& c : cases) {
-        config->strings[TarvSmsPassword] = c.password;
-        mSms = c.sms;
+    for (const auto& [password, sms, reboots] : cases) {
+        config->strings[TarvSmsPassword] = password;
+        mSms = sms;
         Pass(2s);
-        EXPECT_EQ(mBoard->reboots, c.reboots);
+        EXPECT_EQ(mBoard->reboots, reboots) << sms.front();
     }
     EXPECT_EQ(mSmsDeletes, 3);
     EXPECT_TRUE(log.Contains("SMS received but reboot request rejected: \"hello\\x01world\" "));
