@@ -56,12 +56,8 @@ TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRu
 TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
 {
     const std::string up = "ifup eth0", link = "ip link set dev eth0 down", down = "ifdown eth0";
-    const struct {
-        bool enable;
-        std::vector<std::pair<std::string, int>> commands; // command line and exit code, in order
-        std::optional<bool> recovered;                      // asked, and its answer
-        bool ok, throws;
-    } cases[] = {
+    // Enable or Disable; the command lines and exit codes, in order; recovery asked and its answer; ok; throws
+    const std::tuple<bool, std::vector<std::pair<std::string, int>>, std::optional<bool>, bool, bool> cases[] = {
         {true, {{up, 0}}, std::nullopt, true, false},
         {true, {{up, 1}}, true, true, false},
         {true, {{up, 1}}, false, false, false},
@@ -70,28 +66,29 @@ TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
         {false, {{link, 1}}, false, true, true},
     };
     auto handler = MakeHandler();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    for (const auto& [enable, commands, recovered, expectOk, throws] : cases) {
+        SCOPED_TRACE(::testing::Message() << commands.back().first << " " << commands.back().second << " "
+                                          << recovered.value_or(false));
         log.Clear();
         {
             InSequence order;
-            for (const auto& [command, exitCode] : c.commands) {
+            for (const auto& [command, exitCode] : commands) {
                 EXPECT_CALL(*runner, Run(command, command == link ? 5u : 0u))
                     .WillOnce(Return(SCommandResult{exitCode, ""}));
             }
-            const std::uint8_t desired = c.enable ? Tarv::kOperStateUp : Tarv::kOperStateDown;
-            if (c.recovered) {
-                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", desired)).WillOnce(Return(*c.recovered));
+            const std::uint8_t desired = enable ? Tarv::kOperStateUp : Tarv::kOperStateDown;
+            if (recovered) {
+                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", desired)).WillOnce(Return(*recovered));
             }
-            if (!c.enable && !c.throws) {
+            if (!enable && !throws) {
                 EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
             }
         }
         bool ok = true;
-        EXPECT_EQ(Throws([&] { c.enable ? handler->Enable(ok) : handler->Disable(ok); }), c.throws);
-        EXPECT_EQ(ok, c.ok);
-        const std::string failure = c.enable ? "Could not bring eth0 up" : "Could not bring eth0 down";
-        EXPECT_EQ(log.Contains(Log::error, failure), !c.ok || c.throws);
+        EXPECT_EQ(Throws([&, enable = enable] { enable ? handler->Enable(ok) : handler->Disable(ok); }), throws);
+        EXPECT_EQ(ok, expectOk);
+        const std::string failure = enable ? "Could not bring eth0 up" : "Could not bring eth0 down";
+        EXPECT_EQ(log.Contains(Log::error, failure), !expectOk || throws);
         Mock::VerifyAndClearExpectations(runner.get());
         Mock::VerifyAndClearExpectations(errorHandler.get());
     }
