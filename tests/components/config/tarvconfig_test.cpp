@@ -84,15 +84,9 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
     // Other processes rely on these names, places and defaults: written out
     // here on their own, not taken from the product table.
     using Value = std::variant<bool, std::string>;
-    struct SKey {
-        EConfigKey key;
-        const char* name;
-        const char* source;
-        Value defaultValue;
-    };
-    // The name is the key's own identifier.
+    // The key, its name (the key's own identifier), its source and default, in key order.
 #define K(key, source, defaultValue) {key, #key, #source, defaultValue}
-    const std::vector<SKey> keys = {
+    const std::vector<std::tuple<EConfigKey, const char*, const char*, Value>> keys = {
         K(ProductSn, hwinfo, "00-00-000-000"), K(Hostname, hwinfo, ""), K(InstallationComplete, settings, false),
         K(HwHasEthernet, hwinfo, false), K(EthMacAddr, hwinfo, ""), K(TarvEthEnable, network, true),
         K(TarvEthDhcpEnable, network, true), K(TarvEthIpv4Addr, network, ""), K(TarvEthIpv4Netmask, network, ""),
@@ -110,19 +104,20 @@ TEST_F(TarvConfigTest, EveryKeyHasItsContractedNameSourceTypeAndDefault)
 #undef K
     ASSERT_EQ(keys.size(), CTarvConfig::KeyTable().size());
     CLogCapture log(Log::error);
-    for (const auto& k : keys) {
-        SCOPED_TRACE(k.name);
-        ASSERT_EQ(static_cast<std::size_t>(k.key), static_cast<std::size_t>(&k - keys.data()));
-        const bool isBool = k.defaultValue.index() == 0;
-        const auto read = [&] { return isBool ? Value(mConfig->GetBool(k.key)) : Value(mConfig->GetString(k.key)); };
-        EXPECT_EQ(read(), k.defaultValue);
+    std::size_t index = 0;
+    for (const auto& [key, name, ownSource, defaultValue] : keys) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(static_cast<std::size_t>(key), index++);
+        const bool isBool = defaultValue.index() == 0;
+        const auto read = [&] { return isBool ? Value(mConfig->GetBool(key)) : Value(mConfig->GetString(key)); };
+        EXPECT_EQ(read(), defaultValue);
         // Every source holds the name; only the key's own source counts.
         for (const auto& source : {mSettings, mHwinfo, mSecrets, mNetwork}) {
-            const bool own = source->GetSource() == k.source;
-            source->SetValue(k.name, isBool ? Json::Value(own != std::get<bool>(k.defaultValue))
-                                            : Json::Value(own ? "set" : "other"));
+            const bool own = source->GetSource() == ownSource;
+            source->SetValue(name, isBool ? Json::Value(own != std::get<bool>(defaultValue))
+                                          : Json::Value(own ? "set" : "other"));
         }
-        EXPECT_EQ(read(), isBool ? Value(!std::get<bool>(k.defaultValue)) : Value("set"));
+        EXPECT_EQ(read(), isBool ? Value(!std::get<bool>(defaultValue)) : Value("set"));
     }
     EXPECT_TRUE(log.Lines().empty());
 }

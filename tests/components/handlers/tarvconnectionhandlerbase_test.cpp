@@ -56,12 +56,8 @@ TEST_F(ConnectionHandlerBaseTest, MissingPartsAreRefusedAndUnsupportedHardwareRu
 TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
 {
     const std::string up = "ifup eth0", link = "ip link set dev eth0 down", down = "ifdown eth0";
-    const struct {
-        bool enable;
-        std::vector<std::pair<std::string, int>> commands; // command line and exit code, in order
-        std::optional<bool> recovered;                      // asked, and its answer
-        bool ok, throws;
-    } cases[] = {
+    // Enable or Disable; the command lines and exit codes, in order; recovery asked and its answer; ok; throws
+    const std::tuple<bool, std::vector<std::pair<std::string, int>>, std::optional<bool>, bool, bool> cases[] = {
         {true, {{up, 0}}, std::nullopt, true, false},
         {true, {{up, 1}}, true, true, false},
         {true, {{up, 1}}, false, false, false},
@@ -70,28 +66,29 @@ TEST_F(ConnectionHandlerBaseTest, CommandsThenRecoveryWhenOneFails)
         {false, {{link, 1}}, false, true, true},
     };
     auto handler = MakeHandler();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    for (const auto& [enable, commands, recovered, expectOk, throws] : cases) {
+        SCOPED_TRACE(::testing::Message() << commands.back().first << " " << commands.back().second << " "
+                                          << recovered.value_or(false));
         log.Clear();
         {
             InSequence order;
-            for (const auto& [command, exitCode] : c.commands) {
+            for (const auto& [command, exitCode] : commands) {
                 EXPECT_CALL(*runner, Run(command, command == link ? 5u : 0u))
                     .WillOnce(Return(SCommandResult{exitCode, ""}));
             }
-            const std::uint8_t desired = c.enable ? Tarv::kOperStateUp : Tarv::kOperStateDown;
-            if (c.recovered) {
-                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", desired)).WillOnce(Return(*c.recovered));
+            const std::uint8_t desired = enable ? Tarv::kOperStateUp : Tarv::kOperStateDown;
+            if (recovered) {
+                EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", desired)).WillOnce(Return(*recovered));
             }
-            if (!c.enable && !c.throws) {
+            if (!enable && !throws) {
                 EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
             }
         }
         bool ok = true;
-        EXPECT_EQ(Throws([&] { c.enable ? handler->Enable(ok) : handler->Disable(ok); }), c.throws);
-        EXPECT_EQ(ok, c.ok);
-        const std::string failure = c.enable ? "Could not bring eth0 up" : "Could not bring eth0 down";
-        EXPECT_EQ(log.Contains(Log::error, failure), !c.ok || c.throws);
+        EXPECT_EQ(Throws([&, enable = enable] { enable ? handler->Enable(ok) : handler->Disable(ok); }), throws);
+        EXPECT_EQ(ok, expectOk);
+        const std::string failure = enable ? "Could not bring eth0 up" : "Could not bring eth0 down";
+        EXPECT_EQ(log.Contains(Log::error, failure), !expectOk || throws);
         Mock::VerifyAndClearExpectations(runner.get());
         Mock::VerifyAndClearExpectations(errorHandler.get());
     }
@@ -131,16 +128,10 @@ TEST_F(ConnectionHandlerBaseTest, DisableCancelsABringUpOfAWorkerInsteadOfWaitin
 
 TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
 {
-    const struct {
-        ipc::EIfName id;
-        bool lateUpIsFailure;
-        std::uint8_t state;
-        std::chrono::milliseconds timeout;
-        int misses; // polls before the state shows; -1: never
-        bool ok, throws;
-        const char* line; // nullptr: no warning at all
-        std::chrono::milliseconds elapsed;
-    } cases[] = {
+    using std::chrono::milliseconds;
+    // misses: polls before the state shows (-1: never); line: nullptr for no warning at all.
+    const std::tuple<ipc::EIfName, bool, std::uint8_t, milliseconds, int, bool, bool, const char*, milliseconds>
+        cases[] = {
         {ipc::EEth0, true, Tarv::kOperStateDown, 2s, 2, true, false, "eth0 interface disabled", 300ms},
         // A handler that lets a slow link pass must still see a link that stays up.
         {ipc::EEth0, false, Tarv::kOperStateDown, 2s, -1, true, true, "Could not bring eth0 down", 2100ms},
@@ -149,20 +140,20 @@ TEST_F(ConnectionHandlerBaseTest, WaitingForAStatePollsUntilItsTimeout)
         // A handler that watches its link itself.
         {ipc::EWlan0, false, Tarv::kOperStateUp, 8s, -1, true, false, nullptr, 8100ms},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    for (const auto& [id, lateUpIsFailure, state, timeout, misses, expectOk, throws, line, elapsed] : cases) {
+        SCOPED_TRACE(line ? line : "no warning");
         log.Clear();
-        auto handler = MakeHandler(c.id);
-        handler->lateUpIsFailure = c.lateUpIsFailure;
+        auto handler = MakeHandler(id);
+        handler->lateUpIsFailure = lateUpIsFailure;
         int polls = 0;
-        EXPECT_CALL(*errorHandler, IsIfInDesiredState(handler->GetInterfaceName(), c.state))
-            .WillRepeatedly([&](auto&&, auto) { return c.misses >= 0 && polls++ >= c.misses; });
+        EXPECT_CALL(*errorHandler, IsIfInDesiredState(handler->GetInterfaceName(), state))
+            .WillRepeatedly([&, misses = misses](auto&&, auto) { return misses >= 0 && polls++ >= misses; });
         const auto start = clock->Now();
         bool ok = true;
-        EXPECT_EQ(Throws([&] { handler->WaitForState(start, c.state, c.timeout, ok); }), c.throws);
-        EXPECT_EQ(ok, c.ok);
-        EXPECT_TRUE(c.line ? log.ContainsSubstring(c.line) : log.Texts(Log::warning).empty());
-        EXPECT_EQ(clock->Now() - start, c.elapsed);
+        EXPECT_EQ(Throws([&, state = state, timeout = timeout] { handler->WaitForState(start, state, timeout, ok); }), throws);
+        EXPECT_EQ(ok, expectOk);
+        EXPECT_TRUE(line ? log.ContainsSubstring(line) : log.Texts(Log::warning).empty());
+        EXPECT_EQ(clock->Now() - start, elapsed);
         Mock::VerifyAndClearExpectations(errorHandler.get());
     }
 }

@@ -50,10 +50,6 @@ protected:
         host->AddProcess(pid, "udhcpc", {"udhcpc", "-i", "eth0"});
         root.WriteFile("var/run/udhcpc.eth0.pid", std::to_string(pid) + "\n");
     }
-    void ExpectRun(const std::string& line, unsigned retries, int exitCode)
-    {
-        EXPECT_CALL(*runner, Run(line, retries)).WillOnce(Return(SCommandResult{exitCode, ""}));
-    }
 
     std::shared_ptr<NiceMock<MockDnsManager>> dns = std::make_shared<NiceMock<MockDnsManager>>();
     std::vector<std::string> servers;
@@ -61,11 +57,8 @@ protected:
 
 TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnected)
 {
-    const struct {
-        std::optional<std::string> routes;
-        std::vector<std::string> servers;
-        std::string expected; // gateway, primary and secondary server
-    } cases[] = {
+    // route table lines, the DNS manager's servers; the gateway, primary and secondary server shown
+    const std::tuple<std::optional<std::string>, std::vector<std::string>, std::string> cases[] = {
         {Route("0101A8C0"), {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, "192.168.1.1 10.0.0.1 10.0.0.2"},
         // No default route: the zero gateway; no server: empty, never a placeholder address.
         {"", {}, "0.0.0.0  "},
@@ -74,14 +67,14 @@ TEST_F(EthHandlerTest, StatusCarriesAddressGatewayAndDnsWhileConnected)
     auto handler = MakeHandler();
     AddClient(200);
     host->AddAddress("eth0", "192.168.1.50", "255.255.255.0");
-    for (const auto& c : cases) {
-        SetRoutes(c.routes);
-        servers = c.servers;
+    for (const auto& [routes, dnsServers, expected] : cases) {
+        SetRoutes(routes);
+        servers = dnsServers;
         const ipc::MNetStatus s = handler->GetStatus();
         EXPECT_EQ(s.connectionstate(), ipc::MNetStatus::EConnected);
         EXPECT_EQ(s.properties().ipaddress() + "/" + s.properties().subnetmask(), "192.168.1.50/255.255.255.0");
         EXPECT_EQ(s.properties().defaultgateway() + " " + s.dns().primarydns() + " " + s.dns().secondarydns(),
-                  c.expected);
+                  expected);
     }
 }
 
@@ -192,8 +185,8 @@ TEST_F(EthHandlerTest, NewStanzaGoesInWhileDownAndARestartFailureIsOnlyAWarning)
         {
             // Down under the old stanza (a DHCP one stops its client), then the new stanza, then up.
             InSequence order;
-            ExpectRun("ip link set dev eth0 down", 5u, 0);
-            ExpectRun("ifdown eth0", 0u, 0);
+            EXPECT_CALL(*runner, Run("ip link set dev eth0 down", 5u)).WillOnce(Return(SCommandResult{0, ""}));
+            EXPECT_CALL(*runner, Run("ifdown eth0", 0u)).WillOnce(Return(SCommandResult{0, ""}));
             EXPECT_CALL(*errorHandler, IsIfInDesiredState("eth0", Tarv::kOperStateDown)).WillOnce(Return(true));
             EXPECT_CALL(*dns, UpdateSystemResolvConf());
             if (dhcp) {
@@ -203,7 +196,7 @@ TEST_F(EthHandlerTest, NewStanzaGoesInWhileDownAndARestartFailureIsOnlyAWarning)
                                                      "192.168.1.1"));
             }
             EXPECT_CALL(*editor, SetInterfacesFile(_));
-            ExpectRun("ifup eth0", 0u, dhcp ? 1 : 0);
+            EXPECT_CALL(*runner, Run("ifup eth0", 0u)).WillOnce(Return(SCommandResult{dhcp ? 1 : 0, ""}));
             if (dhcp) {
                 EXPECT_CALL(*errorHandler, RecoverFromIfUpDown("eth0", Tarv::kOperStateUp)).WillOnce(Return(false));
             } else {

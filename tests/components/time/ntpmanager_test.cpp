@@ -47,11 +47,6 @@ protected:
     }
     ~NtpManagerTest() override { CDiagnosticsCommClient::SetSink(nullptr); }
 
-    void Configure(const std::string& first, const std::string& second)
-    {
-        mConfig->strings[EConfigKey::NtpServer1] = first;
-        mConfig->strings[EConfigKey::NtpServer2] = second;
-    }
     void Pass(int periods)
     {
         for (int i = 0; i < periods; ++i) {
@@ -82,30 +77,26 @@ protected:
 // logged (printable) and skipped.
 TEST_F(NtpManagerTest, OnlyValidServerNamesReachTheCommandLines)
 {
-    struct SCase {
-        std::string first, second;
-        bool initialised;
-        std::string oneShot; // "" when ntpd never runs
-    };
-    const SCase cases[] = {
+    // the two servers, Init's result, the one-shot run ("" when ntpd never runs)
+    const std::tuple<std::string, std::string, bool, std::string> cases[] = {
         {"", "pool.example.org", true, "/usr/sbin/ntpd -n -q -p pool.example.org"},
         {"10.0.0.1", "ntp.example.org", true, "/usr/sbin/ntpd -n -q -p 10.0.0.1 -p ntp.example.org"},
         {"a\nb", "-p", false, ""},
         {"`id`", "fd00::1", true, "/usr/sbin/ntpd -n -q -p fd00::1"},
         {"", "", false, ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first + " | " + c.second);
+    for (const auto& [first, second, initialised, oneShot] : cases) {
+        SCOPED_TRACE(first + " | " + second);
         mCommands.clear();
-        Configure(c.first, c.second);
-        mSystem->resolvable = {c.first, c.second};
+        mConfig->strings = {{EConfigKey::NtpServer1, first}, {EConfigKey::NtpServer2, second}};
+        mSystem->resolvable = {first, second};
         CNtpManager ntp(mConfig, mRunner, mSystem, mClock);
-        EXPECT_EQ(ntp.Init(), c.initialised);
-        if (c.initialised) {
+        EXPECT_EQ(ntp.Init(), initialised);
+        if (initialised) {
             ntp.StartNtpd();
             ntp.Sync();
         }
-        EXPECT_EQ(mCommands.size() > 1 ? mCommands[1] : "", c.oneShot);
+        EXPECT_EQ(mCommands.size() > 1 ? mCommands[1] : "", oneShot);
     }
     EXPECT_TRUE(mLog.Contains(Log::error, "NtpServer1 contains invalid characters: 'a\\x0ab'"));
 }
@@ -116,7 +107,7 @@ TEST_F(NtpManagerTest, OnlyValidServerNamesReachTheCommandLines)
 // clock is synchronised and reports it once.
 TEST_F(NtpManagerTest, ResolveLoopReportsAFailurePeriodOnceThenSyncIsPolled)
 {
-    Configure("ntp.example.org", "");
+    mConfig->strings[EConfigKey::NtpServer1] = "ntp.example.org";
     mOneShotExit = 1;
     ASSERT_TRUE(mNtp.Init());
     // A second start replaces the waiting loop instead of running two.
