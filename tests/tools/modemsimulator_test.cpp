@@ -1,9 +1,11 @@
 #include "tools/modemsim/modemsimulator.h"
+#include "tools/modemsim/modemcontrol.h"
 
 #include "platform/serial/serial.h"
 #include "platform/worker/manualclock.h"
 #include "tests/support/tempdir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,13 +60,22 @@ public:
         Pulse(CModemSimulator::kPowerKeyGpio);
         ASSERT_TRUE(mSim->WaitForReady(kLimit));
         Open();
+        ASSERT_THAT(ReadUntil("APP RDY"), testing::Contains("APP RDY"));
+        ASSERT_EQ(Exchange("ATE0"), (Lines {"ATE0", "OK"}));
+    }
+
+    // The non-empty lines read up to and including wanted (or until the limit).
+    Lines ReadUntil(const std::string& wanted)
+    {
+        Lines seen;
         std::string line;
         const auto deadline = std::chrono::steady_clock::now() + kLimit;
-        while (line != "APP RDY" && mSerial->IsOpen() && std::chrono::steady_clock::now() < deadline) {
-            mSerial->Read(line);
+        while (line != wanted && mSerial->IsOpen() && std::chrono::steady_clock::now() < deadline) {
+            if (mSerial->Read(line) && !line.empty()) {
+                seen.push_back(line);
+            }
         }
-        ASSERT_EQ(line, "APP RDY");
-        ASSERT_EQ(Exchange("ATE0"), (Lines {"ATE0", "OK"}));
+        return seen;
     }
 
     // Switches the modem off and on again.
@@ -364,18 +375,7 @@ TEST(ModemSimulator, WhatAModuleDoesOnItsOwn)
     CRig rig(R"({"sim": {"pin": null}, "timing": {"simReadyMs": 1000000}})");
     rig.Start();
     EXPECT_EQ(rig.Exchange("AT+CPIN?"), (Lines {"+CME ERROR: 14"}));
-    const auto readUntil = [&rig](const std::string& wanted) {
-        Lines seen;
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + kLimit;
-        while (line != wanted && rig.Serial().IsOpen() && std::chrono::steady_clock::now() < deadline) {
-            if (rig.Serial().Read(line) && !line.empty()) {
-                seen.push_back(line);
-            }
-        }
-        return seen;
-    };
-    EXPECT_EQ(readUntil("+CPIN: READY"), Lines {"+CPIN: READY"});
+    EXPECT_EQ(rig.ReadUntil("+CPIN: READY"), Lines {"+CPIN: READY"});
     EXPECT_EQ(rig.Exchange("AT+CPIN?"), (Lines {"+CPIN: READY", "OK"}));
 
     for (const int position : {0, 1, 7}) {
@@ -390,7 +390,7 @@ TEST(ModemSimulator, WhatAModuleDoesOnItsOwn)
     }
 
     rig.Sim().ResetKeepingDevice();
-    EXPECT_EQ(readUntil("APP RDY"), (Lines {"RDY", "APP RDY"}));
+    EXPECT_EQ(rig.ReadUntil("APP RDY"), (Lines {"RDY", "APP RDY"}));
     EXPECT_EQ(rig.Exchange("AT"), (Lines {"AT", "OK"})); // echo is on again
     EXPECT_EQ(rig.Exchange("AT+QCCID"), (Lines {"AT+QCCID", "+CME ERROR: 14"}));
 
@@ -399,6 +399,42 @@ TEST(ModemSimulator, WhatAModuleDoesOnItsOwn)
     EXPECT_EQ(rig.Sim().Power(), CModemSimulator::EPower::Off);
     rig.Pulse(CModemSimulator::kPowerKeyGpio); // one pulse switches it on
     EXPECT_TRUE(rig.Sim().WaitForDevice(true, kLimit));
+}
+
+TEST(ModemControl, AppliesOnlyAControlWithoutAnyBadPart)
+{
+    const std::string quick = R"({"timing": {"powerOnMs": 0, "appReadyMs": 0, "powerOffMs": 0}})";
+    std::string summary, error;
+    auto clock = std::make_shared<CManualClock>();
+    CRig rig(quick, clock);
+    CModemControl control(rig.Sim(), *SModemScenario::Parse(quick, error));
+    // The device now takes 5 ms of the manual clock (x0.001) to appear.
+    ASSERT_TRUE(control.Apply(R"({"timing": {"powerOnMs": 5000}})", summary, error)) << error;
+    EXPECT_EQ(summary, "0 fault(s) added, timing: power-on 5000 ms, ready 0 ms, power-off 0 ms");
+    rig.Pulse(CModemSimulator::kPowerKeyGpio);
+    ASSERT_TRUE(rig.Sim().WaitForPower(CModemSimulator::EPower::Booting, kLimit));
+    EXPECT_EQ(rig.Sim().Power(), CModemSimulator::EPower::Booting);
+    clock->Advance(5ms);
+    ASSERT_TRUE(rig.Sim().WaitForPower(CModemSimulator::EPower::On, kLimit));
+    rig.Open();
+    const auto final = [&rig] {
+        const Lines lines = rig.Exchange("AT");
+        return lines.empty() ? std::string("<none>") : lines.back();
+    };
+
+    const std::string fault = R"({"kind": "error", "command": "AT", "times": 2})";
+    for (const std::string& bad : std::vector<std::string> {
+             "", "[]", "{\"faults\": [" + fault + "]", "{\"faults\": [" + fault + "], \"sim\": {\"pin\": null}}",
+             "{\"faults\": [" + fault + ", {\"kind\": \"sneeze\", \"command\": \"AT\"}]}",
+             "{\"faults\": [" + fault + "], \"timing\": {\"powerOnMs\": \"soon\"}}",
+             "{\"faults\": [" + fault + "], \"event\": \"explode\"}"}) {
+        EXPECT_FALSE(control.Apply(bad, summary, error)) << bad;
+        EXPECT_EQ(final(), "OK") << bad;
+    }
+    ASSERT_TRUE(control.Apply("{\"faults\": [" + fault + "]}", summary, error)) << error;
+    EXPECT_EQ(final(), "ERROR");
+    EXPECT_EQ(final(), "ERROR");
+    EXPECT_EQ(final(), "OK");
 }
 
 TEST(ModemScenario, RefusesBadScenariosWithTheOffendingKey)
