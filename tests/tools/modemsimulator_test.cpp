@@ -209,10 +209,8 @@ TEST(ModemSimulator, ScenariosAnswerInTheModemsFormats)
         // the stored network mode survives the power cycle.
         {"stored settings",
          R"({"sim": {"pin": null}, "config": {"usbnet": "rmnet"}, "roaming": {"file": "Roaming=0\n"}})",
-         {{"AT+QCFGEXT=\"usbnet\",\"ecm\"", {"OK"}},
-          {"AT+QFDEL=\"eufs:/datatx/qcmap_config\"", {"OK"}},
-          {"<cycle>", {}},
-          {"AT+QCFGEXT=\"usbnet\"", {"+QCFGEXT: \"usbnet\",\"ecm\"", "OK"}},
+         {{"AT+QCFGEXT=\"usbnet\",\"ecm\"", {"OK"}}, {"AT+QFDEL=\"eufs:/datatx/qcmap_config\"", {"OK"}},
+          {"<cycle>", {}}, {"AT+QCFGEXT=\"usbnet\"", {"+QCFGEXT: \"usbnet\",\"ecm\"", "OK"}},
           {"AT+QFDWL=\"eufs:/datatx/qcmap_config\"", {"CONNECT", "Roaming=1", "+QFDWL: 10,0c5b", "OK"}}},
          {}},
         {"faults stop after their count",
