@@ -281,33 +281,30 @@ TEST(ModemSimulator, InjectedFaultsShapeTheAnswer)
     const struct {
         const char* name;
         SModemFault fault;
-        Lines first;  // answer to AT+CSQ... the faulted command
-        Lines second; // then the answer to a plain AT
+        Lines answers; // to the faulted AT+CEREG?, then to a plain AT
     } cases[] = {
         // No answer: the next command's answer comes with nothing before it.
-        {"timeout", Fault(EKind::Timeout, "AT+CEREG?"), {}, {"OK"}},
-        {"error", Fault(EKind::Error, "AT+CEREG?"), {"ERROR"}, {"OK"}},
-        {"cme", Fault(EKind::CmeError, "AT+CEREG?", [](SModemFault& f) { f.cmeCode = 30; }), {"+CME ERROR: 30"}, {"OK"}},
-        {"truncated", Fault(EKind::Truncated, "AT+CEREG?"), {}, {"+CEREG: 0,1", "OK"}},
+        {"timeout", Fault(EKind::Timeout, "AT+CEREG?"), {"OK"}},
+        {"error", Fault(EKind::Error, "AT+CEREG?"), {"ERROR", "OK"}},
+        {"cme", Fault(EKind::CmeError, "AT+CEREG?", [](SModemFault& f) { f.cmeCode = 30; }), {"+CME ERROR: 30", "OK"}},
+        {"truncated", Fault(EKind::Truncated, "AT+CEREG?"), {"+CEREG: 0,1", "OK"}},
         {"unsolicited", Fault(EKind::Unsolicited, "AT+CEREG?", [](SModemFault& f) { f.text = "+QIURC: \"pdpdeact\",1"; }),
-         {"+QIURC: \"pdpdeact\",1", "+CEREG: 0,1", "OK"}, {"OK"}},
+         {"+QIURC: \"pdpdeact\",1", "+CEREG: 0,1", "OK", "OK"}},
         {"garbage then answer", Fault(EKind::Garbage, "AT+CEREG?", [](SModemFault& f) { f.text = "#garbage#\r\n"; f.thenAnswer = true; }),
-         {"#garbage#", "+CEREG: 0,1", "OK"}, {"OK"}},
-        {"by prefix", Fault(EKind::Error, "AT+CE", [](SModemFault& f) { f.prefix = true; }), {"ERROR"}, {"OK"}},
-        {"skipped once", Fault(EKind::Error, "AT+CEREG?", [](SModemFault& f) { f.skip = 1; }), {"+CEREG: 0,1", "OK"}, {"OK"}},
-        {"other command", Fault(EKind::Error, "AT+CGREG?"), {"+CEREG: 0,1", "OK"}, {"OK"}},
+         {"#garbage#", "+CEREG: 0,1", "OK", "OK"}},
+        {"by prefix", Fault(EKind::Error, "AT+CE", [](SModemFault& f) { f.prefix = true; }), {"ERROR", "OK"}},
+        {"skipped once", Fault(EKind::Error, "AT+CEREG?", [](SModemFault& f) { f.skip = 1; }), {"+CEREG: 0,1", "OK", "OK"}},
+        {"other command", Fault(EKind::Error, "AT+CGREG?"), {"+CEREG: 0,1", "OK", "OK"}},
         // The reader drops the overlong line; the next answer still arrives.
-        {"endless line", Fault(EKind::Endless, "AT+CEREG?", [](SModemFault& f) { f.endlessBytes = 5000; }), {}, {"OK"}},
+        {"endless line", Fault(EKind::Endless, "AT+CEREG?", [](SModemFault& f) { f.endlessBytes = 5000; }), {"OK"}},
     };
     for (const auto& c : cases) {
         CRig rig(kUnlocked);
         rig.Start();
         rig.Sim().InjectFault(c.fault);
-        Lines both = c.first;
-        both.insert(both.end(), c.second.begin(), c.second.end());
         // Both commands go out before any answer is read.
         ASSERT_TRUE(rig.Serial().Write("AT+CEREG?\r\n"));
-        EXPECT_EQ(rig.Exchange("AT", std::count_if(both.begin(), both.end(), IsFinal)), both) << c.name;
+        EXPECT_EQ(rig.Exchange("AT", std::count_if(c.answers.begin(), c.answers.end(), IsFinal)), c.answers) << c.name;
     }
 }
 

@@ -250,7 +250,6 @@ TEST_F(AtHandlerTest, LateAnswerIsNeverReadAsTheNextCommands)
     mSerial->answers["AT+CEREG?"] = {"+CEREG: 0,5", "OK"};
     mSerial->delays["AT+CEREG?"] = 900ms;
     mSerial->answers["AT+QTEMP"] = {"+QTEMP: 31,33,29", "OK"};
-    mSerial->answers["AT"] = {"OK"};
     EXPECT_EQ(mHandler->SendCommand(Cmd::kLteRegistration).result, EAtResult::Timeout);
     EXPECT_EQ(mHandler->ConsecutiveTimeouts(), 1U);
     AtResponse response = mHandler->SendCommand(Cmd::kTemperatures);
@@ -281,7 +280,6 @@ TEST_F(AtHandlerTest, LateAnswerIsNeverReadAsTheNextCommands)
 TEST_F(AtHandlerTest, BannerOrEchoAfterInitialisationReportsARestart)
 {
     mSerial->answers["ATE0"] = {"OK"};
-    mSerial->answers["AT"] = {"OK"};
     mSerial->answers["AT+CPIN?"] = {"+CPIN: READY", "OK"};
     mSerial->pending = {"APP RDY"};
     mSerial->open = false;
