@@ -34,15 +34,11 @@ class CRig {
 public:
     explicit CRig(const std::string& scenario, std::shared_ptr<IClock> clock = nullptr)
     {
-        CModemSimulator::SOptions options;
-        options.root = mDir.Path();
-        options.timeScale = 0.001;
-        options.clock = std::move(clock);
-        options.log = [this](const std::string& line) {
+        const auto log = [this](const std::string& line) {
             std::lock_guard lock(mLogMutex);
             mLog += line + "\n";
         };
-        mSim = std::make_unique<CModemSimulator>(scenario, options);
+        mSim = std::make_unique<CModemSimulator>(scenario, CModemSimulator::SOptions {mDir.Path(), 0.001, clock, log});
     }
 
     CModemSimulator& Sim() { return *mSim; }
@@ -293,7 +289,8 @@ TEST(ModemSimulator, InjectedFaultsShapeTheAnswer)
         {"garbage then answer", Fault(EKind::Garbage, "AT+CEREG?", [](SModemFault& f) { f.text = "#garbage#\r\n"; f.thenAnswer = true; }),
          {"#garbage#", "+CEREG: 0,1", "OK", "OK"}},
         {"by prefix", Fault(EKind::Error, "AT+CE", [](SModemFault& f) { f.prefix = true; }), {"ERROR", "OK"}},
-        {"skipped once", Fault(EKind::Error, "AT+CEREG?", [](SModemFault& f) { f.skip = 1; }), {"+CEREG: 0,1", "OK", "OK"}},
+        {"skipped once", Fault(EKind::Error, "AT+CEREG?", [](SModemFault& f) { f.skip = 1; }),
+         {"+CEREG: 0,1", "OK", "OK"}},
         {"other command", Fault(EKind::Error, "AT+CGREG?"), {"+CEREG: 0,1", "OK", "OK"}},
         // The reader drops the overlong line; the next answer still arrives.
         {"endless line", Fault(EKind::Endless, "AT+CEREG?", [](SModemFault& f) { f.endlessBytes = 5000; }), {"OK"}},

@@ -121,6 +121,7 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
     };
     const std::string apn100(100, 'a');
     const std::string cred127(127, 'u');
+    const std::string badCharacter = " value contains a double quote or a control character";
     const std::vector<SCase> cases = {
         {"defaults", {}, {"", "", "", "0", "3"}, ""},
         {"codes looked up", {{TarvLteApnAuth, "PAP or CHAP"}, {TarvLteApnIp, "IPv6"}}, {"", "", "", "3", "2"}, ""},
@@ -133,11 +134,9 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
         {"unknown auth", {{TarvLteApnAuth, "MSCHAP"}}, {}, "APN Auth value 'MSCHAP' invalid"},
         {"auth with a line end", {{TarvLteApnAuth, "PAP\n[error] forged"}}, {},
          "APN Auth value 'PAP\\x0a[error] forged' invalid"},
-        {"quote in the name", {{TarvLteApn, "a\",\"b"}}, {}, "APN value contains a double quote or a control character"},
-        {"CR in the user", {{TarvLteApnUser, "u\r\nAT+CFUN=0"}}, {},
-         "APN User value contains a double quote or a control character"},
-        {"LF in the password", {{TarvLteApnPass, "p\n"}}, {},
-         "APN Password value contains a double quote or a control character"},
+        {"quote in the name", {{TarvLteApn, "a\",\"b"}}, {}, "APN" + badCharacter},
+        {"CR in the user", {{TarvLteApnUser, "u\r\nAT+CFUN=0"}}, {}, "APN User" + badCharacter},
+        {"LF in the password", {{TarvLteApnPass, "p\n"}}, {}, "APN Password" + badCharacter},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -30,11 +30,8 @@ public:
     explicit CStation(const SModemScenario& scenario, const std::string& pin = "")
     {
         CRootDir::Set(mDir.Root());
-        CModemSimulator::SOptions options;
-        options.root = mDir.Path();
-        options.timeScale = 0.05;
-        options.log = [](const std::string&) {};
-        mSim = std::make_unique<CModemSimulator>(scenario, options);
+        const auto quiet = [](const std::string&) {};
+        mSim = std::make_unique<CModemSimulator>(scenario, CModemSimulator::SOptions {mDir.Path(), 0.05, {}, quiet});
         mConfig->strings[TarvLteSimPin] = pin;
         auto sysfs = std::make_shared<CSysfsAccess>();
         // The power-key pulse needs no real second: the simulator sees every write.
