@@ -1,9 +1,11 @@
 #include "tools/modemsim/modemsimulator.h"
+#include "tools/modemsim/modemcontrol.h"
 
 #include "platform/serial/serial.h"
 #include "platform/worker/manualclock.h"
 #include "tests/support/tempdir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,15 +34,11 @@ class CRig {
 public:
     explicit CRig(const std::string& scenario, std::shared_ptr<IClock> clock = nullptr)
     {
-        CModemSimulator::SOptions options;
-        options.root = mDir.Path();
-        options.timeScale = 0.001;
-        options.clock = std::move(clock);
-        options.log = [this](const std::string& line) {
+        const auto log = [this](const std::string& line) {
             std::lock_guard lock(mLogMutex);
             mLog += line + "\n";
         };
-        mSim = std::make_unique<CModemSimulator>(scenario, options);
+        mSim = std::make_unique<CModemSimulator>(scenario, CModemSimulator::SOptions {mDir.Path(), 0.001, clock, log});
     }
 
     CModemSimulator& Sim() { return *mSim; }
@@ -58,13 +56,22 @@ public:
         Pulse(CModemSimulator::kPowerKeyGpio);
         ASSERT_TRUE(mSim->WaitForReady(kLimit));
         Open();
+        ASSERT_THAT(ReadUntil("APP RDY"), testing::Contains("APP RDY"));
+        ASSERT_EQ(Exchange("ATE0"), (Lines {"ATE0", "OK"}));
+    }
+
+    // The non-empty lines read up to and including wanted (or until the limit).
+    Lines ReadUntil(const std::string& wanted)
+    {
+        Lines seen;
         std::string line;
         const auto deadline = std::chrono::steady_clock::now() + kLimit;
-        while (line != "APP RDY" && mSerial->IsOpen() && std::chrono::steady_clock::now() < deadline) {
-            mSerial->Read(line);
+        while (line != wanted && mSerial->IsOpen() && std::chrono::steady_clock::now() < deadline) {
+            if (mSerial->Read(line) && !line.empty()) {
+                seen.push_back(line);
+            }
         }
-        ASSERT_EQ(line, "APP RDY");
-        ASSERT_EQ(Exchange("ATE0"), (Lines {"ATE0", "OK"}));
+        return seen;
     }
 
     // Switches the modem off and on again.
@@ -198,10 +205,8 @@ TEST(ModemSimulator, ScenariosAnswerInTheModemsFormats)
         // the stored network mode survives the power cycle.
         {"stored settings",
          R"({"sim": {"pin": null}, "config": {"usbnet": "rmnet"}, "roaming": {"file": "Roaming=0\n"}})",
-         {{"AT+QCFGEXT=\"usbnet\",\"ecm\"", {"OK"}},
-          {"AT+QFDEL=\"eufs:/datatx/qcmap_config\"", {"OK"}},
-          {"<cycle>", {}},
-          {"AT+QCFGEXT=\"usbnet\"", {"+QCFGEXT: \"usbnet\",\"ecm\"", "OK"}},
+         {{"AT+QCFGEXT=\"usbnet\",\"ecm\"", {"OK"}}, {"AT+QFDEL=\"eufs:/datatx/qcmap_config\"", {"OK"}},
+          {"<cycle>", {}}, {"AT+QCFGEXT=\"usbnet\"", {"+QCFGEXT: \"usbnet\",\"ecm\"", "OK"}},
           {"AT+QFDWL=\"eufs:/datatx/qcmap_config\"", {"CONNECT", "Roaming=1", "+QFDWL: 10,0c5b", "OK"}}},
          {}},
         {"faults stop after their count",
@@ -272,33 +277,31 @@ TEST(ModemSimulator, InjectedFaultsShapeTheAnswer)
     const struct {
         const char* name;
         SModemFault fault;
-        Lines first;  // answer to AT+CSQ... the faulted command
-        Lines second; // then the answer to a plain AT
+        Lines answers; // to the faulted AT+CEREG?, then to a plain AT
     } cases[] = {
         // No answer: the next command's answer comes with nothing before it.
-        {"timeout", Fault(EKind::Timeout, "AT+CEREG?"), {}, {"OK"}},
-        {"error", Fault(EKind::Error, "AT+CEREG?"), {"ERROR"}, {"OK"}},
-        {"cme", Fault(EKind::CmeError, "AT+CEREG?", [](SModemFault& f) { f.cmeCode = 30; }), {"+CME ERROR: 30"}, {"OK"}},
-        {"truncated", Fault(EKind::Truncated, "AT+CEREG?"), {}, {"+CEREG: 0,1", "OK"}},
+        {"timeout", Fault(EKind::Timeout, "AT+CEREG?"), {"OK"}},
+        {"error", Fault(EKind::Error, "AT+CEREG?"), {"ERROR", "OK"}},
+        {"cme", Fault(EKind::CmeError, "AT+CEREG?", [](SModemFault& f) { f.cmeCode = 30; }), {"+CME ERROR: 30", "OK"}},
+        {"truncated", Fault(EKind::Truncated, "AT+CEREG?"), {"+CEREG: 0,1", "OK"}},
         {"unsolicited", Fault(EKind::Unsolicited, "AT+CEREG?", [](SModemFault& f) { f.text = "+QIURC: \"pdpdeact\",1"; }),
-         {"+QIURC: \"pdpdeact\",1", "+CEREG: 0,1", "OK"}, {"OK"}},
+         {"+QIURC: \"pdpdeact\",1", "+CEREG: 0,1", "OK", "OK"}},
         {"garbage then answer", Fault(EKind::Garbage, "AT+CEREG?", [](SModemFault& f) { f.text = "#garbage#\r\n"; f.thenAnswer = true; }),
-         {"#garbage#", "+CEREG: 0,1", "OK"}, {"OK"}},
-        {"by prefix", Fault(EKind::Error, "AT+CE", [](SModemFault& f) { f.prefix = true; }), {"ERROR"}, {"OK"}},
-        {"skipped once", Fault(EKind::Error, "AT+CEREG?", [](SModemFault& f) { f.skip = 1; }), {"+CEREG: 0,1", "OK"}, {"OK"}},
-        {"other command", Fault(EKind::Error, "AT+CGREG?"), {"+CEREG: 0,1", "OK"}, {"OK"}},
+         {"#garbage#", "+CEREG: 0,1", "OK", "OK"}},
+        {"by prefix", Fault(EKind::Error, "AT+CE", [](SModemFault& f) { f.prefix = true; }), {"ERROR", "OK"}},
+        {"skipped once", Fault(EKind::Error, "AT+CEREG?", [](SModemFault& f) { f.skip = 1; }),
+         {"+CEREG: 0,1", "OK", "OK"}},
+        {"other command", Fault(EKind::Error, "AT+CGREG?"), {"+CEREG: 0,1", "OK", "OK"}},
         // The reader drops the overlong line; the next answer still arrives.
-        {"endless line", Fault(EKind::Endless, "AT+CEREG?", [](SModemFault& f) { f.endlessBytes = 5000; }), {}, {"OK"}},
+        {"endless line", Fault(EKind::Endless, "AT+CEREG?", [](SModemFault& f) { f.endlessBytes = 5000; }), {"OK"}},
     };
     for (const auto& c : cases) {
         CRig rig(kUnlocked);
         rig.Start();
         rig.Sim().InjectFault(c.fault);
-        Lines both = c.first;
-        both.insert(both.end(), c.second.begin(), c.second.end());
         // Both commands go out before any answer is read.
         ASSERT_TRUE(rig.Serial().Write("AT+CEREG?\r\n"));
-        EXPECT_EQ(rig.Exchange("AT", std::count_if(both.begin(), both.end(), IsFinal)), both) << c.name;
+        EXPECT_EQ(rig.Exchange("AT", std::count_if(c.answers.begin(), c.answers.end(), IsFinal)), c.answers) << c.name;
     }
 }
 
@@ -364,18 +367,7 @@ TEST(ModemSimulator, WhatAModuleDoesOnItsOwn)
     CRig rig(R"({"sim": {"pin": null}, "timing": {"simReadyMs": 1000000}})");
     rig.Start();
     EXPECT_EQ(rig.Exchange("AT+CPIN?"), (Lines {"+CME ERROR: 14"}));
-    const auto readUntil = [&rig](const std::string& wanted) {
-        Lines seen;
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + kLimit;
-        while (line != wanted && rig.Serial().IsOpen() && std::chrono::steady_clock::now() < deadline) {
-            if (rig.Serial().Read(line) && !line.empty()) {
-                seen.push_back(line);
-            }
-        }
-        return seen;
-    };
-    EXPECT_EQ(readUntil("+CPIN: READY"), Lines {"+CPIN: READY"});
+    EXPECT_EQ(rig.ReadUntil("+CPIN: READY"), Lines {"+CPIN: READY"});
     EXPECT_EQ(rig.Exchange("AT+CPIN?"), (Lines {"+CPIN: READY", "OK"}));
 
     for (const int position : {0, 1, 7}) {
@@ -390,7 +382,7 @@ TEST(ModemSimulator, WhatAModuleDoesOnItsOwn)
     }
 
     rig.Sim().ResetKeepingDevice();
-    EXPECT_EQ(readUntil("APP RDY"), (Lines {"RDY", "APP RDY"}));
+    EXPECT_EQ(rig.ReadUntil("APP RDY"), (Lines {"RDY", "APP RDY"}));
     EXPECT_EQ(rig.Exchange("AT"), (Lines {"AT", "OK"})); // echo is on again
     EXPECT_EQ(rig.Exchange("AT+QCCID"), (Lines {"AT+QCCID", "+CME ERROR: 14"}));
 
@@ -399,6 +391,42 @@ TEST(ModemSimulator, WhatAModuleDoesOnItsOwn)
     EXPECT_EQ(rig.Sim().Power(), CModemSimulator::EPower::Off);
     rig.Pulse(CModemSimulator::kPowerKeyGpio); // one pulse switches it on
     EXPECT_TRUE(rig.Sim().WaitForDevice(true, kLimit));
+}
+
+TEST(ModemControl, AppliesOnlyAControlWithoutAnyBadPart)
+{
+    const std::string quick = R"({"timing": {"powerOnMs": 0, "appReadyMs": 0, "powerOffMs": 0}})";
+    std::string summary, error;
+    auto clock = std::make_shared<CManualClock>();
+    CRig rig(quick, clock);
+    CModemControl control(rig.Sim(), *SModemScenario::Parse(quick, error));
+    // The device now takes 5 ms of the manual clock (x0.001) to appear.
+    ASSERT_TRUE(control.Apply(R"({"timing": {"powerOnMs": 5000}})", summary, error)) << error;
+    EXPECT_EQ(summary, "0 fault(s) added, timing: power-on 5000 ms, ready 0 ms, power-off 0 ms");
+    rig.Pulse(CModemSimulator::kPowerKeyGpio);
+    ASSERT_TRUE(rig.Sim().WaitForPower(CModemSimulator::EPower::Booting, kLimit));
+    EXPECT_EQ(rig.Sim().Power(), CModemSimulator::EPower::Booting);
+    clock->Advance(5ms);
+    ASSERT_TRUE(rig.Sim().WaitForPower(CModemSimulator::EPower::On, kLimit));
+    rig.Open();
+    const auto final = [&rig] {
+        const Lines lines = rig.Exchange("AT");
+        return lines.empty() ? std::string("<none>") : lines.back();
+    };
+
+    const std::string fault = R"({"kind": "error", "command": "AT", "times": 2})";
+    for (const std::string& bad : std::vector<std::string> {
+             "", "[]", "{\"faults\": [" + fault + "]", "{\"faults\": [" + fault + "], \"sim\": {\"pin\": null}}",
+             "{\"faults\": [" + fault + ", {\"kind\": \"sneeze\", \"command\": \"AT\"}]}",
+             "{\"faults\": [" + fault + "], \"timing\": {\"powerOnMs\": \"soon\"}}",
+             "{\"faults\": [" + fault + "], \"event\": \"explode\"}"}) {
+        EXPECT_FALSE(control.Apply(bad, summary, error)) << bad;
+        EXPECT_EQ(final(), "OK") << bad;
+    }
+    ASSERT_TRUE(control.Apply("{\"faults\": [" + fault + "]}", summary, error)) << error;
+    EXPECT_EQ(final(), "ERROR");
+    EXPECT_EQ(final(), "ERROR");
+    EXPECT_EQ(final(), "OK");
 }
 
 TEST(ModemScenario, RefusesBadScenariosWithTheOffendingKey)

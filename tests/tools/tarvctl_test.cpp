@@ -32,10 +32,6 @@ protected:
         return CTarvCtl(mOut, mErr, in).Run(arguments);
     }
     std::string File(const std::string& source) { return mDir.ReadFile("etc/config/" + source + ".json"); }
-    std::filesystem::perms Mode(const std::string& source)
-    {
-        return std::filesystem::status(mDir.Path() + "/etc/config/" + source + ".json").permissions();
-    }
 
     TestSupport::CTempDir mDir;
     std::ostringstream mOut;
@@ -132,7 +128,8 @@ TEST_F(TarvCtl, SecretsComeFromStandardInputAreOwnerOnlyAndMaskedInTheList)
     std::filesystem::permissions(mDir.Path() + "/etc/config/secrets.json", std::filesystem::perms(0644));
     ASSERT_EQ(Run({"config", "set", "secrets", "WlanStaPassword", "-"}, "hunter22\n"), 0) << mErr.str();
     EXPECT_EQ(File("secrets"), "{\"TarvLteSimPin\": \"1234\",\n  \"WlanStaPassword\": \"hunter22\"}\n");
-    EXPECT_EQ(Mode("secrets"), std::filesystem::perms(0600));
+    EXPECT_EQ(std::filesystem::status(mDir.Path() + "/etc/config/secrets.json").permissions(),
+              std::filesystem::perms(0600));
     EXPECT_EQ(Run({"--show-secrets", "config", "get", "secrets", "WlanStaPassword"}), 0);
     EXPECT_EQ(mOut.str(), "hunter22\n");
 

@@ -121,6 +121,7 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
     };
     const std::string apn100(100, 'a');
     const std::string cred127(127, 'u');
+    const std::string badCharacter = " value contains a double quote or a control character";
     const std::vector<SCase> cases = {
         {"defaults", {}, {"", "", "", "0", "3"}, ""},
         {"codes looked up", {{TarvLteApnAuth, "PAP or CHAP"}, {TarvLteApnIp, "IPv6"}}, {"", "", "", "3", "2"}, ""},
@@ -133,11 +134,9 @@ TEST_F(ModemTest, ApnSettingsAreCheckedWhereTheyEnter)
         {"unknown auth", {{TarvLteApnAuth, "MSCHAP"}}, {}, "APN Auth value 'MSCHAP' invalid"},
         {"auth with a line end", {{TarvLteApnAuth, "PAP\n[error] forged"}}, {},
          "APN Auth value 'PAP\\x0a[error] forged' invalid"},
-        {"quote in the name", {{TarvLteApn, "a\",\"b"}}, {}, "APN value contains a double quote or a control character"},
-        {"CR in the user", {{TarvLteApnUser, "u\r\nAT+CFUN=0"}}, {},
-         "APN User value contains a double quote or a control character"},
-        {"LF in the password", {{TarvLteApnPass, "p\n"}}, {},
-         "APN Password value contains a double quote or a control character"},
+        {"quote in the name", {{TarvLteApn, "a\",\"b"}}, {}, "APN" + badCharacter},
+        {"CR in the user", {{TarvLteApnUser, "u\r\nAT+CFUN=0"}}, {}, "APN User" + badCharacter},
+        {"LF in the password", {{TarvLteApnPass, "p\n"}}, {}, "APN Password" + badCharacter},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -198,21 +197,18 @@ TEST_F(ModemTest, SignalInfo)
         Lines texts;                       // technology, band, channel
     };
     const Lines lteInfo = {"+QNWINFO: \"eMTC\",\"26201\",\"LTE BAND 20\",6300", "OK"};
+    const Lines lte = {"eMTC", "LTEBAND20", "6300"};
+    const std::vector<std::int32_t> none = {-1000, -1000, -1000, -1000};
     const std::vector<SCase> cases = {
-        {"LTE", {"+QCSQ: \"eMTC\",-70,-95,120,-10", "OK"}, lteInfo, EAtResult::Ok, {-70, -95, 120, -10},
-         {"eMTC", "LTEBAND20", "6300"}},
+        {"LTE", {"+QCSQ: \"eMTC\",-70,-95,120,-10", "OK"}, lteInfo, EAtResult::Ok, {-70, -95, 120, -10}, lte},
         {"GSM gives only RSSI", {"+QCSQ: \"GSM\",-80", "OK"}, {"+QNWINFO: \"GSM\",\"26201\",\"GSM 900\",62", "OK"},
          EAtResult::Ok, {-80, -1000, -1000, -1000}, {"GSM", "GSM900", "62"}},
-        {"LTE extras missing", {"+QCSQ: \"NBIoT\",-90", "OK"}, lteInfo, EAtResult::Ok, {-90, -1000, -1000, -1000},
-         {"eMTC", "LTEBAND20", "6300"}},
-        {"no service", {"+QCSQ: \"NOSERVICE\"", "OK"}, {"+QNWINFO: \"NoService\"", "OK"}, EAtResult::Ok,
-         {-1000, -1000, -1000, -1000}, {"NoService", "", ""}},
-        {"unknown technology", {"+QCSQ: \"WCDMA\",-70", "OK"}, lteInfo, EAtResult::Error, {-1000, -1000, -1000, -1000},
-         {"eMTC", "LTEBAND20", "6300"}},
-        {"not a number", {"+QCSQ: \"GSM\",strong", "OK"}, lteInfo, EAtResult::Error, {-1000, -1000, -1000, -1000},
-         {"eMTC", "LTEBAND20", "6300"}},
-        {"out of range", {"+QCSQ: \"GSM\",99999999999", "OK"}, lteInfo, EAtResult::Error,
-         {-1000, -1000, -1000, -1000}, {"eMTC", "LTEBAND20", "6300"}},
+        {"LTE extras missing", {"+QCSQ: \"NBIoT\",-90", "OK"}, lteInfo, EAtResult::Ok, {-90, -1000, -1000, -1000}, lte},
+        {"no service", {"+QCSQ: \"NOSERVICE\"", "OK"}, {"+QNWINFO: \"NoService\"", "OK"}, EAtResult::Ok, none,
+         {"NoService", "", ""}},
+        {"unknown technology", {"+QCSQ: \"WCDMA\",-70", "OK"}, lteInfo, EAtResult::Error, none, lte},
+        {"not a number", {"+QCSQ: \"GSM\",strong", "OK"}, lteInfo, EAtResult::Error, none, lte},
+        {"out of range", {"+QCSQ: \"GSM\",99999999999", "OK"}, lteInfo, EAtResult::Error, none, lte},
         {"network info short", {"+QCSQ: \"GSM\",-80", "OK"}, {"+QNWINFO: \"GSM\",\"26201\"", "OK"}, EAtResult::Error,
          {-80, -1000, -1000, -1000}, {"GSM", "", ""}},
     };

@@ -15,9 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <map>
-#include <mutex>
+#include <future>
 
 namespace {
 
@@ -32,11 +30,8 @@ public:
     explicit CStation(const SModemScenario& scenario, const std::string& pin = "")
     {
         CRootDir::Set(mDir.Root());
-        CModemSimulator::SOptions options;
-        options.root = mDir.Path();
-        options.timeScale = 0.05;
-        options.log = [](const std::string&) {};
-        mSim = std::make_unique<CModemSimulator>(scenario, options);
+        const auto quiet = [](const std::string&) {};
+        mSim = std::make_unique<CModemSimulator>(scenario, CModemSimulator::SOptions {mDir.Path(), 0.05, {}, quiet});
         mConfig->strings[TarvLteSimPin] = pin;
         auto sysfs = std::make_shared<CSysfsAccess>();
         // The power-key pulse needs no real second: the simulator sees every write.
@@ -71,18 +66,16 @@ TEST(ModemSimTest, ConfiguredModemIsEnabledWithQueriesOnly)
     scenario.pin = "1234";
     CStation station(scenario, "1234");
     { // The state machine runs to Enabled and is gone before the checks below.
-        std::mutex mutex;
-        std::condition_variable arrived;
-        bool enabled = false;
+        std::promise<void> enabled;
+        auto arrived = enabled.get_future();
         CModemStateMachine machine(std::make_unique<CModemStateMachineImpl>(station.modem, 5s),
                                    std::make_shared<CWorker>("modemsm"), 20ms);
-        machine.SetTargetState(EModemState::Enabled, [&](bool ok) {
-            std::lock_guard lock(mutex);
-            enabled = ok;
-            arrived.notify_all();
+        machine.SetTargetState(EModemState::Enabled, [&enabled](bool ok) {
+            if (ok) {
+                enabled.set_value();
+            }
         });
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(arrived.wait_for(lock, kLimit, [&] { return enabled; }));
+        ASSERT_EQ(arrived.wait_for(kLimit), std::future_status::ready);
     }
     for (const auto& command : station.Sim().Commands()) {
         for (const char* write : {"AT+QCFG=\"band\",", "AT+QCFG=\"nwscanseq\",", "AT+QCFG=\"iotopmode\",", "AT+QICSGP=1,"}) {
