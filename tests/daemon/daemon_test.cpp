@@ -1,5 +1,5 @@
-#include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
+#include "tests/support/poll.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,14 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 extern char** environ;
 
 namespace {
 
-using IpcTest::CRecorder;
 using IpcTest::CRunningHost;
+using TestSupport::PollUntil;
 using namespace std::chrono_literals;
 
 constexpr int kAlive = -1;
@@ -62,39 +61,25 @@ public:
         }
     }
 
-    void Signal(int number) const { kill(mPid, number); }
-
     // The wait status once the process ended, bounded in time.
     std::optional<int> WaitExit(std::chrono::milliseconds timeout)
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(mPid, &status, WNOHANG) == mPid) {
-                mReaped = true;
-                return status;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return std::nullopt;
+        int status = 0;
+        mReaped = PollUntil([&] { return waitpid(mPid, &status, WNOHANG) == mPid; }, timeout);
+        return mReaped ? std::optional<int>(status) : std::nullopt;
+    }
+    // Sends SIGINT: whether the process then ends with status 0 within 10 s.
+    bool StopsCleanly()
+    {
+        kill(mPid, SIGINT);
+        const auto status = WaitExit(10s);
+        return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
     }
 
 private:
     pid_t mPid = -1;
     bool mReaped = false;
 };
-
-class CStates : public IProcessControl, public CRecorder<int> {
-public:
-    void NotifyState(const ipc::MState& state) override { Add(state.state()); }
-    void NotifyAlive() override { Add(kAlive); }
-};
-
-// Whether the last report is the given state.
-auto Reached(int state)
-{
-    return [state](const std::vector<int>& values) { return !values.empty() && values.back() == state; };
-}
 
 std::string Read(const std::string& path)
 {
@@ -106,7 +91,6 @@ std::string Read(const std::string& path)
 class Daemon : public testing::Test {
 protected:
     Daemon() { IpcTest::WriteConfiguration(mRoot); }
-    ~Daemon() override { CRootDir::Set("/"); }
 
     // On a station with WLAN hardware, in namespaces of its own.
     std::unique_ptr<CChild> StartDaemon(const TestSupport::CTempDir& root)
@@ -135,37 +119,29 @@ protected:
         return std::make_pair(status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1, Read(output));
     }
 
-    TestSupport::CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     int mTarvctlRuns = 0;
     std::unique_ptr<CRunningHost> mClient;
-    std::shared_ptr<CStates> mStates = std::make_shared<CStates>();
+    std::shared_ptr<IpcTest::CStates> mStates = std::make_shared<IpcTest::CStates>();
     std::shared_ptr<IClient<IGenericControl>> mControlClient;
     std::shared_ptr<IGenericControl> mControl;
 };
 
 TEST_F(Daemon, MainsLostLeavesTheModemAloneWhenLteIsNotInUse)
 {
-    class CBoardController : public IBoardControl {
-    public:
-        bool RebootRequest() override { return true; }
-    };
     mRoot.WriteFile("etc/config/network.json", R"({"TarvLteEnable": true})");
     auto subscribers = std::make_shared<IpcTest::CSubscribers>();
     CRunningHost board(mRoot, subscribers);
-    auto controller = std::make_shared<CBoardController>();
+    auto controller = std::make_shared<IpcTest::CBoardController>();
     board.Get()->AddService<IBoardControl>("BoardControl", controller);
     board.Start();
     auto daemon = StartDaemon(mRoot);
     ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
     controller->mMainsLostSender();
     // The fast shutdown would run through the LTE handler's stand-in, which says so.
-    const auto deadline = std::chrono::steady_clock::now() + 500ms;
-    while (Log().find("FastShutdown") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
+    PollUntil([&] { return Log().find("FastShutdown") != std::string::npos; }, 500ms);
     EXPECT_THAT(Log(), testing::Not(testing::HasSubstr("Mainslost, LTE modem fast shutdown."))) << Log();
-    daemon->Signal(SIGINT);
-    EXPECT_TRUE(daemon->WaitExit(10s).has_value());
+    EXPECT_TRUE(daemon->StopsCleanly()) << Log();
 }
 
 TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
@@ -185,16 +161,9 @@ TEST_F(Daemon, AnUnusableHardwareDescriptionAtStartIsServedAsFatalError)
         mRoot.WriteFile("etc/config/hwinfo.json", hwinfo);
         auto daemon = StartSubscribed();
         // The state is asked for: its notification may precede the subscription.
-        int state = -1;
-        for (int attempt = 0; attempt < 100 && state != ipc::MState::FatalError; ++attempt) {
-            state = mControl->GetState().state();
-            std::this_thread::sleep_for(state == ipc::MState::FatalError ? 0ms : 100ms);
-        }
-        EXPECT_EQ(state, ipc::MState::FatalError) << hwinfo << Log();
-        daemon->Signal(SIGINT);
-        const auto status = daemon->WaitExit(10s);
-        ASSERT_TRUE(status.has_value()) << Log();
-        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << hwinfo << Log();
+        EXPECT_TRUE(PollUntil([&] { return mControl->GetState().state() == ipc::MState::FatalError; }, 10s))
+            << hwinfo << Log();
+        EXPECT_TRUE(daemon->StopsCleanly()) << hwinfo << Log();
         mControlClient.reset();
         mClient.reset();
     }
@@ -214,7 +183,7 @@ TEST_F(Daemon, ServesItsLifecycleAndTarvctlThenStopsOnSigint)
     // A request is answered once accepted, before its transition ends: the
     // next one waits for the state it needs, as the board controller does.
     ASSERT_EQ(mControl->Disable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(mStates->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
+    ASSERT_TRUE(mStates->WaitForLast(ipc::MState::Disabled)) << Log();
     // Not enabled: every network service request is refused.
     auto tarv = mClient->Get()->CreateClient<ITarv>("Tarv")->GetInterface();
     EXPECT_FALSE(tarv->ScanWlan().success());
@@ -232,13 +201,7 @@ TEST_F(Daemon, ServesItsLifecycleAndTarvctlThenStopsOnSigint)
                 testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
     // The station has WLAN only: both of its interfaces report, Ethernet is an error.
     std::pair<int, std::string> result;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        result = Tarvctl({"--json", "status"});
-        if (result.first == 0) {
-            break;
-        }
-    }
-    EXPECT_EQ(result.first, 0);
+    EXPECT_TRUE(PollUntil([&] { return (result = Tarvctl({"--json", "status"})).first == 0; }, 20s)) << result.second;
     EXPECT_THAT(result.second, testing::HasSubstr(R"("connection":"disconnected","gateway":null,"interface":"wlan0")"));
     result = Tarvctl({"notify", "eth0", "wlan0"});
     EXPECT_EQ(result.first, 1);
@@ -250,10 +213,7 @@ TEST_F(Daemon, ServesItsLifecycleAndTarvctlThenStopsOnSigint)
     EXPECT_THAT(result.second, testing::HasSubstr(R"("state":"Enabled")"));
     EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("commission-me")));
 
-    daemon->Signal(SIGINT);
-    const auto status = daemon->WaitExit(10s);
-    ASSERT_TRUE(status.has_value()) << Log();
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << Log();
+    EXPECT_TRUE(daemon->StopsCleanly()) << Log();
     for (const char* socket : {"tarvgenctrl.sock", "tarv.sock", "tarvlog.sock"}) {
         EXPECT_FALSE(std::filesystem::exists(mRoot.Root() + "run/iipc/" + socket)) << socket;
     }
@@ -292,15 +252,9 @@ TEST(StationSandbox, NeitherSeesNorSignalsTheHostsProcessesAndEndsWithItsScript)
     auto sandbox = std::make_unique<CChild>(
         std::vector<std::string> {STATION_SANDBOX, "/bin/sh", "-c", "exec " + hostapd + " 301", "-r", root.Root()},
         root.Root() + "inner.log");
-    for (int attempt = 0; attempt < 1000 && Running(inner) < 0; ++attempt) {
-        std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_GT(Running(inner), 0) << Read(root.Root() + "inner.log");
+    ASSERT_TRUE(PollUntil([&] { return Running(inner) > 0; }, 10s)) << Read(root.Root() + "inner.log");
     sandbox.reset(); // SIGKILL to the sandbox's script
-    for (int attempt = 0; attempt < 1000 && Running(inner) > 0; ++attempt) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_LT(Running(inner), 0);
+    EXPECT_TRUE(PollUntil([&] { return Running(inner) < 0; }, 10s));
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "platform/ipc/ipcconfiguration.h"
-#include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
 
 #include <gmock/gmock.h>
@@ -18,16 +17,13 @@ using testing::HasSubstr;
 
 class IpcConfiguration : public ::testing::Test {
 protected:
-    IpcConfiguration() { CRootDir::Set(root.Root()); }
-    ~IpcConfiguration() override { CRootDir::Set("/"); }
-
     // The error a client raises when the file is read.
     std::string ClientError() const
     {
         return IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
     }
 
-    const TestSupport::CTempDir root;
+    const TestSupport::CTempRoot root;
     const std::string path = root.Root() + "etc/iipc.json";
 };
 

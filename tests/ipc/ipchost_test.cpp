@@ -3,7 +3,6 @@
 #include "platform/ipc/logconfigservice.h"
 #include "platform/ipc/requestdeadline.h"
 #include "platform/log/log.h"
-#include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
 
 #include <gmock/gmock.h>
@@ -58,11 +57,11 @@ public:
 
 // Client-side listener recording every notification as a number: the state,
 // or -1 for an alive tick. It may then wait for mGate or throw.
-class CStateRecorder : public IProcessControl, public CRecorder<int> {
+class CStateRecorder : public IpcTest::CStates {
 public:
     void NotifyState(const ipc::MState& state) override
     {
-        Add(state.state());
+        CStates::NotifyState(state);
         if (mGate.valid()) {
             mGate.wait();
         }
@@ -70,7 +69,6 @@ public:
             throw 42; // not even a std::exception
         }
     }
-    void NotifyAlive() override { Add(-1); }
     std::shared_future<void> mGate;
     bool mThrow = false;
 };
@@ -127,7 +125,6 @@ protected:
         mServer.Get()->AddService<IGenericControl>("TarvGenCtrl", mServed);
         mServer.Get()->AddService<ITarv>("Tarv", mTarv);
     }
-    ~IpcHost() override { CRootDir::Set("/"); }
 
     // Starts the host with a subscribed process-control client.
     std::shared_ptr<IClient<IGenericControl>> Subscribe(CRunningHost& host, std::shared_ptr<CStateRecorder> listener)
@@ -138,7 +135,7 @@ protected:
         return client;
     }
 
-    TestSupport::CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     bool mConfigured = (IpcTest::WriteConfiguration(mRoot), true);
     std::shared_ptr<IpcTest::CSubscribers> mSubscribers = std::make_shared<IpcTest::CSubscribers>();
     CRunningHost mServer{mRoot, mSubscribers};
@@ -309,21 +306,15 @@ TEST_F(IpcHost, NotificationsReachHealthySubscribersInOrderPastBadOnes)
     }
     mServed->mSenders.state(State(ipc::MState::FatalError));
     // The healthy subscribers get the last notification even if they lost older ones.
-    const auto last = [](const std::vector<int>& values) {
-        return !values.empty() && values.back() == ipc::MState::FatalError;
-    };
     for (const auto& listener : {first, second, late}) {
-        EXPECT_TRUE(listener->WaitUntil(last));
+        EXPECT_TRUE(listener->WaitForLast(ipc::MState::FatalError));
     }
     release.set_value();
 }
 
 TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
 {
-    class CBoardController : public IBoardControl {
-    public:
-        bool RebootRequest() override { return true; }
-    };
+    using IpcTest::CBoardController;
     CRunningHost daemon(mRoot);
     auto board = daemon.Get()->CreateClient<IBoardControl>("BoardControl");
     auto mainsLost = std::make_shared<CRecorder<int>>();

@@ -71,6 +71,11 @@ public:
     {
         return WaitUntil([count](const std::vector<T>& values) { return values.size() >= count; }, timeout);
     }
+    // Waits until the last value recorded is value.
+    bool WaitForLast(const T& value)
+    {
+        return WaitUntil([&](const std::vector<T>& values) { return !values.empty() && values.back() == value; });
+    }
     std::vector<T> Values() const
     {
         std::lock_guard lock(mMutex);
@@ -88,11 +93,20 @@ class CSubscribers : public IIpcObserver, public CRecorder<std::pair<std::string
 public:
     void SubscribersChanged(const std::string& service, std::size_t count) override { Add({service, count}); }
     // Waits until the last count reported is count for the service.
-    bool WaitFor(const std::string& service, std::size_t count)
-    {
-        const std::pair last{service, count};
-        return WaitUntil([&](const auto& values) { return !values.empty() && values.back() == last; });
-    }
+    bool WaitFor(const std::string& service, std::size_t count) { return WaitForLast({service, count}); }
+};
+
+// Records each state notification as the state's number, each alive tick as -1.
+class CStates : public IProcessControl, public CRecorder<int> {
+public:
+    void NotifyState(const ipc::MState& state) override { Add(state.state()); }
+    void NotifyAlive() override { Add(-1); }
+};
+
+// A board controller that grants every reboot request.
+class CBoardController : public IBoardControl {
+public:
+    bool RebootRequest() override { return true; }
 };
 
 } // namespace IpcTest

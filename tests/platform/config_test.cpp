@@ -1,7 +1,6 @@
 #include "platform/config/configfilewriter.h"
 #include "platform/config/configsource.h"
 #include "platform/config/qeconfig.h"
-#include "platform/rootdir/rootdir.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -68,12 +67,7 @@ Json::Value Object(std::initializer_list<std::pair<const char*, Json::Value>> me
 
 class ConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CRootDir::Set(mDir.Root());
-        std::filesystem::create_directories(ConfigDir());
-    }
-    void TearDown() override { CRootDir::Set("/"); }
+    void SetUp() override { std::filesystem::create_directories(ConfigDir()); }
 
     std::string ConfigDir() const { return mDir.Path() + "/etc/config"; }
     std::string PathOf(const std::string& source) const { return ConfigDir() + "/" + source + ".json"; }
@@ -86,34 +80,22 @@ protected:
     {
         mDir.WriteFile("etc/config/" + source + ".json", text);
     }
-    // A source over a file garbled from the start; error messages are recorded as keys.
-    std::shared_ptr<CConfigSource> GarbledSource(CRecorder& errors, CRecorder& listener) const
-    {
-        WriteInPlace("settings", "{\"InstallationComplete\": tru");
-        auto config = std::make_shared<CConfigSource>(
-            "settings", [record = errors.Callback()](const std::string& message) { record(message, {}); }, false, 20ms);
-        config->RegisterListener("", "", listener.Callback());
-        return config;
-    }
 
-    TestSupport::CTempDir mDir;
+    TestSupport::CTempRoot mDir;
 };
 
-TEST_F(ConfigTest, GarbledFileIsReportedAndRaisesInvalidConfig)
+TEST_F(ConfigTest, AGarbledFileRaisesAndIsReportedOncePerSettledContent)
 {
+    // A source over a file garbled from the start; error messages are recorded as keys.
+    WriteInPlace("settings", "{\"InstallationComplete\": tru");
     CRecorder errors, recorder;
-    auto config = GarbledSource(errors, recorder);
+    auto config = std::make_shared<CConfigSource>(
+        "settings", [record = errors.Callback()](const std::string& message) { record(message, {}); }, false, 20ms);
+    config->RegisterListener("", "", recorder.Callback());
     EXPECT_EQ(errors.Calls().size(), 1u);
     EXPECT_THROW(config->GetString("Other", ""), QeConfig::CInvalidConfig);
     EXPECT_THROW(config->SetValue("Other", "x"), QeConfig::CInvalidConfig);
     EXPECT_EQ(mDir.ReadFile("etc/config/settings.json"), "{\"InstallationComplete\": tru"); // not overwritten
-}
-
-TEST_F(ConfigTest, GarbledFileIsReportedOncePerSettledContent)
-{
-    CRecorder errors, recorder;
-    auto config = GarbledSource(errors, recorder);
-    EXPECT_EQ(errors.Calls().size(), 1u);
     // Repaired: reads work and the listener hears of the key.
     Write("settings", Object({{"InstallationComplete", true}}));
     EXPECT_EQ(recorder.WaitForKey("InstallationComplete"), (std::vector<SCall>{{"InstallationComplete", true}}));

@@ -1,6 +1,6 @@
 #include "platform/toolbox/fsutils.h"
 
-#include "tests/support/logcapture.h"
+#include "tests/support/poll.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +12,10 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
-#include <thread>
 #include <string>
 
 namespace {
 
-using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
 using namespace std::chrono_literals;
 
@@ -96,17 +93,8 @@ TEST(FsUtilsRunSystemCmd, BackgroundChildrenDoNotHoldTheRunButADeadlineStopsTheG
     // The background sleep ignores SIGTERM: it would outlive a shell that was killed alone.
     EXPECT_EQ(CFsUtils::RunSystemCmd("trap '' TERM; sleep 30 & echo $!; wait", output, 200ms), -1);
     // SIGKILL has been sent: the process is gone or a zombie within a generous bound.
-    const std::string stat = "/proc/" + output + "/stat";
-    const auto until = std::chrono::steady_clock::now() + 20s;
-    bool gone = false;
-    while (!gone && std::chrono::steady_clock::now() < until) {
-        std::ifstream in(stat);
-        std::string text;
-        std::getline(in, text);
-        gone = text.empty() || text.find(") Z ") != std::string::npos;
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(gone);
+    const pid_t sleeper = std::stoi(output);
+    EXPECT_TRUE(TestSupport::PollUntil([&] { return TestSupport::ProcessEnded(sleeper); }, 20s)) << sleeper;
 }
 
 } // namespace

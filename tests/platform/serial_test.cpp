@@ -1,6 +1,5 @@
 #include "platform/serial/serial.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
@@ -20,7 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 constexpr auto kShortTimeout = 10ms;
 
@@ -81,21 +79,19 @@ class SerialTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(mPeer.Valid());
-        CRootDir::Set(mRoot.Root());
         std::filesystem::create_directories(mRoot.Path() + "/dev");
-        std::filesystem::create_symlink(mPeer.SlavePath(), mRoot.Path() + "/dev/ttyATSERIAL2");
+        Relink(mPeer);
     }
-    void TearDown() override { CRootDir::Set("/"); }
-    // Points the device name at another peer, as when the modem comes back.
+    // Points the device name at the peer, as when the modem comes back.
     void Relink(const CPtyPeer& peer) const
     {
+        ASSERT_TRUE(peer.Valid());
         const std::string link = mRoot.Path() + "/dev/ttyATSERIAL2";
         std::filesystem::remove(link);
         std::filesystem::create_symlink(peer.SlavePath(), link);
     }
 
-    CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     CPtyPeer mPeer;
 };
 
@@ -210,7 +206,6 @@ TEST_F(SerialTest, ClosesAtOnceWhenThePeerVanishesAndReopens)
     for (const bool onWrite : {false, true}) {
         SCOPED_TRACE(onWrite ? "write" : "read");
         CPtyPeer peer;
-        ASSERT_TRUE(peer.Valid());
         Relink(peer);
         CSerial modem("/dev/ttyATSERIAL2", 5s);
         ASSERT_TRUE(modem.Open());
@@ -232,7 +227,6 @@ TEST_F(SerialTest, ClosesAtOnceWhenThePeerVanishesAndReopens)
         EXPECT_FALSE(modem.IsOpen());
 
         CPtyPeer replacement;
-        ASSERT_TRUE(replacement.Valid());
         Relink(replacement);
         ASSERT_TRUE(modem.Open());
         replacement.Send("APP RDY\r\n");

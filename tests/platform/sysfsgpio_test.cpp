@@ -1,7 +1,6 @@
 #include "platform/sysfs/sysfsaccess.h"
 #include "platform/sysfs/sysfsgpio.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
@@ -14,16 +13,10 @@
 namespace {
 
 using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 class SysfsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CRootDir::Set(mRoot.Root());
-        mRoot.WriteFile("sys/class/gpio/export", "");
-    }
-    void TearDown() override { CRootDir::Set("/"); }
+    void SetUp() override { mRoot.WriteFile("sys/class/gpio/export", ""); }
 
     // An exported line as the kernel shows it.
     void CreateLine(int gpio) const
@@ -35,7 +28,7 @@ protected:
     std::string File(const std::string& relative) const { return mRoot.ReadFile(relative); }
     std::string Path(const std::string& relative) const { return mRoot.Path() + "/" + relative; }
 
-    CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     std::shared_ptr<CSysfsAccess> mAccess = std::make_shared<CSysfsAccess>();
 };
 
@@ -106,6 +99,5 @@ TEST_F(SysfsTest, GpioLineRefusesInvalidArguments)
     std::filesystem::remove(Path("sys/class/gpio/gpio74/value"));
     EXPECT_FALSE(line.SetValue(1));
 }
-
 
 } // namespace

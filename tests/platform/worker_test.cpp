@@ -22,6 +22,13 @@ constexpr auto kWait = 5s; // bound for waits that normally end in microseconds
 
 class WorkerTest : public ::testing::Test {
 protected:
+    // Moves the clock and returns once the worker ran what fell due.
+    void Advance(CWorker& worker, IClock::duration by) const
+    {
+        mClock->Advance(by);
+        worker.Sync();
+    }
+
     std::shared_ptr<CManualClock> mClock = std::make_shared<CManualClock>();
 };
 
@@ -39,8 +46,7 @@ TEST_F(WorkerTest, RunsByDueTimeThenInQueueOrderAndWakesOnClockAdvance)
     worker.Start();
     worker.Sync();
     EXPECT_EQ(order, (std::vector<std::string>{"now1", "now2"}));
-    mClock->Advance(2s);
-    worker.Sync();
+    Advance(worker, 2s);
     EXPECT_EQ(order, (std::vector<std::string>{"now1", "now2", "mid1", "mid2", "late1", "late2"}));
 
     // The worker sleeps until the clock's listener wakes it; an Advance from
@@ -65,8 +71,7 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
 
     const auto advanceSeconds = [&](int seconds) {
         for (int i = 0; i < seconds; ++i) {
-            mClock->Advance(1s);
-            worker.Sync();
+            Advance(worker, 1s);
         }
     };
     advanceSeconds(15 * 60 - 1);
@@ -78,15 +83,11 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
     EXPECT_FALSE(periodic->IsFinished());
 
     // A clock jump gives one run, not a burst of the missed ones.
-    mClock->Advance(1h);
-    worker.Sync();
-    EXPECT_EQ(ticks, 3601);
-    mClock->Advance(999ms);
-    worker.Sync();
-    EXPECT_EQ(ticks, 3601);
-    mClock->Advance(1ms);
-    worker.Sync();
-    EXPECT_EQ(ticks, 3602);
+    const std::pair<IClock::duration, int> jumps[] = {{1h, 3601}, {999ms, 3601}, {1ms, 3602}};
+    for (const auto& [by, expected] : jumps) {
+        Advance(worker, by);
+        EXPECT_EQ(ticks, expected) << std::chrono::duration_cast<std::chrono::milliseconds>(by).count() << " ms";
+    }
 
     // Periodic calls: one cancels itself on its third run, one is cancelled
     // from the test thread after two runs; a one-shot before it is due.
@@ -106,8 +107,7 @@ TEST_F(WorkerTest, ManualClockDrivesPeriodicAndLongTimersAndCancelStopsThem)
     oneShot->Cancel();
     EXPECT_TRUE(oneShot->IsFinished() && oneShot->IsCancelled());
     for (int i = 0; i < 10; ++i) {
-        mClock->Advance(1s);
-        worker.Sync();
+        Advance(worker, 1s);
         if (i == 1) {
             outside->Cancel();
             EXPECT_TRUE(outside->IsFinished());
@@ -136,8 +136,7 @@ TEST_F(WorkerTest, ARestartedTimerReleasesItsCancelledCalls)
         timer = worker.AddCall([&, i] { order += std::to_string(i) + " "; }, mClock->Now() + 1h + i * 1s);
     }
     EXPECT_TRUE(watch.expired()) << "the first cancelled call still holds what it captured";
-    mClock->Advance(3h);
-    worker.Sync();
+    Advance(worker, 3h);
     EXPECT_EQ(order, "999 live ");
 }
 
@@ -296,8 +295,7 @@ TEST_F(WorkerTest, ExceptionOfACallIsLoggedAndReportedAndTheThreadGoesOn)
         },
         mClock->Now(), 1s);
     worker.Sync();
-    mClock->Advance(1s);
-    worker.Sync();
+    Advance(worker, 1s);
     EXPECT_EQ(runs, 2); // the periodic call keeps its period
     EXPECT_EQ(reported, (std::vector<std::string>{"escaped", "escaped"}));
     EXPECT_TRUE(log.Contains(Log::error, "Worker throws: a call failed: escaped"));

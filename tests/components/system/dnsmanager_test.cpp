@@ -1,6 +1,5 @@
 #include "src/components/system/tarvdnsmanager.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "src/components/system/systemfilerender.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
@@ -14,7 +13,6 @@
 #include <thread>
 
 using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 namespace {
 
@@ -22,12 +20,10 @@ class DnsManagerTest : public ::testing::Test {
 protected:
     DnsManagerTest()
     {
-        CRootDir::Set(mTmp.Root());
         std::filesystem::create_directories(mTmp.Path() + "/run/resolvconf/interface");
         // The resolver script counts its runs.
         InstallScript("echo run >> " + mTmp.Path() + "/script-runs");
     }
-    ~DnsManagerTest() override { CRootDir::Set("/"); }
 
     void InstallScript(const std::string& body)
     {
@@ -37,7 +33,7 @@ protected:
     long ScriptRuns() const { return std::ranges::count(mTmp.ReadFile("script-runs"), '\n'); }
     std::string File() const { return mTmp.ReadFile("run/resolvconf/interface/eth0.tarv"); }
 
-    CTempDir mTmp;
+    TestSupport::CTempRoot mTmp;
     CTarvDnsManager mDns{"eth0", "/run/resolvconf/interface/", nullptr};
 };
 

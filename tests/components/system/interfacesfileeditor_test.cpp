@@ -2,7 +2,6 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/ipc/diagnosticscommclient.h"
-#include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
@@ -15,7 +14,6 @@
 
 using HandlerMocks::CFakeConfig;
 using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 namespace {
 
@@ -32,15 +30,13 @@ class InterfacesFileEditorTest : public ::testing::Test {
 protected:
     InterfacesFileEditorTest()
     {
-        CRootDir::Set(mTmp.Root());
         std::filesystem::create_directories(mTmp.Path() + "/etc/network");
         mConfig->bools = kDefaults;
     }
-    ~InterfacesFileEditorTest() override { CRootDir::Set("/"); }
 
     std::string File() const { return mTmp.ReadFile("etc/network/interfaces"); }
 
-    CTempDir mTmp;
+    TestSupport::CTempRoot mTmp;
     std::shared_ptr<CFakeConfig> mConfig = std::make_shared<CFakeConfig>();
     CTarvInterfacesFileEditor mEditor{nullptr, mConfig, "/etc/network/interfaces"};
 };

@@ -1,6 +1,5 @@
 #include "src/components/system/processowner.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/mocks/fakehostsystem.h"
 #include "tests/support/logcapture.h"
@@ -10,8 +9,8 @@
 
 #include <signal.h>
 
-#include <functional>
 #include <algorithm>
+#include <functional>
 #include <set>
 
 using namespace std::chrono_literals;
@@ -46,11 +45,9 @@ struct CHost : HandlerMocks::CFakeHostSystem {
 
 class ProcessOwnerTest : public ::testing::Test {
 protected:
-    ProcessOwnerTest() { CRootDir::Set(dir.Root()); }
-    ~ProcessOwnerTest() override { CRootDir::Set("/"); }
     void WritePid(const std::string& pid) const { dir.WriteFile("run/udhcpc.wlan0.pid", pid + "\n"); }
 
-    TestSupport::CTempDir dir;
+    TestSupport::CTempRoot dir;
     std::shared_ptr<CHost> host = std::make_shared<CHost>();
     std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
     CProcessOwner owner{host, clock};

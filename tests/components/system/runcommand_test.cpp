@@ -1,19 +1,19 @@
 #include "src/components/system/runcommand.h"
 
+#include "platform/worker/canceltoken.h"
 #include "tests/support/logcapture.h"
+#include "tests/support/poll.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
-
-#include "platform/worker/canceltoken.h"
 
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <thread>
-#include <chrono>
 
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
@@ -96,21 +96,12 @@ TEST(RunCommand, StoppedCommandEndsTheGroupsItsProgramsMade)
     CRunCommand runner(50ms);
     const std::string pidFile = tmp.Path() + "/pid";
     EXPECT_EQ(runner.RunWithDeadline("setsid sleep 30 & echo $! > " + pidFile + "; wait", 0, 300ms).exitCode, -1);
-    const std::string pid = tmp.ReadFile("pid").substr(0, tmp.ReadFile("pid").find('\n'));
-    ASSERT_FALSE(pid.empty());
+    const pid_t pid = std::stoi(tmp.ReadFile("pid"));
     // Gone or a zombie; the bound only keeps a failing run from hanging.
-    bool ended = false;
-    for (int i = 0; i < 500 && !ended; ++i) {
-        std::string stat;
-        std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
-        ended = stat.empty() || stat.find(") Z ") != std::string::npos;
-        if (!ended) {
-            std::this_thread::sleep_for(20ms);
-        }
-    }
+    const bool ended = TestSupport::PollUntil([&] { return TestSupport::ProcessEnded(pid); }, 10s);
     EXPECT_TRUE(ended);
     if (!ended) {
-        ::kill(std::stoi(pid), SIGKILL);
+        ::kill(pid, SIGKILL);
     }
 }
 

@@ -1,0 +1,28 @@
+#include "tests/support/poll.h"
+
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace TestSupport {
+
+bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+bool ProcessEnded(pid_t pid)
+{
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+    return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
+} // namespace TestSupport
