@@ -11,7 +11,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
@@ -330,14 +329,8 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
     // while the controller restarts): the request waits briefly for the
     // controller instead of failing at once.
     {
-        const std::string path = mRoot.Root() + "run/iipc/boardcontrol.sock";
         std::filesystem::create_directories(mRoot.Root() + "run/iipc");
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::listen(listener, 4), 0);
+        const int listener = IpcTest::Socket(mRoot.Root() + "run/iipc/boardcontrol.sock", 4);
         auto answered = std::async(std::launch::async, [&] { return board->GetInterface()->RebootRequest(); });
         pollfd incoming {listener, POLLIN, 0};
         ASSERT_EQ(::poll(&incoming, 1, 5000), 1);

@@ -1,6 +1,5 @@
 #include "platform/toolbox/atomicfile.h"
 
-#include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +14,6 @@
 #include <functional>
 
 namespace fs = std::filesystem;
-using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
 
 namespace {

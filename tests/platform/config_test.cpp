@@ -1,18 +1,18 @@
 #include "platform/config/configfilewriter.h"
 #include "platform/config/configsource.h"
 #include "platform/config/qeconfig.h"
+#include "tests/support/recorder.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <sys/stat.h>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -21,39 +21,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Bound for waiting on inotify delivery; normally a few milliseconds.
-constexpr auto kWait = 5s;
-
 using SCall = std::pair<std::string, Json::Value>;
 
-// Records listener calls and lets the test wait for them.
-class CRecorder {
+// Records listener calls and lets the test wait for them (inotify delivery
+// normally takes a few milliseconds).
+class CRecorder : public TestSupport::CRecorder<SCall> {
 public:
     QeConfig::ChangeCallback Callback()
     {
-        return [this](const std::string& key, const Json::Value& value) {
-            std::lock_guard lock(mMutex);
-            mCalls.emplace_back(key, value);
-            mCv.notify_all();
-        };
+        return [this](const std::string& key, const Json::Value& value) { Add({key, value}); };
     }
     // Waits (bounded) until a call for key arrived; returns every call so far.
     std::vector<SCall> WaitForKey(const std::string& key)
     {
-        std::unique_lock lock(mMutex);
-        mCv.wait_for(lock, kWait, [&] { return std::ranges::count(mCalls, key, &SCall::first) > 0; });
-        return mCalls;
+        WaitUntil([&](const std::vector<SCall>& calls) { return std::ranges::count(calls, key, &SCall::first) > 0; });
+        return Values();
     }
-    std::vector<SCall> Calls()
-    {
-        std::lock_guard lock(mMutex);
-        return std::exchange(mCalls, {});
-    }
-
-private:
-    std::mutex mMutex;
-    std::condition_variable mCv;
-    std::vector<SCall> mCalls; // guarded by mMutex
 };
 
 Json::Value Object(std::initializer_list<std::pair<const char*, Json::Value>> members)
@@ -92,7 +75,7 @@ TEST_F(ConfigTest, AGarbledFileRaisesAndIsReportedOncePerSettledContent)
     auto config = std::make_shared<CConfigSource>(
         "settings", [record = errors.Callback()](const std::string& message) { record(message, {}); }, false, 20ms);
     config->RegisterListener("", "", recorder.Callback());
-    EXPECT_EQ(errors.Calls().size(), 1u);
+    EXPECT_EQ(errors.Take().size(), 1u);
     EXPECT_THROW(config->GetString("Other", ""), QeConfig::CInvalidConfig);
     EXPECT_THROW(config->SetValue("Other", "x"), QeConfig::CInvalidConfig);
     EXPECT_EQ(mDir.ReadFile("etc/config/settings.json"), "{\"InstallationComplete\": tru"); // not overwritten
@@ -150,13 +133,13 @@ TEST_F(ConfigTest, ListenersHearEachChangedKeyOnceAndMayUseTheConfig)
     const std::vector<SCall> expected{{"Added", false}, {"Changed", "b"}, {"Removed", Json::Value()}};
     EXPECT_EQ(recorder.WaitForKey("Removed"), expected);
     EXPECT_EQ(seenInCallback, std::vector<std::string>{"b"});
-    recorder.Calls();
+    recorder.Take();
     // An in-place write is noticed too, and the first change is not reported again.
     WriteInPlace("network", R"({"Same": true, "Changed": "b", "Added": false, "Sentinel": "s"})");
     EXPECT_EQ(recorder.WaitForKey("Sentinel"), (std::vector<SCall>{{"Sentinel", "s"}}));
-    EXPECT_EQ(filtered.Calls(), (std::vector<SCall>{{"Changed", "b"}}));
+    EXPECT_EQ(filtered.Take(), (std::vector<SCall>{{"Changed", "b"}}));
     // "dropped" may have heard the first change (it ran before "test"), never the second.
-    EXPECT_EQ(std::ranges::count(dropped.Calls(), "Sentinel", &SCall::first), 0);
+    EXPECT_EQ(std::ranges::count(dropped.Take(), "Sentinel", &SCall::first), 0);
     config->UnregisterListener("unknown");
 }
 
@@ -187,7 +170,7 @@ TEST_F(ConfigTest, BrokenSourcesAreErrorsNamingTheFileAtStartAndAtRunTime)
         make();
         EXPECT_EQ(std::ranges::count(errors.WaitForKey(error), error, &SCall::first), 1);
         EXPECT_THROW(config->GetBool("TarvWlanEnable", false), QeConfig::CInvalidConfig);
-        EXPECT_EQ(recorder.Calls(), std::vector<SCall>{}); // no key reported as removed
+        EXPECT_EQ(recorder.Take(), std::vector<SCall>{}); // no key reported as removed
         config.reset();
         std::vector<std::string> atStart;
         CConfigSource again("network", [&](const std::string& message) { atStart.push_back(message); }, true, 1ms);
@@ -252,7 +235,7 @@ TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
     std::filesystem::create_directories(ConfigDir());
     Write("network", Object({{"TarvWlanEnable", true}}));
     QeConfig::SyncChanges(); // checks the polled file at once
-    EXPECT_EQ(recorder.Calls(), (std::vector<SCall>{{"TarvWlanEnable", true}}));
+    EXPECT_EQ(recorder.Take(), (std::vector<SCall>{{"TarvWlanEnable", true}}));
     // From now on through inotify.
     Write("network", Object({{"TarvWlanEnable", true}, {"Sentinel", "s"}}));
     EXPECT_EQ(recorder.WaitForKey("Sentinel"), (std::vector<SCall>{{"Sentinel", "s"}}));

@@ -16,7 +16,6 @@
 
 namespace {
 
-using TestSupport::CTempDir;
 using namespace std::chrono_literals;
 
 struct SCommandCase {
@@ -35,7 +34,7 @@ TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previousMask), 0);
     const auto previousUsr1 = std::signal(SIGUSR1, SIG_IGN);
     // A descriptor this process opened close-on-exec must not reach the command.
-    CTempDir dir;
+    TestSupport::CTempDir dir;
     dir.WriteFile("marker", "x");
     const int fd = ::open((dir.Path() + "/marker").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);

@@ -12,7 +12,6 @@
 
 namespace {
 
-using TestSupport::CLogCapture;
 
 class SysfsTest : public ::testing::Test {
 protected:
@@ -35,7 +34,7 @@ protected:
 TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
 {
     // Reads and writes that succeed are those of the GPIO cases below.
-    CLogCapture log;
+    TestSupport::CLogCapture log;
     // A missing attribute is never created.
     EXPECT_FALSE(mAccess->Write("/sys/class/gpio/unexport", "74"));
     EXPECT_FALSE(std::filesystem::exists(Path("sys/class/gpio/unexport")));

@@ -77,7 +77,8 @@ TEST(RenderResolverFileTest, OneLinePerServerWithoutEmptyOnes)
     EXPECT_EQ(RenderResolverFile({"192.168.1.1", "", "2001:db8::53"}), "nameserver 192.168.1.1\nnameserver 2001:db8::53\n");
 }
 
-// Set writes valid servers only and runs the script on each write, even a failing one.
+// Set writes valid servers only and runs the script on each write; a failing
+// script is logged and the write stands.
 TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
 {
     CLogCapture log(Log::error);
@@ -95,11 +96,6 @@ TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
     EXPECT_EQ(ScriptRuns(), 1); // for the one write
     EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
                                          "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
-}
-
-TEST_F(DnsManagerTest, AFailingResolverScriptIsLoggedAndTheWriteStands)
-{
-    CLogCapture log(Log::error);
     InstallScript("echo resolvconf broken; exit 2");
     EXPECT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
     EXPECT_TRUE(log.Contains(Log::error, "Could not update /etc/resolv.conf, error resolvconf broken"));

@@ -11,7 +11,6 @@
 #include <thread>
 #include <tuple>
 
-using TestSupport::CLogCapture;
 
 namespace {
 
@@ -98,7 +97,7 @@ TEST_F(HostnameManagerTest, WithoutAUsableCurrentNameHostsIsKept)
 TEST_F(HostnameManagerTest, RefusesUnsafeNamesButTakesUnusualHarmlessOnes)
 {
     mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
-    CLogCapture log;
+    TestSupport::CLogCapture log;
     EXPECT_FALSE(mManager.SetHostname("charger\n127.0.0.1 bank.example"));
     EXPECT_FALSE(mManager.SetHostname(std::string(65, 'a')));
     EXPECT_TRUE(log.Contains(Log::error, "Refusing to set invalid hostname 'charger\\x0a127.0.0.1 bank.example'"));

@@ -12,7 +12,6 @@
 
 #include <filesystem>
 
-using HandlerMocks::CFakeConfig;
 using TestSupport::CLogCapture;
 
 namespace {
@@ -37,7 +36,7 @@ protected:
     std::string File() const { return mTmp.ReadFile("etc/network/interfaces"); }
 
     TestSupport::CTempRoot mTmp;
-    std::shared_ptr<CFakeConfig> mConfig = std::make_shared<CFakeConfig>();
+    std::shared_ptr<HandlerMocks::CFakeConfig> mConfig = std::make_shared<HandlerMocks::CFakeConfig>();
     CTarvInterfacesFileEditor mEditor{nullptr, mConfig, "/etc/network/interfaces"};
 };
 

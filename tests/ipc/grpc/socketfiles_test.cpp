@@ -5,15 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -21,22 +18,7 @@
 
 namespace {
 
-// A non-blocking Unix socket on path: bound and listening with the backlog
-// (bound only when backlog is -1), or connecting when connect is set.
-int Socket(const std::string& path, int backlog, bool connect = false)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    const auto* raw = reinterpret_cast<sockaddr*>(&address);
-    if (connect) {
-        ::connect(fd, raw, sizeof(address));
-    } else if (::bind(fd, raw, sizeof(address)) != 0 || (backlog >= 0 && ::listen(fd, backlog) != 0)) {
-        throw std::runtime_error("test socket set-up failed");
-    }
-    return fd;
-}
+using IpcTest::Socket;
 
 // The error RemoveStaleSocket raises, in a child process that runs as the
 // user nobody when asked (root may connect to any socket).
