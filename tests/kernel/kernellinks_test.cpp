@@ -11,7 +11,7 @@
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
 #include "tests/support/fdcount.h"
-#include "tests/support/poll.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,16 @@
 #include "platform/toolbox/atomicfile.h"
 
+#include "tests/support/process.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 
 namespace fs = std::filesystem;
 using TestSupport::CTempDir;
@@ -27,22 +26,6 @@ std::vector<std::string> Entries(const std::string& dir)
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// Runs body in a child process as an unprivileged user (access checks apply
-// to root only partly); returns the child's exit status.
-int RunAsNobody(const std::function<int()>& body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
-            ::_exit(100);
-        }
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
 }
 
 bool Replace(const std::string& path, const std::string& content)
@@ -79,9 +62,7 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
         }
         ASSERT_TRUE(CAtomicFile::Replace(path, c.content, c.newFileMode));
         EXPECT_EQ(tmp.ReadFile("file.conf"), c.content);
-        struct stat st {};
-        ASSERT_EQ(::stat(path.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, c.expectedMode);
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms(c.expectedMode));
         EXPECT_EQ(Entries(tmp.Path()), std::vector<std::string>{"file.conf"});
     }
     ::umask(savedUmask);
@@ -98,7 +79,7 @@ TEST(AtomicFile, AnUnprivilegedWriterReplacesOnlyWhatItMayWrite)
     // A writable file in a read-only directory is written in place.
     ::chmod((tmp.Path() + "/dir/writable").c_str(), 0666);
     ::chmod((tmp.Path() + "/dir").c_str(), 0755);
-    const int status = RunAsNobody([&] {
+    const int status = TestSupport::RunAsNobody([&] {
         const int written = Replace(tmp.Path() + "/readonly", "new\n") ? 1 : 0;
         return written | (Replace(tmp.Path() + "/dir/writable", "new\n") ? 0 : 2);
     });

@@ -205,21 +205,20 @@ TEST_F(ConfigTest, TypedReadsWriterSetValueAndADirectoryCreatedLater)
     EXPECT_FALSE(CConfigFileWriter::Write(PathOf("secrets"), Json::Value(Json::arrayValue)));
     Write("secrets", Object({{"Keep", "k"}, {"Pass", "p\"w\nd"}}));
     EXPECT_EQ(CConfigSource("secrets", {}, true).GetString("Pass", ""), "p\"w\nd");
-    struct stat before {}, after {};
-    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
-    EXPECT_EQ(before.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::filesystem::status(PathOf("secrets")).permissions(), std::filesystem::perms(0640));
 
     CRecorder other;
     auto config = QeConfig::Create("secrets");
     auto otherConfig = QeConfig::Create("secrets", {}, other.Callback());
     config->SetValue("TarvLteApn", "internet");
     EXPECT_EQ(config->GetString("TarvLteApn", ""), "internet"); // at once, before any event
-    ASSERT_EQ(::stat(PathOf("secrets").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode & 07777, 0600u); // the secrets file was 0640
+    // The secrets file was 0640.
+    EXPECT_EQ(std::filesystem::status(PathOf("secrets")).permissions(), std::filesystem::perms(0600));
     EXPECT_EQ(other.WaitForKey("TarvLteApn"), (std::vector<SCall>{{"TarvLteApn", "internet"}}));
     EXPECT_EQ(otherConfig->GetString("Keep", ""), "k");
 
     // An unchanged value leaves the file alone.
+    struct stat before {}, after {};
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &before), 0);
     config->SetValue("TarvLteApn", "internet");
     ASSERT_EQ(::stat(PathOf("secrets").c_str(), &after), 0);

@@ -1,6 +1,6 @@
 #include "platform/toolbox/fsutils.h"
 
-#include "tests/support/poll.h"
+#include "tests/support/process.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -40,13 +41,7 @@ public:
     bool Valid() const { return mMaster >= 0 && !mSlavePath.empty(); }
     const std::string& SlavePath() const { return mSlavePath; }
 
-    void Close()
-    {
-        if (mMaster >= 0) {
-            ::close(mMaster);
-            mMaster = -1;
-        }
-    }
+    void Close() { ::close(std::exchange(mMaster, -1)); }
 
     void Send(const std::string& text) const
     {
@@ -125,7 +120,6 @@ TEST_F(SerialTest, OpensOnlyATerminal)
         CSerial port(c.device, kShortTimeout);
         EXPECT_EQ(port.IsDevicePresent(), c.present);
         EXPECT_EQ(port.Open(), c.opens);
-        EXPECT_EQ(port.IsOpen(), c.opens);
         EXPECT_EQ(port.Open(), c.opens); // already open
         port.Close();
         std::string line;

@@ -140,20 +140,17 @@ TEST_F(WorkerTest, ARestartedTimerReleasesItsCancelledCalls)
     EXPECT_EQ(order, "999 live ");
 }
 
-TEST_F(WorkerTest, NotStartedSyncReturnsAndBlockingCallRunsInline)
+// Not started, Sync returns at once and a blocking call runs inline. Started,
+// it runs on the worker; the exception reaches the caller and the worker
+// survives it. Nested on the worker's own thread, a blocking call or a Sync
+// runs inline, no deadlock.
+TEST_F(WorkerTest, BlockingCallRunsOnTheWorkerOnlyWhenItCanAndRethrows)
 {
     CWorker worker("blocking");
-    worker.Sync(); // not started: returns at once
+    worker.Sync();
     std::thread::id ranOn;
     worker.BlockingCall([&] { ranOn = std::this_thread::get_id(); });
     EXPECT_EQ(ranOn, std::this_thread::get_id());
-}
-
-// The exception reaches the caller; the worker survives it. Nested on the
-// worker's own thread, a blocking call or a Sync runs inline, no deadlock.
-TEST_F(WorkerTest, BlockingCallRunsOnTheWorkerRethrowsAndNestsInline)
-{
-    CWorker worker("blocking");
     worker.Start();
     EXPECT_THROW(worker.BlockingCall([] { throw std::runtime_error("boom"); }), std::runtime_error);
     bool onWorker = false;

@@ -2,7 +2,7 @@
 
 #include "platform/worker/canceltoken.h"
 #include "tests/support/logcapture.h"
-#include "tests/support/poll.h"
+#include "tests/support/process.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>

@@ -1,50 +1,22 @@
 #include "platform/ipc/grpc/socketfiles.h"
 #include "platform/ipc/grpc/socketwatch.h"
 #include "tests/ipc/ipctesthost.h"
+#include "tests/support/process.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 
 namespace {
 
 using IpcTest::Socket;
-
-// The error RemoveStaleSocket raises, in a child process that runs as the
-// user nobody when asked (root may connect to any socket).
-std::string RemoveError(const std::string& path, bool asNobody)
-{
-    int fds[2];
-    EXPECT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const std::string error = IpcTest::ErrorOf([&] {
-            if (asNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-                throw std::runtime_error("setuid failed");
-            }
-            IpcGrpc::RemoveStaleSocket(path);
-        });
-        (void)!::write(fds[1], error.data(), error.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    // The child writes its text at once, and less than a pipe holds.
-    char buffer[1024];
-    const ssize_t length = ::read(fds[0], buffer, sizeof(buffer));
-    ::close(fds[0]);
-    ::waitpid(child, nullptr, 0);
-    return std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-}
 
 TEST(SocketFiles, OnlyASocketNobodyListensOnIsReplaced)
 {
@@ -78,7 +50,14 @@ TEST(SocketFiles, OnlyASocketNobodyListensOnIsReplaced)
         const std::string path = root.Root() + "s.sock";
         const int firstFd = ::dup(0);
         c.make(path);
-        const std::string error = RemoveError(path, c.asNobody);
+        // The error RemoveStaleSocket raises, as the user nobody when asked
+        // (root may connect to any socket).
+        const auto remove = [&] {
+            std::ofstream(root.Root() + "error") << IpcTest::ErrorOf([&] { IpcGrpc::RemoveStaleSocket(path); });
+            return 0;
+        };
+        EXPECT_EQ(c.asNobody ? TestSupport::RunAsNobody(remove) : remove(), 0) << c.name;
+        const std::string error = root.ReadFile("error");
         struct stat info {};
         EXPECT_EQ(::lstat(path.c_str(), &info) != 0, std::string(c.error) == "no error") << c.name;
         EXPECT_THAT(error, testing::HasSubstr(c.error)) << c.name;

@@ -1,4 +1,7 @@
-#include "tests/support/poll.h"
+#include "tests/support/process.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -23,6 +26,20 @@ bool ProcessEnded(pid_t pid)
     std::string stat;
     std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
     return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
+int RunAsNobody(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
+            ::_exit(100);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
 }
 
 } // namespace TestSupport
