@@ -61,7 +61,8 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSet)
 TEST_F(DnsManagerTest, StatusPollReadsWhileAnotherThreadSets)
 {
     CLogCapture log(Log::error);
-    std::thread setter([this] {
+    // Joined at the end of the test, before the manager goes.
+    std::jthread setter([this] {
         for (int i = 0; i < 200; ++i) {
             mDns.SetDnsServers({"not an address"});
         }
@@ -69,7 +70,6 @@ TEST_F(DnsManagerTest, StatusPollReadsWhileAnotherThreadSets)
     for (int i = 0; i < 200; ++i) {
         EXPECT_FALSE(mDns.GetDnsServers().has_value());
     }
-    setter.join();
 }
 
 TEST(RenderResolverFileTest, OneLinePerServerWithoutEmptyOnes)

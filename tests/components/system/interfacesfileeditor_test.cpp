@@ -134,13 +134,6 @@ TEST_F(InterfacesFileEditorTest, RequestsReachTheirInterfacesStanza)
     EXPECT_EQ(File(), RenderInterfacesFile({kDhcp, true, SIpv6Stanza{"fe80::0201:87ff:fe12:3456", "64"}, kWlanStatic}));
 }
 
-TEST_F(InterfacesFileEditorTest, MissingWlanFailsAndWritesNothing)
-{
-    mConfig->bools[HwHasWlan] = false;
-    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
-    EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
-}
-
 // A refused value costs only its interface: the earlier eth0 stanza goes,
 // the others are written, the refusal is signalled, initialisation goes on.
 TEST_F(InterfacesFileEditorTest, RefusedValueCostsOnlyItsInterface)
@@ -162,8 +155,14 @@ TEST_F(InterfacesFileEditorTest, RefusedValueCostsOnlyItsInterface)
                                          "eth0 left unconfigured"));
 }
 
-TEST_F(InterfacesFileEditorTest, UnwritableFileThrowsAndLosesNothing)
+// Missing WLAN hardware fails and writes nothing; an unwritable file throws
+// and loses nothing.
+TEST_F(InterfacesFileEditorTest, FailuresThrowAndWriteOrLoseNothing)
 {
+    mConfig->bools[HwHasWlan] = false;
+    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
+    EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
+    mConfig->bools[HwHasWlan] = true;
     mEditor.InitializeFile("charger-1");
     // A directory in place of the file cannot be replaced.
     std::filesystem::remove(mTmp.Path() + "/etc/network/interfaces");
