@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using TestSupport::CTempDir;
@@ -37,13 +38,9 @@ bool Replace(const std::string& path, const std::string& content)
 
 TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
 {
-    struct SCase {
-        std::string content;
-        int existingMode; // -1: no file yet
-        mode_t newFileMode;
-        unsigned expectedMode;
-    };
-    const std::vector<SCase> cases = {
+    // The content, the mode of the file there (-1: no file yet), the mode for
+    // a new file, the mode expected.
+    const std::tuple<std::string, int, mode_t, unsigned> cases[] = {
         {"first version, rather long\n", -1, CAtomicFile::kDefaultNewFileMode, 0644},
         {"psk=secret\n", -1, CAtomicFile::kSecretFileMode, 0600},
         {"", 0754, CAtomicFile::kDefaultNewFileMode, 0754},
@@ -52,17 +49,17 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
     };
     // The mode of a new file does not depend on the umask.
     const mode_t savedUmask = ::umask(0077);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.content);
+    for (const auto& [content, existingMode, newFileMode, expectedMode] : cases) {
+        SCOPED_TRACE(content);
         CTempDir tmp;
         const std::string path = tmp.Path() + "/file.conf";
-        if (c.existingMode >= 0) {
+        if (existingMode >= 0) {
             tmp.WriteFile("file.conf", "old content that is longer than any new one\n");
-            ::chmod(path.c_str(), static_cast<mode_t>(c.existingMode));
+            ::chmod(path.c_str(), static_cast<mode_t>(existingMode));
         }
-        ASSERT_TRUE(CAtomicFile::Replace(path, c.content, c.newFileMode));
-        EXPECT_EQ(tmp.ReadFile("file.conf"), c.content);
-        EXPECT_EQ(fs::status(path).permissions(), fs::perms(c.expectedMode));
+        ASSERT_TRUE(CAtomicFile::Replace(path, content, newFileMode));
+        EXPECT_EQ(tmp.ReadFile("file.conf"), content);
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms(expectedMode));
         EXPECT_EQ(Entries(tmp.Path()), std::vector<std::string>{"file.conf"});
     }
     ::umask(savedUmask);

@@ -13,16 +13,11 @@
 #include <chrono>
 #include <csignal>
 #include <string>
+#include <tuple>
 
 namespace {
 
 using namespace std::chrono_literals;
-
-struct SCommandCase {
-    std::string command;
-    int status;
-    std::string output;
-};
 
 TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
 {
@@ -39,7 +34,7 @@ TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
     const int fd = ::open((dir.Path() + "/marker").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
 
-    const std::vector<SCommandCase> cases = {
+    const std::vector<std::tuple<std::string, int, std::string>> cases = { // command, status, output
         {"printf 'one\\ntwo\\n\\n'", 0, "one\ntwo\n"}, // only the last newline is removed
         {"echo partial; exit 3", 3, "partial"},
         // Shell syntax works, standard error is collected with standard output.
@@ -54,11 +49,11 @@ TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
         // 2 MiB of output: capped, and the command does not stall on a full pipe.
         {"head -c 2097152 /dev/zero", 0, std::string(CFsUtils::kMaxOutputBytes, '\0')},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command);
+    for (const auto& [command, status, expected] : cases) {
+        SCOPED_TRACE(command);
         std::string output = "stale";
-        EXPECT_EQ(CFsUtils::RunSystemCmd(c.command, output), c.status);
-        EXPECT_EQ(output, c.output);
+        EXPECT_EQ(CFsUtils::RunSystemCmd(command, output), status);
+        EXPECT_EQ(output, expected);
     }
     ::close(fd);
     std::signal(SIGUSR1, previousUsr1);

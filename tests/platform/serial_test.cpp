@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -106,21 +107,17 @@ Lines ReadAll(CSerial& port)
 TEST_F(SerialTest, OpensOnlyATerminal)
 {
     mRoot.WriteFile("dev/plainfile", "OK\n");
-    struct SCase {
-        const char* device;
-        bool present, opens;
-    };
-    const std::vector<SCase> cases = {
+    const std::tuple<const char*, bool, bool> cases[] = { // device, present, opens
         {"/dev/ttyATSERIAL2", true, true},
         {"/dev/ttyUSB7", false, false},
         {"/dev/plainfile", true, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.device);
-        CSerial port(c.device, kShortTimeout);
-        EXPECT_EQ(port.IsDevicePresent(), c.present);
-        EXPECT_EQ(port.Open(), c.opens);
-        EXPECT_EQ(port.Open(), c.opens); // already open
+    for (const auto& [device, present, opens] : cases) {
+        SCOPED_TRACE(device);
+        CSerial port(device, kShortTimeout);
+        EXPECT_EQ(port.IsDevicePresent(), present);
+        EXPECT_EQ(port.Open(), opens);
+        EXPECT_EQ(port.Open(), opens); // already open
         port.Close();
         std::string line;
         EXPECT_FALSE(port.Read(line));
@@ -137,12 +134,8 @@ TEST_F(SerialTest, ExchangesRawLines)
     ASSERT_TRUE(port.Write(binary));
     EXPECT_EQ(mPeer.Receive(binary.size()), binary);
 
-    struct SStep {
-        std::string sent;
-        bool flush; // before reading
-        Lines read;
-    };
-    const std::vector<SStep> steps = {
+    // Sent, whether to flush before reading, the lines read.
+    const std::tuple<std::string, bool, Lines> steps[] = {
         {"\r\n+CPIN: READY\r\n\r\nOK\r\nbare\n", false, {"", "+CPIN: READY", "", "OK", "bare"}},
         // Echoed commands end in "\r\r\n"; control characters inside a line stay.
         {"AT\r\r\nx\ty\x01\r\n", false, {"AT", "x\ty\x01"}},
@@ -151,13 +144,13 @@ TEST_F(SerialTest, ExchangesRawLines)
         // Flush drops the buffered partial line and what the terminal holds.
         {"half of an old", false, {}}, {"\r\nunread\r\n", true, {}}, {"OK\r\n", false, {"OK"}},
     };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.sent);
-        mPeer.Send(step.sent);
-        if (step.flush) {
+    for (const auto& [sent, flush, read] : steps) {
+        SCOPED_TRACE(sent);
+        mPeer.Send(sent);
+        if (flush) {
             port.Flush();
         }
-        EXPECT_EQ(ReadAll(port), step.read);
+        EXPECT_EQ(ReadAll(port), read);
     }
     EXPECT_TRUE(port.IsOpen()); // a quiet line is not an error
 }
