@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 using TestSupport::CLogCapture;
 
@@ -66,14 +67,10 @@ TEST(RenderInterfacesFileTest, StanzasInTheirFixedOrder)
 
 TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
 {
-    struct SCase {
-        const char* name;
-        std::map<EConfigKey, bool> bools;
-        std::map<EConfigKey, std::string> strings;
-        std::string hostname;
-        SInterfacesFile expected;
-    };
-    const std::vector<SCase> cases = {
+    // Name, configured flags and values, host name, the stanzas expected.
+    const std::vector<std::tuple<const char*, std::map<EConfigKey, bool>, std::map<EConfigKey, std::string>,
+                                 std::string, SInterfacesFile>>
+        cases = {
         // An unusual but harmless host name is taken as it is.
         {"DHCP everywhere", {}, {}, "EV_Charger_1",
          {SIpv4Stanza{true, "EV_Charger_1", {}, {}, {}}, true, {}, SIpv4Stanza{true, "EV_Charger_1", {}, {}, {}}}},
@@ -87,13 +84,13 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
          {{TarvWlanIpv4Addr, "10.1.0.5"}, {TarvWlanIpv4Netmask, "255.255.0.0"}}, "charger-1",
          {{}, false, {}, kWlanStatic}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        mConfig->bools = c.bools;
+    for (const auto& [name, bools, strings, hostname, expected] : cases) {
+        SCOPED_TRACE(name);
+        mConfig->bools = bools;
         mConfig->bools.insert(kDefaults.begin(), kDefaults.end()); // the row's values win
-        mConfig->strings = c.strings;
-        EXPECT_NO_THROW(CTarvInterfacesFileEditor(nullptr, mConfig, "/etc/network/interfaces").InitializeFile(c.hostname));
-        EXPECT_EQ(File(), RenderInterfacesFile(c.expected));
+        mConfig->strings = strings;
+        EXPECT_NO_THROW(CTarvInterfacesFileEditor(nullptr, mConfig, "/etc/network/interfaces").InitializeFile(hostname));
+        EXPECT_EQ(File(), RenderInterfacesFile(expected));
     }
 }
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -20,12 +21,9 @@ using IpcTest::Socket;
 
 TEST(SocketFiles, OnlyASocketNobodyListensOnIsReplaced)
 {
-    const struct {
-        const char* name;
-        void (*make)(const std::string& path);
-        bool asNobody;
-        const char* error; // "no error" when the file is removed
-    } cases[] = {
+    // Name, what makes the file, whether the user nobody removes it, the error
+    // ("no error" when the file is removed).
+    const std::tuple<const char*, void (*)(const std::string&), bool, std::string> cases[] = {
         {"stale", [](const std::string& p) { Socket(p, -1); }, false, "no error"},
         {"served", [](const std::string& p) { Socket(p, 8); }, false, "already served"},
         // A connection attempt that would block must neither hang nor count as stale.
@@ -44,23 +42,23 @@ TEST(SocketFiles, OnlyASocketNobodyListensOnIsReplaced)
          true, "cannot tell whether"},
         {"not a socket", [](const std::string& p) { std::ofstream(p) << "x"; }, false, "is not a socket"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, make, asNobody, expected] : cases) {
         TestSupport::CTempDir root;
         ::chmod(root.Root().c_str(), 0777);
         const std::string path = root.Root() + "s.sock";
         const int firstFd = ::dup(0);
-        c.make(path);
+        make(path);
         // The error RemoveStaleSocket raises, as the user nobody when asked
         // (root may connect to any socket).
         const auto remove = [&] {
             std::ofstream(root.Root() + "error") << IpcTest::ErrorOf([&] { IpcGrpc::RemoveStaleSocket(path); });
             return 0;
         };
-        EXPECT_EQ(c.asNobody ? TestSupport::RunAsNobody(remove) : remove(), 0) << c.name;
+        EXPECT_EQ(asNobody ? TestSupport::RunAsNobody(remove) : remove(), 0) << name;
         const std::string error = root.ReadFile("error");
         struct stat info {};
-        EXPECT_EQ(::lstat(path.c_str(), &info) != 0, std::string(c.error) == "no error") << c.name;
-        EXPECT_THAT(error, testing::HasSubstr(c.error)) << c.name;
+        EXPECT_EQ(::lstat(path.c_str(), &info) != 0, expected == "no error") << name;
+        EXPECT_THAT(error, testing::HasSubstr(expected)) << name;
         // Closes what the case opened: descriptors are allocated lowest first.
         for (int fd = firstFd; fd < firstFd + 4; ++fd) {
             ::close(fd);
