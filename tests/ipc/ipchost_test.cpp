@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <future>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -180,10 +181,9 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryField)
     signal.SetValue({31, -4, 40}, at);
     EXPECT_TRUE(signal.Send());
     ASSERT_TRUE(collector->WaitForCount(1));
-    const auto samples = collector->Values();
-    EXPECT_EQ(samples[0].identifier, 0x8bu);
-    EXPECT_EQ(std::get<std::vector<std::int32_t>>(samples[0].value), (std::vector<std::int32_t>{31, -4, 40}));
-    EXPECT_EQ(samples[0].timestamp, at);
+    const auto sample = collector->Values()[0];
+    EXPECT_EQ(std::tie(sample.identifier, sample.value, sample.timestamp),
+              std::make_tuple(0x8bu, CDiagnosticsCommClient::Value(std::vector<std::int32_t>{31, -4, 40}), at));
     CDiagnosticsCommClient::Terminate();
     EXPECT_FALSE(signal.Send());
 }
@@ -313,7 +313,6 @@ TEST_F(IpcHost, NotificationsReachHealthySubscribersInOrderPastBadOnes)
 
 TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
 {
-    using IpcTest::CBoardController;
     CRunningHost daemon(mRoot);
     auto board = daemon.Get()->CreateClient<IBoardControl>("BoardControl");
     auto mainsLost = std::make_shared<CRecorder<int>>();
@@ -337,7 +336,7 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
         ::close(::accept(listener, nullptr, nullptr));
         ::close(listener);
         CRunningHost controllerHost(mRoot);
-        controllerHost.Get()->AddService<IBoardControl>("BoardControl", std::make_shared<CBoardController>());
+        controllerHost.Get()->AddService<IBoardControl>("BoardControl", std::make_shared<IpcTest::CBoardController>());
         controllerHost.Start();
         EXPECT_TRUE(answered.get());
     }
@@ -346,7 +345,7 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
         // The controller starts, and then restarts: the subscription comes back by itself.
         auto subscribers = std::make_shared<IpcTest::CSubscribers>();
         CRunningHost controllerHost(mRoot, subscribers);
-        auto controller = std::make_shared<CBoardController>();
+        auto controller = std::make_shared<IpcTest::CBoardController>();
         controllerHost.Get()->AddService<IBoardControl>("BoardControl", controller);
         controllerHost.Start();
         ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
@@ -417,10 +416,8 @@ TEST_F(IpcHost, TwoServicesOnOneSocketAreRefused)
     mRoot.WriteFile("etc/iipc.json", R"({"Tarv": "unix:/run/iipc/a.sock", "TarvLog": "unix:/run/iipc/a.sock"})");
     CRunningHost shared(mRoot);
     shared.Get()->AddService<ITarv>("Tarv", std::make_shared<CFakeTarv>());
-    EXPECT_THAT(IpcTest::ErrorOf([&] {
-                    shared.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
-                }),
-                AllOf(HasSubstr("'Tarv' and 'TarvLog'"), HasSubstr("one socket")));
+    const auto add = [&] { shared.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService()); };
+    EXPECT_THAT(IpcTest::ErrorOf(add), AllOf(HasSubstr("'Tarv' and 'TarvLog'"), HasSubstr("one socket")));
 }
 
 } // namespace

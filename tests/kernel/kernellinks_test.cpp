@@ -100,8 +100,7 @@ TEST_F(KernelLinksTest, EthernetStatusLeaksNothingAndTheLinkGoesDownAndIsRecover
     EXPECT_EQ(v6.connectionstate(), ipc::MNetStatus::EConnected);
     EXPECT_EQ(v6.properties().ipaddress() + v6.properties().subnetmask(), "");
     Shell("ip addr add 192.168.7.2/24 dev eth0 && ip route add default via 192.168.7.1 dev eth0");
-    const ipc::MNetStatus status = handler->GetStatus();
-    const auto& properties = status.properties();
+    const auto properties = handler->GetStatus().properties();
     EXPECT_EQ(properties.ipaddress() + "/" + properties.subnetmask() + " via " + properties.defaultgateway(),
               "192.168.7.2/255.255.255.0 via 192.168.7.1");
 

@@ -76,11 +76,10 @@ TEST(AtomicFile, AnUnprivilegedWriterReplacesOnlyWhatItMayWrite)
     // A writable file in a read-only directory is written in place.
     ::chmod((tmp.Path() + "/dir/writable").c_str(), 0666);
     ::chmod((tmp.Path() + "/dir").c_str(), 0755);
-    const int status = TestSupport::RunAsNobody([&] {
+    EXPECT_EQ(TestSupport::RunAsNobody([&] {
         const int written = Replace(tmp.Path() + "/readonly", "new\n") ? 1 : 0;
         return written | (Replace(tmp.Path() + "/dir/writable", "new\n") ? 0 : 2);
-    });
-    EXPECT_EQ(status, 0);
+    }), 0);
     EXPECT_EQ(tmp.ReadFile("readonly"), "old\n");
     EXPECT_EQ(tmp.ReadFile("dir/writable"), "new\n");
 }

@@ -65,24 +65,20 @@ TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
 // Export writes the number only when the line is missing.
 TEST_F(SysfsTest, GpioExportWritesTheNumberOnlyForAMissingLine)
 {
-    CSysfsGpio powerKey(74, mAccess);
-    ASSERT_TRUE(powerKey.Export());
+    ASSERT_TRUE(CSysfsGpio(74, mAccess).Export()); // the modem's power key
     EXPECT_EQ(File("sys/class/gpio/export"), "74");
     // Setting the direction exports a missing line first. Without a kernel
     // behind the files the line does not appear, so the direction write fails.
-    CSysfsGpio missing(73, mAccess);
-    EXPECT_FALSE(missing.SetDirection(1));
+    EXPECT_FALSE(CSysfsGpio(73, mAccess).SetDirection(1));
     EXPECT_EQ(File("sys/class/gpio/export"), "73");
 
     mRoot.WriteFile("sys/class/gpio/export", "untouched");
     CreateLine(75);
-    CSysfsGpio shutdown(75, mAccess);
-    ASSERT_TRUE(shutdown.Export());
+    ASSERT_TRUE(CSysfsGpio(75, mAccess).Export());
     EXPECT_EQ(File("sys/class/gpio/export"), "untouched");
 
     std::filesystem::remove(Path("sys/class/gpio/export"));
-    CSysfsGpio other(12, mAccess);
-    EXPECT_FALSE(other.Export());
+    EXPECT_FALSE(CSysfsGpio(12, mAccess).Export());
 }
 
 TEST_F(SysfsTest, GpioLineRefusesInvalidArguments)

@@ -173,8 +173,7 @@ TEST_F(ProcessOwnerTest, LeftoverCommandsOfOurInterfacesEndWithWhatTheyStarted)
 
     // One that ignores SIGTERM gets SIGKILL; one that survives both is not counted.
     for (const bool killable : {true, false}) {
-        host->processes = {};
-        host->signals.clear();
+        *host = CHost{};
         host->AddProcess(800, "ifup", {"ifup", "lte0"});
         host->diesOn = killable ? std::set<int>{SIGKILL} : std::set<int>{};
         EXPECT_EQ(owner.StopLeftovers(identities, 1s), killable ? 1U : 0U);

@@ -19,7 +19,7 @@ protected:
     {
         const int marker = --mMarker;
         mEngine.Run([this, marker] { mRan.Add(marker); });
-        ASSERT_TRUE(mRan.WaitUntil([marker](const auto& values) { return !values.empty() && values.back() == marker; }));
+        ASSERT_TRUE(mRan.WaitForLast(marker));
     }
     // The tasks that ran, without the markers.
     std::vector<int> Ran()
