@@ -19,9 +19,8 @@ Sample MakeSample(std::uint32_t identifier)
 
 TEST(DiagnosticsForwarder, DeliveriesNeverBlockDropTheOldestAndEndAtStop)
 {
-    std::promise<void> release;
+    std::promise<void> release, entered;
     std::shared_future<void> released = release.get_future().share();
-    std::promise<void> entered;
     std::atomic<int> attempts{0};
     IpcTest::CRecorder<std::uint32_t> delivered;
     // Unreachable for the first two attempts, then stuck on sample 1 until released.

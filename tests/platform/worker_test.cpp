@@ -213,9 +213,7 @@ TEST_F(WorkerTest, StopDropsPendingCallsAndLetsTheRunningOneFinish)
 {
     std::atomic<bool> pendingRan{false};
     std::atomic<bool> runningFinished{false};
-    CWorker::CallHandle running;
-    CWorker::CallHandle pending;
-    CWorker::CallHandle future;
+    CWorker::CallHandle running, pending, future;
     {
         CWorker worker("stop");
         worker.Start();
