@@ -68,15 +68,16 @@ public:
     std::optional<int> WaitExit(std::chrono::milliseconds timeout)
     {
         int status = 0;
-        mReaped = PollUntil([&] { return waitpid(mPid, &status, WNOHANG) == mPid; }, timeout);
-        return mReaped ? std::optional<int>(status) : std::nullopt;
+        const bool ended = PollUntil([&] { return waitpid(mPid, &status, WNOHANG) == mPid; }, timeout);
+        mReaped = mReaped || ended;
+        return ended ? std::optional<int>(status) : std::nullopt;
     }
-    // Sends SIGINT: whether the process then ends with status 0 within 10 s.
+    // Sends SIGINT: whether the process then ends with status 0 within 10 s
+    // (a wait status of 0 is an exit with 0).
     bool StopsCleanly()
     {
         kill(mPid, SIGINT);
-        const auto status = WaitExit(10s);
-        return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+        return WaitExit(10s).value_or(-1) == 0;
     }
 
 private:
@@ -150,7 +151,6 @@ TEST_F(Daemon, MainsLostLeavesTheModemAloneWhenLteIsNotInUse)
 TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
 {
     std::filesystem::remove(mRoot.Root() + "etc/iipc.json");
-    // A wait status of 0 is an exit with 0.
     EXPECT_NE(StartDaemon(mRoot)->WaitExit(10s).value_or(0), 0) << "still running, or ended with status 0";
     EXPECT_THAT(Log(), HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
 }

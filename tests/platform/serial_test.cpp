@@ -117,6 +117,7 @@ TEST_F(SerialTest, OpensOnlyATerminal)
         CSerial port(device, kShortTimeout);
         EXPECT_EQ(port.IsDevicePresent(), present);
         EXPECT_EQ(port.Open(), opens);
+        EXPECT_EQ(port.IsOpen(), opens);
         EXPECT_EQ(port.Open(), opens); // already open
         port.Close();
         std::string line;
