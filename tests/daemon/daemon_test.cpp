@@ -1,5 +1,5 @@
-#include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
+#include "tests/support/process.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,14 +13,16 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 extern char** environ;
 
 namespace {
 
-using IpcTest::CRecorder;
 using IpcTest::CRunningHost;
+using TestSupport::PollUntil;
+using testing::AllOf;
+using testing::EndsWith;
+using testing::HasSubstr;
 using namespace std::chrono_literals;
 
 constexpr int kAlive = -1;
@@ -62,39 +64,26 @@ public:
         }
     }
 
-    void Signal(int number) const { kill(mPid, number); }
-
     // The wait status once the process ended, bounded in time.
     std::optional<int> WaitExit(std::chrono::milliseconds timeout)
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(mPid, &status, WNOHANG) == mPid) {
-                mReaped = true;
-                return status;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return std::nullopt;
+        int status = 0;
+        const bool ended = PollUntil([&] { return waitpid(mPid, &status, WNOHANG) == mPid; }, timeout);
+        mReaped = mReaped || ended;
+        return ended ? std::optional<int>(status) : std::nullopt;
+    }
+    // Sends SIGINT: whether the process then ends with status 0 within 10 s
+    // (a wait status of 0 is an exit with 0).
+    bool StopsCleanly()
+    {
+        kill(mPid, SIGINT);
+        return WaitExit(10s).value_or(-1) == 0;
     }
 
 private:
     pid_t mPid = -1;
     bool mReaped = false;
 };
-
-class CStates : public IProcessControl, public CRecorder<int> {
-public:
-    void NotifyState(const ipc::MState& state) override { Add(state.state()); }
-    void NotifyAlive() override { Add(kAlive); }
-};
-
-// Whether the last report is the given state.
-auto Reached(int state)
-{
-    return [state](const std::vector<int>& values) { return !values.empty() && values.back() == state; };
-}
 
 std::string Read(const std::string& path)
 {
@@ -106,7 +95,6 @@ std::string Read(const std::string& path)
 class Daemon : public testing::Test {
 protected:
     Daemon() { IpcTest::WriteConfiguration(mRoot); }
-    ~Daemon() override { CRootDir::Set("/"); }
 
     // On a station with WLAN hardware, in namespaces of its own.
     std::unique_ptr<CChild> StartDaemon(const TestSupport::CTempDir& root)
@@ -135,46 +123,36 @@ protected:
         return std::make_pair(status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1, Read(output));
     }
 
-    TestSupport::CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     int mTarvctlRuns = 0;
     std::unique_ptr<CRunningHost> mClient;
-    std::shared_ptr<CStates> mStates = std::make_shared<CStates>();
+    std::shared_ptr<IpcTest::CStates> mStates = std::make_shared<IpcTest::CStates>();
     std::shared_ptr<IClient<IGenericControl>> mControlClient;
     std::shared_ptr<IGenericControl> mControl;
 };
 
 TEST_F(Daemon, MainsLostLeavesTheModemAloneWhenLteIsNotInUse)
 {
-    class CBoardController : public IBoardControl {
-    public:
-        bool RebootRequest() override { return true; }
-    };
     mRoot.WriteFile("etc/config/network.json", R"({"TarvLteEnable": true})");
     auto subscribers = std::make_shared<IpcTest::CSubscribers>();
     CRunningHost board(mRoot, subscribers);
-    auto controller = std::make_shared<CBoardController>();
+    auto controller = std::make_shared<IpcTest::CBoardController>();
     board.Get()->AddService<IBoardControl>("BoardControl", controller);
     board.Start();
     auto daemon = StartDaemon(mRoot);
     ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
     controller->mMainsLostSender();
     // The fast shutdown would run through the LTE handler's stand-in, which says so.
-    const auto deadline = std::chrono::steady_clock::now() + 500ms;
-    while (Log().find("FastShutdown") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_THAT(Log(), testing::Not(testing::HasSubstr("Mainslost, LTE modem fast shutdown."))) << Log();
-    daemon->Signal(SIGINT);
-    EXPECT_TRUE(daemon->WaitExit(10s).has_value());
+    PollUntil([&] { return Log().find("FastShutdown") != std::string::npos; }, 500ms);
+    EXPECT_THAT(Log(), testing::Not(HasSubstr("Mainslost, LTE modem fast shutdown."))) << Log();
+    EXPECT_TRUE(daemon->StopsCleanly()) << Log();
 }
 
 TEST_F(Daemon, AMissingIpcConfigurationEndsItWithTheReasonInTheLog)
 {
     std::filesystem::remove(mRoot.Root() + "etc/iipc.json");
-    const auto status = StartDaemon(mRoot)->WaitExit(10s);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_FALSE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    EXPECT_THAT(Log(), testing::HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
+    EXPECT_NE(StartDaemon(mRoot)->WaitExit(10s).value_or(0), 0) << "still running, or ended with status 0";
+    EXPECT_THAT(Log(), HasSubstr("IPC configuration file '" + mRoot.Root() + "etc/iipc.json' cannot be read"));
 }
 
 // A hardware description that cannot be read, or holds a mistyped flag, is a
@@ -185,16 +163,9 @@ TEST_F(Daemon, AnUnusableHardwareDescriptionAtStartIsServedAsFatalError)
         mRoot.WriteFile("etc/config/hwinfo.json", hwinfo);
         auto daemon = StartSubscribed();
         // The state is asked for: its notification may precede the subscription.
-        int state = -1;
-        for (int attempt = 0; attempt < 100 && state != ipc::MState::FatalError; ++attempt) {
-            state = mControl->GetState().state();
-            std::this_thread::sleep_for(state == ipc::MState::FatalError ? 0ms : 100ms);
-        }
-        EXPECT_EQ(state, ipc::MState::FatalError) << hwinfo << Log();
-        daemon->Signal(SIGINT);
-        const auto status = daemon->WaitExit(10s);
-        ASSERT_TRUE(status.has_value()) << Log();
-        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << hwinfo << Log();
+        EXPECT_TRUE(PollUntil([&] { return mControl->GetState().state() == ipc::MState::FatalError; }, 10s))
+            << hwinfo << Log();
+        EXPECT_TRUE(daemon->StopsCleanly()) << hwinfo << Log();
         mControlClient.reset();
         mClient.reset();
     }
@@ -202,10 +173,8 @@ TEST_F(Daemon, AnUnusableHardwareDescriptionAtStartIsServedAsFatalError)
 
 TEST_F(Daemon, TarvctlWithoutTheDaemonFailsInOneLine)
 {
-    const auto result = Tarvctl({"state"});
-    EXPECT_NE(result.first, 0);
-    EXPECT_EQ(std::count(result.second.begin(), result.second.end(), '\n'), 1) << result.second;
-    EXPECT_THAT(result.second, testing::HasSubstr("not reachable"));
+    EXPECT_THAT(Tarvctl({"state"}),
+                testing::Pair(testing::Ne(0), testing::MatchesRegex("[^\n]*not reachable[^\n]*\n")));
 }
 
 TEST_F(Daemon, ServesItsLifecycleAndTarvctlThenStopsOnSigint)
@@ -214,7 +183,7 @@ TEST_F(Daemon, ServesItsLifecycleAndTarvctlThenStopsOnSigint)
     // A request is answered once accepted, before its transition ends: the
     // next one waits for the state it needs, as the board controller does.
     ASSERT_EQ(mControl->Disable().result(), ipc::MResult::Ok);
-    ASSERT_TRUE(mStates->WaitUntil(Reached(ipc::MState::Disabled))) << Log();
+    ASSERT_TRUE(mStates->WaitForLast(ipc::MState::Disabled)) << Log();
     // Not enabled: every network service request is refused.
     auto tarv = mClient->Get()->CreateClient<ITarv>("Tarv")->GetInterface();
     EXPECT_FALSE(tarv->ScanWlan().success());
@@ -222,38 +191,23 @@ TEST_F(Daemon, ServesItsLifecycleAndTarvctlThenStopsOnSigint)
     EXPECT_FALSE(tarv->TriggerNotification(ipc::MNetInterfaces()));
     ASSERT_EQ(mControl->Enable().result(), ipc::MResult::Ok);
     // The state notifications follow the requests; alive ticks start once enabled.
-    ASSERT_TRUE(mStates->WaitUntil([](const std::vector<int>& values) {
-        return std::find(values.begin(), values.end(), kAlive) != values.end();
-    })) << Log();
+    ASSERT_TRUE(mStates->WaitUntil([](const auto& values) { return std::ranges::count(values, kAlive) > 0; })) << Log();
     std::vector<int> seen = mStates->Values();
-    seen.erase(std::remove(seen.begin(), seen.end(), ipc::MState::Uninitialized), seen.end());
-    ASSERT_GE(seen.size(), 3u);
-    EXPECT_THAT(std::vector<int>(seen.begin(), seen.begin() + 3),
-                testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
+    std::erase(seen, ipc::MState::Uninitialized);
+    seen.resize(3); // a missing report shows as 0, no state's number
+    EXPECT_THAT(seen, testing::ElementsAre(ipc::MState::Disabled, ipc::MState::Enabled, kAlive));
     // The station has WLAN only: both of its interfaces report, Ethernet is an error.
     std::pair<int, std::string> result;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        result = Tarvctl({"--json", "status"});
-        if (result.first == 0) {
-            break;
-        }
-    }
-    EXPECT_EQ(result.first, 0);
-    EXPECT_THAT(result.second, testing::HasSubstr(R"("connection":"disconnected","gateway":null,"interface":"wlan0")"));
-    result = Tarvctl({"notify", "eth0", "wlan0"});
-    EXPECT_EQ(result.first, 1);
-    EXPECT_THAT(result.second, testing::StartsWith("wlan0 disconnected"));
-    EXPECT_THAT(result.second, testing::EndsWith("\ntarvctl: some interfaces have no hardware (see tarv's log)\n"));
+    EXPECT_TRUE(PollUntil([&] { return (result = Tarvctl({"--json", "status"})).first == 0; }, 20s)) << result.second;
+    EXPECT_THAT(result.second, HasSubstr(R"("connection":"disconnected","gateway":null,"interface":"wlan0")"));
+    EXPECT_THAT(Tarvctl({"notify", "eth0", "wlan0"}),
+                testing::Pair(1, AllOf(testing::StartsWith("wlan0 disconnected"),
+                                       EndsWith("\ntarvctl: some interfaces have no hardware (see tarv's log)\n"))));
     // The secrets of the station's image stay masked in the report.
-    result = Tarvctl({"--json", "report"});
-    EXPECT_EQ(result.first, 0);
-    EXPECT_THAT(result.second, testing::HasSubstr(R"("state":"Enabled")"));
-    EXPECT_THAT(result.second, testing::Not(testing::HasSubstr("commission-me")));
+    EXPECT_THAT(Tarvctl({"--json", "report"}),
+                testing::Pair(0, AllOf(HasSubstr(R"("state":"Enabled")"), testing::Not(HasSubstr("commission-me")))));
 
-    daemon->Signal(SIGINT);
-    const auto status = daemon->WaitExit(10s);
-    ASSERT_TRUE(status.has_value()) << Log();
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << Log();
+    EXPECT_TRUE(daemon->StopsCleanly()) << Log();
     for (const char* socket : {"tarvgenctrl.sock", "tarv.sock", "tarvlog.sock"}) {
         EXPECT_FALSE(std::filesystem::exists(mRoot.Root() + "run/iipc/" + socket)) << socket;
     }
@@ -282,9 +236,8 @@ TEST(StationSandbox, NeitherSeesNorSignalsTheHostsProcessesAndEndsWithItsScript)
     std::filesystem::copy_file("/bin/sleep", hostapd);
     CChild host({hostapd, "300"}, root.Root() + "host.log");
     const std::string check = "pidof hostapd; echo pidof $?; killall -9 hostapd 2>/dev/null; echo killall $?";
-    ASSERT_TRUE(CChild({STATION_SANDBOX, "/bin/sh", "-c", check, "-r", root.Root()}, root.Root() + "check.log")
-                    .WaitExit(20s)
-                    .has_value());
+    CChild checker({STATION_SANDBOX, "/bin/sh", "-c", check, "-r", root.Root()}, root.Root() + "check.log");
+    ASSERT_TRUE(checker.WaitExit(20s).has_value());
     EXPECT_EQ(Read(root.Root() + "check.log"), "pidof 1\nkillall 1\n");
     EXPECT_GT(Running(hostapd + '\0' + "300" + '\0'), 0);
 
@@ -292,15 +245,9 @@ TEST(StationSandbox, NeitherSeesNorSignalsTheHostsProcessesAndEndsWithItsScript)
     auto sandbox = std::make_unique<CChild>(
         std::vector<std::string> {STATION_SANDBOX, "/bin/sh", "-c", "exec " + hostapd + " 301", "-r", root.Root()},
         root.Root() + "inner.log");
-    for (int attempt = 0; attempt < 1000 && Running(inner) < 0; ++attempt) {
-        std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_GT(Running(inner), 0) << Read(root.Root() + "inner.log");
+    ASSERT_TRUE(PollUntil([&] { return Running(inner) > 0; }, 10s)) << Read(root.Root() + "inner.log");
     sandbox.reset(); // SIGKILL to the sandbox's script
-    for (int attempt = 0; attempt < 1000 && Running(inner) > 0; ++attempt) {
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_LT(Running(inner), 0);
+    EXPECT_TRUE(PollUntil([&] { return Running(inner) < 0; }, 10s));
 }
 
 } // namespace

@@ -82,17 +82,12 @@ TEST_F(ReducedSignalTest, ThresholdsDecideWhatCountsAsAChange)
               (std::vector<std::vector<std::int32_t>>{{40, 41, 42}, {42, 43}, {42, 46}, {42, 46}}));
 }
 
-TEST_F(ReducedSignalTest, WithoutPeriodOrThresholdEveryCallSends)
+// Without period or threshold every call sends, and its outcome reaches the caller.
+TEST_F(ReducedSignalTest, WithoutPeriodOrThresholdEveryCallSendsAndReports)
 {
     CReducedDiagnosticsSignal<std::int32_t> strength(&Signals::kLteSignalStrength, std::nullopt, mClock);
     EXPECT_EQ(strength.Send(-70), true);
     EXPECT_EQ(strength.Send(-70), true);
-}
-
-TEST_F(ReducedSignalTest, AFailedSendIsPassedOnToTheCaller)
-{
-    CReducedDiagnosticsSignal<std::int32_t> strength(&Signals::kLteSignalStrength, std::nullopt, mClock);
-
     CDiagnosticsCommClient::SetSink([](const CDiagnosticsCommClient::SSample&) { return false; });
     EXPECT_EQ(strength.Send(-71), false);
 }

@@ -1,5 +1,4 @@
 #include "platform/ipc/ipcconfiguration.h"
-#include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
 
 #include <gmock/gmock.h>
@@ -18,16 +17,13 @@ using testing::HasSubstr;
 
 class IpcConfiguration : public ::testing::Test {
 protected:
-    IpcConfiguration() { CRootDir::Set(root.Root()); }
-    ~IpcConfiguration() override { CRootDir::Set("/"); }
-
     // The error a client raises when the file is read.
     std::string ClientError() const
     {
         return IpcTest::ErrorOf([&] { IpcTest::Host(path).CreateClient<IBoardControl>("BoardControl"); });
     }
 
-    const TestSupport::CTempDir root;
+    const TestSupport::CTempRoot root;
     const std::string path = root.Root() + "etc/iipc.json";
 };
 
@@ -44,10 +40,7 @@ TEST_F(IpcConfiguration, SocketPathsAreResolvedUnderTheRoot)
 
 TEST_F(IpcConfiguration, EveryFaultNamesTheFileAndTheProblem)
 {
-    const struct {
-        std::optional<std::string> content; // none: no file
-        std::string problem;
-    } cases[] = {
+    const std::pair<std::optional<std::string>, std::string> cases[] = { // content (none: no file), problem
         {std::nullopt, "cannot be read"},
         {R"({"Tarv": "unix:/run/iipc/tarv.sock"})", "has no entry for 'BoardControl'"},
         {R"({"TarvGenCtrl": "unix:/a.sock",})", "is not valid JSON"},
@@ -62,16 +55,11 @@ TEST_F(IpcConfiguration, EveryFaultNamesTheFileAndTheProblem)
         {R"({"Tarv": "unix:"})", "only Unix socket endpoints"},
         {R"({"Tarv": "unix:/)" + std::string(120, 'x') + "\"}", "is longer than"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.content.value_or("no file"));
-        c.content ? root.WriteFile("etc/iipc.json", *c.content) : (void)std::filesystem::remove(path);
-        EXPECT_THAT(ClientError(), AllOf(HasSubstr(path), HasSubstr(c.problem)));
+    for (const auto& [content, problem] : cases) {
+        content ? root.WriteFile("etc/iipc.json", *content) : (void)std::filesystem::remove(path);
+        EXPECT_THAT(ClientError(), AllOf(HasSubstr(path), HasSubstr(problem))) << content.value_or("no file");
     }
-}
-
-// What is not a file of reasonable JSON is refused at once, never waited on.
-TEST_F(IpcConfiguration, NonFilesAndOverlyDeepJsonAreRefusedAtOnce)
-{
+    // What is not a file of reasonable JSON is refused at once, never waited on.
     const std::pair<std::function<void()>, std::string> others[] = {
         {[&] { root.WriteFile("etc/iipc.json", "{\"A\": " + std::string(5000, '[') + std::string(5000, ']') + "}"); },
          "is not valid JSON: Exceeded stackLimit"},

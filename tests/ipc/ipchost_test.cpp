@@ -3,7 +3,6 @@
 #include "platform/ipc/logconfigservice.h"
 #include "platform/ipc/requestdeadline.h"
 #include "platform/log/log.h"
-#include "platform/rootdir/rootdir.h"
 #include "tests/ipc/ipctesthost.h"
 
 #include <gmock/gmock.h>
@@ -12,7 +11,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
@@ -21,6 +19,7 @@
 #include <filesystem>
 #include <future>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -58,11 +57,11 @@ public:
 
 // Client-side listener recording every notification as a number: the state,
 // or -1 for an alive tick. It may then wait for mGate or throw.
-class CStateRecorder : public IProcessControl, public CRecorder<int> {
+class CStateRecorder : public IpcTest::CStates {
 public:
     void NotifyState(const ipc::MState& state) override
     {
-        Add(state.state());
+        CStates::NotifyState(state);
         if (mGate.valid()) {
             mGate.wait();
         }
@@ -70,7 +69,6 @@ public:
             throw 42; // not even a std::exception
         }
     }
-    void NotifyAlive() override { Add(-1); }
     std::shared_future<void> mGate;
     bool mThrow = false;
 };
@@ -127,7 +125,6 @@ protected:
         mServer.Get()->AddService<IGenericControl>("TarvGenCtrl", mServed);
         mServer.Get()->AddService<ITarv>("Tarv", mTarv);
     }
-    ~IpcHost() override { CRootDir::Set("/"); }
 
     // Starts the host with a subscribed process-control client.
     std::shared_ptr<IClient<IGenericControl>> Subscribe(CRunningHost& host, std::shared_ptr<CStateRecorder> listener)
@@ -138,7 +135,7 @@ protected:
         return client;
     }
 
-    TestSupport::CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     bool mConfigured = (IpcTest::WriteConfiguration(mRoot), true);
     std::shared_ptr<IpcTest::CSubscribers> mSubscribers = std::make_shared<IpcTest::CSubscribers>();
     CRunningHost mServer{mRoot, mSubscribers};
@@ -184,10 +181,9 @@ TEST_F(IpcHost, RequestsAndNotificationsKeepEveryField)
     signal.SetValue({31, -4, 40}, at);
     EXPECT_TRUE(signal.Send());
     ASSERT_TRUE(collector->WaitForCount(1));
-    const auto samples = collector->Values();
-    EXPECT_EQ(samples[0].identifier, 0x8bu);
-    EXPECT_EQ(std::get<std::vector<std::int32_t>>(samples[0].value), (std::vector<std::int32_t>{31, -4, 40}));
-    EXPECT_EQ(samples[0].timestamp, at);
+    const auto sample = collector->Values()[0];
+    EXPECT_EQ(std::tie(sample.identifier, sample.value, sample.timestamp),
+              std::make_tuple(0x8bu, CDiagnosticsCommClient::Value(std::vector<std::int32_t>{31, -4, 40}), at));
     CDiagnosticsCommClient::Terminate();
     EXPECT_FALSE(signal.Send());
 }
@@ -309,21 +305,14 @@ TEST_F(IpcHost, NotificationsReachHealthySubscribersInOrderPastBadOnes)
     }
     mServed->mSenders.state(State(ipc::MState::FatalError));
     // The healthy subscribers get the last notification even if they lost older ones.
-    const auto last = [](const std::vector<int>& values) {
-        return !values.empty() && values.back() == ipc::MState::FatalError;
-    };
     for (const auto& listener : {first, second, late}) {
-        EXPECT_TRUE(listener->WaitUntil(last));
+        EXPECT_TRUE(listener->WaitForLast(ipc::MState::FatalError));
     }
     release.set_value();
 }
 
 TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
 {
-    class CBoardController : public IBoardControl {
-    public:
-        bool RebootRequest() override { return true; }
-    };
     CRunningHost daemon(mRoot);
     auto board = daemon.Get()->CreateClient<IBoardControl>("BoardControl");
     auto mainsLost = std::make_shared<CRecorder<int>>();
@@ -339,21 +328,15 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
     // while the controller restarts): the request waits briefly for the
     // controller instead of failing at once.
     {
-        const std::string path = mRoot.Root() + "run/iipc/boardcontrol.sock";
         std::filesystem::create_directories(mRoot.Root() + "run/iipc");
-        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(::listen(listener, 4), 0);
+        const int listener = IpcTest::Socket(mRoot.Root() + "run/iipc/boardcontrol.sock", 4);
         auto answered = std::async(std::launch::async, [&] { return board->GetInterface()->RebootRequest(); });
         pollfd incoming {listener, POLLIN, 0};
         ASSERT_EQ(::poll(&incoming, 1, 5000), 1);
         ::close(::accept(listener, nullptr, nullptr));
         ::close(listener);
         CRunningHost controllerHost(mRoot);
-        controllerHost.Get()->AddService<IBoardControl>("BoardControl", std::make_shared<CBoardController>());
+        controllerHost.Get()->AddService<IBoardControl>("BoardControl", std::make_shared<IpcTest::CBoardController>());
         controllerHost.Start();
         EXPECT_TRUE(answered.get());
     }
@@ -362,7 +345,7 @@ TEST_F(IpcHost, AnAbsentPeerIsRetriedQuietlyWithoutBlocking)
         // The controller starts, and then restarts: the subscription comes back by itself.
         auto subscribers = std::make_shared<IpcTest::CSubscribers>();
         CRunningHost controllerHost(mRoot, subscribers);
-        auto controller = std::make_shared<CBoardController>();
+        auto controller = std::make_shared<IpcTest::CBoardController>();
         controllerHost.Get()->AddService<IBoardControl>("BoardControl", controller);
         controllerHost.Start();
         ASSERT_TRUE(subscribers->WaitFor("BoardControl", 1));
@@ -433,10 +416,8 @@ TEST_F(IpcHost, TwoServicesOnOneSocketAreRefused)
     mRoot.WriteFile("etc/iipc.json", R"({"Tarv": "unix:/run/iipc/a.sock", "TarvLog": "unix:/run/iipc/a.sock"})");
     CRunningHost shared(mRoot);
     shared.Get()->AddService<ITarv>("Tarv", std::make_shared<CFakeTarv>());
-    EXPECT_THAT(IpcTest::ErrorOf([&] {
-                    shared.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService());
-                }),
-                AllOf(HasSubstr("'Tarv' and 'TarvLog'"), HasSubstr("one socket")));
+    const auto add = [&] { shared.Get()->AddService<Rpc::ILogConfig>("TarvLog", Log::CreateLogConfigService()); };
+    EXPECT_THAT(IpcTest::ErrorOf(add), AllOf(HasSubstr("'Tarv' and 'TarvLog'"), HasSubstr("one socket")));
 }
 
 } // namespace

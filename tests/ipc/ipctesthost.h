@@ -3,17 +3,14 @@
 // recorders of notifications, and error texts.
 
 #include "platform/ipc/appcommunicationhost.h"
+#include "tests/support/recorder.h"
 #include "tests/support/tempdir.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace IpcTest {
 
@@ -21,6 +18,10 @@ using Host = AppCommunicationHost<GrpcBackend>;
 
 // Writes etc/iipc.json of the temporary root with every name on its own socket.
 void WriteConfiguration(const TestSupport::CTempDir& root);
+
+// A non-blocking Unix socket on path: bound and listening with the backlog
+// (bound only when backlog is -1), or connecting when connect is set.
+int Socket(const std::string& path, int backlog, bool connect = false);
 
 // A host in the temporary root (set as the root directory) whose RunServer
 // and HandleClientNotifications threads run from Start until Stop.
@@ -51,48 +52,27 @@ std::string ErrorOf(Action action)
     return "no error";
 }
 
-// Waits for a predicate over recorded values, bounded in time.
-template <typename T>
-class CRecorder {
-public:
-    void Add(T value)
-    {
-        std::lock_guard lock(mMutex);
-        mValues.push_back(std::move(value));
-        mChanged.notify_all();
-    }
-    template <typename Predicate>
-    bool WaitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-    {
-        std::unique_lock lock(mMutex);
-        return mChanged.wait_for(lock, timeout, [&] { return predicate(mValues); });
-    }
-    bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-    {
-        return WaitUntil([count](const std::vector<T>& values) { return values.size() >= count; }, timeout);
-    }
-    std::vector<T> Values() const
-    {
-        std::lock_guard lock(mMutex);
-        return mValues;
-    }
-
-private:
-    mutable std::mutex mMutex; // guards mValues
-    std::condition_variable mChanged;
-    std::vector<T> mValues;
-};
+using TestSupport::CRecorder;
 
 // Follows the subscriber counts the host reports.
 class CSubscribers : public IIpcObserver, public CRecorder<std::pair<std::string, std::size_t>> {
 public:
     void SubscribersChanged(const std::string& service, std::size_t count) override { Add({service, count}); }
     // Waits until the last count reported is count for the service.
-    bool WaitFor(const std::string& service, std::size_t count)
-    {
-        const std::pair last{service, count};
-        return WaitUntil([&](const auto& values) { return !values.empty() && values.back() == last; });
-    }
+    bool WaitFor(const std::string& service, std::size_t count) { return WaitForLast({service, count}); }
+};
+
+// Records each state notification as the state's number, each alive tick as -1.
+class CStates : public IProcessControl, public CRecorder<int> {
+public:
+    void NotifyState(const ipc::MState& state) override { Add(state.state()); }
+    void NotifyAlive() override { Add(-1); }
+};
+
+// A board controller that grants every reboot request.
+class CBoardController : public IBoardControl {
+public:
+    bool RebootRequest() override { return true; }
 };
 
 } // namespace IpcTest

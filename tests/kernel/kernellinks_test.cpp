@@ -11,6 +11,7 @@
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
 #include "tests/support/fdcount.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
 using namespace HandlerMocks;
 using namespace std::chrono_literals;
@@ -67,6 +67,7 @@ void Shell(const std::string& command)
 }
 
 using TestSupport::OpenFdCount;
+using TestSupport::PollUntil;
 
 class KernelLinksTest : public ::testing::Test {
 protected:
@@ -80,24 +81,6 @@ protected:
     }
     void TearDown() override { (void)!std::system("ip link del eth0 2>/dev/null"); }
 
-    std::unique_ptr<CTarvEthHandler> MakeHandler()
-    {
-        return std::make_unique<CTarvEthHandler>(SHandlerParts{
-            .config = config, .runCommand = runner, .netlink = netlink, .errorHandler = errorHandler,
-            .interfacesFileEditor = std::make_shared<NiceMock<MockInterfacesFileEditor>>(),
-            .hostnameManager = std::make_shared<NiceMock<MockHostnameManager>>(),
-            .ethDnsManager = std::make_shared<NiceMock<MockDnsManager>>()});
-    }
-
-    // Waits (bounded) until the kernel reports the link in that state.
-    bool WaitForKernel(const std::string& name, std::uint8_t state)
-    {
-        for (int i = 0; i < 300 && !errorHandler->IsIfInDesiredState(name, state); ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
-        return errorHandler->IsIfInDesiredState(name, state);
-    }
-
     std::shared_ptr<CFakeConfig> config = std::make_shared<CFakeConfig>();
     std::shared_ptr<CRunCommand> runner = std::make_shared<CRunCommand>();
     std::shared_ptr<CTarvNetlink> netlink = std::make_shared<CTarvNetlink>();
@@ -107,14 +90,17 @@ protected:
 TEST_F(KernelLinksTest, EthernetStatusLeaksNothingAndTheLinkGoesDownAndIsRecovered)
 {
     Shell("ip link set eth0-peer up && ip link set eth0 up && ip -6 addr add fd00::2/64 dev eth0 nodad");
-    ASSERT_TRUE(WaitForKernel("eth0", Tarv::kOperStateUp));
-    auto handler = MakeHandler();
+    ASSERT_TRUE(PollUntil([&] { return errorHandler->IsIfInDesiredState("eth0", Tarv::kOperStateUp); }, 3s));
+    auto handler = std::make_unique<CTarvEthHandler>(SHandlerParts{
+        .config = config, .runCommand = runner, .netlink = netlink, .errorHandler = errorHandler,
+        .interfacesFileEditor = std::make_shared<NiceMock<MockInterfacesFileEditor>>(),
+        .hostnameManager = std::make_shared<NiceMock<MockHostnameManager>>(),
+        .ethDnsManager = std::make_shared<NiceMock<MockDnsManager>>()});
     const ipc::MNetStatus v6 = handler->GetStatus(); // an IPv6 address only: none to show
     EXPECT_EQ(v6.connectionstate(), ipc::MNetStatus::EConnected);
     EXPECT_EQ(v6.properties().ipaddress() + v6.properties().subnetmask(), "");
     Shell("ip addr add 192.168.7.2/24 dev eth0 && ip route add default via 192.168.7.1 dev eth0");
-    const ipc::MNetStatus status = handler->GetStatus();
-    const auto& properties = status.properties();
+    const auto properties = handler->GetStatus().properties();
     EXPECT_EQ(properties.ipaddress() + "/" + properties.subnetmask() + " via " + properties.defaultgateway(),
               "192.168.7.2/255.255.255.0 via 192.168.7.1");
 

@@ -1,21 +1,19 @@
 #include "platform/toolbox/atomicfile.h"
 
-#include "tests/support/logcapture.h"
+#include "tests/support/process.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <functional>
+#include <tuple>
 
 namespace fs = std::filesystem;
-using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
 
 namespace {
@@ -31,22 +29,6 @@ std::vector<std::string> Entries(const std::string& dir)
     return names;
 }
 
-// Runs body in a child process as an unprivileged user (access checks apply
-// to root only partly); returns the child's exit status.
-int RunAsNobody(const std::function<int()>& body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
-            ::_exit(100);
-        }
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
-}
-
 bool Replace(const std::string& path, const std::string& content)
 {
     return CAtomicFile::Replace(path, content, CAtomicFile::kDefaultNewFileMode);
@@ -56,13 +38,9 @@ bool Replace(const std::string& path, const std::string& content)
 
 TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
 {
-    struct SCase {
-        std::string content;
-        int existingMode; // -1: no file yet
-        mode_t newFileMode;
-        unsigned expectedMode;
-    };
-    const std::vector<SCase> cases = {
+    // The content, the mode of the file there (-1: no file yet), the mode for
+    // a new file, the mode expected.
+    const std::tuple<std::string, int, mode_t, unsigned> cases[] = {
         {"first version, rather long\n", -1, CAtomicFile::kDefaultNewFileMode, 0644},
         {"psk=secret\n", -1, CAtomicFile::kSecretFileMode, 0600},
         {"", 0754, CAtomicFile::kDefaultNewFileMode, 0754},
@@ -71,19 +49,17 @@ TEST(AtomicFile, ReplacesWholeFilesWithTheRightModeAndNoTemporaryFiles)
     };
     // The mode of a new file does not depend on the umask.
     const mode_t savedUmask = ::umask(0077);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.content);
+    for (const auto& [content, existingMode, newFileMode, expectedMode] : cases) {
+        SCOPED_TRACE(content);
         CTempDir tmp;
         const std::string path = tmp.Path() + "/file.conf";
-        if (c.existingMode >= 0) {
+        if (existingMode >= 0) {
             tmp.WriteFile("file.conf", "old content that is longer than any new one\n");
-            ::chmod(path.c_str(), static_cast<mode_t>(c.existingMode));
+            ::chmod(path.c_str(), static_cast<mode_t>(existingMode));
         }
-        ASSERT_TRUE(CAtomicFile::Replace(path, c.content, c.newFileMode));
-        EXPECT_EQ(tmp.ReadFile("file.conf"), c.content);
-        struct stat st {};
-        ASSERT_EQ(::stat(path.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, c.expectedMode);
+        ASSERT_TRUE(CAtomicFile::Replace(path, content, newFileMode));
+        EXPECT_EQ(tmp.ReadFile("file.conf"), content);
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms(expectedMode));
         EXPECT_EQ(Entries(tmp.Path()), std::vector<std::string>{"file.conf"});
     }
     ::umask(savedUmask);
@@ -100,11 +76,10 @@ TEST(AtomicFile, AnUnprivilegedWriterReplacesOnlyWhatItMayWrite)
     // A writable file in a read-only directory is written in place.
     ::chmod((tmp.Path() + "/dir/writable").c_str(), 0666);
     ::chmod((tmp.Path() + "/dir").c_str(), 0755);
-    const int status = RunAsNobody([&] {
+    EXPECT_EQ(TestSupport::RunAsNobody([&] {
         const int written = Replace(tmp.Path() + "/readonly", "new\n") ? 1 : 0;
         return written | (Replace(tmp.Path() + "/dir/writable", "new\n") ? 0 : 2);
-    });
-    EXPECT_EQ(status, 0);
+    }), 0);
     EXPECT_EQ(tmp.ReadFile("readonly"), "old\n");
     EXPECT_EQ(tmp.ReadFile("dir/writable"), "new\n");
 }

@@ -1,6 +1,6 @@
 #include "platform/toolbox/fsutils.h"
 
-#include "tests/support/logcapture.h"
+#include "tests/support/process.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -12,21 +12,12 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
-#include <thread>
 #include <string>
+#include <tuple>
 
 namespace {
 
-using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 using namespace std::chrono_literals;
-
-struct SCommandCase {
-    std::string command;
-    int status;
-    std::string output;
-};
 
 TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
 {
@@ -38,12 +29,12 @@ TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
     ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &block, &previousMask), 0);
     const auto previousUsr1 = std::signal(SIGUSR1, SIG_IGN);
     // A descriptor this process opened close-on-exec must not reach the command.
-    CTempDir dir;
+    TestSupport::CTempDir dir;
     dir.WriteFile("marker", "x");
     const int fd = ::open((dir.Path() + "/marker").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
 
-    const std::vector<SCommandCase> cases = {
+    const std::vector<std::tuple<std::string, int, std::string>> cases = { // command, status, output
         {"printf 'one\\ntwo\\n\\n'", 0, "one\ntwo\n"}, // only the last newline is removed
         {"echo partial; exit 3", 3, "partial"},
         // Shell syntax works, standard error is collected with standard output.
@@ -58,11 +49,11 @@ TEST(FsUtilsRunSystemCmd, ExitStatusAndOutput)
         // 2 MiB of output: capped, and the command does not stall on a full pipe.
         {"head -c 2097152 /dev/zero", 0, std::string(CFsUtils::kMaxOutputBytes, '\0')},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command);
+    for (const auto& [command, status, expected] : cases) {
+        SCOPED_TRACE(command);
         std::string output = "stale";
-        EXPECT_EQ(CFsUtils::RunSystemCmd(c.command, output), c.status);
-        EXPECT_EQ(output, c.output);
+        EXPECT_EQ(CFsUtils::RunSystemCmd(command, output), status);
+        EXPECT_EQ(output, expected);
     }
     ::close(fd);
     std::signal(SIGUSR1, previousUsr1);
@@ -96,17 +87,8 @@ TEST(FsUtilsRunSystemCmd, BackgroundChildrenDoNotHoldTheRunButADeadlineStopsTheG
     // The background sleep ignores SIGTERM: it would outlive a shell that was killed alone.
     EXPECT_EQ(CFsUtils::RunSystemCmd("trap '' TERM; sleep 30 & echo $!; wait", output, 200ms), -1);
     // SIGKILL has been sent: the process is gone or a zombie within a generous bound.
-    const std::string stat = "/proc/" + output + "/stat";
-    const auto until = std::chrono::steady_clock::now() + 20s;
-    bool gone = false;
-    while (!gone && std::chrono::steady_clock::now() < until) {
-        std::ifstream in(stat);
-        std::string text;
-        std::getline(in, text);
-        gone = text.empty() || text.find(") Z ") != std::string::npos;
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(gone);
+    const pid_t sleeper = std::stoi(output);
+    EXPECT_TRUE(TestSupport::PollUntil([&] { return TestSupport::ProcessEnded(sleeper); }, 20s)) << sleeper;
 }
 
 } // namespace

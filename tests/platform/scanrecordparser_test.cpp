@@ -42,11 +42,7 @@ std::string U32(std::int64_t value)
 
 TEST(ScanRecordParser, SsidOfInformationElements)
 {
-    const struct {
-        const char* name;
-        std::string elements;
-        std::optional<std::string> ssid;
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::optional<std::string>> cases[] = { // name, elements, SSID
         {"one byte", std::string(1, '\0'), std::nullopt},
         {"hidden, zero length", Element(0, ""), ""},
         {"after other elements", Element(1, "\x82\x84") + Element(0, "depot"), "depot"},
@@ -57,8 +53,8 @@ TEST(ScanRecordParser, SsidOfInformationElements)
         {"zero byte inside", Element(0, std::string("ab\0c", 4)), "ab"},
         {"repeated, first counts", Element(0, "one") + Element(0, "two"), "one"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ScanRecordParser::SsidOf(Span(c.elements)), c.ssid) << c.name;
+    for (const auto& [name, elements, ssid] : cases) {
+        EXPECT_EQ(ScanRecordParser::SsidOf(Span(elements)), ssid) << name;
     }
 }
 
@@ -67,12 +63,8 @@ TEST(ScanRecordParser, RecordOfNeverReadsPastAnAttribute)
     const std::string frequency = Attribute(NL80211_BSS_FREQUENCY, U32(5180));
     const std::string signal = Attribute(NL80211_BSS_SIGNAL_MBM, U32(-7000));
     const std::string ssid = Attribute(NL80211_BSS_INFORMATION_ELEMENTS | NLA_F_NESTED, Element(0, "s"));
-    const struct {
-        const char* name;
-        std::string bss;
-        std::uint32_t frequencyMhz;
-        std::uint32_t complete;
-    } cases[] = {
+    // Name, attributes, the frequency and the completeness read.
+    const std::tuple<const char*, std::string, std::uint32_t, std::uint32_t> cases[] = {
         {"all there", frequency + signal + ssid, 5180, 1},
         {"two-byte frequency", Attribute(NL80211_BSS_FREQUENCY, "\x14\x14") + signal + ssid, 0, 0},
         {"header shorter than itself", frequency + Attribute(NL80211_BSS_SIGNAL_MBM, U32(1), 3) + ssid, 5180, 0},
@@ -81,10 +73,10 @@ TEST(ScanRecordParser, RecordOfNeverReadsPastAnAttribute)
         {"repeated, last counts", frequency + Attribute(NL80211_BSS_FREQUENCY, U32(2412)) + signal + ssid, 2412, 1},
         {"unknown type", Attribute(0x7ff, U32(1)) + frequency + signal + ssid, 5180, 1},
     };
-    for (const auto& c : cases) {
-        const ITarvWifiScan::SScanRecord record = ScanRecordParser::RecordOf(Span(c.bss));
-        EXPECT_EQ(record.frequencyMhz, c.frequencyMhz) << c.name;
-        EXPECT_EQ(record.complete, c.complete) << c.name;
+    for (const auto& [name, attributes, frequencyMhz, complete] : cases) {
+        const ITarvWifiScan::SScanRecord record = ScanRecordParser::RecordOf(Span(attributes));
+        EXPECT_EQ(record.frequencyMhz, frequencyMhz) << name;
+        EXPECT_EQ(record.complete, complete) << name;
     }
 
     const std::string bss = Attribute(NL80211_BSS_BSSID, "\x01\x02\x03\x04\x05\x06") + signal + ssid +

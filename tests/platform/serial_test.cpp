@@ -1,6 +1,5 @@
 #include "platform/serial/serial.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
@@ -15,12 +14,13 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace {
 
 using namespace std::chrono_literals;
 using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 constexpr auto kShortTimeout = 10ms;
 
@@ -42,13 +42,7 @@ public:
     bool Valid() const { return mMaster >= 0 && !mSlavePath.empty(); }
     const std::string& SlavePath() const { return mSlavePath; }
 
-    void Close()
-    {
-        if (mMaster >= 0) {
-            ::close(mMaster);
-            mMaster = -1;
-        }
-    }
+    void Close() { ::close(std::exchange(mMaster, -1)); }
 
     void Send(const std::string& text) const
     {
@@ -81,21 +75,19 @@ class SerialTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(mPeer.Valid());
-        CRootDir::Set(mRoot.Root());
         std::filesystem::create_directories(mRoot.Path() + "/dev");
-        std::filesystem::create_symlink(mPeer.SlavePath(), mRoot.Path() + "/dev/ttyATSERIAL2");
+        Relink(mPeer);
     }
-    void TearDown() override { CRootDir::Set("/"); }
-    // Points the device name at another peer, as when the modem comes back.
+    // Points the device name at the peer, as when the modem comes back.
     void Relink(const CPtyPeer& peer) const
     {
+        ASSERT_TRUE(peer.Valid());
         const std::string link = mRoot.Path() + "/dev/ttyATSERIAL2";
         std::filesystem::remove(link);
         std::filesystem::create_symlink(peer.SlavePath(), link);
     }
 
-    CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     CPtyPeer mPeer;
 };
 
@@ -115,22 +107,18 @@ Lines ReadAll(CSerial& port)
 TEST_F(SerialTest, OpensOnlyATerminal)
 {
     mRoot.WriteFile("dev/plainfile", "OK\n");
-    struct SCase {
-        const char* device;
-        bool present, opens;
-    };
-    const std::vector<SCase> cases = {
+    const std::tuple<const char*, bool, bool> cases[] = { // device, present, opens
         {"/dev/ttyATSERIAL2", true, true},
         {"/dev/ttyUSB7", false, false},
         {"/dev/plainfile", true, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.device);
-        CSerial port(c.device, kShortTimeout);
-        EXPECT_EQ(port.IsDevicePresent(), c.present);
-        EXPECT_EQ(port.Open(), c.opens);
-        EXPECT_EQ(port.IsOpen(), c.opens);
-        EXPECT_EQ(port.Open(), c.opens); // already open
+    for (const auto& [device, present, opens] : cases) {
+        SCOPED_TRACE(device);
+        CSerial port(device, kShortTimeout);
+        EXPECT_EQ(port.IsDevicePresent(), present);
+        EXPECT_EQ(port.Open(), opens);
+        EXPECT_EQ(port.IsOpen(), opens);
+        EXPECT_EQ(port.Open(), opens); // already open
         port.Close();
         std::string line;
         EXPECT_FALSE(port.Read(line));
@@ -147,12 +135,8 @@ TEST_F(SerialTest, ExchangesRawLines)
     ASSERT_TRUE(port.Write(binary));
     EXPECT_EQ(mPeer.Receive(binary.size()), binary);
 
-    struct SStep {
-        std::string sent;
-        bool flush; // before reading
-        Lines read;
-    };
-    const std::vector<SStep> steps = {
+    // Sent, whether to flush before reading, the lines read.
+    const std::tuple<std::string, bool, Lines> steps[] = {
         {"\r\n+CPIN: READY\r\n\r\nOK\r\nbare\n", false, {"", "+CPIN: READY", "", "OK", "bare"}},
         // Echoed commands end in "\r\r\n"; control characters inside a line stay.
         {"AT\r\r\nx\ty\x01\r\n", false, {"AT", "x\ty\x01"}},
@@ -161,13 +145,13 @@ TEST_F(SerialTest, ExchangesRawLines)
         // Flush drops the buffered partial line and what the terminal holds.
         {"half of an old", false, {}}, {"\r\nunread\r\n", true, {}}, {"OK\r\n", false, {"OK"}},
     };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.sent);
-        mPeer.Send(step.sent);
-        if (step.flush) {
+    for (const auto& [sent, flush, read] : steps) {
+        SCOPED_TRACE(sent);
+        mPeer.Send(sent);
+        if (flush) {
             port.Flush();
         }
-        EXPECT_EQ(ReadAll(port), step.read);
+        EXPECT_EQ(ReadAll(port), read);
     }
     EXPECT_TRUE(port.IsOpen()); // a quiet line is not an error
 }
@@ -210,7 +194,6 @@ TEST_F(SerialTest, ClosesAtOnceWhenThePeerVanishesAndReopens)
     for (const bool onWrite : {false, true}) {
         SCOPED_TRACE(onWrite ? "write" : "read");
         CPtyPeer peer;
-        ASSERT_TRUE(peer.Valid());
         Relink(peer);
         CSerial modem("/dev/ttyATSERIAL2", 5s);
         ASSERT_TRUE(modem.Open());
@@ -232,7 +215,6 @@ TEST_F(SerialTest, ClosesAtOnceWhenThePeerVanishesAndReopens)
         EXPECT_FALSE(modem.IsOpen());
 
         CPtyPeer replacement;
-        ASSERT_TRUE(replacement.Valid());
         Relink(replacement);
         ASSERT_TRUE(modem.Open());
         replacement.Send("APP RDY\r\n");

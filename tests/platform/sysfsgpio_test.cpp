@@ -1,7 +1,6 @@
 #include "platform/sysfs/sysfsaccess.h"
 #include "platform/sysfs/sysfsgpio.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
 
@@ -13,17 +12,10 @@
 
 namespace {
 
-using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 class SysfsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CRootDir::Set(mRoot.Root());
-        mRoot.WriteFile("sys/class/gpio/export", "");
-    }
-    void TearDown() override { CRootDir::Set("/"); }
+    void SetUp() override { mRoot.WriteFile("sys/class/gpio/export", ""); }
 
     // An exported line as the kernel shows it.
     void CreateLine(int gpio) const
@@ -35,14 +27,14 @@ protected:
     std::string File(const std::string& relative) const { return mRoot.ReadFile(relative); }
     std::string Path(const std::string& relative) const { return mRoot.Path() + "/" + relative; }
 
-    CTempDir mRoot;
+    TestSupport::CTempRoot mRoot;
     std::shared_ptr<CSysfsAccess> mAccess = std::make_shared<CSysfsAccess>();
 };
 
 TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
 {
     // Reads and writes that succeed are those of the GPIO cases below.
-    CLogCapture log;
+    TestSupport::CLogCapture log;
     // A missing attribute is never created.
     EXPECT_FALSE(mAccess->Write("/sys/class/gpio/unexport", "74"));
     EXPECT_FALSE(std::filesystem::exists(Path("sys/class/gpio/unexport")));
@@ -73,24 +65,20 @@ TEST_F(SysfsTest, AccessLogsFailuresWithPathAndReason)
 // Export writes the number only when the line is missing.
 TEST_F(SysfsTest, GpioExportWritesTheNumberOnlyForAMissingLine)
 {
-    CSysfsGpio powerKey(74, mAccess);
-    ASSERT_TRUE(powerKey.Export());
+    ASSERT_TRUE(CSysfsGpio(74, mAccess).Export()); // the modem's power key
     EXPECT_EQ(File("sys/class/gpio/export"), "74");
     // Setting the direction exports a missing line first. Without a kernel
     // behind the files the line does not appear, so the direction write fails.
-    CSysfsGpio missing(73, mAccess);
-    EXPECT_FALSE(missing.SetDirection(1));
+    EXPECT_FALSE(CSysfsGpio(73, mAccess).SetDirection(1));
     EXPECT_EQ(File("sys/class/gpio/export"), "73");
 
     mRoot.WriteFile("sys/class/gpio/export", "untouched");
     CreateLine(75);
-    CSysfsGpio shutdown(75, mAccess);
-    ASSERT_TRUE(shutdown.Export());
+    ASSERT_TRUE(CSysfsGpio(75, mAccess).Export());
     EXPECT_EQ(File("sys/class/gpio/export"), "untouched");
 
     std::filesystem::remove(Path("sys/class/gpio/export"));
-    CSysfsGpio other(12, mAccess);
-    EXPECT_FALSE(other.Export());
+    EXPECT_FALSE(CSysfsGpio(12, mAccess).Export());
 }
 
 TEST_F(SysfsTest, GpioLineRefusesInvalidArguments)
@@ -106,6 +94,5 @@ TEST_F(SysfsTest, GpioLineRefusesInvalidArguments)
     std::filesystem::remove(Path("sys/class/gpio/gpio74/value"));
     EXPECT_FALSE(line.SetValue(1));
 }
-
 
 } // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,16 +23,11 @@ enum : unsigned {
     kAddr = 64,   // IsIpv4HostAddress
 };
 
-struct SCase {
-    std::string value;
-    unsigned accepted;
-};
-
 TEST(Validation, EveryCheckAgainstOneTable)
 {
     const std::string label63(63, 'a');
     const std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
-    const std::vector<SCase> cases = {
+    const std::vector<std::pair<std::string, unsigned>> cases = { // value, the checks that accept it
         // IPv4 addresses and netmasks.
         {"192.168.1.50", kIpv4 | kAddr | kHost | kDomain}, {"0.0.0.0", kIpv4 | kHost | kDomain},
         {"255.255.254.0", kIpv4 | kAddr | kMask | kHost | kDomain}, {"255.255.255.255", kIpv4 | kHost | kDomain},
@@ -56,16 +53,16 @@ TEST(Validation, EveryCheckAgainstOneTable)
         // Names are checked against the allowed characters: one row stands for every other one.
         {"::1\0x"s, kNone}, {"charger;reboot", kNone}, {"$(reboot)", kNone}, {"a'b", kNone},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(CTarvValidation::Printable(c.value));
-        EXPECT_EQ(CTarvValidation::IsIpv4Address(c.value), (c.accepted & kIpv4) != 0);
-        EXPECT_EQ(CTarvValidation::IsIpv4HostAddress(c.value), (c.accepted & kAddr) != 0);
-        EXPECT_EQ(CTarvValidation::IsIpv4Netmask(c.value), (c.accepted & kMask) != 0);
-        EXPECT_EQ(CTarvValidation::IsIpv6Address(c.value), (c.accepted & kIpv6) != 0);
-        EXPECT_EQ(CTarvValidation::IsIpv6PrefixLength(c.value), (c.accepted & kPrefix) != 0);
-        EXPECT_EQ(CTarvValidation::IsHostname(c.value), (c.accepted & kHost) != 0);
-        EXPECT_EQ(CTarvValidation::IsServerName(c.value), (c.accepted & kDomain) != 0);
-        EXPECT_EQ(CTarvValidation::IsIpAddress(c.value), (c.accepted & (kIpv4 | kIpv6)) != 0);
+    for (const auto& [value, accepted] : cases) {
+        SCOPED_TRACE(CTarvValidation::Printable(value));
+        EXPECT_EQ(CTarvValidation::IsIpv4Address(value), (accepted & kIpv4) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv4HostAddress(value), (accepted & kAddr) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv4Netmask(value), (accepted & kMask) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv6Address(value), (accepted & kIpv6) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpv6PrefixLength(value), (accepted & kPrefix) != 0);
+        EXPECT_EQ(CTarvValidation::IsHostname(value), (accepted & kHost) != 0);
+        EXPECT_EQ(CTarvValidation::IsServerName(value), (accepted & kDomain) != 0);
+        EXPECT_EQ(CTarvValidation::IsIpAddress(value), (accepted & (kIpv4 | kIpv6)) != 0);
     }
     // What would break a log line is escaped.
     EXPECT_EQ(CTarvValidation::Printable("1\npre-up x\\\t\x7f\r\0b"s), "1\\x0apre-up x\\x5c\\x09\\x7f\\x0d\\x00b");
@@ -76,11 +73,7 @@ TEST(Validation, EveryCheckAgainstOneTable)
 
 TEST(Validation, WlanSsidPassphraseAndRawKey)
 {
-    struct SCase {
-        std::string value;
-        bool ssid, passphrase, rawKey;
-    };
-    const std::vector<SCase> cases = {
+    const std::vector<std::tuple<std::string, bool, bool, bool>> cases = { // value, SSID, passphrase, raw key
         {"S", true, false, false}, {std::string(32, 'x'), true, true, false},
         {"My \"home\" net; $(x)", true, true, false}, // any other byte is allowed in both
         {"Caf\xc3\xa9 \xe2\x98\x95", true, false, false},
@@ -93,12 +86,12 @@ TEST(Validation, WlanSsidPassphraseAndRawKey)
         {"pass\0word"s, false, false, false}, {"passw\xc3\xb6rd", true, false, false},
         {"password\x7f", true, false, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(CTarvValidation::Printable(c.value));
-        EXPECT_EQ(CTarvValidation::IsWlanSsid(c.value), c.ssid);
-        EXPECT_EQ(CTarvValidation::IsWlanPassphrase(c.value), c.passphrase);
-        EXPECT_EQ(CTarvValidation::IsWlanRawKey(c.value), c.rawKey);
-        EXPECT_EQ(CTarvValidation::IsWlanPassword(c.value), c.passphrase || c.rawKey);
+    for (const auto& [value, ssid, passphrase, rawKey] : cases) {
+        SCOPED_TRACE(CTarvValidation::Printable(value));
+        EXPECT_EQ(CTarvValidation::IsWlanSsid(value), ssid);
+        EXPECT_EQ(CTarvValidation::IsWlanPassphrase(value), passphrase);
+        EXPECT_EQ(CTarvValidation::IsWlanRawKey(value), rawKey);
+        EXPECT_EQ(CTarvValidation::IsWlanPassword(value), passphrase || rawKey);
     }
 }
 

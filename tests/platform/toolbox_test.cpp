@@ -8,14 +8,13 @@
 
 namespace {
 
-using TestSupport::CLogCapture;
 
 TEST(Toolbox, NameResolutionFailuresAreLoggedUnlessQuiet)
 {
     // Name resolution: literals resolve, failures are logged unless quiet.
     EXPECT_NE(Toolbox::ResolveHost("127.0.0.1", false), 0);
 
-    CLogCapture log;
+    TestSupport::CLogCapture log;
     // The .invalid top-level domain never resolves.
     EXPECT_EQ(Toolbox::ResolveHost("no-such-host.invalid", false), 0);
     EXPECT_TRUE(log.ContainsSubstring("Cannot resolve host 'no-such-host.invalid'"));

@@ -1,5 +1,8 @@
 #pragma once
-// A fresh directory under /tmp, removed with everything in it on destruction.
+// A fresh directory under /tmp, removed with everything in it on destruction,
+// and one that is also the root directory while it lives.
+
+#include "platform/rootdir/rootdir.h"
 
 #include <string>
 
@@ -22,6 +25,13 @@ public:
 
 private:
     std::string mPath;
+};
+
+// A temporary directory that is the root directory while it lives.
+class CTempRoot : public CTempDir {
+public:
+    CTempRoot() { CRootDir::Set(Root()); }
+    ~CTempRoot() { CRootDir::Set("/"); }
 };
 
 } // namespace TestSupport

@@ -1,6 +1,5 @@
 #include "src/components/system/tarvdnsmanager.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "src/components/system/systemfilerender.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
@@ -14,7 +13,6 @@
 #include <thread>
 
 using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 namespace {
 
@@ -22,12 +20,10 @@ class DnsManagerTest : public ::testing::Test {
 protected:
     DnsManagerTest()
     {
-        CRootDir::Set(mTmp.Root());
         std::filesystem::create_directories(mTmp.Path() + "/run/resolvconf/interface");
         // The resolver script counts its runs.
         InstallScript("echo run >> " + mTmp.Path() + "/script-runs");
     }
-    ~DnsManagerTest() override { CRootDir::Set("/"); }
 
     void InstallScript(const std::string& body)
     {
@@ -37,7 +33,7 @@ protected:
     long ScriptRuns() const { return std::ranges::count(mTmp.ReadFile("script-runs"), '\n'); }
     std::string File() const { return mTmp.ReadFile("run/resolvconf/interface/eth0.tarv"); }
 
-    CTempDir mTmp;
+    TestSupport::CTempRoot mTmp;
     CTarvDnsManager mDns{"eth0", "/run/resolvconf/interface/", nullptr};
 };
 
@@ -65,7 +61,8 @@ TEST_F(DnsManagerTest, MissingFileIsReportedOnceUntilTheNextSet)
 TEST_F(DnsManagerTest, StatusPollReadsWhileAnotherThreadSets)
 {
     CLogCapture log(Log::error);
-    std::thread setter([this] {
+    // Joined at the end of the test, before the manager goes.
+    std::jthread setter([this] {
         for (int i = 0; i < 200; ++i) {
             mDns.SetDnsServers({"not an address"});
         }
@@ -73,7 +70,6 @@ TEST_F(DnsManagerTest, StatusPollReadsWhileAnotherThreadSets)
     for (int i = 0; i < 200; ++i) {
         EXPECT_FALSE(mDns.GetDnsServers().has_value());
     }
-    setter.join();
 }
 
 TEST(RenderResolverFileTest, OneLinePerServerWithoutEmptyOnes)
@@ -81,7 +77,8 @@ TEST(RenderResolverFileTest, OneLinePerServerWithoutEmptyOnes)
     EXPECT_EQ(RenderResolverFile({"192.168.1.1", "", "2001:db8::53"}), "nameserver 192.168.1.1\nnameserver 2001:db8::53\n");
 }
 
-// Set writes valid servers only and runs the script on each write, even a failing one.
+// Set writes valid servers only and runs the script on each write; a failing
+// script is logged and the write stands.
 TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
 {
     CLogCapture log(Log::error);
@@ -99,11 +96,6 @@ TEST_F(DnsManagerTest, SetWritesValidServersOnlyAndRunsTheScriptOnEach)
     EXPECT_EQ(ScriptRuns(), 1); // for the one write
     EXPECT_TRUE(log.Contains(Log::error, "Can't set static DNS servers for eth0, "
                                          "'10.0.0.2\\x0asearch evil.example' is not an IP address."));
-}
-
-TEST_F(DnsManagerTest, AFailingResolverScriptIsLoggedAndTheWriteStands)
-{
-    CLogCapture log(Log::error);
     InstallScript("echo resolvconf broken; exit 2");
     EXPECT_TRUE(mDns.SetDnsServers({"10.0.0.1"}));
     EXPECT_TRUE(log.Contains(Log::error, "Could not update /etc/resolv.conf, error resolvconf broken"));

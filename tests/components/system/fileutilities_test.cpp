@@ -4,16 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 
 using TestSupport::CTempDir;
 
 TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedText)
 {
-    struct SCase {
-        std::string before, placeholder, value, after;
-    };
-    const std::vector<SCase> cases = {
+    const std::vector<std::array<std::string, 4>> cases = { // before, placeholder, value, after
         {"ssid=NAME\nname=NAME-NAME\n", "NAME", "station", "ssid=station\nname=station-station\n"},
         // The value contains the placeholder: the edit ends, the value appears once.
         {"ssid=NAME\n", "NAME", "NAMENAME", "ssid=NAMENAME\n"},
@@ -22,11 +20,11 @@ TEST(ReplaceInFile, ReplacesEveryOccurrenceWithoutSearchingInsertedText)
         {"X" + std::string(69999, '.'), "X", "Y", "Y" + std::string(69999, '.')}, // the largest file edited
     };
     CTempDir tmp;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.before.substr(0, 20));
-        tmp.WriteFile("hostapd.conf", c.before);
-        ASSERT_TRUE(ReplaceInFile(tmp.Path() + "/hostapd.conf", c.placeholder, c.value));
-        EXPECT_EQ(tmp.ReadFile("hostapd.conf"), c.after);
+    for (const auto& [before, placeholder, value, after] : cases) {
+        SCOPED_TRACE(before.substr(0, 20));
+        tmp.WriteFile("hostapd.conf", before);
+        ASSERT_TRUE(ReplaceInFile(tmp.Path() + "/hostapd.conf", placeholder, value));
+        EXPECT_EQ(tmp.ReadFile("hostapd.conf"), after);
     }
 }
 

@@ -1,6 +1,5 @@
 #include "src/components/system/hostnamemanager.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "src/components/system/systemfilerender.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/tempdir.h"
@@ -12,8 +11,6 @@
 #include <thread>
 #include <tuple>
 
-using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 namespace {
 
@@ -55,14 +52,12 @@ private:
 
 class HostnameManagerTest : public ::testing::Test {
 protected:
-    HostnameManagerTest()
-    {
-        CRootDir::Set(mTmp.Root());
-        mTmp.WriteFile("etc/hostname", "old-name\n");
-    }
-    ~HostnameManagerTest() override { CRootDir::Set("/"); }
+    HostnameManagerTest() { mTmp.WriteFile("etc/hostname", "old-name\n"); }
+    // The host name in its three places: hosts, hostname and the kernel.
+    std::string Places() { return Hosts() + mTmp.ReadFile("etc/hostname") + mManager.KernelName(); }
+    std::string Hosts() const { return mTmp.ReadFile("etc/hosts"); }
 
-    CTempDir mTmp;
+    TestSupport::CTempRoot mTmp;
     CTestHostnameManager mManager;
 };
 
@@ -93,8 +88,7 @@ TEST_F(HostnameManagerTest, WithoutAUsableCurrentNameHostsIsKept)
         mManager.SetKernelName(current);
         mTmp.WriteFile("etc/hosts", "127.0.0.1 localhost\n");
         ASSERT_TRUE(mManager.SetHostname("charger-1"));
-        EXPECT_EQ(mTmp.ReadFile("etc/hosts") + mTmp.ReadFile("etc/hostname") + mManager.KernelName(),
-                  "127.0.0.1 localhost\ncharger-1\ncharger-1");
+        EXPECT_EQ(Places(), "127.0.0.1 localhost\ncharger-1\ncharger-1");
     }
 }
 
@@ -103,14 +97,13 @@ TEST_F(HostnameManagerTest, WithoutAUsableCurrentNameHostsIsKept)
 TEST_F(HostnameManagerTest, RefusesUnsafeNamesButTakesUnusualHarmlessOnes)
 {
     mTmp.WriteFile("etc/hosts", "127.0.1.1 old-name\n");
-    CLogCapture log;
+    TestSupport::CLogCapture log;
     EXPECT_FALSE(mManager.SetHostname("charger\n127.0.0.1 bank.example"));
     EXPECT_FALSE(mManager.SetHostname(std::string(65, 'a')));
     EXPECT_TRUE(log.Contains(Log::error, "Refusing to set invalid hostname 'charger\\x0a127.0.0.1 bank.example'"));
-    EXPECT_EQ(mTmp.ReadFile("etc/hosts") + mTmp.ReadFile("etc/hostname") + mManager.KernelName(),
-              "127.0.1.1 old-name\nold-name\nold-name");
+    EXPECT_EQ(Places(), "127.0.1.1 old-name\nold-name\nold-name");
     EXPECT_TRUE(mManager.SetHostname("EV_Charger_1"));
-    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 EV_Charger_1\n");
+    EXPECT_EQ(Hosts(), "127.0.1.1 EV_Charger_1\n");
 }
 
 TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
@@ -125,15 +118,14 @@ TEST_F(HostnameManagerTest, FailuresStopAtTheirStep)
     std::filesystem::remove(mTmp.Path() + "/etc/hostname");
     std::filesystem::create_directory(mTmp.Path() + "/etc/hostname");
     EXPECT_FALSE(mManager.SetHostname("charger-4"));
-    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 charger-4\n");
-    EXPECT_EQ(mManager.KernelName(), "old-name");
+    EXPECT_EQ(Hosts() + mManager.KernelName(), "127.0.1.1 charger-4\nold-name");
     std::filesystem::remove(mTmp.Path() + "/etc/hostname");
 
     // The kernel's name cannot be read: hosts is left alone.
     mManager.failGet = true;
     EXPECT_EQ(mManager.GetHostname(), std::nullopt);
     ASSERT_TRUE(mManager.SetHostname("charger-6"));
-    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 charger-4\n");
+    EXPECT_EQ(Hosts(), "127.0.1.1 charger-4\n");
     mManager.failGet = false;
 
     // The kernel refuses.
@@ -156,6 +148,5 @@ TEST_F(HostnameManagerTest, ConcurrentRenamesNeverInterleave)
     b.join();
     // Whichever call ran last, the three places agree.
     const std::string name = mManager.KernelName();
-    EXPECT_EQ(mTmp.ReadFile("etc/hosts"), "127.0.1.1 " + name + "\n");
-    EXPECT_EQ(mTmp.ReadFile("etc/hostname"), name + "\n");
+    EXPECT_EQ(Places(), "127.0.1.1 " + name + "\n" + name + "\n" + name);
 }

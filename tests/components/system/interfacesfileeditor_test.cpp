@@ -2,7 +2,6 @@
 
 #include "diagnostics/signalcatalogue.h"
 #include "platform/ipc/diagnosticscommclient.h"
-#include "platform/rootdir/rootdir.h"
 #include "platform/toolbox/tarvvalidation.h"
 #include "src/components/system/tarvexception.h"
 #include "tests/components/mocks/handlermocks.h"
@@ -12,10 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
-using HandlerMocks::CFakeConfig;
 using TestSupport::CLogCapture;
-using TestSupport::CTempDir;
 
 namespace {
 
@@ -32,16 +30,14 @@ class InterfacesFileEditorTest : public ::testing::Test {
 protected:
     InterfacesFileEditorTest()
     {
-        CRootDir::Set(mTmp.Root());
         std::filesystem::create_directories(mTmp.Path() + "/etc/network");
         mConfig->bools = kDefaults;
     }
-    ~InterfacesFileEditorTest() override { CRootDir::Set("/"); }
 
     std::string File() const { return mTmp.ReadFile("etc/network/interfaces"); }
 
-    CTempDir mTmp;
-    std::shared_ptr<CFakeConfig> mConfig = std::make_shared<CFakeConfig>();
+    TestSupport::CTempRoot mTmp;
+    std::shared_ptr<HandlerMocks::CFakeConfig> mConfig = std::make_shared<HandlerMocks::CFakeConfig>();
     CTarvInterfacesFileEditor mEditor{nullptr, mConfig, "/etc/network/interfaces"};
 };
 
@@ -71,14 +67,10 @@ TEST(RenderInterfacesFileTest, StanzasInTheirFixedOrder)
 
 TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
 {
-    struct SCase {
-        const char* name;
-        std::map<EConfigKey, bool> bools;
-        std::map<EConfigKey, std::string> strings;
-        std::string hostname;
-        SInterfacesFile expected;
-    };
-    const std::vector<SCase> cases = {
+    // Name, configured flags and values, host name, the stanzas expected.
+    const std::vector<std::tuple<const char*, std::map<EConfigKey, bool>, std::map<EConfigKey, std::string>,
+                                 std::string, SInterfacesFile>>
+        cases = {
         // An unusual but harmless host name is taken as it is.
         {"DHCP everywhere", {}, {}, "EV_Charger_1",
          {SIpv4Stanza{true, "EV_Charger_1", {}, {}, {}}, true, {}, SIpv4Stanza{true, "EV_Charger_1", {}, {}, {}}}},
@@ -92,13 +84,13 @@ TEST_F(InterfacesFileEditorTest, InitializeFileWritesTheConfiguredStanzas)
          {{TarvWlanIpv4Addr, "10.1.0.5"}, {TarvWlanIpv4Netmask, "255.255.0.0"}}, "charger-1",
          {{}, false, {}, kWlanStatic}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        mConfig->bools = c.bools;
+    for (const auto& [name, bools, strings, hostname, expected] : cases) {
+        SCOPED_TRACE(name);
+        mConfig->bools = bools;
         mConfig->bools.insert(kDefaults.begin(), kDefaults.end()); // the row's values win
-        mConfig->strings = c.strings;
-        EXPECT_NO_THROW(CTarvInterfacesFileEditor(nullptr, mConfig, "/etc/network/interfaces").InitializeFile(c.hostname));
-        EXPECT_EQ(File(), RenderInterfacesFile(c.expected));
+        mConfig->strings = strings;
+        EXPECT_NO_THROW(CTarvInterfacesFileEditor(nullptr, mConfig, "/etc/network/interfaces").InitializeFile(hostname));
+        EXPECT_EQ(File(), RenderInterfacesFile(expected));
     }
 }
 
@@ -139,13 +131,6 @@ TEST_F(InterfacesFileEditorTest, RequestsReachTheirInterfacesStanza)
     EXPECT_EQ(File(), RenderInterfacesFile({kDhcp, true, SIpv6Stanza{"fe80::0201:87ff:fe12:3456", "64"}, kWlanStatic}));
 }
 
-TEST_F(InterfacesFileEditorTest, MissingWlanFailsAndWritesNothing)
-{
-    mConfig->bools[HwHasWlan] = false;
-    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
-    EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
-}
-
 // A refused value costs only its interface: the earlier eth0 stanza goes,
 // the others are written, the refusal is signalled, initialisation goes on.
 TEST_F(InterfacesFileEditorTest, RefusedValueCostsOnlyItsInterface)
@@ -167,8 +152,14 @@ TEST_F(InterfacesFileEditorTest, RefusedValueCostsOnlyItsInterface)
                                          "eth0 left unconfigured"));
 }
 
-TEST_F(InterfacesFileEditorTest, UnwritableFileThrowsAndLosesNothing)
+// Missing WLAN hardware fails and writes nothing; an unwritable file throws
+// and loses nothing.
+TEST_F(InterfacesFileEditorTest, FailuresThrowAndWriteOrLoseNothing)
 {
+    mConfig->bools[HwHasWlan] = false;
+    EXPECT_THROW(mEditor.InitializeFile("charger-1"), CTarvException);
+    EXPECT_FALSE(std::filesystem::exists(mTmp.Path() + "/etc/network/interfaces"));
+    mConfig->bools[HwHasWlan] = true;
     mEditor.InitializeFile("charger-1");
     // A directory in place of the file cannot be replaced.
     std::filesystem::remove(mTmp.Path() + "/etc/network/interfaces");

@@ -6,8 +6,7 @@
 
 TEST(NetStatusEquality, EveryComparedFieldMakesADifferenceUnsetAndIgnoredOnesDoNot)
 {
-    ipc::MNetStatus a;
-    ipc::MNetStatus b;
+    ipc::MNetStatus a, b;
     b.mutable_properties();
     b.mutable_dns();
     b.mutable_lteinfo();

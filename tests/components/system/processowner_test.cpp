@@ -1,6 +1,5 @@
 #include "src/components/system/processowner.h"
 
-#include "platform/rootdir/rootdir.h"
 #include "platform/worker/manualclock.h"
 #include "tests/components/mocks/fakehostsystem.h"
 #include "tests/support/logcapture.h"
@@ -10,9 +9,10 @@
 
 #include <signal.h>
 
-#include <functional>
 #include <algorithm>
+#include <functional>
 #include <set>
+#include <tuple>
 
 using namespace std::chrono_literals;
 
@@ -46,11 +46,9 @@ struct CHost : HandlerMocks::CFakeHostSystem {
 
 class ProcessOwnerTest : public ::testing::Test {
 protected:
-    ProcessOwnerTest() { CRootDir::Set(dir.Root()); }
-    ~ProcessOwnerTest() override { CRootDir::Set("/"); }
     void WritePid(const std::string& pid) const { dir.WriteFile("run/udhcpc.wlan0.pid", pid + "\n"); }
 
-    TestSupport::CTempDir dir;
+    TestSupport::CTempRoot dir;
     std::shared_ptr<CHost> host = std::make_shared<CHost>();
     std::shared_ptr<CManualClock> clock = std::make_shared<CManualClock>();
     CProcessOwner owner{host, clock};
@@ -59,11 +57,7 @@ protected:
 
 TEST_F(ProcessOwnerTest, KnowsItsProcessByNameAndInterfaceOnly)
 {
-    const struct {
-        std::string comm;
-        std::vector<std::string> arguments;
-        bool ours;
-    } cases[] = {
+    const std::tuple<std::string, std::vector<std::string>, bool> cases[] = { // comm, arguments, ours
         {"udhcpc", {"/sbin/udhcpc", "-i", "wlan0", "-n"}, true},
         {"udhcpc", {"udhcpc", "-iwlan0"}, true},
         {"udhcpc", {"udhcpc", "-b", "--interface=wlan0"}, true},
@@ -75,12 +69,12 @@ TEST_F(ProcessOwnerTest, KnowsItsProcessByNameAndInterfaceOnly)
         {"busybox", {"busybox", "ntpd", "-i", "wlan0"}, false},
         {"udhcpc", {}, false}, // a kernel thread
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    for (const auto& [comm, arguments, ours] : cases) {
+        SCOPED_TRACE(comm + " " + testing::PrintToString(arguments));
         host->processes.clear();
-        host->AddProcess(321, c.comm, c.arguments);
+        host->AddProcess(321, comm, arguments);
         WritePid("321");
-        EXPECT_EQ(owner.Find(client), c.ours ? 321 : -1);
+        EXPECT_EQ(owner.Find(client), ours ? 321 : -1);
     }
     // Without an interface the name decides; the kernel keeps 15 characters of it.
     host->AddProcess(401, "tarv_portal_ser", {"/usr/bin/python3", "server.py"});
@@ -121,27 +115,23 @@ TEST_F(ProcessOwnerTest, FindWaitsForThePidFileOfAProcessJustStarted)
 
 TEST_F(ProcessOwnerTest, StopEscalatesAndSignalsOnlyItsOwnProcess)
 {
-    const struct {
-        std::set<int> diesOn;
-        std::string reusedBy; // the pid's next program once it ended
-        bool stopped;
-        std::vector<std::pair<int, int>> signals;
-    } cases[] = {
+    // The signals the process dies on, the pid's next program once it ended,
+    // whether Stop succeeds and the signals sent.
+    const std::tuple<std::set<int>, std::string, bool, std::vector<std::pair<int, int>>> cases[] = {
         {{SIGTERM}, "", true, {{500, SIGTERM}}},
         {{SIGKILL}, "", true, {{500, SIGTERM}, {500, SIGKILL}}},
         {{}, "", false, {{500, SIGTERM}, {500, SIGKILL}}},
         {{SIGTERM}, "sshd", true, {{500, SIGTERM}}}, // never a signal to the pid's new program
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        host->processes.clear();
-        host->signals.clear();
+    for (const auto& [diesOn, reusedBy, stopped, signals] : cases) {
+        SCOPED_TRACE(testing::PrintToString(diesOn) + " " + reusedBy);
+        *host = CHost{};
         host->AddProcess(500, "udhcpc", {"udhcpc", "-i", "wlan0"});
-        host->diesOn = c.diesOn;
-        host->reusedBy = c.reusedBy;
+        host->diesOn = diesOn;
+        host->reusedBy = reusedBy;
         WritePid("500");
-        EXPECT_EQ(owner.Stop(client, 1s), c.stopped);
-        EXPECT_EQ(host->signals, c.signals);
+        EXPECT_EQ(owner.Stop(client, 1s), stopped);
+        EXPECT_EQ(host->signals, signals);
     }
     // Another interface's client, a dead pid: nothing signalled, nothing of ours left.
     host->signals.clear();
@@ -183,8 +173,7 @@ TEST_F(ProcessOwnerTest, LeftoverCommandsOfOurInterfacesEndWithWhatTheyStarted)
 
     // One that ignores SIGTERM gets SIGKILL; one that survives both is not counted.
     for (const bool killable : {true, false}) {
-        host->processes = {};
-        host->signals.clear();
+        *host = CHost{};
         host->AddProcess(800, "ifup", {"ifup", "lte0"});
         host->diesOn = killable ? std::set<int>{SIGKILL} : std::set<int>{};
         EXPECT_EQ(owner.StopLeftovers(identities, 1s), killable ? 1U : 0U);

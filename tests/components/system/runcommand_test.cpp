@@ -1,19 +1,20 @@
 #include "src/components/system/runcommand.h"
 
+#include "platform/worker/canceltoken.h"
 #include "tests/support/logcapture.h"
+#include "tests/support/process.h"
 #include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
-
-#include "platform/worker/canceltoken.h"
 
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <thread>
-#include <chrono>
+#include <tuple>
 
 using TestSupport::CLogCapture;
 using TestSupport::CTempDir;
@@ -21,19 +22,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct SRetryCase {
-    const char* name;
-    std::string command; // "$C" is the counter file, one line per run
-    unsigned retries;
-    std::chrono::milliseconds deadline;
-    long runs;
-    int exitCode;
-    std::string output;
-};
-
 TEST(RunCommand, RetriesDeadlinesAndResults)
 {
-    const std::vector<SRetryCase> cases = {
+    // Name, command ("$C" is the counter file, one line per run), retries,
+    // deadline, the runs, the exit code and the output.
+    const std::vector<std::tuple<const char*, std::string, unsigned, std::chrono::milliseconds, long, int, std::string>>
+        cases = {
         {"failure is retried", "echo failed; exit 1", 2, 10s, 3, 1, "failed"},
         {"second run succeeds", "if [ $(wc -l < $C) -lt 2 ]; then echo first; exit 7; fi; echo second", 4, 10s, 2,
          0, "second"},
@@ -44,22 +38,21 @@ TEST(RunCommand, RetriesDeadlinesAndResults)
         {"SIGTERM ignored", "trap '' TERM; sleep 30", 0, 100ms, 1, -1, ""},
         {"killed by a signal: a failure, retried", "echo killed; kill -KILL $$", 1, 10s, 2, -1, "killed"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, command, retries, deadline, expectedRuns, exitCode, output] : cases) {
+        SCOPED_TRACE(name);
         CTempDir tmp;
         CLogCapture log;
         CRunCommand runner(50ms);
         const std::string counter = tmp.Path() + "/count";
         const SCommandResult result =
-            runner.RunWithDeadline("C=" + counter + "; echo run >> $C; " + c.command, c.retries, c.deadline);
+            runner.RunWithDeadline("C=" + counter + "; echo run >> $C; " + command, retries, deadline);
         const std::string runs = tmp.ReadFile("count");
-        EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), c.runs);
-        EXPECT_EQ(result.exitCode, c.exitCode);
-        EXPECT_EQ(result.output, c.output);
-        const bool stopped = c.deadline < 10s;
+        EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), expectedRuns);
+        EXPECT_EQ(result.exitCode, exitCode);
+        EXPECT_EQ(result.output, output);
         EXPECT_EQ(log.Contains(Log::error, "'C=" + counter + "' did not finish within " +
-                                               std::to_string(c.deadline.count()) + " ms and was stopped"),
-                  stopped);
+                                               std::to_string(deadline.count()) + " ms and was stopped"),
+                  deadline < 10s);
     }
 }
 
@@ -96,21 +89,12 @@ TEST(RunCommand, StoppedCommandEndsTheGroupsItsProgramsMade)
     CRunCommand runner(50ms);
     const std::string pidFile = tmp.Path() + "/pid";
     EXPECT_EQ(runner.RunWithDeadline("setsid sleep 30 & echo $! > " + pidFile + "; wait", 0, 300ms).exitCode, -1);
-    const std::string pid = tmp.ReadFile("pid").substr(0, tmp.ReadFile("pid").find('\n'));
-    ASSERT_FALSE(pid.empty());
+    const pid_t pid = std::stoi(tmp.ReadFile("pid"));
     // Gone or a zombie; the bound only keeps a failing run from hanging.
-    bool ended = false;
-    for (int i = 0; i < 500 && !ended; ++i) {
-        std::string stat;
-        std::getline(std::ifstream("/proc/" + pid + "/stat"), stat);
-        ended = stat.empty() || stat.find(") Z ") != std::string::npos;
-        if (!ended) {
-            std::this_thread::sleep_for(20ms);
-        }
-    }
+    const bool ended = TestSupport::PollUntil([&] { return TestSupport::ProcessEnded(pid); }, 10s);
     EXPECT_TRUE(ended);
     if (!ended) {
-        ::kill(std::stoi(pid), SIGKILL);
+        ::kill(pid, SIGKILL);
     }
 }
 

@@ -1,77 +1,29 @@
 #include "platform/ipc/grpc/socketfiles.h"
 #include "platform/ipc/grpc/socketwatch.h"
 #include "tests/ipc/ipctesthost.h"
+#include "tests/support/process.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace {
 
-// A non-blocking Unix socket on path: bound and listening with the backlog
-// (bound only when backlog is -1), or connecting when connect is set.
-int Socket(const std::string& path, int backlog, bool connect = false)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    const auto* raw = reinterpret_cast<sockaddr*>(&address);
-    if (connect) {
-        ::connect(fd, raw, sizeof(address));
-    } else if (::bind(fd, raw, sizeof(address)) != 0 || (backlog >= 0 && ::listen(fd, backlog) != 0)) {
-        throw std::runtime_error("test socket set-up failed");
-    }
-    return fd;
-}
-
-// The error RemoveStaleSocket raises, in a child process that runs as the
-// user nobody when asked (root may connect to any socket).
-std::string RemoveError(const std::string& path, bool asNobody)
-{
-    int fds[2];
-    EXPECT_EQ(::pipe(fds), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const std::string error = IpcTest::ErrorOf([&] {
-            if (asNobody && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-                throw std::runtime_error("setuid failed");
-            }
-            IpcGrpc::RemoveStaleSocket(path);
-        });
-        (void)!::write(fds[1], error.data(), error.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    // The child writes its text at once, and less than a pipe holds.
-    char buffer[1024];
-    const ssize_t length = ::read(fds[0], buffer, sizeof(buffer));
-    ::close(fds[0]);
-    ::waitpid(child, nullptr, 0);
-    return std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-}
+using IpcTest::Socket;
 
 TEST(SocketFiles, OnlyASocketNobodyListensOnIsReplaced)
 {
-    const struct {
-        const char* name;
-        void (*make)(const std::string& path);
-        bool asNobody;
-        const char* error; // "no error" when the file is removed
-    } cases[] = {
+    // Name, what makes the file, whether the user nobody removes it, the error
+    // ("no error" when the file is removed).
+    const std::tuple<const char*, void (*)(const std::string&), bool, std::string> cases[] = {
         {"stale", [](const std::string& p) { Socket(p, -1); }, false, "no error"},
         {"served", [](const std::string& p) { Socket(p, 8); }, false, "already served"},
         // A connection attempt that would block must neither hang nor count as stale.
@@ -90,16 +42,21 @@ TEST(SocketFiles, OnlyASocketNobodyListensOnIsReplaced)
          true, "cannot tell whether"},
         {"not a socket", [](const std::string& p) { std::ofstream(p) << "x"; }, false, "is not a socket"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, make, asNobody, expected] : cases) {
         TestSupport::CTempDir root;
         ::chmod(root.Root().c_str(), 0777);
         const std::string path = root.Root() + "s.sock";
         const int firstFd = ::dup(0);
-        c.make(path);
-        const std::string error = RemoveError(path, c.asNobody);
-        struct stat info {};
-        EXPECT_EQ(::lstat(path.c_str(), &info) != 0, std::string(c.error) == "no error") << c.name;
-        EXPECT_THAT(error, testing::HasSubstr(c.error)) << c.name;
+        make(path);
+        // The error RemoveStaleSocket raises, as the user nobody when asked
+        // (root may connect to any socket).
+        const auto remove = [&] {
+            std::ofstream(root.Root() + "error") << IpcTest::ErrorOf([&] { IpcGrpc::RemoveStaleSocket(path); });
+            return 0;
+        };
+        EXPECT_EQ(asNobody ? TestSupport::RunAsNobody(remove) : remove(), 0) << name;
+        EXPECT_NE(std::filesystem::exists(std::filesystem::symlink_status(path)), expected == "no error") << name;
+        EXPECT_THAT(root.ReadFile("error"), testing::HasSubstr(expected)) << name;
         // Closes what the case opened: descriptors are allocated lowest first.
         for (int fd = firstFd; fd < firstFd + 4; ++fd) {
             ::close(fd);
