@@ -25,7 +25,7 @@ using testing::EndsWith;
 using testing::HasSubstr;
 using namespace std::chrono_literals;
 
-constexpr int kAlive = -1;
+constexpr int kAlive = IpcTest::CStates::kAlive;
 
 // A child process with its standard output and error in a file.
 class CChild {

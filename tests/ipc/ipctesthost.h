@@ -62,11 +62,12 @@ public:
     bool WaitFor(const std::string& service, std::size_t count) { return WaitForLast({service, count}); }
 };
 
-// Records each state notification as the state's number, each alive tick as -1.
+// Records each state notification as the state's number, each alive tick as kAlive.
 class CStates : public IProcessControl, public CRecorder<int> {
 public:
+    static constexpr int kAlive = -1; // no state's number
     void NotifyState(const ipc::MState& state) override { Add(state.state()); }
-    void NotifyAlive() override { Add(-1); }
+    void NotifyAlive() override { Add(kAlive); }
 };
 
 // A board controller that grants every reboot request.
